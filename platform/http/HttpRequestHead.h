@@ -42,6 +42,7 @@ public:
 
 private:
     bool parseLine(const std::string& line);
+    bool parseRequestLine(const std::string& line);
     bool refuse();
 
     std::size_t _maximumSize;

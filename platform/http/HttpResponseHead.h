@@ -15,9 +15,11 @@ public:
     explicit HttpResponseHead(int statusCode);
 
     int statusCode() const { return _statusCode; }
-    // Sets a header: a field of the same name (compared without regard to case) is replaced in
-    // place, otherwise the field is appended. CR, LF and other control characters of the value
-    // are replaced by spaces, and so are those of the name (which never carries ":").
+    // Sets a header: the value of a field of the same name (compared without regard to case) is
+    // replaced in place (the name keeps its first spelling), otherwise the field is appended. CR,
+    // LF and the other control characters of the value (the tab excepted) are replaced by spaces;
+    // characters of the name that may not appear in a field name (control characters, spaces,
+    // ":", ...) are replaced by "-". An empty name is ignored.
     void setHeader(std::string_view name, std::string_view value);
     // The value of a field, or nullptr.
     const std::string* header(std::string_view name) const;

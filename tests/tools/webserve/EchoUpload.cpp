@@ -1,0 +1,3 @@
+#include "WebserveModes.h"
+
+void addEchoUploadHandler(WebServer&) {}

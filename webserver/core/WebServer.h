@@ -1,0 +1,174 @@
+#pragma once
+
+#include "WebServerConnection.h"
+#include "WebServerHandler.h"
+#include "WebServerTypes.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace platform {
+class DnsSdService;
+namespace dispatch {
+class DispatchAcceptSource;
+class DispatchGroup;
+class DispatchQueue;
+} // namespace dispatch
+} // namespace platform
+
+class WebServer;
+
+// Notifications of a server, all delivered on the main queue. Every one is optional: the defaults
+// do nothing.
+class WebServerDelegate {
+public:
+    virtual ~WebServerDelegate() = default;
+    virtual void webServerDidStart(WebServer&) {}
+    virtual void webServerDidCompleteBonjourRegistration(WebServer&) {}
+    virtual void webServerDidConnect(WebServer&) {}
+    virtual void webServerDidDisconnect(WebServer&) {}
+    virtual void webServerDidStop(WebServer&) {}
+};
+
+// Start options: a dictionary from the keys below to values; an absent key takes its default.
+using ServerAccounts = std::map<std::string, std::string>;
+using ServerOptionValue =
+    std::variant<bool, long long, double, std::string, ServerAccounts, WebServerConnectionFactory>;
+using ServerOptions = std::map<std::string, ServerOptionValue>;
+
+inline constexpr const char* WebServerOption_Port = "Port";
+inline constexpr const char* WebServerOption_BindToLocalhost = "BindToLocalhost";
+inline constexpr const char* WebServerOption_MaxPendingConnections = "MaxPendingConnections";
+inline constexpr const char* WebServerOption_ServerName = "ServerName";
+inline constexpr const char* WebServerOption_AuthenticationMethod = "AuthenticationMethod";
+inline constexpr const char* WebServerOption_AuthenticationRealm = "AuthenticationRealm";
+inline constexpr const char* WebServerOption_AuthenticationAccounts = "AuthenticationAccounts";
+inline constexpr const char* WebServerOption_ConnectionClass = "ConnectionClass";
+inline constexpr const char* WebServerOption_AutomaticallyMapHEADToGET = "AutomaticallyMapHEADToGET";
+inline constexpr const char* WebServerOption_ConnectedStateCoalescingInterval =
+    "ConnectedStateCoalescingInterval";
+inline constexpr const char* WebServerOption_BonjourName = "BonjourName";
+inline constexpr const char* WebServerOption_BonjourType = "BonjourType";
+
+inline constexpr const char* WebServerAuthenticationMethod_Basic = "Basic";
+inline constexpr const char* WebServerAuthenticationMethod_DigestAccess = "DigestAccess";
+
+// The embedded HTTP/1.1 server: listening sockets on one port (IPv4 and IPv6), an ordered handler
+// list (newest first), connection counting with coalesced connected/disconnected notifications,
+// optional Bonjour publication and optional Basic or Digest authentication.
+//
+// A server is always owned by a std::shared_ptr (connections keep it alive). The application
+// thread starts, stops and configures it; handlers must not change while it runs.
+class WebServer : public std::enable_shared_from_this<WebServer> {
+public:
+    WebServer();
+    virtual ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // The name of the server's class: the default server name and Bonjour name.
+    virtual std::string className() const { return "WebServer"; }
+
+    // Lifecycle (application thread).
+    bool startWithOptions(const ServerOptions& options, Error* error);
+    bool start(); // port 8080, published under the server name
+    bool startWithPort(std::uint64_t port, const std::optional<std::string>& bonjourName);
+    bool runWithPort(std::uint64_t port, const std::optional<std::string>& bonjourName);
+    // Starts, runs the main run loop until SIGINT or SIGTERM, then stops.
+    bool runWithOptions(const ServerOptions& options, Error* error);
+    void stop();
+    bool isRunning() const { return _options.has_value(); }
+
+    WebServerDelegate* delegate() const { return _delegate; }
+    void setDelegate(WebServerDelegate* delegate) { _delegate = delegate; }
+
+    // Handler registration: the newest handler is asked first.
+    void addHandlerWithMatchBlock(WebServerMatchBlock matchBlock, WebServerProcessBlock processBlock);
+    void addHandlerWithMatchBlock(WebServerMatchBlock matchBlock, WebServerAsyncProcessBlock processBlock);
+    void addDefaultHandlerForMethod(const std::string& method, WebServerRequestFactory requestClass,
+                                    WebServerProcessBlock processBlock);
+    void addDefaultHandlerForMethod(const std::string& method, WebServerRequestFactory requestClass,
+                                    WebServerAsyncProcessBlock processBlock);
+    void addHandlerForMethod(const std::string& method, const std::string& path,
+                             WebServerRequestFactory requestClass, WebServerProcessBlock processBlock);
+    void addHandlerForMethod(const std::string& method, const std::string& path,
+                             WebServerRequestFactory requestClass, WebServerAsyncProcessBlock processBlock);
+    void addHandlerForMethodPathRegex(const std::string& method, const std::string& regex,
+                                      WebServerRequestFactory requestClass,
+                                      WebServerProcessBlock processBlock);
+    void addHandlerForMethodPathRegex(const std::string& method, const std::string& regex,
+                                      WebServerRequestFactory requestClass,
+                                      WebServerAsyncProcessBlock processBlock);
+    void removeAllHandlers();
+    const std::vector<std::shared_ptr<WebServerHandler>>& handlers() const { return _handlers; }
+
+    // State read by connections and callers.
+    std::uint64_t port() const { return _port; }
+    const std::string& serverName() const { return _serverName; }
+    const std::string& authenticationRealm() const { return _authenticationRealm; }
+    const std::optional<ServerAccounts>& authenticationBasicAccounts() const {
+        return _authenticationBasicAccounts;
+    }
+    const std::optional<ServerAccounts>& authenticationDigestAccounts() const {
+        return _authenticationDigestAccounts;
+    }
+    bool shouldAutomaticallyMapHEADToGET() const { return _mapHEADToGET; }
+
+    std::optional<Url> serverURL() const;
+    std::optional<std::string> serverURLString() const;
+    std::optional<std::string> bonjourName() const;
+    std::optional<std::string> bonjourType() const;
+    std::optional<Url> bonjourServerURL() const;
+
+    // Called by every connection when it starts and when it ends.
+    void willStartConnection(WebServerConnection& connection);
+    void didEndConnection(WebServerConnection& connection);
+
+    // Logging: the server's own messages are discarded.
+    static void setLogLevel(int level);
+    static int logLevel();
+    void logVerbose(const std::string&) const {}
+    void logInfo(const std::string&) const {}
+    void logWarning(const std::string&) const {}
+    void logError(const std::string&) const {}
+    void logException(const std::string&) const {}
+
+protected:
+    WebServerDelegate* _delegate = nullptr;
+    std::shared_ptr<platform::dispatch::DispatchQueue> _syncQueue;
+    std::unique_ptr<platform::dispatch::DispatchGroup> _sourceGroup;
+    std::vector<std::shared_ptr<WebServerHandler>> _handlers;
+    long long _activeConnections = 0;
+    bool _connected = false;
+    std::optional<std::uint64_t> _disconnectTimer;
+    std::optional<ServerOptions> _options;
+    std::string _serverName;
+    std::string _authenticationRealm;
+    std::optional<ServerAccounts> _authenticationBasicAccounts;
+    std::optional<ServerAccounts> _authenticationDigestAccounts;
+    WebServerConnectionFactory _connectionClass;
+    bool _mapHEADToGET = true;
+    double _disconnectDelay = 1.0;
+    std::uint64_t _port = 0;
+    std::shared_ptr<platform::dispatch::DispatchAcceptSource> _source4;
+    std::shared_ptr<platform::dispatch::DispatchAcceptSource> _source6;
+    std::shared_ptr<platform::DnsSdService> _registrationService;
+    std::shared_ptr<platform::DnsSdService> _resolutionService;
+    bool _bindToLocalhost = false;
+
+private:
+    bool _start(Error* error);
+    void _stop(bool notify);
+    int _createListeningSocket(bool useIPv6, const void* localAddress, unsigned length,
+                               int maxPendingConnections, Error* error);
+    std::shared_ptr<platform::dispatch::DispatchAcceptSource>
+    _createDispatchSourceWithListeningSocket(int socket, bool isIPv6);
+    void _setUpAuthentication();
+    void _publishBonjour();
+    void _didConnect();
+    void _didDisconnect();
+};

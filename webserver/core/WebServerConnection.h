@@ -1,0 +1,115 @@
+#pragma once
+
+#include "WebServerChunkedBodyParser.h"
+#include "WebServerHandler.h"
+#include "WebServerTypes.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class WebServer;
+namespace platform {
+class HttpRequestHead;
+class HttpResponseHead;
+} // namespace platform
+
+// Serves exactly one request on one accepted socket: reads the head, finds the handler, reads the
+// body into the request, runs authentication and the handler, writes the response and closes the
+// socket once nothing refers to the connection any more. Every response carries
+// "Connection: Close". Subclasses may override the hooks.
+//
+// Every step runs on the global queue and starts the next from its completion; the pending
+// operation holds the only references, so the connection ends when its last step has completed.
+class WebServerConnection : public std::enable_shared_from_this<WebServerConnection> {
+public:
+    WebServerConnection(std::shared_ptr<WebServer> server, std::optional<Data> localAddress,
+                        Data remoteAddress, int socket);
+    virtual ~WebServerConnection();
+    WebServerConnection(const WebServerConnection&) = delete;
+    WebServerConnection& operator=(const WebServerConnection&) = delete;
+
+    // Takes a newly made connection, tells the server, calls open and starts reading the head.
+    // Returns none when open refused the connection (its socket is then closed).
+    static std::shared_ptr<WebServerConnection> start(WebServerConnection* connection);
+
+    const std::shared_ptr<WebServer>& server() const { return _server; }
+    const std::optional<Data>& localAddressData() const { return _localAddress; }
+    const Data& remoteAddressData() const { return _remoteAddress; }
+    std::uint64_t totalBytesRead() const { return _bytesRead; }
+    std::uint64_t totalBytesWritten() const { return _bytesWritten; }
+    bool isUsingIPv6() const;
+    std::optional<std::string> localAddressString() const;
+    std::optional<std::string> remoteAddressString() const;
+
+protected:
+    // Hooks, in the order in which they run.
+    virtual bool open();
+    virtual void didReadBytes(const std::uint8_t* bytes, std::size_t length);
+    virtual std::optional<Url> rewriteRequestURL(const Url& url, const std::string& method,
+                                                 const HeaderDictionary& headers);
+    virtual std::shared_ptr<WebServerResponse>
+    preflightRequest(const std::shared_ptr<WebServerRequest>& request);
+    virtual void processRequest(const std::shared_ptr<WebServerRequest>& request,
+                                WebServerCompletionBlock completion);
+    virtual std::shared_ptr<WebServerResponse>
+    overrideResponse(const std::shared_ptr<WebServerResponse>& response,
+                     const std::shared_ptr<WebServerRequest>& request);
+    virtual void didWriteBytes(const std::uint8_t* bytes, std::size_t length);
+    virtual void abortRequest(const std::shared_ptr<WebServerRequest>& request, int statusCode);
+    virtual void close();
+
+private:
+    using CompletionBlock = std::function<void(bool success)>;
+    using HeadersCompletionBlock = std::function<void(std::optional<Data> extraData)>;
+
+    void _readData(std::shared_ptr<Data> buffer, std::size_t length, CompletionBlock block);
+    void _readHeaders(std::shared_ptr<Data> buffer, HeadersCompletionBlock block);
+    void _readBodyWithRemainingLength(std::uint64_t length, CompletionBlock block);
+    void _readNextBodyChunk(std::shared_ptr<Data> buffer, CompletionBlock block);
+    void _processRequestHead(Data extraData);
+    void _readBody(Data extraData);
+    void _writeData(std::shared_ptr<const Data> data, CompletionBlock block);
+    void _writeHeadersWithCompletionBlock(CompletionBlock block);
+    void _writeBodyWithCompletionBlock(CompletionBlock block);
+    void _initializeResponseHeadersWithStatusCode(int statusCode);
+    void _startProcessingRequest();
+    void _finishProcessingRequest(std::shared_ptr<WebServerResponse> response);
+    void _readBodyWithLength(std::uint64_t length, Data initialData);
+    void _readChunkedBodyWithInitialData(Data initialData);
+    void _readRequestHeaders();
+    void _finishBodyRead(bool success);
+    void _endOfLife();
+
+    struct Deleter;
+
+    std::shared_ptr<WebServer> _server;
+    std::optional<Data> _localAddress;
+    Data _remoteAddress;
+    int _socket;
+    std::uint64_t _bytesRead = 0;
+    std::uint64_t _bytesWritten = 0;
+    bool _virtualHEAD = false;
+    std::unique_ptr<platform::HttpRequestHead> _requestMessage;
+    std::shared_ptr<WebServerRequest> _request;
+    std::shared_ptr<WebServerHandler> _handler;
+    std::unique_ptr<platform::HttpResponseHead> _responseMessage;
+    std::shared_ptr<WebServerResponse> _response;
+    int _statusCode = 0;
+    bool _opened = false;
+    std::atomic<bool> _responded{false};
+    std::unique_ptr<WebServerChunkedBodyParser> _chunkParser;
+};
+
+// Makes the connection object for an accepted socket: a "connection class".
+using WebServerConnectionFactory =
+    std::function<WebServerConnection*(const std::shared_ptr<WebServer>& server,
+                                       std::optional<Data> localAddress, Data remoteAddress, int socket)>;
+
+template <class T> WebServerConnectionFactory WebServerConnectionClass() {
+    return [](const std::shared_ptr<WebServer>& server, std::optional<Data> localAddress, Data remoteAddress,
+              int socket) -> WebServerConnection* {
+        return new T(server, std::move(localAddress), std::move(remoteAddress), socket);
+    };
+}

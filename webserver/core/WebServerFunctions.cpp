@@ -1,0 +1,253 @@
+#include "WebServerFunctions.h"
+
+#include "foundation/DateFormatter.h"
+#include "foundation/Digest.h"
+#include "foundation/SocketAddress.h"
+#include "sysconfig/SystemConfiguration.h"
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// The shared formatters: every use runs under one lock, in place of a serial queue.
+struct Formatters {
+    std::mutex lock;
+    platform::DateFormatter rfc822{"EEE',' dd MMM yyyy HH':'mm':'ss 'GMT'", "GMT", "en_US"};
+    platform::DateFormatter iso8601{"yyyy-MM-dd'T'HH:mm:ss'+00:00'", "GMT", "en_US"};
+};
+
+Formatters& formatters() {
+    static Formatters* shared = new Formatters(); // kept for the life of the process
+    return *shared;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool isValidUTF8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        std::uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            if ((cc & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        const std::uint32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+// Reads from `pos` up to (not including) `stop` or the end; advances pos. Empty when nothing was read.
+std::string scanUpTo(const std::string& text, std::size_t& pos, char stop) {
+    const std::size_t end = text.find(stop, pos);
+    const std::size_t last = end == std::string::npos ? text.size() : end;
+    std::string result = text.substr(pos, last - pos);
+    pos = last;
+    return result;
+}
+
+void replacePlus(std::string& text) {
+    for (char& c : text) {
+        if (c == '+') {
+            c = ' ';
+        }
+    }
+}
+
+} // namespace
+
+void InitializeServerFunctions() {
+    (void)formatters();
+}
+
+std::string FormatRFC822Date(Date date) {
+    auto& f = formatters();
+    std::lock_guard<std::mutex> guard(f.lock);
+    return f.rfc822.format(date);
+}
+
+std::optional<Date> ParseRFC822Date(const std::string& text) {
+    auto& f = formatters();
+    std::lock_guard<std::mutex> guard(f.lock);
+    return f.rfc822.parse(text);
+}
+
+std::string FormatISO8601Date(Date date) {
+    auto& f = formatters();
+    std::lock_guard<std::mutex> guard(f.lock);
+    return f.iso8601.format(date);
+}
+
+std::optional<Date> ParseISO8601Date(const std::string& text) {
+    auto& f = formatters();
+    std::lock_guard<std::mutex> guard(f.lock);
+    return f.iso8601.parse(text);
+}
+
+std::string NormalizeHeaderValue(const std::string& value) {
+    const std::size_t semicolon = value.find(';');
+    if (semicolon == std::string::npos) {
+        return platform::asciiLowercase(value);
+    }
+    return platform::asciiLowercase(std::string_view(value).substr(0, semicolon)) + value.substr(semicolon);
+}
+
+std::optional<std::string> NormalizeHeaderValue(const std::optional<std::string>& value) {
+    if (!value) {
+        return std::nullopt;
+    }
+    return NormalizeHeaderValue(*value);
+}
+
+std::optional<std::string> ExtractHeaderValueParameter(const std::string& value, const std::string& name) {
+    const std::string needle = platform::asciiLowercase(name + "=");
+    const std::string lowered = platform::asciiLowercase(value);
+    const std::size_t at = lowered.find(needle);
+    if (at == std::string::npos || at == 0) {
+        return std::nullopt;
+    }
+    std::size_t pos = at + needle.size();
+    std::string result;
+    if (pos < value.size() && value[pos] == '"') {
+        ++pos;
+        result = scanUpTo(value, pos, '"');
+    } else {
+        std::size_t end = pos;
+        while (end < value.size() && value[end] != ' ' && value[end] != '\t' && value[end] != '\r' &&
+               value[end] != '\n') {
+            ++end;
+        }
+        result = value.substr(pos, end - pos);
+    }
+    if (result.empty()) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::optional<std::string> UnescapeURLString(const std::string& text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            result.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size()) {
+            return std::nullopt;
+        }
+        const int high = hexValue(text[i + 1]);
+        const int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        result.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    if (!isValidUTF8(result)) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+QueryDictionary ParseURLEncodedForm(const std::string& text) {
+    QueryDictionary parameters;
+    std::size_t pos = 0;
+    std::string key = scanUpTo(text, pos, '=');
+    if (key.empty()) {
+        return parameters;
+    }
+    while (pos < text.size()) {
+        ++pos; // the "="
+        std::string value = scanUpTo(text, pos, '&');
+        replacePlus(key);
+        replacePlus(value);
+        auto unescapedKey = UnescapeURLString(key);
+        auto unescapedValue = UnescapeURLString(value);
+        if (unescapedKey && unescapedValue) {
+            parameters[*unescapedKey] = *unescapedValue;
+        }
+        if (pos >= text.size()) {
+            break;
+        }
+        ++pos; // the "&"
+        key = scanUpTo(text, pos, '=');
+        if (key.empty()) {
+            break;
+        }
+    }
+    return parameters;
+}
+
+std::optional<std::string> StringFromSockAddr(const sockaddr* address, bool includePort) {
+    return platform::stringFromSockAddr(address, includePort);
+}
+
+std::optional<std::string> PrimaryIPAddress(bool useIPv6) {
+    auto name = platform::SystemConfiguration::primaryInterface();
+    return platform::interfaceAddress(name ? *name : platform::SystemConfiguration::kLoopbackInterface,
+                                      useIPv6);
+}
+
+std::string StringWithFormat(std::string_view format, std::initializer_list<std::string_view> arguments) {
+    std::string result;
+    auto next = arguments.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '@') {
+            if (next != arguments.end()) {
+                result.append(*next++);
+            }
+            ++i;
+        } else {
+            result.push_back(format[i]);
+        }
+    }
+    return result;
+}
+
+std::string MD5HexOfFormat(std::string_view format, std::initializer_list<std::string_view> arguments) {
+    return platform::md5Hex(StringWithFormat(format, arguments));
+}
+
+const std::string* HeaderValue(const HeaderDictionary& headers, std::string_view name) {
+    auto it = headers.find(name);
+    return it == headers.end() ? nullptr : &it->second;
+}

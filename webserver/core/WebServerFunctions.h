@@ -1,0 +1,71 @@
+#pragma once
+
+#include "WebServerTypes.h"
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct sockaddr;
+
+// Prepares the shared date formatters once per process (called by the server; safe to call again).
+void InitializeServerFunctions();
+
+// "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string FormatRFC822Date(Date date);
+std::optional<Date> ParseRFC822Date(const std::string& text);
+
+// "2014-03-01T12:00:00+00:00".
+std::string FormatISO8601Date(Date date);
+std::optional<Date> ParseISO8601Date(const std::string& text);
+
+// The part before the first ";" lower-cased, followed by the rest unchanged.
+std::optional<std::string> NormalizeHeaderValue(const std::optional<std::string>& value);
+std::string NormalizeHeaderValue(const std::string& value);
+
+// The value of `name=` inside a header value ("multipart/form-data; boundary=x" → "x"); quoted
+// values lose their quotes. None when absent or when the value begins with the name.
+std::optional<std::string> ExtractHeaderValueParameter(const std::string& value, const std::string& name);
+
+// Replaces percent escapes, read as UTF-8; none when an escape or the resulting text is invalid.
+std::optional<std::string> UnescapeURLString(const std::string& text);
+
+// "a=1+2&b=%41" → {a: "1 2", b: "A"}.
+QueryDictionary ParseURLEncodedForm(const std::string& text);
+
+// Numeric host (and with includePort "host:port") of a socket address; none when it fails.
+std::optional<std::string> StringFromSockAddr(const sockaddr* address, bool includePort);
+
+// The address of the primary network interface ("lo" when there is no default route).
+std::optional<std::string> PrimaryIPAddress(bool useIPv6);
+
+// MD5 as 32 lower-case hex digits of the text that `format` gives with each "%@" replaced by the
+// next argument in turn.
+std::string MD5HexOfFormat(std::string_view format, std::initializer_list<std::string_view> arguments);
+
+// Replaces each "%@" of `format` by the next argument in turn.
+std::string StringWithFormat(std::string_view format, std::initializer_list<std::string_view> arguments);
+
+// The value of a header field (names compared without regard to case), or nullptr.
+const std::string* HeaderValue(const HeaderDictionary& headers, std::string_view name);
+
+// ---- Text, types and URLs ----
+
+// A text encoding, named by its canonical charset name ("UTF-8", "ISO-8859-1", ...).
+using TextEncoding = std::string;
+
+// The part before the first ";" (the whole text when there is none); no case change, no trimming.
+std::string TruncateHeaderValue(const std::string& value);
+// The encoding registered under an IANA charset name; UTF-8 for none or an unknown name.
+TextEncoding StringEncodingFromCharset(const std::optional<std::string>& charset);
+// Decodes bytes strictly; none when they are not valid in that encoding.
+std::optional<std::string> StringFromData(const Data& data, const TextEncoding& encoding);
+// True for "text/...", "application/json..." and "application/xml...".
+bool IsTextContentType(const std::string& type);
+// The text of a textual body (decoded with its charset), else "<N bytes>". For descriptions only.
+std::string DescribeBodyData(const Data& data, const std::string& type);
+// The MIME type of a file extension ("css" → "text/css"); "application/octet-stream" when unknown.
+std::string MimeTypeForExtension(const std::string& extension);
+// Percent-escapes, as UTF-8, every character not allowed in a URL and each of ":@/?&=+", "%" and "#".
+std::string EscapeURLString(const std::string& text);

@@ -1,0 +1,118 @@
+#include "WebServer.h"
+
+#include "foundation/RegularExpression.h"
+
+// Handler registration: every adder ends in addHandlerWithMatchBlock, which puts the new handler
+// first in the list.
+
+namespace {
+
+WebServerAsyncProcessBlock wrapProcessBlock(WebServerProcessBlock processBlock) {
+    return [processBlock = std::move(processBlock)](const std::shared_ptr<WebServerRequest>& request,
+                                                    WebServerCompletionBlock completion) {
+        completion(processBlock(request));
+    };
+}
+
+} // namespace
+
+// ---- Handlers ----
+
+void WebServer::addHandlerWithMatchBlock(WebServerMatchBlock matchBlock, WebServerProcessBlock processBlock) {
+    addHandlerWithMatchBlock(std::move(matchBlock), wrapProcessBlock(std::move(processBlock)));
+}
+
+void WebServer::addHandlerWithMatchBlock(WebServerMatchBlock matchBlock,
+                                         WebServerAsyncProcessBlock processBlock) {
+    _handlers.insert(_handlers.begin(),
+                     std::make_shared<WebServerHandler>(std::move(matchBlock), std::move(processBlock)));
+}
+
+void WebServer::addDefaultHandlerForMethod(const std::string& method, WebServerRequestFactory requestClass,
+                                           WebServerProcessBlock processBlock) {
+    addDefaultHandlerForMethod(method, std::move(requestClass), wrapProcessBlock(std::move(processBlock)));
+}
+
+void WebServer::addDefaultHandlerForMethod(const std::string& method, WebServerRequestFactory requestClass,
+                                           WebServerAsyncProcessBlock processBlock) {
+    addHandlerWithMatchBlock(
+        [method, requestClass](const std::string& requestMethod, const Url& url,
+                               const HeaderDictionary& headers, const std::string& path,
+                               const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
+            if (requestMethod != method) {
+                return nullptr;
+            }
+            return requestClass(requestMethod, url, headers, path, query);
+        },
+        std::move(processBlock));
+}
+
+void WebServer::addHandlerForMethod(const std::string& method, const std::string& path,
+                                    WebServerRequestFactory requestClass,
+                                    WebServerProcessBlock processBlock) {
+    addHandlerForMethod(method, path, std::move(requestClass), wrapProcessBlock(std::move(processBlock)));
+}
+
+void WebServer::addHandlerForMethod(const std::string& method, const std::string& path,
+                                    WebServerRequestFactory requestClass,
+                                    WebServerAsyncProcessBlock processBlock) {
+    if (path.empty() || path[0] != '/' || !requestClass) {
+        return;
+    }
+    addHandlerWithMatchBlock(
+        [method, path, requestClass](const std::string& requestMethod, const Url& url,
+                                     const HeaderDictionary& headers, const std::string& requestPath,
+                                     const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
+            if (requestMethod != method || !platform::equalsIgnoringCase(requestPath, path)) {
+                return nullptr;
+            }
+            return requestClass(requestMethod, url, headers, requestPath, query);
+        },
+        std::move(processBlock));
+}
+
+void WebServer::addHandlerForMethodPathRegex(const std::string& method, const std::string& regex,
+                                             WebServerRequestFactory requestClass,
+                                             WebServerProcessBlock processBlock) {
+    addHandlerForMethodPathRegex(method, regex, std::move(requestClass),
+                                 wrapProcessBlock(std::move(processBlock)));
+}
+
+void WebServer::addHandlerForMethodPathRegex(const std::string& method, const std::string& regex,
+                                             WebServerRequestFactory requestClass,
+                                             WebServerAsyncProcessBlock processBlock) {
+    auto expression = platform::RegularExpression::create(regex, {.caseInsensitive = true});
+    if (!expression || !requestClass) {
+        return;
+    }
+    addHandlerWithMatchBlock(
+        [method, expression,
+         requestClass](const std::string& requestMethod, const Url& url, const HeaderDictionary& headers,
+                       const std::string& requestPath,
+                       const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
+            if (requestMethod != method) {
+                return nullptr;
+            }
+            auto matches = expression->allMatchCaptures(requestPath);
+            if (matches.empty()) {
+                return nullptr;
+            }
+            auto request = requestClass(requestMethod, url, headers, requestPath, query);
+            if (!request) {
+                return nullptr;
+            }
+            std::vector<std::string> captures;
+            for (const auto& match : matches) {
+                for (const auto& group : match) {
+                    captures.push_back(group.value_or("")); // a group that took no part: empty text
+                }
+            }
+            request->setAttribute(std::move(captures), WebServerRequestAttribute_RegexCaptures);
+            return request;
+        },
+        std::move(processBlock));
+}
+
+void WebServer::removeAllHandlers() {
+    _handlers.clear();
+}

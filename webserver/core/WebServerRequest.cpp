@@ -1,0 +1,179 @@
+#include "WebServerRequest.h"
+
+#include "WebServerBodyDecoder.h"
+#include "WebServerFunctions.h"
+#include "foundation/SocketAddress.h"
+
+#include <cctype>
+#include <climits>
+
+namespace {
+
+// The leading integer of a text: optional white space, an optional sign and digits; 0 when there
+// are none; saturates instead of overflowing.
+long long leadingInteger(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    unsigned long long value = 0;
+    bool saturated = false;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (value > (static_cast<unsigned long long>(LLONG_MAX) - digit) / 10) {
+            saturated = true;
+            break;
+        }
+        value = value * 10 + digit;
+    }
+    if (saturated) {
+        return negative ? LLONG_MIN : LLONG_MAX;
+    }
+    return negative ? -static_cast<long long>(value) : static_cast<long long>(value);
+}
+
+std::optional<std::string> header(const HeaderDictionary& headers, std::string_view name) {
+    const std::string* value = HeaderValue(headers, name);
+    return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+} // namespace
+
+WebServerRequest::WebServerRequest(const std::string& method, const Url& url, const HeaderDictionary& headers,
+                                   const std::string& path, const QueryDictionary& query)
+    : _method(method), _url(url), _headers(headers), _path(path), _query(query) {
+    _type = NormalizeHeaderValue(header(_headers, "Content-Type"));
+    _chunked =
+        NormalizeHeaderValue(header(_headers, "Transfer-Encoding")) == std::optional<std::string>("chunked");
+    if (auto lengthHeader = header(_headers, "Content-Length")) {
+        const long long length = leadingInteger(*lengthHeader);
+        if (length < 0 || _chunked) {
+            _valid = false;
+            return;
+        }
+        _length = static_cast<std::uint64_t>(length);
+        if (!_type) {
+            _type = "application/octet-stream";
+        }
+    } else if (_chunked) {
+        _length = kWebServerNotFound;
+        if (!_type) {
+            _type = "application/octet-stream";
+        }
+    } else {
+        _length = kWebServerNotFound;
+        _type.reset(); // a content type without length or chunking means no body
+    }
+    if (auto modified = header(_headers, "If-Modified-Since")) {
+        _modifiedSince = ParseRFC822Date(*modified);
+    }
+    _noneMatch = header(_headers, "If-None-Match");
+    parseRange();
+    if (auto encoding = header(_headers, "Accept-Encoding")) {
+        _gzipAccepted = encoding->find("gzip") != std::string::npos;
+    }
+}
+
+WebServerRequest::~WebServerRequest() = default;
+
+void WebServerRequest::parseRange() {
+    _range = WebServerRange{};
+    auto rangeHeader = NormalizeHeaderValue(header(_headers, "Range"));
+    if (!rangeHeader || rangeHeader->rfind("bytes=", 0) != 0) {
+        return;
+    }
+    const std::string spec = rangeHeader->substr(6);
+    if (spec.find(',') != std::string::npos) {
+        return; // exactly one range is supported
+    }
+    const std::size_t dash = spec.find('-');
+    if (dash == std::string::npos || spec.find('-', dash + 1) != std::string::npos) {
+        return;
+    }
+    const std::string startText = spec.substr(0, dash);
+    const std::string endText = spec.substr(dash + 1);
+    const long long start = startText.empty() ? 0 : leadingInteger(startText);
+    const long long end = endText.empty() ? 0 : leadingInteger(endText);
+    if (!startText.empty() && start >= 0 && !endText.empty() && end >= start) {
+        _range = {static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end - start) + 1};
+    } else if (!startText.empty() && start >= 0 && endText.empty()) {
+        // "500-": from 500 to the end. A last position before the first ("500-400") is no range.
+        _range = {static_cast<std::uint64_t>(start), kWebServerNotFound};
+    } else if (!endText.empty() && end >= 1) {
+        _range = {kWebServerNotFound, static_cast<std::uint64_t>(end)};
+    }
+}
+
+std::optional<std::string> WebServerRequest::localAddressString() const {
+    return _localAddress ? platform::stringFromSockAddrData(*_localAddress, true) : std::nullopt;
+}
+
+std::optional<std::string> WebServerRequest::remoteAddressString() const {
+    return _remoteAddress ? platform::stringFromSockAddrData(*_remoteAddress, true) : std::nullopt;
+}
+
+const std::any* WebServerRequest::attributeForKey(const std::string& key) const {
+    auto it = _attributes.find(key);
+    return it == _attributes.end() ? nullptr : &it->second;
+}
+
+void WebServerRequest::setAttribute(std::any value, const std::string& key) {
+    if (value.has_value()) {
+        _attributes[key] = std::move(value);
+    } else {
+        _attributes.erase(key);
+    }
+}
+
+bool WebServerRequest::open(Error*) {
+    return true;
+}
+bool WebServerRequest::writeData(const Data&, Error*) {
+    return true;
+}
+bool WebServerRequest::close(Error*) {
+    return true;
+}
+
+void WebServerRequest::prepareForWriting() {
+    _writer = this;
+    if (NormalizeHeaderValue(header(_headers, "Content-Encoding")) == std::optional<std::string>("gzip")) {
+        auto decoder = std::make_unique<WebServerGZipDecoder>(this, _writer);
+        _writer = decoder.get();
+        _decoders.push_back(std::move(decoder));
+    }
+}
+
+bool WebServerRequest::performOpen(Error* error) {
+    if (_opened) {
+        platform::setError(error, Error::make("WebServerErrorDomain", -1, "Request body already opened"));
+        return false;
+    }
+    _opened = true;
+    return _writer->open(error);
+}
+
+bool WebServerRequest::performWriteData(const Data& data, Error* error) {
+    return _writer->writeData(data, error);
+}
+
+bool WebServerRequest::performClose(Error* error) {
+    return _writer->close(error);
+}
+
+std::string WebServerRequest::description() const {
+    std::string text = _method + " " + _path;
+    for (const auto& [key, value] : _query) { // std::map: sorted keys
+        text += "\n  " + key + " = " + value;
+    }
+    text += "\n";
+    for (const auto& [name, value] : _headers) {
+        text += "\n" + name + ": " + value;
+    }
+    return text;
+}
