@@ -35,8 +35,8 @@ public:
 class DispatchAcceptSource {
 public:
     virtual ~DispatchAcceptSource() = default;
-    static std::shared_ptr<DispatchAcceptSource> create(int listeningSocket, std::function<void()> eventHandler,
-                                                        std::function<void()> cancelHandler);
+    static std::shared_ptr<DispatchAcceptSource>
+    create(int listeningSocket, std::function<void()> eventHandler, std::function<void()> cancelHandler);
     virtual void resume() = 0;
     virtual void cancel() = 0;
 };

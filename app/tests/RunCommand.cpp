@@ -1,0 +1,31 @@
+#include "RunCommand.h"
+
+#include <array>
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace lanyard::test {
+
+std::string runCommand(const std::string& commandLine, int* status) {
+    const std::string bounded = "timeout 30 " + commandLine;
+    FILE* pipe = ::popen(bounded.c_str(), "r");
+    if (!pipe) {
+        if (status) {
+            *status = -1;
+        }
+        return {};
+    }
+    std::string output;
+    std::array<char, 4096> buffer{};
+    std::size_t count = 0;
+    while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        output.append(buffer.data(), count);
+    }
+    const int result = ::pclose(pipe);
+    if (status) {
+        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    }
+    return output;
+}
+
+} // namespace lanyard::test

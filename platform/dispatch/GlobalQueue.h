@@ -1,0 +1,41 @@
+#pragma once
+
+#include "DispatchQueue.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+
+namespace platform::dispatch {
+
+// The process-wide concurrent queue: a pool of worker threads created on demand up to a limit and
+// kept for the life of the process. The single instance is deliberately never destroyed, so blocks
+// may still be added while static objects are being destroyed at exit.
+class GlobalQueue final : public DispatchQueue {
+public:
+    static GlobalQueue& instance();
+
+    void async(Block block) override;
+    // Runs the block on the caller's thread (the queue is concurrent).
+    void sync(Block block) override;
+    const std::string& label() const override { return _label; }
+
+    std::size_t maxThreads() const { return _maxThreads; }
+
+private:
+    GlobalQueue();
+    void startWorker();
+    void workerLoop();
+
+    const std::string _label;
+    const std::size_t _maxThreads;
+    std::mutex _mutex;
+    std::condition_variable _wake;
+    std::deque<Block> _blocks;
+    std::size_t _threads = 0;
+    std::size_t _idle = 0;
+};
+
+} // namespace platform::dispatch
