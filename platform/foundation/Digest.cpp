@@ -1,0 +1,23 @@
+#include "Digest.h"
+
+#include <openssl/evp.h>
+
+namespace platform {
+
+std::string md5Hex(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) {
+        return {};
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string result;
+    result.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        result.push_back(kHex[digest[i] >> 4]);
+        result.push_back(kHex[digest[i] & 0x0F]);
+    }
+    return result;
+}
+
+} // namespace platform
