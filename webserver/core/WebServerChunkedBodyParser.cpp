@@ -73,11 +73,11 @@ WebServerChunkedBodyParser::feed(const std::uint8_t* bytes, std::size_t length, 
                 _trailer = "\r\n"; // the size line's own line end starts the search for the blank line
             } else {
                 _remaining = static_cast<std::uint64_t>(size);
-                _state = State::Data;
+                _state = State::ChunkData;
             }
             break;
         }
-        case State::Data: {
+        case State::ChunkData: {
             const std::size_t take =
                 static_cast<std::size_t>(std::min<std::uint64_t>(_remaining, length - pos));
             if (!sink(bytes + pos, take)) {
@@ -86,11 +86,11 @@ WebServerChunkedBodyParser::feed(const std::uint8_t* bytes, std::size_t length, 
             pos += take;
             _remaining -= take;
             if (_remaining == 0) {
-                _state = State::DataEnd;
+                _state = State::ChunkDataEnd;
             }
             break;
         }
-        case State::DataEnd:
+        case State::ChunkDataEnd:
             _line.push_back(static_cast<char>(bytes[pos++]));
             if (_line.size() == 2) {
                 if (_line != "\r\n") {

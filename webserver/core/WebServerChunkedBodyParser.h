@@ -26,7 +26,7 @@ public:
     static long long parseChunkSize(const std::string& line);
 
 private:
-    enum class State { SizeLine, Data, DataEnd, Trailer };
+    enum class State { SizeLine, ChunkData, ChunkDataEnd, Trailer };
     Status fail() { return _status = Status::Failed; }
 
     State _state = State::SizeLine;

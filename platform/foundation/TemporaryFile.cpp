@@ -1,0 +1,46 @@
+#include "TemporaryFile.h"
+
+#include "Uuid.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+
+namespace platform {
+
+std::string temporaryDirectory() {
+    const char* directory = std::getenv("TMPDIR");
+    if (directory && *directory) {
+        return directory;
+    }
+    return "/tmp";
+}
+
+std::string makeTemporaryPath() {
+    std::string path = temporaryDirectory();
+    if (path.back() != '/') {
+        path.push_back('/');
+    }
+    return path + makeUuidString();
+}
+
+int createTemporaryFile(std::string& pathOut) {
+    constexpr int kAttempts = 8;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::string path = makeTemporaryPath();
+        int file;
+        do {
+            file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        } while (file == -1 && errno == EINTR);
+        if (file != -1) {
+            pathOut = std::move(path);
+            return file;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+    }
+    return -1; // errno is EEXIST
+}
+
+} // namespace platform

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The system's folder for temporary files: $TMPDIR when set and not empty, else "/tmp".
+std::string temporaryDirectory();
+
+// A fresh path in the temporary folder, unique to this call (a random UUID as the name). Nothing
+// is created.
+std::string makeTemporaryPath();
+
+// Creates a new, empty file at a fresh temporary path for writing only (permissions 0644 before
+// the umask, close-on-exec, never an existing file or link). Answers the descriptor and sets
+// `pathOut`; -1 with errno set when it fails.
+int createTemporaryFile(std::string& pathOut);
+
+} // namespace platform

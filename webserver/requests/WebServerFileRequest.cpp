@@ -1,0 +1,70 @@
+#include "WebServerFileRequest.h"
+
+#include "foundation/TemporaryFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+WebServerFileRequest::WebServerFileRequest(const std::string& method, const Url& url,
+                                           const HeaderDictionary& headers, const std::string& path,
+                                           const QueryDictionary& query)
+    : WebServerRequest(method, url, headers, path, query), _temporaryPath(platform::makeTemporaryPath()) {}
+
+WebServerFileRequest::~WebServerFileRequest() {
+    if (_file != -1) {
+        ::close(_file);
+    }
+    // The handler may have moved the file away: a missing file is fine.
+    ::unlink(_temporaryPath.c_str());
+}
+
+bool WebServerFileRequest::open(Error* error) {
+    if (_file != -1) {
+        platform::setError(error, Error::posix(EBUSY));
+        return false;
+    }
+    // The name is fresh, so the file must not exist yet: never follow a link planted there.
+    do {
+        _file = ::open(_temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    } while (_file == -1 && errno == EINTR);
+    if (_file == -1) {
+        platform::setError(error, Error::posix(errno));
+        return false;
+    }
+    return true;
+}
+
+bool WebServerFileRequest::writeData(const Data& data, Error* error) {
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t result = ::write(_file, data.data() + written, data.size() - written);
+        if (result < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            platform::setError(error, Error::posix(errno));
+            return false;
+        }
+        if (result == 0) {
+            platform::setError(error, Error::posix(ENOSPC));
+            return false;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+bool WebServerFileRequest::close(Error* error) {
+    const int file = _file;
+    _file = -1;
+    if (::close(file) != 0) {
+        platform::setError(error, Error::posix(errno));
+        return false;
+    }
+    return true;
+}
+
+std::string WebServerFileRequest::description() const {
+    return WebServerRequest::description() + "\n\n{" + _temporaryPath + "}";
+}
