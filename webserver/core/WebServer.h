@@ -103,6 +103,23 @@ public:
     void addHandlerForMethodPathRegex(const std::string& method, const std::string& regex,
                                       WebServerRequestFactory requestClass,
                                       WebServerAsyncProcessBlock processBlock);
+
+    // Static content: GET handlers that serve fixed bytes, one file, or a directory tree.
+    // Paths given to the single-path adders must begin with "/" and are compared without regard
+    // to case; the base path must begin and end with "/" and is a case-sensitive prefix. A failed
+    // check adds nothing.
+    void addGETHandlerForPath(const std::string& path, Data staticData, const std::string& contentType,
+                              std::uint64_t cacheAge);
+    // With range requests allowed the request's byte range is served, with "Accept-Ranges: bytes".
+    void addGETHandlerForPathWithFile(const std::string& path, const std::string& filePath, bool isAttachment,
+                                      std::uint64_t cacheAge, bool allowRangeRequests);
+    // Serves the files below `directoryPath` under `basePath`, and an HTML listing (or the index
+    // file, when given and present) for each directory. Nothing outside the directory is served:
+    // a request path that leads out of it, also through a symbolic link, answers 404.
+    void addGETHandlerForBasePath(const std::string& basePath, const std::string& directoryPath,
+                                  const std::optional<std::string>& indexFilename, std::uint64_t cacheAge,
+                                  bool allowRangeRequests);
+
     void removeAllHandlers();
     const std::vector<std::shared_ptr<WebServerHandler>>& handlers() const { return _handlers; }
 

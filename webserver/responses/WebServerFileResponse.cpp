@@ -1,0 +1,205 @@
+#include "WebServerFileResponse.h"
+
+#include "WebServerFunctions.h"
+
+#include "foundation/FileSystem.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+using platform::FileSystem;
+
+namespace {
+
+constexpr std::uint64_t kReadPieceSize = 32768;
+
+bool isControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+// The name without double quotes and without control characters: neither may reach a header.
+std::string headerSafeName(std::string_view name) {
+    std::string result;
+    for (const char c : name) {
+        if (c != '"' && !isControl(static_cast<unsigned char>(c))) {
+            result.push_back(c);
+        }
+    }
+    return result;
+}
+
+// UTF-8 text as ISO Latin-1 bytes: characters beyond Latin-1 (and bytes that are not UTF-8)
+// become "?", the C1 control characters are dropped.
+std::string lossyLatin1(std::string_view text) {
+    std::string result;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            result.push_back(static_cast<char>(lead));
+            ++i;
+            continue;
+        }
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+        bool valid = length > 1 && lead < 0xF5 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        }
+        if (!valid) {
+            result.push_back('?');
+            ++i;
+            continue;
+        }
+        if (length == 2) {
+            const unsigned cp = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            if (cp >= 0xA0) {
+                result.push_back(static_cast<char>(cp));
+            }
+        } else {
+            result.push_back('?');
+        }
+        i += length;
+    }
+    return result;
+}
+
+std::string eTagOf(const platform::FileStatus& status) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%llu/%li/%li", static_cast<unsigned long long>(status.inode),
+                  static_cast<long>(status.modificationTime.seconds),
+                  static_cast<long>(status.modificationTime.nanoseconds));
+    return text;
+}
+
+} // namespace
+
+WebServerFileResponse::~WebServerFileResponse() {
+    if (_file != -1) {
+        ::close(_file);
+    }
+}
+
+std::shared_ptr<WebServerFileResponse> WebServerFileResponse::responseWithFile(const std::string& path) {
+    return responseWithFile(path, WebServerRange(), false);
+}
+
+std::shared_ptr<WebServerFileResponse> WebServerFileResponse::responseWithFile(const std::string& path,
+                                                                               bool isAttachment) {
+    return responseWithFile(path, WebServerRange(), isAttachment);
+}
+
+std::shared_ptr<WebServerFileResponse> WebServerFileResponse::responseWithFile(const std::string& path,
+                                                                               WebServerRange byteRange) {
+    return responseWithFile(path, byteRange, false);
+}
+
+std::shared_ptr<WebServerFileResponse> WebServerFileResponse::responseWithFile(const std::string& path,
+                                                                               WebServerRange byteRange,
+                                                                               bool isAttachment) {
+    std::shared_ptr<WebServerFileResponse> response(new WebServerFileResponse());
+    if (!response->initWithFile(path, byteRange, isAttachment)) {
+        return nullptr;
+    }
+    return response;
+}
+
+bool WebServerFileResponse::initWithFile(const std::string& path, WebServerRange byteRange,
+                                         bool isAttachment) {
+    const auto status = FileSystem::statusOfItem(path);
+    if (!status || !status->isRegularFile()) {
+        return false;
+    }
+    _path = path;
+    const std::uint64_t fileSize = status->size;
+    const bool hasRange = byteRange != WebServerRange();
+    if (!hasRange) {
+        _offset = 0;
+        _size = fileSize;
+    } else if (byteRange.location == kWebServerNotFound) {
+        _size = std::min(byteRange.length, fileSize); // the last bytes of the file
+        _offset = fileSize - _size;
+    } else {
+        _offset = std::min(byteRange.location, fileSize);
+        _size = std::min(fileSize - _offset, byteRange.length);
+    }
+    if (hasRange) {
+        if (_size == 0) {
+            return false;
+        }
+        _status = 206;
+        setValueForAdditionalHeader(
+            StringWithFormat("bytes %@-%@/%@", {std::to_string(_offset), std::to_string(_offset + _size - 1),
+                                                std::to_string(fileSize)}),
+            "Content-Range");
+    }
+    if (isAttachment) {
+        setAttachmentHeader();
+    }
+    _type = MimeTypeForExtension(FileSystem::pathExtension(path));
+    _length = _size;
+    _lastModified = status->modificationTime.date();
+    _eTag = eTagOf(*status);
+    return true;
+}
+
+void WebServerFileResponse::setAttachmentHeader() {
+    const std::string name = headerSafeName(FileSystem::lastPathComponent(_path));
+    setValueForAdditionalHeader(StringWithFormat("attachment; filename=\"%@\"; filename*=UTF-8''%@",
+                                                 {lossyLatin1(name), EscapeURLString(name)}),
+                                "Content-Disposition");
+}
+
+bool WebServerFileResponse::open(Error* error) {
+    // Non-blocking, so that a fifo put in the file's place meanwhile cannot stall the open.
+    _file = ::open(_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (_file == -1) {
+        platform::setError(error, Error::posix(errno));
+        return false;
+    }
+    const auto status = FileSystem::statusOfDescriptor(_file, error);
+    int failure = 0;
+    if (status && !status->isRegularFile()) {
+        failure = EINVAL;
+    } else if (status && ::lseek(_file, static_cast<off_t>(_offset), SEEK_SET) == -1) {
+        failure = errno;
+    }
+    if (!status || failure != 0) {
+        if (failure != 0) {
+            platform::setError(error, Error::posix(failure));
+        }
+        ::close(_file);
+        _file = -1;
+        return false;
+    }
+    return true;
+}
+
+std::optional<Data> WebServerFileResponse::readData(Error* error) {
+    const std::uint64_t wanted = std::min(_size, kReadPieceSize);
+    Data data(static_cast<std::size_t>(wanted));
+    ssize_t count = 0;
+    while (wanted > 0 && (count = ::read(_file, data.data(), data.size())) == -1 && errno == EINTR) {
+    }
+    if (count < 0) {
+        platform::setError(error, Error::posix(errno));
+        return std::nullopt;
+    }
+    data.resize(static_cast<std::size_t>(count));
+    _size -= static_cast<std::uint64_t>(count);
+    return data;
+}
+
+void WebServerFileResponse::close() {
+    if (_file != -1) {
+        ::close(_file);
+        _file = -1;
+    }
+}
+
+std::string WebServerFileResponse::description() const {
+    return WebServerResponse::description() + "\n\n{" + _path + "}";
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "WebServerResponse.h"
+
+#include <memory>
+#include <string>
+
+// A response that serves a regular file, or one byte range of it (206 with "Content-Range"),
+// optionally as an attachment ("Content-Disposition"). The content type follows the file's
+// extension; "Last-Modified" and "ETag" follow its modification time and inode. The file is read
+// in pieces of at most 32 KiB.
+class WebServerFileResponse : public WebServerResponse {
+public:
+    ~WebServerFileResponse() override;
+
+    // None when the path is not a regular file (a symbolic link is refused too), or when a range
+    // is asked for and none of its bytes lie in the file.
+    static std::shared_ptr<WebServerFileResponse> responseWithFile(const std::string& path);
+    static std::shared_ptr<WebServerFileResponse> responseWithFile(const std::string& path,
+                                                                   bool isAttachment);
+    static std::shared_ptr<WebServerFileResponse> responseWithFile(const std::string& path,
+                                                                   WebServerRange byteRange);
+    static std::shared_ptr<WebServerFileResponse>
+    responseWithFile(const std::string& path, WebServerRange byteRange, bool isAttachment);
+
+    const std::string& path() const { return _path; }
+
+    bool open(Error* error) override;
+    std::optional<Data> readData(Error* error) override;
+    void close() override;
+    std::string description() const override;
+
+protected:
+    WebServerFileResponse() = default;
+    // Sets the response up; false when it cannot be made (see responseWithFile).
+    bool initWithFile(const std::string& path, WebServerRange byteRange, bool isAttachment);
+
+    std::string _path;
+    std::uint64_t _offset = 0;
+    std::uint64_t _size = 0;
+    int _file = -1;
+
+private:
+    void setAttachmentHeader();
+};
