@@ -65,15 +65,18 @@ std::string FileSystem::standardizePath(std::string_view path) {
         }
         kept.push_back(component);
     }
-    std::string result = absolute ? "/" : "";
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        if (i > 0) {
-            result += '/';
-        }
-        result.append(kept[i]);
+    if (kept.empty()) {
+        return absolute ? std::string("/") : std::string(".");
     }
-    if (result.empty()) {
-        result = ".";
+    std::size_t length = absolute ? 1 : 0;
+    for (std::string_view component : kept) {
+        length += component.size() + 1;
+    }
+    std::string result(length - 1, '/');
+    std::size_t offset = absolute ? 1 : 0;
+    for (std::string_view component : kept) {
+        component.copy(result.data() + offset, component.size());
+        offset += component.size() + 1;
     }
     return result;
 }

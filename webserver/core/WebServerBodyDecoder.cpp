@@ -37,6 +37,7 @@ bool WebServerGZipDecoder::open(Error* error) {
         return false;
     }
     _streamOpen = true;
+    _slice.resize(kSliceSize);
     if (!WebServerBodyDecoder::open(error)) {
         inflateEnd(&_stream);
         _streamOpen = false;
@@ -50,9 +51,12 @@ bool WebServerGZipDecoder::flushSlice(Data& slice, Error* error) {
     if (produced == 0) {
         return true;
     }
-    slice.resize(produced);
-    const bool ok = _writer->writeData(slice, error);
-    slice.resize(kSliceSize);
+    // A full slice goes out as it is; a partial one is copied (cheaper than refilling the buffer).
+    const bool ok =
+        produced == slice.size()
+            ? _writer->writeData(slice, error)
+            : _writer->writeData(Data(slice.begin(), slice.begin() + static_cast<std::ptrdiff_t>(produced)),
+                                 error);
     _stream.next_out = slice.data();
     _stream.avail_out = static_cast<uInt>(kSliceSize);
     return ok;
@@ -65,7 +69,7 @@ bool WebServerGZipDecoder::writeData(const Data& data, Error* error) {
     if (_finished) {
         return true; // bytes after the end of the gzip stream are ignored
     }
-    Data slice(kSliceSize);
+    Data& slice = _slice;
     _stream.next_in = const_cast<Bytef*>(data.data());
     _stream.avail_in = static_cast<uInt>(data.size());
     _stream.next_out = slice.data();

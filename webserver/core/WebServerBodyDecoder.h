@@ -35,6 +35,7 @@ public:
 private:
     bool flushSlice(Data& slice, Error* error);
     z_stream _stream{};
+    Data _slice; // the output buffer, allocated once when opened
     bool _streamOpen = false;
     bool _finished = false;
 };

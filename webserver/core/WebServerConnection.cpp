@@ -46,7 +46,10 @@ struct WebServerConnection::Deleter {
 WebServerConnection::WebServerConnection(std::shared_ptr<WebServer> server, std::optional<Data> localAddress,
                                          Data remoteAddress, int socket)
     : _server(std::move(server)), _localAddress(std::move(localAddress)),
-      _remoteAddress(std::move(remoteAddress)), _socket(socket) {}
+      _remoteAddress(std::move(remoteAddress)), _socket(socket),
+      _settings(std::make_unique<const ServerSettings>(ServerSettings{
+          _server->serverName(), _server->authenticationRealm(), _server->authenticationBasicAccounts(),
+          _server->authenticationDigestAccounts(), _server->shouldAutomaticallyMapHEADToGET()})) {}
 
 WebServerConnection::~WebServerConnection() = default;
 
@@ -206,7 +209,7 @@ void WebServerConnection::_readHeaders(std::shared_ptr<Data> buffer, HeadersComp
 
 void WebServerConnection::_processRequestHead(Data extraData) {
     std::string method = _requestMessage->method();
-    if (_server->shouldAutomaticallyMapHEADToGET() && method == "HEAD") {
+    if (_settings->mapHEADToGET && method == "HEAD") {
         _virtualHEAD = true;
         method = "GET";
     }

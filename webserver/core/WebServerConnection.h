@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -100,6 +101,16 @@ private:
     bool _opened = false;
     std::atomic<bool> _responded{false};
     std::unique_ptr<WebServerChunkedBodyParser> _chunkParser;
+    // The server's settings as they were when the connection was accepted: stopping or restarting
+    // the server never changes them under a connection that is still running.
+    struct ServerSettings {
+        std::string serverName;
+        std::string authenticationRealm;
+        std::optional<std::map<std::string, std::string>> basicAccounts;
+        std::optional<std::map<std::string, std::string>> digestAccounts;
+        bool mapHEADToGET;
+    };
+    std::unique_ptr<const ServerSettings> _settings;
 };
 
 // Makes the connection object for an accepted socket: a "connection class".

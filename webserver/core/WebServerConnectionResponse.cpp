@@ -32,8 +32,8 @@ const std::string& digestNonce() {
 std::shared_ptr<WebServerResponse>
 WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& request) {
     const std::string* authorization = HeaderValue(request->headers(), "Authorization");
-    const std::string& realm = _server->authenticationRealm();
-    if (const auto& basicAccounts = _server->authenticationBasicAccounts()) {
+    const std::string& realm = _settings->authenticationRealm;
+    if (const auto& basicAccounts = _settings->basicAccounts) {
         if (authorization && authorization->rfind("Basic ", 0) == 0) {
             const std::string credentials = authorization->substr(6);
             for (const auto& [user, value] : *basicAccounts) {
@@ -47,7 +47,7 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
                                               "WWW-Authenticate");
         return response;
     }
-    if (const auto& digestAccounts = _server->authenticationDigestAccounts()) {
+    if (const auto& digestAccounts = _settings->digestAccounts) {
         bool staleNonce = false;
         if (authorization && authorization->rfind("Digest ", 0) == 0) {
             const auto sentRealm = ExtractHeaderValueParameter(*authorization, "realm");
@@ -108,7 +108,8 @@ WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& 
         // Dates travel with whole seconds: compare the response's date at that precision.
         const auto modified = std::chrono::floor<std::chrono::seconds>(*response->lastModifiedDate());
         notModified = modified <= *request->ifModifiedSince();
-    } else if (response->eTag() && request->ifNoneMatch()) {
+    }
+    if (!notModified && response->eTag() && request->ifNoneMatch()) {
         notModified = *request->ifNoneMatch() == "*" || *request->ifNoneMatch() == *response->eTag();
     }
     if (!notModified) {
@@ -186,7 +187,7 @@ void WebServerConnection::_initializeResponseHeadersWithStatusCode(int statusCod
     _statusCode = statusCode;
     _responseMessage = std::make_unique<platform::HttpResponseHead>(statusCode);
     _responseMessage->setHeader("Connection", "Close");
-    _responseMessage->setHeader("Server", _server->serverName());
+    _responseMessage->setHeader("Server", _settings->serverName);
     _responseMessage->setHeader("Date", FormatRFC822Date(std::chrono::system_clock::now()));
 }
 

@@ -104,7 +104,7 @@ void WebServerRequest::parseRange() {
     } else if (!startText.empty() && start >= 0 && endText.empty()) {
         // "500-": from 500 to the end. A last position before the first ("500-400") is no range.
         _range = {static_cast<std::uint64_t>(start), kWebServerNotFound};
-    } else if (!endText.empty() && end >= 1) {
+    } else if (startText.empty() && !endText.empty() && end >= 1) {
         _range = {kWebServerNotFound, static_cast<std::uint64_t>(end)};
     }
 }

@@ -1,0 +1,138 @@
+// Basic and Digest access authentication, checked with credentials computed here.
+
+#include "CoreTestSupport.h"
+#include "foundation/Digest.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using coretest::exchange;
+using coretest::get;
+using coretest::HttpReply;
+
+namespace {
+
+class CoreAuthentication : public coretest::ServerTest {
+protected:
+    void SetUp() override { coretest::addEchoHandler(*server, &handlerCalls); }
+
+    bool startWith(const std::string& method, std::optional<std::string> realm = std::string("R")) {
+        ServerOptions options{
+            {WebServerOption_AuthenticationMethod, method},
+            {WebServerOption_AuthenticationAccounts, ServerAccounts{{"u", "p"}, {"other", "pw2"}}}};
+        if (realm) {
+            options[WebServerOption_AuthenticationRealm] = *realm;
+        }
+        return startServer(options);
+    }
+
+    // The nonce the server offers in its challenge.
+    std::string challengeNonce() {
+        HttpReply reply = get(port(), "/secret");
+        const std::string* challenge = reply.header("WWW-Authenticate");
+        std::smatch match;
+        if (!challenge || !std::regex_match(*challenge, match,
+                                            std::regex("Digest realm=\"R\", nonce=\"([0-9a-f]{32})\""))) {
+            ADD_FAILURE() << "unexpected challenge " << (challenge ? *challenge : "(none)");
+            return {};
+        }
+        return match[1];
+    }
+
+    static std::string md5(const std::string& text) { return platform::md5Hex(text); }
+
+    static std::string digestHeader(const std::string& user, const std::string& password,
+                                    const std::string& realm, const std::string& nonce,
+                                    const std::string& method, const std::string& uri) {
+        const std::string ha1 = md5(user + ":" + realm + ":" + password);
+        const std::string ha2 = md5(method + ":" + uri);
+        const std::string response = md5(ha1 + ":" + nonce + ":" + ha2);
+        return "Authorization: Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
+               "\", uri=\"" + uri + "\", response=\"" + response + "\"\r\n";
+    }
+};
+
+} // namespace
+
+// ---- Basic ----
+
+TEST_F(CoreAuthentication, BasicChallenge) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_Basic));
+    HttpReply reply = get(port(), "/secret");
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 401 Unauthorized");
+    ASSERT_NE(reply.header("WWW-Authenticate"), nullptr);
+    EXPECT_EQ(*reply.header("WWW-Authenticate"), "Basic realm=\"R\"");
+    EXPECT_EQ(reply.header("Content-Length"), nullptr);
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreAuthentication, BasicWithCorrectCredentials) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_Basic));
+    // "u:p" and "other:pw2" in Base64.
+    EXPECT_EQ(get(port(), "/secret", "Authorization: Basic dTpw\r\n").body, "GET /secret\n");
+    EXPECT_EQ(get(port(), "/secret", "Authorization: Basic b3RoZXI6cHcy\r\n").status, 200);
+    EXPECT_EQ(handlerCalls, 2);
+}
+
+TEST_F(CoreAuthentication, BasicWithWrongCredentials) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_Basic));
+    for (const std::string value :
+         {"Basic dTpx", "basic dTpw", "Basic  dTpw", "Basic", "Digest dTpw", "dTpw"}) {
+        EXPECT_EQ(get(port(), "/secret", "Authorization: " + value + "\r\n").status, 401) << value;
+    }
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+// ---- Digest ----
+
+TEST_F(CoreAuthentication, DigestChallengeCarriesTheProcessNonce) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    const std::string nonce = challengeNonce();
+    EXPECT_FALSE(nonce.empty());
+    EXPECT_EQ(challengeNonce(), nonce); // the same for every connection
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreAuthentication, DigestWithCorrectResponse) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    const std::string nonce = challengeNonce();
+    HttpReply reply = get(port(), "/secret?x=1", digestHeader("u", "p", "R", nonce, "GET", "/secret?x=1"));
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "GET /secret\n");
+}
+
+TEST_F(CoreAuthentication, DigestOfAHeadRequestUsesGet) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    const std::string nonce = challengeNonce();
+    const std::string request =
+        "HEAD /secret HTTP/1.1\r\n" + digestHeader("u", "p", "R", nonce, "GET", "/secret") + "\r\n";
+    EXPECT_EQ(exchange(port(), request).status, 200);
+}
+
+TEST_F(CoreAuthentication, DigestWithWrongPasswordOrUser) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    const std::string nonce = challengeNonce();
+    for (const std::string& header : {digestHeader("u", "wrong", "R", nonce, "GET", "/secret"),
+                                      digestHeader("nobody", "p", "R", nonce, "GET", "/secret"),
+                                      digestHeader("u", "p", "R", nonce, "POST", "/secret")}) {
+        HttpReply reply = get(port(), "/secret", header);
+        EXPECT_EQ(reply.status, 401) << header;
+        ASSERT_NE(reply.header("WWW-Authenticate"), nullptr);
+        EXPECT_EQ(*reply.header("WWW-Authenticate"), "Digest realm=\"R\", nonce=\"" + nonce + "\"");
+    }
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreAuthentication, DigestWithAStaleNonce) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    const std::string nonce = challengeNonce();
+    const std::string old = "0123456789abcdef0123456789abcdef";
+    HttpReply reply = get(port(), "/secret", digestHeader("u", "p", "R", old, "GET", "/secret"));
+    EXPECT_EQ(reply.status, 401);
+    EXPECT_EQ(*reply.header("WWW-Authenticate"), "Digest realm=\"R\", nonce=\"" + nonce + "\", stale=TRUE");
+    // Another realm with another nonce is simply wrong, not stale.
+    reply = get(port(), "/secret", digestHeader("u", "p", "Elsewhere", old, "GET", "/secret"));
+    EXPECT_EQ(*reply.header("WWW-Authenticate"), "Digest realm=\"R\", nonce=\"" + nonce + "\"");
+    EXPECT_EQ(handlerCalls, 0);
+}

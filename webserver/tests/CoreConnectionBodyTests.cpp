@@ -1,0 +1,261 @@
+// Request and response bodies over real loopback sockets, hostile input, and handler faults.
+
+#include "CoreTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using coretest::exchange;
+using coretest::get;
+using coretest::HttpReply;
+
+namespace {
+
+class CoreConnection : public coretest::ServerTest {
+protected:
+    void SetUp() override { coretest::addEchoHandler(*server, &handlerCalls); }
+
+    // The server still answers an ordinary request.
+    void expectStillServing() {
+        HttpReply reply = get(port(), "/alive");
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.body, "GET /alive\n");
+    }
+};
+
+std::string pattern(std::size_t size) {
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        text[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
+    }
+    return text;
+}
+
+// A request head; `headers` are header lines separated by CR LF, without the last line end.
+std::string head(const std::string& requestLine, const std::string& headers) {
+    return requestLine + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n\r\n";
+}
+
+} // namespace
+
+// ---- Request bodies ----
+
+TEST_F(CoreConnection, FixedLengthBodyLargerThanOneRead) {
+    ASSERT_TRUE(startServer());
+    const std::string body = pattern(700 * 1024);
+    HttpReply reply =
+        exchange(port(), head("POST /big", "Content-Length: " + std::to_string(body.size())) + body);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_TRUE(reply.body == "POST /big\n" + body) << reply.body.size();
+}
+
+TEST_F(CoreConnection, ChunkedUpload) {
+    ASSERT_TRUE(startServer());
+    HttpReply reply =
+        exchange(port(), head("PUT /c", "Transfer-Encoding: chunked") +
+                             "5;name=x\r\nhello\r\n1\r\n \r\nA\r\n0123456789\r\n0\r\nX-T: 1\r\n\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "PUT /c\nhello 0123456789");
+}
+
+TEST_F(CoreConnection, ChunkedUploadWhoseLastLineComesLater) {
+    ASSERT_TRUE(startServer());
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port(), true));
+    ASSERT_TRUE(client.send(head("PUT /c", "Transfer-Encoding: chunked") + "3\r\nabc\r\n0\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(handlerCalls, 0);
+    ASSERT_TRUE(client.send("\r\n"));
+    HttpReply reply = coretest::parseReply(client.readAll());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "PUT /c\nabc");
+}
+
+TEST_F(CoreConnection, ChunkWithoutLineEndGives500) {
+    ASSERT_TRUE(startServer());
+    HttpReply reply = exchange(port(), head("PUT /c", "Transfer-Encoding: chunked") + "3\r\nabcXY0\r\n\r\n");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreConnection, OversizedChunkGives500AndServerKeepsServing) {
+    ASSERT_TRUE(startServer());
+    HttpReply reply =
+        exchange(port(), head("PUT /c", "Transfer-Encoding: chunked") + "ffffffffffffffff\r\nabc");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(handlerCalls, 0);
+    expectStillServing();
+}
+
+TEST_F(CoreConnection, GzipUploadIsInflated) {
+    ASSERT_TRUE(startServer());
+    const std::string body = pattern(400 * 1024);
+    const std::string packed = coretest::gzipCompress(body);
+    HttpReply reply = exchange(port(), head("POST /z", "Content-Encoding: gzip\r\nContent-Length: " +
+                                                           std::to_string(packed.size())) +
+                                           packed);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_TRUE(reply.body == "POST /z\n" + body) << reply.body.size();
+}
+
+TEST_F(CoreConnection, TruncatedGzipUploadGives500) {
+    ASSERT_TRUE(startServer());
+    const std::string packed = coretest::gzipCompress(pattern(10000)).substr(0, 40);
+    HttpReply reply = exchange(port(), head("POST /z", "Content-Encoding: gzip\r\nContent-Length: " +
+                                                           std::to_string(packed.size())) +
+                                           packed);
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreConnection, ClientClosingMidBodyCallsNoHandler) {
+    ASSERT_TRUE(startServer());
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port()));
+    ASSERT_TRUE(client.send(head("POST /cut", "Content-Length: 1000") + "only ten b"));
+    client.shutdownWrite();
+    HttpReply reply = coretest::parseReply(client.readAll());
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_TRUE(waitForIdle());
+    EXPECT_EQ(handlerCalls, 0);
+    expectStillServing();
+}
+
+// ---- Heads ----
+
+TEST_F(CoreConnection, HeadArrivingOneByteAtATime) {
+    ASSERT_TRUE(startServer());
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port(), true));
+    const std::string wire = head("POST /slowly", "Content-Length: 4") + "body";
+    for (char c : wire) {
+        ASSERT_TRUE(client.send(std::string(1, c)));
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    HttpReply reply = coretest::parseReply(client.readAll());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "POST /slowly\nbody");
+}
+
+TEST_F(CoreConnection, OneMebibyteHeadGives500AndServerKeepsServing) {
+    ASSERT_TRUE(startServer());
+    std::string wire = "GET /huge HTTP/1.1\r\nHost: localhost\r\n";
+    const std::string line = "X-Filler: " + std::string(90, 'f') + "\r\n";
+    while (wire.size() < (1u << 20)) {
+        wire += line;
+    }
+    wire += "\r\n";
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port()));
+    client.send(wire); // may fail once the server has given up and closed
+    HttpReply reply = coretest::parseReply(client.readAll());
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(handlerCalls, 0);
+    expectStillServing();
+}
+
+// ---- Response bodies ----
+
+TEST_F(CoreConnection, UnknownLengthResponseIsChunked) {
+    server->addHandlerForMethod("GET", "/chunked", WebServerRequestClass<WebServerRequest>(),
+                                [](const std::shared_ptr<WebServerRequest>&) {
+                                    return std::make_shared<coretest::StringResponse>("first;second;third",
+                                                                                      "text/plain", 6, false);
+                                });
+    ASSERT_TRUE(startServer());
+    HttpReply reply = get(port(), "/chunked");
+    EXPECT_EQ(*reply.header("Transfer-Encoding"), "chunked");
+    EXPECT_EQ(reply.header("Content-Length"), nullptr);
+    EXPECT_EQ(reply.body, "6\r\nfirst;\r\n6\r\nsecond\r\n6\r\n;third\r\n0\r\n\r\n");
+}
+
+TEST_F(CoreConnection, GzipResponseForClientsThatAcceptIt) {
+    const std::string text = pattern(300 * 1024);
+    server->addHandlerForMethod("GET", "/gz", WebServerRequestClass<WebServerRequest>(),
+                                [text](const std::shared_ptr<WebServerRequest>& request) {
+                                    auto response = std::make_shared<coretest::StringResponse>(text);
+                                    response->setGzipContentEncodingEnabled(
+                                        request->acceptsGzipContentEncoding());
+                                    return response;
+                                });
+    ASSERT_TRUE(startServer());
+    HttpReply packed = get(port(), "/gz", "Accept-Encoding: gzip\r\n");
+    EXPECT_EQ(*packed.header("Content-Encoding"), "gzip");
+    EXPECT_EQ(*packed.header("Transfer-Encoding"), "chunked");
+    EXPECT_EQ(packed.header("Content-Length"), nullptr);
+    std::string unchunked;
+    std::string inflated;
+    ASSERT_TRUE(coretest::dechunk(packed.body, &unchunked));
+    ASSERT_TRUE(coretest::gunzip(unchunked, &inflated));
+    EXPECT_TRUE(inflated == text);
+    HttpReply plain = get(port(), "/gz");
+    EXPECT_EQ(plain.header("Content-Encoding"), nullptr);
+    EXPECT_EQ(*plain.header("Content-Length"), std::to_string(text.size()));
+    EXPECT_TRUE(plain.body == text);
+}
+
+// ---- Handler faults ----
+
+TEST_F(CoreConnection, HandlerAnsweringNoneGives500) {
+    server->addHandlerForMethod(
+        "GET", "/none", WebServerRequestClass<WebServerRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+            return nullptr;
+        });
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(get(port(), "/none").status, 500);
+    expectStillServing();
+}
+
+TEST_F(CoreConnection, HandlerThatThrowsEndsWithoutResponse) {
+    server->addHandlerForMethod(
+        "GET", "/throw", WebServerRequestClass<WebServerRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+            throw std::runtime_error("handler failure");
+        });
+    ASSERT_TRUE(startServer());
+    HttpReply reply = get(port(), "/throw");
+    EXPECT_TRUE(reply.raw.empty()) << reply.raw;
+    EXPECT_TRUE(waitForIdle());
+    expectStillServing();
+}
+
+TEST_F(CoreConnection, CompletionCalledTwiceAnswersOnce) {
+    server->addHandlerForMethod(
+        "GET", "/twice", WebServerRequestClass<WebServerRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&, WebServerCompletionBlock completion) {
+            completion(coretest::textResponse("one"));
+            completion(coretest::textResponse("two"));
+        });
+    ASSERT_TRUE(startServer());
+    HttpReply reply = get(port(), "/twice");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "one");
+    EXPECT_EQ(reply.raw.find("HTTP/1.1", 1), std::string::npos);
+    expectStillServing();
+}
+
+TEST_F(CoreConnection, AsynchronousAnswerFromAnotherThread) {
+    std::vector<std::thread> workers;
+    std::mutex workersLock;
+    server->addHandlerForMethod("GET", "/slow", WebServerRequestClass<WebServerRequest>(),
+                                [&workers, &workersLock](const std::shared_ptr<WebServerRequest>&,
+                                                         WebServerCompletionBlock completion) {
+                                    std::lock_guard<std::mutex> guard(workersLock);
+                                    workers.emplace_back([completion] {
+                                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                        completion(coretest::textResponse("later"));
+                                    });
+                                });
+    ASSERT_TRUE(startServer());
+    const auto started = std::chrono::steady_clock::now();
+    HttpReply reply = get(port(), "/slow");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_EQ(reply.body, "later");
+    std::lock_guard<std::mutex> guard(workersLock);
+    for (auto& worker : workers) {
+        worker.join();
+    }
+}

@@ -1,0 +1,151 @@
+// The server functions: forms, header values, URL unescaping, dates and MD5.
+
+#include "WebServerFunctions.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+Date at(long long seconds) {
+    return Date(std::chrono::seconds(seconds));
+}
+
+} // namespace
+
+// ---- Forms ----
+
+TEST(CoreFunctions, FormLaterDuplicateWinsAndPlusIsBlank) {
+    EXPECT_EQ(ParseURLEncodedForm("a=1+2&b=%41&a=3"), (QueryDictionary{{"a", "3"}, {"b", "A"}}));
+    EXPECT_EQ(ParseURLEncodedForm("a=1+2&b=%41"), (QueryDictionary{{"a", "1 2"}, {"b", "A"}}));
+    EXPECT_EQ(ParseURLEncodedForm("first+name=J%C3%A9r%C3%B4me"),
+              (QueryDictionary{{"first name", "Jérôme"}}));
+}
+
+TEST(CoreFunctions, FormDropsPairsThatDoNotUnescape) {
+    EXPECT_EQ(ParseURLEncodedForm("a=%ZZ&b=1"), (QueryDictionary{{"b", "1"}}));
+    EXPECT_EQ(ParseURLEncodedForm("%ZZ=1&b=2"), (QueryDictionary{{"b", "2"}}));
+    EXPECT_EQ(ParseURLEncodedForm("a=%FF&b=2"), (QueryDictionary{{"b", "2"}}));
+}
+
+TEST(CoreFunctions, FormDropsATrailingKeyWithoutValue) {
+    EXPECT_EQ(ParseURLEncodedForm("a=1&b"), (QueryDictionary{{"a", "1"}}));
+    EXPECT_EQ(ParseURLEncodedForm("a"), QueryDictionary{});
+}
+
+TEST(CoreFunctions, FormWithEmptyValues) {
+    EXPECT_EQ(ParseURLEncodedForm("a=&b=2"), (QueryDictionary{{"a", ""}, {"b", "2"}}));
+    EXPECT_EQ(ParseURLEncodedForm("a=1&b="), (QueryDictionary{{"a", "1"}, {"b", ""}}));
+}
+
+TEST(CoreFunctions, FormWithoutAFirstKeyIsEmpty) {
+    EXPECT_TRUE(ParseURLEncodedForm("").empty());
+    EXPECT_TRUE(ParseURLEncodedForm("=x").empty());
+    EXPECT_TRUE(ParseURLEncodedForm("=x&a=1").empty());
+}
+
+// ---- Header values ----
+
+TEST(CoreFunctions, NormalizeLowersOnlyTheFirstPart) {
+    EXPECT_EQ(NormalizeHeaderValue(std::string("Text/HTML; Charset=UTF-8")), "text/html; Charset=UTF-8");
+    EXPECT_EQ(NormalizeHeaderValue(std::string("APPLICATION/JSON")), "application/json");
+    EXPECT_EQ(NormalizeHeaderValue(std::string("")), "");
+    EXPECT_EQ(NormalizeHeaderValue(std::optional<std::string>()), std::nullopt);
+    EXPECT_EQ(NormalizeHeaderValue(std::optional<std::string>("A;B;C")), std::optional<std::string>("a;B;C"));
+}
+
+TEST(CoreFunctions, ExtractQuotedAndUnquotedParameters) {
+    EXPECT_EQ(ExtractHeaderValueParameter("multipart/form-data; boundary=\"a b;c\"", "boundary"),
+              std::optional<std::string>("a b;c"));
+    EXPECT_EQ(ExtractHeaderValueParameter("multipart/form-data; boundary=xyz123", "boundary"),
+              std::optional<std::string>("xyz123"));
+    EXPECT_EQ(ExtractHeaderValueParameter("text/plain; charset=utf-8 trailing", "charset"),
+              std::optional<std::string>("utf-8"));
+}
+
+TEST(CoreFunctions, ExtractIgnoresCaseOfTheName) {
+    EXPECT_EQ(ExtractHeaderValueParameter("text/plain; CHARSET=Latin1", "charset"),
+              std::optional<std::string>("Latin1"));
+    EXPECT_EQ(ExtractHeaderValueParameter("text/plain; charset=x", "CharSet"),
+              std::optional<std::string>("x"));
+}
+
+TEST(CoreFunctions, ExtractAbsentOrLeadingParameterIsNone) {
+    EXPECT_EQ(ExtractHeaderValueParameter("text/plain", "charset"), std::nullopt);
+    EXPECT_EQ(ExtractHeaderValueParameter("text/plain; charset", "charset"), std::nullopt);
+    EXPECT_EQ(ExtractHeaderValueParameter("charset=utf-8", "charset"), std::nullopt);
+}
+
+TEST(CoreFunctions, ExtractDigestAuthorizationFields) {
+    const std::string value = "Digest username=\"user\", realm=\"The Realm\", nonce=\"abc123\", uri=\"/a "
+                              "b?x=1\", response=\"ff00\"";
+    EXPECT_EQ(ExtractHeaderValueParameter(value, "username"), std::optional<std::string>("user"));
+    EXPECT_EQ(ExtractHeaderValueParameter(value, "realm"), std::optional<std::string>("The Realm"));
+    EXPECT_EQ(ExtractHeaderValueParameter(value, "nonce"), std::optional<std::string>("abc123"));
+    EXPECT_EQ(ExtractHeaderValueParameter(value, "uri"), std::optional<std::string>("/a b?x=1"));
+    EXPECT_EQ(ExtractHeaderValueParameter(value, "response"), std::optional<std::string>("ff00"));
+}
+
+// ---- URLs ----
+
+TEST(CoreFunctions, UnescapeValidText) {
+    EXPECT_EQ(UnescapeURLString("a%20b"), std::optional<std::string>("a b"));
+    EXPECT_EQ(UnescapeURLString("%41%62c"), std::optional<std::string>("Abc"));
+    EXPECT_EQ(UnescapeURLString("caf%C3%A9"), std::optional<std::string>("café"));
+    EXPECT_EQ(UnescapeURLString("%F0%9F%98%80"), std::optional<std::string>("\xF0\x9F\x98\x80"));
+    EXPECT_EQ(UnescapeURLString("a+b"), std::optional<std::string>("a+b"));
+    EXPECT_EQ(UnescapeURLString(""), std::optional<std::string>(""));
+    EXPECT_EQ(UnescapeURLString("%25"), std::optional<std::string>("%"));
+}
+
+TEST(CoreFunctions, UnescapeInvalidEscapesIsNone) {
+    for (const std::string text : {"%", "%4", "abc%", "%zz", "%g1", "%-1", "a%2"}) {
+        EXPECT_EQ(UnescapeURLString(text), std::nullopt) << text;
+    }
+}
+
+TEST(CoreFunctions, UnescapeInvalidUTF8IsNone) {
+    // A lone continuation byte, a truncated sequence, an overlong "/", a surrogate, beyond U+10FFFF.
+    for (const std::string text :
+         {"%80", "%FF", "%C3", "%C3%28", "%C0%AF", "%E0%80%AF", "%ED%A0%80", "%F4%90%80%80"}) {
+        EXPECT_EQ(UnescapeURLString(text), std::nullopt) << text;
+    }
+}
+
+// ---- Dates ----
+
+TEST(CoreFunctions, FormatRFC822) {
+    EXPECT_EQ(FormatRFC822Date(at(784111777)), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(FormatRFC822Date(at(0)), "Thu, 01 Jan 1970 00:00:00 GMT");
+    EXPECT_EQ(FormatRFC822Date(at(1577880000)), "Wed, 01 Jan 2020 12:00:00 GMT");
+    // Fractions of a second are not written.
+    EXPECT_EQ(FormatRFC822Date(at(784111777) + std::chrono::milliseconds(900)),
+              "Sun, 06 Nov 1994 08:49:37 GMT");
+}
+
+TEST(CoreFunctions, ParseRFC822) {
+    EXPECT_EQ(ParseRFC822Date("Sun, 06 Nov 1994 08:49:37 GMT"), std::optional<Date>(at(784111777)));
+    EXPECT_EQ(ParseRFC822Date("Wed, 01 Jan 2020 12:00:00 GMT"), std::optional<Date>(at(1577880000)));
+    EXPECT_EQ(ParseRFC822Date(""), std::nullopt);
+    EXPECT_EQ(ParseRFC822Date("yesterday"), std::nullopt);
+    EXPECT_EQ(ParseRFC822Date("1994-11-06T08:49:37+00:00"), std::nullopt);
+}
+
+TEST(CoreFunctions, RFC822RoundTrip) {
+    for (long long seconds : {0LL, 951782400LL, 1700000000LL, 2147483647LL, 4102444799LL}) {
+        EXPECT_EQ(ParseRFC822Date(FormatRFC822Date(at(seconds))), std::optional<Date>(at(seconds)))
+            << seconds;
+    }
+}
+
+// ---- MD5 and formats ----
+
+TEST(CoreFunctions, MD5HexOfFormatKnownValues) {
+    EXPECT_EQ(MD5HexOfFormat("", {}), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(MD5HexOfFormat("%@:%@", {"a", "b"}), "d8160c9b3dc20d4e931aeb4f45262155");
+    // The Digest examples of RFC 2617.
+    EXPECT_EQ(MD5HexOfFormat("%@:%@:%@", {"Mufasa", "testrealm@host.com", "Circle Of Life"}),
+              "939e7578ed9e3c518a452acee763bce9");
+    EXPECT_EQ(MD5HexOfFormat("%@:%@", {"GET", "/dir/index.html"}), "39aff3a2bab6126f332b942af96d3366");
+}

@@ -1,0 +1,282 @@
+// The server over real loopback sockets: handler matching, the status codes of the head and
+// body steps, and the response head.
+
+#include "CoreTestSupport.h"
+#include "WebServerFunctions.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using coretest::exchange;
+using coretest::get;
+using coretest::HttpReply;
+
+namespace {
+
+class CoreServer : public coretest::ServerTest {
+protected:
+    // A GET handler for `path` answering `text`.
+    void addText(const std::string& path, const std::string& text) {
+        server->addHandlerForMethod("GET", path, WebServerRequestClass<WebServerRequest>(),
+                                    [this, text](const std::shared_ptr<WebServerRequest>&) {
+                                        ++handlerCalls;
+                                        return coretest::textResponse(text);
+                                    });
+    }
+
+    // GET and PUT /versioned: ETag "v1", Last-Modified 1994-11-06 08:49:37, max-age 60.
+    void addVersioned() {
+        auto process = [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+            auto response = coretest::textResponse("version one");
+            response->setETag("\"v1\"");
+            response->setLastModifiedDate(Date(std::chrono::seconds(784111777)));
+            response->setCacheControlMaxAge(60);
+            return response;
+        };
+        server->addHandlerForMethod("GET", "/versioned", WebServerRequestClass<WebServerRequest>(), process);
+        server->addHandlerForMethod("PUT", "/versioned", WebServerRequestClass<WebServerRequest>(), process);
+    }
+};
+
+void expectHeadOnly(const HttpReply& reply) {
+    EXPECT_EQ(reply.header("Content-Length"), nullptr);
+    EXPECT_EQ(reply.header("Content-Type"), nullptr);
+    EXPECT_EQ(reply.header("Transfer-Encoding"), nullptr);
+    EXPECT_TRUE(reply.body.empty());
+}
+
+} // namespace
+
+// ---- Matching ----
+
+TEST_F(CoreServer, LastAddedHandlerWins) {
+    server->addDefaultHandlerForMethod(
+        "GET", WebServerRequestClass<WebServerRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&) { return coretest::textResponse("default"); });
+    addText("/x", "first");
+    addText("/x", "second");
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(get(port(), "/x").body, "second");
+    EXPECT_EQ(get(port(), "/other").body, "default");
+}
+
+TEST_F(CoreServer, PathHandlerIgnoresCase) {
+    addText("/list", "listed");
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(get(port(), "/LIST").body, "listed");
+    EXPECT_EQ(get(port(), "/List").body, "listed");
+    EXPECT_EQ(get(port(), "/lists").status, 405);
+    EXPECT_EQ(get(port(), "/list/").status, 405);
+}
+
+TEST_F(CoreServer, RegexHandlerStoresItsCaptures) {
+    auto captures = [](const std::shared_ptr<WebServerRequest>& request) {
+        const std::any* value = request->attributeForKey(WebServerRequestAttribute_RegexCaptures);
+        std::string text = "none";
+        if (value) {
+            text.clear();
+            for (const auto& capture : std::any_cast<std::vector<std::string>>(*value)) {
+                text += "[" + capture + "]";
+            }
+        }
+        return coretest::textResponse(text);
+    };
+    server->addHandlerForMethodPathRegex("GET", "^/api/([a-z]+)/(\\d+)$",
+                                         WebServerRequestClass<WebServerRequest>(), captures);
+    server->addHandlerForMethodPathRegex("GET", "/n(\\d)", WebServerRequestClass<WebServerRequest>(),
+                                         captures);
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(get(port(), "/API/Items/42").body, "[Items][42]");
+    EXPECT_EQ(get(port(), "/api/items/x").status, 405);
+    // Every match of the path, in order; the pattern is not anchored unless it says so.
+    EXPECT_EQ(get(port(), "/a/n1/n2/n3").body, "[1][2][3]");
+}
+
+TEST_F(CoreServer, AddersRefuseBadArguments) {
+    server->addHandlerForMethod(
+        "GET", "relative", WebServerRequestClass<WebServerRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&) { return WebServerResponse::response(); });
+    server->addHandlerForMethodPathRegex(
+        "GET", "([unclosed", WebServerRequestClass<WebServerRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&) { return WebServerResponse::response(); });
+    EXPECT_TRUE(server->handlers().empty());
+    addText("/ok", "ok");
+    EXPECT_EQ(server->handlers().size(), 1u);
+    server->removeAllHandlers();
+    EXPECT_TRUE(server->handlers().empty());
+}
+
+TEST_F(CoreServer, NoMatchingHandlerGives405) {
+    addText("/x", "x");
+    ASSERT_TRUE(startServer());
+    HttpReply reply = exchange(port(), "DELETE /x HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 405 Method Not Allowed");
+    EXPECT_EQ(reply.headerNames(), (std::vector<std::string>{"Connection", "Server", "Date"}));
+    expectHeadOnly(reply);
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreServer, InvalidLengthsMatchNoHandler) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(exchange(port(), "POST /u HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n"
+                               "5\r\nhello\r\n0\r\n\r\n")
+                  .status,
+              405);
+    EXPECT_EQ(exchange(port(), "POST /u HTTP/1.1\r\nContent-Length: -1\r\n\r\n").status, 405);
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreServer, QueryAndEscapedPathReachTheHandler) {
+    server->addDefaultHandlerForMethod("GET", WebServerRequestClass<WebServerRequest>(),
+                                       [](const std::shared_ptr<WebServerRequest>& request) {
+                                           std::string text = request->path();
+                                           for (const auto& [key, value] : request->query()) {
+                                               text += "|" + key + "=" + value;
+                                           }
+                                           return coretest::textResponse(text);
+                                       });
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(get(port(), "/a%20b/caf%C3%A9?x=1+2&y=%41").body, "/a b/café|x=1 2|y=A");
+    // A path that does not unescape is refused before matching.
+    EXPECT_EQ(get(port(), "/bad%ZZ").status, 500);
+    EXPECT_EQ(get(port(), "/bad%FF").status, 500);
+}
+
+// ---- Head and body steps ----
+
+TEST_F(CoreServer, BytesBeyondTheContentLengthGive400) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer());
+    HttpReply reply = exchange(port(), "POST /u HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcdefghij");
+    EXPECT_EQ(reply.status, 400);
+    expectHeadOnly(reply);
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreServer, UnknownExpectationGives417) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer());
+    HttpReply reply =
+        exchange(port(), "POST /u HTTP/1.1\r\nContent-Length: 5\r\nExpect: something-else\r\n\r\n");
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 417 Expectation Failed");
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+TEST_F(CoreServer, ContinueIsSentBeforeTheBodyIsRead) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer());
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port()));
+    ASSERT_TRUE(client.send("PUT /up HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-Continue\r\n\r\n"));
+    EXPECT_EQ(client.readUntil("\r\n\r\n"), "HTTP/1.1 100 Continue\r\n\r\n");
+    EXPECT_EQ(handlerCalls, 0);
+    ASSERT_TRUE(client.send("hello"));
+    HttpReply reply = coretest::parseReply(client.readAll());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "PUT /up\nhello");
+}
+
+TEST_F(CoreServer, BytesAfterABodilessHeadAreIgnored) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer());
+    HttpReply reply = exchange(port(), "GET /g HTTP/1.1\r\nContent-Type: text/plain\r\n\r\nstray bytes");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "GET /g\n");
+}
+
+// ---- Response head ----
+
+TEST_F(CoreServer, HeadStartsWithConnectionServerDate) {
+    addText("/t", "hello world");
+    ASSERT_TRUE(startServer({{WebServerOption_ServerName, std::string("Tester/1.0")}}));
+    HttpReply reply = get(port(), "/t");
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
+    ASSERT_GE(reply.headers.size(), 3u);
+    EXPECT_EQ(reply.headers[0], (std::pair<std::string, std::string>{"Connection", "Close"}));
+    EXPECT_EQ(reply.headers[1], (std::pair<std::string, std::string>{"Server", "Tester/1.0"}));
+    EXPECT_EQ(reply.headers[2].first, "Date");
+    auto date = ParseRFC822Date(reply.headers[2].second);
+    ASSERT_TRUE(date) << reply.headers[2].second;
+    EXPECT_LT(std::chrono::abs(*date - std::chrono::system_clock::now()), std::chrono::seconds(60));
+    EXPECT_EQ(*reply.header("Cache-Control"), "no-cache");
+    EXPECT_EQ(*reply.header("Content-Type"), "text/plain");
+    EXPECT_EQ(*reply.header("Content-Length"), "11");
+    EXPECT_EQ(reply.body, "hello world");
+}
+
+TEST_F(CoreServer, HeadRequestGetsTheGetHeadWithoutBody) {
+    addText("/t", "hello world");
+    ASSERT_TRUE(startServer());
+    HttpReply reply = exchange(port(), "HEAD /t HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(*reply.header("Content-Length"), "11");
+    EXPECT_EQ(*reply.header("Content-Type"), "text/plain");
+    EXPECT_TRUE(reply.body.empty());
+}
+
+TEST_F(CoreServer, ResponseWithoutTypeHasNoLengthNorCoding) {
+    server->addHandlerForMethod("GET", "/missing", WebServerRequestClass<WebServerRequest>(),
+                                [](const std::shared_ptr<WebServerRequest>&) {
+                                    return WebServerResponse::responseWithStatusCode(404);
+                                });
+    ASSERT_TRUE(startServer());
+    HttpReply reply = get(port(), "/missing");
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(reply.headerNames(), (std::vector<std::string>{"Connection", "Server", "Date"}));
+    expectHeadOnly(reply);
+}
+
+// ---- Conditional requests ----
+
+TEST_F(CoreServer, MatchingETagGives304ForGet) {
+    addVersioned();
+    ASSERT_TRUE(startServer());
+    HttpReply fresh = get(port(), "/versioned");
+    EXPECT_EQ(fresh.status, 200);
+    EXPECT_EQ(*fresh.header("Cache-Control"), "max-age=60, public");
+    EXPECT_EQ(*fresh.header("ETag"), "\"v1\"");
+    EXPECT_EQ(*fresh.header("Last-Modified"), "Sun, 06 Nov 1994 08:49:37 GMT");
+    for (const std::string condition : {"\"v1\"", "*"}) {
+        HttpReply reply = get(port(), "/versioned", "If-None-Match: " + condition + "\r\n");
+        EXPECT_EQ(reply.statusLine, "HTTP/1.1 304 Not Modified") << condition;
+        EXPECT_EQ(*reply.header("ETag"), "\"v1\"");
+        EXPECT_EQ(*reply.header("Last-Modified"), "Sun, 06 Nov 1994 08:49:37 GMT");
+        EXPECT_EQ(reply.header("Cache-Control"), nullptr);
+        expectHeadOnly(reply);
+    }
+    EXPECT_EQ(get(port(), "/versioned", "If-None-Match: \"v2\"\r\n").status, 200);
+}
+
+TEST_F(CoreServer, MatchingETagGives412ForPut) {
+    addVersioned();
+    ASSERT_TRUE(startServer());
+    HttpReply reply =
+        exchange(port(), "PUT /versioned HTTP/1.1\r\nIf-None-Match: \"v1\"\r\nContent-Length: 2\r\n\r\nhi");
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 412 Precondition Failed");
+    expectHeadOnly(reply);
+}
+
+TEST_F(CoreServer, IfModifiedSinceComparesWithLastModified) {
+    addVersioned();
+    ASSERT_TRUE(startServer());
+    EXPECT_EQ(get(port(), "/versioned", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n").status, 304);
+    EXPECT_EQ(get(port(), "/versioned", "If-Modified-Since: Mon, 07 Nov 1994 00:00:00 GMT\r\n").status, 304);
+    EXPECT_EQ(get(port(), "/versioned", "If-Modified-Since: Sun, 06 Nov 1994 08:49:36 GMT\r\n").status, 200);
+    EXPECT_EQ(get(port(), "/versioned", "If-Modified-Since: garbage\r\n").status, 200);
+}
+
+TEST_F(CoreServer, MatchingETagWinsOverAnOlderModifiedSince) {
+    addVersioned();
+    ASSERT_TRUE(startServer());
+    // The date says "modified", the entity tag says "unchanged": the tag is still honoured.
+    EXPECT_EQ(get(port(), "/versioned",
+                  "If-Modified-Since: Mon, 01 Jan 1990 00:00:00 GMT\r\nIf-None-Match: \"v1\"\r\n")
+                  .status,
+              304);
+    EXPECT_EQ(get(port(), "/versioned",
+                  "If-Modified-Since: Mon, 01 Jan 1990 00:00:00 GMT\r\nIf-None-Match: \"v2\"\r\n")
+                  .status,
+              200);
+}
