@@ -7,7 +7,9 @@
 
 namespace platform {
 
-inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string asciiLowercase(std::string_view text);
 bool equalsIgnoringCase(std::string_view a, std::string_view b);

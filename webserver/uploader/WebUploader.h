@@ -2,6 +2,7 @@
 
 #include "WebServer.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -9,6 +10,10 @@
 #include <vector>
 
 class WebUploader;
+
+namespace platform {
+class ResourceBundle;
+}
 
 // Notifications of the web file manager, delivered on the main queue. All optional.
 class WebUploaderDelegate : public WebServerDelegate {
@@ -71,4 +76,35 @@ protected:
     std::optional<std::string> _epilogue;
     std::optional<std::string> _footer;
     mutable std::mutex _propertiesLock;
+
+    // Finds the "WebUploader" resource bundle and adds the handlers of the page and of the six
+    // operations (they refer to the server weakly); false, with nothing added, when the bundle is
+    // missing. create() calls it; a subclass's own factory calls it once after make_shared.
+    bool addHandlers(const std::string& startHtml);
+
+private:
+    // The operations (WebUploaderHandlers.cpp).
+    std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> uploadFile(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
+    // The start page, built afresh for each request (WebUploaderStartPage.cpp).
+    std::shared_ptr<WebServerResponse> startPage(const platform::ResourceBundle& bundle,
+                                                 const std::string& startHtml) const;
+
+    // Path rules (WebUploaderPaths.cpp). A client path is relative to the upload directory.
+    std::string absolutePath(const std::string& relativePath) const;
+    // True when the path lies inside the upload directory (or is it), by whole components, also
+    // once the symbolic links of its parent folders are resolved.
+    bool _checkSandboxedPath(const std::string& path) const;
+    bool _checkFileExtension(const std::string& fileName) const;
+    bool isHiddenName(const std::string& name) const;
+    // True when a component of the client path below the upload directory is hidden.
+    bool hasHiddenComponent(const std::string& absolutePath) const;
+    static std::string _uniquePathForPath(const std::string& path);
+
+    // Posts a notification to the delegate on the main queue (when it is a WebUploaderDelegate).
+    void notifyDelegate(std::function<void(WebUploaderDelegate&, WebUploader&)> notification);
 };

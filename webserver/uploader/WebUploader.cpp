@@ -1,0 +1,174 @@
+// The web file manager: creation, properties, the overridable checks and the handler table.
+
+#include "WebUploader.h"
+
+#include "WebServerMultiPartFormRequest.h"
+#include "WebServerURLEncodedFormRequest.h"
+
+#include "dispatch/MainQueue.h"
+#include "foundation/FileSystem.h"
+#include "foundation/ResourceBundle.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+using platform::FileSystem;
+
+namespace {
+
+// "~" and "~user" at the start of a path become the home folder.
+std::string expandTilde(const std::string& path) {
+    if (path.empty() || path[0] != '~') {
+        return path;
+    }
+    const std::size_t slash = path.find('/');
+    const std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string home;
+    if (user.empty()) {
+        const char* variable = std::getenv("HOME");
+        home = variable ? variable : "";
+    } else if (const passwd* entry = ::getpwnam(user.c_str())) { // only at creation, on one thread
+        home = entry->pw_dir ? entry->pw_dir : "";
+    }
+    if (home.empty()) {
+        return path;
+    }
+    return slash == std::string::npos ? home : home + path.substr(slash);
+}
+
+// The upload directory as kept: tilde expanded, made absolute, standardized.
+std::string standardizedUploadDirectory(const std::string& path) {
+    std::string expanded = expandTilde(path);
+    if (!expanded.empty() && expanded[0] != '/') {
+        char* current = ::getcwd(nullptr, 0);
+        if (current) {
+            expanded = FileSystem::appendPathComponent(current, expanded);
+            std::free(current);
+        }
+    }
+    return FileSystem::standardizePath(expanded);
+}
+
+template <class Method> WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Method method) {
+    return [weak = std::move(weak),
+            method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+        const auto self = weak.lock();
+        if (!self || !request) {
+            return nullptr;
+        }
+        return ((*self).*method)(*request);
+    };
+}
+
+} // namespace
+
+std::shared_ptr<WebUploader> WebUploader::create(const std::string& uploadDirectory,
+                                                 const std::string& startHtml) {
+    auto server = std::make_shared<WebUploader>(uploadDirectory);
+    if (!server->addHandlers(startHtml)) {
+        return nullptr;
+    }
+    return server;
+}
+
+WebUploader::WebUploader(const std::string& uploadDirectory)
+    : _uploadDirectory(standardizedUploadDirectory(uploadDirectory)) {}
+
+bool WebUploader::addHandlers(const std::string& startHtml) {
+    const std::shared_ptr<platform::ResourceBundle> bundle =
+        platform::ResourceBundle::find("WebUploader", "bundle");
+    if (!bundle) {
+        return false;
+    }
+    const std::weak_ptr<WebUploader> weak = std::static_pointer_cast<WebUploader>(shared_from_this());
+    // The page's scripts, styles and images; every exact path below takes precedence.
+    addGETHandlerForBasePath("/", bundle->resourcePath(), std::nullopt, 3600, false);
+    addHandlerForMethod(
+        "GET", "/", WebServerRequestClass<WebServerRequest>(),
+        WebServerProcessBlock([weak, bundle, startHtml](const std::shared_ptr<WebServerRequest>&)
+                                  -> std::shared_ptr<WebServerResponse> {
+            const auto self = weak.lock();
+            return self ? self->startPage(*bundle, startHtml) : nullptr;
+        }));
+    addHandlerForMethod("GET", "/list", WebServerRequestClass<WebServerRequest>(),
+                        operation(weak, &WebUploader::listDirectory));
+    addHandlerForMethod("GET", "/download", WebServerRequestClass<WebServerRequest>(),
+                        operation(weak, &WebUploader::downloadFile));
+    addHandlerForMethod("POST", "/upload", WebServerRequestClass<WebServerMultiPartFormRequest>(),
+                        operation(weak, &WebUploader::uploadFile));
+    addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
+                        operation(weak, &WebUploader::moveItem));
+    addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
+                        operation(weak, &WebUploader::deleteItem));
+    addHandlerForMethod("POST", "/create", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
+                        operation(weak, &WebUploader::createDirectory));
+    return true;
+}
+
+void WebUploader::notifyDelegate(std::function<void(WebUploaderDelegate&, WebUploader&)> notification) {
+    auto self = std::static_pointer_cast<WebUploader>(shared_from_this());
+    platform::dispatch::MainQueue::async([self, notification = std::move(notification)] {
+        if (auto* delegate = dynamic_cast<WebUploaderDelegate*>(self->delegate())) {
+            notification(*delegate, *self);
+        }
+    });
+}
+
+// ---- Overridable checks ----
+
+bool WebUploader::shouldUploadFileAtPath(const std::string&, const std::string&) {
+    return true;
+}
+
+bool WebUploader::shouldMoveItemFromPath(const std::string&, const std::string&) {
+    return true;
+}
+
+bool WebUploader::shouldDeleteItemAtPath(const std::string&) {
+    return true;
+}
+
+bool WebUploader::shouldCreateDirectoryAtPath(const std::string&) {
+    return true;
+}
+
+// ---- Properties ----
+
+std::optional<std::vector<std::string>> WebUploader::allowedFileExtensions() const {
+    std::lock_guard lock(_propertiesLock);
+    return _allowedExtensions;
+}
+
+void WebUploader::setAllowedFileExtensions(std::optional<std::vector<std::string>> extensions) {
+    std::lock_guard lock(_propertiesLock);
+    _allowedExtensions = std::move(extensions);
+}
+
+bool WebUploader::allowHiddenItems() const {
+    std::lock_guard lock(_propertiesLock);
+    return _allowHidden;
+}
+
+void WebUploader::setAllowHiddenItems(bool allow) {
+    std::lock_guard lock(_propertiesLock);
+    _allowHidden = allow;
+}
+
+#define WEBUPLOADER_TEXT_PROPERTY(getter, setter, field)                                                     \
+    std::optional<std::string> WebUploader::getter() const {                                                 \
+        std::lock_guard lock(_propertiesLock);                                                               \
+        return field;                                                                                        \
+    }                                                                                                        \
+    void WebUploader::setter(std::optional<std::string> value) {                                             \
+        std::lock_guard lock(_propertiesLock);                                                               \
+        field = std::move(value);                                                                            \
+    }
+
+WEBUPLOADER_TEXT_PROPERTY(title, setTitle, _title)
+WEBUPLOADER_TEXT_PROPERTY(header, setHeader, _header)
+WEBUPLOADER_TEXT_PROPERTY(prologue, setPrologue, _prologue)
+WEBUPLOADER_TEXT_PROPERTY(epilogue, setEpilogue, _epilogue)
+WEBUPLOADER_TEXT_PROPERTY(footer, setFooter, _footer)
+
+#undef WEBUPLOADER_TEXT_PROPERTY
