@@ -1,5 +1,7 @@
 #include "SystemConfigurationFiles.h"
 
+#include "foundation/EnvironmentFile.h"
+
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -10,34 +12,6 @@
 namespace platform::sysconfig {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
-
-// Removes shell quoting from a value: 'single', "double" (with backslash escapes) or bare text.
-std::string unquote(std::string_view value) {
-    std::string result;
-    char quote = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        if (quote == 0 && (c == '"' || c == '\'')) {
-            quote = c;
-        } else if (quote != 0 && c == quote) {
-            quote = 0;
-        } else if (c == '\\' && quote != '\'' && i + 1 < value.size()) {
-            result.push_back(value[++i]);
-        } else {
-            result.push_back(c);
-        }
-    }
-    return result;
-}
 
 std::vector<std::string_view> fields(std::string_view line) {
     std::vector<std::string_view> result;
@@ -80,16 +54,12 @@ template <typename T> std::optional<T> parseNumber(std::string_view text, int ba
 } // namespace
 
 std::optional<std::string> prettyHostNameFromMachineInfo(std::string_view machineInfo) {
-    static constexpr std::string_view kKey = "PRETTY_HOSTNAME=";
-    std::optional<std::string> result;
-    forEachLine(machineInfo, [&](std::string_view line) {
-        line = trim(line);
-        if (line.substr(0, kKey.size()) == kKey) {
-            std::string value = unquote(trim(line.substr(kKey.size())));
-            result = value.empty() ? std::nullopt : std::optional<std::string>(std::move(value));
-        }
-    });
-    return result;
+    const auto fields = parseEnvironmentFile(machineInfo);
+    const auto found = fields.find("PRETTY_HOSTNAME");
+    if (found == fields.end() || found->second.empty()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 std::optional<std::string> defaultRouteInterface(std::string_view routeTable) {

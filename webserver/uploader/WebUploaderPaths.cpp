@@ -16,25 +16,7 @@ std::string WebUploader::absolutePath(const std::string& relativePath) const {
 }
 
 bool WebUploader::_checkSandboxedPath(const std::string& path) const {
-    if (path.find('\0') != std::string::npos) {
-        return false;
-    }
-    const std::string standardized = FileSystem::standardizePath(path);
-    if (!FileSystem::isPathInsideOrEqual(standardized, _uploadDirectory)) {
-        return false;
-    }
-    if (standardized == _uploadDirectory) {
-        return true;
-    }
-    // A folder on the way may be a symbolic link to somewhere else: what the parent folder
-    // resolves to must still lie inside the (resolved) upload directory. The item itself may be a
-    // link; the operations never follow one.
-    const auto parent = FileSystem::resolvePath(FileSystem::deletingLastPathComponent(standardized));
-    if (!parent) {
-        return true; // nothing exists there: the operation itself fails
-    }
-    const auto root = FileSystem::resolvePath(_uploadDirectory);
-    return root && FileSystem::isPathInsideOrEqual(*parent, *root);
+    return FileSystem::isPathConfined(path, _uploadDirectory);
 }
 
 bool WebUploader::_checkFileExtension(const std::string& fileName) const {

@@ -2,13 +2,17 @@
 
 #include "WebServer.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class WebDAVServer;
+class WebServerDataRequest;
+class WebServerFileRequest;
 
 // Notifications of the WebDAV server, delivered on the main queue. All optional.
 class WebDAVServerDelegate : public WebServerDelegate {
@@ -30,8 +34,14 @@ public:
 
 // Shares one folder (the upload directory) as a WebDAV class 1 resource tree; locking is answered
 // in form only, and only for the macOS WebDAV clients.
+//
+// Items are replaced without a moment of loss: PUT, COPY and MOVE build the new item aside and
+// swap it in with one rename, so a failure leaves the old item in place. The shared folder itself
+// is never deleted, moved, copied or replaced.
 class WebDAVServer : public WebServer {
 public:
+    // The server with its ten handlers (PROPFIND, MKCOL, GET, DELETE, PUT, COPY, MOVE, LOCK,
+    // UNLOCK, OPTIONS); "~" at the start of the folder stands for the home folder.
     static std::shared_ptr<WebDAVServer> create(const std::string& uploadDirectory);
 
     explicit WebDAVServer(const std::string& uploadDirectory); // use create()
@@ -44,6 +54,13 @@ public:
     void setAllowHiddenItems(bool allow);
 
 protected:
+    // For subclasses: a server of class T (made with the arguments) with its handlers.
+    template <class T, class... Arguments> static std::shared_ptr<T> createServer(Arguments&&... arguments) {
+        auto server = std::make_shared<T>(std::forward<Arguments>(arguments)...);
+        static_cast<WebDAVServer&>(*server).addHandlers();
+        return server;
+    }
+
     // Checks a subclass may override to refuse an operation (absolute paths).
     virtual bool shouldUploadFileAtPath(const std::string& path, const std::string& temporaryPath);
     virtual bool shouldMoveItemFromPath(const std::string& fromPath, const std::string& toPath);
@@ -51,8 +68,39 @@ protected:
     virtual bool shouldDeleteItemAtPath(const std::string& path);
     virtual bool shouldCreateDirectoryAtPath(const std::string& path);
 
+    // What the handlers run, one per method (absolute paths are the upload directory joined with
+    // the request path).
+    std::shared_ptr<WebServerResponse> performOPTIONS(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> performGET(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> performPUT(const WebServerFileRequest& request);
+    std::shared_ptr<WebServerResponse> performDELETE(const WebServerRequest& request);
+    std::shared_ptr<WebServerResponse> performMKCOL(const WebServerDataRequest& request);
+    std::shared_ptr<WebServerResponse> performCOPY(const WebServerRequest& request, bool isMove);
+    std::shared_ptr<WebServerResponse> performPROPFIND(const WebServerDataRequest& request);
+    std::shared_ptr<WebServerResponse> performLOCK(const WebServerDataRequest& request);
+    std::shared_ptr<WebServerResponse> performUNLOCK(const WebServerRequest& request);
+
     std::string _uploadDirectory;
     std::optional<std::vector<std::string>> _allowedExtensions;
     bool _allowHidden = false;
     mutable std::mutex _propertiesLock;
+
+private:
+    void addHandlers();
+    // The upload directory joined with a request path, standardized.
+    std::string absolutePath(const std::string& requestPath) const;
+    // The path is the upload directory or lies inside it (whole components compared).
+    bool checkSandboxedPath(const std::string& path) const;
+    // A component below the upload directory begins with "." (and hidden items are not allowed).
+    bool isHiddenPath(const std::string& path) const;
+    // The allowed extensions, then the delegate's answer (a name or a path).
+    bool checkFileExtension(const std::string& nameOrPath);
+    std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,
+                                                      const std::string& sourcePath,
+                                                      const std::string& destinationPath,
+                                                      const std::string& destinationRelativePath);
+    void addPropertyResponseForItem(const std::string& path, const std::string& resource, int properties,
+                                    std::string& xmlString);
+    // Posts a notification to the main queue, for a delegate that is a WebDAVServerDelegate.
+    void notifyDelegate(std::function<void(WebDAVServerDelegate&, WebDAVServer&)> notification);
 };

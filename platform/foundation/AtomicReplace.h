@@ -1,0 +1,45 @@
+#pragma once
+
+#include "foundation/Error.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Puts a new item in the place of an old one so that the old item stays whole until the new one
+// is complete: the new item is first built aside, under a hidden name in the target's own folder
+// (so on the target's file system), and then swapped in with one rename. A failure at any step
+// leaves the target as it was and removes what was built aside.
+//
+// Every file system step goes through a fault injector that tests can install to make the Nth
+// step fail.
+class AtomicReplace {
+public:
+    // A fresh hidden name in the folder of `path`, for building an item beside it. Nothing is
+    // created.
+    static std::string stagingPathBeside(const std::string& path);
+
+    // Copies `from` (a file, or a folder with everything in it) to `to`, replacing what is at `to`
+    // once the copy is complete. `replaced` tells whether something was at `to` before.
+    static bool replaceWithCopy(const std::string& from, const std::string& to, bool* replaced, Error* error);
+    // Moves `from` to `to`, replacing what is at `to`. Within one file system `from` is renamed;
+    // across file systems it is copied, and removed once the copy is in place (a source that then
+    // cannot be removed stays, and the move still succeeds). On failure `from` and `to` are as they
+    // were.
+    static bool replaceWithMove(const std::string& from, const std::string& to, bool* replaced, Error* error);
+    // Puts the item built at `staged` (in the folder of `target`) at `target`: renamed there when
+    // nothing is there, else swapped with the old item, which is then removed. On failure the
+    // target is unchanged and `staged` is still there.
+    static bool installStagedItem(const std::string& staged, const std::string& target, bool* replaced,
+                                  Error* error);
+
+    // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error
+    // number to fail the step with, or 0 to let it run. Empty: no injection.
+    using FaultInjector = std::function<int(std::string_view step)>;
+    static void setFaultInjector(FaultInjector injector);
+};
+
+} // namespace platform

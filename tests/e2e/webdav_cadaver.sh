@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# End-to-end check of `webserve webdav` with cadaver: a scripted session that creates a folder,
+# uploads, downloads, copies, moves and deletes, checked on the client and in the shared folder.
+#
+# usage: webdav_cadaver.sh PATH-TO-WEBSERVE
+set -uo pipefail
+. "$(dirname "$0")/webdav_common.sh"
+
+webserve=${1:?usage: webdav_cadaver.sh PATH-TO-WEBSERVE}
+command -v cadaver >/dev/null || { echo "cadaver is not installed" >&2; exit 1; }
+webdav_start "$webserve"
+
+cd "$work" || exit 1
+printf 'first line\nsecond line ü\n' >local.txt
+head -c 200000 /dev/urandom >blob.bin
+
+# cadaver reads its commands from standard input when it is not a terminal.
+timeout 60 cadaver "$url/" >session.log 2>&1 <<'COMMANDS'
+mkcol docs
+put local.txt docs/notes.txt
+put blob.bin docs/blob.bin
+get docs/notes.txt fetched.txt
+get docs/blob.bin fetched.bin
+copy docs/notes.txt docs/copy.txt
+mkcol archive
+move docs/copy.txt archive/moved.txt
+ls docs
+delete docs/blob.bin
+mkcol docs
+ls archive
+quit
+COMMANDS
+status=$?
+cat session.log
+[ "$status" = 0 ] || fail "cadaver exited with status $status"
+
+expect_line() { # expect_line TEXT: the session log has a line containing TEXT
+  grep -qF -- "$1" session.log || fail "session: no line with '$1'"
+}
+expect_line "Creating \`docs': succeeded."
+expect_line "Uploading local.txt to \`/docs/notes.txt': [.. succeeded."
+expect_line "Downloading \`/docs/notes.txt' to fetched.txt"
+expect_line "Copying \`/docs/notes.txt' to \`/docs/copy.txt':  succeeded."
+expect_line "Moving \`/docs/copy.txt' to \`/archive/moved.txt':  succeeded."
+expect_line "Deleting \`docs/blob.bin': succeeded."
+expect_line "moved.txt"
+# The second MKCOL of docs is refused (405), which cadaver reports as a failure.
+grep -c "Creating \`docs': failed" session.log | grep -q '^1$' || fail "second mkcol of docs was not refused"
+
+cmp -s local.txt fetched.txt || fail "fetched.txt differs from what was put"
+cmp -s blob.bin fetched.bin || fail "fetched.bin differs from what was put"
+cmp -s local.txt "$share/docs/notes.txt" || fail "the shared folder does not hold notes.txt"
+cmp -s local.txt "$share/archive/moved.txt" || fail "the shared folder does not hold archive/moved.txt"
+[ ! -e "$share/docs/copy.txt" ] || fail "docs/copy.txt is still there after the move"
+[ ! -e "$share/docs/blob.bin" ] || fail "docs/blob.bin is still there after the delete"
+leftovers=$(find "$share" -name '.*' | head -n 5)
+[ -z "$leftovers" ] || fail "hidden leftovers in the shared folder: $leftovers"
+
+webdav_finish cadaver

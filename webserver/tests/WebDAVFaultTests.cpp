@@ -1,0 +1,216 @@
+// Replacing items without losing data: AtomicReplace with a failure injected at every step, and
+// the WebDAV server's PUT, COPY and MOVE when the file system fails under them.
+
+#include "WebDAVTestSupport.h"
+
+#include "foundation/AtomicReplace.h"
+#include "foundation/FileSystem.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+using coretest::HttpReply;
+using davtest::DAVServerTest;
+using davtest::expectError;
+using platform::AtomicReplace;
+using platform::FileSystem;
+
+namespace {
+
+// Fails the Nth file system step (counting from 1) with EIO; with `noExchange` every atomic
+// exchange is refused as unsupported, as on file systems that lack it.
+class StepFailure {
+public:
+    StepFailure(int failingStep, bool noExchange) {
+        AtomicReplace::setFaultInjector([this, failingStep, noExchange](std::string_view step) {
+            if (noExchange && step == "exchange") {
+                return EINVAL;
+            }
+            return ++_count == failingStep ? EIO : 0;
+        });
+    }
+    ~StepFailure() { AtomicReplace::setFaultInjector({}); }
+    StepFailure(const StepFailure&) = delete;
+    StepFailure& operator=(const StepFailure&) = delete;
+    int count() const { return _count; }
+
+private:
+    std::atomic<int> _count{0};
+};
+
+// A UNIX socket in the file system: something a copy cannot reproduce.
+bool makeSocketFile(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd == -1 || path.size() >= sizeof(address.sun_path)) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
+}
+
+// Builds the old destination and the new source in a fresh folder.
+class ReplaceFixture : public DAVServerTest {
+protected:
+    void prepare(bool folders) {
+        for (const std::string& name :
+             FileSystem::contentsOfDirectory(folder.path()).value_or(std::vector<std::string>{})) {
+            FileSystem::removeItem(path(name));
+        }
+        if (folders) {
+            makeFolder("src");
+            write("src/new.txt", "new");
+            makeFolder("dst");
+            write("dst/old.txt", "old");
+        } else {
+            write("src", "new");
+            write("dst", "old");
+        }
+    }
+};
+
+} // namespace
+
+// Every step of every way of replacing fails once in turn: either the whole operation succeeds,
+// or the source and the destination are exactly as before and nothing is left behind.
+TEST_F(ReplaceFixture, AFailureAtAnyStepLosesNothing) {
+    for (const bool move : {false, true}) {
+        for (const bool folders : {false, true}) {
+            for (const bool noExchange : {false, true}) {
+                for (int step = 1;; ++step) {
+                    SCOPED_TRACE(testing::Message()
+                                 << (move ? "move" : "copy") << (folders ? " folders" : " files")
+                                 << (noExchange ? " without exchange" : "") << ", step " << step);
+                    prepare(folders);
+                    const std::string before = snapshot();
+                    StepFailure failure(step, noExchange);
+                    bool replaced = false;
+                    Error error;
+                    const bool done =
+                        move ? AtomicReplace::replaceWithMove(path("src"), path("dst"), &replaced, &error)
+                             : AtomicReplace::replaceWithCopy(path("src"), path("dst"), &replaced, &error);
+                    if (done) {
+                        EXPECT_TRUE(replaced);
+                        EXPECT_EQ(snapshot("dst"), folders ? "new.txt=new\n" : "");
+                        if (!folders) {
+                            EXPECT_EQ(contents("dst"), "new");
+                        }
+                        EXPECT_EQ(exists("src"), !move);
+                    } else {
+                        EXPECT_EQ(error.code, EIO);
+                        EXPECT_EQ(snapshot(), before);
+                    }
+                    if (failure.count() < step) {
+                        ASSERT_TRUE(done);
+                        break; // every step has failed once
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(ReplaceFixture, ReplacesNothingWhenNothingIsThere) {
+    write("src", "new");
+    bool replaced = true;
+    ASSERT_TRUE(AtomicReplace::replaceWithMove(path("src"), path("dst"), &replaced, nullptr));
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(snapshot(), "dst=new\n");
+    ASSERT_TRUE(AtomicReplace::replaceWithCopy(path("dst"), path("copy"), &replaced, nullptr));
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(snapshot(), "copy=new\ndst=new\n");
+    EXPECT_FALSE(AtomicReplace::replaceWithMove(path("none"), path("x"), &replaced, nullptr));
+    EXPECT_EQ(snapshot(), "copy=new\ndst=new\n");
+}
+
+TEST_F(DAVServerTest, AFailedPutKeepsTheOldFile) {
+    write("a.txt", "old data");
+    for (int step = 1; step <= 2; ++step) {
+        SCOPED_TRACE(step);
+        StepFailure failure(step, false);
+        expectError(dav("PUT", "/a.txt", "", "new data"), 500, "Failed moving uploaded file to \"/a.txt\"");
+        EXPECT_EQ(snapshot(), "a.txt=old data\n");
+    }
+    EXPECT_TRUE(events().empty());
+    EXPECT_EQ(dav("PUT", "/a.txt", "", "new data").status, 204);
+    EXPECT_EQ(snapshot(), "a.txt=new data\n");
+}
+
+TEST_F(DAVServerTest, AFailedCopyOrMoveKeepsSourceAndDestination) {
+    write("a.txt", "A");
+    write("b.txt", "B");
+    const std::string before = snapshot();
+    for (const char* method : {"COPY", "MOVE"}) {
+        for (int step = 1; step <= 2; ++step) {
+            SCOPED_TRACE(testing::Message() << method << " step " << step);
+            StepFailure failure(step, false);
+            const HttpReply reply =
+                dav(method, "/a.txt", "Destination: " + url("/b.txt") + "\r\nOverwrite: T\r\n");
+            expectError(reply, 403, "Failed copying \"/a.txt\" to \"/b.txt\"");
+            EXPECT_NE(reply.body.find("Input/output error"), std::string::npos);
+            EXPECT_EQ(snapshot(), before);
+        }
+    }
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(DAVServerTest, ACopyThatCannotCompleteLeavesTheDestinationWhole) {
+    makeFolder("src");
+    write("src/a.txt", "new a");
+    write("src/b.txt", "new b");
+    ASSERT_TRUE(makeSocketFile(path("src/z.sock")));
+    makeFolder("dst");
+    write("dst/old.txt", "old");
+    const std::string before = snapshot();
+    const HttpReply reply = dav("COPY", "/src", "Destination: " + url("/dst") + "\r\nOverwrite: T\r\n");
+    expectError(reply, 403, "Failed copying \"/src\" to \"/dst\"");
+    EXPECT_EQ(snapshot(), before); // nothing half-copied is left, under any name
+}
+
+TEST_F(DAVServerTest, AMoveOrPutThatCannotCompleteLeavesEverythingInPlace) {
+    write("a.txt", "A");
+    const std::string longName(300, 'n');
+    expectError(dav("MOVE", "/a.txt", "Destination: " + url("/" + longName) + "\r\n"), 403,
+                "Failed copying \"/a.txt\" to \"/" + longName + "\"");
+    expectError(dav("PUT", "/" + longName, "", "data"), 500,
+                "Failed moving uploaded file to \"/" + longName + "\"");
+    EXPECT_EQ(snapshot(), "a.txt=A\n");
+}
+
+// With the temporary folder on another file system the upload is copied beside the target first:
+// the old file stays whole whichever step fails.
+TEST_F(DAVServerTest, PutFromAnotherFileSystemReplacesOnlyOnceComplete) {
+    const auto shm = FileSystem::statusOfItem("/dev/shm");
+    const auto share = FileSystem::statusOfItem(folder.path());
+    if (!shm || !shm->isDirectory() || !share || shm->device == share->device ||
+        ::access("/dev/shm", W_OK) != 0) {
+        GTEST_SKIP() << "no writable /dev/shm on another file system";
+    }
+    const char* previous = std::getenv("TMPDIR");
+    const std::string saved = previous ? previous : "";
+    ::setenv("TMPDIR", "/dev/shm", 1);
+    write("a.txt", "old data");
+    const std::string body(300000, 'n');
+    for (int step = 1; step <= 3; ++step) {
+        SCOPED_TRACE(step);
+        StepFailure failure(step, false);
+        expectError(dav("PUT", "/a.txt", "", body), 500, "Failed moving uploaded file to \"/a.txt\"");
+        EXPECT_EQ(snapshot(), "a.txt=old data\n");
+    }
+    EXPECT_EQ(dav("PUT", "/a.txt", "", body).status, 204);
+    EXPECT_EQ(dav("PUT", "/b.txt", "", "b").status, 201);
+    if (previous) {
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+    EXPECT_EQ(snapshot(), "a.txt=" + body + "\nb.txt=b\n");
+}

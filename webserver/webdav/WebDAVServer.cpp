@@ -1,0 +1,285 @@
+// The WebDAV server: construction, properties, the handler list, path rules, notifications, and
+// the simple methods (OPTIONS, GET, DELETE, MKCOL). PUT, COPY and MOVE are in
+// WebDAVServerTransfers.cpp, PROPFIND, LOCK and UNLOCK in WebDAVServerProperties.cpp.
+
+#include "WebDAVServer.h"
+#include "WebDAVServerSupport.h"
+
+#include "WebServerDataRequest.h"
+#include "WebServerErrorResponse.h"
+#include "WebServerFileRequest.h"
+#include "WebServerFileResponse.h"
+#include "WebServerFunctions.h"
+
+#include "dispatch/MainQueue.h"
+#include "foundation/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+using platform::FileSystem;
+using namespace webdav_detail;
+
+namespace {
+
+// "~" and "~/..." stand for the home folder; the result is standardized.
+std::string standardizeUploadDirectory(const std::string& path) {
+    std::string expanded = path;
+    const char* home = std::getenv("HOME");
+    if (home && *home && (path == "~" || path.rfind("~/", 0) == 0)) {
+        expanded = std::string(home) + path.substr(1);
+    }
+    return FileSystem::standardizePath(expanded);
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return text;
+}
+
+template <class Request>
+WebServerProcessBlock perform(std::weak_ptr<WebDAVServer> weakServer,
+                              std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&)) {
+    return [weakServer,
+            method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+        const auto server = weakServer.lock();
+        const auto* typed = dynamic_cast<const Request*>(request.get());
+        if (!server || !typed) {
+            return nullptr;
+        }
+        return ((*server).*method)(*typed);
+    };
+}
+
+} // namespace
+
+std::shared_ptr<WebDAVServer> WebDAVServer::create(const std::string& uploadDirectory) {
+    return createServer<WebDAVServer>(uploadDirectory);
+}
+
+WebDAVServer::WebDAVServer(const std::string& uploadDirectory)
+    : _uploadDirectory(standardizeUploadDirectory(uploadDirectory)) {}
+
+// The handlers hold the server weakly: the server owns them.
+void WebDAVServer::addHandlers() {
+    const std::weak_ptr<WebDAVServer> weak = std::static_pointer_cast<WebDAVServer>(shared_from_this());
+    addDefaultHandlerForMethod("PROPFIND", WebServerRequestClass<WebServerDataRequest>(),
+                               perform<WebServerDataRequest>(weak, &WebDAVServer::performPROPFIND));
+    addDefaultHandlerForMethod("MKCOL", WebServerRequestClass<WebServerDataRequest>(),
+                               perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL));
+    addDefaultHandlerForMethod("GET", WebServerRequestClass<WebServerRequest>(),
+                               perform<WebServerRequest>(weak, &WebDAVServer::performGET));
+    addDefaultHandlerForMethod("DELETE", WebServerRequestClass<WebServerRequest>(),
+                               perform<WebServerRequest>(weak, &WebDAVServer::performDELETE));
+    addDefaultHandlerForMethod("PUT", WebServerRequestClass<WebServerFileRequest>(),
+                               perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT));
+    addDefaultHandlerForMethod("COPY", WebServerRequestClass<WebServerRequest>(),
+                               [weak](const std::shared_ptr<WebServerRequest>& request) {
+                                   const auto server = weak.lock();
+                                   return server ? server->performCOPY(*request, false) : nullptr;
+                               });
+    addDefaultHandlerForMethod("MOVE", WebServerRequestClass<WebServerRequest>(),
+                               [weak](const std::shared_ptr<WebServerRequest>& request) {
+                                   const auto server = weak.lock();
+                                   return server ? server->performCOPY(*request, true) : nullptr;
+                               });
+    addDefaultHandlerForMethod("LOCK", WebServerRequestClass<WebServerDataRequest>(),
+                               perform<WebServerDataRequest>(weak, &WebDAVServer::performLOCK));
+    addDefaultHandlerForMethod("UNLOCK", WebServerRequestClass<WebServerRequest>(),
+                               perform<WebServerRequest>(weak, &WebDAVServer::performUNLOCK));
+    addDefaultHandlerForMethod("OPTIONS", WebServerRequestClass<WebServerRequest>(),
+                               perform<WebServerRequest>(weak, &WebDAVServer::performOPTIONS));
+}
+
+// ---- Properties ----
+
+std::optional<std::vector<std::string>> WebDAVServer::allowedFileExtensions() const {
+    std::lock_guard<std::mutex> guard(_propertiesLock);
+    return _allowedExtensions;
+}
+
+void WebDAVServer::setAllowedFileExtensions(std::optional<std::vector<std::string>> extensions) {
+    std::lock_guard<std::mutex> guard(_propertiesLock);
+    _allowedExtensions = std::move(extensions);
+}
+
+bool WebDAVServer::allowHiddenItems() const {
+    std::lock_guard<std::mutex> guard(_propertiesLock);
+    return _allowHidden;
+}
+
+void WebDAVServer::setAllowHiddenItems(bool allow) {
+    std::lock_guard<std::mutex> guard(_propertiesLock);
+    _allowHidden = allow;
+}
+
+// ---- Overridable checks ----
+
+bool WebDAVServer::shouldUploadFileAtPath(const std::string&, const std::string&) {
+    return true;
+}
+
+bool WebDAVServer::shouldMoveItemFromPath(const std::string&, const std::string&) {
+    return true;
+}
+
+bool WebDAVServer::shouldCopyItemFromPath(const std::string&, const std::string&) {
+    return true;
+}
+
+bool WebDAVServer::shouldDeleteItemAtPath(const std::string&) {
+    return true;
+}
+
+bool WebDAVServer::shouldCreateDirectoryAtPath(const std::string&) {
+    return true;
+}
+
+// ---- Path rules ----
+
+std::string WebDAVServer::absolutePath(const std::string& requestPath) const {
+    return FileSystem::standardizePath(FileSystem::appendPathComponent(_uploadDirectory, requestPath));
+}
+
+bool WebDAVServer::checkSandboxedPath(const std::string& path) const {
+    return FileSystem::isPathConfined(path, _uploadDirectory);
+}
+
+// An item is hidden when a component of its path below the upload directory begins with ".", so
+// nothing inside a hidden folder (nor a staging item of a replacement in progress) can be reached.
+bool WebDAVServer::isHiddenPath(const std::string& path) const {
+    if (allowHiddenItems()) {
+        return false;
+    }
+    const std::string relative =
+        _uploadDirectory == "/" ? path : path.substr(std::min(path.size(), _uploadDirectory.size()));
+    return relative.find("/.") != std::string::npos;
+}
+
+bool WebDAVServer::checkFileExtension(const std::string& nameOrPath) {
+    if (const auto extensions = allowedFileExtensions()) {
+        const std::string extension = lowercased(FileSystem::pathExtension(nameOrPath));
+        if (std::find(extensions->begin(), extensions->end(), extension) == extensions->end()) {
+            return false;
+        }
+    }
+    if (auto* davDelegate = dynamic_cast<WebDAVServerDelegate*>(delegate())) {
+        if (const auto answer = davDelegate->davServerCanListFileOrDirectory(*this, nameOrPath, true)) {
+            return *answer;
+        }
+    }
+    return true;
+}
+
+void WebDAVServer::notifyDelegate(std::function<void(WebDAVServerDelegate&, WebDAVServer&)> notification) {
+    auto server = std::static_pointer_cast<WebDAVServer>(shared_from_this());
+    platform::dispatch::MainQueue::async([server, notification = std::move(notification)] {
+        if (auto* davDelegate = dynamic_cast<WebDAVServerDelegate*>(server->delegate())) {
+            notification(*davDelegate, *server);
+        }
+    });
+}
+
+// ---- OPTIONS and GET ----
+
+std::shared_ptr<WebServerResponse> WebDAVServer::performOPTIONS(const WebServerRequest& request) {
+    auto response = WebServerResponse::responseWithStatusCode(200);
+    response->setValueForAdditionalHeader(isFinderClient(request) ? "1, 2" : "1", "DAV");
+    return response;
+}
+
+std::shared_ptr<WebServerResponse> WebDAVServer::performGET(const WebServerRequest& request) {
+    const std::string path = absolutePath(request.path());
+    const auto status =
+        checkSandboxedPath(path) ? FileSystem::statusOfItemFollowingLinks(path) : std::nullopt;
+    if (!status) {
+        return doesNotExist(request);
+    }
+    const std::string name = FileSystem::lastPathComponent(request.path());
+    if (isHiddenPath(path)) {
+        return WebServerErrorResponse::responseWithClientError(
+            403, "Downlading item name \"%@\" is not allowed", {name});
+    }
+    if (status->isDirectory()) {
+        return WebServerResponse::response();
+    }
+    if (!checkFileExtension(name)) {
+        return WebServerErrorResponse::responseWithClientError(
+            403, "Downlading item name \"%@\" is not allowed", {name});
+    }
+    notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
+        davDelegate.davServerDidDownloadFileAtPath(server, path);
+    });
+    return WebServerFileResponse::responseWithFile(path);
+}
+
+// ---- DELETE and MKCOL ----
+
+std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRequest& request) {
+    if (const std::string* depth = HeaderValue(request.headers(), "Depth"); depth && *depth != "infinity") {
+        return WebServerErrorResponse::responseWithClientError(400, "Unsupported 'Depth' header: %@",
+                                                               {*depth});
+    }
+    const std::string path = absolutePath(request.path());
+    const auto status = checkSandboxedPath(path) ? FileSystem::statusOfItem(path) : std::nullopt;
+    if (!status) {
+        return doesNotExist(request);
+    }
+    const std::string name = FileSystem::lastPathComponent(request.path());
+    if (isHiddenPath(path) || (!status->isDirectory() && !checkFileExtension(name))) {
+        return WebServerErrorResponse::responseWithClientError(
+            403, "Deleting item name \"%@\" is not allowed", {name});
+    }
+    if (path == _uploadDirectory || !shouldDeleteItemAtPath(path)) {
+        return WebServerErrorResponse::responseWithClientError(403, "Deleting \"%@\" is not permitted",
+                                                               {request.path()});
+    }
+    Error error;
+    if (!FileSystem::removeItem(path, &error)) {
+        return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
+                                                               {request.path()});
+    }
+    notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
+        davDelegate.davServerDidDeleteItemAtPath(server, path);
+    });
+    return WebServerResponse::responseWithStatusCode(204);
+}
+
+std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDataRequest& request) {
+    if (request.hasBody() && request.contentLength() != 0) {
+        return WebServerErrorResponse::responseWithClientError(415,
+                                                               "Unexpected request body for MKCOL method");
+    }
+    const std::string path = absolutePath(request.path());
+    if (!checkSandboxedPath(path)) {
+        return doesNotExist(request);
+    }
+    const auto parent = FileSystem::statusOfItemFollowingLinks(FileSystem::deletingLastPathComponent(path));
+    if (!parent || !parent->isDirectory()) {
+        return WebServerErrorResponse::responseWithClientError(
+            409, "Missing intermediate collection(s) for \"%@\"", {request.path()});
+    }
+    const std::string name = FileSystem::lastPathComponent(request.path());
+    if (isHiddenPath(path)) {
+        return WebServerErrorResponse::responseWithClientError(
+            403, "Creating directory name \"%@\" is not allowed", {name});
+    }
+    if (!shouldCreateDirectoryAtPath(path)) {
+        return WebServerErrorResponse::responseWithClientError(
+            403, "Creating directory \"%@\" is not permitted", {request.path()});
+    }
+    Error error;
+    if (!FileSystem::createDirectory(path, &error)) {
+        // Something already has that name: RFC 4918 answers 405, which clients do not retry.
+        const int status = error.code == EEXIST ? 405 : 500;
+        return WebServerErrorResponse::responseWithServerError(
+            status, error, "Failed creating directory \"%@\"", {request.path()});
+    }
+    notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
+        davDelegate.davServerDidCreateDirectoryAtPath(server, path);
+    });
+    return WebServerResponse::responseWithStatusCode(201);
+}
