@@ -1,26 +1,12 @@
 #include "WebServerFunctions.h"
 
-#include "foundation/DateFormatter.h"
 #include "foundation/Digest.h"
 #include "foundation/SocketAddress.h"
 #include "sysconfig/SystemConfiguration.h"
 
 #include <memory>
-#include <mutex>
 
 namespace {
-
-// The shared formatters: every use runs under one lock, in place of a serial queue.
-struct Formatters {
-    std::mutex lock;
-    platform::DateFormatter rfc822{"EEE',' dd MMM yyyy HH':'mm':'ss 'GMT'", "GMT", "en_US"};
-    platform::DateFormatter iso8601{"yyyy-MM-dd'T'HH:mm:ss'+00:00'", "GMT", "en_US"};
-};
-
-Formatters& formatters() {
-    static Formatters* shared = new Formatters(); // kept for the life of the process
-    return *shared;
-}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -95,31 +81,8 @@ void replacePlus(std::string& text) {
 } // namespace
 
 void InitializeServerFunctions() {
-    (void)formatters();
-}
-
-std::string FormatRFC822Date(Date date) {
-    auto& f = formatters();
-    std::lock_guard<std::mutex> guard(f.lock);
-    return f.rfc822.format(date);
-}
-
-std::optional<Date> ParseRFC822Date(const std::string& text) {
-    auto& f = formatters();
-    std::lock_guard<std::mutex> guard(f.lock);
-    return f.rfc822.parse(text);
-}
-
-std::string FormatISO8601Date(Date date) {
-    auto& f = formatters();
-    std::lock_guard<std::mutex> guard(f.lock);
-    return f.iso8601.format(date);
-}
-
-std::optional<Date> ParseISO8601Date(const std::string& text) {
-    auto& f = formatters();
-    std::lock_guard<std::mutex> guard(f.lock);
-    return f.iso8601.parse(text);
+    // Dates are formatted and parsed without shared state (WebServerDates.cpp), the MIME table is
+    // built on first use: nothing is left to prepare.
 }
 
 std::string NormalizeHeaderValue(const std::string& value) {

@@ -87,16 +87,16 @@ void WebServerRequest::parseRange() {
     if (!rangeHeader || rangeHeader->rfind("bytes=", 0) != 0) {
         return;
     }
-    const std::string spec = rangeHeader->substr(6);
-    if (spec.find(',') != std::string::npos) {
+    const std::string ranges = rangeHeader->substr(6);
+    if (ranges.find(',') != std::string::npos) {
         return; // exactly one range is supported
     }
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find('-', dash + 1) != std::string::npos) {
+    const std::size_t dash = ranges.find('-');
+    if (dash == std::string::npos || ranges.find('-', dash + 1) != std::string::npos) {
         return;
     }
-    const std::string startText = spec.substr(0, dash);
-    const std::string endText = spec.substr(dash + 1);
+    const std::string startText = ranges.substr(0, dash);
+    const std::string endText = ranges.substr(dash + 1);
     const long long start = startText.empty() ? 0 : leadingInteger(startText);
     const long long end = endText.empty() ? 0 : leadingInteger(endText);
     if (!startText.empty() && start >= 0 && !endText.empty() && end >= start) {

@@ -1,0 +1,140 @@
+// Dates of HTTP headers (RFC 822 / RFC 1123: "Sun, 06 Nov 1994 08:49:37 GMT") and of WebDAV
+// properties (ISO 8601: "2014-03-01T12:00:00+00:00"), always in GMT with English names. Written
+// out by hand rather than through a locale-aware formatter: these are the hottest date paths of the
+// server (one per response, two per entry of a WebDAV listing) and their texts never vary.
+
+#include "WebServerFunctions.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool brokenDown(Date date, std::tm& tm) {
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(date.time_since_epoch()).count();
+    const auto time = static_cast<std::time_t>(seconds);
+    return ::gmtime_r(&time, &tm) != nullptr;
+}
+
+// Reads exactly `digits` decimal digits at `pos`.
+bool readNumber(const std::string& text, std::size_t& pos, int digits, int& value) {
+    if (pos + static_cast<std::size_t>(digits) > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (int i = 0; i < digits; ++i) {
+        const char c = text[pos++];
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+bool readLiteral(const std::string& text, std::size_t& pos, const char* literal) {
+    const std::size_t length = std::strlen(literal);
+    if (text.compare(pos, length, literal) != 0) {
+        return false;
+    }
+    pos += length;
+    return true;
+}
+
+// Reads one of the names (compared without regard to case); its index goes to `index`.
+template <std::size_t N>
+bool readName(const std::string& text, std::size_t& pos, const char* const (&names)[N], int& index) {
+    if (pos + 3 > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+        if (platform::equalsIgnoringCase(std::string_view(text).substr(pos, 3), names[i])) {
+            index = static_cast<int>(i);
+            pos += 3;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// The date of a GMT calendar time; none when a field is out of range.
+std::optional<Date> makeDate(int year, int month, int day, int hour, int minute, int second) {
+    static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 0 || month > 11 || day < 1 || hour > 23 || minute > 59 || second > 59) {
+        return std::nullopt;
+    }
+    const int monthDays = kDaysInMonth[month] + (month == 1 && isLeapYear(year) ? 1 : 0);
+    if (day > monthDays) {
+        return std::nullopt;
+    }
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return std::chrono::system_clock::from_time_t(::timegm(&tm));
+}
+
+} // namespace
+
+std::string FormatRFC822Date(Date date) {
+    std::tm tm{};
+    if (!brokenDown(date, tm)) {
+        return std::string();
+    }
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
+                                     kDayNames[tm.tm_wday], tm.tm_mday, kMonthNames[tm.tm_mon],
+                                     tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+std::optional<Date> ParseRFC822Date(const std::string& text) {
+    std::size_t pos = 0;
+    int weekday = 0, day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (!readName(text, pos, kDayNames, weekday) || !readLiteral(text, pos, ", ") ||
+        !readNumber(text, pos, 2, day) || !readLiteral(text, pos, " ") ||
+        !readName(text, pos, kMonthNames, month) || !readLiteral(text, pos, " ") ||
+        !readNumber(text, pos, 4, year) || !readLiteral(text, pos, " ") || !readNumber(text, pos, 2, hour) ||
+        !readLiteral(text, pos, ":") || !readNumber(text, pos, 2, minute) || !readLiteral(text, pos, ":") ||
+        !readNumber(text, pos, 2, second) || !readLiteral(text, pos, " GMT") || pos != text.size()) {
+        return std::nullopt;
+    }
+    return makeDate(year, month, day, hour, minute, second);
+}
+
+std::string FormatISO8601Date(Date date) {
+    std::tm tm{};
+    if (!brokenDown(date, tm)) {
+        return std::string();
+    }
+    char text[64];
+    const int length =
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d+00:00", tm.tm_year + 1900,
+                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+std::optional<Date> ParseISO8601Date(const std::string& text) {
+    std::size_t pos = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!readNumber(text, pos, 4, year) || !readLiteral(text, pos, "-") || !readNumber(text, pos, 2, month) ||
+        !readLiteral(text, pos, "-") || !readNumber(text, pos, 2, day) || !readLiteral(text, pos, "T") ||
+        !readNumber(text, pos, 2, hour) || !readLiteral(text, pos, ":") ||
+        !readNumber(text, pos, 2, minute) || !readLiteral(text, pos, ":") ||
+        !readNumber(text, pos, 2, second) || !readLiteral(text, pos, "+00:00") || pos != text.size()) {
+        return std::nullopt;
+    }
+    return makeDate(year, month - 1, day, hour, minute, second);
+}
