@@ -10,6 +10,7 @@ set -euo pipefail
 webserve=$1
 artifacts=$2
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/e2e_lib.sh"
 
 missing() {
   echo "uploader_browser: $1" >&2
@@ -30,48 +31,13 @@ if [ ! -f "$here/node_modules/playwright-core/package.json" ]; then
   (cd "$here" && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/lanyard-uploader-browser-XXXXXX")
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill -TERM "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_init "$webserve"
+e2e_start_webserve uploader uploader "$work/share"
 
-mkdir "$work/share"
-"$webserve" uploader "$work/share" 0 --localhost >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-
-url=""
-for _ in $(seq 1 100); do
-  url=$(sed -n 's/^listening on //p' "$work/server.out")
-  [ -n "$url" ] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$url" ]; then
-  echo "uploader_browser: webserve did not start" >&2
-  cat "$work/server.err" >&2
-  exit 1
-fi
-
-status=0
-timeout 240 node "$here/uploader_browser.mjs" "$url" "$work/share" "$artifacts" "$chromium_path" || status=$?
-
-# The server must stop cleanly (under the sanitizers a leak or an error fails here).
-kill -TERM "$server_pid"
-server_status=0
-wait "$server_pid" || server_status=$?
-server_pid=""
-if [ "$server_status" -ne 0 ]; then
-  echo "uploader_browser: webserve exited with status $server_status" >&2
-  cat "$work/server.err" >&2
-  status=1
-fi
-if [ "$status" -eq 0 ]; then
+timeout 240 node "$here/uploader_browser.mjs" "$url" "$work/share" "$artifacts" "$chromium_path" ||
+  fail "uploader_browser: the browser checks" "node exited with status $?"
+if [ "$failures" -eq 0 ]; then
   echo "uploader_browser: screenshots in $artifacts"
 fi
-exit "$status"
+# The server must stop cleanly (under the sanitizers a leak or an error fails here).
+e2e_finish uploader_browser

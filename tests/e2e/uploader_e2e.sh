@@ -5,29 +5,12 @@
 # usage: uploader_e2e.sh PATH-TO-WEBSERVE
 set -uo pipefail
 
-webserve=${1:?usage: uploader_e2e.sh PATH-TO-WEBSERVE}
-work=$(mktemp -d "${TMPDIR:-/tmp}/lanyard-uploader-e2e-XXXXXX")
-server_pid=""
-failures=0
-checks=0
+. "$(dirname "$0")/e2e_lib.sh"
 
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+e2e_init "${1:?usage: uploader_e2e.sh PATH-TO-WEBSERVE}"
 
 # expect WHAT ACTUAL EXPECTED
 expect() {
-  checks=$((checks + 1))
   [ "$2" == "$3" ] || fail "$1: got [$2], expected [$3]"
 }
 
@@ -40,31 +23,8 @@ printf 'ten\n' >"$share/file 10.txt"
 printf 'secret\n' >"$share/.secret"
 head -c 70000 /dev/urandom >"$share/Photos/beach.jpg"
 
-"$webserve" uploader "$share" 0 --localhost >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-url=""
-for _ in $(seq 1 100); do
-  url=$(sed -n 's/^listening on //p' "$work/server.out" | head -n 1)
-  [ -n "$url" ] && break
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    echo "webserve exited early:" >&2
-    cat "$work/server.err" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-[ -n "$url" ] || { echo "webserve did not report that it listens" >&2; exit 1; }
-echo "server at $url"
+e2e_start_webserve uploader uploader "$share"
 
-# call NAME CURL-ARGS...: body into $work/NAME.body, head into $work/NAME.head; prints the status.
-call() {
-  local name=$1
-  shift
-  curl --silent --show-error --max-time 10 -D "$work/$name.head" -o "$work/$name.body" -w '%{http_code}' "$@"
-}
-header() { # NAME HEADER: the header's value
-  sed -n "s/^$2: *//Ip" "$work/$1.head" | tr -d '\r' | head -n 1
-}
 message() { # NAME: the message of an error page, character references decoded
   sed -n 's/.*<h1>HTTP Error [0-9]*: \(.*\)<\/h1>.*/\1/p' "$work/$1.body" | sed 's/&quot;/"/g; s/&amp;/\&/g'
 }
@@ -72,29 +32,29 @@ message() { # NAME: the message of an error page, character references decoded
 refused() {
   local name=$1 status=$2 text=$3
   shift 3
-  expect "$name status" "$(call "$name" "$@")" "$status"
+  expect "$name status" "$(e2e_fetch "$name" "$@")" "$status"
   expect "$name message" "$(message "$name")" "$text"
 }
 
 # ---- 1 and 2: the page and its resources ----
-expect "start page" "$(call page "$url/")" 200
-expect "start page type" "$(header page Content-Type)" "text/html; charset=utf-8"
+expect "start page" "$(e2e_fetch page "$url/")" 200
+expect "start page type" "$(e2e_header page Content-Type)" "text/html; charset=utf-8"
 grep -q '<title>webserve</title>' "$work/page.body" || fail "the title defaults to the program's name"
 grep -q '%[a-z]*%' "$work/page.body" && fail "a template variable was left in the page"
-expect "script" "$(call script "$url/js/api.js")" 200
-expect "script type" "$(header script Content-Type)" "text/javascript"
-expect "script cache" "$(header script Cache-Control | cut -d, -f1)" "max-age=3600"
-expect "icon" "$(call icon "$url/icons/folder.svg")" 200
-expect "missing resource" "$(call nores "$url/js/nothing.js")" 404
+expect "script" "$(e2e_fetch script "$url/js/api.js")" 200
+expect "script type" "$(e2e_header script Content-Type)" "text/javascript"
+expect "script cache" "$(e2e_header script Cache-Control | cut -d, -f1)" "max-age=3600"
+expect "icon" "$(e2e_fetch icon "$url/icons/folder.svg")" 200
+expect "missing resource" "$(e2e_fetch nores "$url/js/nothing.js")" 404
 
 # ---- 3: list ----
-expect "list" "$(call list "$url/list?path=/")" 200
-expect "list type" "$(header list Content-Type)" "application/json"
+expect "list" "$(e2e_fetch list "$url/list?path=/")" 200
+expect "list type" "$(e2e_header list Content-Type)" "application/json"
 names=$(grep -o '"name":"[^"]*"' "$work/list.body" | sed 's/"name":"//; s/"$//' | paste -sd'|')
 expect "listing order, hidden items left out" "$names" "file 2.txt|file 10.txt|notes.txt|Photos"
 grep -q '"path":"/Photos/"' "$work/list.body" || fail "a folder's path ends in /"
 grep -q '"size":6' "$work/list.body" || fail "sizes are numbers"
-expect "LIST in capitals" "$(call listcaps "$url/LIST?path=/Photos")" 200
+expect "LIST in capitals" "$(e2e_fetch listcaps "$url/LIST?path=/Photos")" 200
 grep -q '"path":"/Photos/beach.jpg"' "$work/listcaps.body" || fail "listing of /Photos"
 refused list404 404 '"/nope" does not exist' "$url/list?path=/nope"
 refused listdots 404 '"/../Share2" does not exist' "$url/list?path=/../Share2"
@@ -103,9 +63,9 @@ refused listhidden 403 'Listing directory name ".git" is not allowed' "$url/list
 refused listmissing 400 'Missing "path" field' "$url/list"
 
 # ---- 4: download ----
-expect "download" "$(call dl "$url/download?path=/Photos/beach.jpg")" 200
+expect "download" "$(e2e_fetch dl "$url/download?path=/Photos/beach.jpg")" 200
 cmp -s "$work/dl.body" "$share/Photos/beach.jpg" || fail "downloaded bytes differ"
-expect "download disposition" "$(header dl Content-Disposition)" "attachment; filename=\"beach.jpg\"; filename*=UTF-8''beach.jpg"
+expect "download disposition" "$(e2e_header dl Content-Disposition)" "attachment; filename=\"beach.jpg\"; filename*=UTF-8''beach.jpg"
 refused dldir 400 '"/Photos" is a directory' "$url/download?path=/Photos"
 refused dlhidden 403 'Downlading file name ".secret" is not allowed' "$url/download?path=/.secret"
 refused dlout 404 '"../Share2/outside.txt" does not exist' "$url/download?path=../Share2/outside.txt"
@@ -114,11 +74,11 @@ refused dlmissing 400 'Missing "path" field' "$url/download"
 # ---- 5: upload ----
 printf 'first\n' >"$work/a.txt"
 printf 'second\n' >"$work/a2.txt"
-expect "upload" "$(call up1 -H 'Accept: application/json' -F path=/ -F "files[]=@$work/a.txt;filename=a.txt" "$url/upload")" 200
+expect "upload" "$(e2e_fetch up1 -H 'Accept: application/json' -F path=/ -F "files[]=@$work/a.txt;filename=a.txt" "$url/upload")" 200
 expect "upload reply" "$(cat "$work/up1.body")" "{}"
-expect "upload reply type" "$(header up1 Content-Type)" "application/json"
-expect "upload again" "$(call up2 -F path=/ -F "files[]=@$work/a2.txt;filename=a.txt" "$url/upload")" 200
-expect "plain reply type" "$(header up2 Content-Type)" "text/plain; charset=utf-8"
+expect "upload reply type" "$(e2e_header up1 Content-Type)" "application/json"
+expect "upload again" "$(e2e_fetch up2 -F path=/ -F "files[]=@$work/a2.txt;filename=a.txt" "$url/upload")" 200
+expect "plain reply type" "$(e2e_header up2 Content-Type)" "text/plain; charset=utf-8"
 expect "first upload on disk" "$(cat "$share/a.txt")" "first"
 expect "second upload takes a free name" "$(cat "$share/a (1).txt")" "second"
 refused uphidden 403 'Uploaded file name ".profile" is not allowed' -F path=/ -F "files[]=@$work/a.txt;filename=.profile" "$url/upload"
@@ -129,12 +89,12 @@ refused upnopath 400 'Missing "path" field' -F "files[]=@$work/a.txt;filename=x.
 [ -e "$work/Share2/x.txt" ] && fail "an upload left the folder"
 
 # ---- 6: move ----
-expect "rename" "$(call mv1 --data-urlencode 'oldPath=/a (1).txt' --data-urlencode 'newPath=/b.txt' "$url/move")" 200
+expect "rename" "$(e2e_fetch mv1 --data-urlencode 'oldPath=/a (1).txt' --data-urlencode 'newPath=/b.txt' "$url/move")" 200
 expect "rename reply" "$(cat "$work/mv1.body")" "{}"
 [ -f "$share/b.txt" ] && [ ! -e "$share/a (1).txt" ] || fail "rename on disk"
-expect "move onto a name" "$(call mv2 --data-urlencode 'oldPath=/b.txt' --data-urlencode 'newPath=/a.txt' "$url/move")" 200
+expect "move onto a name" "$(e2e_fetch mv2 --data-urlencode 'oldPath=/b.txt' --data-urlencode 'newPath=/a.txt' "$url/move")" 200
 expect "moved file takes a free name" "$(cat "$share/a (1).txt")" "second"
-expect "move a folder" "$(call mv3 -d oldPath=/Photos -d newPath=/Pictures "$url/move")" 200
+expect "move a folder" "$(e2e_fetch mv3 -d oldPath=/Photos -d newPath=/Pictures "$url/move")" 200
 [ -f "$share/Pictures/beach.jpg" ] || fail "a folder moves with its contents"
 refused mvmissing 404 '"/nope" does not exist' -d oldPath=/nope -d newPath=/x "$url/move"
 refused mvout 404 '"../Share2/a.txt" does not exist' -d oldPath=/a.txt -d newPath=../Share2/a.txt "$url/move"
@@ -145,9 +105,9 @@ refused mvnone 400 'Missing "newPath" field' -d oldPath=/a.txt "$url/move"
 [ -f "$share/.secret" ] || fail "the hidden file stayed"
 
 # ---- 7: delete ----
-expect "delete" "$(call rm1 -d 'path=/file 2.txt' "$url/delete")" 200
+expect "delete" "$(e2e_fetch rm1 -d 'path=/file 2.txt' "$url/delete")" 200
 [ ! -e "$share/file 2.txt" ] || fail "delete on disk"
-expect "delete a folder" "$(call rm2 -d path=/Pictures "$url/delete")" 200
+expect "delete a folder" "$(e2e_fetch rm2 -d path=/Pictures "$url/delete")" 200
 [ ! -e "$share/Pictures" ] || fail "a folder goes with its contents"
 refused rmmissing 404 '"/nope" does not exist' -d path=/nope "$url/delete"
 refused rmhidden 403 'Deleting item name ".secret" is not allowed' -d path=/.secret "$url/delete"
@@ -157,20 +117,12 @@ refused rmnone 400 'Missing "path" field' -d other=1 "$url/delete"
 [ -d "$share" ] && [ -f "$work/Share2/outside.txt" ] || fail "nothing outside was deleted"
 
 # ---- 8: create ----
-expect "create" "$(call mk1 -d path=/new "$url/create")" 200
-expect "create again" "$(call mk2 -d path=/new "$url/create")" 200
+expect "create" "$(e2e_fetch mk1 -d path=/new "$url/create")" 200
+expect "create again" "$(e2e_fetch mk2 -d path=/new "$url/create")" 200
 [ -d "$share/new" ] && [ -d "$share/new (1)" ] || fail "new and new (1)"
 refused mkhidden 403 'Creating directory name ".cache" is not allowed' -d path=/.cache "$url/create"
 refused mkdeep 500 'Failed creating directory "/a/b"' -d path=/a/b "$url/create"
 refused mkout 404 '"../Share2/new" does not exist' -d path=../Share2/new "$url/create"
 refused mknone 400 'Missing "path" field' -d x=1 "$url/create"
 
-kill "$server_pid"
-status=0
-wait "$server_pid" || status=$?
-server_pid=""
-expect "webserve stops cleanly" "$status" 0
-[ -s "$work/server.err" ] && { fail "webserve wrote errors"; cat "$work/server.err" >&2; }
-
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+e2e_finish uploader

@@ -4,11 +4,12 @@
 #
 # usage: webdav_cadaver.sh PATH-TO-WEBSERVE
 set -uo pipefail
-. "$(dirname "$0")/webdav_common.sh"
+. "$(dirname "$0")/e2e_lib.sh"
 
-webserve=${1:?usage: webdav_cadaver.sh PATH-TO-WEBSERVE}
 command -v cadaver >/dev/null || { echo "cadaver is not installed" >&2; exit 1; }
-webdav_start "$webserve"
+e2e_init "${1:?usage: webdav_cadaver.sh PATH-TO-WEBSERVE}"
+share="$work/share"
+e2e_start_webserve webdav webdav "$share"
 
 cd "$work" || exit 1
 printf 'first line\nsecond line ü\n' >local.txt
@@ -56,4 +57,4 @@ cmp -s local.txt "$share/archive/moved.txt" || fail "the shared folder does not 
 leftovers=$(find "$share" -name '.*' | head -n 5)
 [ -z "$leftovers" ] || fail "hidden leftovers in the shared folder: $leftovers"
 
-webdav_finish cadaver
+e2e_finish cadaver

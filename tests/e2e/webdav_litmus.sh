@@ -6,11 +6,12 @@
 #
 # usage: webdav_litmus.sh PATH-TO-WEBSERVE
 set -uo pipefail
-. "$(dirname "$0")/webdav_common.sh"
+. "$(dirname "$0")/e2e_lib.sh"
 
-webserve=${1:?usage: webdav_litmus.sh PATH-TO-WEBSERVE}
 command -v litmus >/dev/null || { echo "litmus is not installed" >&2; exit 1; }
-webdav_start "$webserve"
+e2e_init "${1:?usage: webdav_litmus.sh PATH-TO-WEBSERVE}"
+share="$work/share"
+e2e_start_webserve webdav webdav "$share"
 
 # suite/number.test  reason
 expected_failures=$(cat <<'LIST'
@@ -97,4 +98,4 @@ print("\nno unexpected litmus failures")
 PY
 [ $? -eq 0 ] || { fail "litmus"; echo "--- litmus output"; cat "$work/litmus.log"; }
 
-webdav_finish litmus
+e2e_finish litmus

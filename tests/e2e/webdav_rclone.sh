@@ -6,11 +6,12 @@
 #
 # usage: webdav_rclone.sh PATH-TO-WEBSERVE
 set -uo pipefail
-. "$(dirname "$0")/webdav_common.sh"
+. "$(dirname "$0")/e2e_lib.sh"
 
-webserve=${1:?usage: webdav_rclone.sh PATH-TO-WEBSERVE}
 command -v rclone >/dev/null || { echo "rclone is not installed" >&2; exit 1; }
-webdav_start "$webserve"
+e2e_init "${1:?usage: webdav_rclone.sh PATH-TO-WEBSERVE}"
+share="$work/share"
+e2e_start_webserve webdav webdav "$share"
 
 export RCLONE_CONFIG="$work/rclone.conf" # never the user's configuration
 : >"$RCLONE_CONFIG"
@@ -56,4 +57,4 @@ rc purge :webdav:tree || fail "rclone purge"
 leftovers=$(find "$share" -mindepth 1 | head -n 5)
 [ -z "$leftovers" ] || fail "left in the shared folder: $leftovers"
 
-webdav_finish rclone
+e2e_finish rclone

@@ -1,0 +1,131 @@
+# shellcheck shell=bash disable=SC2034 # the globals are read by the scripts that source this file
+# Shared by the end-to-end scripts (sourced, not run): a temporary work folder removed on exit,
+# failure counting, and `webserve` servers on loopback ports that must stop cleanly.
+#
+#   . "$(dirname "$0")/e2e_lib.sh"
+#   e2e_init PATH-TO-WEBSERVE              # sets $work; removes it and stops every server on exit
+#   e2e_start_webserve NAME MODE FOLDER [ARGS...]
+#                                          # sets $url (no trailing slash) and $port, and
+#                                          # ${E2E_URL[NAME]}; output in $work/NAME.out and .err
+#   fail MESSAGE [DETAIL]                  # prints "FAIL: MESSAGE (DETAIL)" and counts a failure
+#   e2e_fetch NAME CURL-ARGS...            # body in $work/NAME.body, head in $work/NAME.head;
+#                                          # prints the status (000 when curl gets no answer)
+#   e2e_header NAME HEADER                 # the value of a header of that fetch, without CR
+#   e2e_stop_webserve NAME                 # stops a server; any unclean stop is a failure
+#   e2e_finish WHAT                        # stops the servers left, sums up, exits 0 or 1
+#
+# A clean stop: the server still runs, exits with status 0 on SIGTERM within 20 s, and wrote
+# nothing on standard error (so a sanitizer report fails the script). Safe under set -euo pipefail.
+
+work=""
+url=""
+port=""
+failures=0
+E2E_WEBSERVE=""
+E2E_NAMES=() # started servers, in order
+declare -A E2E_PID=() E2E_URL=()
+
+e2e_cleanup() {
+  local name pid
+  for name in "${E2E_NAMES[@]}"; do
+    pid=${E2E_PID[$name]:-}
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if [ -n "$work" ]; then rm -rf "$work"; fi
+}
+
+e2e_init() {
+  E2E_WEBSERVE=$1
+  if [ ! -x "$E2E_WEBSERVE" ]; then
+    echo "FAIL: webserve is not an executable file: $E2E_WEBSERVE" >&2
+    exit 1
+  fi
+  work=$(mktemp -d "${TMPDIR:-/tmp}/lanyard-$(basename "$0" .sh)-XXXXXX")
+  trap e2e_cleanup EXIT
+}
+
+fail() {
+  echo "FAIL: $1${2:+ ($2)}" >&2
+  failures=$((failures + 1))
+}
+
+e2e_start_webserve() {
+  local name=$1 mode=$2 folder=$3
+  shift 3
+  mkdir -p "$folder"
+  "$E2E_WEBSERVE" "$mode" "$folder" 0 --localhost "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  E2E_PID[$name]=$!
+  E2E_NAMES+=("$name")
+  url=""
+  local _
+  for _ in $(seq 1 200); do
+    url=$(sed -n 's/^listening on //p;T;q' "$work/$name.out")
+    [ -z "$url" ] || break
+    if ! kill -0 "${E2E_PID[$name]}" 2>/dev/null; then
+      echo "FAIL: $name server exited early:" >&2
+      cat "$work/$name.err" >&2
+      exit 1
+    fi
+    sleep 0.1
+  done
+  if [ -z "$url" ]; then
+    echo "FAIL: $name server did not report that it listens within 20 s" >&2
+    cat "$work/$name.err" >&2
+    exit 1
+  fi
+  port=${url##*:}
+  E2E_URL[$name]=$url
+  echo "started $name server at $url ($mode $folder)"
+}
+
+e2e_stop_webserve() {
+  local name=$1 pid=${E2E_PID[$1]:-} status=0 _
+  [ -n "$pid" ] || return 0
+  E2E_PID[$name]=""
+  if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$pid" || status=$?
+    fail "$name server is no longer running" "exit status $status"
+  else
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 1 200); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true # still running after 20 s: a failure below
+    wait "$pid" || status=$?
+    [ "$status" -eq 0 ] || fail "$name server exited with status $status on SIGTERM"
+  fi
+  if [ -s "$work/$name.err" ]; then
+    fail "$name server wrote to standard error:"
+    cat "$work/$name.err" >&2
+  elif [ "$status" -eq 0 ]; then
+    echo "$name server stopped cleanly"
+  fi
+  return 0
+}
+
+e2e_finish() {
+  local what=$1 name
+  for name in "${E2E_NAMES[@]}"; do
+    e2e_stop_webserve "$name"
+  done
+  if [ "$failures" -ne 0 ]; then
+    echo "$failures $what check(s) failed" >&2
+    exit 1
+  fi
+  echo "all $what checks passed"
+  exit 0
+}
+
+e2e_fetch() {
+  local name=$1
+  shift
+  curl --silent --show-error --max-time 10 -D "$work/$name.head" -o "$work/$name.body" \
+    -w '%{http_code}' "$@" || true
+}
+
+e2e_header() {
+  sed -n "s/^$2: *//Ip" "$work/$1.head" 2>/dev/null | tr -d '\r' | sed -n 1p
+}
