@@ -17,7 +17,7 @@ protected:
     }
 };
 
-TEST_F(AppSettingTest, AbsentKeys) {
+TEST_F(AppSettingTest, AbsentKeysAndNoneRemovesTheKey) {
     EXPECT_EQ(AppSetting::getUserStrConfig("deviceName"), std::nullopt);
     EXPECT_EQ(AppSetting::getUserIntConfig("showFullPath"), 0);
     EXPECT_EQ(AppSetting::getUserLongConfig("big"), 0);
@@ -25,6 +25,10 @@ TEST_F(AppSettingTest, AbsentKeys) {
     EXPECT_EQ(AppSetting::getUserIntConfigWithDefault("showFullPath", 4), 4);
     EXPECT_EQ(AppSetting::getUserDictConfig("dict"), std::nullopt);
     EXPECT_EQ(AppSetting::getUserArrayConfig("list"), std::nullopt);
+    // Storing none removes the key.
+    ASSERT_TRUE(AppSetting::setUserStrConfig(std::string("x"), "gone"));
+    ASSERT_TRUE(AppSetting::setUserStrConfig(std::nullopt, "gone"));
+    EXPECT_EQ(AppSetting::getUserStrConfig("gone"), std::nullopt);
 }
 
 TEST_F(AppSettingTest, EmptyDeviceNameCountsAsNotSet) {
@@ -44,7 +48,7 @@ TEST_F(AppSettingTest, NumbersAreTheLeadingDigits) {
     EXPECT_EQ(AppSetting::getUserIntConfig("key_selectPathID"), 0);
 }
 
-TEST_F(AppSettingTest, IntegersAreStoredAsText) {
+TEST_F(AppSettingTest, IntegersAreStoredAsTextAndAddedTo) {
     ASSERT_TRUE(AppSetting::setUserIntConfig(-3, "n"));
     EXPECT_EQ(AppSetting::getUserStrConfig("n"), "-3");
     ASSERT_TRUE(AppSetting::setUserLongConfig(1099511627776LL, "big"));
@@ -53,9 +57,7 @@ TEST_F(AppSettingTest, IntegersAreStoredAsText) {
     // Another reader of the settings file sees the same text.
     QSettings other;
     EXPECT_EQ(other.value("big").toString(), QString("1099511627776"));
-}
-
-TEST_F(AppSettingTest, AddOnAbsentKeyStoresTheDelta) {
+    // Adding to an absent key stores the delta.
     ASSERT_TRUE(AppSetting::addUserIntConfig(5, "count"));
     EXPECT_EQ(AppSetting::getUserStrConfig("count"), "5");
     ASSERT_TRUE(AppSetting::addUserIntConfig(-7, "count"));
@@ -63,12 +65,6 @@ TEST_F(AppSettingTest, AddOnAbsentKeyStoresTheDelta) {
     ASSERT_TRUE(AppSetting::addUserLongConfig(4000000000LL, "total"));
     ASSERT_TRUE(AppSetting::addUserLongConfig(4000000000LL, "total"));
     EXPECT_EQ(AppSetting::getUserStrConfig("total"), "8000000000");
-}
-
-TEST_F(AppSettingTest, NoneRemovesTheKey) {
-    ASSERT_TRUE(AppSetting::setUserStrConfig(std::string("x"), "gone"));
-    ASSERT_TRUE(AppSetting::setUserStrConfig(std::nullopt, "gone"));
-    EXPECT_EQ(AppSetting::getUserStrConfig("gone"), std::nullopt);
 }
 
 TEST_F(AppSettingTest, RegisteredDefaultsAnswerForAbsentKeys) {

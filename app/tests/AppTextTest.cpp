@@ -4,22 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <utility>
 
 namespace lanyard {
 namespace {
 
-TEST(AppTextTest, LeadingDigitsAreTheNumber) {
-    EXPECT_EQ(intValueOfText("12abc"), 12);
-    EXPECT_EQ(intValueOfText("  -7 days"), -7);
-    EXPECT_EQ(intValueOfText("+5"), 5);
-    EXPECT_EQ(intValueOfText(""), 0);
-    EXPECT_EQ(intValueOfText("abc12"), 0);
-    EXPECT_EQ(intValueOfText("-"), 0);
-}
-
-TEST(AppTextTest, OutOfRangeNumbersSaturate) {
-    EXPECT_EQ(intValueOfText("99999999999"), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(intValueOfText("-99999999999"), std::numeric_limits<std::int32_t>::min());
+TEST(AppTextTest, LeadingDigitsAreTheNumberAndOutOfRangeNumbersSaturate) {
+    constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"12abc", 12},         {"  -7 days", -7},     {"+5", 5}, {"", 0}, {"abc12", 0}, {"-", 0},
+        {"99999999999", kMax}, {"-99999999999", kMin}};
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(intValueOfText(text), value) << text;
+    }
     EXPECT_EQ(longLongValueOfText("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
     EXPECT_EQ(longLongValueOfText("9223372036854775808"), std::numeric_limits<std::int64_t>::max());
     EXPECT_EQ(longLongValueOfText("1099511627776x"), 1099511627776LL);
@@ -75,8 +73,6 @@ TEST(JHDataSetTest, CloseSetEmptiesEverything) {
     EXPECT_EQ(set.status(), -1);
     EXPECT_EQ(set.rows(), 0);
     EXPECT_EQ(set.cols(), 0);
-    EXPECT_TRUE(set.comns().empty());
-    EXPECT_TRUE(set.data().empty());
     EXPECT_EQ(set.getValue(0, "ID"), "");
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace lanyard {
 namespace {
@@ -37,47 +38,33 @@ protected:
     }
 };
 
-TEST_F(HostNameNamespaceTest, En0WithIPv4) {
-    EXPECT_EQ(hostNameAfter(veth("en0", "x0", "10.11.12.13")), "10.11.12.13");
-}
-
-TEST_F(HostNameNamespaceTest, En1WithIPv4) {
-    EXPECT_EQ(hostNameAfter(veth("en1", "x1", "10.1.0.1")), "10.1.0.1");
-}
-
-TEST_F(HostNameNamespaceTest, OnlyIPv6OnEn0GivesNone) {
-    EXPECT_EQ(hostNameAfter("ip link add en0 type veth peer name x0\n"
-                            "ip -6 addr add fd00:1::1/64 dev en0 nodad\n"
-                            "ip link set en0 up\nip link set x0 up\n"),
-              "none");
-}
-
-TEST_F(HostNameNamespaceTest, LinuxEthernetAndWifiNamesQualify) {
-    EXPECT_EQ(hostNameAfter(veth("eth0", "x0", "10.2.0.1")), "10.2.0.1");
-    EXPECT_EQ(hostNameAfter(veth("wlan0", "x0", "10.3.0.1")), "10.3.0.1");
-    EXPECT_EQ(hostNameAfter(veth("enp3s0", "x0", "10.4.0.1")), "10.4.0.1");
-}
-
-TEST_F(HostNameNamespaceTest, OtherInterfacesNeverQualify) {
-    EXPECT_EQ(hostNameAfter("ip link set lo up\n" + veth("docker0", "x0", "172.17.0.1") +
-                            veth("tun0", "x1", "10.8.0.1") + veth("veth0", "x2", "10.9.0.1")),
-              "none");
-}
-
-TEST_F(HostNameNamespaceTest, LoopbackNamedEn0NeverQualifies) {
-    EXPECT_EQ(hostNameAfter("ip link set lo name en0\nip link set en0 up\n"), "none");
-}
-
-TEST_F(HostNameNamespaceTest, FirstAddressInListOrder) {
-    // Interfaces are listed in creation order, so eth1 comes before en0 here.
-    EXPECT_EQ(hostNameAfter(veth("docker0", "x0", "172.17.0.1") + veth("eth1", "x1", "10.20.0.1") +
-                            "ip addr add 10.20.0.2/24 dev eth1\n" + veth("en0", "x2", "10.30.0.1")),
-              "10.20.0.1");
-}
-
-TEST_F(HostNameNamespaceTest, InterfaceThatIsDownStillQualifies) {
-    EXPECT_EQ(hostNameAfter("ip link add en0 type veth peer name x0\nip addr add 10.5.0.1/24 dev en0\n"),
-              "10.5.0.1");
+TEST_F(HostNameNamespaceTest, FirstIPv4AddressOfAQualifyingInterface) {
+    const std::pair<std::string, std::string> cases[] = {
+        {veth("en0", "x0", "10.11.12.13"), "10.11.12.13"},
+        {veth("en1", "x1", "10.1.0.1"), "10.1.0.1"},
+        // Linux names its Ethernet and Wi-Fi interfaces en*, eth* and wl*.
+        {veth("eth0", "x0", "10.2.0.1"), "10.2.0.1"},
+        {veth("wlan0", "x0", "10.3.0.1"), "10.3.0.1"},
+        {veth("enp3s0", "x0", "10.4.0.1"), "10.4.0.1"},
+        // Only IPv6 on en0.
+        {"ip link add en0 type veth peer name x0\nip -6 addr add fd00:1::1/64 dev en0 nodad\n"
+         "ip link set en0 up\nip link set x0 up\n",
+         "none"},
+        {"ip link set lo up\n" + veth("docker0", "x0", "172.17.0.1") + veth("tun0", "x1", "10.8.0.1") +
+             veth("veth0", "x2", "10.9.0.1"),
+         "none"},
+        {"ip link set lo name en0\nip link set en0 up\n", "none"}, // loopback never, whatever its name
+        // Interfaces are listed in creation order, so eth1 comes before en0 here.
+        {veth("docker0", "x0", "172.17.0.1") + veth("eth1", "x1", "10.20.0.1") +
+             "ip addr add 10.20.0.2/24 dev eth1\n" + veth("en0", "x2", "10.30.0.1"),
+         "10.20.0.1"},
+        // An interface that is down still qualifies.
+        {"ip link add en0 type veth peer name x0\nip addr add 10.5.0.1/24 dev en0\n", "10.5.0.1"},
+    };
+    for (const auto& [setup, expected] : cases) {
+        SCOPED_TRACE(setup);
+        EXPECT_EQ(hostNameAfter(setup), expected);
+    }
 }
 
 } // namespace

@@ -61,13 +61,16 @@ TEST_F(KeychainTest, IdentifierComesFromTheMainBundle) {
     EXPECT_EQ(KKKeychain::appName(), "Lanyard");
 }
 
-TEST_F(KeychainTest, TextRoundTripsAndIsReplacedInPlace) {
+TEST_F(KeychainTest, TextRoundTripsAndIsReplacedInPlaceAndNoneIsRefused) {
     EXPECT_EQ(AppSetting::getStrConfig("token"), std::nullopt);
     ASSERT_TRUE(AppSetting::setStrConfig(std::string("s3cr\xC3\xA9t"), "token"));
     EXPECT_EQ(AppSetting::getStrConfig("token"), "s3cr\xC3\xA9t");
     ASSERT_TRUE(AppSetting::setStrConfig(std::string("second"), "token"));
     EXPECT_EQ(KKKeychain::getStringForKey("token"), "second");
     EXPECT_EQ(itemCount("org.lanyard.Tests - token"), 1);
+    EXPECT_FALSE(KKKeychain::setString(std::nullopt, std::string("k")));
+    EXPECT_FALSE(KKKeychain::setString(std::string("v"), std::nullopt));
+    EXPECT_EQ(KKKeychain::getStringForKey("k"), std::nullopt);
 }
 
 TEST_F(KeychainTest, ItemsAreKeyedByApplicationIdentifier) {
@@ -90,12 +93,6 @@ TEST_F(KeychainTest, IntegersAreText) {
     EXPECT_EQ(AppSetting::getLongConfig("big"), -5000000000LL);
     ASSERT_TRUE(AppSetting::setIntConfig(12, "small"));
     EXPECT_EQ(AppSetting::getIntConfig("small"), 12);
-}
-
-TEST_F(KeychainTest, NoneIsRefused) {
-    EXPECT_FALSE(KKKeychain::setString(std::nullopt, std::string("k")));
-    EXPECT_FALSE(KKKeychain::setString(std::string("v"), std::nullopt));
-    EXPECT_EQ(KKKeychain::getStringForKey("k"), std::nullopt);
 }
 
 } // namespace

@@ -27,11 +27,14 @@ protected:
     SqliteDataReader reader;
 };
 
-TEST_F(SqliteDataReaderTest, OpenWithoutPathFails) {
+TEST_F(SqliteDataReaderTest, OpenWithoutPathFailsAndAPathChangeClosesTheConnection) {
     SqliteDataReader fresh;
     EXPECT_FALSE(fresh.open());
     EXPECT_FALSE(fresh.isOpen());
     EXPECT_FALSE(fresh.excute("select 1"));
+    ASSERT_TRUE(reader.open());
+    EXPECT_TRUE(reader.initWithFullFile(folder + "/other.db"));
+    EXPECT_FALSE(reader.isOpen());
 }
 
 // A folder under `base` whose path is exactly `length` bytes long (made of components that the file
@@ -68,22 +71,15 @@ TEST_F(SqliteDataReaderTest, PathThatDoesNotFitIsRefused) {
     EXPECT_EQ(fs::file_size(fits), 4u);
 }
 
-TEST_F(SqliteDataReaderTest, PathChangeClosesTheConnection) {
-    ASSERT_TRUE(reader.open());
-    EXPECT_TRUE(reader.initWithFullFile(folder + "/other.db"));
-    EXPECT_FALSE(reader.isOpen());
-}
-
-TEST_F(SqliteDataReaderTest, QueryWithColumnsButNoRows) {
+TEST_F(SqliteDataReaderTest, QueryResultsWithoutRowsWithoutColumnsAndFailed) {
     JHDataSet set;
     EXPECT_TRUE(reader.excute(&set, "select * from t"));
     EXPECT_EQ(set.rows(), 0);
     EXPECT_EQ(set.status(), 0);
     EXPECT_EQ(set.comns(), (std::vector<std::string>{"ID", "Name", "Note"}));
-}
+    EXPECT_FALSE(reader.excute(&set, "delete from t")); // no result columns
+    EXPECT_EQ(set.status(), 0);
 
-TEST_F(SqliteDataReaderTest, FailedQueryLeavesTheSetEmptied) {
-    JHDataSet set;
     ASSERT_TRUE(reader.excute(&set, "select 1 as one"));
     ASSERT_EQ(set.rows(), 1);
     EXPECT_FALSE(reader.excute(&set, "select * from missing_table"));
@@ -93,41 +89,24 @@ TEST_F(SqliteDataReaderTest, FailedQueryLeavesTheSetEmptied) {
     EXPECT_FALSE(reader.excute(nullptr, "select 1"));
 }
 
-TEST_F(SqliteDataReaderTest, StatementWithoutResultColumns) {
-    JHDataSet set;
-    EXPECT_FALSE(reader.excute(&set, "delete from t"));
-    EXPECT_EQ(set.status(), 0);
-}
-
-TEST_F(SqliteDataReaderTest, NullColumnHasNoValue) {
+TEST_F(SqliteDataReaderTest, NullColumnHasNoValueAndTextThatIsNotUtf8ReadsAsEmpty) {
     ASSERT_TRUE(reader.excute("INSERT INTO t (ID, Name, Note) VALUES (1, 'a', NULL);"));
+    ASSERT_TRUE(reader.excute("INSERT INTO t (ID, Name) VALUES (2, CAST(X'41FF42' AS TEXT));"));
     JHDataSet set;
-    ASSERT_TRUE(reader.excute(&set, "select * from t"));
-    ASSERT_EQ(set.rows(), 1);
+    ASSERT_TRUE(reader.excute(&set, "select * from t order by ID"));
+    ASSERT_EQ(set.rows(), 2);
     EXPECT_EQ(set.getValue(0, "Name"), "a");
     EXPECT_EQ(set.getValue(0, "Note"), std::nullopt);
+    EXPECT_EQ(set.getValue(1, "name"), "");
 }
 
-TEST_F(SqliteDataReaderTest, TextThatIsNotUtf8ReadsAsEmpty) {
-    ASSERT_TRUE(reader.excute("INSERT INTO t (ID, Name) VALUES (1, CAST(X'41FF42' AS TEXT));"));
-    JHDataSet set;
-    ASSERT_TRUE(reader.excute(&set, "select Name from t"));
-    EXPECT_EQ(set.getValue(0, "name"), "");
-}
-
-TEST_F(SqliteDataReaderTest, FailingStatementChangesNothing) {
-    EXPECT_FALSE(reader.excute("INSERT INTO t (ID, Nope) VALUES (1, 2);"));
-    EXPECT_FALSE(reader.excute("not sql at all"));
-    JHDataSet set;
-    ASSERT_TRUE(reader.excute(&set, "select count(*) as n from t"));
-    EXPECT_EQ(set.getValue(0, "n"), "0");
-}
-
-TEST_F(SqliteDataReaderTest, BoundValuesAreNeverParsedAsSql) {
+TEST_F(SqliteDataReaderTest, BoundValuesAreNeverParsedAsSqlAndFailingStatementsChangeNothing) {
     const std::string tricky = "it's'); DROP TABLE t; --";
     ASSERT_TRUE(reader.excute("INSERT INTO t (Name, Note) VALUES (?, ?);", {tricky, SqliteValue{}}));
     EXPECT_FALSE(reader.excute("INSERT INTO t (Name) VALUES (?);", {std::string("a"), std::string("b")}));
     EXPECT_FALSE(reader.excute("INSERT INTO nowhere (Name) VALUES (?);", {std::string("a")}));
+    EXPECT_FALSE(reader.excute("INSERT INTO t (ID, Nope) VALUES (1, 2);"));
+    EXPECT_FALSE(reader.excute("not sql at all"));
     JHDataSet set;
     ASSERT_TRUE(reader.excute(&set, "select * from t"));
     ASSERT_EQ(set.rows(), 1);

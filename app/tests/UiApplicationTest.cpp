@@ -69,7 +69,7 @@ protected:
     EditResponder responder;
 };
 
-TEST_F(UiApplication, ControlKeysSendTheEditActionsToTheFocusedWidget) {
+TEST_F(UiApplication, ControlKeysSendTheEditActionsToTheFocusedWidgetAndOtherKeysTakeTheNormalRoute) {
     QTest::keyClick(&responder, Qt::Key_X, Qt::ControlModifier);
     QTest::keyClick(&responder, Qt::Key_C, Qt::ControlModifier);
     QTest::keyClick(&responder, Qt::Key_V, Qt::ControlModifier);
@@ -78,14 +78,12 @@ TEST_F(UiApplication, ControlKeysSendTheEditActionsToTheFocusedWidget) {
     QTest::keyClick(&responder, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(responder.actions, (QStringList{"cut", "copy", "paste", "undo", "selectAll", "redo"}));
     EXPECT_TRUE(responder.keys.isEmpty()) << "a handled key went on to the widget";
-}
 
-TEST_F(UiApplication, OtherModifiersAndKeysTakeTheNormalRoute) {
     QTest::keyClick(&responder, Qt::Key_C, Qt::ControlModifier | Qt::AltModifier);
     QTest::keyClick(&responder, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     QTest::keyClick(&responder, Qt::Key_C);
     QTest::keyClick(&responder, Qt::Key_B, Qt::ControlModifier);
-    EXPECT_TRUE(responder.actions.isEmpty());
+    EXPECT_EQ(responder.actions.size(), 6);
     ASSERT_EQ(responder.keys.size(), 4);
     EXPECT_EQ(responder.keys.at(0), QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_C));
 }

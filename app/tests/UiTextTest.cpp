@@ -9,28 +9,26 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace lanyard {
 namespace {
 
-TEST(UiPathText, TheHomeFolderBecomesATilde) {
-    const QString home = QStringLiteral("/home/u");
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/home/u"), home), QStringLiteral("~"));
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/home/u/Music"), home), QStringLiteral("~/Music"));
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/home/u/Music"), QStringLiteral("/home/u/")),
-              QStringLiteral("~/Music"));
-}
-
-TEST(UiPathText, OnlyWholeLeadingComponentsAreTheHomeFolder) {
-    const QString home = QStringLiteral("/home/u");
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/home/u2"), home), QStringLiteral("/home/u2"));
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/home/u2/Music"), home),
-              QStringLiteral("/home/u2/Music"));
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/mnt/home/u/Music"), home),
-              QStringLiteral("/mnt/home/u/Music"));
-    EXPECT_EQ(abbreviatingHomeFolder(QStringLiteral("/srv/media"), QString()), QStringLiteral("/srv/media"));
-}
-
-TEST(UiPathText, LastComponent) {
+TEST(UiPathText, OnlyTheWholeLeadingHomeFolderBecomesATilde) {
+    // path, home folder, shown
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/home/u", "/home/u", "~"},
+        {"/home/u/Music", "/home/u", "~/Music"},
+        {"/home/u/Music", "/home/u/", "~/Music"},
+        {"/home/u2", "/home/u", "/home/u2"},
+        {"/home/u2/Music", "/home/u", "/home/u2/Music"},
+        {"/mnt/home/u/Music", "/home/u", "/mnt/home/u/Music"},
+        {"/srv/media", "", "/srv/media"}};
+    for (const auto& [path, home, shown] : cases) {
+        EXPECT_EQ(abbreviatingHomeFolder(QString::fromUtf8(path), QString::fromUtf8(home)),
+                  QString::fromUtf8(shown))
+            << path << " in " << home;
+    }
     EXPECT_EQ(lastPathComponent(QStringLiteral("/a/Music")), QStringLiteral("Music"));
     EXPECT_EQ(lastPathComponent(QStringLiteral("/a/Music/")), QStringLiteral("Music"));
     EXPECT_EQ(lastPathComponent(QStringLiteral("/")), QStringLiteral("/"));

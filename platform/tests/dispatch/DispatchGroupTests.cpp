@@ -12,14 +12,9 @@ using namespace platform::dispatch;
 using dispatchtest::kTimeout;
 using dispatchtest::secondsSince;
 
-TEST(DispatchGroup, EmptyGroupDoesNotWait) {
-    DispatchGroup group;
-    EXPECT_TRUE(group.waitFor(0));
-    group.wait();
-}
-
 TEST(DispatchGroup, WaitReturnsAfterEveryLeave) {
     DispatchGroup group;
+    EXPECT_TRUE(group.waitFor(0)); // empty: no wait
     std::atomic<int> finished{0};
     constexpr int kTasks = 16;
     for (int i = 0; i < kTasks; ++i) {
@@ -35,20 +30,13 @@ TEST(DispatchGroup, WaitReturnsAfterEveryLeave) {
     group.wait(); // still balanced: returns at once
 }
 
-TEST(DispatchGroup, WaitForTimesOutWhileWorkIsOutstanding) {
+TEST(DispatchGroup, WaitsWhileWorkIsOutstandingAndWakesOnLastLeave) {
     DispatchGroup group;
+    group.enter();
     group.enter();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(group.waitFor(0.05));
     EXPECT_GE(secondsSince(start), 0.045);
-    group.leave();
-    EXPECT_TRUE(group.waitFor(0));
-}
-
-TEST(DispatchGroup, BlockingWaitWakesOnLastLeave) {
-    DispatchGroup group;
-    group.enter();
-    group.enter();
     std::atomic<bool> returned{false};
     std::thread waiter([&] {
         group.wait();
@@ -60,9 +48,10 @@ TEST(DispatchGroup, BlockingWaitWakesOnLastLeave) {
     group.leave();
     EXPECT_TRUE(dispatchtest::eventually([&] { return returned.load(); }));
     waiter.join();
+    EXPECT_TRUE(group.waitFor(0));
 }
 
-TEST(DispatchSemaphore, CountsSignals) {
+TEST(DispatchSemaphore, CountsSignalsAndWakesAWaiterOnAnotherThread) {
     DispatchSemaphore semaphore(2);
     EXPECT_TRUE(semaphore.waitFor(0));
     EXPECT_TRUE(semaphore.waitFor(0));
@@ -72,10 +61,6 @@ TEST(DispatchSemaphore, CountsSignals) {
     semaphore.wait();
     EXPECT_TRUE(semaphore.waitFor(0));
     EXPECT_FALSE(semaphore.waitFor(0.02));
-}
-
-TEST(DispatchSemaphore, WakesAWaiterOnAnotherThread) {
-    DispatchSemaphore semaphore;
     DispatchQueue::global().async([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         semaphore.signal();

@@ -64,39 +64,38 @@ inline void setSocketTimeout(int fd, double seconds) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-// A TCP listener on 127.0.0.1 with a port chosen by the system; -1 on failure.
-inline int listenOnLoopback(std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 64) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-// A TCP client connected to 127.0.0.1:port; -1 on failure.
-inline int connectToLoopback(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+inline sockaddr_in loopbackAddress(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    setSocketTimeout(fd, kTimeout);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    return address;
+}
+
+// A TCP listener on 127.0.0.1 with a port chosen by the system; -1 on failure.
+inline int listenOnLoopback(std::uint16_t& port) {
+    ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address = loopbackAddress(0);
+    socklen_t length = sizeof address;
+    if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.get(), 64) != 0 ||
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return -1;
     }
-    return fd;
+    port = ntohs(address.sin_port);
+    return fd.release();
+}
+
+// A TCP client connected to 127.0.0.1:port; -1 on failure.
+inline int connectToLoopback(std::uint16_t port) {
+    ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopbackAddress(port);
+    setSocketTimeout(fd.get(), kTimeout);
+    if (fd.get() < 0 ||
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return -1;
+    }
+    return fd.release();
 }
 
 } // namespace dispatchtest

@@ -30,18 +30,7 @@ template <typename Condition> bool runUntil(RunLoop& loop, Condition condition) 
 
 } // namespace
 
-TEST(RunLoop, RunsPostedBlocksInOrder) {
-    RunLoop loop;
-    std::vector<int> order;
-    for (int i = 0; i < 5; ++i) {
-        loop.post([&order, i] { order.push_back(i); });
-    }
-    EXPECT_TRUE(loop.runOnce(0));
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_FALSE(loop.runOnce(0));
-}
-
-TEST(RunLoop, BlocksPostedByABlockRunInTheNextPass) {
+TEST(RunLoop, RunsPostedBlocksInOrderAndTheirOwnPostsInTheNextPass) {
     RunLoop loop;
     std::vector<int> order;
     loop.post([&] {
@@ -53,9 +42,10 @@ TEST(RunLoop, BlocksPostedByABlockRunInTheNextPass) {
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     EXPECT_TRUE(loop.runOnce(0));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_FALSE(loop.runOnce(0));
 }
 
-TEST(RunLoop, RunOnceTimesOutWhenIdle) {
+TEST(RunLoop, RunOnceTimesOutWhenIdleUnlessWokenUp) {
     RunLoop loop;
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(loop.runOnce(0));
@@ -63,6 +53,14 @@ TEST(RunLoop, RunOnceTimesOutWhenIdle) {
     start = std::chrono::steady_clock::now();
     EXPECT_FALSE(loop.runOnce(0.1));
     EXPECT_GE(secondsSince(start), 0.095);
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        loop.wakeUp();
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(loop.runOnce(kTimeout));
+    waker.join();
+    EXPECT_LT(secondsSince(start), kTimeout / 2);
 }
 
 TEST(RunLoop, PostFromAnotherThreadWakesTheLoop) {
@@ -85,41 +83,21 @@ TEST(RunLoop, PostFromAnotherThreadWakesTheLoop) {
     EXPECT_LT(secondsSince(start), kTimeout / 2);
 }
 
-TEST(RunLoop, WakeUpEndsAWaitWithoutWork) {
-    RunLoop loop;
-    std::thread waker([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        loop.wakeUp();
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(loop.runOnce(kTimeout));
-    waker.join();
-    EXPECT_LT(secondsSince(start), kTimeout / 2);
-}
-
-TEST(RunLoop, TimerFiresWhenDue) {
+TEST(RunLoop, TimerFiresWhenDueAndRunOnceWaitsForIt) {
     RunLoop loop;
     bool fired = false;
     const auto start = std::chrono::steady_clock::now();
     const TimerId id = loop.startTimer(0.05, [&] { fired = true; });
     EXPECT_NE(id, 0u);
     EXPECT_FALSE(loop.runOnce(0));
-    EXPECT_TRUE(runUntil(loop, [&] { return fired; }));
+    EXPECT_TRUE(loop.runOnce(kTimeout)); // sleeps until the timer is due, not the whole time-out
+    EXPECT_TRUE(fired);
     EXPECT_GE(secondsSince(start), 0.045);
+    EXPECT_LT(secondsSince(start), kTimeout / 2);
     loop.cancelTimer(id); // already fired: nothing happens
 }
 
-TEST(RunLoop, RunOnceWaitsForTheNextTimer) {
-    RunLoop loop;
-    bool fired = false;
-    loop.startTimer(0.03, [&] { fired = true; });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(loop.runOnce(kTimeout));
-    EXPECT_TRUE(fired);
-    EXPECT_LT(secondsSince(start), kTimeout / 2);
-}
-
-TEST(RunLoop, CancelledTimerNeverFires) {
+TEST(RunLoop, CancelledTimerNeverFiresEvenWhenDueInTheSamePass) {
     RunLoop loop;
     bool fired = false;
     const TimerId id = loop.startTimer(0.02, [&] { fired = true; });
@@ -127,6 +105,12 @@ TEST(RunLoop, CancelledTimerNeverFires) {
     loop.cancelTimer(id);
     loop.cancelTimer(987654321); // unknown: nothing happens
     EXPECT_FALSE(loop.runOnce(0.08));
+    // A posted block cancels a timer that is already due when the pass starts.
+    const TimerId due = loop.startTimer(0.0, [&] { fired = true; });
+    loop.post([&] { loop.cancelTimer(due); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(loop.runOnce(0));
+    EXPECT_FALSE(loop.runOnce(0));
     EXPECT_FALSE(fired);
 }
 
@@ -140,17 +124,6 @@ TEST(RunLoop, TimersRunInDeadlineOrderAndIdsAreUnique) {
     EXPECT_EQ(ids.size(), 3u);
     EXPECT_TRUE(runUntil(loop, [&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-}
-
-TEST(RunLoop, ABlockCanCancelATimerDueInTheSamePass) {
-    RunLoop loop;
-    bool fired = false;
-    const TimerId id = loop.startTimer(0.0, [&] { fired = true; });
-    loop.post([&] { loop.cancelTimer(id); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(loop.runOnce(0));
-    EXPECT_FALSE(loop.runOnce(0));
-    EXPECT_FALSE(fired);
 }
 
 namespace {

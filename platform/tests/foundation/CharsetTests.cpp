@@ -29,14 +29,11 @@ TEST(Charset, DecodesStrictly) {
               std::optional<std::string>(std::string("a\0b", 3)));
     EXPECT_EQ(decodeToUTF8("", "UTF-8"), std::optional<std::string>(""));
     EXPECT_EQ(decodeToUTF8("abc", "no-such-charset"), std::nullopt);
-}
-
-TEST(Charset, DecodesUTF16WithItsByteOrderMark) {
     EXPECT_EQ(decodeToUTF8(std::string_view("\xFF\xFE"
                                             "a\0\xE9\0",
                                             6),
                            "UTF-16"),
-              std::optional<std::string>("a\xC3\xA9"));
+              "a\xC3\xA9");                                                             // with its BOM
     EXPECT_EQ(decodeToUTF8(std::string_view("\x00\xD8", 2), "UTF-16LE"), std::nullopt); // lone surrogate
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using platform::FileSystem;
 using platform::ResourceBundle;
@@ -46,28 +47,24 @@ protected:
 
 } // namespace
 
-TEST_F(BundleTree, FoundBesideTheExecutable) {
-    makeBundle(root + "/bin/WebUploader.bundle");
-    makeBundle(root + "/share/lanyard/WebUploader.bundle");
-    const auto bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader");
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->bundlePath(), root + "/bin/WebUploader.bundle");
-    EXPECT_EQ(bundle->resourcePath(), bundle->bundlePath());
-}
-
-TEST_F(BundleTree, FoundInTheInstallTree) {
-    makeBundle(root + "/share/lanyard/WebUploader.bundle");
-    const auto bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader", "bundle");
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->bundlePath(), root + "/share/lanyard/WebUploader.bundle");
-}
-
-TEST_F(BundleTree, MissingBundleIsNone) {
+TEST_F(BundleTree, FoundBesideTheExecutableThenInTheInstallTree) {
     EXPECT_FALSE(ResourceBundle::findFromDirectory(root + "/bin", "WebUploader"));
     write(root + "/bin/WebUploader.bundle", "a file, not a folder");
     EXPECT_FALSE(ResourceBundle::findFromDirectory(root + "/bin", "WebUploader"));
     EXPECT_FALSE(ResourceBundle::findFromDirectory("", "WebUploader"));
     EXPECT_FALSE(ResourceBundle::bundleWithPath(root + "/nothing"));
+
+    makeBundle(root + "/share/lanyard/WebUploader.bundle");
+    auto bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader", "bundle");
+    ASSERT_TRUE(bundle);
+    EXPECT_EQ(bundle->bundlePath(), root + "/share/lanyard/WebUploader.bundle");
+
+    ASSERT_EQ(::unlink((root + "/bin/WebUploader.bundle").c_str()), 0);
+    makeBundle(root + "/bin/WebUploader.bundle");
+    bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader");
+    ASSERT_TRUE(bundle);
+    EXPECT_EQ(bundle->bundlePath(), root + "/bin/WebUploader.bundle");
+    EXPECT_EQ(bundle->resourcePath(), bundle->bundlePath());
 }
 
 TEST_F(BundleTree, ResourcesAtTheTopThenLocalized) {
@@ -83,18 +80,17 @@ TEST_F(BundleTree, ResourcesAtTheTopThenLocalized) {
 
 TEST_F(BundleTree, LocalizedStringsWithDefaults) {
     makeBundle(root + "/bin/WebUploader.bundle");
-    const auto bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader");
+    auto bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader");
     ASSERT_TRUE(bundle);
     EXPECT_EQ(bundle->localizedString("PROLOGUE", ""), "<p>Welcome</p>");
     EXPECT_EQ(bundle->localizedString("FOOTER_FORMAT", "x"), "%@ %@");
     EXPECT_EQ(bundle->localizedString("EPILOGUE", "none"), "none");
     EXPECT_EQ(bundle->localizedString("PROLOGUE", "other", "Missing"), "other");
-}
 
-TEST_F(BundleTree, MalformedTableGivesDefaults) {
-    makeBundle(root + "/bin/WebUploader.bundle");
+    // A malformed table gives the defaults.
     write(root + "/bin/WebUploader.bundle/en.lproj/Localizable.strings", "\"PROLOGUE\" = \"unterminated");
-    const auto bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader");
+    bundle = ResourceBundle::findFromDirectory(root + "/bin", "WebUploader");
+    ASSERT_TRUE(bundle);
     EXPECT_EQ(bundle->localizedString("PROLOGUE", "default"), "default");
 }
 

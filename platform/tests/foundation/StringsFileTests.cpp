@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
+#include <utility>
 
 using platform::StringsFile;
 using Table = StringsFile::Table;
@@ -25,19 +26,17 @@ TEST(StringsFile, DecodesCStyleEscapes) {
     EXPECT_EQ(table->at("k"), "a\"b\\c\nd\te\r'fA\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
-TEST(StringsFile, BareWordsAndKeyAlone) {
-    const auto table = StringsFile::parse("index = start_page.html;\n\"Cancel\";\nversion = 1.0;");
-    ASSERT_TRUE(table);
-    EXPECT_EQ(*table, (Table{{"index", "start_page.html"}, {"Cancel", "Cancel"}, {"version", "1.0"}}));
-}
-
-TEST(StringsFile, LaterDuplicateWins) {
-    EXPECT_EQ(StringsFile::parse("\"a\" = \"1\"; \"a\" = \"2\";")->at("a"), "2");
-}
-
-TEST(StringsFile, EmptyTextsGiveEmptyTables) {
-    EXPECT_EQ(StringsFile::parse(""), Table{});
-    EXPECT_EQ(StringsFile::parse("  /* nothing */ \n// nothing\n"), Table{});
+TEST(StringsFile, BareWordsKeysAloneDuplicatesAndEmptyTexts) {
+    const std::pair<const char*, Table> cases[] = {
+        {"index = start_page.html;\n\"Cancel\";\nversion = 1.0;",
+         Table{{"index", "start_page.html"}, {"Cancel", "Cancel"}, {"version", "1.0"}}},
+        {"\"a\" = \"1\"; \"a\" = \"2\";", Table{{"a", "2"}}}, // the later duplicate wins
+        {"", Table{}},
+        {"  /* nothing */ \n// nothing\n", Table{}},
+    };
+    for (const auto& [text, table] : cases) {
+        EXPECT_EQ(StringsFile::parse(text), table) << text;
+    }
 }
 
 TEST(StringsFile, MalformedTextsAreRefusedWithTheLine) {

@@ -5,6 +5,9 @@
 
 #include <net/if.h>
 
+#include <optional>
+#include <utility>
+
 using platform::SystemConfiguration;
 using platform::sysconfig::defaultRouteInterface;
 using platform::sysconfig::prettyHostNameFromMachineInfo;
@@ -20,56 +23,51 @@ std::string table(const std::string& rows) {
 
 } // namespace
 
-TEST(SystemConfiguration, DefaultRouteWithLowestMetric) {
-    const std::string routes = table("enp3s0\t0000A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
-                                     "wlp2s0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-                                     "enp3s0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
-                                     "wlp2s0\t0000A8C0\t00000000\t0001\t0\t0\t600\t00FFFFFF\t0\t0\t0\n");
-    EXPECT_EQ(defaultRouteInterface(routes), std::optional<std::string>("enp3s0"));
+TEST(SystemConfiguration, DefaultRouteThatIsUpWithTheLowestMetricFirstWins) {
+    const std::optional<std::string> none;
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {table("enp3s0\t0000A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
+               "wlp2s0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+               "enp3s0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+               "wlp2s0\t0000A8C0\t00000000\t0001\t0\t0\t600\t00FFFFFF\t0\t0\t0\n"),
+         "enp3s0"},
+        {table("eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n" // a tie: the first wins
+               "eth0\t00000000\t0102A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0"),
+         "eth1"},
+        // Down, not a default (mask, destination), then the one that counts.
+        {table("eth0\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n"
+               "eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t000000FF\t0\t0\t0\n"
+               "eth2\t0000000A\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+               "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t50\t00000000\t0\t0\t0\n"),
+         "wlan0"},
+        {"", none},
+        {kHeader, none},
+        // The first line is the header, so it names no interface even if it looks like a route.
+        {"eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", none},
+        {table("lo\t0000007F\t00000000\t0001\t0\t0\t0\t000000FF\t0\t0\t0\n"), none},
+        {table("eth0\t00000000\t0101A8C0\tzz\t0\t0\t0\t00000000\t0\t0\t0\ngarbage\n"), none},
+    };
+    for (const auto& [routes, expected] : cases) {
+        EXPECT_EQ(defaultRouteInterface(routes), expected) << routes;
+    }
 }
 
-TEST(SystemConfiguration, FirstDefaultRouteWinsATie) {
-    const std::string routes = table("eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                     "eth0\t00000000\t0102A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0");
-    EXPECT_EQ(defaultRouteInterface(routes), std::optional<std::string>("eth1"));
-}
-
-TEST(SystemConfiguration, IgnoresRoutesThatAreDownOrNotDefault) {
-    const std::string routes = table("eth0\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                     "eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t000000FF\t0\t0\t0\n"
-                                     "eth2\t0000000A\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                     "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t50\t00000000\t0\t0\t0\n");
-    EXPECT_EQ(defaultRouteInterface(routes), std::optional<std::string>("wlan0"));
-}
-
-TEST(SystemConfiguration, NoDefaultRouteGivesNone) {
-    EXPECT_FALSE(defaultRouteInterface(""));
-    EXPECT_FALSE(defaultRouteInterface(kHeader));
-    // The header alone names no interface even if it looked like a route.
-    EXPECT_FALSE(defaultRouteInterface("eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"));
-    EXPECT_FALSE(defaultRouteInterface(table("lo\t0000007F\t00000000\t0001\t0\t0\t0\t000000FF\t0\t0\t0\n")));
-    EXPECT_FALSE(defaultRouteInterface(table("eth0\t00000000\t0101A8C0\tzz\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                             "garbage\n")));
-}
-
-TEST(SystemConfiguration, PrettyHostNameUnquoted) {
-    EXPECT_EQ(prettyHostNameFromMachineInfo("PRETTY_HOSTNAME=\"Jane's Laptop\"\nCHASSIS=laptop\n"),
-              std::optional<std::string>("Jane's Laptop"));
-    EXPECT_EQ(prettyHostNameFromMachineInfo("# comment\nCHASSIS=desktop\nPRETTY_HOSTNAME=Studio"),
-              std::optional<std::string>("Studio"));
-    EXPECT_EQ(prettyHostNameFromMachineInfo("PRETTY_HOSTNAME='Ann \"A\" Box'\n"),
-              std::optional<std::string>("Ann \"A\" Box"));
-    EXPECT_EQ(prettyHostNameFromMachineInfo("PRETTY_HOSTNAME=\"Say \\\"hi\\\"\"\n"),
-              std::optional<std::string>("Say \"hi\""));
-    EXPECT_EQ(prettyHostNameFromMachineInfo("PRETTY_HOSTNAME=\"Café ☕\"\n"),
-              std::optional<std::string>("Café ☕"));
-}
-
-TEST(SystemConfiguration, MissingOrEmptyPrettyHostNameGivesNone) {
-    EXPECT_FALSE(prettyHostNameFromMachineInfo(""));
-    EXPECT_FALSE(prettyHostNameFromMachineInfo("CHASSIS=laptop\n#PRETTY_HOSTNAME=Old\n"));
-    EXPECT_FALSE(prettyHostNameFromMachineInfo("PRETTY_HOSTNAME=\"\"\n"));
-    EXPECT_FALSE(prettyHostNameFromMachineInfo("XPRETTY_HOSTNAME=Other\n"));
+TEST(SystemConfiguration, PrettyHostNameUnquotedAndNoneWhenMissingOrEmpty) {
+    const std::optional<std::string> none;
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"PRETTY_HOSTNAME=\"Jane's Laptop\"\nCHASSIS=laptop\n", "Jane's Laptop"},
+        {"# comment\nCHASSIS=desktop\nPRETTY_HOSTNAME=Studio", "Studio"},
+        {"PRETTY_HOSTNAME='Ann \"A\" Box'\n", "Ann \"A\" Box"},
+        {"PRETTY_HOSTNAME=\"Say \\\"hi\\\"\"\n", "Say \"hi\""},
+        {"PRETTY_HOSTNAME=\"Café ☕\"\n", "Café ☕"},
+        {"", none},
+        {"CHASSIS=laptop\n#PRETTY_HOSTNAME=Old\n", none},
+        {"PRETTY_HOSTNAME=\"\"\n", none},
+        {"XPRETTY_HOSTNAME=Other\n", none},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(prettyHostNameFromMachineInfo(text), expected) << text;
+    }
 }
 
 TEST(SystemConfiguration, LiveValuesAreUsable) {

@@ -40,7 +40,7 @@ private:
 
 } // namespace
 
-TEST(TemporaryFile, FolderComesFromTMPDIR) {
+TEST(TemporaryFile, FolderComesFromTMPDIRAndPathsAreUnique) {
     {
         ScopedTMPDIR unset(nullptr);
         EXPECT_EQ(platform::temporaryDirectory(), "/tmp");
@@ -54,9 +54,6 @@ TEST(TemporaryFile, FolderComesFromTMPDIR) {
     const std::string path = platform::makeTemporaryPath();
     EXPECT_EQ(path.rfind("/var/tmp/", 0), 0u) << path;
     EXPECT_EQ(path.find("//"), std::string::npos) << path;
-}
-
-TEST(TemporaryFile, PathsAreUnique) {
     std::set<std::string> paths;
     for (int i = 0; i < 1000; ++i) {
         EXPECT_TRUE(paths.insert(platform::makeTemporaryPath()).second);

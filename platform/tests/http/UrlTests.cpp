@@ -2,78 +2,58 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using platform::Url;
 
+namespace {
+
+struct Parts {
+    std::string text; // the URL, or the request target for Url::fromRequestTarget
+    std::string scheme;
+    std::string host;
+    int port;
+    std::string path;
+    std::optional<std::string> query;
+    std::optional<std::string> fragment;
+};
+
+void expectParts(const std::optional<Url>& url, const Parts& expected) {
+    ASSERT_TRUE(url.has_value());
+    EXPECT_EQ(url->scheme(), expected.scheme);
+    EXPECT_EQ(url->host(), expected.host);
+    EXPECT_EQ(url->port(), expected.port);
+    EXPECT_EQ(url->path(), expected.path);
+    EXPECT_EQ(url->query(), expected.query);
+    EXPECT_EQ(url->fragment(), expected.fragment);
+}
+
+} // namespace
+
 TEST(Url, ParsesEveryPart) {
-    const std::string text = "HTTPS://user:pw@Media.Example:8443/a/b%2Fc/?x=1&y=%20#frag";
-    const auto url = Url::parse(text);
-    ASSERT_TRUE(url.has_value());
-    EXPECT_EQ(url->absoluteString(), text);
-    EXPECT_EQ(url->scheme(), "https");
-    EXPECT_EQ(url->host(), "Media.Example");
-    EXPECT_EQ(url->port(), 8443);
-    EXPECT_EQ(url->path(), "/a/b%2Fc/");
-    EXPECT_EQ(url->query(), "x=1&y=%20");
-    EXPECT_EQ(url->fragment(), "frag");
-}
-
-TEST(Url, PathIsSlashWhenOnlyAnAuthorityIsGiven) {
-    const auto bare = Url::parse("http://host");
-    ASSERT_TRUE(bare.has_value());
-    EXPECT_EQ(bare->path(), "/");
-    EXPECT_EQ(bare->port(), -1);
-    EXPECT_FALSE(bare->query().has_value());
-    EXPECT_FALSE(bare->fragment().has_value());
-    EXPECT_EQ(bare->absoluteString(), "http://host");
-
-    const auto query = Url::parse("http://host?a=b");
-    ASSERT_TRUE(query.has_value());
-    EXPECT_EQ(query->host(), "host");
-    EXPECT_EQ(query->path(), "/");
-    EXPECT_EQ(query->query(), "a=b");
-
-    const auto fragment = Url::parse("http://host:80#top");
-    ASSERT_TRUE(fragment.has_value());
-    EXPECT_EQ(fragment->port(), 80);
-    EXPECT_EQ(fragment->path(), "/");
-    EXPECT_EQ(fragment->fragment(), "top");
-}
-
-TEST(Url, TellsAnEmptyQueryFromNone) {
-    const auto empty = Url::parse("http://h/p?");
-    ASSERT_TRUE(empty.has_value());
-    EXPECT_EQ(empty->query(), "");
-    const auto queryInFragment = Url::parse("http://h/p#a?b");
-    ASSERT_TRUE(queryInFragment.has_value());
-    EXPECT_FALSE(queryInFragment->query().has_value());
-    EXPECT_EQ(queryInFragment->fragment(), "a?b");
-    EXPECT_EQ(queryInFragment->path(), "/p");
-}
-
-TEST(Url, ParsesBracketedIpv6Hosts) {
-    const auto withPort = Url::parse("http://[fe80::1:2]:9000/x");
-    ASSERT_TRUE(withPort.has_value());
-    EXPECT_EQ(withPort->host(), "fe80::1:2");
-    EXPECT_EQ(withPort->port(), 9000);
-    EXPECT_EQ(withPort->path(), "/x");
-
-    const auto mapped = Url::parse("http://[::ffff:10.0.0.1]");
-    ASSERT_TRUE(mapped.has_value());
-    EXPECT_EQ(mapped->host(), "::ffff:10.0.0.1");
-    EXPECT_EQ(mapped->port(), -1);
-}
-
-TEST(Url, KeepsUserInformationOutOfTheHost) {
-    const auto url = Url::parse("ftp://anon@files.lan:21/pub");
-    ASSERT_TRUE(url.has_value());
-    EXPECT_EQ(url->host(), "files.lan");
-    EXPECT_EQ(url->port(), 21);
-    const auto emptyPort = Url::parse("http://h:/p");
-    ASSERT_TRUE(emptyPort.has_value());
-    EXPECT_EQ(emptyPort->port(), -1);
+    const std::optional<std::string> none;
+    const Parts cases[] = {
+        {"HTTPS://user:pw@Media.Example:8443/a/b%2Fc/?x=1&y=%20#frag", "https", "Media.Example", 8443,
+         "/a/b%2Fc/", "x=1&y=%20", "frag"},
+        {"http://host", "http", "host", -1, "/", none, none}, // only an authority: the path is "/"
+        {"http://host?a=b", "http", "host", -1, "/", "a=b", none},
+        {"http://host:80#top", "http", "host", 80, "/", none, "top"},
+        {"http://h/p?", "http", "h", -1, "/p", "", none}, // an empty query is not none
+        {"http://h/p#a?b", "http", "h", -1, "/p", none, "a?b"},
+        {"http://[fe80::1:2]:9000/x", "http", "fe80::1:2", 9000, "/x", none, none},
+        {"http://[::ffff:10.0.0.1]", "http", "::ffff:10.0.0.1", -1, "/", none, none},
+        {"ftp://anon@files.lan:21/pub", "ftp", "files.lan", 21, "/pub", none, none},
+        {"http://h:/p", "http", "h", -1, "/p", none, none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto url = Url::parse(c.text);
+        expectParts(url, c);
+        EXPECT_EQ(url->absoluteString(), c.text);
+    }
 }
 
 TEST(Url, RefusesTextsThatAreNotAbsoluteUrls) {
@@ -109,20 +89,21 @@ TEST(Url, ComparesByText) {
     EXPECT_FALSE(*Url::parse("http://h/a") == *Url::parse("http://h/a?"));
 }
 
-TEST(UrlRequestTarget, ResolvesOriginFormAgainstHost) {
-    const auto url = Url::fromRequestTarget("/a%20b?x=1&y", "box:8080");
-    ASSERT_TRUE(url.has_value());
-    EXPECT_EQ(url->absoluteString(), "http://box:8080/a%20b?x=1&y");
-    EXPECT_EQ(url->host(), "box");
-    EXPECT_EQ(url->port(), 8080);
-    EXPECT_EQ(url->path(), "/a%20b");
-    EXPECT_EQ(url->query(), "x=1&y");
-
-    // A target starting with "//" stays a path: it never supplies an authority.
-    const auto doubled = Url::fromRequestTarget("//evil.example/x", "box");
-    ASSERT_TRUE(doubled.has_value());
-    EXPECT_EQ(doubled->host(), "box");
-    EXPECT_EQ(doubled->path(), "//evil.example/x");
+TEST(UrlRequestTarget, ResolvesOriginFormAgainstHostAndParsesAbsoluteForm) {
+    const std::optional<std::string> none;
+    const std::pair<std::string, Parts> cases[] = {
+        {"box:8080", {"/a%20b?x=1&y", "http", "box", 8080, "/a%20b", "x=1&y", none}},
+        // A target starting with "//" stays a path: it never supplies an authority.
+        {"box", {"//evil.example/x", "http", "box", -1, "//evil.example/x", none, none}},
+        {"[::1]:8080", {"/v6", "http", "::1", 8080, "/v6", none, none}},
+        {"ignored", {"http://[::1]:81/d?e", "http", "::1", 81, "/d", "e", none}},
+    };
+    for (const auto& [host, c] : cases) {
+        SCOPED_TRACE(c.text + " on " + host);
+        expectParts(Url::fromRequestTarget(c.text, host), c);
+    }
+    EXPECT_EQ(Url::fromRequestTarget("/a%20b?x=1&y", "box:8080")->absoluteString(),
+              "http://box:8080/a%20b?x=1&y");
 }
 
 TEST(UrlRequestTarget, FallsBackToLocalhostForUnusableHosts) {
@@ -137,13 +118,7 @@ TEST(UrlRequestTarget, FallsBackToLocalhostForUnusableHosts) {
     }
 }
 
-TEST(UrlRequestTarget, ParsesAbsoluteFormAndRefusesOtherForms) {
-    const auto absolute = Url::fromRequestTarget("http://[::1]:81/d?e", "ignored");
-    ASSERT_TRUE(absolute.has_value());
-    EXPECT_EQ(absolute->host(), "::1");
-    EXPECT_EQ(absolute->port(), 81);
-    EXPECT_EQ(absolute->path(), "/d");
-
+TEST(UrlRequestTarget, RefusesOtherForms) {
     const std::vector<std::string> targets = {"", "*", "example.com:443", "p/q", "/a b", "/a\x01", "/a\x7f"};
     for (const auto& target : targets) {
         EXPECT_FALSE(Url::fromRequestTarget(target, "box").has_value()) << target;
