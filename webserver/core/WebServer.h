@@ -148,6 +148,10 @@ public:
     // Logging: the server's own messages are discarded.
     static void setLogLevel(int level);
     static int logLevel();
+    // Writes "[LEVEL] message" and a line break to standard error when standard error is a
+    // terminal (tested once per process). Levels 0 to 5: DEBUG, VERBOSE, INFO, WARNING, ERROR,
+    // EXCEPTION; other levels write nothing.
+    static void logMessage(int level, const std::string& message);
     void logVerbose(const std::string&) const {}
     void logInfo(const std::string&) const {}
     void logWarning(const std::string&) const {}

@@ -159,7 +159,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
     if (response->contentType()) {
         _responseMessage->setHeader("Content-Type", NormalizeHeaderValue(*response->contentType()));
     }
-    if (response->hasBody() && response->contentLength() != kWebServerNotFound) {
+    if (response->contentLength() != kWebServerNotFound) {
         _responseMessage->setHeader("Content-Length", std::to_string(response->contentLength()));
     }
     if (response->usesChunkedTransferEncoding()) {

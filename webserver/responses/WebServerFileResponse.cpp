@@ -147,10 +147,13 @@ bool WebServerFileResponse::initWithFile(const std::string& path, WebServerRange
 }
 
 void WebServerFileResponse::setAttachmentHeader() {
-    const std::string name = headerSafeName(FileSystem::lastPathComponent(_path));
-    setValueForAdditionalHeader(StringWithFormat("attachment; filename=\"%@\"; filename*=UTF-8''%@",
-                                                 {lossyLatin1(name), EscapeURLString(name)}),
-                                "Content-Disposition");
+    // filename*= carries the whole name, escaped (quotes and control characters included: escaped
+    // they are harmless); filename= the Latin-1 name without them.
+    const std::string component = FileSystem::lastPathComponent(_path);
+    setValueForAdditionalHeader(
+        StringWithFormat("attachment; filename=\"%@\"; filename*=UTF-8''%@",
+                         {lossyLatin1(headerSafeName(component)), EscapeURLString(component)}),
+        "Content-Disposition");
 }
 
 bool WebServerFileResponse::open(Error* error) {
