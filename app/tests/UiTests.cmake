@@ -27,6 +27,7 @@ function(lanyard_add_ui_test_program name)
 endfunction()
 
 lanyard_add_ui_test_program(app_ui_tests
+  tests/AppConformanceTest.cpp
   tests/AppMainWindowTest.cpp
   tests/AppSettingsWindowTest.cpp
   tests/UiApplicationTest.cpp
