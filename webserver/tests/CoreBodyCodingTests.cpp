@@ -158,7 +158,7 @@ TEST(CoreGzipDecoder, BytesAfterTheStreamAreIgnored) {
     EXPECT_EQ(writer.received, "payload");
 }
 
-TEST(CoreGzipDecoder, TruncatedStreamFailsAtClose) {
+TEST(CoreGzipDecoder, TruncatedOrCorruptStreamFailsWithZlibError) {
     const std::string packed = coretest::gzipCompress(randomText(10000, 3, true));
     for (const std::size_t cut : {packed.size() - 1, packed.size() - 8, packed.size() / 2, std::size_t{12}}) {
         TestWriter writer;
@@ -166,32 +166,25 @@ TEST(CoreGzipDecoder, TruncatedStreamFailsAtClose) {
         EXPECT_FALSE(decode(packed.substr(0, cut), {512}, writer, &error)) << cut;
         EXPECT_EQ(error.domain, kZlibErrorDomain) << cut;
     }
-}
-
-TEST(CoreGzipDecoder, CorruptStreamFailsWithZlibError) {
-    std::string packed = coretest::gzipCompress(randomText(10000, 4, true));
-    packed[0] = 'X'; // not a gzip magic number
+    std::string corrupt = packed;
+    corrupt[0] = 'X'; // not a gzip magic number
     TestWriter writer;
     Error error;
-    EXPECT_FALSE(decode(packed, {packed.size()}, writer, &error));
+    EXPECT_FALSE(decode(corrupt, {corrupt.size()}, writer, &error));
     EXPECT_EQ(error.domain, kZlibErrorDomain);
     EXPECT_EQ(error.code, Z_DATA_ERROR);
 }
 
-TEST(CoreGzipDecoder, NextWriterOpenFailureIsReported) {
-    TestWriter writer;
-    writer.failOpen = true;
+TEST(CoreGzipDecoder, NextWriterOpenOrCloseFailureIsReported) {
+    TestWriter refusingOpen;
+    refusingOpen.failOpen = true;
     Error error;
-    EXPECT_FALSE(decode(coretest::gzipCompress("x"), {1}, writer, &error));
+    EXPECT_FALSE(decode(coretest::gzipCompress("x"), {1}, refusingOpen, &error));
     EXPECT_EQ(error.domain, "TestDomain");
-    EXPECT_EQ(writer.writes, 0);
-}
-
-TEST(CoreGzipDecoder, NextWriterCloseFailureIsReported) {
-    TestWriter writer;
-    writer.failClose = true;
-    Error error;
-    EXPECT_FALSE(decode(coretest::gzipCompress("x"), {1}, writer, &error));
+    EXPECT_EQ(refusingOpen.writes, 0);
+    TestWriter refusingClose;
+    refusingClose.failClose = true;
+    EXPECT_FALSE(decode(coretest::gzipCompress("x"), {1}, refusingClose, &error));
     EXPECT_EQ(error.code, -2);
 }
 
@@ -232,43 +225,24 @@ TEST(CoreGzipDecoder, TwoGiBFromTwoMBIsPassedOnInBoundedSlices) {
 
 namespace {
 
-// Gives `count` pieces of text, or fails on the Nth read.
-class PiecesResponse : public WebServerResponse {
+// A text handed out in slices of `slice` bytes; fails on the Nth read when asked to.
+class SlicedResponse : public coretest::StringResponse {
 public:
-    PiecesResponse(std::vector<std::string> pieces, int failOnRead = 0, bool failOpen = false)
-        : _pieces(std::move(pieces)), _failOnRead(failOnRead), _failOpen(failOpen) {
-        setContentType("text/plain");
-        std::size_t length = 0;
-        for (const auto& piece : _pieces) {
-            length += piece.size();
-        }
-        setContentLength(length);
-    }
-    bool open(Error* error) override {
-        if (_failOpen) {
-            platform::setError(error, Error::make("TestDomain", -1, "cannot open"));
-        }
-        return !_failOpen;
-    }
+    SlicedResponse(const std::string& text, std::size_t slice, int failOnRead = 0)
+        : StringResponse(text, "text/plain", slice), _failOnRead(failOnRead) {}
     std::optional<Data> readData(Error* error) override {
         if (++reads == _failOnRead) {
             platform::setError(error, Error::make("TestDomain", reads, "cannot read"));
             return std::nullopt;
         }
-        if (_next == _pieces.size()) {
-            return Data();
-        }
-        return platform::dataFromString(_pieces[_next++]);
+        return StringResponse::readData(error);
     }
     void close() override { closed = true; }
     int reads = 0;
     bool closed = false;
 
 private:
-    std::vector<std::string> _pieces;
-    std::size_t _next = 0;
     int _failOnRead;
-    bool _failOpen;
 };
 
 // Reads the whole body through the response's reader chain; false on failure.
@@ -298,14 +272,11 @@ bool readAll(WebServerResponse& response, std::string* out, Error* error) {
 } // namespace
 
 TEST(CoreGzipEncoder, RoundTripOfManyPieces) {
-    std::vector<std::string> pieces;
     std::string text;
     for (int i = 0; i < 2000; ++i) {
-        pieces.push_back("piece " + std::to_string(i) + " " +
-                         std::string(static_cast<std::size_t>(i % 97), '.'));
-        text += pieces.back();
+        text += "piece " + std::to_string(i) + " " + std::string(static_cast<std::size_t>(i % 97), '.');
     }
-    PiecesResponse response(pieces);
+    SlicedResponse response(text, 61);
     response.setGzipContentEncodingEnabled(true);
     std::string packed;
     Error error;
@@ -322,7 +293,7 @@ TEST(CoreGzipEncoder, RoundTripOfManyPieces) {
 
 TEST(CoreGzipEncoder, IncompressiblePieceLargerThanTheBuffer) {
     const std::string text = randomText(1200 * 1024, 11, false);
-    PiecesResponse response({text.substr(0, 100), text.substr(100)});
+    SlicedResponse response(text, text.size());
     response.setGzipContentEncodingEnabled(true);
     std::string packed;
     Error error;
@@ -333,9 +304,9 @@ TEST(CoreGzipEncoder, IncompressiblePieceLargerThanTheBuffer) {
 }
 
 TEST(CoreGzipEncoder, ReaderFailureOnEveryReadIsReported) {
-    std::vector<std::string> pieces(5, std::string(100000, 'q'));
+    const std::string text(5 * 100000, 'q');
     for (int failOn = 1;; ++failOn) {
-        PiecesResponse response(pieces, failOn);
+        SlicedResponse response(text, 100000, failOn);
         response.setGzipContentEncodingEnabled(true);
         std::string packed;
         Error error;

@@ -1,5 +1,4 @@
-// Writing responses: body readers that fail, answer asynchronously or lose their client, and
-// many clients at once.
+// Writing responses: body readers that fail or lose their client, and many clients at once.
 
 #include "CoreTestSupport.h"
 
@@ -52,39 +51,12 @@ private:
     int _failOnRead;
 };
 
-// Hands out its pieces from another thread.
-class ThreadedResponse : public WebServerResponse {
-public:
-    explicit ThreadedResponse(std::vector<std::string> pieces) : _pieces(std::move(pieces)) {
-        setContentType("text/plain");
-    }
-    std::optional<Data> readData(Error*) override { return std::nullopt; }
-    bool implementsAsyncRead() const override { return true; }
-    void asyncReadDataWithCompletion(WebServerBodyReaderCompletionBlock block) override {
-        Data piece;
-        if (_next < _pieces.size()) {
-            piece = platform::dataFromString(_pieces[_next++]);
-        }
-        // Detached: the block keeps the connection (and so this response) alive until it has run.
-        std::thread([block, piece] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            block(piece, Error());
-        }).detach();
-    }
-
-private:
-    std::vector<std::string> _pieces;
-    std::size_t _next = 0;
-};
-
 class CoreResponseWriting : public coretest::ServerTest {
 protected:
     void addFaulty(const std::string& path, std::size_t size, bool failOpen, int failOnRead) {
-        server->addHandlerForMethod(
-            "GET", path, WebServerRequestClass<WebServerRequest>(),
-            [this, size, failOpen, failOnRead](const std::shared_ptr<WebServerRequest>&) {
-                return std::make_shared<FaultyResponse>(record, size, failOpen, failOnRead);
-            });
+        addGet(path, [this, size, failOpen, failOnRead](const std::shared_ptr<WebServerRequest>&) {
+            return std::make_shared<FaultyResponse>(record, size, failOpen, failOnRead);
+        });
     }
     std::shared_ptr<FaultyResponse::Record> record = std::make_shared<FaultyResponse::Record>();
 };
@@ -135,32 +107,6 @@ TEST_F(CoreResponseWriting, HeadRequestDoesNotOpenTheBody) {
     ASSERT_TRUE(waitForIdle());
     EXPECT_EQ(record->opens, 0);
     EXPECT_EQ(record->closes, 0);
-}
-
-TEST_F(CoreResponseWriting, AsynchronousReaderAnsweringFromOtherThreads) {
-    server->addHandlerForMethod(
-        "GET", "/async", WebServerRequestClass<WebServerRequest>(),
-        [](const std::shared_ptr<WebServerRequest>&) {
-            return std::make_shared<ThreadedResponse>(std::vector<std::string>{"one ", "two ", "three"});
-        });
-    ASSERT_TRUE(startServer());
-    HttpReply reply = get(port(), "/async");
-    std::string body;
-    ASSERT_TRUE(coretest::dechunk(reply.body, &body)) << reply.body;
-    EXPECT_EQ(body, "one two three");
-}
-
-TEST_F(CoreResponseWriting, ContinueWithABodySentAtOnce) {
-    coretest::addEchoHandler(*server, &handlerCalls);
-    ASSERT_TRUE(startServer());
-    const std::string raw = coretest::exchange(port(), "PUT /eager HTTP/1.1\r\nExpect: 100-continue\r\n"
-                                                       "Content-Length: 5\r\n\r\nhello")
-                                .raw;
-    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
-    ASSERT_EQ(raw.compare(0, interim.size(), interim), 0) << raw;
-    HttpReply reply = coretest::parseReply(raw.substr(interim.size()));
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.body, "PUT /eager\nhello");
 }
 
 TEST_F(CoreResponseWriting, ManyClientsAtOnce) {

@@ -1,5 +1,7 @@
 #include "CoreTestSupport.h"
 
+#include "WebServerHTMLFunctions.h"
+
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/MainQueue.h"
 
@@ -100,6 +102,13 @@ HttpReply parseReply(const std::string& raw) {
         reply.headers.emplace_back(line.substr(0, colon), value);
     }
     return reply;
+}
+
+void expectError(const HttpReply& reply, int status, const std::string& message) {
+    EXPECT_EQ(reply.status, status) << reply.raw;
+    const std::string heading =
+        "<h1>HTTP Error " + std::to_string(status) + ": " + EscapeHTMLString(message) + "</h1>";
+    EXPECT_NE(reply.body.find(heading), std::string::npos) << "expected " << heading << "\nin " << reply.body;
 }
 
 bool dechunk(const std::string& body, std::string* out) {
@@ -229,31 +238,20 @@ HttpReply get(std::uint16_t port, std::string_view path, std::string_view extraH
 
 // ---- gzip ----
 
-std::string gzipCompress(std::string_view bytes, std::size_t pieceSize) {
+std::string gzipCompress(std::string_view bytes) {
     z_stream stream{};
     if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         return {};
     }
-    std::string out;
-    std::vector<unsigned char> buffer(64 * 1024);
-    const std::size_t step = pieceSize == 0 ? bytes.size() + 1 : pieceSize;
-    std::size_t offset = 0;
-    int result = Z_OK;
-    do {
-        const std::size_t take = std::min(step, bytes.size() - offset);
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + offset));
-        stream.avail_in = static_cast<uInt>(take);
-        offset += take;
-        const int flush = offset == bytes.size() ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            stream.next_out = buffer.data();
-            stream.avail_out = static_cast<uInt>(buffer.size());
-            result = deflate(&stream, flush);
-            out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - stream.avail_out);
-        } while (stream.avail_out == 0);
-    } while (result != Z_STREAM_END);
+    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
     deflateEnd(&stream);
-    return out;
+    return result == Z_STREAM_END ? out : std::string();
 }
 
 bool gunzip(std::string_view bytes, std::string* out) {

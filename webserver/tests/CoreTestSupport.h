@@ -40,6 +40,9 @@ struct HttpReply {
 };
 HttpReply parseReply(const std::string& raw);
 
+// Checks the status and the message of an error page.
+void expectError(const HttpReply& reply, int status, const std::string& message);
+
 // Removes chunked framing; false when the framing is wrong.
 bool dechunk(const std::string& body, std::string* out);
 
@@ -73,7 +76,7 @@ HttpReply exchange(std::uint16_t port, std::string_view request, int family = AF
 HttpReply get(std::uint16_t port, std::string_view path, std::string_view extraHeaders = "",
               int family = AF_INET);
 
-std::string gzipCompress(std::string_view bytes, std::size_t pieceSize = 0);
+std::string gzipCompress(std::string_view bytes);
 // Inflates a gzip member; false when it is invalid or incomplete.
 bool gunzip(std::string_view bytes, std::string* out);
 
@@ -133,6 +136,15 @@ protected:
     // Starts with "Port" 0, "BindToLocalhost" true and no coalescing delay, plus `options`.
     bool startServer(ServerOptions options = {});
     std::uint16_t port() const { return static_cast<std::uint16_t>(server->port()); }
+    // A GET handler for `path` taking a plain request.
+    void addGet(const std::string& path, WebServerProcessBlock process) {
+        server->addHandlerForMethod("GET", path, WebServerRequestClass<WebServerRequest>(),
+                                    std::move(process));
+    }
+    void addGet(const std::string& path, WebServerAsyncProcessBlock process) {
+        server->addHandlerForMethod("GET", path, WebServerRequestClass<WebServerRequest>(),
+                                    std::move(process));
+    }
     // Waits until every connection of the server has ended.
     bool waitForIdle(double seconds = kSocketTimeout);
 

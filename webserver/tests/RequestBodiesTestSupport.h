@@ -4,13 +4,13 @@
 // lives), request construction and multipart body building.
 
 #include "WebServerRequest.h"
+#include "foundation/FileSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <optional>
 #include <stdlib.h>
@@ -35,10 +35,7 @@ public:
         ::setenv("TMPDIR", _path.c_str(), 1);
     }
     ~ScopedTemporaryFolder() {
-        for (const auto& name : entries()) {
-            ::unlink((_path + "/" + name).c_str());
-        }
-        ::rmdir(_path.c_str());
+        platform::FileSystem::removeItem(_path);
         if (_previous) {
             ::setenv("TMPDIR", _previous->c_str(), 1);
         } else {
@@ -51,17 +48,7 @@ public:
     const std::string& path() const { return _path; }
     // The names in the folder, "." and ".." left out.
     std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* directory = ::opendir(_path.c_str())) {
-            while (const dirent* entry = ::readdir(directory)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
-                }
-            }
-            ::closedir(directory);
-        }
-        return names;
+        return platform::FileSystem::contentsOfDirectory(_path).value_or(std::vector<std::string>{});
     }
 
 private:

@@ -13,15 +13,37 @@ using bodytest::makeRequest;
 using bodytest::ScopedTemporaryFolder;
 using bodytest::toData;
 
+namespace {
+
+// Opens the request, writes the pieces and closes it; false as soon as a step fails.
+bool feed(WebServerRequest& request, std::initializer_list<std::string_view> pieces, Error* error = nullptr) {
+    if (!request.performOpen(error)) {
+        return false;
+    }
+    for (const std::string_view piece : pieces) {
+        if (!request.performWriteData(toData(piece), error)) {
+            return false;
+        }
+    }
+    return request.performClose(error);
+}
+
+std::shared_ptr<WebServerDataRequest> dataRequest(const std::string& type, const std::string& body) {
+    auto request = makeRequest<WebServerDataRequest>(
+        {{"Content-Type", type}, {"Content-Length", std::to_string(body.size())}});
+    EXPECT_TRUE(feed(*request, {body}));
+    return request;
+}
+
+} // namespace
+
 // ---- Text functions ----
 
-TEST(TextFunctions, TruncateHeaderValueKeepsTheTextBeforeTheFirstSemicolon) {
+TEST(TextFunctions, HeaderValuesAndCharsets) {
     EXPECT_EQ(TruncateHeaderValue("multipart/form-data; boundary=x"), "multipart/form-data");
     EXPECT_EQ(TruncateHeaderValue(" Text/Plain "), " Text/Plain ");
     EXPECT_EQ(TruncateHeaderValue(";a"), "");
-}
-
-TEST(TextFunctions, StringEncodingFromCharsetFallsBackToUTF8) {
+    // Unknown charsets fall back to UTF-8.
     EXPECT_EQ(StringEncodingFromCharset(std::nullopt), "UTF-8");
     EXPECT_EQ(StringEncodingFromCharset(std::string("no-such-charset")), "UTF-8");
     EXPECT_EQ(StringEncodingFromCharset(std::string("")), "UTF-8");
@@ -31,22 +53,16 @@ TEST(TextFunctions, StringEncodingFromCharsetFallsBackToUTF8) {
     EXPECT_EQ(StringEncodingFromCharset(std::string("Windows-1252")), "windows-1252");
 }
 
-TEST(TextFunctions, StringFromDataIsStrict) {
+TEST(TextFunctions, TextFromData) {
     EXPECT_EQ(StringFromData(toData("caf\xE9"), "ISO-8859-1"), std::optional<std::string>("caf\xC3\xA9"));
-    EXPECT_EQ(StringFromData(toData("caf\xE9"), "UTF-8"), std::nullopt);
-    EXPECT_EQ(StringFromData(toData("\xC3"), "UTF-8"), std::nullopt); // cut-off sequence
+    EXPECT_EQ(StringFromData(toData("caf\xE9"), "UTF-8"), std::nullopt); // strict
+    EXPECT_EQ(StringFromData(toData("\xC3"), "UTF-8"), std::nullopt);    // cut-off sequence
     EXPECT_EQ(StringFromData(Data{}, "UTF-8"), std::optional<std::string>(""));
-}
-
-TEST(TextFunctions, IsTextContentType) {
     EXPECT_TRUE(IsTextContentType("text/html; charset=utf-8"));
     EXPECT_TRUE(IsTextContentType("application/json"));
     EXPECT_TRUE(IsTextContentType("application/xml; charset=utf-8"));
     EXPECT_FALSE(IsTextContentType("application/octet-stream"));
     EXPECT_FALSE(IsTextContentType("image/svg+xml"));
-}
-
-TEST(TextFunctions, DescribeBodyData) {
     EXPECT_EQ(DescribeBodyData(Data{1, 2, 3}, "image/png"), "<3 bytes>");
     EXPECT_EQ(DescribeBodyData(toData("caf\xE9"), "text/plain; charset=iso-8859-1"), "caf\xC3\xA9");
     EXPECT_EQ(DescribeBodyData(toData("caf\xE9"), "text/plain"), "<4 bytes>");
@@ -55,19 +71,6 @@ TEST(TextFunctions, DescribeBodyData) {
 
 // ---- Data request ----
 
-namespace {
-
-std::shared_ptr<WebServerDataRequest> dataRequest(const std::string& type, const std::string& body) {
-    auto request = makeRequest<WebServerDataRequest>(
-        {{"Content-Type", type}, {"Content-Length", std::to_string(body.size())}});
-    EXPECT_TRUE(request->performOpen(nullptr));
-    EXPECT_TRUE(request->performWriteData(toData(body), nullptr));
-    EXPECT_TRUE(request->performClose(nullptr));
-    return request;
-}
-
-} // namespace
-
 TEST(DataRequest, TextUsesTheCharsetOfTheContentType) {
     EXPECT_EQ(dataRequest("text/plain; charset=iso-8859-1", "caf\xE9")->text(),
               std::optional<std::string>("caf\xC3\xA9"));
@@ -75,19 +78,16 @@ TEST(DataRequest, TextUsesTheCharsetOfTheContentType) {
               std::optional<std::string>("caf\xC3\xA9"));
     EXPECT_EQ(dataRequest("text/plain", "caf\xE9")->text(), std::nullopt);
     EXPECT_EQ(dataRequest("application/octet-stream", "plain")->text(), std::nullopt);
+    const std::string description = dataRequest("text/plain", "hello")->description();
+    EXPECT_EQ(description.substr(0, 12), "POST /upload");
+    EXPECT_EQ(description.substr(description.size() - 7), "\n\nhello");
 }
 
 TEST(DataRequest, JSONObjectForJSONTypesOnly) {
-    auto request = dataRequest("application/json; charset=utf-8", R"({"a":[1,2.5,"x",true,null],"b":{}})");
-    ASSERT_TRUE(request->jsonObject().has_value());
-    const auto& object = *request->jsonObject();
-    EXPECT_TRUE(object.is_object());
-    EXPECT_EQ(object["a"][0], 1);
-    EXPECT_EQ(object["a"][1], 2.5);
-    EXPECT_EQ(object["a"][2], "x");
-    EXPECT_EQ(object["a"][3], true);
-    EXPECT_TRUE(object["a"][4].is_null());
-    EXPECT_TRUE(object["b"].is_object());
+    const std::string text = R"({"a":[1,2.5,"x",true,null],"b":{}})";
+    const auto object = dataRequest("application/json; charset=utf-8", text)->jsonObject();
+    ASSERT_TRUE(object.has_value());
+    EXPECT_EQ(object->dump(), text);
     EXPECT_TRUE(dataRequest("text/javascript", "[1]")->jsonObject()->is_array());
     EXPECT_EQ(*dataRequest("text/json", "42")->jsonObject(), 42);
     EXPECT_EQ(dataRequest("text/plain", "[1]")->jsonObject(), std::nullopt);
@@ -95,15 +95,14 @@ TEST(DataRequest, JSONObjectForJSONTypesOnly) {
     EXPECT_EQ(dataRequest("application/json", std::string(100000, '['))->jsonObject(), std::nullopt);
 }
 
-TEST(DataRequest, ReservesABoundedAmountForTheDeclaredLength) {
-    auto request = makeRequest<WebServerDataRequest>(
+TEST(DataRequest, BodiesAreBounded) {
+    // Only a bounded amount is reserved for the declared length.
+    auto reserved = makeRequest<WebServerDataRequest>(
         {{"Content-Type", "text/plain"},
          {"Content-Length", std::to_string(WebServerDataRequest::kMaximumBodySize)}});
-    ASSERT_TRUE(request->performOpen(nullptr));
-    EXPECT_LE(request->data().capacity(), WebServerDataRequest::kMaximumInitialCapacity);
-}
+    ASSERT_TRUE(reserved->performOpen(nullptr));
+    EXPECT_LE(reserved->data().capacity(), WebServerDataRequest::kMaximumInitialCapacity);
 
-TEST(DataRequest, RefusesBodiesOverTheCap) {
     auto declared = makeRequest<WebServerDataRequest>(
         {{"Content-Type", "text/plain"},
          {"Content-Length", std::to_string(WebServerDataRequest::kMaximumBodySize + 1)}});
@@ -121,41 +120,25 @@ TEST(DataRequest, RefusesBodiesOverTheCap) {
     EXPECT_EQ(chunked->data().size(), WebServerDataRequest::kMaximumBodySize);
 }
 
-TEST(DataRequest, DescriptionShowsTheBody) {
-    auto request = dataRequest("text/plain", "hello");
-    const std::string description = request->description();
-    EXPECT_EQ(description.substr(0, 12), "POST /upload");
-    EXPECT_EQ(description.substr(description.size() - 7), "\n\nhello");
-}
-
 // ---- URL-encoded form request ----
 
-TEST(URLEncodedFormRequest, ParsesArgumentsAtClose) {
+TEST(URLEncodedFormRequest, ParsesArgumentsAtCloseWithTheCharset) {
     EXPECT_EQ(WebServerURLEncodedFormRequest::mimeType(), "application/x-www-form-urlencoded");
     auto request = makeRequest<WebServerURLEncodedFormRequest>(
         {{"Content-Type", "application/x-www-form-urlencoded"}, {"Content-Length", "7"}});
-    ASSERT_TRUE(request->performOpen(nullptr));
-    ASSERT_TRUE(request->performWriteData(toData("a=1&b="), nullptr));
-    ASSERT_TRUE(request->performWriteData(toData("2"), nullptr));
-    ASSERT_TRUE(request->performClose(nullptr));
+    ASSERT_TRUE(feed(*request, {"a=1&b=", "2"}));
     EXPECT_EQ(request->arguments(), (QueryDictionary{{"a", "1"}, {"b", "2"}}));
     const std::string description = request->description();
     EXPECT_EQ(description.substr(description.size() - 13), "\n\na = 1\nb = 2");
-}
 
-TEST(URLEncodedFormRequest, DecodesWithTheCharset) {
     auto latin = makeRequest<WebServerURLEncodedFormRequest>(
         {{"Content-Type", "application/x-www-form-urlencoded; charset=ISO-8859-1"}, {"Content-Length", "9"}});
-    ASSERT_TRUE(latin->performOpen(nullptr));
-    ASSERT_TRUE(latin->performWriteData(toData("name=caf\xE9"), nullptr));
-    ASSERT_TRUE(latin->performClose(nullptr));
+    ASSERT_TRUE(feed(*latin, {"name=caf\xE9"}));
     EXPECT_EQ(latin->arguments(), (QueryDictionary{{"name", "caf\xC3\xA9"}}));
-
+    // Text that does not decode gives no arguments, without failing.
     auto broken = makeRequest<WebServerURLEncodedFormRequest>(
         {{"Content-Type", "application/x-www-form-urlencoded"}, {"Content-Length", "9"}});
-    ASSERT_TRUE(broken->performOpen(nullptr));
-    ASSERT_TRUE(broken->performWriteData(toData("name=caf\xE9"), nullptr));
-    EXPECT_TRUE(broken->performClose(nullptr));
+    EXPECT_TRUE(feed(*broken, {"name=caf\xE9"}));
     EXPECT_TRUE(broken->arguments().empty());
 }
 
@@ -167,10 +150,7 @@ TEST(FileRequest, WritesTheBodyToATemporaryFileDeletedWithTheRequest) {
         makeRequest<WebServerFileRequest>({{"Content-Type", "text/plain"}, {"Content-Length", "6"}});
     const std::string path = request->temporaryPath();
     EXPECT_EQ(path.rfind(temporary.path() + "/", 0), 0u) << path;
-    ASSERT_TRUE(request->performOpen(nullptr));
-    ASSERT_TRUE(request->performWriteData(toData("abc"), nullptr));
-    ASSERT_TRUE(request->performWriteData(toData("def"), nullptr));
-    ASSERT_TRUE(request->performClose(nullptr));
+    ASSERT_TRUE(feed(*request, {"abc", "def"}));
     EXPECT_EQ(bodytest::readFile(path), std::optional<std::string>("abcdef"));
     EXPECT_EQ(request->description().substr(request->description().size() - path.size() - 4),
               "\n\n{" + path + "}");
@@ -178,30 +158,22 @@ TEST(FileRequest, WritesTheBodyToATemporaryFileDeletedWithTheRequest) {
     EXPECT_FALSE(bodytest::fileExists(path));
 }
 
-TEST(FileRequest, FileMovedAwayByTheHandlerIsKept) {
+TEST(FileRequest, OnlyAFileMovedAwayByTheHandlerIsKept) {
     ScopedTemporaryFolder temporary;
     const std::string moved = temporary.path() + "/moved";
     {
         auto request =
             makeRequest<WebServerFileRequest>({{"Content-Type", "text/plain"}, {"Content-Length", "1"}});
-        ASSERT_TRUE(request->performOpen(nullptr));
-        ASSERT_TRUE(request->performWriteData(toData("m"), nullptr));
-        ASSERT_TRUE(request->performClose(nullptr));
+        ASSERT_TRUE(feed(*request, {"m"}));
         ASSERT_EQ(std::rename(request->temporaryPath().c_str(), moved.c_str()), 0);
+        // A request cut short leaves no file.
+        auto cut =
+            makeRequest<WebServerFileRequest>({{"Content-Type", "text/plain"}, {"Content-Length", "9"}});
+        ASSERT_TRUE(cut->performOpen(nullptr));
+        ASSERT_TRUE(cut->performWriteData(toData("part"), nullptr));
     }
     EXPECT_EQ(bodytest::readFile(moved), std::optional<std::string>("m"));
     EXPECT_EQ(temporary.entries(), std::vector<std::string>{"moved"});
-}
-
-TEST(FileRequest, RequestCutShortLeavesNoFile) {
-    ScopedTemporaryFolder temporary;
-    {
-        auto request =
-            makeRequest<WebServerFileRequest>({{"Content-Type", "text/plain"}, {"Content-Length", "9"}});
-        ASSERT_TRUE(request->performOpen(nullptr));
-        ASSERT_TRUE(request->performWriteData(toData("part"), nullptr));
-    }
-    EXPECT_TRUE(temporary.entries().empty());
 }
 
 TEST(FileRequest, OpenFailureIsAPOSIXError) {
@@ -222,12 +194,10 @@ TEST(FileRequest, DescriptorZeroIsAValidFile) {
     ::close(0);
     auto request =
         makeRequest<WebServerFileRequest>({{"Content-Type", "text/plain"}, {"Content-Length", "4"}});
-    const bool opened = request->performOpen(nullptr);
-    const bool written = opened && request->performWriteData(toData("zero"), nullptr);
-    const bool closed = opened && request->performClose(nullptr);
+    const bool fed = feed(*request, {"zero"});
     ::dup2(savedInput, 0);
     ::close(savedInput);
-    EXPECT_TRUE(opened && written && closed);
+    EXPECT_TRUE(fed);
     EXPECT_EQ(bodytest::readFile(request->temporaryPath()), std::optional<std::string>("zero"));
 }
 
@@ -243,17 +213,12 @@ TEST(MultiPartFormRequest, ReportsEachStageOfFailure) {
 
     auto malformed = makeRequest<WebServerMultiPartFormRequest>(
         {{"Content-Type", "multipart/form-data; boundary=b"}, {"Content-Length", "1"}});
-    ASSERT_TRUE(malformed->performOpen(nullptr));
-    EXPECT_FALSE(
-        malformed->performWriteData(toData("--b\r\nContent-Type: text/plain\r\n\r\nx\r\n--b"), &error));
+    EXPECT_FALSE(feed(*malformed, {"--b\r\nContent-Type: text/plain\r\n\r\nx\r\n--b"}, &error));
     EXPECT_EQ(error.description, "Failed continuing to parse multipart form data");
 
     auto unfinished = makeRequest<WebServerMultiPartFormRequest>(
         {{"Content-Type", "multipart/form-data; boundary=\"b\""}, {"Content-Length", "1"}});
-    ASSERT_TRUE(unfinished->performOpen(nullptr));
-    EXPECT_TRUE(unfinished->performWriteData(
-        toData(bodytest::MultipartBuilder("b").field("a", "1").unfinished()), nullptr));
-    EXPECT_FALSE(unfinished->performClose(&error));
+    EXPECT_FALSE(feed(*unfinished, {bodytest::MultipartBuilder("b").field("a", "1").unfinished()}, &error));
     EXPECT_EQ(error.description, "Failed finishing to parse multipart form data");
 }
 
@@ -268,9 +233,7 @@ TEST(MultiPartFormRequest, FindsPartsAndDescribesThem) {
     auto request =
         makeRequest<WebServerMultiPartFormRequest>({{"Content-Type", "multipart/form-data; boundary=xyz"},
                                                     {"Content-Length", std::to_string(body.size())}});
-    ASSERT_TRUE(request->performOpen(nullptr));
-    ASSERT_TRUE(request->performWriteData(toData(body), nullptr));
-    ASSERT_TRUE(request->performClose(nullptr));
+    ASSERT_TRUE(feed(*request, {body}));
     ASSERT_NE(request->firstArgumentForControlName("a"), nullptr);
     EXPECT_EQ(request->firstArgumentForControlName("a")->string(), std::optional<std::string>("first"));
     EXPECT_EQ(request->firstArgumentForControlName("A"), nullptr);

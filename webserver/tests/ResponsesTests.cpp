@@ -29,11 +29,21 @@ std::string bodyOf(WebServerResponse& response) {
     return body;
 }
 
+// A streamed response handing out `pieces` from other threads, then its end.
+std::shared_ptr<WebServerStreamedResponse> threadedPieces(std::vector<std::string> pieces) {
+    auto next = std::make_shared<std::size_t>(0);
+    return WebServerStreamedResponse::responseWithContentTypeAsyncStreamBlock(
+        "text/plain", [pieces, next](WebServerBodyReaderCompletionBlock completion) {
+            const Data piece = *next < pieces.size() ? platform::dataFromString(pieces[(*next)++]) : Data();
+            std::thread([piece, completion] { completion(piece, Error()); }).detach();
+        });
+}
+
 } // namespace
 
 // ---- Data responses ----
 
-TEST(DataResponse, DataIsHandedOutOnce) {
+TEST(DataResponse, DataIsHandedOutOnceAndDescribed) {
     auto response = WebServerDataResponse::responseWithData(platform::dataFromString("abc"), "image/png");
     ASSERT_TRUE(response);
     EXPECT_EQ(response->contentType(), "image/png");
@@ -42,6 +52,10 @@ TEST(DataResponse, DataIsHandedOutOnce) {
     EXPECT_EQ(response->readData(&error), platform::dataFromString("abc"));
     EXPECT_EQ(response->readData(&error), Data());
     EXPECT_EQ(response->readData(&error), Data());
+    EXPECT_NE(response->description().find("<3 bytes>"), std::string::npos);
+    const std::string description = WebServerDataResponse::responseWithText("hello")->description();
+    EXPECT_NE(description.find("Status Code = 200"), std::string::npos) << description;
+    EXPECT_NE(description.find("\n\nhello"), std::string::npos) << description;
 }
 
 TEST(DataResponse, TextAndHTMLAreUTF8) {
@@ -71,11 +85,7 @@ TEST(DataResponse, TemplateReplacesEveryOccurrence) {
     // "title", applied later, replaces as well.
     EXPECT_EQ(body, "<title>Share & Co</title><h1>Share & Co</h1>%missing% Share & Co%title");
     EXPECT_EQ(response->contentLength(), body.size());
-}
-
-TEST(DataResponse, TemplateThatCannotBeReadGivesNone) {
-    ScratchFolder folder;
-    ASSERT_TRUE(folder.valid());
+    // A template that cannot be read gives none.
     EXPECT_FALSE(WebServerDataResponse::responseWithHTMLTemplate(folder / "missing.html", {}));
     EXPECT_FALSE(WebServerDataResponse::responseWithHTMLTemplate(folder.path(), {}));
     ASSERT_TRUE(statictest::writeFile(folder / "latin1.html", "caf\xE9"));
@@ -96,22 +106,8 @@ TEST(DataResponse, JSONIsCompact) {
     ASSERT_TRUE(typed);
     EXPECT_EQ(typed->contentType(), "text/plain");
     EXPECT_EQ(bodyOf(*typed), "{}");
+    EXPECT_FALSE(WebServerDataResponse::responseWithJSONObject({{"name", "\xFF\xFE"}})); // not UTF-8
 }
-
-TEST(DataResponse, JSONWithInvalidTextGivesNone) {
-    EXPECT_FALSE(WebServerDataResponse::responseWithJSONObject({{"name", "\xFF\xFE"}}));
-}
-
-TEST(DataResponse, DescriptionShowsTextBodies) {
-    auto response = WebServerDataResponse::responseWithText("hello");
-    const std::string description = response->description();
-    EXPECT_NE(description.find("Status Code = 200"), std::string::npos) << description;
-    EXPECT_NE(description.find("\n\nhello"), std::string::npos) << description;
-    auto binary = WebServerDataResponse::responseWithData(Data{1, 2, 3}, "image/png");
-    EXPECT_NE(binary->description().find("<3 bytes>"), std::string::npos);
-}
-
-// ---- Error responses ----
 
 TEST(ErrorResponse, PageCarriesStatusAndFormattedMessage) {
     auto response = WebServerErrorResponse::responseWithClientError(404, "\"%@\" does not exist", {"/a.txt"});
@@ -122,6 +118,9 @@ TEST(ErrorResponse, PageCarriesStatusAndFormattedMessage) {
               "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>HTTP Error "
               "404</title></head><body><h1>HTTP Error 404: &quot;/a.txt&quot; does not "
               "exist</h1><h3></h3></body></html>");
+    // The status is taken unchanged.
+    EXPECT_EQ(WebServerErrorResponse::responseWithClientError(500, "x")->statusCode(), 500);
+    EXPECT_EQ(WebServerErrorResponse::responseWithServerError(404, "x")->statusCode(), 404);
 }
 
 TEST(ErrorResponse, ClientTextIsEscaped) {
@@ -151,13 +150,6 @@ TEST(ErrorResponse, UnderlyingErrorIsShownEscaped) {
     EXPECT_NE(bodyOf(*client).find("(13)</h3>"), std::string::npos);
 }
 
-TEST(ErrorResponse, StatusIsTakenUnchanged) {
-    EXPECT_EQ(WebServerErrorResponse::responseWithClientError(500, "x")->statusCode(), 500);
-    EXPECT_EQ(WebServerErrorResponse::responseWithServerError(404, "x")->statusCode(), 404);
-}
-
-// ---- Streamed responses ----
-
 TEST(StreamedResponse, LengthIsUnknownAndReadsAreAsync) {
     auto response = WebServerStreamedResponse::responseWithContentType(
         "text/plain", [](Error*) -> std::optional<Data> { return Data(); });
@@ -168,90 +160,46 @@ TEST(StreamedResponse, LengthIsUnknownAndReadsAreAsync) {
 
 class StreamedResponseServer : public coretest::ServerTest {};
 
-TEST_F(StreamedResponseServer, OnePieceIsSentAsTwoChunks) {
-    server->addHandlerForMethod(
-        "GET", "/stream", WebServerRequestClass<WebServerRequest>(),
-        [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
-            auto calls = std::make_shared<int>(0);
-            return WebServerStreamedResponse::responseWithContentType(
-                "text/plain", [calls](Error*) -> std::optional<Data> {
-                    return (*calls)++ == 0 ? platform::dataFromString("hello") : Data();
-                });
-        });
+TEST_F(StreamedResponseServer, AsyncPiecesFromOtherThreadsPlainAndGzipped) {
+    std::vector<std::string> pieces;
+    std::string expected;
+    for (int n = 0; n < 50; ++n) {
+        pieces.push_back(std::string(1000, char('a' + n % 26)));
+        expected += pieces.back();
+    }
+    addGet("/async", [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+        return threadedPieces({"piece0", "piece1", "piece2"});
+    });
+    addGet("/gzip", [pieces](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+        auto response = threadedPieces(pieces);
+        response->setGzipContentEncodingEnabled(true); // the gzip stage pulls the pieces synchronously
+        return response;
+    });
     ASSERT_TRUE(startServer());
-    const auto reply = coretest::get(port(), "/stream");
-    EXPECT_EQ(reply.status, 200);
-    ASSERT_TRUE(reply.header("Transfer-Encoding"));
-    EXPECT_EQ(*reply.header("Transfer-Encoding"), "chunked");
-    EXPECT_FALSE(reply.header("Content-Length"));
-    EXPECT_EQ(reply.body, "5\r\nhello\r\n0\r\n\r\n");
-}
-
-TEST_F(StreamedResponseServer, AsyncPiecesFromAnotherThread) {
-    server->addHandlerForMethod(
-        "GET", "/async", WebServerRequestClass<WebServerRequest>(),
-        [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
-            auto count = std::make_shared<int>(0);
-            return WebServerStreamedResponse::responseWithContentTypeAsyncStreamBlock(
-                "text/plain", [count](WebServerBodyReaderCompletionBlock completion) {
-                    const int n = (*count)++;
-                    std::thread([n, completion] {
-                        completion(n < 3 ? platform::dataFromString("piece" + std::to_string(n)) : Data(),
-                                   Error());
-                    }).detach();
-                });
-        });
-    ASSERT_TRUE(startServer());
-    const auto reply = coretest::get(port(), "/async");
+    auto reply = coretest::get(port(), "/async");
     std::string body;
     ASSERT_TRUE(coretest::dechunk(reply.body, &body)) << reply.raw;
     EXPECT_EQ(body, "piece0piece1piece2");
-}
-
-TEST_F(StreamedResponseServer, GzippedStreamPullsThePiecesSynchronously) {
-    server->addHandlerForMethod(
-        "GET", "/gzip", WebServerRequestClass<WebServerRequest>(),
-        [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
-            auto count = std::make_shared<int>(0);
-            auto response = WebServerStreamedResponse::responseWithContentTypeAsyncStreamBlock(
-                "text/plain", [count](WebServerBodyReaderCompletionBlock completion) {
-                    const int n = (*count)++;
-                    std::thread([n, completion] {
-                        completion(n < 50 ? platform::dataFromString(std::string(1000, char('a' + n % 26)))
-                                          : Data(),
-                                   Error());
-                    }).detach();
-                });
-            response->setGzipContentEncodingEnabled(true);
-            return response;
-        });
-    ASSERT_TRUE(startServer());
-    const auto reply = coretest::get(port(), "/gzip", "Accept-Encoding: gzip\r\n");
+    reply = coretest::get(port(), "/gzip", "Accept-Encoding: gzip\r\n");
     ASSERT_TRUE(reply.header("Content-Encoding"));
-    std::string compressed, body;
+    std::string compressed;
     ASSERT_TRUE(coretest::dechunk(reply.body, &compressed));
     ASSERT_TRUE(coretest::gunzip(compressed, &body));
-    std::string expected;
-    for (int n = 0; n < 50; ++n) {
-        expected += std::string(1000, char('a' + n % 26));
-    }
     EXPECT_EQ(body, expected);
 }
 
 TEST_F(StreamedResponseServer, FailingStreamEndsTheConnection) {
-    server->addHandlerForMethod(
-        "GET", "/fail", WebServerRequestClass<WebServerRequest>(),
-        [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
-            auto calls = std::make_shared<int>(0);
-            return WebServerStreamedResponse::responseWithContentType(
-                "text/plain", [calls](Error* error) -> std::optional<Data> {
-                    if ((*calls)++ == 0) {
-                        return platform::dataFromString("start");
-                    }
-                    platform::setError(error, Error::posix(EIO));
-                    return std::nullopt;
-                });
-        });
+    addGet("/fail", [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+        auto calls = std::make_shared<int>(0);
+        return WebServerStreamedResponse::responseWithContentType(
+            "text/plain", [calls](Error* error) -> std::optional<Data> {
+                if ((*calls)++ == 0) {
+                    return platform::dataFromString("start");
+                }
+                platform::setError(error, Error::posix(EIO));
+                return std::nullopt;
+            });
+    });
     ASSERT_TRUE(startServer());
     const auto reply = coretest::get(port(), "/fail");
     EXPECT_EQ(reply.status, 200);

@@ -1,13 +1,16 @@
 #pragma once
 
-// Helpers of the web file manager tests: a scratch folder holding the shared folder, a loopback
-// HTTP client with time-outs, multipart bodies, and a fixture that runs a WebUploader on port 0.
+// Helpers of the web file manager tests: replies, the delegate's
+// notifications, and a fixture that runs a WebUploader on a scratch folder on port 0.
 
+#include "CoreTestSupport.h"
+#include "RequestBodiesTestSupport.h"
+#include "StaticTestSupport.h"
+#include "WebServerFunctions.h"
 #include "WebUploader.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,23 +19,17 @@
 
 namespace uploadertest {
 
-// Seconds any blocking socket call of a test may wait.
-inline constexpr int kTimeoutSeconds = 10;
+using bodytest::readFile;
+using coretest::expectError;
+using coretest::runMainQueue;
+using statictest::ScratchFolder;
+using statictest::writeFile;
 
 // A reply as read from the wire (the server closes each connection).
-struct Reply {
-    int status = 0;
-    std::map<std::string, std::string> headers; // names lower-cased
-    std::string body;
-
-    std::string header(const std::string& lowerCaseName) const;
-    // The message of an error page, with its character references decoded
-    // ("\"a\" does not exist" from "<h1>HTTP Error 404: &quot;a&quot; does not exist</h1>").
-    std::string errorMessage() const;
+struct Reply : coretest::HttpReply {
+    // The value of a header ("" when absent).
+    std::string header(const std::string& name) const;
 };
-
-// Sends one request to 127.0.0.1:port and reads the reply until the server closes.
-Reply exchange(std::uint16_t port, const std::string& request);
 
 // One part of a multipart body: a text field, or a file when fileName is set.
 struct Part {
@@ -40,43 +37,31 @@ struct Part {
     std::string value;
     std::optional<std::string> fileName;
 };
-std::string multipartBody(const std::string& boundary, const std::vector<Part>& parts);
 
-// Percent-escapes a query or form value.
-std::string escape(const std::string& text);
-
-// A fresh folder in /tmp, removed with everything in it at the end.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return _path; }
-    std::string operator/(const std::string& relative) const { return _path + "/" + relative; }
-
-private:
-    std::string _path;
-};
-
-bool writeFile(const std::string& path, const std::string& contents);
-std::optional<std::string> readFile(const std::string& path);
-bool exists(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirectory(const std::string& path);
-
-// Runs what the main queue has ready (the delegate's notifications), without waiting.
-void drainMainQueue();
+// The names in a folder, sorted.
+std::vector<std::string> namesIn(const std::string& folder);
 
 // Records the notifications of a WebUploader; may leave items out of listings.
 class RecordingDelegate : public WebUploaderDelegate {
 public:
-    void webUploaderDidDownloadFileAtPath(WebUploader&, const std::string& path) override;
-    void webUploaderDidUploadFileAtPath(WebUploader&, const std::string& path) override;
-    void webUploaderDidMoveItemFromPath(WebUploader&, const std::string& fromPath,
-                                        const std::string& toPath) override;
-    void webUploaderDidDeleteItemAtPath(WebUploader&, const std::string& path) override;
-    void webUploaderDidCreateDirectoryAtPath(WebUploader&, const std::string& path) override;
+    void webUploaderDidDownloadFileAtPath(WebUploader&, const std::string& path) override {
+        events.push_back("download " + path);
+    }
+    void webUploaderDidUploadFileAtPath(WebUploader&, const std::string& path) override {
+        events.push_back("upload " + path);
+    }
+    void webUploaderDidMoveItemFromPath(WebUploader&, const std::string& from,
+                                        const std::string& to) override {
+        events.push_back("move " + from + " -> " + to);
+    }
+    void webUploaderDidDeleteItemAtPath(WebUploader&, const std::string& path) override {
+        events.push_back("delete " + path);
+    }
+    void webUploaderDidCreateDirectoryAtPath(WebUploader&, const std::string& path) override {
+        events.push_back("create " + path);
+    }
     std::optional<bool> webUploaderCanListFileOrDirectory(WebUploader&, const std::string& name,
                                                           bool isFile) override;
 
@@ -90,7 +75,10 @@ public:
 class RefusingUploader : public WebUploader {
 public:
     using WebUploader::WebUploader;
-    static std::shared_ptr<RefusingUploader> create(const std::string& folder);
+    static std::shared_ptr<RefusingUploader> create(const std::string& folder) {
+        auto server = std::make_shared<RefusingUploader>(folder);
+        return server->addHandlers("index") ? server : nullptr;
+    }
 
 protected:
     bool shouldUploadFileAtPath(const std::string&, const std::string&) override { return false; }
@@ -110,7 +98,8 @@ protected:
 
     std::string share(const std::string& relative = "") const;
     Reply get(const std::string& pathAndQuery, const std::string& extraHeaders = "");
-    Reply postForm(const std::string& path, const std::vector<std::pair<std::string, std::string>>& fields);
+    // Posts a URL-encoded form ("name=value&name=value").
+    Reply postForm(const std::string& path, const std::string& form);
     Reply upload(const std::vector<Part>& parts, bool acceptJSON = true);
     // Uploads one file into a folder.
     Reply uploadFile(const std::string& folder, const std::string& fileName, const std::string& contents);

@@ -57,6 +57,14 @@ std::vector<Entry> parseMultistatus(const std::string& body) {
     return entries;
 }
 
+std::vector<std::string> hrefsOf(const HttpReply& reply) {
+    std::vector<std::string> hrefs;
+    for (const Entry& entry : parseMultistatus(reply.body)) {
+        hrefs.push_back(entry.href);
+    }
+    return hrefs;
+}
+
 std::string creationDate(const std::string& path) {
     const auto status = FileSystem::statusOfItem(path);
     return status && status->creationTime ? FormatISO8601Date(status->creationTime->date()) : "";
@@ -112,15 +120,18 @@ TEST_F(DAVServerTest, PropfindDepthOneListsTheFolderItsFileAndItsSubfolder) {
 
 TEST_F(DAVServerTest, PropfindDepthRows) {
     write("a.txt", "x");
+    makeFolder("sub");
+    write("sub/f.txt", "x");
     expectError(dav("PROPFIND", "/"), 400, "Unsupported 'Depth' header: ");
     expectError(dav("PROPFIND", "/", "Depth: infinity\r\n"), 400, "Unsupported 'Depth' header: infinity");
     expectError(dav("PROPFIND", "/", "Depth: 2\r\n"), 400, "Unsupported 'Depth' header: 2");
-    const auto depth0 = parseMultistatus(dav("PROPFIND", "/", "Depth: 0\r\n").body);
-    ASSERT_EQ(depth0.size(), 1u);
-    EXPECT_EQ(depth0[0].href, "/");
-    const auto file = parseMultistatus(dav("PROPFIND", "/a.txt", "Depth: 1\r\n").body);
-    ASSERT_EQ(file.size(), 1u);
-    EXPECT_EQ(file[0].href, "/a.txt");
+    EXPECT_EQ(hrefsOf(dav("PROPFIND", "/", "Depth: 0\r\n")), std::vector<std::string>{"/"});
+    EXPECT_EQ(hrefsOf(dav("PROPFIND", "/a.txt", "Depth: 1\r\n")), std::vector<std::string>{"/a.txt"});
+    // A subfolder's own entry is its request path; its items are joined to it.
+    for (const char* requestPath : {"/sub", "/sub/"}) {
+        EXPECT_EQ(hrefsOf(dav("PROPFIND", requestPath, "Depth: 1\r\n")),
+                  (std::vector<std::string>{requestPath, "/sub/f.txt"}));
+    }
 }
 
 TEST_F(DAVServerTest, PropfindBodySelectsProperties) {
@@ -165,45 +176,17 @@ TEST_F(DAVServerTest, PropfindLeavesOutWhatMayNotBeListed) {
     write(".hidden", "x");
     ASSERT_EQ(::symlink("a.txt", path("link").c_str()), 0);
     server->setAllowedFileExtensions(std::vector<std::string>{"jpg"});
-    auto entries = parseMultistatus(dav("PROPFIND", "/", "Depth: 1\r\n").body);
-    std::vector<std::string> hrefs;
-    for (const Entry& entry : entries) {
-        hrefs.push_back(entry.href);
-    }
-    EXPECT_EQ(hrefs, (std::vector<std::string>{"/b.jpg"})); // the folder itself has no extension either
+    // The folder itself has no extension either.
+    EXPECT_EQ(hrefsOf(dav("PROPFIND", "/", "Depth: 1\r\n")), (std::vector<std::string>{"/b.jpg"}));
 
     server->setAllowedFileExtensions(std::nullopt);
     server->setAllowHiddenItems(true);
     delegate.setListAnswer(
         [](const std::string& path) { return std::optional<bool>(path.find("a.txt") == std::string::npos); });
-    entries = parseMultistatus(dav("PROPFIND", "/", "Depth: 1\r\n").body);
-    hrefs.clear();
-    for (const Entry& entry : entries) {
-        hrefs.push_back(entry.href);
-    }
-    EXPECT_EQ(hrefs, (std::vector<std::string>{"/", "/.hidden", "/b.jpg"}));
+    EXPECT_EQ(hrefsOf(dav("PROPFIND", "/", "Depth: 1\r\n")),
+              (std::vector<std::string>{"/", "/.hidden", "/b.jpg"}));
     const auto questions = delegate.listQuestions();
     EXPECT_NE(std::find(questions.begin(), questions.end(), path("a.txt") + " file"), questions.end());
-}
-
-TEST_F(DAVServerTest, PropfindOfASubfolderUsesItsPathAsBase) {
-    makeFolder("sub");
-    write("sub/f.txt", "x");
-    for (const char* requestPath : {"/sub", "/sub/"}) {
-        const auto entries = parseMultistatus(dav("PROPFIND", requestPath, "Depth: 1\r\n").body);
-        ASSERT_EQ(entries.size(), 2u);
-        EXPECT_EQ(entries[0].href, requestPath);
-        EXPECT_EQ(entries[1].href, "/sub/f.txt");
-    }
-}
-
-TEST_F(DAVServerTest, LockIsRefusedToOtherClients) {
-    write("a.txt", "x");
-    const std::string body = "<lockinfo xmlns=\"DAV:\"><lockscope><exclusive/></lockscope>"
-                             "<locktype><write/></locktype></lockinfo>";
-    expectError(dav("LOCK", "/a.txt", "Depth: 0\r\n", body), 405, "LOCK method only allowed for Mac Finder");
-    expectError(dav("UNLOCK", "/a.txt", "Lock-Token: <urn:uuid:x>\r\n"), 405,
-                "UNLOCK method only allowed for Mac Finder");
 }
 
 TEST_F(DAVServerTest, LockAnswersFinderClientsInForm) {
@@ -236,6 +219,9 @@ TEST_F(DAVServerTest, LockRows) {
                                   "<locktype><write/></locktype></lockinfo>";
     const std::string shared = "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope>"
                                "<locktype><write/></locktype></lockinfo>";
+    // Only the macOS clients may lock.
+    expectError(dav("LOCK", "/a.txt", "Depth: 0\r\n", exclusive), 405,
+                "LOCK method only allowed for Mac Finder");
     expectError(dav("LOCK", "/none", finder + "Depth: 0\r\n", exclusive), 404, "\"/none\" does not exist");
     expectError(dav("LOCK", "/a.txt", finder + "Depth: 0\r\n", "<propfind/>"), 400,
                 "Invalid DAV properties:\n<propfind/>");
@@ -274,6 +260,8 @@ TEST_F(DAVServerTest, UnlockRows) {
     write("a.txt", "x");
     write(".hidden", "x");
     const std::string finder = kFinder;
+    expectError(dav("UNLOCK", "/a.txt", "Lock-Token: <urn:uuid:x>\r\n"), 405,
+                "UNLOCK method only allowed for Mac Finder");
     expectError(dav("UNLOCK", "/none", finder + "Lock-Token: <urn:uuid:1>\r\n"), 404,
                 "\"/none\" does not exist");
     expectError(dav("UNLOCK", "/a.txt", finder), 400, "Missing 'Lock-Token' header");

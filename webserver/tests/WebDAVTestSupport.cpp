@@ -1,6 +1,6 @@
 #include "WebDAVTestSupport.h"
 
-#include "WebServerHTMLFunctions.h"
+#include "RequestBodiesTestSupport.h"
 
 #include "dispatch/DispatchQueue.h"
 #include "foundation/AtomicReplace.h"
@@ -8,8 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <thread>
 
 using platform::FileSystem;
@@ -24,32 +23,6 @@ std::optional<bool> RecordingDelegate::davServerCanListFileOrDirectory(WebDAVSer
     std::lock_guard<std::mutex> guard(_lock);
     _listQuestions.push_back(nameOrPath + (isFile ? " file" : " folder"));
     return _listAnswer ? _listAnswer(nameOrPath) : std::nullopt;
-}
-
-void RecordingDelegate::davServerDidDownloadFileAtPath(WebDAVServer&, const std::string& path) {
-    record("download " + path);
-}
-
-void RecordingDelegate::davServerDidUploadFileAtPath(WebDAVServer&, const std::string& path) {
-    record("upload " + path);
-}
-
-void RecordingDelegate::davServerDidMoveItemFromPath(WebDAVServer&, const std::string& fromPath,
-                                                     const std::string& toPath) {
-    record("move " + fromPath + " -> " + toPath);
-}
-
-void RecordingDelegate::davServerDidCopyItemFromPath(WebDAVServer&, const std::string& fromPath,
-                                                     const std::string& toPath) {
-    record("copy " + fromPath + " -> " + toPath);
-}
-
-void RecordingDelegate::davServerDidDeleteItemAtPath(WebDAVServer&, const std::string& path) {
-    record("delete " + path);
-}
-
-void RecordingDelegate::davServerDidCreateDirectoryAtPath(WebDAVServer&, const std::string& path) {
-    record("mkdir " + path);
 }
 
 std::vector<std::string> RecordingDelegate::events() const {
@@ -82,13 +55,6 @@ long long TestDAVServer::activeConnections() const {
     long long count = 0;
     _syncQueue->sync([this, &count] { count = _activeConnections; });
     return count;
-}
-
-void expectError(const coretest::HttpReply& reply, int status, const std::string& message) {
-    EXPECT_EQ(reply.status, status) << reply.raw;
-    const std::string heading =
-        "<h1>HTTP Error " + std::to_string(status) + ": " + EscapeHTMLString(message) + "</h1>";
-    EXPECT_NE(reply.body.find(heading), std::string::npos) << "expected " << heading << "\nin " << reply.body;
 }
 
 // ---- DAVServerTest ----
@@ -141,10 +107,7 @@ bool DAVServerTest::exists(const std::string& name) const {
 }
 
 std::string DAVServerTest::contents(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return bodytest::readFile(path(name)).value_or("");
 }
 
 void DAVServerTest::write(const std::string& name, const std::string& text) const {
@@ -156,23 +119,15 @@ void DAVServerTest::makeFolder(const std::string& name) const {
 }
 
 std::string DAVServerTest::snapshot(const std::string& name) const {
-    const std::string base = name.empty() ? "" : name + "/";
+    namespace fs = std::filesystem;
+    const fs::path root = name.empty() ? folder.path() : path(name);
     std::vector<std::string> lines;
-    std::vector<std::string> pending{""};
-    while (!pending.empty()) {
-        const std::string current = pending.back();
-        pending.pop_back();
-        const auto entries = FileSystem::contentsOfDirectory(path(base + current));
-        for (const std::string& entry : entries.value_or(std::vector<std::string>{})) {
-            const std::string relative = current + entry;
-            const auto status = FileSystem::statusOfItem(path(base + relative));
-            if (status && status->isDirectory()) {
-                lines.push_back(relative + "/");
-                pending.push_back(relative + "/");
-            } else {
-                lines.push_back(relative + "=" + contents(base + relative));
-            }
-        }
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(root, error)) {
+        const std::string relative = entry.path().lexically_relative(root).string();
+        const bool isFolder = entry.is_directory() && !entry.is_symlink();
+        lines.push_back(isFolder ? relative + "/"
+                                 : relative + "=" + bodytest::readFile(entry.path()).value_or(""));
     }
     std::sort(lines.begin(), lines.end());
     std::string text;

@@ -22,14 +22,26 @@ class RecordingDelegate : public WebDAVServerDelegate {
 public:
     std::optional<bool> davServerCanListFileOrDirectory(WebDAVServer&, const std::string& nameOrPath,
                                                         bool isFile) override;
-    void davServerDidDownloadFileAtPath(WebDAVServer&, const std::string& path) override;
-    void davServerDidUploadFileAtPath(WebDAVServer&, const std::string& path) override;
-    void davServerDidMoveItemFromPath(WebDAVServer&, const std::string& fromPath,
-                                      const std::string& toPath) override;
-    void davServerDidCopyItemFromPath(WebDAVServer&, const std::string& fromPath,
-                                      const std::string& toPath) override;
-    void davServerDidDeleteItemAtPath(WebDAVServer&, const std::string& path) override;
-    void davServerDidCreateDirectoryAtPath(WebDAVServer&, const std::string& path) override;
+    void davServerDidDownloadFileAtPath(WebDAVServer&, const std::string& path) override {
+        record("download " + path);
+    }
+    void davServerDidUploadFileAtPath(WebDAVServer&, const std::string& path) override {
+        record("upload " + path);
+    }
+    void davServerDidMoveItemFromPath(WebDAVServer&, const std::string& from,
+                                      const std::string& to) override {
+        record("move " + from + " -> " + to);
+    }
+    void davServerDidCopyItemFromPath(WebDAVServer&, const std::string& from,
+                                      const std::string& to) override {
+        record("copy " + from + " -> " + to);
+    }
+    void davServerDidDeleteItemAtPath(WebDAVServer&, const std::string& path) override {
+        record("delete " + path);
+    }
+    void davServerDidCreateDirectoryAtPath(WebDAVServer&, const std::string& path) override {
+        record("mkdir " + path);
+    }
 
     std::vector<std::string> events() const;
     std::vector<std::string> listQuestions() const;
@@ -65,8 +77,7 @@ protected:
     bool shouldCreateDirectoryAtPath(const std::string&) override { return !refuseCreate; }
 };
 
-// Checks the status and the message of an error page.
-void expectError(const coretest::HttpReply& reply, int status, const std::string& message);
+using coretest::expectError;
 
 // A WebDAV server on 127.0.0.1 (port chosen by the system) sharing a fresh scratch folder.
 class DAVServerTest : public ::testing::Test {

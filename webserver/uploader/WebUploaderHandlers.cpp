@@ -10,6 +10,7 @@
 #include "foundation/CaseInsensitive.h"
 #include "foundation/Collation.h"
 #include "foundation/FileSystem.h"
+#include "foundation/Json.h"
 
 using platform::FileSystem;
 using namespace webuploader;
@@ -63,7 +64,9 @@ std::shared_ptr<WebServerResponse> WebUploader::listDirectory(const WebServerReq
     auto* delegate = dynamic_cast<WebUploaderDelegate*>(this->delegate());
     platform::Json items = platform::Json::array();
     for (const std::string& name : *names) {
-        if (isHiddenName(name)) {
+        // A name that is not UTF-8 text cannot be written as JSON text: it is left out rather
+        // than failing the whole listing.
+        if (isHiddenName(name) || !platform::serializeJson(platform::Json(name))) {
             continue;
         }
         const auto item = FileSystem::statusOfItem(FileSystem::appendPathComponent(directoryPath, name));

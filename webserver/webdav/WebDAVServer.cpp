@@ -17,20 +17,32 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <pwd.h>
 
 using platform::FileSystem;
 using namespace webdav_detail;
 
 namespace {
 
-// "~" and "~/..." stand for the home folder; the result is standardized.
+// "~" and "~/..." stand for the home folder, "~user" and "~user/..." for that user's; the result
+// is standardized.
 std::string standardizeUploadDirectory(const std::string& path) {
-    std::string expanded = path;
-    const char* home = std::getenv("HOME");
-    if (home && *home && (path == "~" || path.rfind("~/", 0) == 0)) {
-        expanded = std::string(home) + path.substr(1);
+    if (path.empty() || path[0] != '~') {
+        return FileSystem::standardizePath(path);
     }
-    return FileSystem::standardizePath(expanded);
+    const std::size_t slash = path.find('/');
+    const std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string home;
+    if (user.empty()) {
+        const char* variable = std::getenv("HOME");
+        home = variable ? variable : "";
+    } else if (const passwd* entry = ::getpwnam(user.c_str())) { // only at creation, on one thread
+        home = entry->pw_dir ? entry->pw_dir : "";
+    }
+    if (home.empty()) {
+        return FileSystem::standardizePath(path);
+    }
+    return FileSystem::standardizePath(slash == std::string::npos ? home : home + path.substr(slash));
 }
 
 std::string lowercased(std::string text) {
@@ -151,11 +163,15 @@ bool WebDAVServer::checkSandboxedPath(const std::string& path) const {
 // An item is hidden when a component of its path below the upload directory begins with ".", so
 // nothing inside a hidden folder (nor a staging item of a replacement in progress) can be reached.
 bool WebDAVServer::isHiddenPath(const std::string& path) const {
-    if (allowHiddenItems()) {
+    if (allowHiddenItems() || path == _uploadDirectory) {
         return false;
     }
-    const std::string relative =
-        _uploadDirectory == "/" ? path : path.substr(std::min(path.size(), _uploadDirectory.size()));
+    // The part below the upload directory, beginning with "/". Below a folder given as "." the
+    // standardized paths are bare relative names ("a/.b").
+    const std::string relative = _uploadDirectory == "/" ? path
+                                 : _uploadDirectory == "."
+                                     ? "/" + path
+                                     : path.substr(std::min(path.size(), _uploadDirectory.size()));
     return relative.find("/.") != std::string::npos;
 }
 
