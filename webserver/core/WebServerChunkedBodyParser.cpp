@@ -40,43 +40,50 @@ long long WebServerChunkedBodyParser::parseChunkSize(const std::string& line) {
     return static_cast<long long>(value);
 }
 
+bool WebServerChunkedBodyParser::readSizeLine(const std::uint8_t* bytes, std::size_t length,
+                                              std::size_t& pos) {
+    const auto* start = bytes + pos;
+    const auto* newline = static_cast<const std::uint8_t*>(std::memchr(start, '\n', length - pos));
+    const std::size_t take = newline ? static_cast<std::size_t>(newline - start) + 1 : length - pos;
+    _line.append(reinterpret_cast<const char*>(start), take);
+    pos += take;
+    if (_line.size() > kMaximumSizeLine) {
+        return false;
+    }
+    if (!newline) {
+        return true; // the rest of the line comes later
+    }
+    if (_line.size() < 2 || _line[_line.size() - 2] != '\r') {
+        return false;
+    }
+    _line.resize(_line.size() - 2);
+    const std::size_t semicolon = _line.find(';'); // chunk extensions are ignored
+    const long long size =
+        parseChunkSize(semicolon == std::string::npos ? _line : _line.substr(0, semicolon));
+    _line.clear();
+    if (size < 0) {
+        return false;
+    }
+    if (size == 0) {
+        _state = State::Trailer;
+        _trailer = "\r\n"; // the size line's own line end starts the search for the blank line
+    } else {
+        _remaining = static_cast<std::uint64_t>(size);
+        _state = State::ChunkData;
+    }
+    return true;
+}
+
 WebServerChunkedBodyParser::Status
 WebServerChunkedBodyParser::feed(const std::uint8_t* bytes, std::size_t length, const DataSink& sink) {
     std::size_t pos = 0;
     while (_status == Status::NeedMore && pos < length) {
         switch (_state) {
-        case State::SizeLine: {
-            const auto* start = bytes + pos;
-            const auto* newline = static_cast<const std::uint8_t*>(std::memchr(start, '\n', length - pos));
-            const std::size_t take = newline ? static_cast<std::size_t>(newline - start) + 1 : length - pos;
-            _line.append(reinterpret_cast<const char*>(start), take);
-            pos += take;
-            if (_line.size() > kMaximumSizeLine) {
+        case State::SizeLine:
+            if (!readSizeLine(bytes, length, pos)) {
                 return fail();
-            }
-            if (!newline) {
-                break;
-            }
-            if (_line.size() < 2 || _line[_line.size() - 2] != '\r') {
-                return fail();
-            }
-            _line.resize(_line.size() - 2);
-            const std::size_t semicolon = _line.find(';');
-            const long long size =
-                parseChunkSize(semicolon == std::string::npos ? _line : _line.substr(0, semicolon));
-            _line.clear();
-            if (size < 0) {
-                return fail();
-            }
-            if (size == 0) {
-                _state = State::Trailer;
-                _trailer = "\r\n"; // the size line's own line end starts the search for the blank line
-            } else {
-                _remaining = static_cast<std::uint64_t>(size);
-                _state = State::ChunkData;
             }
             break;
-        }
         case State::ChunkData: {
             const std::size_t take =
                 static_cast<std::size_t>(std::min<std::uint64_t>(_remaining, length - pos));

@@ -28,6 +28,8 @@ public:
 private:
     enum class State { SizeLine, ChunkData, ChunkDataEnd, Trailer };
     Status fail() { return _status = Status::Failed; }
+    // Consumes bytes of a size line from `pos`; false when the line is malformed or too long.
+    bool readSizeLine(const std::uint8_t* bytes, std::size_t length, std::size_t& pos);
 
     State _state = State::SizeLine;
     Status _status = Status::NeedMore;
