@@ -308,9 +308,11 @@ void WebServer::_publishBonjour() {
     std::weak_ptr<WebServer> weakSelf = weak_from_this();
     _registrationService->registerService([weakSelf](int errorCode) {
         auto self = weakSelf.lock();
-        if (!self || errorCode != 0 || !self->_resolutionService) {
+        if (!self || errorCode != 0 || !self->_registrationService) {
             return;
         }
+        // Resolve under the name actually registered: a collision may have renamed the service.
+        self->_resolutionService = self->_registrationService->copy();
         self->_resolutionService->resolve(1.0, [weakSelf](int resolveError) {
             auto server = weakSelf.lock();
             if (server && resolveError == 0 && server->_delegate) {
