@@ -7,12 +7,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 namespace platform {
 
@@ -116,6 +118,42 @@ std::optional<FileStatus> FileSystem::statusOfItemFollowingLinks(const std::stri
 
 std::optional<FileStatus> FileSystem::statusOfDescriptor(int descriptor, Error* error) {
     return statusAt(descriptor, "", AT_EMPTY_PATH, error);
+}
+
+std::string FileSystem::expandingTildeInPath(const std::string& path) {
+    if (path.empty() || path[0] != '~') {
+        return path;
+    }
+    const std::size_t slash = path.find('/');
+    const std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string home;
+    if (user.empty()) {
+        const char* variable = std::getenv("HOME");
+        home = variable ? variable : "";
+    } else {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir) {
+            home = found->pw_dir;
+        }
+    }
+    if (home.empty()) {
+        return path;
+    }
+    return slash == std::string::npos ? home : home + path.substr(slash);
+}
+
+std::string FileSystem::absoluteStandardizedPath(const std::string& path) {
+    std::string expanded = expandingTildeInPath(path);
+    if (!expanded.empty() && expanded[0] != '/') {
+        if (char* current = ::getcwd(nullptr, 0)) {
+            expanded = appendPathComponent(current, expanded);
+            std::free(current);
+        }
+    }
+    return standardizePath(expanded);
 }
 
 bool FileSystem::isPathConfined(const std::string& path, const std::string& root) {

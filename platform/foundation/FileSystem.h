@@ -52,6 +52,11 @@ public:
     // relative path that collapses to nothing is "."; "" stays "". Symbolic links are not
     // resolved, so "/a/link/.." is "/a" whatever "link" points to.
     static std::string standardizePath(std::string_view path);
+    // "~" and "~user" at the start of a path become that home folder (unchanged when unknown).
+    static std::string expandingTildeInPath(const std::string& path);
+    // A folder as the user names it, the way the servers keep it: tilde expanded, made absolute
+    // against the current folder, standardized.
+    static std::string absoluteStandardizedPath(const std::string& path);
     // `base` + "/" + `component`, with one "/" between them: a leading "/" of the component does
     // not make it absolute. An empty component gives the base; an empty base the component.
     static std::string appendPathComponent(std::string_view base, std::string_view component);

@@ -10,45 +10,11 @@
 #include "foundation/ResourceBundle.h"
 
 #include <cstdlib>
-#include <pwd.h>
 #include <unistd.h>
 
 using platform::FileSystem;
 
 namespace {
-
-// "~" and "~user" at the start of a path become the home folder.
-std::string expandTilde(const std::string& path) {
-    if (path.empty() || path[0] != '~') {
-        return path;
-    }
-    const std::size_t slash = path.find('/');
-    const std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
-    std::string home;
-    if (user.empty()) {
-        const char* variable = std::getenv("HOME");
-        home = variable ? variable : "";
-    } else if (const passwd* entry = ::getpwnam(user.c_str())) { // only at creation, on one thread
-        home = entry->pw_dir ? entry->pw_dir : "";
-    }
-    if (home.empty()) {
-        return path;
-    }
-    return slash == std::string::npos ? home : home + path.substr(slash);
-}
-
-// The upload directory as kept: tilde expanded, made absolute, standardized.
-std::string standardizedUploadDirectory(const std::string& path) {
-    std::string expanded = expandTilde(path);
-    if (!expanded.empty() && expanded[0] != '/') {
-        char* current = ::getcwd(nullptr, 0);
-        if (current) {
-            expanded = FileSystem::appendPathComponent(current, expanded);
-            std::free(current);
-        }
-    }
-    return FileSystem::standardizePath(expanded);
-}
 
 template <class Method> WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Method method) {
     return [weak = std::move(weak),
@@ -73,7 +39,7 @@ std::shared_ptr<WebUploader> WebUploader::create(const std::string& uploadDirect
 }
 
 WebUploader::WebUploader(const std::string& uploadDirectory)
-    : _uploadDirectory(standardizedUploadDirectory(uploadDirectory)) {}
+    : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)) {}
 
 bool WebUploader::addHandlers(const std::string& startHtml) {
     const std::shared_ptr<platform::ResourceBundle> bundle =

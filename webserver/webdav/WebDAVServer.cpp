@@ -17,33 +17,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <pwd.h>
 
 using platform::FileSystem;
 using namespace webdav_detail;
 
 namespace {
-
-// "~" and "~/..." stand for the home folder, "~user" and "~user/..." for that user's; the result
-// is standardized.
-std::string standardizeUploadDirectory(const std::string& path) {
-    if (path.empty() || path[0] != '~') {
-        return FileSystem::standardizePath(path);
-    }
-    const std::size_t slash = path.find('/');
-    const std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
-    std::string home;
-    if (user.empty()) {
-        const char* variable = std::getenv("HOME");
-        home = variable ? variable : "";
-    } else if (const passwd* entry = ::getpwnam(user.c_str())) { // only at creation, on one thread
-        home = entry->pw_dir ? entry->pw_dir : "";
-    }
-    if (home.empty()) {
-        return FileSystem::standardizePath(path);
-    }
-    return FileSystem::standardizePath(slash == std::string::npos ? home : home + path.substr(slash));
-}
 
 std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
@@ -73,7 +51,7 @@ std::shared_ptr<WebDAVServer> WebDAVServer::create(const std::string& uploadDire
 }
 
 WebDAVServer::WebDAVServer(const std::string& uploadDirectory)
-    : _uploadDirectory(standardizeUploadDirectory(uploadDirectory)) {}
+    : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)) {}
 
 // The handlers hold the server weakly: the server owns them.
 void WebDAVServer::addHandlers() {
