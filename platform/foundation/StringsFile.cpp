@@ -1,5 +1,7 @@
 #include "StringsFile.h"
 
+#include "Text.h"
+
 #include "Charset.h"
 
 #include <cstdint>
@@ -31,19 +33,6 @@ void appendUTF8(std::string& out, std::uint32_t codePoint) {
 bool isBareWordCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '$' || c == '.' || c == ':' || c == '/' || c == '-';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // A recursive-descent reader over the whole text.
@@ -180,7 +169,7 @@ std::optional<std::string> Parser::readQuoted() {
 std::optional<std::uint32_t> Parser::readHex4() {
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
-        const int digit = atEnd() ? -1 : hexValue(peek());
+        const int digit = atEnd() ? -1 : hexDigitValue(peek());
         if (digit < 0) {
             fail("bad \\u escape");
             return std::nullopt;

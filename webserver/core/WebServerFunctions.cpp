@@ -1,5 +1,7 @@
 #include "WebServerFunctions.h"
 
+#include "foundation/Text.h"
+
 #include "foundation/Digest.h"
 #include "foundation/SocketAddress.h"
 #include "sysconfig/SystemConfiguration.h"
@@ -7,59 +9,6 @@
 #include <memory>
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool isValidUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        const std::uint32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
 
 // Reads from `pos` up to (not including) `stop` or the end; advances pos. Empty when nothing was read.
 std::string scanUpTo(const std::string& text, std::size_t& pos, char stop) {
@@ -137,15 +86,15 @@ std::optional<std::string> UnescapeURLString(const std::string& text) {
         if (i + 2 >= text.size()) {
             return std::nullopt;
         }
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
+        const int high = platform::hexDigitValue(text[i + 1]);
+        const int low = platform::hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
         result.push_back(static_cast<char>(high * 16 + low));
         i += 2;
     }
-    if (!isValidUTF8(result)) {
+    if (!platform::isValidUTF8(result)) {
         return std::nullopt;
     }
     return result;

@@ -1,5 +1,7 @@
 #include "WebServerRequest.h"
 
+#include "foundation/Text.h"
+
 #include "WebServerBodyDecoder.h"
 #include "WebServerFunctions.h"
 #include "foundation/SocketAddress.h"
@@ -8,34 +10,6 @@
 #include <climits>
 
 namespace {
-
-// The leading integer of a text: optional white space, an optional sign and digits; 0 when there
-// are none; saturates instead of overflowing.
-long long leadingInteger(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    unsigned long long value = 0;
-    bool saturated = false;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        const unsigned digit = static_cast<unsigned>(text[i] - '0');
-        if (value > (static_cast<unsigned long long>(LLONG_MAX) - digit) / 10) {
-            saturated = true;
-            break;
-        }
-        value = value * 10 + digit;
-    }
-    if (saturated) {
-        return negative ? LLONG_MIN : LLONG_MAX;
-    }
-    return negative ? -static_cast<long long>(value) : static_cast<long long>(value);
-}
 
 std::optional<std::string> header(const HeaderDictionary& headers, std::string_view name) {
     const std::string* value = HeaderValue(headers, name);
@@ -51,7 +25,7 @@ WebServerRequest::WebServerRequest(const std::string& method, const Url& url, co
     _chunked =
         NormalizeHeaderValue(header(_headers, "Transfer-Encoding")) == std::optional<std::string>("chunked");
     if (auto lengthHeader = header(_headers, "Content-Length")) {
-        const long long length = leadingInteger(*lengthHeader);
+        const long long length = platform::leadingInteger(*lengthHeader);
         if (length < 0 || _chunked) {
             _valid = false;
             return;
@@ -97,8 +71,8 @@ void WebServerRequest::parseRange() {
     }
     const std::string startText = ranges.substr(0, dash);
     const std::string endText = ranges.substr(dash + 1);
-    const long long start = startText.empty() ? 0 : leadingInteger(startText);
-    const long long end = endText.empty() ? 0 : leadingInteger(endText);
+    const long long start = startText.empty() ? 0 : platform::leadingInteger(startText);
+    const long long end = endText.empty() ? 0 : platform::leadingInteger(endText);
     if (!startText.empty() && start >= 0 && !endText.empty() && end >= start) {
         _range = {static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end - start) + 1};
     } else if (!startText.empty() && start >= 0 && endText.empty()) {

@@ -4,6 +4,7 @@
 #include "WebDAVServer.h"
 #include "WebDAVServerSupport.h"
 #include "WebDAVXml.h"
+#include "foundation/Text.h"
 
 #include "WebServerDataRequest.h"
 #include "WebServerDataResponse.h"
@@ -23,44 +24,6 @@ constexpr const char* kXMLContentType = "application/xml; charset=\"utf-8\"";
 std::shared_ptr<WebServerResponse> invalidProperties(const WebServerDataRequest& request) {
     const std::string body = StringFromData(request.data(), "UTF-8").value_or("");
     return WebServerErrorResponse::responseWithClientError(400, "Invalid DAV properties:\n%@", {body});
-}
-
-// True when the bytes are UTF-8 text: no stray or missing continuation bytes, no overlong forms,
-// no surrogates, nothing above U+10FFFF.
-bool isUTF8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF; // the range of the byte after the lead byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto byte = static_cast<unsigned char>(text[i + k]);
-            if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
 }
 
 std::shared_ptr<WebServerResponse> xmlResponse(const std::string& xml, int status) {
@@ -126,7 +89,7 @@ void WebDAVServer::addPropertyResponseForItem(const std::string& path, const std
                                               int properties, std::string& xmlString) {
     // The href is the resource escaped as UTF-8: a name that is not UTF-8 text (possible here,
     // where names are bytes) cannot be escaped, and its entry is left out.
-    if (!isUTF8(resource)) {
+    if (!platform::isValidUTF8(resource)) {
         return;
     }
     const auto status = FileSystem::statusOfItem(path);
