@@ -6,6 +6,7 @@
 #include "AppSetting.h"
 #include "AppUtils.h"
 #include "JHDataSet.h"
+#include "RunCommand.h"
 #include "SettingWindowController.h"
 #include "SqliteDataReader.h"
 #include "UiTestSupport.h"
@@ -40,24 +41,6 @@ using test::WindowDriver;
 
 // The application gives up waiting for its own end after this long.
 constexpr int kQuitTimeoutMilliseconds = 5000;
-
-// Runs a shell command line (bounded by `timeout` in the line itself); its output and exit status.
-std::string shell(const std::string& commandLine, int* status) {
-    FILE* pipe = ::popen(commandLine.c_str(), "r");
-    if (!pipe) {
-        *status = -1;
-        return {};
-    }
-    std::string output;
-    std::array<char, 4096> buffer{};
-    std::size_t count = 0;
-    while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        output.append(buffer.data(), count);
-    }
-    const int result = ::pclose(pipe);
-    *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return output;
-}
 
 std::int32_t rowsInShareList() {
     JHDataSet rows;
@@ -163,7 +146,7 @@ class AppConformanceNamespace : public ::testing::Test {
 protected:
     void SetUp() override {
         int status = 0;
-        shell("timeout 30 unshare -n sh -c 'ip link add t0 type veth peer name t1' 2>&1", &status);
+        lanyard::test::runCommand("unshare -n sh -c 'ip link add t0 type veth peer name t1' 2>&1", &status);
         if (status != 0) {
             GTEST_SKIP() << "network namespaces with veth pairs are refused here (unshare -n needs root "
                             "and the veth driver); the services' rules are not checked";
@@ -172,12 +155,12 @@ protected:
 
     static void runCase(const std::string& name) {
         const std::string program = QCoreApplication::applicationFilePath().toStdString();
-        const std::string command = "timeout 100 unshare -n sh -ec '" + kWithLan +
+        const std::string command = "unshare -n sh -ec '" + kWithLan +
                                     "exec env LANYARD_NETNS=1 QT_QPA_PLATFORM=offscreen "
                                     "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/lanyard-test-bus " +
                                     program + " --gtest_filter=AppConformanceInNamespace." + name + "' 2>&1";
         int status = 0;
-        const std::string output = shell(command, &status);
+        const std::string output = lanyard::test::runCommand(command, &status, 100);
         EXPECT_EQ(status, 0) << output;
         EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
     }
@@ -281,7 +264,7 @@ TEST_F(AppConformanceInNamespace, AStartWithoutALanAddressDropsTheRunningService
     prepare(window, driver);
     startWebDAV(window);
     int status = 0;
-    shell("timeout 10 ip addr flush dev en0 2>&1", &status);
+    lanyard::test::runCommand("ip addr flush dev en0 2>&1", &status, 10);
     ASSERT_EQ(status, 0);
     window.startWebDAVFilesMgr(folder);
     EXPECT_EQ(window.webDavServer(), nullptr);
@@ -294,12 +277,12 @@ TEST_F(AppConformanceInNamespace, AStartWithoutALanAddressDropsTheRunningService
         GTEST_SKIP() << "WebUploader.bundle is not beside the test program; the web file manager is not "
                         "checked";
     }
-    shell("timeout 10 ip addr add 10.77.0.1/24 dev en0 2>&1", &status);
+    lanyard::test::runCommand("ip addr add 10.77.0.1/24 dev en0 2>&1", &status, 10);
     ASSERT_EQ(status, 0);
     window.tbItemHttp()->trigger();
     ASSERT_NE(window.webServer(), nullptr) << "the web file manager did not start";
     EXPECT_TRUE(portAnswers());
-    shell("timeout 10 ip addr flush dev en0 2>&1", &status);
+    lanyard::test::runCommand("ip addr flush dev en0 2>&1", &status, 10);
     window.startWifiFilesMgr(folder);
     EXPECT_EQ(window.webServer(), nullptr);
     EXPECT_FALSE(portAnswers());

@@ -6,8 +6,8 @@
 
 namespace lanyard::test {
 
-std::string runCommand(const std::string& commandLine, int* status) {
-    const std::string bounded = "timeout 30 " + commandLine;
+std::string runCommand(const std::string& commandLine, int* status, int timeoutSeconds) {
+    const std::string bounded = "timeout " + std::to_string(timeoutSeconds) + " " + commandLine;
     FILE* pipe = ::popen(bounded.c_str(), "r");
     if (!pipe) {
         if (status) {

@@ -28,6 +28,7 @@ endfunction()
 
 lanyard_add_ui_test_program(app_ui_tests
   tests/AppConformanceTest.cpp
+  tests/RunCommand.cpp
   tests/AppMainWindowTest.cpp
   tests/AppSettingsWindowTest.cpp
   tests/UiApplicationTest.cpp
