@@ -1,0 +1,24 @@
+// KL_HttpHeader: one "Name: value" line of an HTTP head; the name keeps its case.
+#pragma once
+
+#include "KL_Result.h"
+#include "KL_String.h"
+
+class KL_OutputStream;
+
+class KL_HttpHeader {
+public:
+    KL_HttpHeader(const char* name, const char* value) : m_Name(name), m_Value(value) {}
+
+    const KL_String& GetName() const { return m_Name; }
+    const KL_String& GetValue() const { return m_Value; }
+    KL_Result SetName(const char* name);
+    KL_Result SetValue(const char* value);
+
+    // Writes "name: value\r\n"; write failures are not reported (the head goes to memory first).
+    KL_Result Emit(KL_OutputStream& stream) const;
+
+private:
+    KL_String m_Name;
+    KL_String m_Value;
+};

@@ -1,0 +1,106 @@
+#include "KL_Uri.h"
+
+#include <cstring>
+
+// Each set is stored in the order the characters are listed for it.
+const char* const KL_Uri::PathCharsToEncode = " !\"<>\\^`{|}?#[]";
+const char* const KL_Uri::QueryCharsToEncode = " !\"<>\\^`{|}#[]";
+const char* const KL_Uri::FragmentCharsToEncode = " !\"<>\\^`{|}[]";
+const char* const KL_Uri::QueryFieldCharsToEncode = ";/?:@&=+$,\"#<>\\^`{|}";
+
+namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool IsSchemeChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '-' || c == '.';
+}
+
+} // namespace
+
+KL_Uri::SchemeId KL_Uri::GetSchemeId(const char* scheme) {
+    if (scheme == nullptr) {
+        return SCHEME_ID_UNKNOWN;
+    }
+    if (std::strcmp(scheme, "http") == 0) {
+        return SCHEME_ID_HTTP;
+    }
+    if (std::strcmp(scheme, "https") == 0) {
+        return SCHEME_ID_HTTPS;
+    }
+    return SCHEME_ID_UNKNOWN;
+}
+
+KL_Result KL_Uri::SetScheme(const char* scheme) {
+    m_Scheme = scheme;
+    m_Scheme.MakeLowercase();
+    m_SchemeId = GetSchemeId(m_Scheme.GetChars());
+    return KL_SUCCESS;
+}
+
+KL_Result KL_Uri::ParseScheme(const char* text) {
+    if (text == nullptr) {
+        return KL_ERROR_INVALID_SYNTAX;
+    }
+    const char* colon = text;
+    while (*colon != ':') {
+        if (*colon == '\0' || !IsSchemeChar(*colon)) {
+            return KL_ERROR_INVALID_SYNTAX;
+        }
+        ++colon;
+    }
+    return SetScheme(KL_String(text, static_cast<KL_Size>(colon - text)).GetChars());
+}
+
+KL_String KL_Uri::PercentEncode(const char* text, const char* set, bool encode_percents) {
+    KL_String result;
+    if (text == nullptr) {
+        return result;
+    }
+    const KL_Size length = static_cast<KL_Size>(std::strlen(text));
+    result.Reserve(length);
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        const bool escape = c < 0x20 || c > 0x7E || (c == '%' && encode_percents) ||
+                            (set != nullptr && c != '%' && std::strchr(set, c) != nullptr);
+        if (escape) {
+            const char escaped[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
+            result.Append(escaped, 3);
+        } else {
+            result.Append(p, 1);
+        }
+    }
+    return result;
+}
+
+KL_String KL_Uri::PercentDecode(const char* text) {
+    KL_String result;
+    if (text == nullptr) {
+        return result;
+    }
+    result.Reserve(static_cast<KL_Size>(std::strlen(text)));
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '%' && HexValue(p[1]) >= 0 && HexValue(p[2]) >= 0) {
+            const char decoded = static_cast<char>((HexValue(p[1]) << 4) | HexValue(p[2]));
+            result.Append(&decoded, 1);
+            p += 2;
+        } else {
+            result.Append(p, 1);
+        }
+    }
+    return result;
+}

@@ -1,0 +1,208 @@
+#include "KL_XmlSerializer.h"
+
+#include "KL_Check.h"
+#include "KL_OutputStream.h"
+
+#include <cstring>
+
+KL_SET_LOCAL_LOGGER("keel.xml");
+
+const char* const KL_XmlSerializer::XmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+
+namespace {
+
+const char kReplacementCharacter[] = "\xEF\xBF\xBD";
+
+// The length of the well-formed UTF-8 sequence at p (lead byte 0x80 or above), 0 when the bytes
+// there are not one. The text ends at a NUL, which is never a continuation byte.
+int Utf8SequenceLength(const uint8_t* p) {
+    uint8_t c = p[0];
+    int length = 0;
+    uint8_t low = 0x80, high = 0xBF; // the allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (p[1] < low || p[1] > high) {
+        return 0;
+    }
+    for (int i = 2; i < length; ++i) {
+        if (p[i] < 0x80 || p[i] > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// U+FFFE and U+FFFF are well-formed UTF-8 but no XML characters.
+bool IsNonCharacter(const uint8_t* p, int length) {
+    return length == 3 && p[0] == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF);
+}
+
+} // namespace
+
+KL_XmlSerializer::KL_XmlSerializer(KL_OutputStream* output, uint32_t indentation, bool shrink_empty_elements,
+                                   bool add_xml_decl)
+    : m_Output(output), m_Indentation(indentation), m_ShrinkEmptyElements(shrink_empty_elements),
+      m_AddXmlDecl(add_xml_decl) {}
+
+KL_Result KL_XmlSerializer::Write(const char* data, KL_Size size) {
+    if (size == 0) {
+        return KL_SUCCESS;
+    }
+    KL_CHECK_POINTER(m_Output);
+    return m_Output->WriteFully(data, size);
+}
+
+KL_Result KL_XmlSerializer::Write(const char* text) {
+    return Write(text, static_cast<KL_Size>(std::strlen(text)));
+}
+
+KL_Result KL_XmlSerializer::WriteName(const char* prefix, const char* name) {
+    if (prefix != nullptr && prefix[0] != 0) {
+        KL_CHECK(Write(prefix));
+        KL_CHECK(Write(":", 1));
+    }
+    return Write(name ? name : "");
+}
+
+KL_Result KL_XmlSerializer::CloseStartTag() {
+    if (!m_ElementPending) {
+        return KL_SUCCESS;
+    }
+    m_ElementPending = false;
+    return Write(">", 1);
+}
+
+KL_Result KL_XmlSerializer::BreakLine() {
+    KL_CHECK(Write("\r\n", 2));
+    uint64_t wanted = static_cast<uint64_t>(m_Depth) * m_Indentation;
+    if (wanted > 0x10000000) {
+        return KL_ERROR_OUT_OF_RANGE;
+    }
+    KL_Size spaces = static_cast<KL_Size>(wanted);
+    if (m_IndentationPrefix.GetLength() < spaces) {
+        KL_Size grown = (spaces + 15) / 16 * 16;
+        m_IndentationPrefix = KL_String(' ', grown);
+    }
+    return Write(m_IndentationPrefix.GetChars(), spaces);
+}
+
+KL_Result KL_XmlSerializer::StartDocument() {
+    return m_AddXmlDecl ? Write(XmlDeclaration) : KL_SUCCESS;
+}
+
+KL_Result KL_XmlSerializer::EndDocument() {
+    return m_ElementPending ? KL_ERROR_INTERNAL : KL_SUCCESS;
+}
+
+KL_Result KL_XmlSerializer::StartElement(const char* prefix, const char* name) {
+    KL_CHECK(CloseStartTag());
+    if (m_Indentation != 0 && (m_Depth != 0 || m_StartTagWritten)) {
+        KL_CHECK(BreakLine());
+    }
+    m_StartTagWritten = true;
+    m_ElementPending = true;
+    m_ElementHasText = false;
+    ++m_Depth;
+    KL_CHECK(Write("<", 1));
+    return WriteName(prefix, name);
+}
+
+// After the short form the start tag is closed, so that what follows starts cleanly.
+KL_Result KL_XmlSerializer::EndElement(const char* prefix, const char* name) {
+    if (m_Depth > 0) {
+        --m_Depth;
+    }
+    if (m_ElementPending) {
+        m_ElementPending = false;
+        if (m_ShrinkEmptyElements) {
+            return Write("/>", 2);
+        }
+        KL_CHECK(Write(">", 1));
+    } else if (m_Indentation != 0 && !m_ElementHasText) {
+        KL_CHECK(BreakLine());
+    }
+    m_ElementHasText = false;
+    KL_CHECK(Write("</", 2));
+    KL_CHECK(WriteName(prefix, name));
+    return Write(">", 1);
+}
+
+KL_Result KL_XmlSerializer::Attribute(const char* prefix, const char* name, const char* value) {
+    KL_CHECK(Write(" ", 1));
+    KL_CHECK(WriteName(prefix, name));
+    KL_CHECK(Write("=\"", 2));
+    KL_CHECK(WriteEscaped(value ? value : "", Mode::ATTRIBUTE));
+    return Write("\"", 1);
+}
+
+KL_Result KL_XmlSerializer::Text(const char* text) {
+    KL_CHECK(CloseStartTag());
+    m_ElementHasText = true;
+    return WriteEscaped(text ? text : "", Mode::TEXT);
+}
+
+KL_Result KL_XmlSerializer::CdataSection(const char* data) {
+    KL_CHECK(CloseStartTag());
+    m_ElementHasText = true;
+    KL_CHECK(Write("<![CDATA["));
+    KL_CHECK(Write(data ? data : ""));
+    return Write("]]>", 3);
+}
+
+KL_Result KL_XmlSerializer::Comment(const char* text) {
+    KL_CHECK(CloseStartTag());
+    KL_CHECK(Write("<!--", 4));
+    KL_CHECK(Write(text ? text : ""));
+    return Write("-->", 3);
+}
+
+// Unchanged runs are written in one piece between replacements.
+KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
+    const auto* p = reinterpret_cast<const uint8_t*>(text);
+    const uint8_t* run = p;
+    bool attribute = mode == Mode::ATTRIBUTE;
+    while (*p != 0) {
+        const char* replacement = nullptr;
+        int length = 1;
+        uint8_t c = *p;
+        if (c == '&') {
+            replacement = "&amp;";
+        } else if (c == '<') {
+            replacement = "&lt;";
+        } else if (c == '>' && !attribute) {
+            replacement = "&gt;";
+        } else if (c == '"' && attribute) {
+            replacement = "&quot;";
+        } else if (c == '\r') {
+            replacement = "&#xD;";
+        } else if (c == '\t' || c == '\n') {
+            replacement = attribute ? (c == '\t' ? "&#x9;" : "&#xA;") : nullptr;
+        } else if (c < 0x20) {
+            replacement = kReplacementCharacter;
+        } else if (c >= 0x80) {
+            length = Utf8SequenceLength(p);
+            if (length == 0 || IsNonCharacter(p, length)) {
+                replacement = kReplacementCharacter;
+                length = length ? length : 1;
+            }
+        }
+        if (replacement != nullptr) {
+            KL_CHECK(Write(reinterpret_cast<const char*>(run), static_cast<KL_Size>(p - run)));
+            KL_CHECK(Write(replacement));
+            run = p + length;
+        }
+        p += length;
+    }
+    return Write(reinterpret_cast<const char*>(run), static_cast<KL_Size>(p - run));
+}
