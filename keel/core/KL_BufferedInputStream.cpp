@@ -281,8 +281,7 @@ KL_Result KL_BufferedInputStream::ReadLine(KL_String& line, KL_Size max_chars, b
     if (KL_FAILED(result)) {
         line.SetLength(0);
         if (result != KL_ERROR_EOS && result != KL_ERROR_TIMEOUT) {
-            KL_LOG_WARNING("ReadLine failed, result=%d (%s)", static_cast<int>(result),
-                           KL_GetResultText(result));
+            KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "ReadLine");
         }
         return result;
     }

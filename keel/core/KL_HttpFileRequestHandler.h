@@ -20,7 +20,8 @@ public:
     // Makes stream the response's body: whole, or the part a "Range" value (null: none) names,
     // with status and headers to match. Bad or unsatisfiable ranges set 400 or 416 and give 0;
     // a range bound that is not a number gives its parse failure.
-    [[nodiscard]] static KL_Result SetupResponseBody(KL_HttpResponse& response, const KL_InputStreamReference& stream,
+    [[nodiscard]] static KL_Result SetupResponseBody(KL_HttpResponse& response,
+                                                     const KL_InputStreamReference& stream,
                                                      const char* range = nullptr);
 
     // The type for a file name by its extension: the file type map, then (when enabled) the
@@ -42,8 +43,8 @@ public:
 private:
     KL_Result SetupDirectory(const KL_String& request_path, const KL_String& relative, KL_String& file_name,
                              KL_HttpResponse& response);
-    KL_Result SetupListing(const KL_String& request_path, const KL_String& relative, const KL_String& dir_name,
-                           KL_HttpResponse& response);
+    KL_Result SetupListing(const KL_String& request_path, const KL_String& relative,
+                           const KL_String& dir_name, KL_HttpResponse& response);
 
     KL_String m_UrlRoot;
     KL_String m_FileRoot;

@@ -17,7 +17,8 @@ public:
     // 0 sends the response as set up; KL_ERROR_TERMINATED does too and then stops the server's
     // loop; KL_ERROR_NO_SUCH_ITEM and KL_ERROR_PERMISSION_DENIED give the 404 and 403 pages, any
     // other failure the 500 page.
-    [[nodiscard]] virtual KL_Result SetupResponse(KL_HttpRequest& request, const KL_HttpRequestContext& context,
+    [[nodiscard]] virtual KL_Result SetupResponse(KL_HttpRequest& request,
+                                                  const KL_HttpRequestContext& context,
                                                   KL_HttpResponse& response) = 0;
 
     // Copies the entity's body stream to the output (its content length's worth when known),

@@ -9,7 +9,8 @@
 
 KL_SET_LOCAL_LOGGER("keel.http.server.responder");
 
-KL_HttpResponder::KL_HttpResponder(const KL_InputStreamReference& input, const KL_OutputStreamReference& output)
+KL_HttpResponder::KL_HttpResponder(const KL_InputStreamReference& input,
+                                   const KL_OutputStreamReference& output)
     : m_Input(new KL_BufferedInputStream(input, KL_BUFFERED_INPUT_STREAM_DEFAULT_SIZE)), m_Output(output) {}
 
 KL_Result KL_HttpResponder::SetConfig(const Config& config) {

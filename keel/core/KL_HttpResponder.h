@@ -26,7 +26,8 @@ public:
     // Reads a request head (local_address, when given, completes its URL). A request that may
     // carry a body (any method but GET, HEAD and TRACE) gets an entity whose body stream is the
     // rest of the connection, decoded when chunked; the handler reads the content length's worth.
-    [[nodiscard]] KL_Result ParseRequest(KL_HttpRequest*& request, const KL_SocketAddress* local_address = nullptr);
+    [[nodiscard]] KL_Result ParseRequest(KL_HttpRequest*& request,
+                                         const KL_SocketAddress* local_address = nullptr);
 
     // Completes the head from the entity (Content-Type, Content-Encoding, Transfer-Encoding,
     // Content-Length, or Connection: close when the body ends with the connection) and writes it

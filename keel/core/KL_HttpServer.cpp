@@ -197,7 +197,8 @@ KL_Result KL_HttpServer::Loop(bool cancellable_sockets) {
     for (;;) {
         KL_InputStreamReference input;
         KL_OutputStreamReference output;
-        result = WaitForNewClient(input, output, &context, cancellable_sockets ? KL_SOCKET_FLAG_CANCELLABLE : 0);
+        result =
+            WaitForNewClient(input, output, &context, cancellable_sockets ? KL_SOCKET_FLAG_CANCELLABLE : 0);
         KL_LOG_FINE("WaitForNewClient returned %d (%s)", result, KL_GetResultText(result));
         if (m_Run.GetValue() == 0) {
             break;
@@ -272,7 +273,8 @@ KL_Result KL_HttpServer::RespondWithHandler(KL_HttpResponder& responder, KL_Http
         } else {
             KL_InputStreamReference body;
             if (KL_SUCCEEDED(response.GetEntity()->GetInputStream(body))) {
-                KL_CHECK_FINE(KL_StreamToStreamCopy(*body, *output, 0, response.GetEntity()->GetContentLength()));
+                KL_CHECK_FINE(
+                    KL_StreamToStreamCopy(*body, *output, 0, response.GetEntity()->GetContentLength()));
             }
         }
     }

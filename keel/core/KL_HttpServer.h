@@ -30,7 +30,7 @@ class KL_HttpServer {
 public:
     struct Config {
         KL_Timeout m_ConnectionTimeout = KL_TIMEOUT_INFINITE; // the accept wait
-        KL_Timeout m_IoTimeout = 60000; // reads and writes of each accepted connection
+        KL_Timeout m_IoTimeout = 60000;                       // reads and writes of each accepted connection
         KL_IpAddress m_ListenAddress = KL_IpAddress::Any;
         uint16_t m_ListenPort = 0;
         bool m_ReuseAddress = false;
@@ -98,9 +98,8 @@ protected:
 
 private:
     KL_Result RespondWithHandler(KL_HttpResponder& responder, KL_HttpRequest& request,
-                                 KL_HttpRequestHandler* handler,
-                                 const KL_HttpRequestContext& context, KL_HttpResponse& response,
-                                 const KL_OutputStreamReference& output);
+                                 KL_HttpRequestHandler* handler, const KL_HttpRequestContext& context,
+                                 KL_HttpResponse& response, const KL_OutputStreamReference& output);
 
     uint16_t m_BoundPort = 0;
     KL_List<HandlerConfig*> m_RequestHandlers;

@@ -52,7 +52,11 @@ KL_String KL_UrlQuery::UrlDecode(const char* text) {
 KL_Result KL_UrlQuery::AddField(const char* name, const char* value, bool encoded) {
     Field* field = encoded ? new Field(name, value)
                            : new Field(UrlEncode(name, true).GetChars(), UrlEncode(value, true).GetChars());
-    return m_Fields.Add(field);
+    const KL_Result result = m_Fields.Add(field);
+    if (KL_FAILED(result)) {
+        delete field;
+    }
+    return result;
 }
 
 KL_UrlQuery::Field* KL_UrlQuery::FindField(const char* encoded_name) const {

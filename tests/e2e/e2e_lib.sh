@@ -1,17 +1,23 @@
 # shellcheck shell=bash disable=SC2034 # the globals are read by the scripts that source this file
 # Shared by the end-to-end scripts (sourced, not run): a temporary work folder removed on exit,
-# failure counting, and `webserve` servers on loopback ports that must stop cleanly.
+# failure counting, and servers on loopback ports that must stop cleanly.
 #
 #   . "$(dirname "$0")/e2e_lib.sh"
-#   e2e_init PATH-TO-WEBSERVE              # sets $work; removes it and stops every server on exit
+#   e2e_init [PROGRAM]                     # sets $work; removes it and stops every server on exit;
+#                                          # PROGRAM (checked executable) is $E2E_PROGRAM, and the
+#                                          # webserve that e2e_start_webserve runs
+#   e2e_start NAME READY-PREFIX COMMAND... # runs COMMAND and waits for its line that begins with
+#                                          # READY-PREFIX ("listening on", "device at"); sets $url
+#                                          # (the rest of that line, trailing "/" dropped), $port
+#                                          # and ${E2E_URL[NAME]}; output in $work/NAME.out and .err
 #   e2e_start_webserve NAME MODE FOLDER [ARGS...]
-#                                          # sets $url (no trailing slash) and $port, and
-#                                          # ${E2E_URL[NAME]}; output in $work/NAME.out and .err
+#                                          # e2e_start of `webserve MODE FOLDER 0 --localhost ARGS`
 #   fail MESSAGE [DETAIL]                  # prints "FAIL: MESSAGE (DETAIL)" and counts a failure
 #   e2e_fetch NAME CURL-ARGS...            # body in $work/NAME.body, head in $work/NAME.head;
 #                                          # prints the status (000 when curl gets no answer)
 #   e2e_header NAME HEADER                 # the value of a header of that fetch, without CR
-#   e2e_stop_webserve NAME                 # stops a server; any unclean stop is a failure
+#   e2e_stop NAME                          # stops a server; any unclean stop is a failure
+#                                          # (e2e_stop_webserve is the same)
 #   e2e_finish WHAT                        # stops the servers left, sums up, exits 0 or 1
 #
 # A clean stop: the server still runs, exits with status 0 on SIGTERM within 20 s, and wrote
@@ -21,6 +27,7 @@ work=""
 url=""
 port=""
 failures=0
+E2E_PROGRAM=""
 E2E_WEBSERVE=""
 E2E_NAMES=() # started servers, in order
 declare -A E2E_PID=() E2E_URL=()
@@ -37,9 +44,10 @@ e2e_cleanup() {
 }
 
 e2e_init() {
-  E2E_WEBSERVE=$1
-  if [ ! -x "$E2E_WEBSERVE" ]; then
-    echo "FAIL: webserve is not an executable file: $E2E_WEBSERVE" >&2
+  E2E_PROGRAM=${1:-}
+  E2E_WEBSERVE=$E2E_PROGRAM
+  if [ -n "$E2E_PROGRAM" ] && [ ! -x "$E2E_PROGRAM" ]; then
+    echo "FAIL: not an executable file: $E2E_PROGRAM" >&2
     exit 1
   fi
   work=$(mktemp -d "${TMPDIR:-/tmp}/lanyard-$(basename "$0" .sh)-XXXXXX")
@@ -51,18 +59,17 @@ fail() {
   failures=$((failures + 1))
 }
 
-e2e_start_webserve() {
-  local name=$1 mode=$2 folder=$3
-  shift 3
-  mkdir -p "$folder"
-  "$E2E_WEBSERVE" "$mode" "$folder" 0 --localhost "$@" >"$work/$name.out" 2>"$work/$name.err" &
+e2e_start() {
+  local name=$1 prefix=$2
+  shift 2
+  "$@" >"$work/$name.out" 2>"$work/$name.err" &
   E2E_PID[$name]=$!
   E2E_NAMES+=("$name")
   url=""
-  local _
+  local _ line
   for _ in $(seq 1 200); do
-    url=$(sed -n 's/^listening on //p;T;q' "$work/$name.out")
-    [ -z "$url" ] || break
+    line=$(awk -v p="$prefix " 'index($0, p) == 1 { print substr($0, length(p) + 1); exit }' "$work/$name.out")
+    [ -z "$line" ] || break
     if ! kill -0 "${E2E_PID[$name]}" 2>/dev/null; then
       echo "FAIL: $name server exited early:" >&2
       cat "$work/$name.err" >&2
@@ -70,17 +77,25 @@ e2e_start_webserve() {
     fi
     sleep 0.1
   done
-  if [ -z "$url" ]; then
-    echo "FAIL: $name server did not report that it listens within 20 s" >&2
+  if [ -z "$line" ]; then
+    echo "FAIL: $name server did not report \"$prefix\" within 20 s" >&2
     cat "$work/$name.err" >&2
     exit 1
   fi
-  port=${url##*:}
+  url=${line%/}
+  port=$(sed -E 's#^[A-Za-z]+://(\[[^]]*\]|[^/:]*):([0-9]+).*#\2#' <<<"$url")
   E2E_URL[$name]=$url
+}
+
+e2e_start_webserve() {
+  local name=$1 mode=$2 folder=$3
+  shift 3
+  mkdir -p "$folder"
+  e2e_start "$name" "listening on" "$E2E_WEBSERVE" "$mode" "$folder" 0 --localhost "$@"
   echo "started $name server at $url ($mode $folder)"
 }
 
-e2e_stop_webserve() {
+e2e_stop() {
   local name=$1 pid=${E2E_PID[$1]:-} status=0 _
   [ -n "$pid" ] || return 0
   E2E_PID[$name]=""
@@ -106,10 +121,14 @@ e2e_stop_webserve() {
   return 0
 }
 
+e2e_stop_webserve() {
+  e2e_stop "$@"
+}
+
 e2e_finish() {
   local what=$1 name
   for name in "${E2E_NAMES[@]}"; do
-    e2e_stop_webserve "$name"
+    e2e_stop "$name"
   done
   if [ "$failures" -ne 0 ]; then
     echo "$failures $what check(s) failed" >&2

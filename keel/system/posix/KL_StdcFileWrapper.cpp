@@ -17,6 +17,9 @@ KL_Result KL_StdcFileWrapper::Close() {
         return KL_SUCCESS;
     }
     FILE* file = m_File;
+    if (m_IsStandard && file == stdin) {
+        return KL_SUCCESS; // flushing an input stream would drop what it has read ahead
+    }
     int status = m_IsStandard ? std::fflush(file) : std::fclose(file);
     int e = errno;
     if (!m_IsStandard) {

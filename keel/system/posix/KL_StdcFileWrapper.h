@@ -17,7 +17,8 @@ public:
 
     FILE* GetFile() const { return m_File; }
     const KL_String& GetName() const { return m_Name; }
-    // Closes the handle now (a standard stream is flushed instead) and answers the outcome.
+    // Closes the handle now (standard output and error are flushed instead, standard input left
+    // alone) and answers the outcome.
     KL_Result Close();
 
 private:

@@ -18,18 +18,27 @@
 
 namespace http_test {
 
-// Delivers the bytes at most piece bytes per read, then answers end_result for ever.
+// Delivers the bytes at most piece bytes per read, then answers end_result for ever. With
+// FailAtCall (n, code) the n-th read (from 1) fails with the code instead.
 class ScriptedInputStream : public KL_InputStream {
 public:
     explicit ScriptedInputStream(std::string bytes, KL_Result end_result = KL_ERROR_EOS,
                                  KL_Size piece = 0xFFFFFFFF)
         : m_Bytes(std::move(bytes)), m_EndResult(end_result), m_Piece(piece) {}
+    void FailAtCall(int call, KL_Result failure) {
+        m_FailAtCall = call;
+        m_Failure = failure;
+    }
+    bool Failed() const { return m_FailAtCall > 0 && m_Calls >= m_FailAtCall; }
     KL_Result Read(void* buffer, KL_Size bytes_to_read, KL_Size* bytes_read) override {
         if (bytes_read != nullptr) {
             *bytes_read = 0;
         }
         if (bytes_to_read == 0) {
             return KL_SUCCESS;
+        }
+        if (++m_Calls == m_FailAtCall) {
+            return m_Failure;
         }
         if (m_Offset >= m_Bytes.size()) {
             return m_EndResult;

@@ -85,19 +85,24 @@ TEST(TcpSocketTest, ConnectToClosedPortIsRefused) {
 }
 
 TEST(TcpSocketTest, CancelEndsEveryWaitForNewClient) {
-    KL_TcpServerSocket server(KL_SOCKET_FLAG_CANCELLABLE);
-    ASSERT_EQ(server.Bind(Loopback(0)), KL_SUCCESS);
-    KL_Result waited = KL_SUCCESS;
-    KL_Socket* client = &server; // any non-null value: the wait sets it to null first
-    std::thread waiter(
-        [&] { waited = server.WaitForNewClient(client, KL_TIMEOUT_INFINITE, KL_SOCKET_FLAG_CANCELLABLE); });
-    usleep(20000); // most often the waiter is blocked by now; the result is the same either way
-    EXPECT_EQ(server.Cancel(), KL_SUCCESS);
-    waiter.join();
-    EXPECT_EQ(waited, KL_ERROR_CANCELLED);
-    EXPECT_EQ(client, nullptr);
-    for (KL_Timeout timeout : {KL_Timeout(0), KL_Timeout(100), KL_TIMEOUT_INFINITE}) {
-        EXPECT_EQ(server.WaitForNewClient(client, timeout, KL_SOCKET_FLAG_CANCELLABLE), KL_ERROR_CANCELLED);
+    for (int round = 0; round < 20;
+         ++round) { // start/stop churn; the cancel meets the wait at varying points
+        KL_TcpServerSocket server(KL_SOCKET_FLAG_CANCELLABLE);
+        ASSERT_EQ(server.Bind(Loopback(0)), KL_SUCCESS);
+        KL_Result waited = KL_SUCCESS;
+        KL_Socket* client = &server; // any non-null value: the wait sets it to null first
+        std::thread waiter([&] {
+            waited = server.WaitForNewClient(client, KL_TIMEOUT_INFINITE, KL_SOCKET_FLAG_CANCELLABLE);
+        });
+        usleep(round * 1000);
+        EXPECT_EQ(server.Cancel(), KL_SUCCESS);
+        waiter.join();
+        EXPECT_EQ(waited, KL_ERROR_CANCELLED);
+        EXPECT_EQ(client, nullptr);
+        for (KL_Timeout timeout : {KL_Timeout(0), KL_Timeout(100), KL_TIMEOUT_INFINITE}) {
+            EXPECT_EQ(server.WaitForNewClient(client, timeout, KL_SOCKET_FLAG_CANCELLABLE),
+                      KL_ERROR_CANCELLED);
+        }
     }
 }
 

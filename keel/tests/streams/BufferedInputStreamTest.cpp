@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,41 @@ INSTANTIATE_TEST_SUITE_P(Lines, ReadLineTable, testing::ValuesIn(kLineCases),
                          [](const testing::TestParamInfo<LineCase>& param_info) {
                              return std::string(param_info.param.name);
                          });
+
+// However the bytes arrive and whatever the buffer size, the same lines come out.
+TEST(BufferedInputStream, LinesDoNotDependOnBufferOrChunkSizes) {
+    const unsigned seed = testing::UnitTest::GetInstance()->random_seed();
+    std::printf("seed %u\n", seed);
+    std::srand(seed);
+    for (int round = 0; round < 200; ++round) {
+        std::string input;
+        for (int i = std::rand() % 40; i > 0; --i) {
+            input += "ab\r\n"[std::rand() % 4];
+        }
+        const bool break_on_cr = std::rand() % 2 == 0;
+        const KL_Size max_chars = 2 + std::rand() % 6;
+        std::vector<std::string> reference;
+        for (KL_Size buffer_size : {4096u, 0u, 1u, 2u, 5u}) {
+            for (KL_Size chunk : {0xFFFFFFFFu, 1u, 3u}) {
+                KL_InputStreamReference source(new ScriptedInputStream(input, chunk));
+                KL_BufferedInputStream stream(source, buffer_size);
+                std::vector<std::string> lines;
+                char line[8];
+                KL_Size chars = 0;
+                KL_Result result;
+                while ((result = stream.ReadLine(line, max_chars, &chars, break_on_cr)) != KL_ERROR_EOS) {
+                    ASSERT_TRUE(result == KL_SUCCESS || result == KL_ERROR_NOT_ENOUGH_SPACE) << result;
+                    lines.push_back((result == KL_SUCCESS ? "" : "!") + std::string(line, chars));
+                }
+                if (reference.empty() && buffer_size == 4096u && chunk == 0xFFFFFFFFu) {
+                    reference = lines;
+                }
+                EXPECT_EQ(lines, reference) << "seed " << seed << " round " << round << " buffer "
+                                            << buffer_size << " chunk " << chunk;
+            }
+        }
+    }
+}
 
 TEST(BufferedInputStream, ReadLineIntoBufferKeepsWhatFits) {
     KL_InputStreamReference source(new ScriptedInputStream("abcdef\n"));

@@ -1,0 +1,189 @@
+#include "KL_HttpFileRequestHandler.h"
+
+#include "KL_Check.h"
+#include "KL_File.h"
+#include "KL_HttpEntity.h"
+#include "KL_HttpRequest.h"
+#include "KL_HttpResponse.h"
+#include "KL_Uri.h"
+
+#include <cstring>
+
+KL_SET_LOCAL_LOGGER("keel.http.server.file");
+
+namespace {
+
+// A decoded path part that could name something outside the root: a ".." segment, or a NUL that
+// would cut the name short.
+bool LeavesRoot(const KL_String& relative) {
+    if (std::memchr(relative.GetChars(), 0, relative.GetLength()) != nullptr) {
+        return true;
+    }
+    for (const KL_String& segment : relative.Split("/")) {
+        if (segment == "..") {
+            return true;
+        }
+    }
+    return false;
+}
+
+void SetRangeNotSatisfiable(KL_HttpResponse& response) {
+    (void)response.SetStatus(416, "Requested Range Not Satisfiable");
+}
+
+} // namespace
+
+KL_HttpFileRequestHandler::KL_HttpFileRequestHandler(const char* url_root, const char* file_root,
+                                                     bool auto_dir, const char* auto_index)
+    : m_UrlRoot(url_root), m_FileRoot(file_root), m_DefaultMimeType("text/html"), m_AutoDir(auto_dir),
+      m_AutoIndex(auto_index) {}
+
+KL_Result KL_HttpFileRequestHandler::SetupResponse(KL_HttpRequest& request, const KL_HttpRequestContext&,
+                                                   KL_HttpResponse& response) {
+    KL_HttpEntity* entity = response.GetEntity();
+    if (entity == nullptr) {
+        return KL_ERROR_INVALID_STATE;
+    }
+    const KL_String& method = request.GetMethod();
+    if (!(method == "GET") && !(method == "HEAD")) {
+        (void)response.SetStatus(405, "Method Not Allowed");
+        return KL_SUCCESS;
+    }
+    (void)response.GetHeaders().SetHeader("Accept-Ranges", "bytes");
+    if (request.GetProtocol() == KL_HTTP_PROTOCOL_1_1) {
+        (void)response.SetProtocol(KL_HTTP_PROTOCOL_1_1);
+    }
+    const KL_String& request_path = request.GetUrl().GetPath();
+    const KL_String decoded = KL_Uri::PercentDecode(request_path.GetChars());
+    if (!decoded.StartsWith(m_UrlRoot.GetChars())) {
+        return KL_ERROR_INVALID_PARAMETERS;
+    }
+    // The root was matched on the decoded path, so it is cut from the decoded path.
+    const KL_String relative = decoded.SubString(m_UrlRoot.GetLength());
+    if (LeavesRoot(relative)) {
+        return KL_ERROR_PERMISSION_DENIED;
+    }
+    KL_String file_name = m_FileRoot + "/" + relative;
+    KL_FileInfo info;
+    if (KL_SUCCEEDED(KL_File::GetInfo(file_name.GetChars(), &info)) &&
+        info.m_Type == KL_FileInfo::FILE_TYPE_DIRECTORY) {
+        if (!m_AutoDir) {
+            return KL_ERROR_PERMISSION_DENIED;
+        }
+        if (m_AutoIndex.IsEmpty()) {
+            return SetupListing(request_path, relative, file_name, response);
+        }
+        KL_CHECK_FINE(SetupDirectory(request_path, relative, file_name, response));
+    }
+    KL_File file(file_name.GetChars());
+    if (KL_FAILED(file.Open(KL_FILE_OPEN_MODE_READ))) {
+        return KL_ERROR_NO_SUCH_ITEM;
+    }
+    KL_InputStreamReference stream;
+    if (KL_FAILED(file.GetInputStream(stream))) {
+        return KL_ERROR_NO_SUCH_ITEM;
+    }
+    KL_CHECK_FINE(SetupResponseBody(response, stream, request.GetHeaders().GetHeaderValue("Range")));
+    (void)entity->SetContentType(GetContentType(file_name).GetChars());
+    return KL_SUCCESS;
+}
+
+// A directory with an index file: a redirect to the index below the requested path, carrying the
+// index file as its body; file_name becomes the index file's.
+KL_Result KL_HttpFileRequestHandler::SetupDirectory(const KL_String& request_path, const KL_String&,
+                                                    KL_String& file_name, KL_HttpResponse& response) {
+    file_name = file_name + "/" + m_AutoIndex;
+    if (KL_FAILED(KL_File::GetInfo(file_name.GetChars()))) {
+        return KL_ERROR_PERMISSION_DENIED;
+    }
+    KL_String location = request_path;
+    while (location.StartsWith("//")) {
+        location.Erase(0); // a path, never a host
+    }
+    if (!location.EndsWith("/")) {
+        location += "/";
+    }
+    location += KL_Uri::PercentEncode(m_AutoIndex.GetChars(), KL_Uri::PathCharsToEncode);
+    (void)response.SetStatus(302, "Found");
+    (void)response.GetHeaders().SetHeader("Location", location.GetChars());
+    return KL_SUCCESS;
+}
+
+KL_Result KL_HttpFileRequestHandler::SetupResponseBody(KL_HttpResponse& response,
+                                                       const KL_InputStreamReference& stream,
+                                                       const char* range) {
+    KL_HttpEntity* entity = response.GetEntity();
+    if (entity == nullptr) {
+        return KL_ERROR_INVALID_STATE;
+    }
+    if (range == nullptr) {
+        return entity->SetInputStream(stream, !entity->IsChunked());
+    }
+    const char* accept_ranges = response.GetHeaders().GetHeaderValue("Accept-Ranges");
+    if (entity->IsChunked() || (accept_ranges != nullptr && std::strcmp(accept_ranges, "bytes") != 0)) {
+        SetRangeNotSatisfiable(response);
+        return KL_SUCCESS;
+    }
+    KL_LargeSize size = 0;
+    const bool size_is_known = KL_SUCCEEDED(stream->GetSize(size));
+    if (size_is_known && size == 0) {
+        return KL_SUCCESS;
+    }
+    const KL_String value(range);
+    if (!value.StartsWith("bytes=")) {
+        (void)response.SetStatus(400, "Bad Request");
+        return KL_SUCCESS;
+    }
+    const KL_String set = value.SubString(6);
+    if (set.Find(',') >= 0) {
+        if (size_is_known) {
+            (void)response.GetHeaders().SetHeader("Content-Range",
+                                                  ("bytes */" + KL_String::FromIntegerU(size)).GetChars());
+        }
+        SetRangeNotSatisfiable(response);
+        return KL_SUCCESS;
+    }
+    const int dash = set.Find('-');
+    if (dash < 0) {
+        (void)response.SetStatus(400, "Bad Request");
+        return KL_SUCCESS;
+    }
+    const KL_String start_text = set.Left(static_cast<KL_Size>(dash));
+    const KL_String end_text = set.SubString(static_cast<KL_Index>(dash) + 1);
+    uint64_t start = 0;
+    uint64_t end = 0;
+    if (!end_text.IsEmpty()) {
+        KL_CHECK_FINE(end_text.ToInteger(end, true));
+    }
+    if (!start_text.IsEmpty()) {
+        KL_CHECK_FINE(start_text.ToInteger(start, true));
+    }
+    if (!size_is_known) {
+        if (!start_text.IsEmpty() && start == 0 && end_text.IsEmpty()) {
+            return entity->SetInputStream(stream, !entity->IsChunked());
+        }
+        SetRangeNotSatisfiable(response);
+        return KL_SUCCESS;
+    }
+    if (start_text.IsEmpty()) {
+        if (!end_text.IsEmpty() && end <= size) {
+            start = size - end;
+            end = size - 1;
+        } // a suffix longer than the file keeps start 0, end N: out of range below
+    } else if (end_text.IsEmpty() || end == size) {
+        end = size - 1;
+    }
+    if (start > end || end >= size || (start > 0 && KL_FAILED(stream->Seek(start)))) {
+        SetRangeNotSatisfiable(response);
+        return KL_SUCCESS;
+    }
+    (void)entity->SetInputStream(stream, false);
+    (void)entity->SetContentLength(end - start + 1);
+    (void)response.SetStatus(206, "Partial Content");
+    (void)response.GetHeaders().SetHeader(
+        "Content-Range",
+        KL_String::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(start),
+                          static_cast<unsigned long long>(end), static_cast<unsigned long long>(size))
+            .GetChars());
+    return KL_SUCCESS;
+}

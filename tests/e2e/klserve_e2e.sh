@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# klserve (the runtime's HTTP server loop and file handler) against curl: whole files, byte
+# ranges, a missing file, a refused method, a listing, paths that try to leave the folder, a port
+# already taken, and a clean stop.
+#
+# usage: klserve_e2e.sh PATH-TO-KLSERVE
+set -uo pipefail
+
+. "$(dirname "$0")/e2e_lib.sh"
+
+e2e_init "${1:?usage: klserve_e2e.sh PATH-TO-KLSERVE}"
+klserve=$1
+root=$work/root
+mkdir -p "$root/sub dir"
+head -c 1000 /dev/urandom >"$root/f"
+printf 'text' >"$root/sub dir/n#1.txt"
+e2e_start files "listening on" "$klserve" "$root" 0 --localhost
+case $url in http://127.0.0.1:*) ;; *) fail "ready line names 127.0.0.1" "$url" ;; esac
+
+# expect NAME STATUS CURL-ARGS...: the fetch answers STATUS.
+expect() {
+  local name=$1 want=$2 got
+  shift 2
+  got=$(e2e_fetch "$name" "$@")
+  [ "$got" = "$want" ] || fail "$name: status $got, expected $want"
+}
+# header_is NAME HEADER VALUE
+header_is() {
+  local got
+  got=$(e2e_header "$1" "$2")
+  [ "$got" = "$3" ] || fail "$1: $2 is '$got', expected '$3'"
+}
+
+expect whole 200 "$url/f"
+header_is whole Content-Length 1000
+header_is whole Server Keel/1.0.0
+header_is whole Accept-Ranges bytes
+cmp -s "$work/whole.body" "$root/f" || fail "whole: body differs from the file"
+
+# Ranges: curl option, Content-Range, first byte, length.
+while read -r range content_range skip length; do
+  expect "range$range" 206 -r "$range" "$url/f"
+  header_is "range$range" Content-Range "$content_range"
+  cmp -s "$work/range$range.body" <(tail -c +"$((skip + 1))" "$root/f" | head -c "$length") ||
+    fail "range $range: body differs from bytes $skip+$length of the file"
+done <<'RANGES'
+0-99 bytes 0-99/1000 0 100
+-100 bytes 900-999/1000 900 100
+900- bytes 900-999/1000 900 100
+0-1000 bytes 0-999/1000 0 1000
+RANGES
+expect beyond 416 -r 1000- "$url/f"
+expect several 416 -H 'Range: bytes=0-1,5-6' "$url/f"
+header_is several Content-Range 'bytes */1000'
+
+expect missing 404 -I "$url/none"
+header_is missing Content-Type text/html
+header_is missing Content-Length 132
+[ ! -s "$work/missing.body" ] || fail "HEAD of a missing file has a body"
+expect post 405 -X POST "$url/f"
+
+expect listing 200 "$url/"
+header_is listing Content-Type text/html
+grep -qF '<li><a href="/sub%20dir">sub dir/</a><br>' "$work/listing.body" || fail "listing: no link to 'sub dir'"
+expect sublisting 200 "$url/sub%20dir/"
+grep -qF '<a href="/sub%20dir/n%231.txt">n#1.txt</a>' "$work/sublisting.body" ||
+  fail "listing: the link to 'n#1.txt' is not percent-encoded" "$(cat "$work/sublisting.body")"
+expect linked 200 "$url/sub%20dir/n%231.txt"
+header_is linked Content-Type text/plain
+
+for path in /../../etc/passwd /%2e%2e/%2e%2e/etc/passwd /sub%20dir/..%2f..%2f..%2fetc/passwd /f%00.txt; do
+  expect "traversal" 403 --path-as-is "$url$path"
+done
+
+# A second server on the same port fails to start.
+if "$klserve" "$root" "$port" --localhost >"$work/taken.out" 2>"$work/taken.err"; then
+  fail "a second klserve on port $port started"
+else
+  grep -qx KL_ERROR_ADDRESS_IN_USE "$work/taken.err" || fail "taken port: stderr" "$(cat "$work/taken.err")"
+  [ ! -s "$work/taken.out" ] || fail "taken port: printed a ready line"
+fi
+
+e2e_finish klserve
