@@ -13,10 +13,10 @@ KL_SET_LOCAL_LOGGER("keel.http.server.file");
 
 namespace {
 
-// A decoded path part that could name something outside the root: a ".." segment, or a NUL that
-// would cut the name short.
-bool LeavesRoot(const KL_String& relative) {
-    if (std::memchr(relative.GetChars(), 0, relative.GetLength()) != nullptr) {
+// A decoded path that could name something outside the root: a NUL that would cut the name
+// short, or a ".." segment below the root.
+bool LeavesRoot(const KL_String& decoded, const KL_String& relative) {
+    if (std::memchr(decoded.GetChars(), 0, decoded.GetLength()) != nullptr) {
         return true;
     }
     for (const KL_String& segment : relative.Split("/")) {
@@ -60,7 +60,7 @@ KL_Result KL_HttpFileRequestHandler::SetupResponse(KL_HttpRequest& request, cons
     }
     // The root was matched on the decoded path, so it is cut from the decoded path.
     const KL_String relative = decoded.SubString(m_UrlRoot.GetLength());
-    if (LeavesRoot(relative)) {
+    if (LeavesRoot(decoded, relative)) {
         return KL_ERROR_PERMISSION_DENIED;
     }
     KL_String file_name = m_FileRoot + "/" + relative;

@@ -1,5 +1,7 @@
 // KL_XmlNamespaceMap: the prefix bindings an element declares, in insertion order.
-// The empty prefix stands for the default namespace.
+// The empty prefix stands for the default namespace. Beyond a few entries, prefixes are also
+// found through a hash index, so that a peer declaring thousands of prefixes on one element
+// costs linear time, not quadratic.
 #pragma once
 
 #include "KL_List.h"
@@ -35,5 +37,11 @@ public:
     const KL_List<Entry*>& GetEntries() const { return m_Entries; }
 
 private:
+    Entry* FindEntry(const char* prefix) const;
+    KL_Result Index(Entry* entry);
+    KL_Result GrowIndex();
+
     KL_List<Entry*> m_Entries;
+    Entry** m_Index = nullptr; // open addressing, a power of two of slots, at most half full
+    KL_Size m_IndexSize = 0;
 };

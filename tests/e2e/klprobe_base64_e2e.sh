@@ -64,4 +64,38 @@ status=$?
 [ "$status" -eq 1 ] && [ "$(cat "$work/err")" = "KL_ERROR_INVALID_FORMAT" ] ||
   fail "b64dec of YWJ" "status $status, stderr $(head -c 200 "$work/err")"
 
-e2e_finish "klprobe Base64"
+# The probe's contract on the other base sub-commands: exact stdout and exit status, and on
+# failure the code's name as the only line on stderr.
+expect() {
+  local want_status=$1 want_out=$2 want_err=$3 status
+  shift 3
+  "$probe" "$@" >"$work/out" 2>"$work/err"
+  status=$?
+  if [ "$status" -ne "$want_status" ] || [ "$(cat "$work/out")" != "$want_out" ] ||
+    [ "$(cat "$work/err")" != "$want_err" ]; then
+    fail "klprobe $*" "status $status, stdout $(head -c 200 "$work/out"), stderr $(head -c 200 "$work/err")"
+  fi
+}
+expect 0 KL_ERROR_EOS "" result -20302
+expect 0 UNKNOWN "" result -22002
+expect 1 "" KL_ERROR_OVERFLOW int32 2147483648
+expect 0 -2147483648 "" int32 -2147483648
+expect 0 12 "" int64 --relaxed ' 12a'
+expect 1 "" KL_ERROR_INVALID_PARAMETERS float 1.
+expect 0 0.5 "" float .5
+expect 0 18446744073709551615 "" uint64 18446744073709551615
+expect 1 "" KL_ERROR_OVERFLOW uint32 4294967296
+expect 0 "$(printf 'a=1\nb=x;y')" "" params 'a=1; b="x;y"'
+expect 1 "" KL_ERROR_INVALID_SYNTAX params a
+expect 0 "$(printf '[a]\n[]\n[b]\n[]')" "" split , 'a,,b,'
+expect 0 "$(printf '[a]\n[b]\n[]\n[c]')" "" splitany ',;' 'a;b,,c'
+expect 0 "01:AB" "" unhex 01ab
+expect 1 "" KL_ERROR_INVALID_PARAMETERS unhex abc
+printf '\001\253' >"$work/two"
+"$probe" hex --sep : --upper <"$work/two" >"$work/out" 2>"$work/err"
+[ "$(cat "$work/out")" = "01:AB" ] || fail "klprobe hex --sep : --upper" "$(cat "$work/out")"
+"$probe" int32 >/dev/null 2>&1
+status=$?
+[ "$status" -eq 2 ] || fail "klprobe int32 without a text" "status $status"
+
+e2e_finish "klprobe base"

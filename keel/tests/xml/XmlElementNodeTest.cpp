@@ -124,6 +124,30 @@ TEST(XmlElementNode, NamespaceScopesFollowTheTree) {
               "<top xmlns:p=\"urn:first\"><middle xmlns:p=\"urn:third\"><p:inner/></middle></top>");
 }
 
+// Rebinding replaces in place, whether the map is searched in order or through its index.
+TEST(XmlElementNode, ManyBindingsOnOneElement) {
+    for (int count : {3, 8, 9, 100, 5000}) {
+        KL_XmlElementNode element("e");
+        std::string expected = "<e";
+        for (int i = 0; i < count; ++i) {
+            std::string prefix = "p" + std::to_string(i);
+            ASSERT_EQ(element.SetNamespaceUri(prefix.c_str(), "urn:first"), KL_SUCCESS);
+            expected += " xmlns:" + prefix + "=\"urn:" + std::to_string(i) + "\"";
+        }
+        for (int i = count - 1; i >= 0; --i) {
+            std::string prefix = "p" + std::to_string(i);
+            ASSERT_EQ(element.SetNamespaceUri(prefix.c_str(), ("urn:" + std::to_string(i)).c_str()),
+                      KL_SUCCESS);
+        }
+        for (int i = 0; i < count; ++i) {
+            std::string prefix = "p" + std::to_string(i);
+            ASSERT_EQ(ValueOf(element.GetNamespaceUri(prefix.c_str())), "urn:" + std::to_string(i)) << count;
+        }
+        EXPECT_EQ(element.GetNamespaceUri("p"), nullptr);
+        EXPECT_EQ(xmltest::Write(element), expected + "/>") << count;
+    }
+}
+
 // 100,000 nested elements built by hand are written, and freed, without recursion.
 TEST(XmlElementNode, DeepTreesAreWrittenAndFreedWithoutRecursion) {
     const int depth = 100000;
