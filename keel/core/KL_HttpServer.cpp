@@ -102,6 +102,11 @@ KL_Result KL_HttpServer::Bind() {
     return KL_SUCCESS;
 }
 
+KL_Result KL_HttpServer::Listen(uint32_t max_clients) {
+    KL_CHECK_WARNING(Bind());
+    return m_Socket.Listen(max_clients);
+}
+
 KL_Result KL_HttpServer::SetConfig(const Config& config) {
     m_Config = config;
     return Bind();

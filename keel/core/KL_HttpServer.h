@@ -72,6 +72,9 @@ public:
 
     // Binds the socket once (listen port 0 picks an ephemeral port); later calls do nothing.
     [[nodiscard]] KL_Result Bind();
+    // Binds, then listens, so that clients are queued before the first WaitForNewClient (which
+    // otherwise starts listening itself).
+    [[nodiscard]] KL_Result Listen(uint32_t max_clients = 20);
     [[nodiscard]] KL_Result SetConfig(const Config& config);
     [[nodiscard]] KL_Result SetListenPort(uint16_t port, bool reuse_address = false);
     KL_Result SetTimeouts(KL_Timeout connection_timeout, KL_Timeout io_timeout);

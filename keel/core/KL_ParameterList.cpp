@@ -16,68 +16,103 @@ void StorePair(KL_String& name, KL_String& value, KL_Map<KL_String, KL_String>& 
     value = "";
 }
 
-// One character (NUL for the end of the text) in the current state, which it may change.
-// Answers KL_ERROR_LIST_OPERATION_CONTINUE to read on, KL_SUCCESS at a successful end.
-KL_Result Step(char c, State& state, bool& escaped, KL_String& name, KL_String& value,
-               KL_Map<KL_String, KL_String>& parameters) {
-    const KL_Result more = KL_ERROR_LIST_OPERATION_CONTINUE;
-    switch (state) {
-    case State::BeforeName:
-        if (c == '\0') {
-            return KL_SUCCESS;
+constexpr KL_Result kMore = KL_ERROR_LIST_OPERATION_CONTINUE;
+
+struct Parser {
+    State state = State::BeforeName;
+    bool escaped = false;
+    KL_String name;
+    KL_String value;
+    KL_Map<KL_String, KL_String>& parameters;
+
+    // One character (NUL for the end of the text) in the current state, which it may change.
+    // Answers kMore to read on, KL_SUCCESS at a successful end, or the failure.
+    KL_Result Step(char c) {
+        switch (state) {
+        case State::BeforeName:
+        case State::InName:
+        case State::AfterName:
+            return StepName(c);
+        case State::BeforeValue:
+        case State::Unquoted:
+            return StepValue(c);
+        case State::Quoted:
+        case State::AfterQuoted:
+            return StepQuoted(c);
         }
-        if (c == ' ' || c == '\t') {
-            return more;
+        return KL_ERROR_INTERNAL;
+    }
+
+    KL_Result StepName(char c) {
+        if (state == State::BeforeName) {
+            if (c == '\0') {
+                return KL_SUCCESS;
+            }
+            if (c == ' ' || c == '\t') {
+                return kMore;
+            }
+            if (IsControl(c)) {
+                return KL_ERROR_INVALID_SYNTAX;
+            }
+            state = State::InName; // the character starts the name
         }
-        if (IsControl(c)) {
-            return KL_ERROR_INVALID_SYNTAX;
+        if (state == State::InName) {
+            if (IsControl(c)) {
+                return KL_ERROR_INVALID_SYNTAX;
+            }
+            if (c == ' ' || c == '=') {
+                state = c == ' ' ? State::AfterName : State::BeforeValue;
+            } else {
+                name += c;
+            }
+            return kMore;
         }
-        state = State::InName;
-        return Step(c, state, escaped, name, value, parameters);
-    case State::InName:
-        if (IsControl(c)) {
-            return KL_ERROR_INVALID_SYNTAX;
-        }
-        if (c == ' ' || c == '=') {
-            state = c == ' ' ? State::AfterName : State::BeforeValue;
-        } else {
-            name += c;
-        }
-        return more;
-    case State::AfterName:
         if (c == ' ') {
-            return more;
+            return kMore;
         }
         if (c != '=') {
             return KL_ERROR_INVALID_SYNTAX;
         }
         state = State::BeforeValue;
-        return more;
-    case State::BeforeValue:
-        if (c == ' ') {
-            return more;
+        return kMore;
+    }
+
+    KL_Result StepValue(char c) {
+        if (state == State::BeforeValue) {
+            if (c == ' ') {
+                return kMore;
+            }
+            if (IsControl(c)) {
+                return KL_ERROR_INVALID_SYNTAX;
+            }
+            if (c == '"') {
+                state = State::Quoted;
+                return kMore;
+            }
+            state = State::Unquoted; // the character starts the value
         }
-        if (IsControl(c)) {
-            return KL_ERROR_INVALID_SYNTAX;
-        }
-        if (c == '"') {
-            state = State::Quoted;
-            return more;
-        }
-        state = State::Unquoted;
-        return Step(c, state, escaped, name, value, parameters);
-    case State::Unquoted:
         if (c == ';' || c == '\0') {
             StorePair(name, value, parameters);
             state = State::BeforeName;
-            return c == '\0' ? KL_SUCCESS : more;
+            return c == '\0' ? KL_SUCCESS : kMore;
         }
         if (IsControl(c)) {
             return KL_ERROR_INVALID_SYNTAX;
         }
         value += c;
-        return more;
-    case State::Quoted:
+        return kMore;
+    }
+
+    KL_Result StepQuoted(char c) {
+        if (state == State::AfterQuoted) {
+            if (c == '\0') {
+                return KL_SUCCESS;
+            }
+            if (c == ';') {
+                state = State::BeforeName;
+            }
+            return (c == ' ' || c == ';') ? kMore : KL_ERROR_INVALID_SYNTAX;
+        }
         if (escaped) {
             if (c == '\0') {
                 return KL_ERROR_INVALID_SYNTAX;
@@ -94,41 +129,25 @@ KL_Result Step(char c, State& state, bool& escaped, KL_String& name, KL_String& 
         } else {
             value += c;
         }
-        return more;
-    case State::AfterQuoted:
-        if (c == '\0') {
-            return KL_SUCCESS;
-        }
-        if (c == ' ') {
-            return more;
-        }
-        if (c == ';') {
-            state = State::BeforeName;
-            return more;
-        }
-        return KL_ERROR_INVALID_SYNTAX;
+        return kMore;
     }
-    return KL_ERROR_INTERNAL;
-}
+};
 } // namespace
 
 KL_Result KL_ParseParameterList(const char* text, KL_Map<KL_String, KL_String>& parameters) {
     if (text == nullptr) {
         return KL_ERROR_INVALID_PARAMETERS;
     }
-    KL_String name;
-    KL_String value;
-    name.Reserve(64);
-    value.Reserve(64);
-    State state = State::BeforeName;
-    bool escaped = false;
+    Parser parser{State::BeforeName, false, KL_String(), KL_String(), parameters};
+    parser.name.Reserve(64);
+    parser.value.Reserve(64);
     for (const char* p = text;; ++p) {
         // CR and LF count for nothing, except right after a backslash inside quotes.
-        if ((*p == '\r' || *p == '\n') && !escaped) {
+        if ((*p == '\r' || *p == '\n') && !parser.escaped) {
             continue;
         }
-        KL_Result result = Step(*p, state, escaped, name, value, parameters);
-        if (result != KL_ERROR_LIST_OPERATION_CONTINUE) {
+        KL_Result result = parser.Step(*p);
+        if (result != kMore) {
             return result;
         }
     }

@@ -104,21 +104,20 @@ KL_Result KL_XmlParser::Parse(KL_InputStream& stream, KL_Size& size, KL_XmlNode*
     return Finish(result, tree, incremental);
 }
 
+// The tree goes to the caller on success only; a failure frees what was built.
 KL_Result KL_XmlParser::Finish(KL_Result result, KL_XmlNode*& tree, bool incremental) {
-    tree = m_Root;
-    if (incremental) {
-        m_Root = nullptr;
-        return result;
-    }
-    if (result == KL_SUCCESS || result == KL_ERROR_EOS) {
+    if (!incremental && (result == KL_SUCCESS || result == KL_ERROR_EOS)) {
         result = m_Root != nullptr ? KL_SUCCESS : KL_ERROR_XML_NO_ROOT_ELEMENT;
     }
     if (KL_FAILED(result)) {
         KL_LOG_FINE("XML parse failed: %d (%s)", static_cast<int>(result), KL_GetResultText(result));
         delete m_Root;
-        tree = nullptr;
-        DeletePartialTree();
+        m_Root = nullptr;
+        if (!incremental) {
+            DeletePartialTree();
+        }
     }
+    tree = m_Root;
     m_Root = nullptr;
     return result;
 }

@@ -5,8 +5,10 @@
 // does not match, or with no open element), KL_ERROR_XML_INVALID_NESTING (text after the root
 // element, or elements nested deeper than MaxDepth), KL_ERROR_XML_NO_ROOT_ELEMENT (the input
 // ended without a completed root) and KL_ERROR_XML_SECOND_ROOT_ELEMENT; stream errors pass
-// through. In incremental mode each call continues where the previous one stopped and its
-// result is handed back unchanged.
+// through; on failure the tree is null. In incremental mode each call continues where the
+// previous one stopped, hands out the root when that call completed it, and returns the
+// processor's result unchanged (the end of the input is the caller's to judge); a failure sticks
+// until the next call that is not incremental.
 #pragma once
 
 #include "KL_Result.h"

@@ -156,6 +156,11 @@ TEST(XmlParser, IncrementalModeHandsOutTheRootWithThePieceThatEndsIt) {
     EXPECT_EQ(xmltest::Write(*owned), "<a><b/></a>");
     EXPECT_EQ(parser.Parse("<c/>", tree, true), KL_ERROR_XML_SECOND_ROOT_ELEMENT);
     EXPECT_EQ(parser.Parse(" ", tree, true), KL_ERROR_XML_SECOND_ROOT_ELEMENT) << "failures stick";
+    EXPECT_EQ(parser.Parse("<d/><e/>", tree), KL_ERROR_XML_SECOND_ROOT_ELEMENT);
+    EXPECT_EQ(tree, nullptr);
+    KL_XmlParser fresh;
+    EXPECT_EQ(fresh.Parse("<d/><e/>", tree, true), KL_ERROR_XML_SECOND_ROOT_ELEMENT);
+    EXPECT_EQ(tree, nullptr) << "a root completed by a failing call is freed";
 }
 
 // Every read failure is handed up and leaves nothing behind; the size limit stops reading.
