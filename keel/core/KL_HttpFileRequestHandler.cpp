@@ -31,6 +31,36 @@ void SetRangeNotSatisfiable(KL_HttpResponse& response) {
     (void)response.SetStatus(416, "Requested Range Not Satisfiable");
 }
 
+// Completes a range of a stream of known size (a null bound is missing) and makes the part it
+// names the body, or answers 416.
+KL_Result ServeRange(KL_HttpResponse& response, const KL_InputStreamReference& stream, uint64_t size,
+                     const uint64_t* first, const uint64_t* last) {
+    uint64_t start = first ? *first : 0;
+    uint64_t end = last ? *last : 0;
+    if (first == nullptr) {
+        if (last != nullptr && end <= size) {
+            start = size - end;
+            end = size - 1;
+        } // a suffix longer than the stream keeps start 0, end N: out of range below
+    } else if (last == nullptr || end == size) {
+        end = size - 1;
+    }
+    if (start > end || end >= size || (start > 0 && KL_FAILED(stream->Seek(start)))) {
+        SetRangeNotSatisfiable(response);
+        return KL_SUCCESS;
+    }
+    KL_HttpEntity* entity = response.GetEntity();
+    (void)entity->SetInputStream(stream, false);
+    (void)entity->SetContentLength(end - start + 1);
+    (void)response.SetStatus(206, "Partial Content");
+    (void)response.GetHeaders().SetHeader(
+        "Content-Range",
+        KL_String::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(start),
+                          static_cast<unsigned long long>(end), static_cast<unsigned long long>(size))
+            .GetChars());
+    return KL_SUCCESS;
+}
+
 } // namespace
 
 KL_HttpFileRequestHandler::KL_HttpFileRequestHandler(const char* url_root, const char* file_root,
@@ -73,7 +103,7 @@ KL_Result KL_HttpFileRequestHandler::SetupResponse(KL_HttpRequest& request, cons
         if (m_AutoIndex.IsEmpty()) {
             return SetupListing(request_path, relative, file_name, response);
         }
-        KL_CHECK_FINE(SetupDirectory(request_path, relative, file_name, response));
+        KL_CHECK_FINE(SetupIndex(request_path, file_name, response));
     }
     KL_File file(file_name.GetChars());
     if (KL_FAILED(file.Open(KL_FILE_OPEN_MODE_READ))) {
@@ -90,8 +120,8 @@ KL_Result KL_HttpFileRequestHandler::SetupResponse(KL_HttpRequest& request, cons
 
 // A directory with an index file: a redirect to the index below the requested path, carrying the
 // index file as its body; file_name becomes the index file's.
-KL_Result KL_HttpFileRequestHandler::SetupDirectory(const KL_String& request_path, const KL_String&,
-                                                    KL_String& file_name, KL_HttpResponse& response) {
+KL_Result KL_HttpFileRequestHandler::SetupIndex(const KL_String& request_path, KL_String& file_name,
+                                                KL_HttpResponse& response) {
     file_name = file_name + "/" + m_AutoIndex;
     if (KL_FAILED(KL_File::GetInfo(file_name.GetChars()))) {
         return KL_ERROR_PERMISSION_DENIED;
@@ -165,25 +195,6 @@ KL_Result KL_HttpFileRequestHandler::SetupResponseBody(KL_HttpResponse& response
         SetRangeNotSatisfiable(response);
         return KL_SUCCESS;
     }
-    if (start_text.IsEmpty()) {
-        if (!end_text.IsEmpty() && end <= size) {
-            start = size - end;
-            end = size - 1;
-        } // a suffix longer than the file keeps start 0, end N: out of range below
-    } else if (end_text.IsEmpty() || end == size) {
-        end = size - 1;
-    }
-    if (start > end || end >= size || (start > 0 && KL_FAILED(stream->Seek(start)))) {
-        SetRangeNotSatisfiable(response);
-        return KL_SUCCESS;
-    }
-    (void)entity->SetInputStream(stream, false);
-    (void)entity->SetContentLength(end - start + 1);
-    (void)response.SetStatus(206, "Partial Content");
-    (void)response.GetHeaders().SetHeader(
-        "Content-Range",
-        KL_String::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(start),
-                          static_cast<unsigned long long>(end), static_cast<unsigned long long>(size))
-            .GetChars());
-    return KL_SUCCESS;
+    return ServeRange(response, stream, size, start_text.IsEmpty() ? nullptr : &start,
+                      end_text.IsEmpty() ? nullptr : &end);
 }

@@ -41,8 +41,7 @@ public:
     void SetAutoIndex(const char* auto_index) { m_AutoIndex = auto_index; }
 
 private:
-    KL_Result SetupDirectory(const KL_String& request_path, const KL_String& relative, KL_String& file_name,
-                             KL_HttpResponse& response);
+    KL_Result SetupIndex(const KL_String& request_path, KL_String& file_name, KL_HttpResponse& response);
     KL_Result SetupListing(const KL_String& request_path, const KL_String& relative,
                            const KL_String& dir_name, KL_HttpResponse& response);
 

@@ -20,7 +20,8 @@ bool PathExists(const char* path) {
 KL_LogFileHandler::KL_LogFileHandler(const char* filename, bool append, bool flush, uint32_t filter,
                                      uint64_t recycle_size)
     : m_FileName(filename), m_Append(append), m_Flush(flush), m_Filter(filter),
-      m_RecycleSize(recycle_size == 0 || recycle_size >= MIN_RECYCLE_SIZE ? recycle_size : MIN_RECYCLE_SIZE) {}
+      m_RecycleSize(recycle_size == 0 || recycle_size >= MIN_RECYCLE_SIZE ? recycle_size : MIN_RECYCLE_SIZE) {
+}
 
 KL_LogFileHandler::~KL_LogFileHandler() {
     if (!m_Stream.IsNull()) {

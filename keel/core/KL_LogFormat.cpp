@@ -14,10 +14,10 @@ struct LevelEntry {
 };
 
 const LevelEntry kLevels[] = {
-    {"FATAL", KL_LOG_LEVEL_FATAL, "31"},  {"SEVERE", KL_LOG_LEVEL_SEVERE, "31"},
+    {"FATAL", KL_LOG_LEVEL_FATAL, "31"},     {"SEVERE", KL_LOG_LEVEL_SEVERE, "31"},
     {"WARNING", KL_LOG_LEVEL_WARNING, "33"}, {"INFO", KL_LOG_LEVEL_INFO, "32"},
-    {"FINE", KL_LOG_LEVEL_FINE, "34"},    {"FINER", KL_LOG_LEVEL_FINER, "35"},
-    {"FINEST", KL_LOG_LEVEL_FINEST, "36"}, {"ALL", KL_LOG_LEVEL_ALL, nullptr},
+    {"FINE", KL_LOG_LEVEL_FINE, "34"},       {"FINER", KL_LOG_LEVEL_FINER, "35"},
+    {"FINEST", KL_LOG_LEVEL_FINEST, "36"},   {"ALL", KL_LOG_LEVEL_ALL, nullptr},
     {"OFF", KL_LOG_LEVEL_OFF, nullptr},
 };
 

@@ -1,6 +1,7 @@
 // Number parsing and parameter lists.
 #include "KL_Utils.h"
 
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -195,7 +196,9 @@ KL_Result KL_ParseFloat(const char* text, float& value, bool relaxed) {
         return KL_ERROR_INVALID_PARAMETERS;
     }
     if (exponent != 0) {
-        parsed = float(double(parsed) * std::pow(10.0, double(exponent)));
+        double scaled = double(parsed) * std::pow(10.0, double(exponent));
+        // Beyond the float range the value is infinite (never an out-of-range conversion).
+        parsed = scaled > double(FLT_MAX) ? HUGE_VALF : float(scaled);
     }
     value = negative ? -parsed : parsed;
     return KL_SUCCESS;

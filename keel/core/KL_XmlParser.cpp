@@ -90,6 +90,10 @@ KL_Result KL_XmlParser::Parse(KL_InputStream& stream, KL_Size& size, KL_XmlNode*
         if (KL_FAILED(result)) {
             break;
         }
+        if (got > wanted) {
+            result = KL_ERROR_INTERNAL;
+            break;
+        }
         if (got == 0) {
             // A stream that answers success without bytes would never end: take it as the end.
             result = KL_ERROR_EOS;
@@ -104,12 +108,13 @@ KL_Result KL_XmlParser::Parse(KL_InputStream& stream, KL_Size& size, KL_XmlNode*
     return Finish(result, tree, incremental);
 }
 
-// The tree goes to the caller on success only; a failure frees what was built.
+// The tree goes to the caller unless the call failed (the end of a stream is no failure); a
+// failure frees what was built.
 KL_Result KL_XmlParser::Finish(KL_Result result, KL_XmlNode*& tree, bool incremental) {
     if (!incremental && (result == KL_SUCCESS || result == KL_ERROR_EOS)) {
         result = m_Root != nullptr ? KL_SUCCESS : KL_ERROR_XML_NO_ROOT_ELEMENT;
     }
-    if (KL_FAILED(result)) {
+    if (KL_FAILED(result) && result != KL_ERROR_EOS) {
         KL_LOG_FINE("XML parse failed: %d (%s)", static_cast<int>(result), KL_GetResultText(result));
         delete m_Root;
         m_Root = nullptr;

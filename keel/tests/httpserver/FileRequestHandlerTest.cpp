@@ -191,7 +191,8 @@ TEST(FileRequestHandlerTest, RedirectsDirectoriesToTheirIndexBelowTheRequestPath
         const char* m_Body;
     } cases[] = {{"/", "/index.html", "top"},
                  {"/sub", "/sub/index.html", "below"},
-                 {"/sub/", "/sub/index.html", "below"}};
+                 {"/sub/", "/sub/index.html", "below"},
+                 {"//sub", "/sub/index.html", "below"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_Path);
         const Exchange answer = files.Fetch(c.m_Path);

@@ -258,7 +258,7 @@ TEST(HttpServerTest, LoopServesConnectionsUntilTerminated) {
 
 TEST(HttpServerTest, BindFailsOnATakenPortAndStaysUnbound) {
     KL_HttpServer first(KL_IpAddress(127, 0, 0, 1), 0);
-    ASSERT_EQ(first.Bind(), KL_SUCCESS);
+    ASSERT_EQ(first.Listen(), KL_SUCCESS);
     KL_HttpServer second(KL_IpAddress(127, 0, 0, 1), 0);
     EXPECT_EQ(second.SetListenPort(first.GetPort(), false), KL_ERROR_ADDRESS_IN_USE);
     EXPECT_EQ(second.GetPort(), 0);

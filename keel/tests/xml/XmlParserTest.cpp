@@ -161,6 +161,11 @@ TEST(XmlParser, IncrementalModeHandsOutTheRootWithThePieceThatEndsIt) {
     KL_XmlParser fresh;
     EXPECT_EQ(fresh.Parse("<d/><e/>", tree, true), KL_ERROR_XML_SECOND_ROOT_ELEMENT);
     EXPECT_EQ(tree, nullptr) << "a root completed by a failing call is freed";
+    xmltest::ChunkedInputStream stream("<f/>", 0);
+    KL_XmlParser streaming;
+    EXPECT_EQ(streaming.Parse(stream, tree, true), KL_ERROR_EOS);
+    ASSERT_NE(tree, nullptr) << "the end of the stream is no failure";
+    delete tree;
 }
 
 // Every read failure is handed up and leaves nothing behind; the size limit stops reading.

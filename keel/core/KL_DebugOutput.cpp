@@ -1,0 +1,3 @@
+#include "KL_DebugOutput.h"
+
+void KL_DebugOutput(const char* /*text*/) {}
