@@ -17,8 +17,13 @@ KL_HttpLoggerConfigurator::~KL_HttpLoggerConfigurator() {
     Stop();
 }
 
+KL_Result KL_HttpLoggerConfigurator::Server::BindAndListen() {
+    const KL_Result result = Bind();
+    return KL_FAILED(result) ? result : m_Socket.Listen(20);
+}
+
 KL_Result KL_HttpLoggerConfigurator::Start() {
-    KL_Result result = m_Server.Bind();
+    KL_Result result = m_Server.BindAndListen();
     if (KL_FAILED(result)) {
         return result;
     }

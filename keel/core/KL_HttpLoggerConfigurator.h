@@ -23,7 +23,7 @@ public:
     KL_HttpLoggerConfigurator(KL_LogManager& manager, uint16_t port);
     ~KL_HttpLoggerConfigurator() override;
 
-    // Binds the port (0: any free one), then starts the thread.
+    // Binds the port (0: any free one) and listens, then starts the thread.
     KL_Result Start() override;
     // Ends the thread after the request it is serving, if any, and waits for it.
     void Stop();
@@ -37,8 +37,15 @@ public:
     static KL_String MakePage(KL_LogManager& manager);
 
 private:
+    // The server, listening as soon as it is bound (so the page answers once Start returns).
+    class Server : public KL_HttpServer {
+    public:
+        explicit Server(uint16_t port) : KL_HttpServer(port) {}
+        [[nodiscard]] KL_Result BindAndListen();
+    };
+
     KL_LogManager& m_Manager;
-    KL_HttpServer m_Server;
+    Server m_Server;
     std::atomic<bool> m_Stopping{false};
     bool m_Started = false;
 };

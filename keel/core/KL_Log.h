@@ -7,8 +7,8 @@
 // or not configured) the line is skipped before anything is formatted. The level test is made
 // here, by the caller, without any lock.
 //
-// The three KL_Log* functions below are the seam to the log manager: the log manager fills them
-// in (until it does, keel/core/KL_LogStub.cpp answers null for every name and nothing is written).
+// The three KL_Log* functions below are the seam to the log manager, which implements them
+// (KL_LogManager.cpp); with no configuration every logger is OFF and nothing is written.
 #pragma once
 
 #include <atomic>

@@ -130,8 +130,8 @@ KL_Logger* KL_LogManager::FindParent(const KL_String& name) {
                 dot = static_cast<int>(i);
             }
         }
-        if (dot < 0) {
-            return m_Root;
+        if (dot <= 0) {
+            return m_Root; // no "." left, or only an empty prefix (the root's own keys)
         }
         prefix = prefix.Left(static_cast<KL_Size>(dot));
         if (KL_Logger* existing = FindLogger(prefix.GetChars())) {

@@ -11,7 +11,8 @@ bool KL_TlsMatchHostName(const char* pattern, const char* name) {
     if (pattern[0] != '*') {
         return KL_String::Compare(pattern, name, true) == 0;
     }
-    if (pattern[1] != '.') {
+    // "*." alone names no domain: it must not cover every name without a dot.
+    if (pattern[1] != '.' || pattern[2] == '\0') {
         return false;
     }
     const char* dot = std::strchr(name, '.');

@@ -125,7 +125,7 @@ int KL_TlsLibraryValueFromVerifyResult(long verify_result) {
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
     case X509_V_ERR_INVALID_NON_CA:
-    case X509_V_ERR_NO_ISSUER_PUBLIC_KEY:
+    case X509_V_ERR_INVALID_CA:
         return -519;
     case X509_V_ERR_UNSUPPORTED_SIGNATURE_ALGORITHM:
     case X509_V_ERR_CA_MD_TOO_WEAK:

@@ -51,8 +51,8 @@ TEST(LogConfiguratorTest, StartStopChurn) {
         ASSERT_NE(manager.GetLogger("x"), nullptr);
         ASSERT_NE(manager.GetConfiguratorPort(), 0);
         if (i % 2 == 0) {
-            EXPECT_NE(Ask(manager.GetConfiguratorPort(), "GET / HTTP/1.0\r\n\r\n").find("<ul>"),
-                      std::string::npos);
+            const std::string answer = Ask(manager.GetConfiguratorPort(), "GET / HTTP/1.0\r\n\r\n");
+            EXPECT_NE(answer.find("<ul>"), std::string::npos) << answer;
         }
     }
 }

@@ -113,6 +113,9 @@ TEST(LogManagerTest, TreeAndLevelInheritance) {
         names.emplace_back(logger->GetName().GetChars());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"a.b", "a.b.c", "a.b.c.d", "a.b.c.d.e", "other"}));
+    // A name beginning with "." does not make a second root out of the root's keys.
+    EXPECT_EQ(manager.GetLogger(".x")->GetParent(), manager.GetLogger(""));
+    EXPECT_EQ(manager.GetLoggers().GetItemCount(), 6u);
     // SetParent applies the same rule.
     KL_Logger* other = manager.GetLogger("other");
     other->SetParent(abc);
@@ -178,6 +181,8 @@ TEST(LogManagerTest, MessageLengths) {
 TEST(LogManagerTest, EightThreadsAtOnce) {
     logtest::CaughtRecords caught;
     KL_LogManager manager("plist:.level=ALL;.handlers=CustomHandler,NullHandler;t.level=INFO");
+    // Configured first: while the first GetLogger configures, the others answer null.
+    ASSERT_NE(manager.GetLogger(""), nullptr);
     constexpr int kThreads = 8;
     constexpr int kLines = 200;
     std::vector<std::thread> threads;
