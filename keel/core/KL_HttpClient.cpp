@@ -45,6 +45,11 @@ KL_HttpClient::KL_HttpClient(Connector* connector, bool transfer_ownership)
 }
 
 KL_HttpClient::~KL_HttpClient() {
+    // A response body may still hold a connection of this client: it must not be reached
+    // through a stale client entry.
+    if (KL_HttpConnectionManager* manager = KL_HttpConnectionManager::GetExistingInstance()) {
+        (void)manager->UntrackClient(this);
+    }
     if (m_ProxySelectorIsOwned) {
         delete m_ProxySelector;
     }
@@ -122,7 +127,8 @@ KL_Result KL_HttpClient::Abort() {
 // Points the request at the redirect's location.
 KL_Result KL_HttpClient::FollowRedirect(KL_HttpRequest& request, const KL_HttpResponse& response) {
     const KL_String location(response.GetHeaders().GetHeaderValue("Location"));
-    if (!location.StartsWith("/") && (location.StartsWith("http://", true) || location.StartsWith("https://", true))) {
+    if (!location.StartsWith("/") &&
+        (location.StartsWith("http://", true) || location.StartsWith("https://", true))) {
         KL_LOG_FINE("redirecting to %s", location.GetChars());
         KL_HttpUrl url(location.GetChars());
         if (!url.IsValid()) {
@@ -136,7 +142,8 @@ KL_Result KL_HttpClient::FollowRedirect(KL_HttpRequest& request, const KL_HttpRe
     if (location.StartsWith("/")) {
         return request.GetUrl().SetPathQueryFragment(location.GetChars());
     }
-    KL_LOG_FINE("Location: header (%s) is not an absolute URL, using it as a relative URL", location.GetChars());
+    KL_LOG_FINE("Location: header (%s) is not an absolute URL, using it as a relative URL",
+                location.GetChars());
     const KL_String& path = request.GetUrl().GetPath();
     const int slash = path.ReverseFind('/');
     KL_String target = slash < 0 ? KL_String("/") : path.SubString(0, static_cast<KL_Size>(slash + 1));
@@ -204,7 +211,8 @@ KL_Result KL_HttpClient::SendRequestOnce(KL_HttpRequest& request, KL_HttpRespons
     KL_Result result = KL_FAILURE;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         Connection* connection = nullptr;
-        result = m_Connector->Connect(request.GetUrl(), *this, use_proxy ? &proxy : nullptr, http_1_1, connection);
+        result =
+            m_Connector->Connect(request.GetUrl(), *this, use_proxy ? &proxy : nullptr, http_1_1, connection);
         if (KL_FAILED(result)) {
             return result;
         }
@@ -240,8 +248,9 @@ KL_Result KL_HttpClient::Exchange(KL_HttpRequest& request, Connection*& connecti
                                   KL_HttpResponse*& response, bool& retry) {
     const bool reused = connection->IsRecycled();
     const char* connection_header = request.GetHeaders().GetHeaderValue("Connection");
-    const bool should_persist = request.GetProtocol() == KL_HTTP_PROTOCOL_1_1 && connection->SupportsPersistence() &&
-                                !(connection_header != nullptr && KL_String::Compare(connection_header, "close") == 0);
+    const bool should_persist =
+        request.GetProtocol() == KL_HTTP_PROTOCOL_1_1 && connection->SupportsPersistence() &&
+        !(connection_header != nullptr && KL_String::Compare(connection_header, "close") == 0);
     if (!m_Config.m_UserAgent.IsEmpty() && request.GetHeaders().GetHeader("User-Agent") == nullptr) {
         (void)request.GetHeaders().AddHeader("User-Agent", m_Config.m_UserAgent.GetChars());
     }
@@ -250,8 +259,8 @@ KL_Result KL_HttpClient::Exchange(KL_HttpRequest& request, Connection*& connecti
         result = WriteRequest(*connection->GetOutputStream(), request, should_persist, use_proxy);
     }
     if (KL_SUCCEEDED(result)) {
-        result = ReadResponse(connection->GetInputStream(), should_persist, request.GetMethod() != "HEAD", response,
-                              &connection);
+        result = ReadResponse(connection->GetInputStream(), should_persist, request.GetMethod() != "HEAD",
+                              response, &connection);
         if (KL_FAILED(result)) {
             KL_LOG_FINE("failed to parse the response (%d)", result);
         }

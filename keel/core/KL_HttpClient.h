@@ -73,10 +73,12 @@ public:
 
     KL_Result SetConfig(const Config& config);
     const Config& GetConfig() const { return m_Config; }
-    KL_Result SetTimeouts(KL_Timeout connection_timeout, KL_Timeout io_timeout, KL_Timeout name_resolver_timeout);
+    KL_Result SetTimeouts(KL_Timeout connection_timeout, KL_Timeout io_timeout,
+                          KL_Timeout name_resolver_timeout);
     KL_Result SetUserAgent(const char* user_agent);
     // Replaces the proxy selector with a static one (owned).
-    KL_Result SetProxy(const char* http_host, uint16_t http_port, const char* https_host, uint16_t https_port);
+    KL_Result SetProxy(const char* http_host, uint16_t http_port, const char* https_host,
+                       uint16_t https_port);
     // The selector (null: no proxy) and the connector are not owned.
     KL_Result SetProxySelector(KL_HttpProxySelector* selector);
     KL_Result SetConnector(Connector* connector);

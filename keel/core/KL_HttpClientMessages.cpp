@@ -27,7 +27,8 @@ void AddHostHeader(KL_HttpRequest& request) {
     const KL_HttpUrl& url = request.GetUrl();
     KL_String host = url.GetHost();
     const uint16_t default_port = KL_HttpUrl::GetDefaultPort(url.GetSchemeId());
-    const bool known_scheme = url.GetSchemeId() == KL_Uri::SCHEME_ID_HTTP || url.GetSchemeId() == KL_Uri::SCHEME_ID_HTTPS;
+    const bool known_scheme =
+        url.GetSchemeId() == KL_Uri::SCHEME_ID_HTTP || url.GetSchemeId() == KL_Uri::SCHEME_ID_HTTPS;
     if ((known_scheme && url.GetPort() != default_port) || (!known_scheme && url.GetPort() != 0)) {
         host += KL_String::Format(":%u", static_cast<unsigned>(url.GetPort()));
     }
@@ -52,14 +53,16 @@ void SetEntityHeaders(KL_HttpHeaders& headers, const KL_HttpEntity& entity) {
 }
 
 KL_Result WriteBody(KL_OutputStream& output, const KL_HttpEntity& entity, KL_InputStream& body) {
-    KL_HttpChunkedOutputStream* chunked = entity.IsChunked() ? new KL_HttpChunkedOutputStream(output) : nullptr;
+    KL_HttpChunkedOutputStream* chunked =
+        entity.IsChunked() ? new KL_HttpChunkedOutputStream(output) : nullptr;
     KL_OutputStream& destination = chunked != nullptr ? *chunked : output;
-    const uint64_t size = (entity.ContentLengthIsKnown() && chunked == nullptr) ? entity.GetContentLength() : 0;
+    const uint64_t size =
+        (entity.ContentLengthIsKnown() && chunked == nullptr) ? entity.GetContentLength() : 0;
     KL_LargeSize written = 0;
     const KL_Result result = KL_StreamToStreamCopy(body, destination, 0, size, &written);
     if (KL_FAILED(result)) {
-        KL_LOG_WARNING("body stream only partially sent, %lld bytes (%d:%s)", static_cast<long long>(written), result,
-                       KL_GetResultText(result));
+        KL_LOG_WARNING("body stream only partially sent, %lld bytes (%d:%s)", static_cast<long long>(written),
+                       result, KL_GetResultText(result));
     }
     (void)destination.Flush();
     delete chunked; // writes the last chunk
@@ -106,8 +109,9 @@ KL_Result KL_HttpClient::WriteRequest(KL_OutputStream& output, KL_HttpRequest& r
     return KL_FAILED(result) ? result : flushed;
 }
 
-KL_Result KL_HttpClient::ReadResponse(const KL_InputStreamReference& input, bool should_persist, bool expect_entity,
-                                      KL_HttpResponse*& response, Connection** connection) {
+KL_Result KL_HttpClient::ReadResponse(const KL_InputStreamReference& input, bool should_persist,
+                                      bool expect_entity, KL_HttpResponse*& response,
+                                      Connection** connection) {
     response = nullptr;
     KL_CHECK_POINTER(input.AsPointer());
     KL_Reference<KL_BufferedInputStream> buffered(new KL_BufferedInputStream(input, kResponseBufferSize));
@@ -155,8 +159,8 @@ KL_Result KL_HttpClient::ReadResponse(const KL_InputStreamReference& input, bool
     if (no_body) {
         (void)entity->SetContentLength(0);
     }
-    KL_InputStreamReference body(new KL_HttpEntityBodyInputStream(buffered, entity->GetContentLength(), size_known,
-                                                                  chunked && !no_body, taken, keep_alive));
+    KL_InputStreamReference body(new KL_HttpEntityBodyInputStream(
+        buffered, entity->GetContentLength(), size_known, chunked && !no_body, taken, keep_alive));
     (void)entity->SetInputStream(body, false);
     (void)response->SetEntity(entity);
     return KL_SUCCESS;

@@ -84,8 +84,8 @@ KL_HttpConnectionManager* KL_HttpConnectionManager::GetExistingInstance() {
 }
 
 KL_String KL_HttpConnectionManager::MakeKey(const char* scheme, const char* host, uint16_t port) {
-    KL_String key = KL_String::Format("%s://%s:%u", scheme != nullptr ? scheme : "", host != nullptr ? host : "",
-                                      static_cast<unsigned>(port));
+    KL_String key = KL_String::Format("%s://%s:%u", scheme != nullptr ? scheme : "",
+                                      host != nullptr ? host : "", static_cast<unsigned>(port));
     key.MakeLowercase();
     return key;
 }
@@ -130,8 +130,8 @@ KL_Size KL_HttpConnectionManager::GetConnectionCount() {
     return m_Connections.GetItemCount();
 }
 
-KL_HttpConnectionManager::Connection* KL_HttpConnectionManager::FindConnection(const KL_SocketAddress& address,
-                                                                                const char* key) {
+KL_HttpConnectionManager::Connection*
+KL_HttpConnectionManager::FindConnection(const KL_SocketAddress& address, const char* key) {
     KL_AutoLock lock(m_Lock);
     (void)Cleanup();
     for (auto it = m_Connections.GetFirstItem(); it; ++it) {
@@ -201,6 +201,12 @@ KL_Result KL_HttpConnectionManager::AbortConnections(KL_HttpClient* client) {
             (void)connection->Abort();
         }
     }
+    return KL_SUCCESS;
+}
+
+KL_Result KL_HttpConnectionManager::UntrackClient(KL_HttpClient* client) {
+    KL_AutoLock lock(m_Lock);
+    (void)m_Clients.Erase(client);
     return KL_SUCCESS;
 }
 

@@ -81,6 +81,8 @@ public:
     // KL_ERROR_NO_SUCH_ITEM when the connection is not tracked.
     KL_Result UntrackConnection(KL_HttpClient::Connection* connection);
     KL_Result AbortConnections(KL_HttpClient* client);
+    // Forgets a client that goes away (its connections stay where they are). 0.
+    KL_Result UntrackClient(KL_HttpClient* client);
     // Deletes the connections pooled at least the maximum age ago, from the newest backwards,
     // stopping at the first younger one. Takes the lock.
     KL_Result Cleanup();

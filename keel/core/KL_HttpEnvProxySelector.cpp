@@ -36,7 +36,8 @@ KL_HttpEnvProxySelector::KL_HttpEnvProxySelector() {
 
 // The first variable, or the alternative when the first is unset; a non-empty value is read as
 // a URL ("http://" put in front when it has no scheme), whose host and port are the address.
-void KL_HttpEnvProxySelector::ReadProxy(const char* name, const char* alternative, KL_HttpProxyAddress& proxy) {
+void KL_HttpEnvProxySelector::ReadProxy(const char* name, const char* alternative,
+                                        KL_HttpProxyAddress& proxy) {
     KL_String value;
     if (KL_FAILED(KL_Environment::Get(name, value)) && alternative != nullptr) {
         (void)KL_Environment::Get(alternative, value);

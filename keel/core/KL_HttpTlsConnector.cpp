@@ -6,8 +6,8 @@
 #include "KL_IpAddress.h"
 #include "KL_Log.h"
 #include "KL_TcpClientSocket.h"
+#include "KL_TlsClientSession.h"
 #include "KL_TlsContext.h"
-#include "KL_TlsSession.h"
 
 #include <memory>
 
@@ -61,10 +61,12 @@ KL_Result KL_HttpTlsConnector::VerifyPeer(KL_TlsSession& session, const char* ho
     return KL_SUCCESS;
 }
 
-KL_Result KL_HttpTlsConnector::OpenTunnel(KL_InputStream& input, KL_OutputStream& output, const KL_HttpUrl& url) {
+KL_Result KL_HttpTlsConnector::OpenTunnel(KL_InputStream& input, KL_OutputStream& output,
+                                          const KL_HttpUrl& url) {
     const unsigned port = url.GetPort();
-    const KL_String request = KL_String::Format("CONNECT %s:%u HTTP/1.1\r\nHost: %s:%u\r\n\r\n",
-                                                url.GetHost().GetChars(), port, url.GetHost().GetChars(), port);
+    const KL_String request =
+        KL_String::Format("CONNECT %s:%u HTTP/1.1\r\nHost: %s:%u\r\n\r\n", url.GetHost().GetChars(), port,
+                          url.GetHost().GetChars(), port);
     KL_CHECK(output.WriteFully(request.GetChars(), request.GetLength()));
     KL_CHECK(output.Flush());
     KL_String text;
@@ -87,12 +89,15 @@ KL_Result KL_HttpTlsConnector::OpenTunnel(KL_InputStream& input, KL_OutputStream
             return KL_SUCCESS;
         }
     }
-    KL_LOG_WARNING("proxy response head does not end within %u bytes", static_cast<unsigned>(kMaxTunnelResponse));
+    KL_LOG_WARNING("proxy response head does not end within %u bytes",
+                   static_cast<unsigned>(kMaxTunnelResponse));
     return KL_ERROR_HTTP_INVALID_RESPONSE_LINE;
 }
 
-KL_Result KL_HttpTlsConnector::StartTls(const KL_HttpUrl& url, KL_HttpConnectionManager::Connection& connection,
-                                        const KL_InputStreamReference& input, const KL_OutputStreamReference& output) {
+KL_Result KL_HttpTlsConnector::StartTls(const KL_HttpUrl& url,
+                                        KL_HttpConnectionManager::Connection& connection,
+                                        const KL_InputStreamReference& input,
+                                        const KL_OutputStreamReference& output) {
     KL_TlsContext* context = m_TlsContext != nullptr ? m_TlsContext : KL_TlsContext::GetDefaultContext();
     KL_TlsClientSession session(*context, input, output);
     session.SetServerName(url.GetHost().GetChars());
@@ -114,8 +119,8 @@ KL_Result KL_HttpTlsConnector::StartTls(const KL_HttpUrl& url, KL_HttpConnection
     return KL_SUCCESS;
 }
 
-KL_Result KL_HttpTlsConnector::Establish(const KL_HttpUrl& url, KL_HttpClient& client, const KL_HttpProxyAddress* proxy,
-                                         const KL_SocketAddress& address,
+KL_Result KL_HttpTlsConnector::Establish(const KL_HttpUrl& url, KL_HttpClient& client,
+                                         const KL_HttpProxyAddress* proxy, const KL_SocketAddress& address,
                                          KL_HttpConnectionManager::Connection& connection) {
     KL_LOG_FINE("TLS connector will connect to %s:%d", address.m_IpAddress.ToString().GetChars(),
                 static_cast<int>(address.m_Port));
@@ -135,8 +140,9 @@ KL_Result KL_HttpTlsConnector::Establish(const KL_HttpUrl& url, KL_HttpClient& c
     return StartTls(url, connection, input, output);
 }
 
-KL_Result KL_HttpTlsConnector::Connect(const KL_HttpUrl& url, KL_HttpClient& client, const KL_HttpProxyAddress* proxy,
-                                       bool reuse, KL_HttpClient::Connection*& connection) {
+KL_Result KL_HttpTlsConnector::Connect(const KL_HttpUrl& url, KL_HttpClient& client,
+                                       const KL_HttpProxyAddress* proxy, bool reuse,
+                                       KL_HttpClient::Connection*& connection) {
     connection = nullptr;
     const KL_String& host = proxy != nullptr ? proxy->GetHostName() : url.GetHost();
     const uint16_t port = proxy != nullptr ? proxy->GetPort() : url.GetPort();
@@ -144,9 +150,10 @@ KL_Result KL_HttpTlsConnector::Connect(const KL_HttpUrl& url, KL_HttpClient& cli
     KL_CHECK(ip.ResolveName(host, client.GetConfig().m_NameResolverTimeout));
     const KL_SocketAddress address(ip, port);
     // Connections through a proxy are never looked up again: they carry no key.
-    const KL_String key = proxy != nullptr ? KL_String()
-                                           : KL_HttpConnectionManager::MakeKey(url.GetScheme().GetChars(),
-                                                                               url.GetHost().GetChars(), url.GetPort());
+    const KL_String key = proxy != nullptr
+                              ? KL_String()
+                              : KL_HttpConnectionManager::MakeKey(url.GetScheme().GetChars(),
+                                                                  url.GetHost().GetChars(), url.GetPort());
     KL_HttpConnectionManager* manager = KL_HttpConnectionManager::GetInstance();
     if (proxy == nullptr && reuse) {
         KL_LOG_FINEST("looking for a connection to reuse");

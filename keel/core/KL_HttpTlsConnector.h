@@ -23,14 +23,16 @@ public:
     // The context is not owned and must outlive the connector.
     KL_HttpTlsConnector(KL_TlsContext& context, uint32_t options);
 
-    [[nodiscard]] KL_Result Connect(const KL_HttpUrl& url, KL_HttpClient& client, const KL_HttpProxyAddress* proxy,
-                                    bool reuse, KL_HttpClient::Connection*& connection) override;
+    [[nodiscard]] KL_Result Connect(const KL_HttpUrl& url, KL_HttpClient& client,
+                                    const KL_HttpProxyAddress* proxy, bool reuse,
+                                    KL_HttpClient::Connection*& connection) override;
     // Checks the session's peer certificate and (unless skipped) that it names the host.
     [[nodiscard]] virtual KL_Result VerifyPeer(KL_TlsSession& session, const char* host);
 
     // Asks the proxy on the streams for a tunnel to the URL's server: 0 once it answered 200
     // and its head has ended.
-    [[nodiscard]] static KL_Result OpenTunnel(KL_InputStream& input, KL_OutputStream& output, const KL_HttpUrl& url);
+    [[nodiscard]] static KL_Result OpenTunnel(KL_InputStream& input, KL_OutputStream& output,
+                                              const KL_HttpUrl& url);
 
 private:
     KL_Result Establish(const KL_HttpUrl& url, KL_HttpClient& client, const KL_HttpProxyAddress* proxy,

@@ -67,10 +67,7 @@ KL_LogManager::~KL_LogManager() {
         s_DefaultManagerAlive.store(false, std::memory_order_release);
     }
     m_Enabled.store(false, std::memory_order_release);
-    // The configurator's thread reads the entries and loggers: it ends before they go (outside
-    // the lock, which a request it is serving may be waiting for).
-    delete m_Configurator;
-    m_Configurator = nullptr;
+    StopConfigurator();
     KL_AutoLock lock(m_Mutex);
     for (KL_Logger* logger : m_Loggers) {
         delete logger;
@@ -79,6 +76,21 @@ KL_LogManager::~KL_LogManager() {
     delete m_Root;
     m_Root = nullptr;
     m_Entries.Clear();
+}
+
+void KL_LogManager::StopConfigurator() {
+    KL_HttpLoggerConfigurator* configurator = nullptr;
+    {
+        KL_AutoLock lock(m_Mutex);
+        configurator = m_Configurator;
+        m_Configurator = nullptr;
+    }
+    // Its thread reads the entries and loggers under the lock: it is waited for outside it.
+    delete configurator;
+}
+
+void KL_LogManager::StopDefaultConfigurator() {
+    GetDefault().StopConfigurator();
 }
 
 uint16_t KL_LogManager::GetConfiguratorPort() const {

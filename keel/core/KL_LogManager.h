@@ -85,6 +85,9 @@ private:
     explicit KL_LogManager(DefaultTag);
 
     void Configure();
+    // Ends the configurator's thread and deletes it (nothing when none runs).
+    void StopConfigurator();
+    static void StopDefaultConfigurator();
     KL_Result ApplySource(const KL_String& source);
     void ConfigureLogger(KL_Logger& logger);
     bool HasLoggerKeys(const KL_String& name) const;

@@ -8,6 +8,7 @@
 #include "KL_Logger.h"
 #include "KL_Utils.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -134,6 +135,10 @@ KL_Result KL_LogManager::ApplySource(const KL_String& source) {
             return result;
         }
         m_Configurator = configurator;
+        if (m_IsDefault) {
+            // Stopped at exit before the statics made until now go, since its thread uses them.
+            (void)std::atexit(&StopDefaultConfigurator);
+        }
         return KL_SUCCESS;
     }
     return KL_ERROR_INVALID_SYNTAX;

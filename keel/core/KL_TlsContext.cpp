@@ -131,8 +131,8 @@ int LoadPkcs12(SSL_CTX* context, const KL_Byte* data, KL_Size size, const char* 
 
 void AddNameEntry(X509_NAME* name, const char* field, const char* value) {
     if (value != nullptr && value[0] != '\0') {
-        X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value), -1,
-                                   -1, 0);
+        X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value),
+                                   -1, -1, 0);
     }
 }
 
@@ -248,7 +248,8 @@ KL_TlsContext* KL_TlsContext::GetDefaultContext() {
     if (s_DefaultContext.load() == nullptr) {
         KL_AutoLock lock(KL_GetSingletonLock());
         if (s_DefaultContext.load() == nullptr) {
-            KL_TlsContext* context = new KL_TlsContext(OPTION_VERIFY_LATER | OPTION_ADD_DEFAULT_TRUST_ANCHORS);
+            KL_TlsContext* context =
+                new KL_TlsContext(OPTION_VERIFY_LATER | OPTION_ADD_DEFAULT_TRUST_ANCHORS);
             s_DefaultContext.store(context);
             KL_AutomaticCleaner::GetInstance()->RegisterTlsContext(context);
         }

@@ -48,15 +48,3 @@ KL_Result KL_TlsSession::GetOutputStream(KL_OutputStreamReference& stream) {
     stream = m_OutputStream;
     return KL_SUCCESS;
 }
-
-KL_TlsClientSession::KL_TlsClientSession(KL_TlsContext& context, const KL_InputStreamReference& input,
-                                         const KL_OutputStreamReference& output)
-    : KL_TlsSession(context, new KL_TlsClientSessionImpl(context, input, output)) {}
-
-void KL_TlsClientSession::SetServerName(const char* name) {
-    m_Impl->SetServerName(name);
-}
-
-KL_TlsServerSession::KL_TlsServerSession(KL_TlsContext& context, const KL_InputStreamReference& input,
-                                         const KL_OutputStreamReference& output)
-    : KL_TlsSession(context, new KL_TlsServerSessionImpl(context, input, output)) {}

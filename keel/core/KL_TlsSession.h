@@ -40,18 +40,3 @@ protected:
     KL_InputStreamReference m_InputStream;
     KL_OutputStreamReference m_OutputStream;
 };
-
-class KL_TlsClientSession : public KL_TlsSession {
-public:
-    KL_TlsClientSession(KL_TlsContext& context, const KL_InputStreamReference& input,
-                        const KL_OutputStreamReference& output);
-    // The server's name, sent in the handshake (server name indication) unless it is an IP
-    // address. Call before Handshake.
-    void SetServerName(const char* name);
-};
-
-class KL_TlsServerSession : public KL_TlsSession {
-public:
-    KL_TlsServerSession(KL_TlsContext& context, const KL_InputStreamReference& input,
-                        const KL_OutputStreamReference& output);
-};

@@ -1,6 +1,7 @@
 // KL_TlsSessionImpl: one TLS session over a pair of runtime streams (the OpenSSL session, made
 // at the first handshake, and the stream adapter that carries its ciphertext). The client and
-// server kinds differ in their handshake. One lock guards every OpenSSL call of the session.
+// server kinds (KL_TlsClientSessionImpl, KL_TlsServerSessionImpl) differ in their handshake. One lock guards
+// every OpenSSL call of the session.
 #pragma once
 
 #include "KL_DataBuffer.h"
@@ -59,16 +60,4 @@ private:
     KL_Mutex m_Lock;
     KL_String m_ServerName;
     int m_HandshakeStatus = -1; // library value; -1 while in progress
-};
-
-class KL_TlsClientSessionImpl : public KL_TlsSessionImpl {
-public:
-    using KL_TlsSessionImpl::KL_TlsSessionImpl;
-    [[nodiscard]] KL_Result Handshake() override { return RunHandshake(true); }
-};
-
-class KL_TlsServerSessionImpl : public KL_TlsSessionImpl {
-public:
-    using KL_TlsSessionImpl::KL_TlsSessionImpl;
-    [[nodiscard]] KL_Result Handshake() override { return RunHandshake(false); }
 };

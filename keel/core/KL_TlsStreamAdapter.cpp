@@ -66,7 +66,8 @@ BIO_METHOD* GetMethod() {
 
 } // namespace
 
-KL_TlsStreamAdapter::KL_TlsStreamAdapter(const KL_InputStreamReference& input, const KL_OutputStreamReference& output)
+KL_TlsStreamAdapter::KL_TlsStreamAdapter(const KL_InputStreamReference& input,
+                                         const KL_OutputStreamReference& output)
     : m_Input(input), m_Output(output) {}
 
 bio_st* KL_TlsStreamAdapter::CreateBio() {

@@ -7,6 +7,7 @@
 
 set -u
 
+# shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
 
 P=${1:?usage: klprobe_log_e2e.sh PATH_OF_KLPROBE}
@@ -25,7 +26,7 @@ free_port() {
 KEEL_LOG_CONFIG='plist:.level=FINE;.handlers=ConsoleHandler' "$P" log keel.http INFO hi >"$work/out" 2>"$work/err"
 check "console: exit status and empty stderr" "0 " "$? $(cat "$work/err")"
 check "console: one line" "1" "$(wc -l <"$work/out")"
-grep -q '\[keel\.http\] ' "$work/out" && pass "console: logger name" || fail "console: logger name" "$(cat "$work/out")"
+if grep -q '\[keel\.http\] ' "$work/out"; then pass "console: logger name"; else fail "console: logger name" "$(cat "$work/out")"; fi
 check "console: ends in INFO: hi CR LF" "494e464f3a2068690d0a" "$(tail -c 10 "$work/out" | od -An -tx1 | tr -d ' \n')"
 "$P" log keel.http SEVERE hi >"$work/out" 2>&1
 check "no KEEL_LOG_CONFIG: nothing written" "0 0" "$? $(wc -c <"$work/out")"
@@ -49,11 +50,13 @@ check "forward=no keeps it off the console" "0" "$(wc -c <"$work/out")"
 
 # UDP: one datagram per record, the text and its NUL.
 cat >"$work/udp.py" <<'PY'
-import socket, sys
+import os, socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("127.0.0.1", 0))
 s.settimeout(10)
-print(s.getsockname()[1], flush=True)
+with open(sys.argv[2] + ".tmp", "w") as port:
+    print(s.getsockname()[1], file=port)
+os.rename(sys.argv[2] + ".tmp", sys.argv[2])
 with open(sys.argv[1], "wb") as out:
     try:
         while True:
@@ -65,13 +68,18 @@ with open(sys.argv[1], "wb") as out:
     except socket.timeout:
         pass
 PY
-coproc UDP { python3 "$work/udp.py" "$work/datagrams"; }
-read -r -t 10 udp_port <&"${UDP[0]}"
+python3 "$work/udp.py" "$work/datagrams" "$work/udp.port" &
+udp_listener=$!
+for _ in $(seq 1 100); do
+    [ -s "$work/udp.port" ] && break
+    sleep 0.1
+done
+udp_port=$(cat "$work/udp.port")
 KEEL_LOG_CONFIG="plist:.level=ALL;.handlers=UdpHandler;.UdpHandler.hostname=127.0.0.1;.UdpHandler.port=$udp_port" \
     "$P" log keel.test INFO hi >"$work/out" 2>"$work/err"
 check "udp: exit status" "0" "$?"
-wait "$UDP_PID" 2>/dev/null
-python3 - "$work/datagrams" <<'PY' && pass "udp: the record" || fail "udp: the record" "$(cat "$work/datagrams")"
+wait "$udp_listener"
+if python3 - "$work/datagrams" <<'PY'; then pass "udp: the record"; else fail "udp: the record" "$(cat "$work/datagrams")"; fi
 import sys
 blocks = open(sys.argv[1], "rb").read().split(b"\n--\n")
 for block in blocks:
@@ -97,8 +105,11 @@ for _ in $(seq 1 30); do
     page=$(curl -s --max-time 2 "http://127.0.0.1:$C/") && [ -n "$page" ] && break
     sleep 0.1
 done
-[[ "$page" == *"<li>a.b.level=WARNING</li>"* ]] && pass "configurator: entry" || fail "configurator: entry" "$page"
-[[ "$page" == *"<li>a.b.c, level=500, handlers=</li>"* ]] && pass "configurator: logger" || fail "configurator: logger" "$page"
+check_page() {
+    if [[ "$page" == *"$2"* ]]; then pass "$1"; else fail "$1" "$page"; fi
+}
+check_page "configurator: entry" "<li>a.b.level=WARNING</li>"
+check_page "configurator: logger" "<li>a.b.c, level=500, handlers=</li>"
 check "configurator: POST" "500" "$(curl -s --max-time 5 -o /dev/null -w '%{http_code}' -X POST "http://127.0.0.1:$C/")"
 wait "$probe"
 check "configurator: probe exit status and stderr" "0 " "$? $(cat "$work/probe.err")"

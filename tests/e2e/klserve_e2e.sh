@@ -86,4 +86,18 @@ else
   [ ! -s "$work/taken.out" ] || fail "taken port: printed a ready line"
 fi
 
+# SIGINT stops it as cleanly as SIGTERM, also as a background job (started with SIGINT ignored).
+e2e_start interrupted "listening on" "$klserve" "$root" 0 --localhost
+pid=${E2E_PID[interrupted]}
+E2E_PID[interrupted]=""
+kill -INT "$pid"
+status=0
+if ! timeout 20 tail --pid="$pid" -f /dev/null; then
+  fail "SIGINT did not stop klserve within 20 s"
+  kill -KILL "$pid"
+fi
+wait "$pid" || status=$?
+[ "$status" -eq 0 ] || fail "klserve exited with status $status on SIGINT"
+[ ! -s "$work/interrupted.err" ] || fail "klserve wrote to standard error on SIGINT" "$(cat "$work/interrupted.err")"
+
 e2e_finish klserve

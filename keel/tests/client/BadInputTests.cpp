@@ -43,8 +43,8 @@ TEST(HttpClientBadInput, AnswersCutAtEveryByte) {
 
 TEST(HttpClientBadInput, MutatedAnswers) {
     const char* fixed = std::getenv("KEEL_TEST_SEED");
-    const unsigned seed = fixed != nullptr ? static_cast<unsigned>(std::strtoul(fixed, nullptr, 10))
-                                           : std::random_device()();
+    const unsigned seed =
+        fixed != nullptr ? static_cast<unsigned>(std::strtoul(fixed, nullptr, 10)) : std::random_device()();
     std::printf("mutation seed %u (KEEL_TEST_SEED=%u repeats it)\n", seed, seed);
     std::mt19937 random(seed);
     for (int round = 0; round < 60; ++round) {
@@ -67,6 +67,32 @@ TEST(HttpClientBadInput, MutatedAnswers) {
             }
         }
         (void)FetchAnswer(answer); // any result will do; sanitizers judge the rest
+    }
+}
+
+TEST(HttpClientBadInput, EndlessHeadsStopAtTheirBounds) {
+    const std::string heads[] = {
+        "HTTP/1.1 200 OK\r\n" + std::string(300000, 'h'),
+        "HTTP/1.1 200 OK\r\n" +
+            [] {
+                std::string lines;
+                for (int i = 0; i < 20000; ++i) {
+                    lines += "X-" + std::to_string(i) + ": v\r\n";
+                }
+                return lines;
+            }(),
+        std::string(300000, 'H'),
+    };
+    for (const std::string& head : heads) {
+        EXPECT_EQ(FetchAnswer(head).result, KL_ERROR_NOT_ENOUGH_SPACE) << head.substr(0, 20);
+    }
+}
+
+TEST(HttpClientBadInput, UnusableLocationsEndTheRedirects) {
+    for (const char* location : {"http://", "https://", "http://:80/x", "HTTP://127.0.0.1:99999/", ""}) {
+        const Outcome outcome = FetchAnswer(std::string("HTTP/1.1 302 Found\r\nLocation: ") + location +
+                                            "\r\nContent-Length: 0\r\n\r\n");
+        EXPECT_TRUE(outcome.status == 302 || outcome.status == 404 || KL_FAILED(outcome.result)) << location;
     }
 }
 

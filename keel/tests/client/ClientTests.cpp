@@ -20,8 +20,8 @@ struct RedirectCase {
 
 TEST(HttpClient, FollowsOnlyTheRedirectsOfGetAndHead) {
     const RedirectCase cases[] = {
-        {301, "GET", true},   {302, "GET", true},   {303, "GET", true},   {307, "GET", true},
-        {302, "HEAD", true},  {300, "GET", false},  {304, "GET", false},  {308, "GET", false},
+        {301, "GET", true},   {302, "GET", true},  {303, "GET", true},  {307, "GET", true},
+        {302, "HEAD", true},  {300, "GET", false}, {304, "GET", false}, {308, "GET", false},
         {302, "POST", false}, {307, "PUT", false},
     };
     for (const RedirectCase& c : cases) {
@@ -29,7 +29,8 @@ TEST(HttpClient, FollowsOnlyTheRedirectsOfGetAndHead) {
             if (RequestLine(request).find(" /next ") != std::string::npos) {
                 return Ok("done");
             }
-            return Reply{"HTTP/1.1 " + std::to_string(c.status) + " X\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n"};
+            return Reply{"HTTP/1.1 " + std::to_string(c.status) +
+                         " X\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n"};
         });
         KL_HttpClient client;
         KL_HttpRequest request(server.Url("/first").c_str(), c.method, KL_HTTP_PROTOCOL_1_1);
@@ -63,7 +64,8 @@ TEST(HttpClient, ResolvesLocations) {
     for (const Case& c : cases) {
         ScriptServer server([&](const std::string&, int index) {
             if (index == 0) {
-                return Reply{"HTTP/1.1 302 Found\r\nLocation: " + c.location + "\r\nContent-Length: 0\r\n\r\n"};
+                return Reply{"HTTP/1.1 302 Found\r\nLocation: " + c.location +
+                             "\r\nContent-Length: 0\r\n\r\n"};
             }
             return Ok("here");
         });
@@ -128,13 +130,14 @@ TEST(HttpClient, KeepsConnectionsAliveAsTheAnswerSays) {
         int accepts;            // for two requests
     };
     const Case cases[] = {
-        {"HTTP/1.1", "HTTP/1.1", nullptr, 1},      {"HTTP/1.1", "HTTP/1.1", "close", 2},
-        {"HTTP/1.1", "HTTP/1.1", "Close", 1},      {"HTTP/1.1", "HTTP/1.0", "keep-alive", 1},
-        {"HTTP/1.1", "HTTP/1.0", nullptr, 2},      {"HTTP/1.1", "HTTP/1.0", "Keep-Alive", 2},
+        {"HTTP/1.1", "HTTP/1.1", nullptr, 1}, {"HTTP/1.1", "HTTP/1.1", "close", 2},
+        {"HTTP/1.1", "HTTP/1.1", "Close", 1}, {"HTTP/1.1", "HTTP/1.0", "keep-alive", 1},
+        {"HTTP/1.1", "HTTP/1.0", nullptr, 2}, {"HTTP/1.1", "HTTP/1.0", "Keep-Alive", 2},
         {"HTTP/1.0", "HTTP/1.1", nullptr, 2},
     };
     for (const Case& c : cases) {
-        const std::string extra = c.connection != nullptr ? std::string("Connection: ") + c.connection + "\r\n" : "";
+        const std::string extra =
+            c.connection != nullptr ? std::string("Connection: ") + c.connection + "\r\n" : "";
         const bool closes = c.accepts == 2;
         ScriptServer server([&](const std::string&, int) {
             Reply reply = Ok("body", extra, c.response_protocol);
@@ -146,8 +149,8 @@ TEST(HttpClient, KeepsConnectionsAliveAsTheAnswerSays) {
             const Outcome outcome = Fetch(client, server.Url("/"), "GET", c.request_protocol);
             ASSERT_EQ(outcome.body, "body");
         }
-        EXPECT_EQ(server.Accepts(), c.accepts) << c.request_protocol << " " << c.response_protocol << " "
-                                               << (c.connection ? c.connection : "-");
+        EXPECT_EQ(server.Accepts(), c.accepts)
+            << c.request_protocol << " " << c.response_protocol << " " << (c.connection ? c.connection : "-");
     }
 }
 
@@ -166,7 +169,8 @@ TEST(HttpClient, HeadAnswersGoBackToThePoolAtOnce) {
 
 TEST(HttpClient, DecodesChunkedAnswers) {
     ScriptServer server([](const std::string&, int) {
-        return Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n"};
+        return Reply{
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n"};
     });
     KL_HttpClient client;
     const Outcome first = Fetch(client, server.Url("/"));
@@ -188,6 +192,16 @@ TEST(HttpClient, RetriesOnlyFailuresOfPooledConnections) {
     usleep(100000); // the close reaches the pooled socket
     EXPECT_EQ(Fetch(client, server.Url("/")).body, "fresh");
     EXPECT_EQ(server.Accepts(), 2);
+    // A POST is sent again too, its body rewound.
+    usleep(100000);
+    KL_HttpRequest post(server.Url("/").c_str(), "POST", KL_HTTP_PROTOCOL_1_1);
+    KL_HttpEntity* entity = new KL_HttpEntity();
+    (void)entity->SetInputStream("data");
+    (void)post.SetEntity(entity);
+    EXPECT_EQ(Send(client, post).body, "fresh");
+    EXPECT_EQ(server.Accepts(), 3);
+    const std::string last = server.Requests().back();
+    EXPECT_EQ(last.substr(last.size() - 8), "\r\n\r\ndata");
 
     // A fresh connection that fails is not retried.
     ScriptServer silent([](const std::string&, int) { return Reply{"", true}; });

@@ -49,6 +49,9 @@ TEST(HttpEnvProxySelector, FollowsTheEnvironment) {
         {{{"http_proxy", "p:1"}, {"NO_PROXY", "localhost"}, {"no_proxy", "x"}}, "http://localhost/", nullptr},
         {{{"http_proxy", "p:1"}, {"no_proxy", ""}}, "http://localhost/", "p:1"},
         {{{"http_proxy", ""}}, "http://localhost/", nullptr},
+        {{{"http_proxy", "proxy:99999"}}, "http://localhost/", nullptr},
+        {{{"http_proxy", "http://"}}, "http://localhost/", nullptr},
+        {{{"http_proxy", "bad proxy text://x"}}, "http://localhost/", nullptr},
     };
     for (const Case& c : cases) {
         for (const char* name : kVariables) {

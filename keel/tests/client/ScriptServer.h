@@ -34,7 +34,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(m_Listener, 16) != 0 ||
+        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(m_Listener, 16) != 0 ||
             getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             return;
         }
@@ -168,8 +169,8 @@ private:
 };
 
 inline Reply Ok(const std::string& body, const std::string& extra = "", const char* protocol = "HTTP/1.1") {
-    return {std::string(protocol) + " 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
-                "\r\n" + body,
+    return {std::string(protocol) + " 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+                extra + "\r\n" + body,
             false};
 }
 

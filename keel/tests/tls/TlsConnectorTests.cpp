@@ -37,7 +37,8 @@ protected:
     }
     static void Trust(KL_TlsContext& context) {
         const std::string der = ReadFile(s_Certificates->Path("ca.der"));
-        ASSERT_EQ(context.AddTrustAnchor(reinterpret_cast<const KL_Byte*>(der.data()), static_cast<KL_Size>(der.size())),
+        ASSERT_EQ(context.AddTrustAnchor(reinterpret_cast<const KL_Byte*>(der.data()),
+                                         static_cast<KL_Size>(der.size())),
                   KL_SUCCESS);
     }
 
@@ -81,8 +82,8 @@ TEST_F(TlsConnector, JudgesCertificatesByOption) {
         }
         KL_HttpClient client(new KL_HttpTlsConnector(context, c.connector_options), true);
         const client_test::Outcome outcome = client_test::Fetch(client, Server(c.certificate).Url(c.host));
-        EXPECT_EQ(outcome.result, c.expected) << c.certificate << " context " << c.context_options << " connector "
-                                              << c.connector_options << " " << c.host;
+        EXPECT_EQ(outcome.result, c.expected) << c.certificate << " context " << c.context_options
+                                              << " connector " << c.connector_options << " " << c.host;
         if (c.expected == KL_SUCCESS) {
             EXPECT_EQ(outcome.status, 200);
         }
@@ -91,14 +92,16 @@ TEST_F(TlsConnector, JudgesCertificatesByOption) {
 
 TEST_F(TlsConnector, DefaultClientRejectsSelfSigned) {
     KL_HttpClient client;
-    EXPECT_EQ(client_test::Fetch(client, Server("self").Url("localhost")).result, KL_ERROR_TLS_CERTIFICATE_SELF_SIGNED);
+    EXPECT_EQ(client_test::Fetch(client, Server("self").Url("localhost")).result,
+              KL_ERROR_TLS_CERTIFICATE_SELF_SIGNED);
 }
 
 TEST_F(TlsConnector, PoolsVerifiedConnectionsPerHostName) {
     KeelTlsServer server;
     ASSERT_TRUE(server.Ok());
     KL_TlsContext context(KL_TlsContext::OPTION_VERIFY_LATER);
-    KL_HttpClient client(new KL_HttpTlsConnector(context, KL_HttpTlsConnector::OPTION_ACCEPT_SELF_SIGNED), true);
+    KL_HttpClient client(new KL_HttpTlsConnector(context, KL_HttpTlsConnector::OPTION_ACCEPT_SELF_SIGNED),
+                         true);
     EXPECT_EQ(client_test::Fetch(client, server.Url("localhost")).body, "ok");
     // Same address, another name: the connection verified for localhost must not serve it.
     EXPECT_EQ(client_test::Fetch(client, server.Url("127.0.0.1")).result, KL_ERROR_TLS_DNS_NAME_MISMATCH);
@@ -116,7 +119,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(m_Listener, 4) == 0 &&
+        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            listen(m_Listener, 4) == 0 &&
             getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
             m_Port = ntohs(address.sin_port);
             m_Thread = std::thread([this] { Serve(); });
@@ -170,7 +174,8 @@ private:
                 for (int i = 0; i < 2; ++i) {
                     if ((entries[i].revents & (POLLIN | POLLHUP)) != 0) {
                         const ssize_t count = read(entries[i].fd, buffer, sizeof buffer);
-                        if (count <= 0 || send(entries[1 - i].fd, buffer, static_cast<size_t>(count), MSG_NOSIGNAL) < 0) {
+                        if (count <= 0 ||
+                            send(entries[1 - i].fd, buffer, static_cast<size_t>(count), MSG_NOSIGNAL) < 0) {
                             close(target);
                             return;
                         }
@@ -198,7 +203,8 @@ TEST_F(TlsConnector, TunnelsThroughConnectProxies) {
     };
     const Case cases[] = {
         {"HTTP/1.1 200 Connection established\r\n\r\n", KL_SUCCESS},
-        {"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n", KL_ERROR_HTTP_INVALID_RESPONSE_LINE},
+        {"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n",
+         KL_ERROR_HTTP_INVALID_RESPONSE_LINE},
         {"HTTP/1.1 200 OK\r\n" + std::string(20000, 'x'), KL_ERROR_HTTP_INVALID_RESPONSE_LINE},
         {"HTTP/1.1 200 OK\r\nX: y\r\n", KL_ERROR_EOS},
         {"HTTP/1.1200 OK\r\n\r\n", KL_ERROR_HTTP_INVALID_RESPONSE_LINE},
@@ -207,7 +213,8 @@ TEST_F(TlsConnector, TunnelsThroughConnectProxies) {
     for (const Case& c : cases) {
         ConnectStub stub(c.head, port);
         KL_TlsContext context(KL_TlsContext::OPTION_VERIFY_LATER);
-        KL_HttpClient client(new KL_HttpTlsConnector(context, KL_HttpTlsConnector::OPTION_ACCEPT_SELF_SIGNED), true);
+        KL_HttpClient client(new KL_HttpTlsConnector(context, KL_HttpTlsConnector::OPTION_ACCEPT_SELF_SIGNED),
+                             true);
         (void)client.SetProxy("127.0.0.1", stub.Port(), "127.0.0.1", stub.Port());
         const client_test::Outcome outcome = client_test::Fetch(client, Server("self").Url("localhost"));
         EXPECT_EQ(outcome.result, c.expected) << c.head.substr(0, 40);

@@ -7,8 +7,9 @@
 #include "KL_Socket.h"
 #include "KL_SocketAddress.h"
 #include "KL_TcpServerSocket.h"
+#include "KL_TlsClientSession.h"
 #include "KL_TlsContext.h"
-#include "KL_TlsSession.h"
+#include "KL_TlsServerSession.h"
 
 #include <atomic>
 #include <csignal>
@@ -60,8 +61,8 @@ public:
 
 private:
     bool SelfSigned(const std::string& name, const std::string& cn) {
-        return Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout " + Path(name + ".key") + " -out " +
-                   Path(name + ".pem") + " -subj /CN=" + cn);
+        return Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout " + Path(name + ".key") +
+                   " -out " + Path(name + ".pem") + " -subj /CN=" + cn);
     }
     bool Signed(const std::string& name, const std::string& subject, const std::string& alt_names, int days) {
         std::ofstream(Path(name + ".ext")) << "subjectAltName=" << alt_names << "\n";
@@ -83,8 +84,8 @@ public:
         const std::string log = certificates.Path(name + "-server.log");
         const std::string cert = certificates.Path(name + ".pem");
         const std::string key = certificates.Path(name + ".key");
-        std::vector<std::string> args = {"openssl", "s_server", "-accept", "127.0.0.1:0", "-www",
-                                         "-cert",   cert,       "-key",    key};
+        std::vector<std::string> args = {"openssl", "s_server", "-accept", "127.0.0.1:0", "-www", "-cert",
+                                         cert,      "-key",     key};
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
@@ -116,7 +117,9 @@ public:
         }
     }
     int Port() const { return m_Port; }
-    std::string Url(const char* host) const { return std::string("https://") + host + ":" + std::to_string(m_Port) + "/"; }
+    std::string Url(const char* host) const {
+        return std::string("https://") + host + ":" + std::to_string(m_Port) + "/";
+    }
 
 private:
     pid_t m_Pid = -1;
@@ -156,13 +159,16 @@ public:
     }
     bool Ok() const { return m_ContextOk && m_Port != 0; }
     int Accepts() const { return static_cast<int>(m_Accepts); }
-    std::string Url(const char* host) const { return std::string("https://") + host + ":" + std::to_string(m_Port) + "/"; }
+    std::string Url(const char* host) const {
+        return std::string("https://") + host + ":" + std::to_string(m_Port) + "/";
+    }
 
 private:
     void AcceptLoop() {
         while (!m_Stop) {
             KL_Socket* client = nullptr;
-            if (KL_FAILED(m_Listener.WaitForNewClient(client, 100, KL_SOCKET_FLAG_CANCELLABLE)) || client == nullptr) {
+            if (KL_FAILED(m_Listener.WaitForNewClient(client, 100, KL_SOCKET_FLAG_CANCELLABLE)) ||
+                client == nullptr) {
                 continue;
             }
             ++m_Accepts;

@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# The web servers under hostile requests: one table of requests against webserve (WebDAV, the
+# file manager and the static server; authentication off and on), each with the status it must
+# get and nothing changed on disk; idle connections under a small descriptor limit; an upload to
+# a share on a full file system (in a mount namespace of its own, skipped where refused).
+#
+#   hostile_e2e.sh WEBSERVE
+set -euo pipefail
+. "$(dirname "$0")/e2e_lib.sh"
+e2e_init "${1:?usage: hostile_e2e.sh WEBSERVE}"
+
+share=$work/share
+outside=$work/outside
+mkdir -p "$share/dir" "$outside"
+echo "secret" >"$outside/secret.txt"
+echo "hello" >"$share/f.txt"
+echo "inner" >"$share/dir/a.txt"
+ln -s "$outside" "$share/etc-link"
+mkdir -m 700 "$share/.lanyard-uploads" # the file manager's staging folder, made by its first upload
+
+# Every name, size, mode and time below both folders, and every file's bytes.
+state() {
+  (cd "$work" && find share outside -printf '%p %s %m %T@ %y\n' | sort &&
+    find share outside -type f -exec md5sum {} + | sort)
+}
+
+# raw PORT BYTES: sends BYTES (printf escapes) on one connection, prints the reply's status line
+# codes in order ("100 401" when a 100 came first), "none" when nothing came.
+raw() {
+  python3 - "$1" "$2" <<'EOF'
+import re, socket, sys
+port, data = int(sys.argv[1]), sys.argv[2].encode('latin-1').decode('unicode_escape').encode('latin-1')
+s = socket.create_connection(('127.0.0.1', port), timeout=20)
+try:
+    s.sendall(data)
+except OSError:
+    pass
+reply = b''
+try:
+    while True:
+        piece = s.recv(65536)
+        if not piece:
+            break
+        reply += piece
+except OSError:
+    pass
+codes = re.findall(rb'HTTP/1\.1 (\d{3}) ', reply)
+print(' '.join(c.decode() for c in codes) if codes else 'none')
+EOF
+}
+
+# multipart PARTS SIZE [gzip]: a multipart body of PARTS text parts of SIZE bytes, as a file.
+multipart() {
+  python3 - "$1" "$2" "${3:-}" "$work/body" <<'EOF'
+import gzip, sys
+parts, size, packed, out = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3] == 'gzip', sys.argv[4]
+body = b''.join(b'--B\r\nContent-Disposition: form-data; name="t%d"\r\n\r\n' % i + b'x' * size + b'\r\n'
+                for i in range(parts)) + b'--B--\r\n'
+open(out, 'wb').write(gzip.compress(body) if packed else body)
+EOF
+}
+
+# check NAME EXPECTED ACTUAL: also that nothing changed on disk since the last check.
+before=$(state)
+check() {
+  if [ "$2" != "$3" ]; then fail "$1" "expected '$2', got '$3'"; else echo "PASS: $1"; fi
+  local now
+  now=$(state)
+  if [ "$now" != "$before" ]; then
+    fail "$1: the disk changed" "$(diff <(echo "$before") <(echo "$now") | head -5)"
+    before=$now
+  fi
+}
+status_of() { curl -s -o /dev/null -w '%{http_code}' --max-time 30 "$@"; }
+
+for auth in off on; do
+  args=()
+  [ "$auth" = off ] || args=(--auth digest u p)
+  e2e_start_webserve "dav-$auth" webdav "$share" "${args[@]}"
+  p=$port
+  H="Host: 127.0.0.1:$p\r\n"
+  if [ "$auth" = on ]; then
+    # Without credentials: 401 on the head, no 100, no body read, nothing written.
+    check "[$auth] anonymous 1 GB PUT" 401 "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Content-Length: 1000000000\r\n\r\nxx")"
+    check "[$auth] anonymous PUT with 100-continue" 401 \
+      "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Expect: 100-continue\r\nContent-Length: 5\r\n\r\nworld")"
+    check "[$auth] replayed Digest header on another path" 401 \
+      "$(status_of --digest -u u:p -X DELETE "http://127.0.0.1:$p/f.txt" -H 'Authorization: Digest username="u", realm="WebDAVServer", nonce="0000000000000000aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", uri="/other", response="0"')"
+    e2e_stop "dav-$auth"
+    continue
+  fi
+  check "[$auth] PUT with Transfer-Encoding: gzip, chunked" 501 \
+    "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Transfer-Encoding: gzip, chunked\r\n\r\n5\r\nworld\r\n0\r\n\r\n")"
+  check "[$auth] PUT with two Content-Lengths" 400 \
+    "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Content-Length: 5\r\nContent-Length: 6\r\n\r\nworld!")"
+  check "[$auth] PUT with Content-Length and chunked" 400 \
+    "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nworld\r\n0\r\n\r\n")"
+  check "[$auth] head ending in bare LF" 200 "$(raw "$p" "GET /f.txt HTTP/1.1\nHost: x\n\n")"
+  check "[$auth] If-Modified-Since in 3988" 200 \
+    "$(status_of -H 'If-Modified-Since: Sun, 06 Nov 3988 08:49:37 GMT' "http://127.0.0.1:$p/f.txt")"
+  check "[$auth] COPY to another server's URL" 502 \
+    "$(status_of -X COPY -H "Destination: http://evil.example/127.0.0.1:$p/copy.txt" "http://127.0.0.1:$p/f.txt")"
+  check "[$auth] PROPFIND Depth 1 on a link to an outside folder" 404 \
+    "$(status_of -X PROPFIND -H 'Depth: 1' "http://127.0.0.1:$p/etc-link")"
+  check "[$auth] GET through a link to an outside folder" 404 "$(status_of "http://127.0.0.1:$p/etc-link/secret.txt")"
+  check "[$auth] DELETE through a link to an outside folder" 404 \
+    "$(status_of -X DELETE "http://127.0.0.1:$p/etc-link/secret.txt")"
+  check "[$auth] GET /../outside/secret.txt" 404 \
+    "$(status_of --path-as-is "http://127.0.0.1:$p/../outside/secret.txt")"
+  lock=$(curl -s --max-time 30 -X LOCK -A 'WebDAVFS/3.0.0' -H 'Depth: 0' -H $'Timeout: Second-\xff\xfe' \
+    --data-binary $'<?xml version="1.0"?><lockinfo xmlns="DAV:"><lockscope><exclusive/></lockscope><locktype><write/></locktype><owner><href>o\xe9</href></owner></lockinfo>' \
+    "http://127.0.0.1:$p/f.txt")
+  check "[$auth] LOCK answer with non-UTF-8 owner and Timeout is well-formed" ok \
+    "$(xmllint --noout - <<<"$lock" 2>/dev/null && echo ok || echo "ill-formed: $lock")"
+  e2e_stop "dav-$auth"
+done
+
+for auth in off on; do
+  args=()
+  [ "$auth" = off ] || args=(--auth digest u p)
+  e2e_start_webserve "up-$auth" uploader "$share" "${args[@]}"
+  p=$port
+  if [ "$auth" = on ]; then
+    check "[$auth] anonymous 100 MB upload" 401 \
+      "$(raw "$p" "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=B\r\nExpect: 100-continue\r\nContent-Length: 100000000\r\n\r\n")"
+    e2e_stop "up-$auth"
+    continue
+  fi
+  check "[$auth] list a link to an outside folder" 400 "$(status_of "http://127.0.0.1:$p/list?path=/etc-link")"
+  check "[$auth] download through a link to an outside folder" 404 \
+    "$(status_of "http://127.0.0.1:$p/download?path=/etc-link/secret.txt")"
+  check "[$auth] move through a link to an outside folder" 404 \
+    "$(status_of -d 'oldPath=/etc-link/secret.txt&newPath=/stolen.txt' "http://127.0.0.1:$p/move")"
+  multipart 40 524288
+  check "[$auth] 40 text parts of 512 KiB" 413 \
+    "$(status_of -H 'Content-Type: multipart/form-data; boundary=B' --data-binary @"$work/body" "http://127.0.0.1:$p/upload")"
+  multipart 200000 0 gzip
+  check "[$auth] 200,000 empty text parts, gzip" 413 \
+    "$(status_of -H 'Content-Type: multipart/form-data; boundary=B' -H 'Content-Encoding: gzip' --data-binary @"$work/body" "http://127.0.0.1:$p/upload")"
+  e2e_stop "up-$auth"
+done
+
+e2e_start_webserve static-off static "$share"
+check "static: a link inside the folder is not served" 404 "$(status_of "http://127.0.0.1:$port/etc-link/secret.txt")"
+e2e_stop static-off
+
+# Idle connections under a small descriptor limit: they are closed after the idle time-out, and
+# the server goes on accepting (it backs off while descriptors are out rather than spinning).
+e2e_start idle "listening on" bash -c 'ulimit -n 128 && exec "$@"' _ \
+  "$E2E_WEBSERVE" webdav "$share" 0 --localhost --idle-timeout 1
+if python3 - "$port" <<'EOF'; then
+import socket, sys, time
+port = int(sys.argv[1])
+held = []
+for _ in range(300):
+    try:
+        held.append(socket.create_connection(('127.0.0.1', port), timeout=5))
+    except OSError:
+        break
+time.sleep(3)
+s = socket.create_connection(('127.0.0.1', port), timeout=20)
+s.sendall(b'GET /f.txt HTTP/1.1\r\nHost: x\r\n\r\n')
+reply = s.recv(100)
+sys.exit(0 if reply.startswith(b'HTTP/1.1 200') else 1)
+EOF
+  echo "PASS: 300 idle connections under ulimit -n 128 are closed and the server goes on"
+else
+  fail "300 idle connections under ulimit -n 128"
+fi
+e2e_stop idle
+
+# Uploads are staged in the share itself (the system's temporary folder is unusable here), and on
+# a full disk the upload fails with nothing left behind.
+if unshare -rm true 2>/dev/null; then
+  small=$work/small
+  mkdir -p "$small"
+  head -c 100000 /dev/urandom >"$work/small.bin"
+  head -c 8000000 /dev/urandom >"$work/big.bin"
+  result=$(unshare -rm bash -c '
+    set -e
+    mount -t tmpfs -o size=2m tmpfs "$1"
+    TMPDIR=/nonexistent "$2" uploader "$1" 0 --localhost >"$3/full.out" 2>"$3/full.err" &
+    pid=$!
+    for _ in $(seq 1 100); do grep -q "listening on" "$3/full.out" && break; sleep 0.1; done
+    url=$(sed -n "s/^listening on //p" "$3/full.out")
+    fits=$(curl -s -o /dev/null -w "%{http_code}" --max-time 60 -F "files[]=@$3/small.bin" -F path=/ "$url/upload")
+    full=$(curl -s -o /dev/null -w "%{http_code}" --max-time 60 -F "files[]=@$3/big.bin" -F path=/ "$url/upload")
+    left=$(find "$1" -type f | wc -l)
+    kill -TERM $pid; wait $pid
+    echo "$fits $full $left"' _ "$small" "$E2E_WEBSERVE" "$work" 2>&1 | tail -1)
+  check "uploads staged in the share; a full share fails and leaves nothing" "200 500 1" "$result"
+else
+  echo "SKIP: mount namespaces refused; uploads to a full share are not tried"
+fi
+
+e2e_finish "hostile"
