@@ -32,8 +32,8 @@ void WriteStdout(const std::string& bytes);
 // KLPROBE_COMMAND(name, "usage line") { ... args ... }
 #define KLPROBE_CONCAT2(a, b) a##b
 #define KLPROBE_CONCAT(a, b) KLPROBE_CONCAT2(a, b)
-#define KLPROBE_COMMAND(name, usage)                                                                   \
-    static int KLPROBE_CONCAT(klprobe_cmd_, name)(const klprobe::Args& args);                          \
-    static klprobe::Registration KLPROBE_CONCAT(klprobe_reg_, name)(#name, usage,                      \
-                                                                    &KLPROBE_CONCAT(klprobe_cmd_, name)); \
+#define KLPROBE_COMMAND(name, usage)                                                                         \
+    static int KLPROBE_CONCAT(klprobe_cmd_, name)(const klprobe::Args& args);                                \
+    static klprobe::Registration KLPROBE_CONCAT(klprobe_reg_, name)(#name, usage,                            \
+                                                                    &KLPROBE_CONCAT(klprobe_cmd_, name));    \
     static int KLPROBE_CONCAT(klprobe_cmd_, name)(const klprobe::Args& args)
