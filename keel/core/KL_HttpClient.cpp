@@ -195,6 +195,7 @@ KL_Result KL_HttpClient::SendRequest(KL_HttpRequest& request, KL_HttpResponse*& 
 KL_Result KL_HttpClient::SendRequestOnce(KL_HttpRequest& request, KL_HttpResponse*& response,
                                          KL_HttpRequestContext* context) {
     response = nullptr;
+    KL_CHECK_POINTER(m_Connector);
     KL_LOG_FINE("requesting URL %s", request.GetUrl().ToString().GetChars());
     KL_HttpProxyAddress proxy;
     if (m_ProxySelector != nullptr) {

@@ -64,6 +64,14 @@ TEST(HttpConnectionManager, TracksConnectionsPerClient) {
     EXPECT_EQ(manager.UntrackConnection(connection), KL_ERROR_NO_SUCH_ITEM);
 }
 
+TEST(HttpConnectionManager, StartsAndStopsItsThreadRepeatedly) {
+    for (int i = 0; i < 20; ++i) {
+        KL_HttpConnectionManager manager(true);
+        int deleted = 0;
+        ASSERT_EQ(manager.Recycle(new CountedConnection(&manager, deleted)), KL_SUCCESS);
+    }
+}
+
 TEST(HttpConnectionManager, OutlivedConnectionsDoNotCallBack) {
     int deleted = 0;
     CountedConnection* connection = nullptr;

@@ -20,7 +20,8 @@ struct WriteCase {
 
 TEST(HttpClientWriteRequest, WritesTheExactBytes) {
     const WriteCase cases[] = {
-        {"http://h/p?q", "GET", nullptr, "", false, false, "GET /p?q HTTP/1.1\r\nConnection: close\r\nHost: h\r\n\r\n"},
+        {"http://h/p?q", "GET", nullptr, "", false, false,
+         "GET /p?q HTTP/1.1\r\nConnection: close\r\nHost: h\r\n\r\n"},
         {"http://h:81/", "GET", nullptr, "", true, false, "GET / HTTP/1.1\r\nHost: h:81\r\n\r\n"},
         {"https://h:443/", "GET", nullptr, "", true, true, "GET / HTTP/1.1\r\nHost: h\r\n\r\n"},
         {"https://h:80/", "GET", nullptr, "", true, false, "GET / HTTP/1.1\r\nHost: h:80\r\n\r\n"},
@@ -63,7 +64,8 @@ TEST(HttpClientWriteRequest, HandsUpEveryWriteFailure) {
 }
 
 TEST(HttpClientReadResponse, HandsUpEveryReadFailure) {
-    const std::string answer = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\nA: b\r\n\r\nbody";
+    const std::string answer =
+        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\nA: b\r\n\r\nbody";
     for (int call = 1;; ++call) {
         auto* raw = new http_test::ScriptedInputStream(answer, KL_ERROR_EOS, 7);
         raw->FailAtCall(call, KL_ERROR_CONNECTION_RESET);

@@ -195,6 +195,64 @@ private:
     std::string m_Request;
 };
 
+// Answers every connection with fixed bytes once the client has said something, then closes.
+class BlurtServer {
+public:
+    explicit BlurtServer(std::string bytes) : m_Bytes(std::move(bytes)) {
+        m_Listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            listen(m_Listener, 4) == 0 &&
+            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            m_Port = ntohs(address.sin_port);
+            m_Thread = std::thread([this] { Serve(); });
+        }
+    }
+    ~BlurtServer() {
+        m_Thread.join();
+        close(m_Listener);
+    }
+    std::string Url() const { return "https://localhost:" + std::to_string(m_Port) + "/"; }
+
+private:
+    void Serve() {
+        pollfd entry{m_Listener, POLLIN, 0};
+        if (poll(&entry, 1, 10000) <= 0) {
+            return;
+        }
+        const int client = accept(m_Listener, nullptr, nullptr);
+        pollfd hello{client, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&hello, 1, 10000) > 0 && read(client, buffer, sizeof buffer) > 0) {
+            (void)send(client, m_Bytes.data(), m_Bytes.size(), MSG_NOSIGNAL);
+        }
+        close(client);
+    }
+
+    std::string m_Bytes;
+    int m_Listener = -1;
+    uint16_t m_Port = 0;
+    std::thread m_Thread;
+};
+
+TEST_F(TlsConnector, ProtocolFailuresKeepTheirMeaning) {
+    const std::pair<std::string, KL_Result> cases[] = {
+        {"HTTP/1.0 400 Bad Request\r\n\r\n", KL_ERROR_TLS_INVALID_VERSION},
+        {"", KL_ERROR_EOS},
+        {std::string("\x15\x03\x03\x00\x02\x02\x28", 7), KL_ERROR_TLS_ALERT_HANDSHAKE_FAILED},
+        {std::string("\x15\x03\x03\x00\x02\x02\x46", 7), KL_ERROR_TLS_ALERT_INVALID_VERSION},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        BlurtServer server(bytes);
+        KL_TlsContext context(KL_TlsContext::OPTION_VERIFY_LATER);
+        KL_HttpClient client(new KL_HttpTlsConnector(context, 3), true);
+        EXPECT_EQ(client_test::Fetch(client, server.Url()).result, expected) << bytes.size();
+    }
+}
+
 TEST_F(TlsConnector, TunnelsThroughConnectProxies) {
     const int port = Server("self").Port();
     struct Case {
