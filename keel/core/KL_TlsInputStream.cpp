@@ -20,7 +20,7 @@ KL_Result KL_TlsInputStream::Read(void* buffer, KL_Size bytes_to_read, KL_Size* 
 }
 
 KL_Result KL_TlsInputStream::Seek(KL_Position) {
-    return KL_ERROR_NOT_SUPPORTED;
+    return KL_ERROR_NOT_IMPLEMENTED;
 }
 
 KL_Result KL_TlsInputStream::Tell(KL_Position& offset) {
@@ -30,7 +30,7 @@ KL_Result KL_TlsInputStream::Tell(KL_Position& offset) {
 
 KL_Result KL_TlsInputStream::GetSize(KL_LargeSize& size) {
     size = 0;
-    return KL_ERROR_NOT_SUPPORTED;
+    return KL_ERROR_NOT_IMPLEMENTED;
 }
 
 KL_Result KL_TlsInputStream::GetAvailable(KL_LargeSize& available) {

@@ -23,7 +23,7 @@ KL_Result KL_TlsOutputStream::Write(const void* buffer, KL_Size bytes_to_write, 
 }
 
 KL_Result KL_TlsOutputStream::Seek(KL_Position) {
-    return KL_ERROR_NOT_SUPPORTED;
+    return KL_ERROR_NOT_IMPLEMENTED;
 }
 
 KL_Result KL_TlsOutputStream::Tell(KL_Position& offset) {

@@ -167,6 +167,21 @@ TEST(HttpClient, HeadAnswersGoBackToThePoolAtOnce) {
     EXPECT_EQ(server.Accepts(), 1);
 }
 
+TEST(HttpClient, NotModifiedAndNoContentCarryNoBody) {
+    for (const char* status : {"204 No Content", "304 Not Modified"}) {
+        ScriptServer server([&](const std::string&, int) {
+            return Reply{std::string("HTTP/1.1 ") + status + "\r\nTransfer-Encoding: chunked\r\n\r\n"};
+        });
+        KL_HttpClient client;
+        for (int i = 0; i < 2; ++i) {
+            const Outcome outcome = Fetch(client, server.Url("/"));
+            EXPECT_EQ(outcome.body_result, KL_SUCCESS);
+            EXPECT_EQ(outcome.body, "");
+        }
+        EXPECT_EQ(server.Accepts(), 1) << status;
+    }
+}
+
 TEST(HttpClient, DecodesChunkedAnswers) {
     ScriptServer server([](const std::string&, int) {
         return Reply{

@@ -159,7 +159,7 @@ TEST_F(TlsSession, OwnServerSessionServesAndCloses) {
     // The server drops the TCP connection without a word: the end of the stream.
     EXPECT_EQ(input->Read(&byte, 1, &count), KL_ERROR_EOS);
     KL_Position position = 1;
-    EXPECT_EQ(input->Seek(0), KL_ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(input->Seek(0), KL_ERROR_NOT_IMPLEMENTED);
     EXPECT_EQ(input->Tell(position), KL_SUCCESS);
     EXPECT_EQ(position, 0u);
 }
