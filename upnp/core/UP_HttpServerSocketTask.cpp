@@ -1,0 +1,432 @@
+#include "UP_HttpServerSocketTask.h"
+
+#include "KL_Check.h"
+#include "KL_HttpChunkedInputStream.h"
+#include "KL_HttpChunkedOutputStream.h"
+#include "KL_HttpEntity.h"
+#include "KL_HttpRequest.h"
+#include "KL_HttpResponse.h"
+#include "KL_Log.h"
+#include "KL_MemoryStream.h"
+#include "KL_Socket.h"
+#include "KL_StreamToStreamCopy.h"
+#include "KL_System.h"
+#include "UP_HttpMessageHelper.h"
+#include "UP_HttpRequestContext.h"
+#include "UP_HttpServer.h"
+
+#include <memory>
+
+KL_SET_LOCAL_LOGGER("upnp.core.http");
+
+namespace {
+
+constexpr KL_Size kHeadBufferSize = 4096;
+constexpr KL_Timeout kReadTimeout = 60000;
+constexpr KL_Timeout kWriteTimeout = 600000;
+// After a refused body: how long and how much of it is read and dropped before closing, so that
+// the client can read the refusal instead of getting a reset.
+constexpr KL_Timeout kDrainReadTimeout = 500;
+constexpr int64_t kDrainMaxMillis = 2000;
+constexpr uint64_t kDrainMaxBytes = 16 * 1024 * 1024;
+
+const char* const kPage403 =
+    "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1><p>Access to "
+    "this URL is forbidden.</p></html>";
+const char* const kPage404 = "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1><p>The "
+                             "requested URL was not found on this server.</p></html>";
+const char* const kPage500 =
+    "<html><head><title>500 Internal Error</title></head><body><h1>Internal Error</h1><p>The server "
+    "encountered "
+    "an unexpected condition which prevented it from fulfilling the request.</p></html>";
+
+// Passes writes through until closed, then drops them: a chunked body that failed half way must
+// not get its last chunk, or the client would take the cut body for the whole one.
+class ClosableOutputStream : public KL_OutputStream {
+public:
+    explicit ClosableOutputStream(KL_OutputStream& target) : m_Target(target) {}
+    void Close() { m_Closed = true; }
+
+    [[nodiscard]] KL_Result Write(const void* data, KL_Size count, KL_Size* written) override {
+        if (m_Closed) {
+            if (written != nullptr) {
+                *written = count;
+            }
+            return KL_SUCCESS;
+        }
+        return m_Target.Write(data, count, written);
+    }
+    [[nodiscard]] KL_Result Seek(KL_Position offset) override { return m_Target.Seek(offset); }
+    [[nodiscard]] KL_Result Tell(KL_Position& offset) override { return m_Target.Tell(offset); }
+    [[nodiscard]] KL_Result Flush() override { return m_Closed ? KL_SUCCESS : m_Target.Flush(); }
+
+private:
+    KL_OutputStream& m_Target;
+    bool m_Closed = false;
+};
+
+int64_t NowMillis() {
+    KL_TimeStamp now;
+    (void)KL_System::GetCurrentTimeStamp(now);
+    return now.ToMillis();
+}
+
+} // namespace
+
+UP_HttpServerSocketTask::UP_HttpServerSocketTask(KL_Socket* socket, bool stay_alive_forever)
+    : m_Socket(socket), m_StayAliveForever(stay_alive_forever) {
+    if (m_Socket != nullptr) {
+        m_Socket->SetReadTimeout(kReadTimeout);
+        m_Socket->SetWriteTimeout(kWriteTimeout);
+    }
+}
+
+UP_HttpServerSocketTask::~UP_HttpServerSocketTask() {
+    if (m_Socket != nullptr) {
+        m_Socket->Cancel();
+        delete m_Socket;
+    }
+}
+
+void UP_HttpServerSocketTask::DoAbort() {
+    if (m_Socket != nullptr) {
+        m_Socket->Cancel();
+    }
+}
+
+KL_Result UP_HttpServerSocketTask::GetInputStream(KL_InputStreamReference& stream) {
+    if (m_Socket == nullptr) {
+        return KL_ERROR_INVALID_STATE;
+    }
+    return m_Socket->GetInputStream(stream);
+}
+
+KL_Result UP_HttpServerSocketTask::GetInfo(KL_SocketInfo& info) {
+    if (m_Socket == nullptr) {
+        return KL_ERROR_INVALID_STATE;
+    }
+    return m_Socket->GetInfo(info);
+}
+
+void UP_HttpServerSocketTask::DoRun() {
+    KL_InputStreamReference input_stream;
+    KL_Result result = GetInputStream(input_stream);
+    if (KL_FAILED(result)) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_SEVERE, result, "(GetInputStream(input_stream))");
+        return;
+    }
+    if (input_stream.IsNull()) {
+        KL_LOG_FATAL("@@@ NULL pointer parameter");
+        return;
+    }
+    KL_BufferedInputStreamReference buffered_input_stream(
+        new KL_BufferedInputStream(input_stream, kHeadBufferSize));
+    while (!IsAborting(0)) {
+        if (!ServeOneRequest(buffered_input_stream)) {
+            break;
+        }
+    }
+}
+
+bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& stream) {
+    std::unique_ptr<KL_HttpRequest> request_owner;
+    std::unique_ptr<KL_HttpResponse> response_owner;
+    UP_HttpRequestContext context; // destroyed first: its hook may still look at the request
+    KL_HttpRequest* request = nullptr;
+    KL_Result result = Read(stream, request, context);
+    request_owner.reset(request);
+    if (result == KL_ERROR_NOT_ENOUGH_SPACE && request != nullptr) {
+        RespondTooLarge(stream);
+        return false;
+    }
+    if (KL_FAILED(result) || request == nullptr) {
+        return m_StayAliveForever && result != KL_ERROR_CANCELLED;
+    }
+    KL_HttpResponse* response = nullptr;
+    (void)RespondToClient(*request, context, response);
+    response_owner.reset(response);
+    bool keep_alive = false;
+    if (response != nullptr) {
+        keep_alive = UP_HttpMessageHelper::WantsKeepAlive(*request);
+        bool headers_only = request->GetMethod() == "HEAD";
+        result = Write(*response, keep_alive, headers_only);
+        if (KL_FAILED(result)) {
+            keep_alive = false;
+        }
+        context.NotifyResponseWritten(result);
+    }
+    return keep_alive || m_StayAliveForever;
+}
+
+KL_Result UP_HttpServerSocketTask::Read(KL_BufferedInputStreamReference& stream, KL_HttpRequest*& request,
+                                        UP_HttpRequestContext& context) {
+    request = nullptr;
+    KL_SocketInfo info;
+    if (KL_SUCCEEDED(GetInfo(info))) {
+        context.SetLocalAddress(info.local_address);
+        context.SetRemoteAddress(info.remote_address);
+    }
+    KL_CHECK(stream->SetBufferSize(kHeadBufferSize));
+    KL_Result res = KL_HttpRequest::Parse(*stream, &context.GetLocalAddress(), request);
+    if (res == KL_ERROR_EOS || res == KL_ERROR_TIMEOUT) {
+        return res;
+    }
+    if (KL_FAILED(res)) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, res, "(res)");
+        return res;
+    }
+    if (request == nullptr) {
+        return KL_FAILURE;
+    }
+    if (KL_SUCCEEDED(GetInfo(info))) {
+        context.SetLocalAddress(info.local_address);
+        context.SetRemoteAddress(info.remote_address);
+    }
+    context.SetRequest(request);
+    if (request->GetMethod() == "GET" || request->GetMethod() == "HEAD") {
+        return KL_SUCCESS;
+    }
+    KL_Result result = ReadBody(stream, *request);
+    KL_CHECK(stream->SetBufferSize(kHeadBufferSize));
+    return result;
+}
+
+// The body goes into memory; bytes the head's buffer read ahead come first (the buffer is
+// switched off, not dropped).
+KL_Result UP_HttpServerSocketTask::ReadBody(KL_BufferedInputStreamReference& buffered_input_stream,
+                                            KL_HttpRequest& request) {
+    KL_HttpEntity* request_entity = new KL_HttpEntity(request.GetHeaders());
+    request.SetEntity(request_entity);
+    if (!request_entity->IsChunked()) {
+        if (request.GetHeaders().GetHeaderValue("Content-Length") != nullptr &&
+            !request_entity->ContentLengthIsKnown()) {
+            KL_LOG_WARNING("unreadable Content-Length: %s",
+                           request.GetHeaders().GetHeaderValue("Content-Length"));
+            return KL_ERROR_INVALID_SYNTAX;
+        }
+        if (request_entity->GetContentLength() == 0) {
+            request.SetEntity(nullptr);
+            return KL_SUCCESS;
+        }
+        if (request_entity->GetContentLength() > UP_HTTP_SERVER_MAX_REQUEST_BODY) {
+            return KL_ERROR_NOT_ENOUGH_SPACE;
+        }
+    }
+    KL_CHECK(buffered_input_stream->SetBufferSize(0));
+    SendContinue(request);
+    KL_Reference<KL_MemoryStream> body_stream(new KL_MemoryStream());
+    if (!request_entity->IsChunked()) {
+        KL_Result result = KL_StreamToStreamCopy(*buffered_input_stream.AsPointer(), *body_stream, 0,
+                                                 request_entity->GetContentLength());
+        if (KL_FAILED(result)) {
+            KL_LOG_CHECK_FAILED(
+                KL_LOG_LEVEL_SEVERE, result,
+                "(KL_StreamToStreamCopy( *buffered_input_stream.AsPointer(), *body_stream, 0, "
+                "request_entity->GetContentLength()))");
+            return result;
+        }
+    } else {
+        KL_InputStreamReference chunked(
+            new KL_HttpChunkedInputStream(KL_InputStreamReference(buffered_input_stream)));
+        KL_Result result = CopyBounded(*chunked, *body_stream);
+        if (result == KL_ERROR_NOT_ENOUGH_SPACE) {
+            return result;
+        }
+        if (KL_FAILED(result)) {
+            KL_LOG_CHECK_FAILED(
+                KL_LOG_LEVEL_SEVERE, result,
+                "(KL_StreamToStreamCopy( *KL_InputStreamReference(new "
+                "KL_HttpChunkedInputStream(buffered_input_stream)).AsPointer(), *body_stream))");
+            return result;
+        }
+        request_entity->SetTransferEncoding("");
+    }
+    request_entity->SetInputStream(KL_InputStreamReference(body_stream));
+    return KL_SUCCESS;
+}
+
+// Copies a body of unknown length up to its end; more than the server's limit is
+// KL_ERROR_NOT_ENOUGH_SPACE.
+KL_Result UP_HttpServerSocketTask::CopyBounded(KL_InputStream& from, KL_OutputStream& to) {
+    uint8_t buffer[16 * 1024];
+    uint64_t total = 0;
+    for (;;) {
+        KL_Size count = 0;
+        KL_Result result = from.Read(buffer, sizeof(buffer), &count);
+        if (result == KL_ERROR_EOS) {
+            return KL_SUCCESS;
+        }
+        if (KL_FAILED(result)) {
+            return result;
+        }
+        total += count;
+        if (total > UP_HTTP_SERVER_MAX_REQUEST_BODY) {
+            return KL_ERROR_NOT_ENOUGH_SPACE;
+        }
+        KL_CHECK(to.WriteFully(buffer, count));
+    }
+}
+
+// A client that waits for "100 Continue" before its body gets it at once.
+void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
+    const char* expect = request.GetHeaders().GetHeaderValue("Expect");
+    if (expect == nullptr || KL_String::Compare(expect, "100-continue", true) != 0 ||
+        request.GetProtocol() != KL_HTTP_PROTOCOL_1_1 || m_Socket == nullptr) {
+        return;
+    }
+    KL_OutputStreamReference output;
+    if (KL_SUCCEEDED(m_Socket->GetOutputStream(output)) && output) {
+        static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        if (KL_SUCCEEDED(output->WriteFully(kContinue, sizeof(kContinue) - 1))) {
+            (void)output->Flush();
+        }
+    }
+}
+
+// Answers 413 and reads (and drops) what the client still sends for a while, then the connection
+// ends.
+void UP_HttpServerSocketTask::RespondTooLarge(KL_BufferedInputStreamReference& stream) {
+    KL_LOG_WARNING("request body above %llu bytes refused",
+                   static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
+    KL_HttpResponse response(413, "Request Entity Too Large", KL_HTTP_PROTOCOL_1_1);
+    bool keep_alive = false;
+    if (KL_FAILED(Write(response, keep_alive, false)) || m_Socket == nullptr) {
+        return;
+    }
+    m_Socket->SetReadTimeout(kDrainReadTimeout);
+    (void)stream->SetBufferSize(0);
+    const int64_t deadline = NowMillis() + kDrainMaxMillis;
+    uint8_t buffer[16 * 1024];
+    for (uint64_t total = 0; total < kDrainMaxBytes && NowMillis() < deadline && !IsAborting(0);) {
+        KL_Size count = 0;
+        if (KL_FAILED(stream->Read(buffer, sizeof(buffer), &count))) {
+            break;
+        }
+        total += count;
+    }
+}
+
+KL_Result UP_HttpServerSocketTask::RespondToClient(KL_HttpRequest& request, UP_HttpRequestContext& context,
+                                                   KL_HttpResponse*& response) {
+    response = new KL_HttpResponse(200, "OK", KL_HTTP_PROTOCOL_1_1);
+    response->SetEntity(new KL_HttpEntity());
+    KL_Result result = SetupResponse(request, context, *response);
+    if (result == KL_SUCCESS) {
+        return KL_SUCCESS;
+    }
+    if (result == KL_ERROR_TERMINATED) {
+        delete response;
+        response = nullptr;
+        return KL_SUCCESS;
+    }
+    const char* page = kPage500;
+    if (result == KL_ERROR_PERMISSION_DENIED) {
+        response->SetStatus(403, "Forbidden");
+        page = kPage403;
+    } else if (result == KL_ERROR_NO_SUCH_ITEM) {
+        response->SetStatus(404, "Not Found");
+        page = kPage404;
+    } else {
+        response->SetStatus(500, "Internal Error");
+    }
+    // The page replaces whatever body and body headers the handler had set up.
+    KL_HttpEntity* entity = new KL_HttpEntity();
+    entity->SetContentType("text/html");
+    entity->SetInputStream(page);
+    response->SetEntity(entity);
+    for (const char* name : {"Transfer-Encoding", "Content-Range", "Content-Encoding", "Content-Length"}) {
+        (void)response->GetHeaders().RemoveHeader(name);
+    }
+    return KL_SUCCESS;
+}
+
+KL_Result UP_HttpServerSocketTask::Write(KL_HttpResponse& response, bool& keep_alive, bool headers_only) {
+    if (m_Socket == nullptr) {
+        return KL_ERROR_INVALID_STATE;
+    }
+    KL_OutputStreamReference output_stream;
+    KL_CHECK(m_Socket->GetOutputStream(output_stream));
+    KL_CHECK_POINTER(output_stream.AsPointer());
+    KL_CHECK(SendResponseHeaders(response, *output_stream, keep_alive));
+    if (!headers_only) {
+        KL_CHECK(SendResponseBody(response, *output_stream));
+    }
+    return output_stream->Flush();
+}
+
+KL_Result UP_HttpServerSocketTask::SendResponseHeaders(KL_HttpResponse& response,
+                                                       KL_OutputStream& output_stream, bool& keep_alive) {
+    KL_HttpHeaders& headers = response.GetHeaders();
+    const KL_HttpEntity* entity = response.GetEntity();
+    KL_InputStreamReference body;
+    if (entity != nullptr && KL_SUCCEEDED(entity->GetInputStream(body)) && body) {
+        if (entity->ContentLengthIsKnown() && !entity->IsChunked()) {
+            headers.SetHeader("Content-Length",
+                              KL_String::FromIntegerU(entity->GetContentLength()).GetChars());
+        }
+        if (!entity->GetContentType().IsEmpty()) {
+            headers.SetHeader("Content-Type", entity->GetContentType().GetChars());
+        }
+        if (!entity->GetContentEncoding().IsEmpty()) {
+            headers.SetHeader("Content-Encoding", entity->GetContentEncoding().GetChars());
+        }
+        if (!entity->GetTransferEncoding().IsEmpty()) {
+            headers.SetHeader("Transfer-Encoding", entity->GetTransferEncoding().GetChars());
+        }
+    } else {
+        headers.SetHeader("Content-Length", "0", false);
+    }
+    if (keep_alive) {
+        const char* connection = headers.GetHeaderValue("Connection");
+        const char* transfer_encoding = headers.GetHeaderValue("Transfer-Encoding");
+        if (connection != nullptr && KL_String::Compare(connection, "close") == 0) {
+            keep_alive = false;
+        } else {
+            keep_alive =
+                headers.GetHeaderValue("Content-Length") != nullptr ||
+                (transfer_encoding != nullptr && KL_String::Compare(transfer_encoding, "chunked") == 0);
+        }
+    }
+    if (response.GetProtocol().Compare(KL_HTTP_PROTOCOL_1_0, true) == 0 || !keep_alive) {
+        headers.SetHeader("Connection", keep_alive ? "keep-alive" : "close");
+    }
+    headers.SetHeader("Server", UP_HTTP_SERVER_HEADER, false);
+    UP_HttpMessageHelper::ToLog(KL_LocalLogger, KL_LOG_LEVEL_FINE, "UP_HttpServerSocketTask::Write",
+                                &response);
+    KL_MemoryStream header_stream(1024);
+    KL_CHECK(response.Emit(header_stream));
+    KL_CHECK(output_stream.WriteFully(header_stream.GetData(), header_stream.GetDataSize()));
+    return KL_SUCCESS;
+}
+
+KL_Result UP_HttpServerSocketTask::SendResponseBody(KL_HttpResponse& response,
+                                                    KL_OutputStream& output_stream) {
+    const KL_HttpEntity* entity = response.GetEntity();
+    KL_InputStreamReference body;
+    if (entity == nullptr || KL_FAILED(entity->GetInputStream(body)) || !body) {
+        return KL_SUCCESS;
+    }
+    if (entity->ContentLengthIsKnown() && entity->GetContentLength() == 0 && !entity->IsChunked()) {
+        return KL_SUCCESS;
+    }
+    ClosableOutputStream gate(output_stream);
+    std::unique_ptr<KL_HttpChunkedOutputStream> chunked;
+    if (entity->IsChunked()) {
+        chunked = std::make_unique<KL_HttpChunkedOutputStream>(gate);
+    }
+    KL_OutputStream& target = chunked ? static_cast<KL_OutputStream&>(*chunked) : gate;
+    KL_LOG_FINE("sending body stream, %lld bytes", static_cast<long long>(entity->GetContentLength()));
+    KL_LargeSize written = 0;
+    KL_LargeSize size = entity->ContentLengthIsKnown() ? entity->GetContentLength() : 0;
+    KL_Result result = KL_StreamToStreamCopy(*body, target, 0, size, &written);
+    if (KL_FAILED(result)) {
+        KL_LOG_FINE("body stream only partially sent, %lld bytes (%d:%s)", static_cast<long long>(written),
+                    result, KL_GetResultText(result));
+    }
+    (void)target.Flush();
+    if (KL_FAILED(result)) {
+        gate.Close();
+    }
+    chunked.reset(); // the last chunk, unless the body failed
+    return result;
+}

@@ -1,0 +1,67 @@
+// UP_HttpServerSocketTask: the keep-alive loop of one connection: read a request (head through a
+// 4096-byte buffer, body into memory, at most UP_HTTP_SERVER_MAX_REQUEST_BODY bytes), let
+// SetupResponse answer it, write the answer, and go on while the connection is kept alive.
+// Handler failures become fixed 403, 404 and 500 pages. The socket is owned.
+//
+// Subclasses supply SetupResponse (UP_HttpServerTask forwards to a request handler); a datagram
+// listener reuses the loop with its own GetInputStream and GetInfo and stay_alive_forever.
+#pragma once
+
+#include "KL_BufferedInputStream.h"
+#include "KL_InputStream.h"
+#include "KL_OutputStream.h"
+#include "KL_Result.h"
+#include "KL_SocketInfo.h"
+#include "UP_ThreadTask.h"
+
+class KL_HttpRequest;
+class KL_HttpRequestContext;
+class KL_HttpResponse;
+class KL_Socket;
+class UP_HttpRequestContext;
+
+// The server identification every answer carries unless it has its own "Server" header.
+#define UP_HTTP_SERVER_HEADER "UPnP/1.0 DLNADOC/1.50 Lanyard/1.0.0"
+
+class UP_HttpServerSocketTask : public UP_ThreadTask {
+public:
+    // Takes the socket; read time-out 60 s, write time-out 600 s.
+    explicit UP_HttpServerSocketTask(KL_Socket* socket, bool stay_alive_forever = false);
+    // Cancels, then deletes the socket.
+    ~UP_HttpServerSocketTask() override;
+
+    void DoRun() override;
+    // Cancels the socket: a blocked read or write returns.
+    void DoAbort() override;
+
+    [[nodiscard]] virtual KL_Result SetupResponse(KL_HttpRequest& request,
+                                                  const KL_HttpRequestContext& context,
+                                                  KL_HttpResponse& response) = 0;
+    [[nodiscard]] virtual KL_Result GetInputStream(KL_InputStreamReference& stream);
+    virtual KL_Result GetInfo(KL_SocketInfo& info);
+    // Reads one request (head and body). KL_ERROR_EOS / KL_ERROR_TIMEOUT: the connection is over.
+    // A body above the limit gives KL_ERROR_NOT_ENOUGH_SPACE with the request handed out (its body
+    // not read): the caller answers 413 and closes.
+    [[nodiscard]] virtual KL_Result Read(KL_BufferedInputStreamReference& stream, KL_HttpRequest*& request,
+                                         UP_HttpRequestContext& context);
+    // Writes the head, then (unless headers_only) the body. keep_alive comes back cleared when the
+    // answer cannot keep the connection.
+    [[nodiscard]] virtual KL_Result Write(KL_HttpResponse& response, bool& keep_alive, bool headers_only);
+    // Makes the response (null for KL_ERROR_TERMINATED: nothing is written). Always 0.
+    virtual KL_Result RespondToClient(KL_HttpRequest& request, UP_HttpRequestContext& context,
+                                      KL_HttpResponse*& response);
+    [[nodiscard]] virtual KL_Result SendResponseHeaders(KL_HttpResponse& response, KL_OutputStream& output,
+                                                        bool& keep_alive);
+    [[nodiscard]] virtual KL_Result SendResponseBody(KL_HttpResponse& response, KL_OutputStream& output);
+
+protected:
+    // One pass of the loop; false ends the connection.
+    bool ServeOneRequest(KL_BufferedInputStreamReference& stream);
+    KL_Result ReadBody(KL_BufferedInputStreamReference& buffered_input_stream, KL_HttpRequest& request);
+    KL_Result CopyBounded(KL_InputStream& from, KL_OutputStream& to);
+    void SendContinue(const KL_HttpRequest& request);
+    void RespondTooLarge(KL_BufferedInputStreamReference& stream);
+
+    KL_Socket* m_Socket;
+    bool m_StayAliveForever;
+};
