@@ -84,7 +84,7 @@ expect_failure() {
     fi
 }
 printf '<scpd xmlns="urn:schemas-upnp-org:service-1-0"><serviceStateTable/></scpd>' >"$work/empty.xml"
-expect_failure "SCPD without variables" KL_FAILURE scpd "$work/empty.xml"
+expect_failure "SCPD without variables" FAILURE scpd "$work/empty.xml"
 expect_failure "missing file" KL_ERROR_NO_SUCH_FILE scpd "$work/none.xml"
 expect_failure "unknown action" KL_ERROR_NO_SUCH_NAME response "$data/ContentDirectory.xml" Nope
 expect_failure "unknown argument" KL_ERROR_NO_SUCH_NAME response "$data/ContentDirectory.xml" Browse Nope=1

@@ -1,0 +1,99 @@
+// The SOAP texts of an action call: response, fault and request envelopes.
+#include "KL_Check.h"
+#include "KL_OutputStream.h"
+#include "KL_XmlElementNode.h"
+#include "UP_ActionCall.h"
+#include "UP_Service.h"
+#include "UP_XmlHelper.h"
+
+#include <memory>
+
+KL_SET_LOCAL_LOGGER("upnp.core.soap");
+
+namespace {
+
+const char* const kSoapEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
+const char* const kSoapEncodingNamespace = "http://schemas.xmlsoap.org/soap/encoding/";
+const char* const kControlNamespace = "urn:schemas-upnp-org:control-1-0";
+
+// Appends a new element to the parent and hands it out (null on failure).
+KL_XmlElementNode* AddElement(KL_XmlElementNode* parent, const char* prefix, const char* tag) {
+    auto* element = new (std::nothrow) KL_XmlElementNode(prefix, tag);
+    if (element != nullptr && KL_FAILED(parent->AddChild(element))) {
+        delete element;
+        element = nullptr;
+    }
+    return element;
+}
+
+KL_Result MakeEnvelope(std::unique_ptr<KL_XmlElementNode>& envelope, KL_XmlElementNode*& body) {
+    envelope.reset(new (std::nothrow) KL_XmlElementNode("s", "Envelope"));
+    KL_CHECK_POINTER_SEVERE(envelope.get());
+    KL_CHECK_SEVERE(envelope->SetAttribute("s", "encodingStyle", kSoapEncodingNamespace));
+    KL_CHECK_SEVERE(envelope->SetNamespaceUri("s", kSoapEnvelopeNamespace));
+    body = AddElement(envelope.get(), "s", "Body");
+    KL_CHECK_POINTER_SEVERE(body);
+    return KL_SUCCESS;
+}
+
+// Serialises with the declaration and no indentation, then writes the text in one write.
+KL_Result WriteEnvelope(const KL_XmlElementNode& envelope, KL_OutputStream& stream) {
+    KL_String text;
+    KL_CHECK_SEVERE(UP_XmlHelper::Serialize(envelope, text, true, 0));
+    KL_CHECK_SEVERE(stream.WriteFully(text.GetChars(), text.GetLength()));
+    return KL_SUCCESS;
+}
+
+} // namespace
+
+KL_Result UP_ActionCall::FormatSoapCall(KL_OutputStream& stream, const char* suffix,
+                                        const char* direction) const {
+    std::unique_ptr<KL_XmlElementNode> envelope;
+    KL_XmlElementNode* body = nullptr;
+    KL_CHECK_SEVERE(MakeEnvelope(envelope, body));
+    KL_String name = m_ActionDesc.GetName() + suffix;
+    KL_XmlElementNode* action = AddElement(body, "u", name.GetChars());
+    KL_CHECK_POINTER_SEVERE(action);
+    UP_Service* service = m_ActionDesc.GetService();
+    KL_CHECK_SEVERE(action->SetNamespaceUri("u", service ? service->GetServiceType().GetChars() : ""));
+    for (const UP_Argument* argument : m_Arguments) {
+        const UP_ArgumentDesc* desc = argument->GetDesc();
+        if (desc->GetDirection().Compare(direction, true) == 0) {
+            KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(action, desc->GetName().GetChars(),
+                                                       argument->GetValue().GetChars()));
+        }
+    }
+    return WriteEnvelope(*envelope, stream);
+}
+
+KL_Result UP_ActionCall::FormatSoapResponse(KL_OutputStream& stream) const {
+    if (m_ErrorCode != 0) {
+        return FormatSoapError(m_ErrorCode, m_ErrorDescription.GetChars(), stream);
+    }
+    return FormatSoapCall(stream, "Response", "out");
+}
+
+KL_Result UP_ActionCall::FormatSoapRequest(KL_OutputStream& stream) const {
+    return FormatSoapCall(stream, "", "in");
+}
+
+KL_Result UP_ActionCall::FormatSoapError(uint32_t code, const char* description, KL_OutputStream& stream) {
+    std::unique_ptr<KL_XmlElementNode> envelope;
+    KL_XmlElementNode* body = nullptr;
+    KL_CHECK_SEVERE(MakeEnvelope(envelope, body));
+    KL_XmlElementNode* fault = AddElement(body, "s", "Fault");
+    KL_CHECK_POINTER_SEVERE(fault);
+    KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(fault, "faultcode", "s:Client"));
+    KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(fault, "faultstring", "UPnPError"));
+    KL_XmlElementNode* detail = AddElement(fault, "", "detail");
+    KL_CHECK_POINTER_SEVERE(detail);
+    KL_XmlElementNode* UPnPError = AddElement(detail, "", "UPnPError");
+    KL_CHECK_POINTER_SEVERE(UPnPError);
+    KL_CHECK_SEVERE(UPnPError->SetNamespaceUri("", kControlNamespace));
+    KL_Result res = KL_SUCCESS;
+    KL_CHECK_SEVERE(
+        res = UP_XmlHelper::AddChildText(UPnPError, "errorCode", KL_String::FromIntegerU(code).GetChars()));
+    KL_CHECK_SEVERE(
+        res = UP_XmlHelper::AddChildText(UPnPError, "errorDescription", description ? description : ""));
+    return WriteEnvelope(*envelope, stream);
+}
