@@ -1,123 +1,73 @@
 #!/usr/bin/env bash
-# WebDAV throughput of `webserve webdav` against lighttpd's mod_webdav, both on loopback ports
-# sharing one temporary folder, measured with curl in the same run:
+# WebDAV of `webserve webdav` against a Debian WebDAV server, both on loopback ports sharing one
+# temporary folder, measured with curl in the same run, runs alternating between the two:
 #   - PROPFIND Depth 1 of a folder of 10,000 files,
 #   - GET of a 1 GiB file,
 #   - PUT of a 1 GiB file (a new name each time).
-# Each is repeated (the median is shown) and the ratio webserve/lighttpd is printed (below 1: the
-# server is faster). Run by hand after `cmake --preset release && cmake --build --preset release`
-# with lighttpd and its WebDAV module installed (apt-get install lighttpd lighttpd-mod-webdav):
+# Prints medians and the ratios webserve/peer of the times (below 1: webserve is faster). Run by
+# hand on a release build (cmake --preset release && cmake --build --preset release --target webserve).
+# The peer is lighttpd's mod_webdav (apt-get install lighttpd lighttpd-mod-webdav); with
+# PEER=apache it is Apache httpd's mod_dav (apt-get install apache2; bench/webdav_apache_bench.sh).
 #   bash bench/webdav_bench.sh [path/to/webserve] [file size in MiB, default 1024] [entries, default 10000]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-webserve=${1:-$root/build/release/tests/tools/webserve/webserve}
+. "$(dirname "$0")/bench_lib.sh"
+webserve=${1:-$bench_root/build/release/tests/tools/webserve/webserve}
 size_mib=${2:-1024}
 entries=${3:-10000}
-repeat_listing=5
-repeat_transfer=3
+peer=${PEER:-lighttpd}
+rounds_listing=7
+rounds_transfer=3
+[ -x "$webserve" ] || bench_die "no webserve at $webserve: build the release preset first"
 
-[ -x "$webserve" ] || { echo "no webserve at $webserve: build the release preset first" >&2; exit 1; }
-lighttpd=$(command -v lighttpd || true)
-if [ -z "$lighttpd" ] || [ ! -e /usr/lib/lighttpd/mod_webdav.so ]; then
-  echo "lighttpd with mod_webdav is needed: apt-get install lighttpd lighttpd-mod-webdav" >&2
-  exit 1
-fi
-
-work=$(mktemp -d)
-webserve_pid=""
-lighttpd_pid=""
-cleanup() {
-  for pid in $webserve_pid $lighttpd_pid; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
-
-echo "== preparing $entries files and a $size_mib MiB file in $work"
-share="$work/share"
-mkdir -p "$share/listing" "$work/tmp"
+echo "== preparing $entries files and a $size_mib MiB file"
+share="$bench_work/share"
+mkdir -p "$share/listing"
 (cd "$share/listing" && seq -f "file-%05g.txt" 1 "$entries" | xargs touch)
-head -c $((size_mib * 1024 * 1024)) /dev/urandom >"$share/big.bin"
-cp "$share/big.bin" "$work/upload.bin"
+head -c $((size_mib * 1048576)) /dev/urandom >"$share/big.bin"
+cp "$share/big.bin" "$bench_work/upload.bin"
 
-"$webserve" webdav "$share" 0 --localhost >"$work/webserve.out" 2>"$work/webserve.err" &
-webserve_pid=$!
-for _ in $(seq 100); do grep -q "listening on" "$work/webserve.out" && break; sleep 0.1; done
-webserve_url=$(sed -n 's/^listening on //p' "$work/webserve.out")
-[ -n "$webserve_url" ] || { echo "webserve did not start" >&2; cat "$work/webserve.err" >&2; exit 1; }
-
-lighttpd_port=$(free_port)
-cat >"$work/lighttpd.conf" <<CONF
-server.modules = ("mod_webdav")
-server.document-root = "$share"
-server.bind = "127.0.0.1"
-server.port = $lighttpd_port
-server.errorlog = "$work/lighttpd.err"
-server.upload-dirs = ("$work/tmp")
-server.max-request-size = 0
-webdav.activate = "enable"
-webdav.is-readonly = "disable"
-CONF
-"$lighttpd" -D -f "$work/lighttpd.conf" >"$work/lighttpd.out" 2>&1 &
-lighttpd_pid=$!
-lighttpd_url="http://127.0.0.1:$lighttpd_port"
-for _ in $(seq 100); do curl -s -o /dev/null "$lighttpd_url/" && break; sleep 0.1; done
-curl -s -o /dev/null "$lighttpd_url/" || { echo "lighttpd did not start" >&2; cat "$work/lighttpd.out" >&2; exit 1; }
-echo "webserve at $webserve_url, lighttpd at $lighttpd_url"
-
-# median SECONDS...: the middle value
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-# timed URL REPEAT EXPECTED-STATUS CURL-ARGS...: median seconds of curl's total time
-timed() {
-  local url=$1 repeat=$2 expected=$3
-  shift 3
-  local times=() i out status
-  for i in $(seq 1 "$repeat"); do
-    out=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' "$@" "${url//@N@/$i}")
-    status=${out%% *}
-    [ "$status" = "$expected" ] || { echo "unexpected status $status from $url" >&2; exit 1; }
-    times+=("${out#* }")
-  done
-  median "${times[@]}"
-}
-
-report() { # report NAME WEBSERVE-SECONDS LIGHTTPD-SECONDS [MiB]
-  local ratio
-  ratio=$(echo "$2 / $3" | bc -l)
-  if [ -n "${4:-}" ]; then
-    printf '%-26s webserve %8.3f s (%6.0f MiB/s)   lighttpd %8.3f s (%6.0f MiB/s)   ratio %.2f\n' "$1" "$2" \
-      "$(echo "$4 / $2" | bc -l)" "$3" "$(echo "$4 / $3" | bc -l)" "$ratio"
-  else
-    printf '%-26s webserve %8.3f s                 lighttpd %8.3f s                 ratio %.2f\n' "$1" "$2" "$3" \
-      "$ratio"
-  fi
-}
+bench_start_webserve webdav "$share"
+case $peer in
+  lighttpd) bench_start_lighttpd "$share" webdav; peer_url=$lighttpd_url ;;
+  apache) bench_start_apache "$share"; peer_url=$apache_url ;;
+  *) bench_die "PEER is lighttpd or apache" ;;
+esac
+echo "webserve at $webserve_url, $peer at $peer_url"
 
 # Both answer the same listing (the folder and every file).
-for url in "$webserve_url" "$lighttpd_url"; do
-  count=$(curl -s -X PROPFIND -H 'Depth: 1' "$url/listing/" | grep -o '<D:href>' | wc -l)
+for url in "$webserve_url" "$peer_url"; do
+  count=$(curl -s -X PROPFIND -H 'Depth: 1' "$url/listing/" | grep -o '<D:href>' | wc -l || true)
   [ "$count" -eq $((entries + 1)) ] || echo "note: $url lists $count entries (expected $((entries + 1)))"
 done
 
-echo "== PROPFIND Depth 1 of $entries entries (median of $repeat_listing)"
-w=$(timed "$webserve_url/listing/" $repeat_listing 207 -X PROPFIND -H 'Depth: 1')
-l=$(timed "$lighttpd_url/listing/" $repeat_listing 207 -X PROPFIND -H 'Depth: 1')
-report "PROPFIND depth 1" "$w" "$l"
+report() { # report NAME WEBSERVE-TIMES PEER-TIMES [MiB]
+  local w p
+  w=$(bench_median $2)
+  p=$(bench_median $3)
+  if [ -n "${4:-}" ]; then
+    printf '%-20s webserve %7.3f s (%5.0f MiB/s)   %-8s %7.3f s (%5.0f MiB/s)   ratio %s\n' "$1" "$w" \
+      "$(echo "$4 / $w" | bc -l)" "$peer" "$p" "$(echo "$4 / $p" | bc -l)" "$(bench_ratio "$w" "$p")"
+  else
+    printf '%-20s webserve %7.3f s                 %-8s %7.3f s                 ratio %s\n' "$1" "$w" "$peer" "$p" \
+      "$(bench_ratio "$w" "$p")"
+  fi
+}
 
-echo "== GET of $size_mib MiB (median of $repeat_transfer)"
-w=$(timed "$webserve_url/big.bin" $repeat_transfer 200)
-l=$(timed "$lighttpd_url/big.bin" $repeat_transfer 200)
-report "GET $size_mib MiB" "$w" "$l" "$size_mib"
+listing_w="" listing_p=""
+for _ in $(seq "$rounds_listing"); do
+  listing_w+=" $(bench_timed 207 -X PROPFIND -H 'Depth: 1' "$webserve_url/listing/")"
+  listing_p+=" $(bench_timed 207 -X PROPFIND -H 'Depth: 1' "$peer_url/listing/")"
+done
+get_w="" get_p="" put_w="" put_p=""
+for round in $(seq "$rounds_transfer"); do
+  get_w+=" $(bench_timed 200 "$webserve_url/big.bin")"
+  get_p+=" $(bench_timed 200 "$peer_url/big.bin")"
+  put_w+=" $(bench_timed 201 -T "$bench_work/upload.bin" "$webserve_url/put-webserve-$round.bin")"
+  put_p+=" $(bench_timed 201 -T "$bench_work/upload.bin" "$peer_url/put-peer-$round.bin")"
+done
+cmp -s "$bench_work/upload.bin" "$share/put-webserve-1.bin" || bench_die "FAIL: the file PUT to webserve differs"
 
-echo "== PUT of $size_mib MiB (median of $repeat_transfer)"
-w=$(timed "$webserve_url/put-webserve-@N@.bin" $repeat_transfer 201 -T "$work/upload.bin")
-l=$(timed "$lighttpd_url/put-lighttpd-@N@.bin" $repeat_transfer 201 -T "$work/upload.bin")
-report "PUT $size_mib MiB" "$w" "$l" "$size_mib"
-cmp -s "$work/upload.bin" "$share/put-webserve-1.bin" || { echo "FAIL: the file PUT to webserve differs" >&2; exit 1; }
+echo "== medians (PROPFIND of $rounds_listing runs, transfers of $rounds_transfer)"
+report "PROPFIND depth 1" "$listing_w" "$listing_p"
+report "GET $size_mib MiB" "$get_w" "$get_p" "$size_mib"
+report "PUT $size_mib MiB" "$put_w" "$put_p" "$size_mib"

@@ -102,11 +102,11 @@ TEST(AppConformance, ASelectionWithoutAFolderAsksForPermission) {
     WindowDriver driver(window);
     ASSERT_TRUE(driver.waitForRows(0));
     ASSERT_EQ(window.selectedPathID(), 1);
-    for (QAction* item : {window.tbItemHttp(), window.tbItemWebDAV()}) {
+    for (QAction* item : {window.tbItemDLNA(), window.tbItemHttp(), window.tbItemWebDAV()}) {
         driver.answerNextPanel(std::nullopt);
         item->trigger();
     }
-    ASSERT_EQ(driver.panels().size(), 2);
+    ASSERT_EQ(driver.panels().size(), 3);
     for (const auto& panel : driver.panels()) {
         EXPECT_EQ(panel.prompt, QStringLiteral("Sure Start"));
         EXPECT_EQ(panel.message, QStringLiteral("Permission for accessing and sure"));

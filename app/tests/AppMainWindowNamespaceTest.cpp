@@ -33,14 +33,36 @@ protected:
     // Runs one case of the probe (or of a copy of it) in a namespace set up by the commands; checks
     // that it passed.
     static void runCase(const std::string& setup, const std::string& name,
-                        const std::string& probe = APP_WINDOW_SERVICE_PROBE) {
+                        const std::string& probe = APP_WINDOW_SERVICE_PROBE,
+                        const std::string& suite = "AppWindowService") {
         int status = 0;
         const std::string command =
             "unshare -n sh -ec '" + setup + "exec env LANYARD_NETNS=1 QT_QPA_PLATFORM=offscreen " +
             std::string(probe == APP_WINDOW_SERVICE_PROBE ? "LANYARD_SCREENSHOTS=1 " : "") +
             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/lanyard-test-bus " + probe +
-            " --gtest_filter=AppWindowService." + name + "' 2>&1";
+            " --gtest_filter=" + suite + "." + name + "' 2>&1";
         const std::string output = test::runCommand(command, &status);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+    }
+
+    // Runs one media server case of the probe in the device namespace of netns_lib.sh, whose client
+    // namespace the probe reaches through NS_CP. The web servers name their URL after the primary
+    // interface, so the cases that start them first get a default route on en0 (its only peer is the
+    // client namespace).
+    static void runDlnaCase(const std::string& name, bool defaultRoute = false) {
+        const std::string script =
+            ". " LANYARD_SOURCE_DIR "/tests/e2e/netns_lib.sh; netns_up; " +
+            std::string(defaultRoute ? "netns_dev ip route add default dev en0; " : "") +
+            "netns_dev env NS_CP=$NS_CP LANYARD_NETNS=1 QT_QPA_PLATFORM=offscreen LANYARD_SCREENSHOTS=1 "
+            "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/lanyard-test-bus " APP_WINDOW_SERVICE_PROBE
+            " --gtest_filter=AppWindowDlna." +
+            name + "; status=$?; netns_down; exit $status";
+        int status = 0;
+        const std::string output = test::runCommand("bash -c '" + script + "' 2>&1", &status, 110);
+        if (status == 77) {
+            GTEST_SKIP() << output;
+        }
         EXPECT_EQ(status, 0) << output;
         EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
     }
@@ -89,6 +111,34 @@ TEST_F(AppMainWindowNamespace, TheInstalledLayoutFindsTheWebPages) {
 
 TEST_F(AppMainWindowNamespace, WithoutALanAddressNothingStarts) {
     runCase(kLoopbackOnly, "WithoutALanAddressNothingStarts");
+}
+
+TEST_F(AppMainWindowNamespace, DlnaStartsUnderTheDeviceNameAndStops) {
+    runDlnaCase("StartsUnderTheDeviceNameAndStops");
+}
+
+TEST_F(AppMainWindowNamespace, DlnaWithoutADeviceNameTheComputerNameIsAnnounced) {
+    runDlnaCase("WithoutADeviceNameTheComputerNameIsAnnounced");
+}
+
+TEST_F(AppMainWindowNamespace, DlnaWaitsForTheWebServersToStop) {
+    runDlnaCase("WaitsForTheWebServersToStop", true);
+}
+
+TEST_F(AppMainWindowNamespace, DlnaWhileItRunsNothingElseStartsAndTheWindowStays) {
+    runDlnaCase("WhileItRunsNothingElseStartsAndTheWindowStays");
+}
+
+TEST_F(AppMainWindowNamespace, DlnaATakenSsdpPortStartsNothingAndSaysNothing) {
+    runDlnaCase("ATakenSsdpPortStartsNothingAndSaysNothing");
+}
+
+TEST_F(AppMainWindowNamespace, DlnaThePermissionPanelSharesTheChosenFolder) {
+    runDlnaCase("ThePermissionPanelSharesTheChosenFolder");
+}
+
+TEST_F(AppMainWindowNamespace, DlnaWithoutALanAddressNothingStarts) {
+    runCase(kLoopbackOnly, "WithoutALanAddressNothingStarts", APP_WINDOW_SERVICE_PROBE, "AppWindowDlna");
 }
 
 } // namespace

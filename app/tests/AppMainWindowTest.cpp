@@ -1,6 +1,7 @@
 #include "AppSetting.h"
 #include "AppUtils.h"
 #include "PathControl.h"
+#include "SettingWindowController.h"
 #include "TempHome.h"
 #include "UiTestSupport.h"
 #include "ViewController.h"
@@ -13,6 +14,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QTranslator>
 
 #include <gtest/gtest.h>
@@ -168,7 +170,7 @@ TEST(AppMainWindow, RemovingSelectsTheNewestRemainingFolderAndTheLastLeavesNothi
     EXPECT_TRUE(window.pathCtrl()->url().isEmpty());
 
     const QString info = window.txtInfoView()->toPlainText();
-    for (const char* item : {"tbItemHttp", "tbItemWebDAV"}) {
+    for (const char* item : {"tbItemDLNA", "tbItemHttp", "tbItemWebDAV"}) {
         child<QAction>(&window, item)->trigger();
         auto* shake = child<QPropertyAnimation>(&window, "shakeAnimation");
         ASSERT_NE(shake, nullptr) << item;
@@ -279,10 +281,29 @@ TEST(AppMainWindow, WidgetsCarryTheirOutletNames) {
          {"srvTable", "pathCtrl", "txtInfoView", "btnAdd", "btnDel", "btnSetting", "btnExit"}) {
         EXPECT_NE(child<QWidget>(&window, name), nullptr) << name;
     }
-    for (const char* name : {"tbItemHttp", "tbItemWebDAV"}) {
+    for (const char* name : {"tbItemDLNA", "tbItemHttp", "tbItemWebDAV"}) {
         EXPECT_NE(child<QAction>(&window, name), nullptr) << name;
     }
     EXPECT_EQ(window.srvTable()->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+TEST(AppMainWindow, TheToolbarStartsWithTheMediaServer) {
+    ViewController window;
+    QStringList labels;
+    for (QAction* item : child<QToolBar>(&window, "toolbar")->actions()) {
+        labels << item->text();
+    }
+    EXPECT_EQ(labels, (QStringList{QStringLiteral("Start DLNA"), QStringLiteral("Start HTTP"),
+                                   QStringLiteral("Start webDAV")}));
+    EXPECT_EQ(child<QToolBar>(&window, "toolbar")->actions().at(0), window.tbItemDLNA());
+}
+
+TEST(AppMainWindow, TheDeviceNameIsTheSettingElseTheComputerName) {
+    AppSetting::setUserStrConfig("Wohnzimmer", "deviceName");
+    EXPECT_EQ(ViewController::getComputerName(), QStringLiteral("Wohnzimmer"));
+    AppSetting::setUserStrConfig("", "deviceName");
+    EXPECT_EQ(ViewController::getComputerName(), SettingWindowController::getComputerName());
+    EXPECT_FALSE(ViewController::getComputerName().isEmpty());
 }
 
 } // namespace

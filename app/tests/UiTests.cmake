@@ -52,13 +52,18 @@ set_tests_properties(app_window_screenshots PROPERTIES ENVIRONMENT
 
 # The services started from the window, each case run by app_window_netns_tests inside a network
 # namespace of its own (never discovered on its own: outside a namespace it would skip).
-lanyard_add_ui_test_program(app_window_service_probe tests/AppMainWindowServiceProbe.cpp tests/RunCommand.cpp)
+lanyard_add_ui_test_program(app_window_service_probe
+  tests/AppMainWindowServiceProbe.cpp tests/AppMainWindowDlnaProbe.cpp tests/RunCommand.cpp)
+# The media server cases reach their client namespace through tests/e2e/netns_lib.sh and
+# tests/dlna_browse.py (a GUPnP control point).
+target_compile_definitions(app_window_service_probe PRIVATE LANYARD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 lanyard_copy_webuploader_bundle(app_window_service_probe)
 add_executable(app_window_netns_tests tests/AppMainWindowNamespaceTest.cpp tests/RunCommand.cpp)
 lanyard_set_warnings(app_window_netns_tests)
 target_link_libraries(app_window_netns_tests PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
 target_compile_definitions(app_window_netns_tests PRIVATE
   APP_WINDOW_SERVICE_PROBE="$<TARGET_FILE:app_window_service_probe>"
+  LANYARD_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   LANYARD_WEBUPLOADER_BUNDLE="${LANYARD_WEBUPLOADER_BUNDLE_SOURCE}")
 add_dependencies(app_window_netns_tests app_window_service_probe)
 gtest_discover_tests(app_window_netns_tests

@@ -94,7 +94,8 @@ QToolBar* buildToolbar(QMainWindow* window, MainWindowOutlets& outlets) {
     toolbar->setIconSize(QSize(32, 32));
     toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
     window->addToolBar(Qt::TopToolBarArea, toolbar);
-    // The media server's item goes first, in front of these two.
+    outlets.tbItemDLNA = MainWindowInterface::addServiceItem(toolbar, "tbItemDLNA", localized("Start DLNA"),
+                                                             QStringLiteral("\U0001F4FA"));
     outlets.tbItemHttp = MainWindowInterface::addServiceItem(toolbar, "tbItemHttp", localized("Start HTTP"),
                                                              QStringLiteral("\U0001F310"));
     outlets.tbItemWebDAV = MainWindowInterface::addServiceItem(

@@ -17,6 +17,7 @@ class SYFlatButton;
 // The widgets of the main window, by their outlet names.
 struct MainWindowOutlets {
     QToolBar* toolbar = nullptr;
+    QAction* tbItemDLNA = nullptr;
     QAction* tbItemHttp = nullptr;
     QAction* tbItemWebDAV = nullptr;
     QTableView* srvTable = nullptr;

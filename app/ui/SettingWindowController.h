@@ -22,7 +22,8 @@ public:
     // The name field shows the stored device name, else the computer name; the check box the stored
     // "showFullPath".
     void setDefaultName();
-    // The computer name, else the local host name, else "Unkown Mac OS".
+    // The computer name, else the local host name, else "Unkown Mac OS". The main window announces
+    // the media server under this name when the setting "deviceName" is empty.
     static QString getComputerName();
 
     void btnClickOK();

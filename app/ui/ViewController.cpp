@@ -6,6 +6,7 @@
 #include "AppUtils.h"
 #include "Localized.h"
 #include "MainWindowInterface.h"
+#include "MyDLNAService.h"
 #include "PathControl.h"
 #include "PathText.h"
 #include "SYFlatButton.h"
@@ -59,6 +60,7 @@ ViewController::ViewController(QWidget* parent) : QMainWindow(parent) {
     _srvTable = outlets.srvTable;
     _pathCtrl = outlets.pathCtrl;
     _txtInfoView = outlets.txtInfoView;
+    _tbItemDLNA = outlets.tbItemDLNA;
     _tbItemHttp = outlets.tbItemHttp;
     _tbItemWebDAV = outlets.tbItemWebDAV;
     _btnAdd = outlets.btnAdd;
@@ -72,6 +74,9 @@ ViewController::ViewController(QWidget* parent) : QMainWindow(parent) {
 ViewController::~ViewController() {
     // Services still running when the window goes (only in tests: the window refuses to close
     // while one runs) are stopped without telling the window.
+    if (_dlnaServer) {
+        _dlnaServer->stop();
+    }
     if (_webServer) {
         _webServer->setDelegate(nullptr);
         _webServer->stop();
@@ -83,6 +88,7 @@ ViewController::~ViewController() {
 }
 
 void ViewController::wireActions() {
+    connect(_tbItemDLNA, &QAction::triggered, this, [this] { buttonClickStartOrStopDLNA(_tbItemDLNA); });
     connect(_tbItemHttp, &QAction::triggered, this, [this] { buttonClickStartOrStopHTTP(_tbItemHttp); });
     connect(_tbItemWebDAV, &QAction::triggered, this,
             [this] { buttonClickStartOrStopwebDAV(_tbItemWebDAV); });

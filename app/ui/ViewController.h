@@ -64,6 +64,7 @@ public:
     void setTerminator(Terminator terminator);
 
     // Actions.
+    void buttonClickStartOrStopDLNA(QAction* sender);
     void buttonClickStartOrStopwebDAV(QAction* sender);
     void buttonClickStartOrStopHTTP(QAction* sender);
     void btnAddClick();
@@ -86,6 +87,11 @@ public:
     void shakeWindow();
 
     // The services.
+    // The name the media server shows: the setting "deviceName" when not empty, else the computer's
+    // name as the settings window offers it.
+    static QString getComputerName();
+    void startDLNAService(const QString& path);
+    void stopDLNAService();
     void startWifiFilesMgr(const QString& path);
     void stopWifiFilesMgr();
     void startWebDAVFilesMgr(const QString& path);
@@ -110,6 +116,7 @@ public:
     std::int32_t selectedPathID() const { return m_ID; }
     const QString& appPath() const { return strAppPath; }
     const JHDataSet& dataSet() const { return adoset; }
+    std::shared_ptr<MyDLNAService> dlnaServer() const { return _dlnaServer; }
     std::shared_ptr<WebUploader> webServer() const { return _webServer; }
     std::shared_ptr<WebDAVServer> webDavServer() const { return _webDavServer; }
     bool isServiceRunning() const { return _dlnaServer || _webServer || _webDavServer; }

@@ -5,7 +5,9 @@
 #include "AppSetting.h"
 #include "CommonFunction.h"
 #include "Localized.h"
+#include "MyDLNAService.h"
 #include "PathText.h"
+#include "SettingWindowController.h"
 
 #include <foundation/MainBundle.h>
 
@@ -18,6 +20,7 @@ namespace lanyard {
 namespace {
 
 constexpr const char* kShowFullPathKey = "showFullPath";
+constexpr const char* kDeviceNameKey = "deviceName";
 
 QString serverURLText(const WebServer& server) {
     const auto url = server.serverURL();
@@ -38,6 +41,10 @@ bool hasLanAddress() {
 }
 
 } // namespace
+
+void ViewController::buttonClickStartOrStopDLNA(QAction* sender) {
+    clickServiceItem(ServiceDLNA, sender);
+}
 
 void ViewController::buttonClickStartOrStopHTTP(QAction* sender) {
     clickServiceItem(ServiceHTTP, sender);
@@ -97,7 +104,7 @@ void ViewController::startService(ServiceType type, const QString& path) {
         startWifiFilesMgr(path);
         break;
     case ServiceDLNA:
-        // The media server joins here with its own start.
+        startDLNAService(path);
         break;
     }
 }
@@ -111,6 +118,7 @@ void ViewController::stopService(ServiceType type) {
         stopWifiFilesMgr();
         break;
     case ServiceDLNA:
+        stopDLNAService();
         break;
     }
 }
@@ -132,6 +140,50 @@ QString ViewController::webHeaderForPath(const QString& path) const {
     const bool fullPath = AppSetting::getUserIntConfig(kShowFullPathKey) != 0;
     return formatted(localized("Files manage by Http on WiFi:    %@"),
                      fullPath ? displayPath(path) : lastPathComponent(path));
+}
+
+QString ViewController::getComputerName() {
+    const std::string stored = AppSetting::getUserStrConfig(kDeviceNameKey).value_or(std::string());
+    return stored.empty() ? SettingWindowController::getComputerName() : QString::fromStdString(stored);
+}
+
+void ViewController::startDLNAService(const QString& path) {
+    if (!hasLanAddress()) {
+        if (_dlnaServer) {
+            _dlnaServer->stop();
+            _dlnaServer.reset();
+            _tbItemDLNA->setText(localized("Start DLNA"));
+        }
+        postErrMessage(localized("You need wifi environment in order to use the DLNA Service."));
+        return;
+    }
+    if (const QString refusal = refusalWhileOtherRuns(ServiceDLNA); !refusal.isEmpty()) {
+        postErrMessage(refusal);
+        return;
+    }
+    if (_dlnaServer) {
+        return;
+    }
+    const QString name = getComputerName();
+    _dlnaServer = std::make_shared<MyDLNAService>();
+    if (!_dlnaServer->start(path.toStdString(), name.toStdString())) {
+        _dlnaServer.reset();
+        return;
+    }
+    _tbItemDLNA->setText(localized("Stop DLNA"));
+    postAlertWithMessage(
+        formatted(localized("Browse your DLNA device by your smart TV or other smart device.\r\nName: %@"),
+                  name.isEmpty() ? localized("Some iDevice") : name));
+}
+
+void ViewController::stopDLNAService() {
+    if (!_dlnaServer) {
+        return;
+    }
+    _dlnaServer->stop();
+    _dlnaServer.reset();
+    _tbItemDLNA->setText(localized("Start DLNA"));
+    postAlertWithMessage(localized("DLNA service is stopped"));
 }
 
 void ViewController::startWifiFilesMgr(const QString& path) {

@@ -9,13 +9,21 @@ namespace platform::dispatch {
 
 GlobalQueue& GlobalQueue::instance() {
     // Never destroyed: worker threads are detached and may outlive static destruction.
-    static GlobalQueue* const queue = new GlobalQueue();
+    static GlobalQueue* const queue = new GlobalQueue(
+        "global-default",
+        std::max<std::size_t>(4, 2 * static_cast<std::size_t>(std::thread::hardware_concurrency())));
     return *queue;
 }
 
-GlobalQueue::GlobalQueue()
-    : _label("global-default"), _maxThreads(std::max<std::size_t>(
-                                    4, 2 * static_cast<std::size_t>(std::thread::hardware_concurrency()))) {}
+GlobalQueue& GlobalQueue::fileOperations() {
+    static GlobalQueue* const queue = new GlobalQueue(
+        "file-operations",
+        std::max<std::size_t>(2, static_cast<std::size_t>(std::thread::hardware_concurrency()) / 2));
+    return *queue;
+}
+
+GlobalQueue::GlobalQueue(std::string label, std::size_t maxThreads)
+    : _label(std::move(label)), _maxThreads(maxThreads) {}
 
 void GlobalQueue::async(Block block) {
     bool spawn = false;

@@ -16,6 +16,9 @@ namespace platform::dispatch {
 class GlobalQueue final : public DispatchQueue {
 public:
     static GlobalQueue& instance();
+    // A second, smaller pool for long file operations (copies, moves across file systems,
+    // recursive removals), so that they never occupy the workers every connection needs.
+    static GlobalQueue& fileOperations();
 
     void async(Block block) override;
     // Runs the block on the caller's thread (the queue is concurrent).
@@ -25,7 +28,7 @@ public:
     std::size_t maxThreads() const { return _maxThreads; }
 
 private:
-    GlobalQueue();
+    GlobalQueue(std::string label, std::size_t maxThreads);
     void startWorker();
     void workerLoop();
 

@@ -1,11 +1,13 @@
 #include "foundation/AtomicReplace.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/SharedFolder.h"
 #include "foundation/Uuid.h"
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
@@ -42,79 +44,83 @@ bool injectedFailure(std::string_view step, Error* error) {
     return true;
 }
 
-bool failWithErrno(Error* error) {
-    setError(error, Error::posix(errno));
-    return false;
-}
-
 bool isUnsupported(long long errorNumber) {
     return errorNumber == EINVAL || errorNumber == ENOSYS || errorNumber == EOPNOTSUPP;
 }
 
-// rename(2), optionally refusing to replace anything (RENAME_NOREPLACE, emulated where the file
+bool itemExists(const SharedItem& item) {
+    return SharedFolder::status(item).has_value();
+}
+
+bool isDirectory(const SharedItem& item) {
+    const auto status = SharedFolder::status(item);
+    return status && status->isDirectory();
+}
+
+// renameat2, optionally refusing to replace anything (RENAME_NOREPLACE, emulated where the file
 // system does not know the flag).
-bool renameStep(const std::string& from, const std::string& to, bool noReplace, Error* error) {
+bool renameStep(const SharedItem& from, const SharedItem& to, bool noReplace, Error* error) {
     if (injectedFailure("rename", error)) {
         return false;
     }
     if (!noReplace) {
-        return ::rename(from.c_str(), to.c_str()) == 0 || failWithErrno(error);
+        return SharedFolder::renameItem(from, to, 0, error);
     }
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    Error renameError;
+    if (SharedFolder::renameItem(from, to, RENAME_NOREPLACE, &renameError)) {
         return true;
     }
-    if (!isUnsupported(errno)) {
-        return failWithErrno(error);
+    if (!isUnsupported(renameError.code)) {
+        setError(error, renameError);
+        return false;
     }
-    if (FileSystem::itemExists(to)) {
+    if (itemExists(to)) {
         setError(error, Error::posix(EEXIST));
         return false;
     }
-    return ::rename(from.c_str(), to.c_str()) == 0 || failWithErrno(error);
+    return SharedFolder::renameItem(from, to, 0, error);
 }
 
-bool exchangeStep(const std::string& first, const std::string& second, Error* error) {
+bool exchangeStep(const SharedItem& first, const SharedItem& second, Error* error) {
     if (injectedFailure("exchange", error)) {
         return false;
     }
-    return ::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0 ||
-           failWithErrno(error);
+    return SharedFolder::renameItem(first, second, RENAME_EXCHANGE, error);
 }
 
-bool removeStep(const std::string& path, Error* error) {
+bool removeStep(const SharedItem& item, Error* error) {
     if (injectedFailure("remove", error)) {
         return false;
     }
-    return FileSystem::removeItem(path, error);
+    return SharedFolder::removeItem(item, error);
 }
 
-bool copyStep(const std::string& from, const std::string& to, Error* error) {
+bool copyStep(const SharedItem& from, const SharedItem& to, Error* error) {
     if (injectedFailure("copy", error)) {
         return false;
     }
-    return FileSystem::copyItem(from, to, error);
+    return SharedFolder::copyItem(from, to, error);
 }
 
-bool isDirectory(const std::string& path) {
-    const auto status = FileSystem::statusOfItem(path);
-    return status && status->isDirectory();
+std::optional<SharedItem> stagingItemBeside(const SharedItem& item, Error* error) {
+    return SharedFolder::sibling(item, ".lanyard-staging-" + makeUuidString(), error);
 }
 
-// For file systems without an atomic exchange. Two non-folders are replaced by one rename(2);
+// For file systems without an atomic exchange. Two non-folders are replaced by one rename;
 // otherwise the old item is moved aside first and put back when the new one cannot take its place.
-bool replaceWithoutExchange(const std::string& staged, const std::string& target, Error* error) {
+bool replaceWithoutExchange(const SharedItem& staged, const SharedItem& target, Error* error) {
     if (!isDirectory(staged) && !isDirectory(target)) {
         return renameStep(staged, target, false, error);
     }
-    const std::string aside = AtomicReplace::stagingPathBeside(target);
-    if (!renameStep(target, aside, true, error)) {
+    const auto aside = stagingItemBeside(target, error);
+    if (!aside || !renameStep(target, *aside, true, error)) {
         return false;
     }
     if (!renameStep(staged, target, true, error)) {
-        renameStep(aside, target, true, nullptr);
+        renameStep(*aside, target, true, nullptr);
         return false;
     }
-    removeStep(aside, nullptr);
+    removeStep(*aside, nullptr);
     return true;
 }
 
@@ -125,12 +131,12 @@ std::string AtomicReplace::stagingPathBeside(const std::string& path) {
     return FileSystem::appendPathComponent(folder, ".lanyard-staging-" + makeUuidString());
 }
 
-bool AtomicReplace::installStagedItem(const std::string& staged, const std::string& target, bool* replaced,
+bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
                                       Error* error) {
     if (replaced) {
         *replaced = false;
     }
-    if (!FileSystem::itemExists(target)) {
+    if (!itemExists(target)) {
         Error renameError;
         if (renameStep(staged, target, true, &renameError)) {
             return true;
@@ -156,39 +162,42 @@ bool AtomicReplace::installStagedItem(const std::string& staged, const std::stri
     return true;
 }
 
-bool AtomicReplace::replaceWithCopy(const std::string& from, const std::string& to, bool* replaced,
+bool AtomicReplace::replaceWithCopy(const SharedItem& from, const SharedItem& to, bool* replaced,
                                     Error* error) {
-    const std::string staged = stagingPathBeside(to);
-    if (!copyStep(from, staged, error)) {
+    const auto staged = stagingItemBeside(to, error);
+    if (!staged || !copyStep(from, *staged, error)) {
         return false; // the copy removes whatever it had created
     }
-    if (!installStagedItem(staged, to, replaced, error)) {
-        removeStep(staged, nullptr);
+    if (!installStagedItem(*staged, to, replaced, error)) {
+        removeStep(*staged, nullptr);
         return false;
     }
     return true;
 }
 
-bool AtomicReplace::replaceWithMove(const std::string& from, const std::string& to, bool* replaced,
+bool AtomicReplace::replaceWithMove(const SharedItem& from, const SharedItem& to, bool* replaced,
                                     Error* error) {
-    const std::string staged = stagingPathBeside(to);
+    const auto staged = stagingItemBeside(to, error);
+    if (!staged) {
+        return false;
+    }
     bool renamed = true;
     Error renameError;
-    if (!renameStep(from, staged, true, &renameError)) {
+    if (!renameStep(from, *staged, true, &renameError)) {
         if (renameError.code != EXDEV) {
             setError(error, renameError);
             return false;
         }
         renamed = false;
-        if (!copyStep(from, staged, error)) {
+        if (!copyStep(from, *staged, error)) {
             return false;
         }
     }
-    if (!installStagedItem(staged, to, replaced, error)) {
+    if (!installStagedItem(*staged, to, replaced, error)) {
         if (renamed) {
-            renameStep(staged, from, true, nullptr); // back where it was
+            renameStep(*staged, from, true, nullptr); // back where it was
         } else {
-            removeStep(staged, nullptr);
+            removeStep(*staged, nullptr);
         }
         return false;
     }
@@ -196,6 +205,27 @@ bool AtomicReplace::replaceWithMove(const std::string& from, const std::string& 
         removeStep(from, nullptr);
     }
     return true;
+}
+
+bool AtomicReplace::installStagedItem(const std::string& staged, const std::string& target, bool* replaced,
+                                      Error* error) {
+    auto stagedItem = SharedFolder::itemAtPath(staged, error);
+    auto targetItem = stagedItem ? SharedFolder::itemAtPath(target, error) : std::nullopt;
+    return targetItem && installStagedItem(*stagedItem, *targetItem, replaced, error);
+}
+
+bool AtomicReplace::replaceWithCopy(const std::string& from, const std::string& to, bool* replaced,
+                                    Error* error) {
+    auto fromItem = SharedFolder::itemAtPath(from, error);
+    auto toItem = fromItem ? SharedFolder::itemAtPath(to, error) : std::nullopt;
+    return toItem && replaceWithCopy(*fromItem, *toItem, replaced, error);
+}
+
+bool AtomicReplace::replaceWithMove(const std::string& from, const std::string& to, bool* replaced,
+                                    Error* error) {
+    auto fromItem = SharedFolder::itemAtPath(from, error);
+    auto toItem = fromItem ? SharedFolder::itemAtPath(to, error) : std::nullopt;
+    return toItem && replaceWithMove(*fromItem, *toItem, replaced, error);
 }
 
 void AtomicReplace::setFaultInjector(FaultInjector newInjector) {

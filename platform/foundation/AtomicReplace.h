@@ -9,6 +9,8 @@
 
 namespace platform {
 
+struct SharedItem;
+
 // Puts a new item in the place of an old one so that the old item stays whole until the new one
 // is complete: the new item is first built aside, under a hidden name in the target's own folder
 // (so on the target's file system), and then swapped in with one rename. A failure at any step
@@ -34,6 +36,13 @@ public:
     // nothing is there, else swapped with the old item, which is then removed. On failure the
     // target is unchanged and `staged` is still there.
     static bool installStagedItem(const std::string& staged, const std::string& target, bool* replaced,
+                                  Error* error);
+
+    // The same for items resolved beneath a shared folder: every step works on the descriptors of
+    // the folders that hold them.
+    static bool replaceWithCopy(const SharedItem& from, const SharedItem& to, bool* replaced, Error* error);
+    static bool replaceWithMove(const SharedItem& from, const SharedItem& to, bool* replaced, Error* error);
+    static bool installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
                                   Error* error);
 
     // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error

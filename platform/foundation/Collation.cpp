@@ -107,4 +107,45 @@ void sortInFinderOrder(std::vector<std::string>& names) {
     }
 }
 
+std::vector<std::size_t> finderOrder(const std::vector<std::string_view>& names) {
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    const auto collator = makeCollator();
+    if (!collator) {
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return names[a] < names[b]; });
+        return order;
+    }
+    std::string keys;
+    keys.reserve(names.size() * 24);
+    std::vector<std::pair<std::size_t, std::size_t>> spans(names.size()); // offset and length in keys
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const icu::UnicodeString text = unicode(names[i]);
+        const std::size_t offset = keys.size();
+        std::size_t room = 64;
+        for (;;) {
+            keys.resize(offset + room);
+            const int32_t length = collator->getSortKey(
+                text, reinterpret_cast<uint8_t*>(keys.data() + offset), static_cast<int32_t>(room));
+            const std::size_t needed = length > 0 ? static_cast<std::size_t>(length) : 0;
+            if (needed <= room) {
+                keys.resize(offset + needed);
+                break;
+            }
+            room = needed;
+        }
+        spans[i] = {offset, keys.size() - offset};
+    }
+    const auto key = [&](std::size_t i) {
+        return std::string_view(keys).substr(spans[i].first, spans[i].second);
+    };
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const int byKey = key(a).compare(key(b));
+        return byKey != 0 ? byKey < 0 : names[a] < names[b];
+    });
+    return order;
+}
+
 } // namespace platform

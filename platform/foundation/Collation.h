@@ -18,4 +18,8 @@ int finderCompare(std::string_view a, std::string_view b);
 // does not depend on the input order.
 void sortInFinderOrder(std::vector<std::string>& names);
 
+// The positions of `names` in that order (ties by bytes), for callers that keep more than the names
+// beside them; one sort key per name, all in one buffer.
+std::vector<std::size_t> finderOrder(const std::vector<std::string_view>& names);
+
 } // namespace platform

@@ -214,34 +214,110 @@ bool copyTree(const std::string& from, const std::string& to, CopyContext& conte
     }
 }
 
-bool removeAt(int directory, const std::string& name, Error* error) {
-    struct stat info = {};
-    if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return failWithErrno(error);
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        return ::unlinkat(directory, name.c_str(), 0) == 0 || failWithErrno(error);
-    }
-    // Entries are removed relative to the opened directory, so no link swapped in meanwhile can
-    // lead the removal elsewhere.
-    const int fd = ::openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd == -1) {
-        return failWithErrno(error);
-    }
+// Empties the folder open at `fd` (a readable descriptor it takes over) of everything but folders
+// that are not empty; the first of those is returned in `descend`.
+bool clearFolder(int fd, std::string& descend, Error* error) {
     DIR* entries = ::fdopendir(fd);
     if (!entries) {
         failWithErrno(error);
         ::close(fd);
         return false;
     }
-    auto names = readDirectoryNames(entries, error);
-    bool removed = names.has_value();
-    for (std::size_t i = 0; removed && i < names->size(); ++i) {
-        removed = removeAt(::dirfd(entries), (*names)[i], error);
+    bool cleared = true;
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        struct stat info = {};
+        if (::fstatat(::dirfd(entries), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue; // gone meanwhile
+        }
+        const int flags = S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0;
+        if (::unlinkat(::dirfd(entries), entry->d_name, flags) == 0 || errno == ENOENT) {
+            continue;
+        }
+        if (flags == AT_REMOVEDIR && (errno == ENOTEMPTY || errno == EEXIST)) {
+            descend = name;
+            break;
+        }
+        cleared = failWithErrno(error);
+        break;
     }
     ::closedir(entries);
-    return removed && (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) == 0 || failWithErrno(error));
+    return cleared;
 }
+
+} // namespace
+
+namespace filesystem_detail {
+
+// Opens the folder reached from `base` through `names`, one component at a time and never through
+// a link; only the last descriptor stays open.
+int openFolderChain(int base, const std::vector<std::string>& names, std::size_t count, int lastFlags) {
+    int current = base;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int flags = (i + 1 == count ? lastFlags : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        const int next = ::openat(current, names[i].c_str(), flags);
+        if (current != base) {
+            ::close(current);
+        }
+        if (next == -1) {
+            return -1;
+        }
+        current = next;
+    }
+    return current == base ? ::fcntl(base, F_DUPFD_CLOEXEC, 0) : current;
+}
+
+bool copyFileBytes(int in, int out) {
+    return copyBytes(in, out);
+}
+
+// Depth first, re-opening each folder by name beneath `base` instead of holding one descriptor per
+// level: a tree of any depth is removed with two descriptors at a time.
+bool removeTreeAt(int base, const std::string& name, Error* error) {
+    struct stat info = {};
+    if (::fstatat(base, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return failWithErrno(error);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return ::unlinkat(base, name.c_str(), 0) == 0 || failWithErrno(error);
+    }
+    std::vector<std::string> stack{name};
+    while (!stack.empty()) {
+        const int fd = openFolderChain(base, stack, stack.size(), O_RDONLY);
+        if (fd == -1) {
+            return failWithErrno(error);
+        }
+        std::string descend;
+        if (!clearFolder(fd, descend, error)) {
+            return false;
+        }
+        if (!descend.empty()) {
+            stack.push_back(std::move(descend));
+            continue;
+        }
+        const std::string last = std::move(stack.back());
+        stack.pop_back();
+        const int parent = stack.empty() ? base : openFolderChain(base, stack, stack.size(), O_PATH);
+        if (parent == -1) {
+            return failWithErrno(error);
+        }
+        const bool removed = ::unlinkat(parent, last.c_str(), AT_REMOVEDIR) == 0 || failWithErrno(error);
+        if (parent != base) {
+            ::close(parent);
+        }
+        if (!removed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace filesystem_detail
+
+namespace {
 
 bool moveAcrossFileSystems(const std::string& from, const std::string& to, Error* error) {
     if (!FileSystem::copyItem(from, to, error)) {
@@ -322,7 +398,7 @@ bool FileSystem::removeItem(const std::string& path, Error* error) {
     if (!checkPath(path, error)) {
         return false;
     }
-    return removeAt(AT_FDCWD, path, error);
+    return removeTreeAt(AT_FDCWD, path, error);
 }
 
 } // namespace platform

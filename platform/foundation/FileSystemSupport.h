@@ -16,5 +16,14 @@ bool failWithErrno(Error* error);
 std::optional<FileStatus> statusAt(int directory, const std::string& path, int flags, Error* error);
 // The names of an open directory, "." and ".." excepted, in byte order.
 std::optional<std::vector<std::string>> readDirectoryNames(DIR* directory, Error* error);
+// Opens the folder reached from `base` through the first `count` of `names`, one component at a
+// time and never through a link (the last one with `lastFlags`, O_PATH or O_RDONLY); only the last
+// descriptor stays open. With count 0, a duplicate of `base`. -1 with errno on failure.
+int openFolderChain(int base, const std::vector<std::string>& names, std::size_t count, int lastFlags);
+// Copies the rest of `in` to `out` (copy_file_range, then sendfile, then read and write).
+bool copyFileBytes(int in, int out);
+// Removes the item `name` in the folder `base` (AT_FDCWD: the working folder): a folder with
+// everything in it, depth first, never through a link, with two descriptors open at a time.
+bool removeTreeAt(int base, const std::string& name, Error* error);
 
 } // namespace platform::filesystem_detail

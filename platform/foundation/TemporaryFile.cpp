@@ -25,12 +25,17 @@ std::string makeTemporaryPath() {
 }
 
 int createTemporaryFile(std::string& pathOut) {
+    return createTemporaryFile(pathOut, std::string());
+}
+
+int createTemporaryFile(std::string& pathOut, const std::string& folder) {
     constexpr int kAttempts = 8;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string path = makeTemporaryPath();
+        std::string path = folder.empty() ? makeTemporaryPath()
+                                          : folder + (folder.back() == '/' ? "" : "/") + makeUuidString();
         int file;
         do {
-            file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         } while (file == -1 && errno == EINTR);
         if (file != -1) {
             pathOut = std::move(path);

@@ -15,5 +15,7 @@ std::string makeTemporaryPath();
 // the umask, close-on-exec, never an existing file or link). Answers the descriptor and sets
 // `pathOut`; -1 with errno set when it fails.
 int createTemporaryFile(std::string& pathOut);
+// The same in the given folder (the system's temporary folder when it is empty).
+int createTemporaryFile(std::string& pathOut, const std::string& folder);
 
 } // namespace platform

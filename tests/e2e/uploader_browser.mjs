@@ -97,6 +97,7 @@ async function run() {
     await edits(page);
     await downloads(page);
     await keyboardAndErrors(page);
+    await bigFolder(page);
     await screenshots(page);
     assert.deepEqual(problems, [], 'the page logged no errors');
   } finally {
@@ -146,7 +147,8 @@ async function uploads(page) {
     await page.waitForFunction(() => document.querySelectorAll('#upload-list .upload.done').length === 3);
     const bars = await page.$$eval('#upload-list .upload', (rows) => rows.map((r) => [
       r.querySelector('.upload-name').textContent, r.querySelector('progress').value, r.querySelector('.upload-state').textContent]));
-    assert.deepEqual(bars, [['holiday.mov', 100, 'Done'], ['list.txt', 100, 'Done'], ['notes.txt', 100, 'Done']]);
+    assert.deepEqual(bars, [['holiday.mov', 100, 'Done'], ['list.txt', 100, 'Done'],
+      ['notes.txt', 100, 'Saved as “notes (1).txt”']], 'each row names the name the server chose');
     await eventually(() => fs.existsSync(onDisk('notes (1).txt')), 'notes (1).txt on disk');
     assert.equal(fs.statSync(onDisk('holiday.mov')).size, big.length);
     assert.equal(read('list.txt'), 'milk\neggs\n');
@@ -173,7 +175,7 @@ async function uploads(page) {
       .some((name) => name.textContent === 'lyrics.txt'));
     await waitForRows(page, ['lyrics.txt', 'song.mp3']);
     assert.equal(read('Music', 'lyrics.txt'), 'la la la\n');
-    await page.click('#uploads-clear');
+    await page.click('#uploads-close');
     await page.waitForSelector('#uploads', { state: 'hidden' });
     await page.click('#breadcrumb a >> text=Home');
     await row(page, 'holiday.mov').waitFor();
@@ -270,6 +272,88 @@ async function keyboardAndErrors(page) {
 
   await step('the hidden file never shows', async () => {
     assert.equal(await row(page, '.secret').count(), 0);
+  });
+}
+
+// A folder of 10,000 files: the list is built in slices, and an operation changes the rows it
+// concerns in place (the other rows stay the very same elements, the page is not reloaded); the
+// messages name what the server chose when a name was taken.
+async function bigFolder(page) {
+  const count = 10_000;
+  const name = (n) => `file-${String(n).padStart(5, '0')}.txt`;
+  fs.mkdirSync(onDisk('Big', 'Sub'), { recursive: true });
+  for (let n = 1; n <= count; n += 1) {
+    fs.writeFileSync(onDisk('Big', name(n)), '');
+  }
+  fs.writeFileSync(onDisk('Big', 'Sub', name(5)), 'already there\n');
+  const rowCount = () => page.$$eval('#items > li', (items) => items.length);
+  // A mark on a row the operations never touch, and on the page itself.
+  const mark = () => page.evaluate((marked) => {
+    window.__samePage = true;
+    document.querySelector(`#items > li[data-name="${marked}"]`).__kept = true;
+  }, name(9000));
+  const unchanged = () => page.evaluate((marked) => window.__samePage === true &&
+    document.querySelector(`#items > li[data-name="${marked}"]`).__kept === true, name(9000));
+  const timed = async (what, body) => {
+    const started = Date.now();
+    await body();
+    console.log(`#   ${what}: ${Date.now() - started} ms`);
+  };
+
+  await step('a folder of 10,000 files is listed in full', async () => {
+    await page.goto(baseURL + '/#/Big/');
+    await row(page, 'Sub').waitFor();
+    await page.waitForFunction((n) => document.querySelectorAll('#items > li').length === n &&
+      document.querySelector('#items').getAttribute('aria-busy') === 'false', count + 1, { timeout: 60_000 });
+    assert.equal((await rowNames(page))[count], name(count));
+    await mark();
+  });
+
+  await step('a rename onto a taken name is shown in place with the name the server chose', async () => {
+    await page.click(`button[aria-label="Rename ${name(1)}"]`);
+    await page.fill('#dialog-input', name(2));
+    await timed('rename reflected', async () => {
+      await page.click('#dialog-ok');
+      await row(page, 'file-00002 (1).txt').waitFor();
+    });
+    assert.equal(await row(page, name(1)).count(), 0);
+    assert.match(await page.textContent('#status'), /to “file-00002 \(1\)\.txt”/);
+    assert.ok(fs.existsSync(onDisk('Big', 'file-00002 (1).txt')));
+    assert.ok(await unchanged(), 'the other rows stay, the page is not reloaded');
+    assert.equal(await rowCount(), count + 1);
+  });
+
+  await step('a delete is shown in place', async () => {
+    await page.click(`button[aria-label="Delete ${name(3)}"]`);
+    await timed('delete reflected', async () => {
+      await page.click('#dialog-ok');
+      await page.waitForFunction((gone) => !document.querySelector(`#items > li[data-name="${gone}"]`), name(3));
+    });
+    assert.ok(!fs.existsSync(onDisk('Big', name(3))));
+    assert.ok(await unchanged(), 'the other rows stay, the page is not reloaded');
+    assert.equal(await rowCount(), count);
+  });
+
+  await step('a move and an upload onto taken names tell the names the server chose', async () => {
+    await page.click(`button[aria-label="Move ${name(5)}"]`);
+    await page.click('#dialog .picker-item >> text=Sub');
+    await page.waitForSelector('#dialog .picker-location >> text=/Big/Sub/');
+    await page.click('#dialog-ok');
+    await page.waitForFunction((gone) => !document.querySelector(`#items > li[data-name="${gone}"]`), name(5));
+    await page.waitForFunction(() => /as “file-00005 \(1\)\.txt”/.test(document.getElementById('status').textContent));
+    assert.equal(read('Big', 'Sub', name(5)), 'already there\n');
+    assert.ok(fs.existsSync(onDisk('Big', 'Sub', 'file-00005 (1).txt')));
+
+    const chooser = page.waitForEvent('filechooser');
+    await page.click('#upload-button');
+    await (await chooser).setFiles([{ name: name(4), mimeType: 'text/plain', buffer: Buffer.from('new four\n') }]);
+    await page.waitForSelector('#upload-list .upload.done');
+    assert.equal(await page.textContent('#upload-list .upload.done .upload-state'), 'Saved as “file-00004 (1).txt”');
+    await row(page, 'file-00004 (1).txt').waitFor();
+    assert.equal(read('Big', 'file-00004 (1).txt'), 'new four\n');
+    assert.ok(await unchanged(), 'the other rows stay, the page is not reloaded');
+    await page.click('#uploads-close');
+    await page.waitForSelector('#uploads', { state: 'hidden' });
   });
 }
 

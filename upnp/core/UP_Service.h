@@ -79,8 +79,8 @@ public:
     // kept. The initial event is held until the answer has been written (when the context is a
     // UP_HttpRequestContext; otherwise it is released at once).
     KL_Result ProcessNewSubscription(const KL_Reference<UP_TaskManager>& task_manager,
-                                     const KL_HttpRequestContext& context, const char* callback, int32_t timeout,
-                                     KL_HttpResponse& response);
+                                     const KL_HttpRequestContext& context, const char* callback,
+                                     int32_t timeout, KL_HttpResponse& response);
     KL_Result ProcessRenewSubscription(const KL_HttpRequestContext& context, const char* sid, int32_t timeout,
                                        KL_HttpResponse& response);
     KL_Result ProcessCancelSubscription(const KL_HttpRequestContext& context, const char* sid,

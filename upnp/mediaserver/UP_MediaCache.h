@@ -13,8 +13,7 @@
 #include "KL_Result.h"
 #include "KL_String.h"
 
-template <typename Value, typename Stamp>
-class UP_MediaCache {
+template <typename Value, typename Stamp> class UP_MediaCache {
 public:
     UP_MediaCache() = default;
     UP_MediaCache(const UP_MediaCache&) = delete;

@@ -25,7 +25,7 @@ public:
     struct Entry {
         KL_String m_Name;
         KL_FileInfo::Type m_Type = KL_FileInfo::FILE_TYPE_NONE; // regular or directory
-        KL_TimeStamp m_ModificationTime;                          // whole seconds
+        KL_TimeStamp m_ModificationTime;                        // whole seconds
         KL_LargeSize m_Size = 0;
     };
 
@@ -59,7 +59,8 @@ private:
     KL_String GetRealRoot() const;
     // Fills the entry from a stat of the name inside the open folder (dir_fd); false when the
     // entry is not published.
-    bool InspectAt(int dir_fd, const char* folder, const char* name, const KL_String& real_root, Entry& entry) const;
+    bool InspectAt(int dir_fd, const char* folder, const char* name, const KL_String& real_root,
+                   Entry& entry) const;
 
     KL_String m_Root;
 };

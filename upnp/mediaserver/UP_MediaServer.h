@@ -22,8 +22,8 @@ class UP_MediaServerDelegate;
 
 class UP_MediaServer : public UP_DeviceHost {
 public:
-    UP_MediaServer(const char* friendly_name, bool show_ip = false, const char* uuid = nullptr, uint16_t port = 0,
-                   bool allow_port_rebind = false);
+    UP_MediaServer(const char* friendly_name, bool show_ip = false, const char* uuid = nullptr,
+                   uint16_t port = 0, bool allow_port_rebind = false);
     ~UP_MediaServer() override = default;
 
     KL_Result SetupServices() override;
@@ -50,8 +50,9 @@ public:
     virtual KL_Result OnBrowseDirectChildren(UP_ActionCall* action, const char* object_id, const char* filter,
                                              KL_Cardinal starting_index, KL_Cardinal requested_count,
                                              const char* sort_criteria, const KL_HttpRequestContext& context);
-    virtual KL_Result OnSearchContainer(UP_ActionCall* action, const char* container_id, const char* search_criteria,
-                                        const char* filter, KL_Cardinal starting_index, KL_Cardinal requested_count,
+    virtual KL_Result OnSearchContainer(UP_ActionCall* action, const char* container_id,
+                                        const char* search_criteria, const char* filter,
+                                        KL_Cardinal starting_index, KL_Cardinal requested_count,
                                         const char* sort_criteria, const KL_HttpRequestContext& context);
 
     // Checks SortCriteria ("+ns:prop,-ns:prop"; "" and "*" are empty): 0, or -1 for the first
@@ -64,7 +65,8 @@ public:
 
 private:
     // Reads StartingIndex and RequestedCount (relaxed); false when either is not a number.
-    static bool ReadRange(const UP_ActionCall& action, KL_Cardinal& starting_index, KL_Cardinal& requested_count);
+    static bool ReadRange(const UP_ActionCall& action, KL_Cardinal& starting_index,
+                          KL_Cardinal& requested_count);
 
     UP_MediaServerDelegate* m_Delegate = nullptr;
 };

@@ -25,10 +25,12 @@ public:
     // Browse with BrowseFlag "BrowseDirectChildren" (and Search "*"): the container's children.
     virtual KL_Result OnBrowseDirectChildren(UP_ActionCall* action, const char* object_id, const char* filter,
                                              KL_Cardinal starting_index, KL_Cardinal requested_count,
-                                             const char* sort_criteria, const KL_HttpRequestContext& context) = 0;
+                                             const char* sort_criteria,
+                                             const KL_HttpRequestContext& context) = 0;
     // Search with real criteria.
-    virtual KL_Result OnSearchContainer(UP_ActionCall* action, const char* container_id, const char* search_criteria,
-                                        const char* filter, KL_Cardinal starting_index, KL_Cardinal requested_count,
+    virtual KL_Result OnSearchContainer(UP_ActionCall* action, const char* container_id,
+                                        const char* search_criteria, const char* filter,
+                                        KL_Cardinal starting_index, KL_Cardinal requested_count,
                                         const char* sort_criteria, const KL_HttpRequestContext& context) = 0;
     // A GET or HEAD that is neither the description nor an SCPD.
     virtual KL_Result ProcessFileRequest(KL_HttpRequest& request, const KL_HttpRequestContext& context,

@@ -8,6 +8,7 @@
 #include "dnssd/DnsSdService.h"
 #include "foundation/Base64.h"
 #include "foundation/RegularExpression.h"
+#include "foundation/Uuid.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,8 +17,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 using platform::dispatch::DispatchAcceptSource;
 using platform::dispatch::DispatchGroup;
@@ -25,6 +28,9 @@ using platform::dispatch::DispatchQueue;
 using platform::dispatch::MainQueue;
 
 namespace {
+
+// How long an accept that ran out of descriptors waits before the next try.
+constexpr std::chrono::milliseconds kAcceptBackOff(100);
 
 std::atomic<int> gLogLevel{2};
 
@@ -163,6 +169,11 @@ std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListen
             const int socket =
                 ::accept4(listeningSocket, reinterpret_cast<sockaddr*>(&remote), &remoteLength, SOCK_CLOEXEC);
             if (socket == -1) {
+                // Out of descriptors (or memory): the waiting connection stays queued, and the
+                // source, armed again at once, would spin; give other connections time to end.
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    std::this_thread::sleep_for(kAcceptBackOff);
+                }
                 return; // the source stays armed
             }
             auto self = weakSelf.lock();
@@ -268,6 +279,9 @@ bool WebServer::_start(Error* error) {
                            .value_or(WebServerConnectionFactory{});
     _mapHEADToGET = optionValue<bool>(options, WebServerOption_AutomaticallyMapHEADToGET).value_or(true);
     _disconnectDelay = doubleOption(options, WebServerOption_ConnectedStateCoalescingInterval).value_or(1.0);
+    _connectionIdleTimeout = doubleOption(options, WebServerOption_ConnectionIdleTimeout).value_or(60.0);
+    _digestNonceLifetime = doubleOption(options, WebServerOption_DigestNonceLifetime).value_or(300.0);
+    _digestNonceKey = platform::makeUuidString() + platform::makeUuidString();
 
     _source4 = _createDispatchSourceWithListeningSocket(listeningSocket4, false);
     if (listeningSocket6 != -1) {

@@ -52,6 +52,11 @@ inline constexpr const char* WebServerOption_AutomaticallyMapHEADToGET = "Automa
 inline constexpr const char* WebServerOption_ConnectedStateCoalescingInterval =
     "ConnectedStateCoalescingInterval";
 inline constexpr const char* WebServerOption_BonjourName = "BonjourName";
+// Seconds a connection may send nothing while its head or body is read (and read nothing while
+// its response is written) before it is closed. Default 60.
+inline constexpr const char* WebServerOption_ConnectionIdleTimeout = "ConnectionIdleTimeout";
+// Seconds a Digest nonce stays valid; an older one is answered with 401 and stale=TRUE. Default 300.
+inline constexpr const char* WebServerOption_DigestNonceLifetime = "DigestNonceLifetime";
 inline constexpr const char* WebServerOption_BonjourType = "BonjourType";
 
 inline constexpr const char* WebServerAuthenticationMethod_Basic = "Basic";
@@ -134,6 +139,10 @@ public:
         return _authenticationDigestAccounts;
     }
     bool shouldAutomaticallyMapHEADToGET() const { return _mapHEADToGET; }
+    double connectionIdleTimeout() const { return _connectionIdleTimeout; }
+    double digestNonceLifetime() const { return _digestNonceLifetime; }
+    // The key of this start's Digest nonces (random, made at start).
+    const std::string& digestNonceKey() const { return _digestNonceKey; }
 
     std::optional<Url> serverURL() const;
     std::optional<std::string> serverURLString() const;
@@ -174,6 +183,9 @@ protected:
     WebServerConnectionFactory _connectionClass;
     bool _mapHEADToGET = true;
     double _disconnectDelay = 1.0;
+    double _connectionIdleTimeout = 60.0;
+    double _digestNonceLifetime = 300.0;
+    std::string _digestNonceKey;
     std::uint64_t _port = 0;
     std::shared_ptr<platform::dispatch::DispatchAcceptSource> _source4;
     std::shared_ptr<platform::dispatch::DispatchAcceptSource> _source6;

@@ -2,7 +2,11 @@
 
 #include "WebServer.h"
 #include "WebServerFunctions.h"
+#include "WebServerRequestErrors.h"
 #include "dispatch/DispatchSocket.h"
+#include "dispatch/DispatchTimer.h"
+#include "dispatch/GlobalQueue.h"
+#include "foundation/CaseInsensitive.h"
 #include "foundation/Digest.h"
 #include "foundation/SocketAddress.h"
 #include "foundation/Uuid.h"
@@ -28,10 +32,28 @@ const std::shared_ptr<const Data>& continueHead() {
     return head;
 }
 
-std::size_t findHeadEnd(const Data& buffer, std::size_t from) {
-    static const char kEnd[] = "\r\n\r\n";
-    auto it = std::search(buffer.begin() + static_cast<std::ptrdiff_t>(from), buffer.end(), kEnd, kEnd + 4);
-    return it == buffer.end() ? std::string::npos : static_cast<std::size_t>(it - buffer.begin());
+// What a connection answered early (before its body was read) still reads and drops at most, so
+// that closing does not reset the connection before the client has read the answer.
+constexpr std::size_t kLingerBytes = 1024 * 1024;
+
+// 0 when the head frames its body in a way this server implements, else the status to answer:
+// 501 for a transfer coding other than chunked, 400 for a Content-Length that is not one plain
+// number (repeated fields arrive joined with ", ") or that comes with a Transfer-Encoding.
+int framingStatus(const HeaderDictionary& headers) {
+    const std::string* encoding = HeaderValue(headers, "Transfer-Encoding");
+    const std::string* length = HeaderValue(headers, "Content-Length");
+    if (encoding && !platform::equalsIgnoringCase(*encoding, "chunked")) {
+        return 501;
+    }
+    if (encoding && length) {
+        return 400;
+    }
+    if (length &&
+        (length->empty() || length->size() > 18 ||
+         !std::all_of(length->begin(), length->end(), [](char c) { return c >= '0' && c <= '9'; }))) {
+        return 400;
+    }
+    return 0;
 }
 
 } // namespace
@@ -49,7 +71,8 @@ WebServerConnection::WebServerConnection(std::shared_ptr<WebServer> server, std:
       _remoteAddress(std::move(remoteAddress)), _socket(socket),
       _settings(std::make_unique<const ServerSettings>(ServerSettings{
           _server->serverName(), _server->authenticationRealm(), _server->authenticationBasicAccounts(),
-          _server->authenticationDigestAccounts(), _server->shouldAutomaticallyMapHEADToGET()})) {}
+          _server->authenticationDigestAccounts(), _server->shouldAutomaticallyMapHEADToGET(),
+          _server->connectionIdleTimeout(), _server->digestNonceLifetime(), _server->digestNonceKey()})) {}
 
 WebServerConnection::~WebServerConnection() = default;
 
@@ -127,16 +150,41 @@ void WebServerConnection::didWriteBytes(const std::uint8_t*, std::size_t length)
 
 void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>&, int statusCode) {
     _initializeResponseHeadersWithStatusCode(statusCode);
-    _writeHeadersWithCompletionBlock([](bool) {});
+    auto self = shared_from_this();
+    _writeHeadersWithCompletionBlock([self](bool success) {
+        if (success) {
+            self->_lingerIfBodyUnread();
+        }
+    });
 }
 
 void WebServerConnection::close() {}
 
 // ---- Socket I/O ----
 
+// A client that sends nothing while its request is read (or reads nothing while the answer is
+// written) for the idle time-out loses its connection: the socket is shut down, which ends the
+// pending operation with a failure.
+std::shared_ptr<platform::dispatch::DispatchTimer> WebServerConnection::_startIdleTimer() {
+    if (_settings->idleTimeout <= 0) {
+        return nullptr;
+    }
+    std::weak_ptr<WebServerConnection> weak = weak_from_this();
+    return platform::dispatch::DispatchTimer::after(
+        platform::dispatch::GlobalQueue::instance(), _settings->idleTimeout, [weak] {
+            if (auto self = weak.lock(); self && self->_socket != -1) {
+                ::shutdown(self->_socket, SHUT_RDWR);
+            }
+        });
+}
+
 void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t length, CompletionBlock block) {
     auto self = shared_from_this();
-    DispatchSocket::read(_socket, length, [self, buffer, block](Data bytes, int error) {
+    auto timer = _startIdleTimer();
+    DispatchSocket::read(_socket, length, [self, buffer, block, timer](Data bytes, int error) {
+        if (timer) {
+            timer->cancel();
+        }
         if (error != 0 || bytes.empty()) {
             block(false);
             return;
@@ -154,7 +202,11 @@ void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t le
 
 void WebServerConnection::_writeData(std::shared_ptr<const Data> data, CompletionBlock block) {
     auto self = shared_from_this();
-    DispatchSocket::write(_socket, data, [self, data, block](int error) {
+    auto timer = _startIdleTimer();
+    DispatchSocket::write(_socket, data, [self, data, block, timer](int error) {
+        if (timer) {
+            timer->cancel();
+        }
         if (error != 0) {
             block(false);
             return;
@@ -180,30 +232,26 @@ void WebServerConnection::_readRequestHeaders() {
     });
 }
 
+// Each piece goes to the head parser as it arrives; the head ends at its blank line, with or
+// without CR, and the parser bounds its size.
 void WebServerConnection::_readHeaders(std::shared_ptr<Data> buffer, HeadersCompletionBlock block) {
-    const std::size_t searchFrom = buffer->size() >= 3 ? buffer->size() - 3 : 0;
     auto self = shared_from_this();
-    _readData(buffer, 0, [self, buffer, block, searchFrom](bool success) {
+    buffer->clear();
+    _readData(buffer, 0, [self, buffer, block](bool success) {
         if (!success) {
             block(std::nullopt);
             return;
         }
-        const std::size_t end = findHeadEnd(*buffer, searchFrom);
-        if (end == std::string::npos) {
-            if (buffer->size() > platform::HttpRequestHead::kDefaultMaximumSize) {
-                block(std::nullopt); // a head without end in sight is refused like an invalid one
-                return;
-            }
-            self->_readHeaders(buffer, block);
-            return;
-        }
-        const std::size_t headLength = end + 4;
-        if (!self->_requestMessage->appendBytes(buffer->data(), headLength) ||
-            !self->_requestMessage->isHeaderComplete()) {
+        std::size_t consumed = 0;
+        if (!self->_requestMessage->appendBytes(buffer->data(), buffer->size(), &consumed)) {
             block(std::nullopt);
             return;
         }
-        block(Data(buffer->begin() + static_cast<std::ptrdiff_t>(headLength), buffer->end()));
+        if (!self->_requestMessage->isHeaderComplete()) {
+            self->_readHeaders(buffer, block);
+            return;
+        }
+        block(Data(buffer->begin() + static_cast<std::ptrdiff_t>(consumed), buffer->end()));
     });
 }
 
@@ -224,6 +272,12 @@ void WebServerConnection::_processRequestHead(Data extraData) {
         return;
     }
     const QueryDictionary query = url->query() ? ParseURLEncodedForm(*url->query()) : QueryDictionary{};
+    // A body framed in a way this server does not implement is refused before any handler runs.
+    if (const int refusal = framingStatus(headers); refusal != 0) {
+        _bodyUnread = true;
+        abortRequest(nullptr, refusal);
+        return;
+    }
     try {
         for (const auto& handler : _server->handlers()) {
             _handler = handler;
@@ -245,6 +299,13 @@ void WebServerConnection::_processRequestHead(Data extraData) {
     }
     _request->setLocalAddressData(_localAddress);
     _request->setRemoteAddressData(_remoteAddress);
+    _bodyUnread = _request->hasBody();
+    // Credentials are checked on the head: a request without them is answered at once, and its
+    // body is never read (nor a "100 Continue" sent for it).
+    if (auto refusal = preflightRequest(_request)) {
+        _finishProcessingRequest(std::move(refusal));
+        return;
+    }
     if (!_request->hasBody()) {
         _startProcessingRequest(); // bytes after the head are ignored
         return;
@@ -284,12 +345,12 @@ void WebServerConnection::_readBody(Data extraData) {
 void WebServerConnection::_readBodyWithLength(std::uint64_t length, Data initialData) {
     Error error;
     if (!_request->performOpen(&error)) {
-        abortRequest(_request, 500);
+        abortRequest(_request, IsWebServerBodyTooLargeError(error) ? 413 : 500);
         return;
     }
     if (!initialData.empty() && !_request->performWriteData(initialData, &error)) {
-        _request->performClose(&error);
-        abortRequest(_request, 500);
+        _bodyError = error;
+        _finishBodyRead(false);
         return;
     }
     const std::uint64_t remaining = length - initialData.size();
@@ -312,6 +373,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
         }
         Error error;
         if (!self->_request->performWriteData(*buffer, &error)) {
+            self->_bodyError = error;
             block(false);
             return;
         }
@@ -337,10 +399,9 @@ void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {
 }
 
 void WebServerConnection::_readNextBodyChunk(std::shared_ptr<Data> buffer, CompletionBlock block) {
-    Error error;
-    const auto status = _chunkParser->feed(
-        buffer->data(), buffer->size(), [this, &error](const std::uint8_t* bytes, std::size_t n) {
-            return _request->performWriteData(Data(bytes, bytes + n), &error);
+    const auto status =
+        _chunkParser->feed(buffer->data(), buffer->size(), [this](const std::uint8_t* bytes, std::size_t n) {
+            return _request->performWriteData(Data(bytes, bytes + n), &_bodyError);
         });
     if (status != WebServerChunkedBodyParser::Status::NeedMore) {
         block(status == WebServerChunkedBodyParser::Status::Done);
@@ -361,12 +422,35 @@ void WebServerConnection::_finishBodyRead(bool success) {
     Error error;
     if (!success) {
         _request->performClose(&error);
-        abortRequest(_request, 500);
+        abortRequest(_request, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
         return;
     }
+    _bodyUnread = false;
     if (!_request->performClose(&error)) {
         abortRequest(_request, 500);
         return;
     }
     _startProcessingRequest();
+}
+
+// ---- Closing after an early answer ----
+
+void WebServerConnection::_lingerIfBodyUnread() {
+    if (!_bodyUnread || _socket == -1) {
+        return;
+    }
+    _bodyUnread = false;
+    ::shutdown(_socket, SHUT_WR);
+    _drain(kLingerBytes);
+}
+
+void WebServerConnection::_drain(std::size_t remaining) {
+    auto buffer = std::make_shared<Data>();
+    auto self = shared_from_this();
+    _readData(buffer, std::min<std::size_t>(remaining, kBodyReadCapacity),
+              [self, buffer, remaining](bool success) {
+                  if (success && buffer->size() < remaining) {
+                      self->_drain(remaining - buffer->size());
+                  }
+              });
 }

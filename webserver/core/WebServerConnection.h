@@ -11,6 +11,9 @@
 #include <optional>
 
 class WebServer;
+namespace platform::dispatch {
+class DispatchTimer;
+}
 namespace platform {
 class HttpRequestHead;
 class HttpResponseHead;
@@ -82,6 +85,15 @@ private:
     void _readRequestHeaders();
     void _finishBodyRead(bool success);
     void _endOfLife();
+    std::shared_ptr<platform::dispatch::DispatchTimer> _startIdleTimer();
+    // After an answer given before the body was read: stop sending, read and drop what the client
+    // still sends (bounded), so that the close does not reset the connection under the answer.
+    void _lingerIfBodyUnread();
+    void _drain(std::size_t remaining);
+    // Digest nonces: a time stamp and a keyed hash of it.
+    std::string _makeDigestNonce() const;
+    enum class NonceState { fresh, stale, invalid };
+    NonceState _checkDigestNonce(const std::string& nonce) const;
 
     struct Deleter;
 
@@ -101,6 +113,8 @@ private:
     bool _opened = false;
     std::atomic<bool> _responded{false};
     std::unique_ptr<WebServerChunkedBodyParser> _chunkParser;
+    bool _bodyUnread = false;
+    Error _bodyError;
     // The server's settings as they were when the connection was accepted: stopping or restarting
     // the server never changes them under a connection that is still running.
     struct ServerSettings {
@@ -109,6 +123,9 @@ private:
         std::optional<std::map<std::string, std::string>> basicAccounts;
         std::optional<std::map<std::string, std::string>> digestAccounts;
         bool mapHEADToGET;
+        double idleTimeout;
+        double nonceLifetime;
+        std::string nonceKey;
     };
     std::unique_ptr<const ServerSettings> _settings;
 };

@@ -2,12 +2,18 @@
 
 #include "WebServer.h"
 #include "WebServerFunctions.h"
+#include "foundation/CaseInsensitive.h"
 #include "foundation/Digest.h"
 #include "foundation/Uuid.h"
+#include "http/HttpRequestHead.h"
 #include "http/HttpResponseHead.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string_view>
 
 // The processing half of a connection: authentication, the handler, conditional requests and
 // writing the response.
@@ -19,21 +25,140 @@ const std::shared_ptr<const Data>& lastChunk() {
     return bytes;
 }
 
-// The Digest nonce: one per process.
-const std::string& digestNonce() {
-    static const std::string nonce = platform::md5Hex(platform::makeUuidString());
-    return nonce;
+bool isTokenCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+void skipSpaces(std::string_view text, std::size_t& position) {
+    while (position < text.size() && (text[position] == ' ' || text[position] == '\t')) {
+        ++position;
+    }
 }
 
 } // namespace
+
+std::optional<std::pair<std::string, std::map<std::string, std::string>>>
+ParseAuthorizationHeader(std::string_view value) {
+    std::size_t position = 0;
+    skipSpaces(value, position);
+    const std::size_t schemeStart = position;
+    while (position < value.size() && isTokenCharacter(value[position])) {
+        ++position;
+    }
+    if (position == schemeStart) {
+        return std::nullopt;
+    }
+    std::pair<std::string, std::map<std::string, std::string>> result;
+    result.first = platform::asciiLowercase(value.substr(schemeStart, position - schemeStart));
+    skipSpaces(value, position);
+    const std::size_t parametersStart = position;
+    // Basic carries one token68 value, kept under the name "".
+    if (result.first == "basic") {
+        std::size_t end = value.size();
+        while (end > position && (value[end - 1] == ' ' || value[end - 1] == '\t')) {
+            --end;
+        }
+        result.second[""] = std::string(value.substr(position, end - position));
+        return result;
+    }
+    while (position < value.size()) {
+        const std::size_t nameStart = position;
+        while (position < value.size() && isTokenCharacter(value[position])) {
+            ++position;
+        }
+        if (position == nameStart) {
+            return std::nullopt;
+        }
+        std::string name = platform::asciiLowercase(value.substr(nameStart, position - nameStart));
+        skipSpaces(value, position);
+        if (position >= value.size() || value[position] != '=') {
+            return std::nullopt;
+        }
+        ++position;
+        skipSpaces(value, position);
+        std::string parameter;
+        if (position < value.size() && value[position] == '"') {
+            ++position;
+            bool closed = false;
+            while (position < value.size()) {
+                const char c = value[position++];
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
+                if (c == '\\' && position < value.size()) {
+                    parameter.push_back(value[position++]);
+                } else {
+                    parameter.push_back(c);
+                }
+            }
+            if (!closed) {
+                return std::nullopt;
+            }
+        } else {
+            const std::size_t start = position;
+            while (position < value.size() && isTokenCharacter(value[position])) {
+                ++position;
+            }
+            parameter = std::string(value.substr(start, position - start));
+        }
+        result.second.emplace(std::move(name), std::move(parameter)); // the first occurrence wins
+        skipSpaces(value, position);
+        if (position < value.size()) {
+            if (value[position] != ',') {
+                return std::nullopt;
+            }
+            ++position;
+            skipSpaces(value, position);
+        }
+    }
+    (void)parametersStart;
+    return result;
+}
+
+namespace {
+
+std::int64_t nowInSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+// ---- Digest nonces ----
+
+std::string WebServerConnection::_makeDigestNonce() const {
+    char stamp[17];
+    std::snprintf(stamp, sizeof stamp, "%016llx", static_cast<unsigned long long>(nowInSeconds()));
+    return std::string(stamp) +
+           platform::md5Hex(_settings->nonceKey + ":" + stamp + ":" + _settings->nonceKey);
+}
+
+WebServerConnection::NonceState WebServerConnection::_checkDigestNonce(const std::string& nonce) const {
+    if (nonce.size() != 48) {
+        return NonceState::invalid;
+    }
+    const std::string stamp = nonce.substr(0, 16);
+    if (platform::md5Hex(_settings->nonceKey + ":" + stamp + ":" + _settings->nonceKey) != nonce.substr(16)) {
+        return NonceState::invalid;
+    }
+    char* end = nullptr;
+    const unsigned long long issued = std::strtoull(stamp.c_str(), &end, 16);
+    const auto age = static_cast<double>(nowInSeconds()) - static_cast<double>(issued);
+    return age >= -1 && age <= _settings->nonceLifetime ? NonceState::fresh : NonceState::stale;
+}
 
 // ---- Processing ----
 
 std::shared_ptr<WebServerResponse>
 WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& request) {
     const std::string* authorization = HeaderValue(request->headers(), "Authorization");
+    const auto parsed = authorization ? ParseAuthorizationHeader(*authorization) : std::nullopt;
     const std::string& realm = _settings->authenticationRealm;
     if (const auto& basicAccounts = _settings->basicAccounts) {
+        // The scheme exactly as "Basic ", the credentials exactly as stored.
         if (authorization && authorization->rfind("Basic ", 0) == 0) {
             const std::string credentials = authorization->substr(6);
             for (const auto& [user, value] : *basicAccounts) {
@@ -49,44 +174,44 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
     }
     if (const auto& digestAccounts = _settings->digestAccounts) {
         bool staleNonce = false;
-        if (authorization && authorization->rfind("Digest ", 0) == 0) {
-            const auto sentRealm = ExtractHeaderValueParameter(*authorization, "realm");
-            const auto nonce = ExtractHeaderValueParameter(*authorization, "nonce");
-            const auto user = ExtractHeaderValueParameter(*authorization, "username");
-            const auto uri = ExtractHeaderValueParameter(*authorization, "uri");
-            const auto answer = ExtractHeaderValueParameter(*authorization, "response");
-            if (sentRealm == std::optional<std::string>(realm)) {
-                if (nonce == std::optional<std::string>(digestNonce())) {
-                    auto account = user ? digestAccounts->find(*user) : digestAccounts->end();
-                    if (account != digestAccounts->end() && uri && answer) {
-                        const std::string ha2 = MD5HexOfFormat("%@:%@", {request->method(), *uri});
-                        const std::string expected =
-                            MD5HexOfFormat("%@:%@:%@", {account->second, *nonce, ha2});
-                        if (*answer == expected) {
-                            return nullptr;
-                        }
+        if (parsed && parsed->first == "digest") {
+            const auto& parameters = parsed->second;
+            auto parameter = [&parameters](const char* name) -> const std::string* {
+                const auto found = parameters.find(name);
+                return found == parameters.end() ? nullptr : &found->second;
+            };
+            const std::string* sentRealm = parameter("realm");
+            const std::string* nonce = parameter("nonce");
+            const std::string* user = parameter("username");
+            const std::string* uri = parameter("uri");
+            const std::string* answer = parameter("response");
+            const auto nonceState = nonce ? _checkDigestNonce(*nonce) : NonceState::invalid;
+            if (sentRealm && *sentRealm == realm) {
+                // The uri must be this request's own target: a sniffed header authorises nothing else.
+                auto account = user ? digestAccounts->find(*user) : digestAccounts->end();
+                if (nonceState == NonceState::fresh && account != digestAccounts->end() && uri && answer &&
+                    *uri == _requestMessage->requestTarget()) {
+                    const std::string ha2 = MD5HexOfFormat("%@:%@", {request->method(), *uri});
+                    const std::string expected = MD5HexOfFormat("%@:%@:%@", {account->second, *nonce, ha2});
+                    if (*answer == expected) {
+                        return nullptr;
                     }
-                } else if (nonce && !nonce->empty()) {
-                    staleNonce = true;
                 }
+                staleNonce = nonceState != NonceState::fresh && nonce && !nonce->empty();
             }
         }
         auto response = WebServerResponse::responseWithStatusCode(401);
         response->setValueForAdditionalHeader(
             StringWithFormat("Digest realm=\"%@\", nonce=\"%@\"%@",
-                             {realm, digestNonce(), staleNonce ? ", stale=TRUE" : ""}),
+                             {realm, _makeDigestNonce(), staleNonce ? ", stale=TRUE" : ""}),
             "WWW-Authenticate");
         return response;
     }
     return nullptr;
 }
 
+// Authentication ran on the head already (_processRequestHead).
 void WebServerConnection::_startProcessingRequest() {
-    auto preflight = preflightRequest(_request);
-    if (preflight) {
-        _finishProcessingRequest(std::move(preflight));
-        return;
-    }
     auto self = shared_from_this();
     processRequest(_request, [self](std::shared_ptr<WebServerResponse> response) {
         if (self->_responded.exchange(true)) {
@@ -171,13 +296,21 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
     auto self = shared_from_this();
     _writeHeadersWithCompletionBlock([self, bodyOpened](bool success) {
         if (!bodyOpened) {
+            if (success) {
+                self->_lingerIfBodyUnread();
+            }
             return;
         }
         if (!success) {
             self->_response->performClose();
             return;
         }
-        self->_writeBodyWithCompletionBlock([self](bool) { self->_response->performClose(); });
+        self->_writeBodyWithCompletionBlock([self](bool written) {
+            self->_response->performClose();
+            if (written) {
+                self->_lingerIfBodyUnread();
+            }
+        });
     });
 }
 

@@ -15,10 +15,26 @@ constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// The GMT calendar fields of a date, computed without the C library (whose gmtime_r takes the
+// process's time-zone lock on every call).
 bool brokenDown(Date date, std::tm& tm) {
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(date.time_since_epoch()).count();
-    const auto time = static_cast<std::time_t>(seconds);
-    return ::gmtime_r(&time, &tm) != nullptr;
+    using namespace std::chrono;
+    const auto seconds = floor<std::chrono::seconds>(date);
+    const auto days = floor<std::chrono::days>(seconds);
+    const year_month_day ymd(days);
+    const hh_mm_ss<std::chrono::seconds> time(seconds - days);
+    if (!ymd.ok()) {
+        return false;
+    }
+    tm = std::tm{};
+    tm.tm_year = static_cast<int>(ymd.year()) - 1900;
+    tm.tm_mon = static_cast<int>(static_cast<unsigned>(ymd.month())) - 1;
+    tm.tm_mday = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    tm.tm_wday = static_cast<int>(weekday(days).c_encoding());
+    tm.tm_hour = static_cast<int>(time.hours().count());
+    tm.tm_min = static_cast<int>(time.minutes().count());
+    tm.tm_sec = static_cast<int>(time.seconds().count());
+    return true;
 }
 
 // Reads exactly `digits` decimal digits at `pos`.
@@ -66,24 +82,26 @@ bool isLeapYear(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
+// The years a date may have: the clock's nanosecond time points reach from 1678 to 2262, and a
+// date beyond them (a hostile "3988") would overflow; such a date is taken as unparseable.
+constexpr int kFirstYear = 1900;
+constexpr int kLastYear = 2200;
+
 // The date of a GMT calendar time; none when a field is out of range.
 std::optional<Date> makeDate(int year, int month, int day, int hour, int minute, int second) {
     static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 0 || month > 11 || day < 1 || hour > 23 || minute > 59 || second > 59) {
+    if (year < kFirstYear || year > kLastYear || month < 0 || month > 11 || day < 1 || hour > 23 ||
+        minute > 59 || second > 59) {
         return std::nullopt;
     }
     const int monthDays = kDaysInMonth[month] + (month == 1 && isLeapYear(year) ? 1 : 0);
     if (day > monthDays) {
         return std::nullopt;
     }
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return std::chrono::system_clock::from_time_t(::timegm(&tm));
+    using namespace std::chrono;
+    const sys_days days{std::chrono::year(year) / std::chrono::month(static_cast<unsigned>(month + 1)) /
+                        std::chrono::day(static_cast<unsigned>(day))};
+    return time_point_cast<Date::duration>(days + hours(hour) + minutes(minute) + seconds(second));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "WebServerTypes.h"
 
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,11 @@ std::string NormalizeHeaderValue(const std::string& value);
 // The value of `name=` inside a header value ("multipart/form-data; boundary=x" → "x"); quoted
 // values lose their quotes. None when absent or when the value begins with the name.
 std::optional<std::string> ExtractHeaderValueParameter(const std::string& value, const std::string& name);
+// An "Authorization" value: the scheme lower-cased, and its parameters by lower-cased name (names
+// only at parameter boundaries, quoted strings with their escapes undone; the first of a repeated
+// name wins). Basic's credentials are kept under the name "". None when it is malformed.
+std::optional<std::pair<std::string, std::map<std::string, std::string>>>
+ParseAuthorizationHeader(std::string_view value);
 
 // Replaces percent escapes, read as UTF-8; none when an escape or the resulting text is invalid.
 std::optional<std::string> UnescapeURLString(const std::string& text);

@@ -19,6 +19,11 @@ using WebServerCompletionBlock = std::function<void(std::shared_ptr<WebServerRes
 using WebServerAsyncProcessBlock = std::function<void(const std::shared_ptr<WebServerRequest>& request,
                                                       WebServerCompletionBlock completion)>;
 
+// The handler run on the pool of long file operations (copies, moves, removals, uploads that may
+// copy across file systems) instead of the workers that every connection needs. An exception it
+// throws answers 500.
+WebServerAsyncProcessBlock RunOnFileOperationsPool(WebServerProcessBlock process);
+
 // One entry of a server's handler list.
 class WebServerHandler {
 public:

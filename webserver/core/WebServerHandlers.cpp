@@ -1,4 +1,6 @@
 #include "WebServer.h"
+#include "WebServerFunctions.h"
+#include "dispatch/GlobalQueue.h"
 
 #include "foundation/RegularExpression.h"
 
@@ -115,4 +117,18 @@ void WebServer::addHandlerForMethodPathRegex(const std::string& method, const st
 
 void WebServer::removeAllHandlers() {
     _handlers.clear();
+}
+
+WebServerAsyncProcessBlock RunOnFileOperationsPool(WebServerProcessBlock process) {
+    return [process](const std::shared_ptr<WebServerRequest>& request, WebServerCompletionBlock completion) {
+        platform::dispatch::GlobalQueue::fileOperations().async([process, request, completion] {
+            std::shared_ptr<WebServerResponse> response;
+            try {
+                response = process(request);
+            } catch (...) {
+                response = nullptr;
+            }
+            completion(std::move(response));
+        });
+    };
 }

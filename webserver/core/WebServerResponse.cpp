@@ -63,6 +63,13 @@ void WebServerResponse::performReadDataWithCompletion(WebServerBodyReaderComplet
     }
 }
 
+std::optional<WebServerResponse::FileBody> WebServerResponse::performFileBody() const {
+    if (!_opened || _reader != this || !_encoders.empty() || usesChunkedTransferEncoding()) {
+        return std::nullopt;
+    }
+    return fileBody();
+}
+
 void WebServerResponse::performClose() {
     _reader->close();
 }

@@ -59,7 +59,20 @@ public:
 
     virtual std::string description() const;
 
+    // A body the connection may send straight from an open file (sendfile(2)): the descriptor and
+    // the bytes still to send from `offset` on. Offered only between performOpen and performClose,
+    // and only when the body goes out as it is: no encoder behind the response, a known length.
+    struct FileBody {
+        int descriptor;
+        std::uint64_t offset;
+        std::uint64_t length;
+    };
+    std::optional<FileBody> performFileBody() const;
+
 protected:
+    // The file body of an opened response, for the subclasses that serve one.
+    virtual std::optional<FileBody> fileBody() const { return std::nullopt; }
+
     std::optional<std::string> _type;
     std::uint64_t _length = kWebServerNotFound;
     int _status = 200;

@@ -9,8 +9,16 @@
 #include "WebServerHTMLFunctions.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/SharedFolder.h"
 
+#include <fcntl.h>
+
+#include <mutex>
+
+using platform::FileDescriptor;
 using platform::FileSystem;
+using platform::SharedFolder;
+using platform::SharedItem;
 
 namespace {
 
@@ -20,24 +28,22 @@ std::shared_ptr<WebServerResponse> notFound() {
 
 // The HTML listing of a directory's first level: files and directories whose names do not begin
 // with "."; everything else is left out. None when the directory cannot be read.
-std::shared_ptr<WebServerResponse> responseWithContentsOfDirectory(const std::string& path) {
-    const auto names = FileSystem::contentsOfDirectory(path);
-    if (!names) {
+std::shared_ptr<WebServerResponse> responseWithContentsOfDirectory(const SharedItem& directory) {
+    const auto fd = SharedFolder::openItem(directory, O_RDONLY | O_DIRECTORY);
+    auto entries = fd.valid() ? SharedFolder::listDirectory(fd.get()) : std::nullopt;
+    if (!entries) {
         return nullptr;
     }
     std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"></head><body>\n<ul>\n";
-    for (const std::string& name : *names) {
+    for (const auto& entry : *entries) {
+        const std::string& name = entry.name;
         if (name.front() == '.') {
             continue;
         }
-        const auto status = FileSystem::statusOfItem(FileSystem::appendPathComponent(path, name));
-        if (!status) {
-            continue;
-        }
-        if (status->isRegularFile()) {
+        if (entry.status.isRegularFile()) {
             html += StringWithFormat("<li><a href=\"%@\">%@</a></li>\n",
                                      {EscapeURLString(name), EscapeHTMLString(name)});
-        } else if (status->isDirectory()) {
+        } else if (entry.status.isDirectory()) {
             html += StringWithFormat("<li><a href=\"%@/\">%@/</a></li>\n",
                                      {EscapeURLString(name), EscapeHTMLString(name)});
         }
@@ -46,58 +52,70 @@ std::shared_ptr<WebServerResponse> responseWithContentsOfDirectory(const std::st
     return WebServerDataResponse::responseWithHTML(html);
 }
 
-// The item that a request path names below the directory, with every symbolic link resolved; none
-// when the path leads outside the directory, by ".." or through a link, or names nothing.
-std::optional<std::string> itemInsideDirectory(const std::string& directoryPath, const std::string& basePath,
-                                               const std::string& requestPath) {
-    if (requestPath.find('\0') != std::string::npos) {
-        return std::nullopt;
-    }
-    const std::string directory = FileSystem::standardizePath(directoryPath);
-    const std::string joined = FileSystem::standardizePath(
-        FileSystem::appendPathComponent(directory, requestPath.substr(basePath.size())));
-    if (!FileSystem::isPathInsideOrEqual(joined, directory)) {
-        return std::nullopt;
-    }
-    const auto resolvedDirectory = FileSystem::resolvePath(directory);
-    auto resolved = FileSystem::resolvePath(joined);
-    if (!resolvedDirectory || !resolved || !FileSystem::isPathInsideOrEqual(*resolved, *resolvedDirectory)) {
-        return std::nullopt;
-    }
-    return resolved;
-}
-
 struct DirectoryHandlerSettings {
     std::string basePath;
     std::string directoryPath;
     std::optional<std::string> indexFilename;
     std::uint64_t cacheAge = 0;
     bool allowRangeRequests = false;
+    std::mutex lock;
+    std::shared_ptr<SharedFolder> folder;
+
+    // The directory, kept open once it could be opened.
+    std::shared_ptr<SharedFolder> sharedFolder() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!folder) {
+            folder = SharedFolder::open(FileSystem::standardizePath(directoryPath));
+        }
+        return folder;
+    }
 };
 
-std::shared_ptr<WebServerResponse> answerDirectoryRequest(const DirectoryHandlerSettings& settings,
+// A regular file of the directory, opened: what is sent is that file.
+std::shared_ptr<WebServerFileResponse> fileResponse(const SharedItem& item, const std::string& path,
+                                                    WebServerRange range) {
+    return WebServerFileResponse::responseWithFileDescriptor(
+        SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK), path, range, false);
+}
+
+// Only regular files and folders are served: the request path is resolved beneath the directory's
+// descriptor (folders on the way may be links that stay inside), and a link as the last component
+// is not followed.
+std::shared_ptr<WebServerResponse> answerDirectoryRequest(DirectoryHandlerSettings& settings,
                                                           const WebServerRequest& request) {
-    const auto item = itemInsideDirectory(settings.directoryPath, settings.basePath, request.path());
-    const auto status = item ? FileSystem::statusOfItem(*item) : std::nullopt;
+    const std::string relative = request.path().substr(settings.basePath.size());
+    const auto folder = settings.sharedFolder();
+    const auto item = folder ? folder->resolve(relative, false) : std::nullopt;
+    platform::FileType type = platform::FileType::other;
+    if (item) {
+        if (const auto status = SharedFolder::status(*item)) {
+            type = status->type;
+        }
+    }
+    const std::string path = FileSystem::appendPathComponent(settings.directoryPath, relative);
     std::shared_ptr<WebServerResponse> response;
-    if (status && status->isDirectory()) {
+    if (type == platform::FileType::directory) {
         if (settings.indexFilename) {
-            const std::string indexPath = FileSystem::appendPathComponent(*item, *settings.indexFilename);
-            const auto indexStatus = FileSystem::statusOfItem(indexPath);
+            const auto directory = SharedFolder::openItem(*item, O_PATH | O_DIRECTORY);
+            const SharedItem index{
+                FileDescriptor(directory.valid() ? ::fcntl(directory.get(), F_DUPFD_CLOEXEC, 0) : -1),
+                *settings.indexFilename};
+            const auto indexStatus = index.folder.valid() ? SharedFolder::status(index) : std::nullopt;
             if (indexStatus && indexStatus->isRegularFile()) {
-                auto index = WebServerFileResponse::responseWithFile(indexPath);
-                return index ? index : notFound(); // the index file goes without a cache age
+                auto indexResponse = fileResponse(
+                    index, FileSystem::appendPathComponent(path, *settings.indexFilename), WebServerRange());
+                return indexResponse ? indexResponse : notFound(); // the index file goes without a cache age
             }
         }
         response = responseWithContentsOfDirectory(*item);
-    } else if (status && status->isRegularFile()) {
+    } else if (type == platform::FileType::regular) {
         if (settings.allowRangeRequests) {
-            response = WebServerFileResponse::responseWithFile(*item, request.byteRange());
+            response = fileResponse(*item, path, request.byteRange());
             if (response) {
                 response->setValueForAdditionalHeader("bytes", "Accept-Ranges");
             }
         } else {
-            response = WebServerFileResponse::responseWithFile(*item);
+            response = fileResponse(*item, path, WebServerRange());
         }
     }
     if (!response) {
@@ -146,8 +164,12 @@ void WebServer::addGETHandlerForBasePath(const std::string& basePath, const std:
     if (basePath.empty() || basePath.front() != '/' || basePath.back() != '/') {
         return;
     }
-    auto settings = std::make_shared<DirectoryHandlerSettings>(
-        DirectoryHandlerSettings{basePath, directoryPath, indexFilename, cacheAge, allowRangeRequests});
+    auto settings = std::make_shared<DirectoryHandlerSettings>();
+    settings->basePath = basePath;
+    settings->directoryPath = directoryPath;
+    settings->indexFilename = indexFilename;
+    settings->cacheAge = cacheAge;
+    settings->allowRangeRequests = allowRangeRequests;
     addHandlerWithMatchBlock(
         [basePath](const std::string& method, const Url& url, const HeaderDictionary& headers,
                    const std::string& path,

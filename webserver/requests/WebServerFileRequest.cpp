@@ -1,6 +1,7 @@
 #include "WebServerFileRequest.h"
 
 #include "foundation/TemporaryFile.h"
+#include "foundation/Uuid.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,7 +17,28 @@ WebServerFileRequest::~WebServerFileRequest() {
         ::close(_file);
     }
     // The handler may have moved the file away: a missing file is fine.
-    ::unlink(_temporaryPath.c_str());
+    if (_folder != -1) {
+        ::unlinkat(_folder, _name.c_str(), 0);
+        ::close(_folder);
+    } else {
+        ::unlink(_temporaryPath.c_str());
+    }
+}
+
+void WebServerFileRequest::setTemporaryFolder(int folderDescriptor, const std::string& folderPath) {
+    const int folder = ::fcntl(folderDescriptor, F_DUPFD_CLOEXEC, 0);
+    if (folder == -1 || _file != -1) {
+        if (folder != -1) {
+            ::close(folder);
+        }
+        return; // the system's temporary folder stays
+    }
+    if (_folder != -1) {
+        ::close(_folder);
+    }
+    _folder = folder;
+    _name = ".lanyard-staging-" + platform::makeUuidString();
+    _temporaryPath = folderPath + (!folderPath.empty() && folderPath.back() == '/' ? "" : "/") + _name;
 }
 
 bool WebServerFileRequest::open(Error* error) {
@@ -26,7 +48,10 @@ bool WebServerFileRequest::open(Error* error) {
     }
     // The name is fresh, so the file must not exist yet: never follow a link planted there.
     do {
-        _file = ::open(_temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        _file =
+            _folder != -1
+                ? ::openat(_folder, _name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)
+                : ::open(_temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (_file == -1 && errno == EINTR);
     if (_file == -1) {
         platform::setError(error, Error::posix(errno));

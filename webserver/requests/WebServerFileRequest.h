@@ -21,12 +21,24 @@ public:
     // Closes the file; a failure gives a POSIX error.
     bool close(Error* error) override;
 
-    // Where the body is (chosen at construction, in the system's temporary folder).
+    // Where the body is (chosen at construction, in the system's temporary folder, unless a
+    // folder was given below).
     const std::string& temporaryPath() const { return _temporaryPath; }
+
+    // Stages the body in an open folder (the descriptor is duplicated) under a fresh hidden name,
+    // created and removed through that descriptor; `folderPath` names it for temporaryPath(). Call
+    // before the body is read.
+    void setTemporaryFolder(int folderDescriptor, const std::string& folderPath);
+    // The staging folder's descriptor (-1 for the system's temporary folder) and the file's name
+    // in it.
+    int temporaryFolderDescriptor() const { return _folder; }
+    const std::string& temporaryName() const { return _name; }
 
     std::string description() const override;
 
 protected:
     std::string _temporaryPath;
     int _file = -1;
+    int _folder = -1;
+    std::string _name;
 };

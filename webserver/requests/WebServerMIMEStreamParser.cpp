@@ -95,6 +95,15 @@ WebServerMIMEStreamParser::~WebServerMIMEStreamParser() {
     _discardTemporaryFile();
 }
 
+bool WebServerMIMEStreamParser::_charge(std::size_t bytes) {
+    if (bytes > kMaximumInMemory - std::min(*_memoryInUse, kMaximumInMemory)) {
+        _exceededMemory = true;
+        return false;
+    }
+    *_memoryInUse += bytes;
+    return true;
+}
+
 bool WebServerMIMEStreamParser::appendBytes(const void* bytes, std::size_t length) {
     if (_state == State::End) {
         return true; // the epilogue
@@ -218,7 +227,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
     if (!_contentType) {
         _contentType = "text/plain";
     }
-    if (!_controlName) {
+    if (!_controlName || !_charge(kPartOverhead)) {
         return Step::Fail;
     }
     if (TruncateHeaderValue(*_contentType) == "multipart/mixed") {
@@ -231,8 +240,10 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
         if (!_subParser) {
             return Step::Fail;
         }
+        _subParser->_memoryInUse = _memoryInUse;
+        _subParser->_temporaryFolder = _temporaryFolder;
     } else if (_fileName) {
-        _tmpFile = platform::createTemporaryFile(_tmpPath);
+        _tmpFile = platform::createTemporaryFile(_tmpPath, _temporaryFolder);
         if (_tmpFile == -1) {
             _tmpPath.clear();
             return Step::Fail;
@@ -303,6 +314,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_consumeContent(std::
     } else if (_subParser) {
         if (!_subParser->appendBytes(_data.data() + _offset, end - _offset)) {
             _failedAllocating = _subParser->hasFailedAllocating();
+            _exceededMemory = _subParser->hasExceededMemory();
             return Step::Fail;
         }
         _offset = end;
@@ -327,12 +339,13 @@ bool WebServerMIMEStreamParser::_finishPart(std::size_t end) {
         bool success = subParser->appendBytes(_data.data() + _offset, end - _offset) &&
                        subParser->appendBytes(kCRLF.data(), kCRLF.size()) && subParser->isAtEnd();
         _failedAllocating = subParser->hasFailedAllocating();
+        _exceededMemory = subParser->hasExceededMemory();
         return success;
     }
     if (_tmpFile != -1) {
         return _finishFilePart(end);
     }
-    if (end - _offset > kMaximumArgumentSize) {
+    if (end - _offset > kMaximumArgumentSize || !_charge(end - _offset)) {
         return false;
     }
     Data content(_data.begin() + static_cast<std::ptrdiff_t>(_offset),

@@ -24,6 +24,10 @@ class WebServerMIMEStreamParser {
 public:
     static constexpr std::size_t kMaximumHeadersSize = 1024 * 1024;
     static constexpr std::size_t kMaximumArgumentSize = 1024 * 1024;
+    // What all the parts of one body may hold in memory together (text parts whole, every part its
+    // object), nested parts included.
+    static constexpr std::size_t kMaximumInMemory = 16 * 1024 * 1024;
+    static constexpr std::size_t kPartOverhead = 1024;
 
     // None when the boundary is empty or not ASCII. Parts are appended to the two lists, which
     // must outlive the parser.
@@ -42,6 +46,10 @@ public:
     bool isAtEnd() const { return _state == State::End; }
     // The failure was a failed memory allocation.
     bool hasFailedAllocating() const { return _failedAllocating; }
+    // Where file parts are written (the system's temporary folder when empty).
+    void setTemporaryFolder(std::string folder) { _temporaryFolder = std::move(folder); }
+    // The parts kept in memory would exceed kMaximumInMemory together.
+    bool hasExceededMemory() const { return _exceededMemory; }
 
 private:
     enum class State { Start, Headers, Content, End, Failed };
@@ -86,4 +94,9 @@ private:
     int _tmpFile = -1;
     std::unique_ptr<WebServerMIMEStreamParser> _subParser;
     bool _failedAllocating = false;
+    bool _exceededMemory = false;
+    std::string _temporaryFolder;
+    std::size_t _ownMemoryInUse = 0;
+    std::size_t* _memoryInUse = &_ownMemoryInUse; // shared with nested parsers
+    bool _charge(std::size_t bytes);
 };

@@ -23,6 +23,7 @@ bool WebServerMultiPartFormRequest::open(Error* error) {
                                               "Failed starting to parse multipart form data"));
         return false;
     }
+    _parser->setTemporaryFolder(_temporaryFolder);
     return true;
 }
 
@@ -33,7 +34,8 @@ bool WebServerMultiPartFormRequest::writeData(const Data& data, Error* error) {
         return false;
     }
     if (!_parser->appendBytes(data.data(), data.size())) {
-        platform::setError(error, _parser->hasFailedAllocating()
+        platform::setError(error, _parser->hasExceededMemory() ? WebServerBodyTooLargeError("Form data")
+                                  : _parser->hasFailedAllocating()
                                       ? WebServerAllocationError()
                                       : Error::make(kWebServerRequestErrorDomain, -1,
                                                     "Failed continuing to parse multipart form data"));

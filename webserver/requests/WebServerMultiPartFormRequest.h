@@ -34,8 +34,13 @@ public:
 
     std::string description() const override;
 
+    // Where file parts are staged (the system's temporary folder by default); set before the body
+    // is read.
+    void setTemporaryFolder(std::string folder) { _temporaryFolder = std::move(folder); }
+
 protected:
     std::unique_ptr<WebServerMIMEStreamParser> _parser;
     WebServerMultiPartArgumentList _arguments;
     WebServerMultiPartFileList _files;
+    std::string _temporaryFolder;
 };

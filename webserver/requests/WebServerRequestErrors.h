@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Errors that the request-body classes report; the connection answers every one of them with 500.
+// Errors that the request-body classes report; the connection answers them with 500, except a body
+// too large to keep in memory, which gets 413.
 
 inline constexpr const char* kWebServerRequestErrorDomain = "WebServerErrorDomain";
 
@@ -14,6 +15,13 @@ inline Error WebServerAllocationError() {
 }
 
 // A body (or one of its parts) would exceed what the request keeps in memory.
+inline constexpr long long kWebServerBodyTooLargeCode = 413;
+
 inline Error WebServerBodyTooLargeError(const std::string& what) {
-    return Error::make(kWebServerRequestErrorDomain, -1, what + " exceeds the size kept in memory");
+    return Error::make(kWebServerRequestErrorDomain, kWebServerBodyTooLargeCode,
+                       what + " exceeds the size kept in memory");
+}
+
+inline bool IsWebServerBodyTooLargeError(const Error& error) {
+    return error.domain == kWebServerRequestErrorDomain && error.code == kWebServerBodyTooLargeCode;
 }

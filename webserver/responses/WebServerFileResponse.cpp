@@ -15,7 +15,7 @@ using platform::FileSystem;
 
 namespace {
 
-constexpr std::uint64_t kReadPieceSize = 32768;
+constexpr std::uint64_t kReadPieceSize = 256 * 1024;
 
 bool isControl(unsigned char c) {
     return c < 0x20 || c == 0x7F;
@@ -107,9 +107,29 @@ std::shared_ptr<WebServerFileResponse> WebServerFileResponse::responseWithFile(c
     return response;
 }
 
+std::shared_ptr<WebServerFileResponse>
+WebServerFileResponse::responseWithFileDescriptor(platform::FileDescriptor file, const std::string& path,
+                                                  WebServerRange byteRange, bool isAttachment) {
+    std::shared_ptr<WebServerFileResponse> response(new WebServerFileResponse());
+    if (!response->initWithDescriptor(file.release(), path, byteRange, isAttachment)) {
+        return nullptr;
+    }
+    return response;
+}
+
 bool WebServerFileResponse::initWithFile(const std::string& path, WebServerRange byteRange,
                                          bool isAttachment) {
-    const auto status = FileSystem::statusOfItem(path);
+    // Non-blocking, so that a fifo put in the file's place cannot stall the open.
+    const int file = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    return file != -1 && initWithDescriptor(file, path, byteRange, isAttachment);
+}
+
+// The file is open before anything is said about it: length, ETag and dates come from that
+// descriptor, and its bytes are the ones sent, whatever takes the path meanwhile.
+bool WebServerFileResponse::initWithDescriptor(int file, const std::string& path, WebServerRange byteRange,
+                                               bool isAttachment) {
+    _file = file;
+    const auto status = file == -1 ? std::nullopt : FileSystem::statusOfDescriptor(file);
     if (!status || !status->isRegularFile()) {
         return false;
     }
@@ -157,46 +177,47 @@ void WebServerFileResponse::setAttachmentHeader() {
 }
 
 bool WebServerFileResponse::open(Error* error) {
-    // Non-blocking, so that a fifo put in the file's place meanwhile cannot stall the open.
-    _file = ::open(_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (_file == -1) {
-        platform::setError(error, Error::posix(errno));
+        platform::setError(error, Error::posix(EBADF));
         return false;
     }
-    const auto status = FileSystem::statusOfDescriptor(_file, error);
-    int failure = 0;
-    if (status && !status->isRegularFile()) {
-        failure = EINVAL;
-    } else if (status && ::lseek(_file, static_cast<off_t>(_offset), SEEK_SET) == -1) {
-        failure = errno;
-    }
-    if (!status || failure != 0) {
-        if (failure != 0) {
-            platform::setError(error, Error::posix(failure));
-        }
-        ::close(_file);
-        _file = -1;
+    if (::lseek(_file, static_cast<off_t>(_offset), SEEK_SET) == -1) {
+        platform::setError(error, Error::posix(errno));
         return false;
     }
     return true;
 }
 
 std::optional<Data> WebServerFileResponse::readData(Error* error) {
-    const std::uint64_t wanted = std::min(_size, kReadPieceSize);
-    Data data(static_cast<std::size_t>(wanted));
+    const auto wanted = static_cast<std::size_t>(std::min(_size, kReadPieceSize));
+    if (_buffer.size() < wanted) {
+        _buffer.resize(wanted);
+    }
     ssize_t count = 0;
-    while (wanted > 0 && (count = ::read(_file, data.data(), data.size())) == -1 && errno == EINTR) {
+    while (wanted > 0 && (count = ::read(_file, _buffer.data(), wanted)) == -1 && errno == EINTR) {
     }
     if (count < 0) {
         platform::setError(error, Error::posix(errno));
         return std::nullopt;
     }
-    data.resize(static_cast<std::size_t>(count));
+    if (count == 0 && wanted > 0) {
+        // The file shrank under the response: fewer bytes than announced would be a torn body.
+        platform::setError(error, Error::posix(EIO));
+        return std::nullopt;
+    }
     _size -= static_cast<std::uint64_t>(count);
-    return data;
+    return Data(_buffer.begin(), _buffer.begin() + count);
+}
+
+std::optional<WebServerResponse::FileBody> WebServerFileResponse::fileBody() const {
+    if (_file == -1) {
+        return std::nullopt;
+    }
+    return FileBody{_file, _offset, _size};
 }
 
 void WebServerFileResponse::close() {
+    _buffer = Data();
     if (_file != -1) {
         ::close(_file);
         _file = -1;

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 using coretest::get;
 using coretest::HttpReply;
@@ -32,7 +34,7 @@ protected:
         const std::string* challenge = reply.header("WWW-Authenticate");
         std::smatch match;
         if (!challenge || !std::regex_match(*challenge, match,
-                                            std::regex("Digest realm=\"R\", nonce=\"([0-9a-f]{32})\""))) {
+                                            std::regex("Digest realm=\"R\", nonce=\"([0-9a-f]{48})\""))) {
             ADD_FAILURE() << "unexpected challenge " << (challenge ? *challenge : "(none)");
             return {};
         }
@@ -76,7 +78,6 @@ TEST_F(CoreAuthentication, DigestWithCorrectResponse) {
     ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
     const std::string nonce = challengeNonce();
     EXPECT_FALSE(nonce.empty());
-    EXPECT_EQ(challengeNonce(), nonce); // the same for every connection
     EXPECT_EQ(handlerCalls, 0);
     HttpReply reply = get(port(), "/secret?x=1", digestHeader("u", "p", "R", nonce, "GET", "/secret?x=1"));
     EXPECT_EQ(reply.status, 200);
@@ -92,7 +93,7 @@ TEST_F(CoreAuthentication, DigestWithWrongPasswordOrUser) {
         HttpReply reply = get(port(), "/secret", header);
         EXPECT_EQ(reply.status, 401) << header;
         ASSERT_NE(reply.header("WWW-Authenticate"), nullptr);
-        EXPECT_EQ(*reply.header("WWW-Authenticate"), "Digest realm=\"R\", nonce=\"" + nonce + "\"");
+        EXPECT_EQ(reply.header("WWW-Authenticate")->find("stale"), std::string::npos);
     }
     EXPECT_EQ(handlerCalls, 0);
 }
@@ -103,9 +104,59 @@ TEST_F(CoreAuthentication, DigestWithAStaleNonce) {
     const std::string old = "0123456789abcdef0123456789abcdef";
     HttpReply reply = get(port(), "/secret", digestHeader("u", "p", "R", old, "GET", "/secret"));
     EXPECT_EQ(reply.status, 401);
-    EXPECT_EQ(*reply.header("WWW-Authenticate"), "Digest realm=\"R\", nonce=\"" + nonce + "\", stale=TRUE");
+    EXPECT_TRUE(std::regex_match(*reply.header("WWW-Authenticate"),
+                                 std::regex("Digest realm=\"R\", nonce=\"[0-9a-f]{48}\", stale=TRUE")));
     // Another realm with another nonce is simply wrong, not stale.
     reply = get(port(), "/secret", digestHeader("u", "p", "Elsewhere", old, "GET", "/secret"));
-    EXPECT_EQ(*reply.header("WWW-Authenticate"), "Digest realm=\"R\", nonce=\"" + nonce + "\"");
+    EXPECT_EQ(reply.header("WWW-Authenticate")->find("stale"), std::string::npos);
     EXPECT_EQ(handlerCalls, 0);
+    (void)nonce;
+}
+
+// A sniffed header authorises its own request only, and only for the nonce's lifetime.
+TEST_F(CoreAuthentication, DigestBindsTheRequestTargetAndExpires) {
+    ASSERT_TRUE(
+        startServer({{WebServerOption_AuthenticationMethod, WebServerAuthenticationMethod_DigestAccess},
+                     {WebServerOption_AuthenticationAccounts, ServerAccounts{{"u", "p"}}},
+                     {WebServerOption_AuthenticationRealm, std::string("R")},
+                     {WebServerOption_DigestNonceLifetime, 1.0}}));
+    const std::string nonce = challengeNonce();
+    const std::string header = digestHeader("u", "p", "R", nonce, "GET", "/secret");
+    EXPECT_EQ(get(port(), "/secret", header).status, 200);
+    EXPECT_EQ(get(port(), "/other", header).status, 401); // the uri is not this request's
+    // The scheme in any case, and parameters found only at their boundaries (cnonce first).
+    std::string lower = header;
+    lower.replace(lower.find("Digest"), 6, "dIGEST");
+    EXPECT_EQ(get(port(), "/secret", lower).status, 200);
+    std::string withCnonce = header;
+    withCnonce.insert(withCnonce.find("username"), "cnonce=\"x\", ");
+    EXPECT_EQ(get(port(), "/secret", withCnonce).status, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    HttpReply reply = get(port(), "/secret", header);
+    EXPECT_EQ(reply.status, 401);
+    ASSERT_NE(reply.header("WWW-Authenticate"), nullptr);
+    EXPECT_NE(reply.header("WWW-Authenticate")->find(", stale=TRUE"), std::string::npos);
+    EXPECT_EQ(handlerCalls, 3);
+}
+
+// Without credentials the answer comes on the head: no "100 Continue", no body read (a client
+// announcing a gigabyte gets its 401 at once), no handler.
+TEST_F(CoreAuthentication, RequestsWithoutCredentialsAreRefusedOnTheHead) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    for (const std::string expect : {"", "Expect: 100-continue\r\n"}) {
+        coretest::RawClient client;
+        ASSERT_TRUE(client.connect(AF_INET, port()));
+        ASSERT_TRUE(client.send("POST /secret HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n" + expect +
+                                "Content-Length: 1000000000\r\n\r\nsome of it"));
+        const std::string raw = client.readUntil("\r\n\r\n");
+        EXPECT_EQ(raw.rfind("HTTP/1.1 401 ", 0), 0u) << raw; // nothing (no 100) before it
+    }
+    EXPECT_EQ(handlerCalls, 0);
+    // With credentials, "100 Continue" comes first and the body is read.
+    HttpReply reply = coretest::exchange(
+        port(), "POST /secret HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                "Expect: 100-continue\r\nContent-Length: 2\r\n" +
+                    digestHeader("u", "p", "R", challengeNonce(), "POST", "/secret") + "\r\nhi");
+    EXPECT_EQ(reply.raw.rfind("HTTP/1.1 100 Continue", 0), 0u) << reply.raw;
+    EXPECT_NE(reply.raw.find("HTTP/1.1 200 OK"), std::string::npos) << reply.raw;
 }

@@ -100,6 +100,11 @@ TEST(CoreFunctions, FormatAndParseRFC822) {
     EXPECT_EQ(ParseRFC822Date(""), std::nullopt);
     EXPECT_EQ(ParseRFC822Date("yesterday"), std::nullopt);
     EXPECT_EQ(ParseRFC822Date("1994-11-06T08:49:37+00:00"), std::nullopt);
+    // Years the clock cannot hold are unparseable, not overflowed.
+    EXPECT_EQ(ParseRFC822Date("Sun, 06 Nov 3988 08:49:37 GMT"), std::nullopt);
+    EXPECT_EQ(ParseRFC822Date("Sun, 06 Nov 9999 08:49:37 GMT"), std::nullopt);
+    EXPECT_EQ(ParseRFC822Date("Sun, 06 Nov 0001 08:49:37 GMT"), std::nullopt);
+    EXPECT_EQ(ParseISO8601Date("3988-11-06T08:49:37+00:00"), std::nullopt);
     for (long long seconds : {0LL, 951782400LL, 1700000000LL, 2147483647LL, 4102444799LL}) {
         EXPECT_EQ(ParseRFC822Date(FormatRFC822Date(at(seconds))), std::optional<Date>(at(seconds)))
             << seconds;

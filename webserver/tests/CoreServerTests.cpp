@@ -5,8 +5,12 @@
 #include "WebServerFunctions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <chrono>
+#include <thread>
 
 using coretest::exchange;
 using coretest::get;
@@ -112,15 +116,30 @@ TEST_F(CoreServer, NoMatchingHandlerGives405) {
     EXPECT_EQ(handlerCalls, 0);
 }
 
-TEST_F(CoreServer, InvalidLengthsMatchNoHandler) {
+// A body framed in a way the server does not implement, or ambiguously, reaches no handler.
+TEST_F(CoreServer, BodyFramingIsCheckedBeforeAnyHandler) {
     coretest::addEchoHandler(*server, &handlerCalls);
     ASSERT_TRUE(startServer());
-    EXPECT_EQ(exchange(port(), "POST /u HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n"
-                               "5\r\nhello\r\n0\r\n\r\n")
-                  .status,
-              405);
-    EXPECT_EQ(exchange(port(), "POST /u HTTP/1.1\r\nContent-Length: -1\r\n\r\n").status, 405);
+    const struct {
+        const char* headers;
+        int status;
+    } rows[] = {
+        {"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n", 400},
+        {"Content-Length: -1\r\n", 400},
+        {"Content-Length: 5\r\nContent-Length: 5\r\n", 400},
+        {"Content-Length: 5x\r\n", 400},
+        {"Content-Length: 99999999999999999999999\r\n", 400},
+        {"Transfer-Encoding: gzip, chunked\r\n", 501},
+        {"Transfer-Encoding: gzip\r\n", 501},
+    };
+    for (const auto& row : rows) {
+        const std::string request =
+            std::string("POST /u HTTP/1.1\r\nHost: x\r\n") + row.headers + "\r\nhello";
+        EXPECT_EQ(exchange(port(), request).status, row.status) << row.headers;
+    }
     EXPECT_EQ(handlerCalls, 0);
+    // A head that ends in bare line feeds is answered like any other.
+    EXPECT_EQ(exchange(port(), "GET /u HTTP/1.1\nHost: x\n\n").status, 200);
 }
 
 TEST_F(CoreServer, QueryAndEscapedPathReachTheHandler) {
@@ -255,4 +274,44 @@ TEST_F(CoreServer, MatchingETagGives412ForPut) {
         exchange(port(), "PUT /versioned HTTP/1.1\r\nIf-None-Match: \"v1\"\r\nContent-Length: 2\r\n\r\nhi");
     EXPECT_EQ(reply.statusLine, "HTTP/1.1 412 Precondition Failed");
     expectHeadOnly(reply);
+}
+
+// Connections that send nothing, half a head or half a body are closed after the idle time-out,
+// so they cannot hold descriptors for ever.
+TEST_F(CoreServer, IdleConnectionsAreClosed) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer({{WebServerOption_ConnectionIdleTimeout, 1.0}}));
+    const std::string partial[] = {"", "GET / HTTP/1.1\r\nHo",
+                                   "POST /u HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nonly some"};
+    std::vector<std::unique_ptr<coretest::RawClient>> clients;
+    for (const std::string& bytes : partial) {
+        clients.push_back(std::make_unique<coretest::RawClient>());
+        ASSERT_TRUE(clients.back()->connect(AF_INET, port()));
+        ASSERT_TRUE(clients.back()->send(bytes));
+    }
+    for (int i = 0; i < 500 && server->activeConnections() < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(server->activeConnections(), 3);
+    EXPECT_TRUE(waitForIdle(8.0)) << "idle connections were kept open";
+    EXPECT_EQ(handlerCalls, 0);
+}
+
+// A client that reads nothing of a large answer is dropped after the idle time-out as well.
+TEST_F(CoreServer, ClientsThatReadNothingAreClosed) {
+    char pattern[] = "/tmp/lanyard-idle-XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    ASSERT_NE(fd, -1);
+    ASSERT_EQ(::ftruncate(fd, 256 * 1024 * 1024), 0); // sparse: more than the socket buffers hold
+    ::close(fd);
+    server->addGETHandlerForPathWithFile("/big", pattern, false, 0, false);
+    ASSERT_TRUE(startServer({{WebServerOption_ConnectionIdleTimeout, 1.0}}));
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port()));
+    ASSERT_TRUE(client.send("GET /big HTTP/1.1\r\nHost: x\r\n\r\n"));
+    for (int i = 0; i < 500 && server->activeConnections() < 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(waitForIdle(8.0)) << "a client that reads nothing kept its connection";
+    ::unlink(pattern);
 }

@@ -91,14 +91,35 @@ TEST_F(RequestBodiesServer, BadMultipartBodiesAnswer500) {
     EXPECT_TRUE(temporary.entries().empty());
 }
 
-TEST_F(RequestBodiesServer, DataBodyDeclaredOverTheCapAnswers500) {
+TEST_F(RequestBodiesServer, DataBodyDeclaredOverTheCapAnswers413) {
     coretest::RawClient client;
     ASSERT_TRUE(client.connect(AF_INET, port()));
     ASSERT_TRUE(
         client.send("POST /data HTTP/1.1\r\nHost: localhost\r\nContent-Type: text/plain\r\nContent-Length: " +
                     std::to_string(WebServerDataRequest::kMaximumBodySize + 1) + "\r\n\r\n"));
     const auto reply = coretest::parseReply(client.readAll());
-    EXPECT_EQ(reply.status, 500) << reply.statusLine;
+    EXPECT_EQ(reply.status, 413) << reply.statusLine;
+}
+
+// Text parts are kept in memory: however many a body holds, and however it is encoded, together
+// they stay within what one request may keep, and beyond it the answer is 413.
+TEST_F(RequestBodiesServer, ManyTextPartsAnswer413OnceTheirTotalExceedsTheCap) {
+    const std::string boundary = "b0undary";
+    const std::string value(512 * 1024, 'x'); // under the cap of one part
+    std::string body;
+    for (int i = 0; i < 40; ++i) { // 20 MiB in all
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"f" + std::to_string(i) +
+                "\"\r\n\r\n" + value + "\r\n";
+    }
+    body += "--" + boundary + "--\r\n";
+    EXPECT_EQ(post("/upload", "multipart/form-data; boundary=" + boundary, body).status, 413);
+    // Many empty parts are counted too.
+    std::string empties;
+    for (int i = 0; i < 20000; ++i) {
+        empties += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"e\"\r\n\r\n\r\n";
+    }
+    empties += "--" + boundary + "--\r\n";
+    EXPECT_EQ(post("/upload", "multipart/form-data; boundary=" + boundary, empties).status, 413);
 }
 
 TEST_F(RequestBodiesServer, DataBodyInLatin1) {

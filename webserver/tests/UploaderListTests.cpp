@@ -48,6 +48,23 @@ TEST_F(UploaderList, ListsInTheFileBrowsersOrder) {
                                                         "file 10.txt|/file 10.txt|4", "Zeta|/Zeta/|-"}));
 }
 
+// The listing is written as text directly: it must be exactly what the JSON serialiser writes for
+// the same items, escapes included; a name that is not UTF-8 is left out.
+TEST_F(UploaderList, ListingTextIsTheSerialisersText) {
+    const std::vector<std::string> names = {"quote\"d.txt",    "back\\slash.txt",       "tab\there.txt",
+                                            "ctl\x01\x1f.txt", "\xc3\xa9t\xc3\xa9.txt", "del\x7f.txt"};
+    for (const std::string& name : names) {
+        ASSERT_TRUE(writeFile(share(name), "12"));
+    }
+    ASSERT_TRUE(writeFile(share("bad\xff.txt"), "1"));
+    ASSERT_TRUE(makeDirectory(share("dir \"x\"")));
+    const Reply reply = get("/list?path=/");
+    const auto parsed = platform::parseJson(reply.body);
+    ASSERT_TRUE(parsed && parsed->is_array()) << reply.body;
+    EXPECT_EQ(parsed->size(), names.size() + 1);
+    EXPECT_EQ(reply.body, *platform::serializeJson(*parsed));
+}
+
 TEST_F(UploaderList, SubfolderPathsAreJoinedWithTheName) {
     ASSERT_TRUE(makeDirectory(share("sub")));
     ASSERT_TRUE(makeDirectory(share("sub/inner")));

@@ -32,6 +32,8 @@ bool makeDirectory(const std::string& path) {
 
 std::vector<std::string> namesIn(const std::string& folder) {
     auto names = platform::FileSystem::contentsOfDirectory(folder).value_or(std::vector<std::string>{});
+    // The server's own staging folder is not an item of the share.
+    names.erase(std::remove(names.begin(), names.end(), WebUploader::kStagingFolderName), names.end());
     std::sort(names.begin(), names.end());
     return names;
 }

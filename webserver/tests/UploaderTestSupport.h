@@ -40,7 +40,8 @@ struct Part {
 
 bool isDirectory(const std::string& path);
 bool makeDirectory(const std::string& path);
-// The names in a folder, sorted.
+// The names in a folder, sorted (the server's staging folder left out; it stays empty between
+// uploads).
 std::vector<std::string> namesIn(const std::string& folder);
 
 // Records the notifications of a WebUploader; may leave items out of listings.

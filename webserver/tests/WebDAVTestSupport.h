@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -68,11 +69,18 @@ public:
     std::atomic<bool> refuseCopy{false};
     std::atomic<bool> refuseDelete{false};
     std::atomic<bool> refuseCreate{false};
+    // Runs before every copy is allowed (set before the server starts).
+    std::function<void()> beforeCopy;
 
 protected:
     bool shouldUploadFileAtPath(const std::string&, const std::string&) override { return !refuseUpload; }
     bool shouldMoveItemFromPath(const std::string&, const std::string&) override { return !refuseMove; }
-    bool shouldCopyItemFromPath(const std::string&, const std::string&) override { return !refuseCopy; }
+    bool shouldCopyItemFromPath(const std::string&, const std::string&) override {
+        if (beforeCopy) {
+            beforeCopy();
+        }
+        return !refuseCopy;
+    }
     bool shouldDeleteItemAtPath(const std::string&) override { return !refuseDelete; }
     bool shouldCreateDirectoryAtPath(const std::string&) override { return !refuseCreate; }
 };

@@ -61,8 +61,13 @@ TEST_F(DAVServerTest, CopyRows) {
     expectError(dav("COPY", "/../x", to), 404, "\"/../x\" does not exist");
     expectError(dav("COPY", "/.hidden", to), 403, "Copying item name \".hidden\" is not allowed");
     expectError(dav("COPY", "/a.txt"), 400, "Malformed 'Destination' header: ");
-    expectError(dav("COPY", "/a.txt", "Destination: http://elsewhere/dir/a.txt\r\n"), 400,
-                "Malformed 'Destination' header: http://elsewhere/dir/a.txt");
+    // Another server's URL, also one that holds this server's authority as text, is not taken for
+    // a path of this one.
+    expectError(dav("COPY", "/a.txt", "Destination: http://elsewhere/dir/a.txt\r\n"), 502,
+                "Destination \"http://elsewhere/dir/a.txt\" is on another server");
+    const std::string spoofed = "http://evil.example/127.0.0.1:" + std::to_string(port()) + "/dir/a.txt";
+    EXPECT_EQ(dav("COPY", "/a.txt", "Destination: " + spoofed + "\r\n").status, 502);
+    EXPECT_FALSE(platform::FileSystem::itemExists(path("dir/a.txt")));
     expectError(coretest::exchange(port(), "COPY /a.txt HTTP/1.0\r\n" + to + "\r\n"), 400,
                 "Malformed 'Destination' header: " + url("/dir/a.txt"));
     expectError(dav("COPY", "/a.txt", "Destination: " + url("/../a.txt") + "\r\n"), 404,

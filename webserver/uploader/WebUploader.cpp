@@ -2,6 +2,7 @@
 
 #include "WebUploader.h"
 
+#include "WebServerFunctions.h"
 #include "WebServerMultiPartFormRequest.h"
 #include "WebServerURLEncodedFormRequest.h"
 
@@ -61,12 +62,24 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
                         operation(weak, &WebUploader::listDirectory));
     addHandlerForMethod("GET", "/download", WebServerRequestClass<WebServerRequest>(),
                         operation(weak, &WebUploader::downloadFile));
-    addHandlerForMethod("POST", "/upload", WebServerRequestClass<WebServerMultiPartFormRequest>(),
-                        operation(weak, &WebUploader::uploadFile));
+    // Uploads are staged in the shared folder itself, whatever order the form's parts come in.
+    const WebServerRequestFactory stagedForm =
+        [weak](const std::string& method, const Url& url, const HeaderDictionary& headers,
+               const std::string& path, const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
+        auto request =
+            WebServerRequest::create<WebServerMultiPartFormRequest>(method, url, headers, path, query);
+        const auto self = weak.lock();
+        if (request && self) {
+            request->setTemporaryFolder(self->stagingFolder());
+        }
+        return request;
+    };
+    addHandlerForMethod("POST", "/upload", stagedForm,
+                        RunOnFileOperationsPool(operation(weak, &WebUploader::uploadFile)));
     addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        operation(weak, &WebUploader::moveItem));
+                        RunOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
     addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        operation(weak, &WebUploader::deleteItem));
+                        RunOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
     addHandlerForMethod("POST", "/create", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
                         operation(weak, &WebUploader::createDirectory));
     return true;

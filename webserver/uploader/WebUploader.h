@@ -2,6 +2,8 @@
 
 #include "WebServer.h"
 
+#include "foundation/SharedFolder.h"
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,6 +43,8 @@ public:
 
     explicit WebUploader(const std::string& uploadDirectory); // use create()
     std::string className() const override { return "WebUploader"; }
+    // The hidden folder at the root of the upload directory where uploads are staged.
+    static constexpr const char* kStagingFolderName = ".lanyard-uploads";
 
     const std::string& uploadDirectory() const { return _uploadDirectory; }
     std::optional<std::vector<std::string>> allowedFileExtensions() const;
@@ -76,6 +80,7 @@ protected:
     std::optional<std::string> _epilogue;
     std::optional<std::string> _footer;
     mutable std::mutex _propertiesLock;
+    mutable std::shared_ptr<platform::SharedFolder> _sharedFolder;
 
     // Finds the "WebUploader" resource bundle and adds the handlers of the page and of the six
     // operations (they refer to the server weakly); false, with nothing added, when the bundle is
@@ -96,14 +101,30 @@ private:
 
     // Path rules (WebUploaderPaths.cpp). A client path is relative to the upload directory.
     std::string absolutePath(const std::string& relativePath) const;
-    // True when the path lies inside the upload directory (or is it), by whole components, also
-    // once the symbolic links of its parent folders are resolved.
-    bool _checkSandboxedPath(const std::string& path) const;
+    // The item a client path names, resolved beneath the upload directory's descriptor (links on
+    // the way followed only while they stay inside; `followLastLink` for the last component too).
+    // None when it leads outside or a folder on the way is missing.
+    std::optional<platform::SharedItem> resolveItem(const std::string& relativePath, bool followLastLink,
+                                                    Error* error = nullptr) const;
+    // The upload directory, kept open (opened again when it could not be opened before).
+    std::shared_ptr<platform::SharedFolder> sharedFolder() const;
+    // The hidden folder at the root of the upload directory where uploads are staged (on the
+    // share's own file system, so a full disk fails the upload at once and the move into place is
+    // a rename). Made on demand; "" (the system's temporary folder) when it cannot be made. It is
+    // never listed, served or changed by a request.
+    std::string stagingFolder() const;
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;
     // True when a component of the client path below the upload directory is hidden.
     bool hasHiddenComponent(const std::string& absolutePath) const;
-    static std::string _uniquePathForPath(const std::string& path);
+    // The first of "name", "name (1).ext", "name (2).ext"… that `place` can take in the folder of
+    // `target`: `place` answers 0 when it made the item, EEXIST to try the next name, or another
+    // error number to give up. The name taken is returned; none with the error on failure.
+    using PlaceBlock = std::function<int(const platform::SharedItem& candidate)>;
+    static std::optional<std::string> _placeUnderFreeName(const platform::SharedItem& target,
+                                                          const PlaceBlock& place, Error* error);
+    // The first of those names free right now (for the checks that come before the operation).
+    static std::string _uniqueNameForItem(const platform::SharedItem& target);
 
     // Posts a notification to the delegate on the main queue (when it is a WebUploaderDelegate).
     void notifyDelegate(std::function<void(WebUploaderDelegate&, WebUploader&)> notification);

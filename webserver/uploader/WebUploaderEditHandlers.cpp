@@ -6,8 +6,10 @@
 #include "WebServerURLEncodedFormRequest.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/SharedFolder.h"
 
 using platform::FileSystem;
+using platform::SharedFolder;
 using namespace webuploader;
 
 namespace {
@@ -33,7 +35,8 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
         return missingField("newPath");
     }
     const std::string oldPath = absolutePath(*oldRelativePath);
-    const auto status = _checkSandboxedPath(oldPath) ? FileSystem::statusOfItem(oldPath) : std::nullopt;
+    const auto oldItem = resolveItem(*oldRelativePath, false);
+    const auto status = oldItem ? SharedFolder::status(*oldItem) : std::nullopt;
     if (!status) {
         return doesNotExist(*oldRelativePath);
     }
@@ -42,24 +45,36 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
     if (hasHiddenComponent(oldPath) || (!status->isDirectory() && !_checkFileExtension(oldName))) {
         return forbidden("Moving item name \"%@\" is not allowed", {oldName});
     }
-    const std::string newPath = _uniquePathForPath(absolutePath(*newRelativePath));
-    if (!_checkSandboxedPath(newPath)) {
+    const auto newItem = resolveItem(*newRelativePath, false);
+    if (!newItem || newItem->isRoot()) {
         return doesNotExist(*newRelativePath);
     }
+    std::string newPath = FileSystem::appendPathComponent(
+        FileSystem::deletingLastPathComponent(absolutePath(*newRelativePath)), _uniqueNameForItem(*newItem));
     const std::string newName = FileSystem::lastPathComponent(newPath);
     if (hasHiddenComponent(newPath) || isHiddenName(newName) ||
         (!status->isDirectory() && !_checkFileExtension(newName))) {
         return forbidden("Moving to item name \"%@\" is not allowed", {newName});
     }
     // The shared folder itself stays where it is.
-    if (oldPath == _uploadDirectory || !shouldMoveItemFromPath(oldPath, newPath)) {
+    if (oldPath == _uploadDirectory || oldItem->isRoot() || !shouldMoveItemFromPath(oldPath, newPath)) {
         return forbidden("Moving \"%@\" to \"%@\" is not permitted", {*oldRelativePath, *newRelativePath});
     }
     Error error;
-    if (!FileSystem::moveItemNoReplace(oldPath, newPath, &error)) {
+    const auto chosen = _placeUnderFreeName(
+        *newItem,
+        [&oldItem](const platform::SharedItem& candidate) {
+            Error moveError;
+            return SharedFolder::moveItemNoReplace(*oldItem, candidate, &moveError)
+                       ? 0
+                       : static_cast<int>(moveError.code);
+        },
+        &error);
+    if (!chosen) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed moving \"%@\" to \"%@\"",
                                                                {*oldRelativePath, *newRelativePath});
     }
+    newPath = FileSystem::appendPathComponent(FileSystem::deletingLastPathComponent(newPath), *chosen);
     notifyDelegate([oldPath, newPath](WebUploaderDelegate& delegate, WebUploader& server) {
         delegate.webUploaderDidMoveItemFromPath(server, oldPath, newPath);
     });
@@ -72,7 +87,8 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
         return missingField("path");
     }
     const std::string path = absolutePath(*relativePath);
-    const auto status = _checkSandboxedPath(path) ? FileSystem::statusOfItem(path) : std::nullopt;
+    const auto item = resolveItem(*relativePath, false);
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(*relativePath);
     }
@@ -81,11 +97,11 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
         return forbidden("Deleting item name \"%@\" is not allowed", {name});
     }
     // The shared folder itself is never removed.
-    if (path == _uploadDirectory || !shouldDeleteItemAtPath(path)) {
+    if (path == _uploadDirectory || item->isRoot() || !shouldDeleteItemAtPath(path)) {
         return forbidden("Deleting \"%@\" is not permitted", {*relativePath});
     }
     Error error;
-    if (!FileSystem::removeItem(path, &error)) {
+    if (!SharedFolder::removeItem(*item, &error)) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {*relativePath});
     }
@@ -100,10 +116,18 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     if (!relativePath) {
         return missingField("path");
     }
-    const std::string path = _uniquePathForPath(absolutePath(*relativePath));
-    if (!_checkSandboxedPath(path) || path == _uploadDirectory) {
+    Error error;
+    const auto item = resolveItem(*relativePath, false, &error);
+    if (!item) {
+        return isOutside(error) ? doesNotExist(*relativePath)
+                                : WebServerErrorResponse::responseWithServerError(
+                                      500, error, "Failed creating directory \"%@\"", {*relativePath});
+    }
+    if (item->isRoot()) {
         return doesNotExist(*relativePath);
     }
+    const std::string folderPath = FileSystem::deletingLastPathComponent(absolutePath(*relativePath));
+    std::string path = FileSystem::appendPathComponent(folderPath, _uniqueNameForItem(*item));
     const std::string name = FileSystem::lastPathComponent(path);
     if (hasHiddenComponent(path)) {
         return forbidden("Creating directory name \"%@\" is not allowed", {name});
@@ -111,11 +135,20 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     if (!shouldCreateDirectoryAtPath(path)) {
         return forbidden("Creating directory \"%@\" is not permitted", {*relativePath});
     }
-    Error error;
-    if (!FileSystem::createDirectory(path, &error)) {
+    const auto chosen = _placeUnderFreeName(
+        *item,
+        [](const platform::SharedItem& candidate) {
+            Error createError;
+            return SharedFolder::createDirectory(candidate, &createError)
+                       ? 0
+                       : static_cast<int>(createError.code);
+        },
+        &error);
+    if (!chosen) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed creating directory \"%@\"",
                                                                {*relativePath});
     }
+    path = FileSystem::appendPathComponent(folderPath, *chosen);
     notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {
         delegate.webUploaderDidCreateDirectoryAtPath(server, path);
     });

@@ -7,6 +7,9 @@
 #include "foundation/FileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using platform::FileSystem;
 
@@ -15,8 +18,44 @@ std::string WebUploader::absolutePath(const std::string& relativePath) const {
     return FileSystem::standardizePath(FileSystem::appendPathComponent(_uploadDirectory, relativePath));
 }
 
-bool WebUploader::_checkSandboxedPath(const std::string& path) const {
-    return FileSystem::isPathConfined(path, _uploadDirectory);
+std::shared_ptr<platform::SharedFolder> WebUploader::sharedFolder() const {
+    std::lock_guard lock(_propertiesLock);
+    if (!_sharedFolder) {
+        _sharedFolder = platform::SharedFolder::open(_uploadDirectory);
+    }
+    return _sharedFolder;
+}
+
+std::string WebUploader::stagingFolder() const {
+    const auto folder = sharedFolder();
+    if (!folder) {
+        return std::string();
+    }
+    if (::mkdirat(folder->descriptor(), kStagingFolderName, 0700) != 0 && errno != EEXIST) {
+        return std::string();
+    }
+    struct stat info = {};
+    if (::fstatat(folder->descriptor(), kStagingFolderName, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode)) {
+        return std::string();
+    }
+    return FileSystem::appendPathComponent(folder->path(), kStagingFolderName);
+}
+
+std::optional<platform::SharedItem> WebUploader::resolveItem(const std::string& relativePath,
+                                                             bool followLastLink, Error* error) const {
+    const auto folder = sharedFolder();
+    const std::string standardized = FileSystem::standardizePath("/" + relativePath);
+    if (standardized == std::string("/") + kStagingFolderName ||
+        standardized.rfind(std::string("/") + kStagingFolderName + "/", 0) == 0) {
+        platform::setError(error, Error::posix(EXDEV)); // the staging folder is not the client's
+        return std::nullopt;
+    }
+    if (!folder) {
+        platform::setError(error, Error::posix(EXDEV));
+        return std::nullopt;
+    }
+    return folder->resolve(relativePath, followLastLink, error);
 }
 
 bool WebUploader::_checkFileExtension(const std::string& fileName) const {
@@ -55,22 +94,50 @@ bool WebUploader::hasHiddenComponent(const std::string& absolutePath) const {
     return false;
 }
 
-std::string WebUploader::_uniquePathForPath(const std::string& path) {
-    if (!FileSystem::itemExists(path)) {
-        return path;
+namespace {
+
+std::string numberedName(const std::string& name, int number) {
+    if (number == 0) {
+        return name;
     }
-    const std::string directory = FileSystem::deletingLastPathComponent(path);
-    const std::string name = FileSystem::lastPathComponent(path);
     const std::string extension = FileSystem::pathExtension(name);
-    const std::string base = FileSystem::deletingPathExtension(name);
-    for (int number = 1;; ++number) {
-        std::string candidate = base + " (" + std::to_string(number) + ")";
-        if (!extension.empty()) {
-            candidate += "." + extension;
+    std::string candidate = FileSystem::deletingPathExtension(name) + " (" + std::to_string(number) + ")";
+    if (!extension.empty()) {
+        candidate += "." + extension;
+    }
+    return candidate;
+}
+
+constexpr int kMaximumNumberedNames = 100000;
+
+} // namespace
+
+std::optional<std::string> WebUploader::_placeUnderFreeName(const platform::SharedItem& target,
+                                                            const PlaceBlock& place, Error* error) {
+    for (int number = 0; number < kMaximumNumberedNames; ++number) {
+        auto candidate = platform::SharedFolder::sibling(target, numberedName(target.name, number), error);
+        if (!candidate) {
+            return std::nullopt;
         }
-        std::string candidatePath = FileSystem::appendPathComponent(directory, candidate);
-        if (!FileSystem::itemExists(candidatePath)) {
-            return candidatePath;
+        const int result = place(*candidate);
+        if (result == 0) {
+            return candidate->name;
+        }
+        if (result != EEXIST) {
+            platform::setError(error, Error::posix(result));
+            return std::nullopt;
+        }
+    }
+    platform::setError(error, Error::posix(EEXIST));
+    return std::nullopt;
+}
+
+std::string WebUploader::_uniqueNameForItem(const platform::SharedItem& target) {
+    for (int number = 0;; ++number) {
+        std::string candidate = numberedName(target.name, number);
+        auto item = platform::SharedFolder::sibling(target, candidate);
+        if (!item || !platform::SharedFolder::status(*item) || number >= kMaximumNumberedNames) {
+            return candidate;
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "WebServerDataResponse.h"
 #include "WebServerErrorResponse.h"
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,12 @@ inline std::shared_ptr<WebServerResponse> doesNotExist(const std::string& path) 
 }
 
 // 400 "Missing \"NAME\" field": a request without a field its operation reads.
+// A path that could not be resolved because it leads outside the shared folder (or through too
+// many links), rather than because a folder on the way is missing.
+inline bool isOutside(const Error& error) {
+    return error.code == EXDEV || error.code == ELOOP;
+}
+
 inline std::shared_ptr<WebServerResponse> missingField(const std::string& name) {
     return WebServerErrorResponse::responseWithClientError(400, "Missing \"%@\" field", {name});
 }

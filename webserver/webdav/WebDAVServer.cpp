@@ -13,12 +13,16 @@
 
 #include "dispatch/MainQueue.h"
 #include "foundation/FileSystem.h"
+#include "foundation/SharedFolder.h"
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 using platform::FileSystem;
+using platform::SharedFolder;
 using namespace webdav_detail;
 
 namespace {
@@ -62,20 +66,37 @@ void WebDAVServer::addHandlers() {
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL));
     addDefaultHandlerForMethod("GET", WebServerRequestClass<WebServerRequest>(),
                                perform<WebServerRequest>(weak, &WebDAVServer::performGET));
-    addDefaultHandlerForMethod("DELETE", WebServerRequestClass<WebServerRequest>(),
-                               perform<WebServerRequest>(weak, &WebDAVServer::performDELETE));
-    addDefaultHandlerForMethod("PUT", WebServerRequestClass<WebServerFileRequest>(),
+    addDefaultHandlerForMethod(
+        "DELETE", WebServerRequestClass<WebServerRequest>(),
+        RunOnFileOperationsPool(perform<WebServerRequest>(weak, &WebDAVServer::performDELETE)));
+    // A PUT's body is staged beside its target (on the share's file system, through the folder's
+    // descriptor), so a full disk fails it at once and putting it in place is a rename.
+    const WebServerRequestFactory stagedBesideTarget =
+        [weak](const std::string& method, const Url& url, const HeaderDictionary& headers,
+               const std::string& path, const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
+        auto request = WebServerRequest::create<WebServerFileRequest>(method, url, headers, path, query);
+        const auto self = weak.lock();
+        const auto target = self && request ? self->resolveItem(path, false) : std::nullopt;
+        if (target && !target->isRoot()) {
+            request->setTemporaryFolder(target->folder.get(),
+                                        FileSystem::deletingLastPathComponent(self->absolutePath(path)));
+        }
+        return request;
+    };
+    addDefaultHandlerForMethod("PUT", stagedBesideTarget,
                                perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT));
-    addDefaultHandlerForMethod("COPY", WebServerRequestClass<WebServerRequest>(),
-                               [weak](const std::shared_ptr<WebServerRequest>& request) {
-                                   const auto server = weak.lock();
-                                   return server ? server->performCOPY(*request, false) : nullptr;
-                               });
-    addDefaultHandlerForMethod("MOVE", WebServerRequestClass<WebServerRequest>(),
-                               [weak](const std::shared_ptr<WebServerRequest>& request) {
-                                   const auto server = weak.lock();
-                                   return server ? server->performCOPY(*request, true) : nullptr;
-                               });
+    addDefaultHandlerForMethod(
+        "COPY", WebServerRequestClass<WebServerRequest>(),
+        RunOnFileOperationsPool([weak](const std::shared_ptr<WebServerRequest>& request) {
+            const auto server = weak.lock();
+            return server ? server->performCOPY(*request, false) : nullptr;
+        }));
+    addDefaultHandlerForMethod(
+        "MOVE", WebServerRequestClass<WebServerRequest>(),
+        RunOnFileOperationsPool([weak](const std::shared_ptr<WebServerRequest>& request) {
+            const auto server = weak.lock();
+            return server ? server->performCOPY(*request, true) : nullptr;
+        }));
     addDefaultHandlerForMethod("LOCK", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performLOCK));
     addDefaultHandlerForMethod("UNLOCK", WebServerRequestClass<WebServerRequest>(),
@@ -134,8 +155,22 @@ std::string WebDAVServer::absolutePath(const std::string& requestPath) const {
     return FileSystem::standardizePath(FileSystem::appendPathComponent(_uploadDirectory, requestPath));
 }
 
-bool WebDAVServer::checkSandboxedPath(const std::string& path) const {
-    return FileSystem::isPathConfined(path, _uploadDirectory);
+std::shared_ptr<platform::SharedFolder> WebDAVServer::sharedFolder() const {
+    std::lock_guard<std::mutex> guard(_propertiesLock);
+    if (!_sharedFolder) {
+        _sharedFolder = platform::SharedFolder::open(_uploadDirectory);
+    }
+    return _sharedFolder;
+}
+
+std::optional<platform::SharedItem> WebDAVServer::resolveItem(const std::string& requestPath,
+                                                              bool followLastLink, Error* error) const {
+    const auto folder = sharedFolder();
+    if (!folder) {
+        platform::setError(error, Error::posix(EXDEV));
+        return std::nullopt;
+    }
+    return folder->resolve(requestPath, followLastLink, error);
 }
 
 // An item is hidden when a component of its path below the upload directory begins with ".", so
@@ -187,8 +222,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performOPTIONS(const WebServerR
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performGET(const WebServerRequest& request) {
     const std::string path = absolutePath(request.path());
-    const auto status =
-        checkSandboxedPath(path) ? FileSystem::statusOfItemFollowingLinks(path) : std::nullopt;
+    const auto item = resolveItem(request.path(), true);
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
     }
@@ -204,10 +239,15 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performGET(const WebServerReque
         return WebServerErrorResponse::responseWithClientError(
             403, "Downlading item name \"%@\" is not allowed", {name});
     }
+    auto response = WebServerFileResponse::responseWithFileDescriptor(
+        SharedFolder::openItem(*item, O_RDONLY | O_NONBLOCK), path, WebServerRange(), false);
+    if (!response) {
+        return doesNotExist(request);
+    }
     notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
         davDelegate.davServerDidDownloadFileAtPath(server, path);
     });
-    return WebServerFileResponse::responseWithFile(path);
+    return response;
 }
 
 // ---- DELETE and MKCOL ----
@@ -218,7 +258,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
                                                                {*depth});
     }
     const std::string path = absolutePath(request.path());
-    const auto status = checkSandboxedPath(path) ? FileSystem::statusOfItem(path) : std::nullopt;
+    const auto item = resolveItem(request.path(), false);
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
     }
@@ -227,12 +268,12 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
         return WebServerErrorResponse::responseWithClientError(
             403, "Deleting item name \"%@\" is not allowed", {name});
     }
-    if (path == _uploadDirectory || !shouldDeleteItemAtPath(path)) {
+    if (path == _uploadDirectory || item->isRoot() || !shouldDeleteItemAtPath(path)) {
         return WebServerErrorResponse::responseWithClientError(403, "Deleting \"%@\" is not permitted",
                                                                {request.path()});
     }
     Error error;
-    if (!FileSystem::removeItem(path, &error)) {
+    if (!SharedFolder::removeItem(*item, &error)) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {request.path()});
     }
@@ -248,11 +289,12 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDat
                                                                "Unexpected request body for MKCOL method");
     }
     const std::string path = absolutePath(request.path());
-    if (!checkSandboxedPath(path)) {
+    Error resolveError;
+    const auto item = resolveItem(request.path(), false, &resolveError);
+    if (!item && !isMissingFolder(resolveError)) {
         return doesNotExist(request);
     }
-    const auto parent = FileSystem::statusOfItemFollowingLinks(FileSystem::deletingLastPathComponent(path));
-    if (!parent || !parent->isDirectory()) {
+    if (!item) {
         return WebServerErrorResponse::responseWithClientError(
             409, "Missing intermediate collection(s) for \"%@\"", {request.path()});
     }
@@ -266,7 +308,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDat
             403, "Creating directory \"%@\" is not permitted", {request.path()});
     }
     Error error;
-    if (!FileSystem::createDirectory(path, &error)) {
+    if (!SharedFolder::createDirectory(*item, &error)) {
         // Something already has that name: RFC 4918 answers 405, which clients do not retry.
         const int status = error.code == EEXIST ? 405 : 500;
         return WebServerErrorResponse::responseWithServerError(

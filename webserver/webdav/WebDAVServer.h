@@ -2,6 +2,8 @@
 
 #include "WebServer.h"
 
+#include "foundation/SharedFolder.h"
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +14,7 @@
 
 class WebDAVServer;
 class WebServerDataRequest;
+
 class WebServerFileRequest;
 
 // Notifications of the WebDAV server, delivered on the main queue. All optional.
@@ -84,23 +87,35 @@ protected:
     std::optional<std::vector<std::string>> _allowedExtensions;
     bool _allowHidden = false;
     mutable std::mutex _propertiesLock;
+    mutable std::shared_ptr<platform::SharedFolder> _sharedFolder;
 
 private:
     void addHandlers();
     // The upload directory joined with a request path, standardized.
     std::string absolutePath(const std::string& requestPath) const;
-    // The path is the upload directory or lies inside it (whole components compared).
-    bool checkSandboxedPath(const std::string& path) const;
+    // The item a request path names, resolved beneath the upload directory's descriptor (links on
+    // the way followed only while they stay inside; `followLastLink` for the last component too).
+    // None when it leads outside, or a folder on the way is missing.
+    std::optional<platform::SharedItem> resolveItem(const std::string& requestPath, bool followLastLink,
+                                                    Error* error = nullptr) const;
+    // The upload directory, kept open (opened again when it could not be opened before).
+    std::shared_ptr<platform::SharedFolder> sharedFolder() const;
     // A component below the upload directory begins with "." (and hidden items are not allowed).
     bool isHiddenPath(const std::string& path) const;
     // The allowed extensions, then the delegate's answer (a name or a path).
     bool checkFileExtension(const std::string& nameOrPath);
+    // An item of a request: its absolute path (for the checks and notifications) and what it
+    // resolved to beneath the shared folder.
+    struct ResolvedItem {
+        std::string path;
+        platform::SharedItem item;
+    };
     std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,
-                                                      const std::string& sourcePath,
-                                                      const std::string& destinationPath,
+                                                      const ResolvedItem& source,
+                                                      const ResolvedItem& destination,
                                                       const std::string& destinationRelativePath);
-    void addPropertyResponseForItem(const std::string& path, const std::string& resource, int properties,
-                                    std::string& xmlString);
+    void addPropertyResponseForItem(const std::string& nameOrPath, const platform::FileStatus& status,
+                                    const std::string& resource, int properties, std::string& xmlString);
     // Posts a notification to the main queue, for a delegate that is a WebDAVServerDelegate.
     void notifyDelegate(std::function<void(WebDAVServerDelegate&, WebDAVServer&)> notification);
 };

@@ -12,9 +12,13 @@
 #include "WebServerFunctions.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/SharedFolder.h"
+
 #include "foundation/Uuid.h"
+#include <fcntl.h>
 
 using platform::FileSystem;
+using platform::SharedFolder;
 using namespace webdav_detail;
 
 namespace {
@@ -49,8 +53,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPROPFIND(const WebServer
         return invalidProperties(request);
     }
     const std::string path = absolutePath(request.path());
-    const auto status =
-        checkSandboxedPath(path) ? FileSystem::statusOfItemFollowingLinks(path) : std::nullopt;
+    const auto item = resolveItem(request.path(), true);
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
     }
@@ -59,58 +63,74 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPROPFIND(const WebServer
         return WebServerErrorResponse::responseWithClientError(
             403, "Retrieving properties for item name \"%@\" is not allowed", {name});
     }
-    std::vector<std::string> entries;
+    // The entries are read through the folder's own descriptor and each one's status relative to
+    // it: what is listed is what that folder holds, whatever its path leads to meanwhile.
+    std::vector<platform::SharedDirectoryEntry> entries;
     if (depth == "1" && status->isDirectory()) {
         Error error;
-        auto names = FileSystem::contentsOfDirectory(path, &error);
-        if (!names) {
+        const auto folder = SharedFolder::openItem(*item, O_RDONLY | O_DIRECTORY, &error);
+        auto listed = folder.valid() ? SharedFolder::listDirectory(folder.get(), &error) : std::nullopt;
+        if (!listed) {
             return WebServerErrorResponse::responseWithServerError(
                 500, error, "Failed listing directory \"%@\"", {request.path()});
         }
-        entries = std::move(*names);
+        entries = std::move(*listed);
     }
 
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><D:multistatus xmlns:D=\"DAV:\">\n";
     const std::string resource = request.path().rfind('/', 0) == 0 ? request.path() : "/" + request.path();
-    addPropertyResponseForItem(path, resource, *properties, xml);
+    addPropertyResponseForItem(path, *status, resource, *properties, xml);
     const std::string base = resource.back() == '/' ? resource : resource + "/";
     const bool showHidden = allowHiddenItems();
-    for (const std::string& entry : entries) {
-        if (showHidden || entry.front() != '.') {
-            addPropertyResponseForItem(FileSystem::appendPathComponent(path, entry), base + entry,
-                                       *properties, xml);
+    xml.reserve(xml.size() + entries.size() * (2 * base.size() + 320));
+    std::string entryResource = base;
+    for (const auto& entry : entries) {
+        if (showHidden || entry.name.front() != '.') {
+            entryResource.resize(base.size());
+            entryResource += entry.name;
+            // The name decides the extension test: no path is built per entry.
+            addPropertyResponseForItem(entry.name, entry.status, entryResource, *properties, xml);
         }
     }
     xml += "</D:multistatus>";
     return xmlResponse(xml, 207);
 }
 
-void WebDAVServer::addPropertyResponseForItem(const std::string& path, const std::string& resource,
-                                              int properties, std::string& xmlString) {
+void WebDAVServer::addPropertyResponseForItem(const std::string& nameOrPath,
+                                              const platform::FileStatus& itemStatus,
+                                              const std::string& resource, int properties,
+                                              std::string& xmlString) {
     // The href is the resource escaped as UTF-8: a name that is not UTF-8 text (possible here,
     // where names are bytes) cannot be escaped, and its entry is left out.
     if (!platform::isValidUTF8(resource)) {
         return;
     }
-    const auto status = FileSystem::statusOfItem(path);
-    if (!status || !(status->isRegularFile() || status->isDirectory()) || !checkFileExtension(path)) {
+    const platform::FileStatus* status = &itemStatus;
+    if (!(status->isRegularFile() || status->isDirectory()) || !checkFileExtension(nameOrPath)) {
         return;
     }
     const bool isDirectory = status->isDirectory();
-    xmlString += "<D:response><D:href>" + WebDAVEscapeHref(resource) + "</D:href><D:propstat><D:prop>";
+    // Appended piece by piece to the one document: no temporary texts per entry.
+    xmlString += "<D:response><D:href>";
+    xmlString += WebDAVEscapeHref(resource);
+    xmlString += "</D:href><D:propstat><D:prop>";
     if (properties & kWebDAVPropertyResourceType) {
         xmlString += isDirectory ? "<D:resourcetype><D:collection/></D:resourcetype>" : "<D:resourcetype/>";
     }
     if ((properties & kWebDAVPropertyCreationDate) && status->creationTime) {
-        xmlString +=
-            "<D:creationdate>" + FormatISO8601Date(status->creationTime->date()) + "</D:creationdate>";
+        xmlString += "<D:creationdate>";
+        xmlString += FormatISO8601Date(status->creationTime->date());
+        xmlString += "</D:creationdate>";
     }
     if ((properties & kWebDAVPropertyLastModified) && !isDirectory) {
-        xmlString += "<D:getlastmodified>" + FormatRFC822Date(status->modificationTime.date()) +
-                     "</D:getlastmodified>";
+        xmlString += "<D:getlastmodified>";
+        xmlString += FormatRFC822Date(status->modificationTime.date());
+        xmlString += "</D:getlastmodified>";
     }
     if ((properties & kWebDAVPropertyContentLength) && !isDirectory) {
-        xmlString += "<D:getcontentlength>" + std::to_string(status->size) + "</D:getcontentlength>";
+        xmlString += "<D:getcontentlength>";
+        xmlString += std::to_string(status->size);
+        xmlString += "</D:getcontentlength>";
     }
     xmlString += "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>\n";
 }
@@ -123,8 +143,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performLOCK(const WebServerData
                                                                "LOCK method only allowed for Mac Finder");
     }
     const std::string path = absolutePath(request.path());
-    const auto status =
-        checkSandboxedPath(path) ? FileSystem::statusOfItemFollowingLinks(path) : std::nullopt;
+    const auto item = resolveItem(request.path(), true);
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
     }
@@ -170,8 +190,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performUNLOCK(const WebServerRe
                                                                "UNLOCK method only allowed for Mac Finder");
     }
     const std::string path = absolutePath(request.path());
-    const auto status =
-        checkSandboxedPath(path) ? FileSystem::statusOfItemFollowingLinks(path) : std::nullopt;
+    const auto item = resolveItem(request.path(), true);
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
     }

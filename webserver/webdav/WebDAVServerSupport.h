@@ -6,6 +6,7 @@
 #include "WebServerFunctions.h"
 #include "WebServerRequest.h"
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,12 @@ inline bool isFinderClient(const WebServerRequest& request) {
 
 inline std::shared_ptr<WebServerResponse> doesNotExist(const WebServerRequest& request) {
     return WebServerErrorResponse::responseWithClientError(404, "\"%@\" does not exist", {request.path()});
+}
+
+// A path that could not be resolved because a folder on the way is missing (409 for the methods
+// that create), rather than because it leads outside the shared folder (404).
+inline bool isMissingFolder(const Error& error) {
+    return error.code == ENOENT || error.code == ENOTDIR;
 }
 
 // The value of a header field, "" when the request has none.

@@ -9,51 +9,102 @@
 #include "WebServerFunctions.h"
 
 #include "foundation/AtomicReplace.h"
+#include "foundation/CaseInsensitive.h"
 #include "foundation/FileSystem.h"
+#include "foundation/SharedFolder.h"
+#include "foundation/Url.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 using platform::AtomicReplace;
 using platform::FileSystem;
+using platform::SharedFolder;
 using namespace webdav_detail;
 
 namespace {
 
-bool isFolder(const std::string& path) {
-    const auto status = FileSystem::statusOfItemFollowingLinks(path);
+bool isFolder(const std::optional<platform::SharedItem>& item) {
+    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     return status && status->isDirectory();
 }
 
-// A PUT without a body has no temporary file yet: it stores an empty file.
-bool ensureFileExists(const std::string& path, Error* error) {
-    if (FileSystem::itemExists(path)) {
-        return true;
+// The uploaded file as an item: beside its target when the request staged it there, else in the
+// system's temporary folder. A PUT without a body has no file yet: it stores an empty one.
+std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& request, Error* error) {
+    if (request.temporaryFolderDescriptor() != -1) {
+        platform::FileDescriptor folder(::fcntl(request.temporaryFolderDescriptor(), F_DUPFD_CLOEXEC, 0));
+        std::optional<platform::SharedItem> item;
+        if (folder.valid()) {
+            item = platform::SharedItem{std::move(folder), request.temporaryName()};
+        }
+        if (item && !SharedFolder::openItem(*item, O_WRONLY | O_CREAT, error).valid()) {
+            return std::nullopt;
+        }
+        if (!item) {
+            platform::setError(error, Error::posix(errno));
+        }
+        return item;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd == -1) {
-        platform::setError(error, Error::posix(errno));
+    const std::string& path = request.temporaryPath();
+    if (!FileSystem::itemExists(path)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd == -1) {
+            platform::setError(error, Error::posix(errno));
+            return std::nullopt;
+        }
+        ::close(fd);
+    }
+    return SharedFolder::itemAtPath(path, error);
+}
+
+std::string withoutBrackets(std::string host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    return host;
+}
+
+// True when the URL's authority names this server as the Host header does: the host without
+// regard to case, a missing port standing for the scheme's default.
+bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
+    const auto hostUrl = platform::Url::parse(url.scheme() + "://" + hostHeader + "/");
+    if (!hostUrl) {
         return false;
     }
-    ::close(fd);
-    return true;
+    const int defaultPort = platform::equalsIgnoringCase(url.scheme(), "https") ? 443 : 80;
+    const int port = url.port() == -1 ? defaultPort : url.port();
+    const int hostPort = hostUrl->port() == -1 ? defaultPort : hostUrl->port();
+    return port == hostPort &&
+           platform::equalsIgnoringCase(withoutBrackets(url.host()), withoutBrackets(hostUrl->host()));
 }
 
 } // namespace
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileRequest& request) {
+    // Whatever the answer, the staged body is gone before it is given (moved into place, or
+    // removed), so a client never sees it beside the target.
+    struct RemoveStaged {
+        const WebServerFileRequest& request;
+        ~RemoveStaged() {
+            if (request.temporaryFolderDescriptor() != -1) {
+                ::unlinkat(request.temporaryFolderDescriptor(), request.temporaryName().c_str(), 0);
+            }
+        }
+    } removeStaged{request};
     if (request.hasByteRange()) {
         return WebServerErrorResponse::responseWithClientError(400, "Range uploads not supported");
     }
     const std::string path = absolutePath(request.path());
-    if (!checkSandboxedPath(path)) {
-        return doesNotExist(request);
+    Error resolveError;
+    const auto item = resolveItem(request.path(), false, &resolveError);
+    if (!item) {
+        return isMissingFolder(resolveError)
+                   ? WebServerErrorResponse::responseWithClientError(
+                         409, "Missing intermediate collection(s) for \"%@\"", {request.path()})
+                   : doesNotExist(request);
     }
-    if (!isFolder(FileSystem::deletingLastPathComponent(path))) {
-        return WebServerErrorResponse::responseWithClientError(
-            409, "Missing intermediate collection(s) for \"%@\"", {request.path()});
-    }
-    if (isFolder(path)) {
+    if (item->isRoot() || isFolder(resolveItem(request.path(), true))) {
         return WebServerErrorResponse::responseWithClientError(
             405, "PUT not allowed on existing collection \"%@\"", {request.path()});
     }
@@ -68,8 +119,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     }
     Error error;
     bool replaced = false;
-    if (!ensureFileExists(request.temporaryPath(), &error) ||
-        !AtomicReplace::replaceWithMove(request.temporaryPath(), path, &replaced, &error)) {
+    const auto uploaded = uploadedItem(request, &error);
+    if (!uploaded || !AtomicReplace::replaceWithMove(*uploaded, *item, &replaced, &error)) {
         return WebServerErrorResponse::responseWithServerError(
             500, error, "Failed moving uploaded file to \"%@\"", {request.path()});
     }
@@ -86,7 +137,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
                                                                {*depth});
     }
     const std::string sourcePath = absolutePath(request.path());
-    const auto source = checkSandboxedPath(sourcePath) ? FileSystem::statusOfItem(sourcePath) : std::nullopt;
+    auto sourceItem = resolveItem(request.path(), false);
+    const auto source = sourceItem ? SharedFolder::status(*sourceItem) : std::nullopt;
     if (!source) {
         return doesNotExist(request);
     }
@@ -99,44 +151,51 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
 
     const std::string* destination = HeaderValue(headers, "Destination");
     const std::string* host = HeaderValue(headers, "Host");
-    const std::size_t hostStart = destination && host ? destination->find(*host) : std::string::npos;
-    const auto relativePath = hostStart == std::string::npos || host->empty()
-                                  ? std::nullopt
-                                  : UnescapeURLString(destination->substr(hostStart + host->size()));
+    const auto destinationUrl = destination ? platform::Url::parse(*destination) : std::nullopt;
+    const auto relativePath =
+        destinationUrl && host && !host->empty() ? UnescapeURLString(destinationUrl->path()) : std::nullopt;
     if (!relativePath) {
         return WebServerErrorResponse::responseWithClientError(400, "Malformed 'Destination' header: %@",
                                                                {destination ? *destination : ""});
     }
-    const std::string destinationPath = absolutePath(*relativePath);
-    if (!checkSandboxedPath(destinationPath)) {
-        return doesNotExist(request);
+    if (!isSameServer(*destinationUrl, *host)) {
+        return WebServerErrorResponse::responseWithClientError(502, "Destination \"%@\" is on another server",
+                                                               {*destination});
     }
-    if (!isFolder(FileSystem::deletingLastPathComponent(destinationPath))) {
-        return WebServerErrorResponse::responseWithClientError(409, "Invalid destination \"%@\"",
-                                                               {*relativePath});
+    const std::string destinationPath = absolutePath(*relativePath);
+    Error resolveError;
+    auto destinationItem = resolveItem(*relativePath, false, &resolveError);
+    if (!destinationItem) {
+        return isMissingFolder(resolveError) ? WebServerErrorResponse::responseWithClientError(
+                                                   409, "Invalid destination \"%@\"", {*relativePath})
+                                             : doesNotExist(request);
     }
     const std::string destinationName = FileSystem::lastPathComponent(*relativePath);
     if (isHiddenPath(destinationPath) || (!source->isDirectory() && !checkFileExtension(destinationName))) {
         return WebServerErrorResponse::responseWithClientError(403, "%@ to item name \"%@\" is not allowed",
                                                                {verb, destinationName});
     }
-    return copyOrMoveItem(request, isMove, sourcePath, destinationPath, *relativePath);
+    return copyOrMoveItem(request, isMove, {sourcePath, std::move(*sourceItem)},
+                          {destinationPath, std::move(*destinationItem)}, *relativePath);
 }
 
 // The last checks of COPY and MOVE, and the operation itself.
 std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerRequest& request, bool isMove,
-                                                                const std::string& sourcePath,
-                                                                const std::string& destinationPath,
+                                                                const ResolvedItem& source,
+                                                                const ResolvedItem& destination,
                                                                 const std::string& destinationRelativePath) {
+    const std::string& sourcePath = source.path;
+    const std::string& destinationPath = destination.path;
     const std::string* overwrite = HeaderValue(request.headers(), "Overwrite");
-    if (FileSystem::itemExists(destinationPath) &&
+    if (SharedFolder::status(destination.item) &&
         ((isMove && (!overwrite || *overwrite != "T")) || (!isMove && overwrite && *overwrite == "F"))) {
         return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
                                                                {destinationRelativePath});
     }
     // The shared folder itself is never copied, moved or replaced, and an item never replaces
     // itself, an item inside it, or a folder that holds it.
-    const bool refused = sourcePath == _uploadDirectory || destinationPath == _uploadDirectory ||
+    const bool refused = source.item.isRoot() || destination.item.isRoot() ||
+                         sourcePath == _uploadDirectory || destinationPath == _uploadDirectory ||
                          FileSystem::isPathInsideOrEqual(destinationPath, sourcePath) ||
                          FileSystem::isPathInside(sourcePath, destinationPath);
     if (refused || (isMove ? !shouldMoveItemFromPath(sourcePath, destinationPath)
@@ -148,8 +207,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
     }
     Error error;
     bool replaced = false;
-    const bool done = isMove ? AtomicReplace::replaceWithMove(sourcePath, destinationPath, &replaced, &error)
-                             : AtomicReplace::replaceWithCopy(sourcePath, destinationPath, &replaced, &error);
+    const bool done = isMove
+                          ? AtomicReplace::replaceWithMove(source.item, destination.item, &replaced, &error)
+                          : AtomicReplace::replaceWithCopy(source.item, destination.item, &replaced, &error);
     if (!done) {
         return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});

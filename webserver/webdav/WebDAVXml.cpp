@@ -136,10 +136,52 @@ std::optional<WebDAVLockInfo> WebDAVParseLockInfo(const Data& body) {
     return info;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `i` that is a character XML allows, else 0.
+std::size_t xmlCharacterLength(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+        return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+    }
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || i + length > text.size()) {
+        return 0;
+    }
+    unsigned codePoint = lead & (length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        codePoint = (codePoint << 6) | (next & 0x3Fu);
+    }
+    const bool overlong = (length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000);
+    const bool excluded = (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint == 0xFFFE ||
+                          codePoint == 0xFFFF || codePoint > 0x10FFFF;
+    return overlong || excluded ? 0 : length;
+}
+
+} // namespace
+
+// Markup characters become references; bytes that are not UTF-8, and characters XML does not
+// allow, become U+FFFD, so whatever a client sent, the document stays well-formed.
 std::string WebDAVEscapeXML(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = xmlCharacterLength(text, i);
+        if (length == 0) {
+            escaped += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            escaped.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        const char c = text[i++];
         switch (c) {
         case '&':
             escaped += "&amp;";

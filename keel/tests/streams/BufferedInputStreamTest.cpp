@@ -19,6 +19,11 @@ struct LineCase {
     std::vector<std::string> lines; // "!" + text: KL_ERROR_NOT_ENOUGH_SPACE with that text
 };
 
+// Test names and listings show the case's name, not its bytes (which hold addresses).
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const std::vector<LineCase> kLineCases = {
     {"CrLfSwallowed", std::string("a\r\nb"), true, 4096, {"a", "b"}},
     {"CrDroppedWithoutBreak", "a\rb\n", false, 4096, {"ab"}},

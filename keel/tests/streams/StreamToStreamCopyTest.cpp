@@ -25,6 +25,11 @@ struct CopyCase {
     KL_LargeSize written;
 };
 
+// Test names and listings show the case's name, not its bytes (which hold addresses).
+void PrintTo(const CopyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class CopyTable : public testing::TestWithParam<CopyCase> {};
 
 TEST_P(CopyTable, CopiesWhatWasAsked) {

@@ -31,6 +31,11 @@ struct ParseCase {
     bool keep_whitespace = false;
 };
 
+// Test names and listings show what a case is about, not its bytes (which hold addresses).
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 const ParseCase kCases[] = {
     {"empty-element tag", "<a/>", "<a/>"},
     {"byte-order mark", "\xEF\xBB\xBF<a/>", "<a/>"},

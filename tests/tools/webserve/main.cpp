@@ -1,4 +1,5 @@
-// webserve MODE FOLDER PORT [--localhost] [--auth basic|digest USER PASSWORD]
+// webserve MODE FOLDER PORT [--localhost] [--auth basic|digest USER PASSWORD] [--idle-timeout S]
+//          [--nonce-lifetime S]
 //
 // Runs one server on FOLDER until SIGINT or SIGTERM. Once it listens it prints one line
 // "listening on URL"; when the start fails it prints the error and exits with status 1.
@@ -11,13 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 
 namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: webserve echo|static|uploader|webdav FOLDER PORT [--localhost] "
-                         "[--auth basic|digest USER PASSWORD]\n");
+                         "[--auth basic|digest USER PASSWORD] [--idle-timeout S] [--nonce-lifetime S]\n");
     return 2;
 }
 
@@ -56,11 +58,23 @@ int main(int argc, char** argv) {
         return usage();
     }
     bool localhost = false;
+    std::optional<double> idleTimeout;
+    std::optional<double> nonceLifetime;
     std::string authMethod;
     ServerAccounts accounts;
     for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--localhost") == 0) {
             localhost = true;
+        } else if ((std::strcmp(argv[i], "--idle-timeout") == 0 ||
+                    std::strcmp(argv[i], "--nonce-lifetime") == 0) &&
+                   i + 1 < argc) {
+            char* rest = nullptr;
+            const double seconds = std::strtod(argv[i + 1], &rest);
+            if (!rest || *rest || !(seconds > 0)) {
+                return usage();
+            }
+            (std::strcmp(argv[i], "--idle-timeout") == 0 ? idleTimeout : nonceLifetime) = seconds;
+            ++i;
         } else if (std::strcmp(argv[i], "--auth") == 0 && i + 3 < argc) {
             const std::string kind = argv[i + 1];
             if (kind != "basic" && kind != "digest") {
@@ -96,6 +110,12 @@ int main(int argc, char** argv) {
     server->setDelegate(&reporter);
     ServerOptions options{{WebServerOption_Port, static_cast<long long>(port)},
                           {WebServerOption_BindToLocalhost, localhost}};
+    if (idleTimeout) {
+        options[WebServerOption_ConnectionIdleTimeout] = *idleTimeout;
+    }
+    if (nonceLifetime) {
+        options[WebServerOption_DigestNonceLifetime] = *nonceLifetime;
+    }
     if (!authMethod.empty()) {
         options[WebServerOption_AuthenticationMethod] = authMethod;
         options[WebServerOption_AuthenticationAccounts] = accounts;

@@ -65,6 +65,27 @@ window.WebUploader = window.WebUploader || {};
     }));
   };
 
+  // The name the server gave an item it placed under `wanted` (it takes the next free name,
+  // "a (1).txt", when the name is taken): the entry of the folder's listing `after` that was not in
+  // `before` (a Set of names) and is `wanted` or a numbered form of it; `claimed` (a Set) holds the
+  // names already attributed to other operations and is updated. `wanted` when none is found.
+  WU.chosenName = function (before, after, wanted, claimed) {
+    const dot = wanted.lastIndexOf('.');
+    const base = dot > 0 ? wanted.slice(0, dot) : wanted;
+    const extension = dot > 0 ? wanted.slice(dot) : '';
+    const isNumbered = (name) => name.startsWith(base + ' (') && name.endsWith(')' + extension) &&
+      /^\d+$/.test(name.slice(base.length + 2, name.length - extension.length - 1));
+    const fresh = after.map((item) => item.name)
+      .filter((name) => !before.has(name) && !(claimed && claimed.has(name)));
+    const chosen = fresh.find((name) => name === wanted) || fresh.find(isNumbered) || wanted;
+    if (claimed) {
+      claimed.add(chosen);
+    }
+    return chosen;
+  };
+
+  WU.namesOf = (items) => new Set(items.map((item) => item.name));
+
   WU.downloadURL = function (path) {
     return '/download?path=' + encodeURIComponent(path);
   };

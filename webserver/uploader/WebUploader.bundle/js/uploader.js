@@ -86,15 +86,81 @@
     ]);
   }
 
-  function renderItems() {
-    const list = byId('items');
-    // Folders first, each group in the server's order.
-    const folders = state.items.filter((item) => item.isFolder);
-    const files = state.items.filter((item) => !item.isFolder);
-    list.replaceChildren(...folders.concat(files).map(renderRow));
-    byId('empty').hidden = state.items.length > 0;
-    list.setAttribute('aria-busy', 'false');
+  // ---- Rendering: rows are kept per item and reused, so that a change re-renders only what
+  // changed; long lists are built in slices so that the page stays responsive ----
+
+  const SLICE_MILLISECONDS = 12;
+  const rows = new Map(); // key -> {item, node}
+  let renderToken = 0;
+
+  const keyOf = (item) => (item.isFolder ? 'd:' : 'f:') + item.name;
+
+  function rowFor(item) {
+    const key = keyOf(item);
+    const known = rows.get(key);
+    if (known && known.item.path === item.path && known.item.size === item.size) {
+      return known.node;
+    }
+    const node = renderRow(item);
+    if (known && known.node.parentNode) {
+      known.node.replaceWith(node);
+    }
+    rows.set(key, { item, node });
+    return node;
   }
+
+  // Shows the items (folders first, each group in the server's order). Rows of items that are gone
+  // are removed, rows of unchanged items stay as they are, new rows are inserted in place; the
+  // first slice is done at once, the rest on later turns of the event loop.
+  function showItems(items, fresh) {
+    const list = byId('items');
+    const token = ++renderToken;
+    if (fresh) {
+      rows.clear();
+      list.replaceChildren();
+    }
+    state.items = items;
+    const order = items.filter((item) => item.isFolder).concat(items.filter((item) => !item.isFolder));
+    const keys = new Set(order.map(keyOf));
+    for (const [key, entry] of rows) {
+      if (!keys.has(key)) {
+        entry.node.remove();
+        rows.delete(key);
+      }
+    }
+    byId('empty').hidden = items.length > 0;
+    list.setAttribute('aria-busy', 'true');
+    let index = 0;
+    let cursor = list.firstChild;
+    const slice = () => {
+      if (token !== renderToken) {
+        return;
+      }
+      const started = performance.now();
+      while (index < order.length) {
+        const node = rowFor(order[index]);
+        if (cursor === node) {
+          cursor = cursor.nextSibling;
+        } else {
+          list.insertBefore(node, cursor);
+        }
+        index += 1;
+        if (index % 64 === 0 && performance.now() - started > SLICE_MILLISECONDS) {
+          setTimeout(slice, 0);
+          return;
+        }
+      }
+      while (cursor) {
+        const next = cursor.nextSibling;
+        cursor.remove();
+        cursor = next;
+      }
+      list.setAttribute('aria-busy', 'false');
+    };
+    slice();
+  }
+
+  let shownFolder = null;
 
   async function load(folder) {
     const generation = ++state.generation;
@@ -107,15 +173,15 @@
       if (generation !== state.generation) {
         return;
       }
-      state.items = items;
       clearError();
-      renderItems();
+      showItems(items, shownFolder !== folder);
+      shownFolder = folder;
     } catch (error) {
       if (generation !== state.generation) {
         return;
       }
-      state.items = [];
-      renderItems();
+      showItems([], true);
+      shownFolder = null;
       byId('empty').hidden = true;
       showError(error.message);
     }
@@ -123,31 +189,80 @@
 
   const reload = () => load(state.folder);
 
+  // Shows a listing of `folder` read after an operation, when that folder is still the one shown.
+  function showListing(folder, items) {
+    if (items && folder === state.folder && folder === shownFolder) {
+      ++state.generation; // a listing still on its way is older than this one
+      showItems(items, false);
+    }
+  }
+
+  // Reads the folder again after an operation and shows it; resolves with the listing (null when
+  // it could not be read: the error is shown).
+  async function refresh(folder) {
+    try {
+      const items = await WU.list(folder);
+      showListing(folder, items);
+      return items;
+    } catch (error) {
+      if (folder === state.folder) {
+        showError(error.message);
+      }
+      return null;
+    }
+  }
+
   // ---- Actions ----
 
+  // The name the server chose for an item placed under `wanted` in `folder`, from the listings
+  // before and after; the shown folder is updated from the second.
+  async function placedName(folder, before, wanted) {
+    const after = await refresh(folder);
+    return after ? WU.chosenName(before, after, wanted) : wanted;
+  }
+
+  const folderName = (folder) => (folder === '/' ? 'Home' : folder);
+
   async function renameItem(item) {
+    const folder = WU.parentFolder(item.path);
+    let chosen = null;
     const done = await WU.askForName({
       title: 'Rename “' + item.name + '”',
       label: 'New name',
       initial: item.name,
       okLabel: 'Rename',
-      accept: (name) => name === item.name ? Promise.resolve() : WU.move(item.path, WU.parentFolder(item.path) + name),
+      accept: async (name) => {
+        if (name === item.name) {
+          return;
+        }
+        const before = WU.namesOf(state.items);
+        await WU.move(item.path, folder + name);
+        before.delete(item.name);
+        chosen = await placedName(folder, before, name);
+      },
     });
-    if (done !== null && done !== item.name) {
-      announce('Renamed “' + item.name + '” to “' + done + '”.');
-      reload();
+    if (done !== null && chosen !== null) {
+      announce('Renamed “' + item.name + '” to “' + chosen + '”.');
     }
   }
 
   async function moveItem(item) {
+    const source = WU.parentFolder(item.path);
+    let chosen = item.name;
     const destination = await WU.chooseFolder({
       item,
       start: state.folder,
-      accept: (folder) => WU.move(item.path, folder + item.name),
+      accept: async (folder) => {
+        const before = WU.namesOf(await WU.list(folder));
+        await WU.move(item.path, folder + item.name);
+        const after = await WU.list(folder).catch(() => null);
+        chosen = after ? WU.chosenName(before, after, item.name) : item.name;
+      },
     });
     if (destination !== null) {
-      announce('Moved “' + item.name + '” to ' + (destination === '/' ? 'Home' : destination) + '.');
-      reload();
+      refresh(source);
+      announce('Moved “' + item.name + '” to ' + folderName(destination) +
+        (chosen === item.name ? '.' : ' as “' + chosen + '”.'));
     }
   }
 
@@ -163,26 +278,32 @@
         }));
         return {};
       },
-      accept: () => WU.remove(item.path),
+      accept: async () => {
+        await WU.remove(item.path);
+        await refresh(WU.parentFolder(item.path));
+      },
     });
     if (done !== null) {
       announce('Deleted “' + item.name + '”.');
-      reload();
     }
   }
 
   async function newFolder() {
     const folder = state.folder;
+    let chosen = null;
     const name = await WU.askForName({
       title: 'New Folder',
       label: 'Name',
       initial: 'New Folder',
       okLabel: 'Create',
-      accept: (value) => WU.createFolder(folder + value),
+      accept: async (value) => {
+        const before = folder === shownFolder ? WU.namesOf(state.items) : WU.namesOf(await WU.list(folder));
+        await WU.createFolder(folder + value);
+        chosen = await placedName(folder, before, value);
+      },
     });
-    if (name !== null) {
-      announce('Created the folder “' + name + '”.');
-      reload();
+    if (name !== null && chosen !== null) {
+      announce('Created the folder “' + chosen + '”.');
     }
   }
 
@@ -204,11 +325,9 @@
 
   // ---- Uploads ----
 
-  let refreshTimer = 0;
-  function uploadFinished(folder, succeeded) {
-    if (succeeded && folder === state.folder) {
-      clearTimeout(refreshTimer);
-      refreshTimer = setTimeout(reload, 150);
+  function uploadFinished(folder, succeeded, listing) {
+    if (succeeded) {
+      showListing(folder, listing);
     }
   }
 
@@ -278,6 +397,7 @@
     byId('refresh-button').addEventListener('click', reload);
     byId('error-close').addEventListener('click', clearError);
     byId('uploads-clear').addEventListener('click', WU.clearFinishedUploads);
+    byId('uploads-close').addEventListener('click', WU.closeUploads);
     window.addEventListener('hashchange', () => load(WU.folderForHash(location.hash)));
     setUpDropTarget();
     load(WU.folderForHash(location.hash));

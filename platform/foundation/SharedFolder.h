@@ -1,0 +1,127 @@
+#pragma once
+
+#include "foundation/Error.h"
+#include "foundation/FileSystem.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// Owns one open descriptor (closed with the object).
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : _fd(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(FileDescriptor&& other) noexcept : _fd(std::exchange(other._fd, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other._fd, -1));
+        }
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return _fd; }
+    bool valid() const { return _fd != -1; }
+    int release() { return std::exchange(_fd, -1); }
+    void reset(int fd = -1);
+
+private:
+    int _fd = -1;
+};
+
+// An item named beneath a shared folder: the open folder that holds it and its name there ("."
+// for the shared folder itself). What the name leads to may not exist yet.
+struct SharedItem {
+    FileDescriptor folder;
+    std::string name;
+    bool isRoot() const { return name == "."; }
+};
+
+// One entry of a listing, with the status of the entry itself (links not followed).
+struct SharedDirectoryEntry {
+    std::string name;
+    FileStatus status;
+};
+
+// A shared folder kept open, and every path below it resolved beneath that descriptor, one
+// component at a time, so that a folder swapped for a symbolic link meanwhile can never lead an
+// operation outside. A link met on the way is read and resolved the same way: a relative target
+// from the link's own folder, an absolute one only when it lies inside the folder's real path (and
+// then from the shared folder's descriptor); ".." never climbs above the shared folder. A link
+// that leads out, or more than 40 links in one path, is reported as ENOENT.
+//
+// All operations work on descriptors (openat, mkdirat, unlinkat, renameat2, fstatat), so what was
+// checked is what is used. Thread-safe: nothing changes after open.
+class SharedFolder {
+public:
+    static constexpr int kMaximumLinks = 40;
+
+    // Opens the folder (following links in its own path). None, with the error, when it is not an
+    // existing folder.
+    static std::shared_ptr<SharedFolder> open(const std::string& path, Error* error = nullptr);
+    ~SharedFolder();
+    SharedFolder(const SharedFolder&) = delete;
+    SharedFolder& operator=(const SharedFolder&) = delete;
+
+    const std::string& path() const { return _path; }
+    int descriptor() const { return _descriptor; }
+
+    // The item a relative path names (a leading "/" is allowed; "" and "/" name the folder). Links
+    // in the folders on the way are followed beneath the folder; `followLastLink` follows a link
+    // in the last component too, else the item is the link itself. Fails (ENOENT, ENOTDIR) when a
+    // folder on the way does not exist or is not a folder, and as above.
+    std::optional<SharedItem> resolve(std::string_view relativePath, bool followLastLink,
+                                      Error* error = nullptr) const;
+
+    // ---- Operations on resolved items ----
+
+    // Status of the item itself (a link is a link).
+    static std::optional<FileStatus> status(const SharedItem& item, Error* error = nullptr);
+    // Opens the item with the given flags; a final link is never followed (O_NOFOLLOW).
+    static FileDescriptor openItem(const SharedItem& item, int flags, Error* error = nullptr);
+    // The entries of an open folder ("." and ".." excepted), in byte order of their names, each
+    // with its status taken relative to the folder (entries gone meanwhile are left out).
+    static std::optional<std::vector<SharedDirectoryEntry>> listDirectory(int directory,
+                                                                          Error* error = nullptr);
+    static bool createDirectory(const SharedItem& item, Error* error = nullptr);
+    // Removes a file, a link or a folder with everything in it (links are removed, never
+    // followed), depth first with a bounded number of open descriptors.
+    static bool removeItem(const SharedItem& item, Error* error = nullptr);
+    // Copies a file, a link (as a link) or a folder with everything in it to `to`, which must not
+    // exist. Modes and modification times are kept; on failure whatever the copy made is removed.
+    static bool copyItem(const SharedItem& from, const SharedItem& to, Error* error = nullptr);
+    // renameat2 with the given flags (RENAME_NOREPLACE, RENAME_EXCHANGE or 0).
+    static bool renameItem(const SharedItem& from, const SharedItem& to, unsigned flags,
+                           Error* error = nullptr);
+    // The item a path names outside any shared folder (the server's own temporary files): its
+    // folder opened as the path says, and its last component.
+    static std::optional<SharedItem> itemAtPath(const std::string& path, Error* error = nullptr);
+    // Renames `from` to `to`, never replacing an item at `to` (EEXIST). Across file systems it
+    // copies and then removes the source.
+    static bool moveItemNoReplace(const SharedItem& from, const SharedItem& to, Error* error = nullptr);
+    // A second item for the same folder and another name (the folder descriptor duplicated).
+    static std::optional<SharedItem> sibling(const SharedItem& item, std::string name,
+                                             Error* error = nullptr);
+
+private:
+    SharedFolder(std::string path, std::string realPath, int descriptor);
+    std::optional<SharedItem> resolveFast(std::string_view relativePath, bool followLastLink) const;
+    std::optional<SharedItem> resolveByWalk(std::string_view relativePath, bool followLastLink,
+                                            Error* error) const;
+    // Opens the folder reached from the shared folder through `names` (real folders, no links).
+    FileDescriptor openChain(const std::vector<std::string>& names, Error* error) const;
+
+    std::string _path;
+    std::string _realPath;
+    int _descriptor;
+};
+
+} // namespace platform

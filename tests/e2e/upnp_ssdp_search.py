@@ -1,0 +1,89 @@
+"""Raw M-SEARCHes for upnp_ssdp_e2e.sh (run in the client namespace).
+
+usage: upnp_ssdp_search.py table DEVICE SOURCE UUID DEVICE-TYPE SERVICE-TYPE
+         sends each case of the M-SEARCH table from its own socket bound to SOURCE and checks the
+         number of answers each one gets
+       upnp_ssdp_search.py count DEVICE SOURCE ST
+         prints the number of answers to one M-SEARCH for ST
+"""
+import select
+import socket
+import sys
+import time
+
+
+def search(st, mx="1", man='"ssdp:discover"', start="M-SEARCH * HTTP/1.1"):
+    lines = [start, "HOST: 239.255.255.250:1900"]
+    if man is not None:
+        lines.append("MAN: " + man)
+    if mx is not None:
+        lines.append("MX: " + mx)
+    if st is not None:
+        lines.append("ST: " + st)
+    return ("\r\n".join(lines) + "\r\n\r\n").encode()
+
+
+def open_socket(source):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.bind((source, 0))
+    return sock
+
+
+def answers(sock, seconds):
+    got = []
+    end = time.monotonic() + seconds
+    while True:
+        left = end - time.monotonic()
+        if left <= 0:
+            return got
+        ready, _, _ = select.select([sock], [], [], left)
+        if ready:
+            got.append(sock.recv(4096).decode(errors="replace"))
+
+
+def table(device, source, uuid, device_type, service_type):
+    cases = [
+        ("URL not *", search("ssdp:all", start="M-SEARCH / HTTP/1.1"), 0),
+        ("protocol HTTP/1.0", search("ssdp:all", start="M-SEARCH * HTTP/1.0"), 0),
+        ("MAN unquoted", search("ssdp:all", man="ssdp:discover"), 0),
+        ("MX absent", search("ssdp:all", mx=None), 0),
+        ("MX x", search("ssdp:all", mx="x"), 0),
+        ("ST absent", search(None), 0),
+        ("ST in other case", search(device_type.upper()), 0),
+        ("version 2 of the type", search(device_type[:-1] + "2"), 0),
+        ("ssdp:all", search("ssdp:all"), 8),
+        ("upnp:rootdevice", search("upnp:rootdevice"), 2),
+        ("the uuid", search("uuid:" + uuid), 2),
+        ("the device type", search(device_type), 2),
+        ("the service type", search(service_type), 2),
+        ("not HTTP, then valid", [b"\x00\x01 not HTTP", search("upnp:rootdevice")], 2),
+        ("cut in a header, then valid",
+         [b'M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: "ssd', search("upnp:rootdevice")], 2),
+    ]
+    sockets = []
+    for _, datagrams, _ in cases:
+        sock = open_socket(source)
+        for datagram in datagrams if isinstance(datagrams, list) else [datagrams]:
+            sock.sendto(datagram, (device, 1900))
+        sockets.append(sock)
+    time.sleep(1.5)
+    failures = 0
+    for (name, _, expected), sock in zip(cases, sockets):
+        got = len(answers(sock, 0.05))
+        ok = got == expected
+        failures += 0 if ok else 1
+        print("%s: %s -> %d answers (expected %d)" % ("PASS" if ok else "FAIL", name, got, expected))
+    return failures
+
+
+def main():
+    mode, device, source = sys.argv[1:4]
+    if mode == "table":
+        return 1 if table(device, source, *sys.argv[4:7]) else 0
+    sock = open_socket(source)
+    sock.sendto(search(sys.argv[4]), (device, 1900))
+    print(len(answers(sock, 1.5)))
+    return 0
+
+
+sys.exit(main())

@@ -1,0 +1,100 @@
+// upnpdevice: hosts the Counter test device (CounterDevice.h) for end-to-end checks (never
+// installed).
+//
+//   upnpdevice [--port P] [--name NAME]
+//
+// The device runs in a UPnP engine (SSDP on UDP 1900: run it only inside a network namespace of
+// the test's own). Prints "device at URL" (the description URL) once the device answers, runs
+// until SIGINT or SIGTERM, then stops the engine (byebye sent) and exits 0. A failed start prints
+// the result code's name on standard error ("FAILURE" when the device itself did not start) and
+// exits 1.
+#include "CounterDevice.h"
+#include "KL_List.h"
+#include "KL_Result.h"
+#include "UP_UPnP.h"
+#include "UP_UPnPMessageHelper.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pthread.h>
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: upnpdevice [--port P] [--name NAME]\n");
+    return 1;
+}
+
+bool ParsePort(const char* text, uint16_t& port) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (end == text || *end != '\0' || value > 65535) {
+        return false;
+    }
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+// The first LAN address, else loopback.
+KL_String HostAddress() {
+    KL_List<KL_IpAddress> ips;
+    if (KL_SUCCEEDED(UP_UPnPMessageHelper::GetIPAddresses(ips, false)) && !ips.IsEmpty()) {
+        return ips.GetFirstItem()->ToString();
+    }
+    return KL_String("127.0.0.1");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    uint16_t port = 0;
+    const char* name = "Lanyard Test Device";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            if (!ParsePort(argv[++i], port)) {
+                return Usage();
+            }
+        } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
+            name = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+
+    // Every thread inherits the blocked signals; the main thread takes them with sigwait. A shell
+    // starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The device runs in an engine: announced over SSDP and answering M-SEARCH. A device that
+    // failed inside the engine's start is "FAILURE".
+    KL_Reference<UP_DeviceHost> device(new CounterDevice(name, port));
+    UP_UPnP upnp;
+    KL_Result result = upnp.AddDevice(device);
+    if (KL_SUCCEEDED(result)) {
+        result = upnp.Start();
+    }
+    if (KL_SUCCEEDED(result) && !device->IsStarted()) {
+        result = KL_FAILURE;
+        (void)upnp.Stop();
+    }
+    if (KL_FAILED(result)) {
+        std::fprintf(stderr, "%s\n", KL_GetResultText(result));
+        return 1;
+    }
+    std::printf("device at %s\n", device->GetDescriptionUrl(HostAddress().GetChars()).GetChars());
+    std::fflush(stdout);
+
+    int signal_number = 0;
+    sigwait(&signals, &signal_number);
+    (void)upnp.Stop(); // byebye sent
+    return 0;
+}

@@ -1,0 +1,35 @@
+// UP_SsdpDeviceSearchResponseInterfaceIterator: answers one M-SEARCH on one network interface,
+// when the system routes the answer to the searcher through that interface and the searcher
+// lies in the interface's subnet: every matching target is sent twice, 200 ms apart, from a
+// socket connected to the searcher.
+#pragma once
+
+#include "KL_NetworkInterface.h"
+#include "KL_Result.h"
+#include "KL_SocketAddress.h"
+#include "KL_String.h"
+
+class UP_DeviceHost;
+class UP_ThreadTask;
+
+class UP_SsdpDeviceSearchResponseInterfaceIterator {
+public:
+    UP_SsdpDeviceSearchResponseInterfaceIterator(UP_DeviceHost* device, const KL_SocketAddress& remote_addr,
+                                                 const char* st, UP_ThreadTask* task = nullptr)
+        : m_Device(device), m_RemoteAddr(remote_addr), m_ST(st), m_Task(task) {}
+
+    // 0 when nothing is to be sent on this interface; else 0 or the failure.
+    KL_Result operator()(KL_NetworkInterface* const& iface) const;
+
+    // True when the address lies in the subnet of one of the interface's addresses (127.0.0.0/8
+    // on a loopback interface).
+    static bool IsInSubnet(const KL_NetworkInterface& iface, const KL_IpAddress& address);
+    // True when the address lies in the subnet of one of the interfaces.
+    static bool IsInSubnet(const KL_NetworkInterfaceList& interfaces, const KL_IpAddress& address);
+
+private:
+    UP_DeviceHost* m_Device;
+    KL_SocketAddress m_RemoteAddr;
+    KL_String m_ST;
+    UP_ThreadTask* m_Task;
+};

@@ -1,0 +1,103 @@
+// UP_FileMediaServerDelegate: the UP_MediaServerDelegate that publishes one folder of the file
+// system. Object ids are paths below the folder ("0" the folder itself, "0/Movies/a.mp4" a file
+// in its sub-folder Movies), every sub-folder is a container, every regular file an item with one
+// resource URL per host address; a GET of a resource URL streams the file.
+//
+// Only what UP_MediaFolder publishes is listed, reachable by id or served: ids and URLs with ".",
+// ".." or hidden components, names that cannot be object ids, links that lead out of the folder,
+// FIFOs, sockets and devices are refused. A listing stats each entry once, lists the interface
+// addresses once and writes DIDL-Lite only for the requested page.
+//
+// The fields do not change after construction; the optional listing cache locks itself.
+#pragma once
+
+#include "KL_Array.h"
+#include "KL_HttpUrl.h"
+#include "KL_List.h"
+#include "KL_Reference.h"
+#include "KL_String.h"
+#include "KL_TimeStamp.h"
+#include "UP_MediaCache.h"
+#include "UP_MediaFolder.h"
+#include "UP_MediaServerDelegate.h"
+
+class KL_IpAddress;
+class KL_Url;
+class UP_MediaObject;
+
+class UP_FileMediaServerDelegate : public UP_MediaServerDelegate {
+public:
+    // url_root: the path prefix of resource URLs ("/"). file_root: the shared folder (trailing
+    // separators trimmed, "/" kept).
+    UP_FileMediaServerDelegate(const char* url_root, const char* file_root, bool use_cache = false);
+    ~UP_FileMediaServerDelegate() override = default;
+
+    KL_Result OnBrowseMetadata(UP_ActionCall* action, const char* object_id, const char* filter,
+                               KL_Cardinal starting_index, KL_Cardinal requested_count,
+                               const char* sort_criteria, const KL_HttpRequestContext& context) override;
+    KL_Result OnBrowseDirectChildren(UP_ActionCall* action, const char* object_id, const char* filter,
+                                     KL_Cardinal starting_index, KL_Cardinal requested_count,
+                                     const char* sort_criteria,
+                                     const KL_HttpRequestContext& context) override;
+    KL_Result OnSearchContainer(UP_ActionCall* action, const char* container_id, const char* search_criteria,
+                                const char* filter, KL_Cardinal starting_index, KL_Cardinal requested_count,
+                                const char* sort_criteria, const KL_HttpRequestContext& context) override;
+    KL_Result ProcessFileRequest(KL_HttpRequest& request, const KL_HttpRequestContext& context,
+                                 KL_HttpResponse& response) override;
+
+    // The file path (below the root, decoded) of a resource URL; -1 when it is not one.
+    virtual KL_Result ExtractResourcePath(const KL_Url& url, KL_String& file_path);
+    // base_url with the host replaced and the path base + "%/" + file_path (percent-encoded).
+    virtual KL_String BuildResourceUri(const KL_HttpUrl& base_url, const char* host, const char* file_path);
+    virtual KL_Result ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
+                                KL_HttpResponse& response, const char* file_path);
+    // The path an object id names: root + id without its leading "0". -20000 for null; -1 for an
+    // id other than "0" that does not begin with "0/" or holds an unpublishable component.
+    virtual KL_Result GetFilePath(const char* object_id, KL_String& file_path);
+    // True for every path (a hook for subclasses).
+    virtual bool ProcessFile(const char* file_path, const char* filter);
+    // The item or container of a published path, or null (caller owns it).
+    virtual UP_MediaObject* BuildFromFilePath(const char* file_path, const KL_HttpRequestContext& context,
+                                              bool with_count, bool keep_extension, bool all_addresses);
+
+    void SetFilterUnknown(bool filter_unknown) { m_FilterUnknown = filter_unknown; }
+    // The device's UUID, the prefix of the cache's keys.
+    void SetCacheKeyPrefix(const char* prefix) { m_CacheKeyPrefix = prefix; }
+    const KL_String& GetFileRoot() const { return m_FileRoot; }
+    const KL_String& GetUrlRoot() const { return m_UrlRoot; }
+
+    // The object id of a path below the root, and of its parent.
+    KL_String GetObjectId(const char* file_path) const;
+    KL_String GetParentId(const char* file_path) const;
+
+private:
+    // What one request needs to build objects: the host addresses in URL order and the base URL.
+    struct RequestHosts {
+        KL_List<KL_IpAddress> m_Addresses;
+        KL_HttpUrl m_BaseUrl;
+        bool m_Valid = false;
+    };
+    KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses,
+                              RequestHosts& hosts) const;
+    // Builds the object of an inspected entry; null when it has no title or no usable type.
+    UP_MediaObject* BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
+                                   const KL_HttpRequestContext& context, const RequestHosts& hosts,
+                                   bool with_count, bool keep_extension, bool all_addresses);
+    // Whether an entry would be built (the same checks as BuildFromEntry, nothing written).
+    bool IsListable(const char* file_path, const UP_MediaFolder::Entry& entry,
+                    const KL_HttpRequestContext& context);
+    // The published entries of a folder, from the cache when it is on and fresh.
+    KL_Result ListEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,
+                          KL_Array<UP_MediaFolder::Entry>& entries);
+    // The path after the root, without its leading separator.
+    KL_String GetRelativePath(const char* file_path) const;
+    bool IsRoot(const char* file_path) const;
+
+    KL_String m_UrlRoot;
+    KL_String m_FileRoot;
+    bool m_FilterUnknown = false;
+    bool m_UseCache;
+    UP_MediaFolder m_Folder;
+    KL_String m_CacheKeyPrefix;
+    UP_MediaCache<KL_Reference<KL_Array<KL_String>>, KL_TimeStamp> m_Cache;
+};

@@ -1,0 +1,9 @@
+// Moves this test process into the namespaces of SsdpTestNetwork.h before the first test.
+#include "../ssdp/SsdpTestNetwork.h"
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const g_Network =
+    ::testing::AddGlobalTestEnvironment(new ssdp_test::NetworkEnvironment);
+
+} // namespace

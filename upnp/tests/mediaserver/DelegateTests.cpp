@@ -1,0 +1,154 @@
+// UP_FileMediaServerDelegate: ids, order, titles, paging, metadata, resource URLs and file
+// requests.
+#include "MediaServerTestSupport.h"
+
+#include "KL_Url.h"
+#include "UP_FileMediaServerDelegate.h"
+
+#include <sched.h>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace media_test {
+namespace {
+
+using MediaDelegateTests = MediaFixture;
+
+TEST_F(MediaDelegateTests, ChildrenOldestFirstWithIdsAndTitles) {
+    WriteFile(m_Share / "a.jpg");
+    WriteFile(m_Share / "b.mp3");
+    WriteFile(m_Share / ".hidden");
+    WriteFile(m_Share / "x.y.mp4");
+    SetTime(m_Share / "b.mp3", 1000000000);
+    SetTime(m_Share / "a.jpg", 1000000100);
+    SetTime(m_Share / "x.y.mp4", 1000000200);
+    const ActionResult answer = Browse("0");
+    ASSERT_EQ(answer.result, KL_SUCCESS);
+    const std::string didl = answer.Get("Result");
+    EXPECT_EQ(Ids(didl), (std::vector<std::string>{"0/b.mp3", "0/a.jpg", "0/x.y.mp4"}));
+    EXPECT_EQ(Titles(didl), (std::vector<std::string>{"b", "a", "x.y"}));
+    EXPECT_EQ(Matches(didl, "parentID=\"([^\"]*)\""), (std::vector<std::string>{"0", "0", "0"}));
+    EXPECT_EQ(answer.Get("NumberReturned"), "3");
+    EXPECT_EQ(answer.Get("TotalMatches"), "3");
+    EXPECT_EQ(answer.Get("UpdateID"), "1");
+    EXPECT_TRUE(PassesXmllint(didl));
+}
+
+TEST_F(MediaDelegateTests, Paging) {
+    WriteFile(m_Share / "1.mp3");
+    WriteFile(m_Share / "2.mp3");
+    WriteFile(m_Share / "3.mp3");
+    struct Case {
+        const char* start;
+        const char* count;
+        const char* returned;
+    };
+    const Case cases[] = {{"1", "1", "1"}, {"0", "0", "3"}, {"2", "5", "1"}, {"7", "2", "0"}};
+    for (const Case& c : cases) {
+        const ActionResult answer = Browse("0", "BrowseDirectChildren", "*", c.start, c.count);
+        EXPECT_EQ(answer.Get("NumberReturned"), c.returned) << c.start << "/" << c.count;
+        EXPECT_EQ(answer.Get("TotalMatches"), "3") << c.start << "/" << c.count;
+        EXPECT_EQ(std::to_string(Ids(answer.Get("Result")).size()), c.returned);
+    }
+}
+
+TEST_F(MediaDelegateTests, MetadataOfTheRootCountsEveryEntry) {
+    WriteFile(m_Share / "a.mp3");
+    WriteFile(m_Share / ".hidden");
+    fs::create_directories(m_Share / "Movies");
+    const std::string didl = Browse("0", "BrowseMetadata").Get("Result");
+    EXPECT_NE(
+        didl.find("<container id=\"0\" parentID=\"-1\" restricted=\"1\" searchable=\"0\" childCount=\"3\">"
+                  "<dc:title>Root</dc:title>"),
+        std::string::npos)
+        << didl;
+    const std::string movies = Browse("0/Movies", "BrowseMetadata").Get("Result");
+    EXPECT_EQ(Ids(movies), std::vector<std::string>{"0/Movies"});
+}
+
+TEST_F(MediaDelegateTests, RefusedBrowses) {
+    WriteFile(m_Share / "a.mp3");
+    EXPECT_EQ(Browse("0/a.mp3").code, 701u);
+    EXPECT_EQ(Browse("0/missing.mp3", "BrowseMetadata").code, 800u);
+    EXPECT_EQ(Browse("0/missing", "BrowseDirectChildren").code, 701u);
+}
+
+TEST_F(MediaDelegateTests, ResourceUrlsAndFileRequests) {
+    WriteFile(m_Share / "Movies" / "My a.mp4", "0123456789");
+    const std::string didl = Browse("0/Movies").Get("Result");
+    EXPECT_EQ(Resources(didl), std::vector<std::string>{"http://127.0.0.1:4321/%25/Movies/My%20a.mp4"});
+    EXPECT_EQ(Get("/%25/Movies/My%20a.mp4"), (std::pair<int, uint64_t>{200, 10}));
+    EXPECT_EQ(Get("/%25/Movies/My%20a.mp4", "HEAD").first, 200);
+    EXPECT_EQ(Get("/%25/Movies/My%20a.mp4", "POST").first, 500);
+    EXPECT_EQ(Get("/%25/Movies/none.mp4").first, 404);
+    EXPECT_EQ(Get("/%25/Movies/My%20a.mp4?x=1").first, 200);
+}
+
+TEST_F(MediaDelegateTests, ExtractAndBuildResourcePaths) {
+    UP_FileMediaServerDelegate delegate("/", m_Share.c_str());
+    struct Case {
+        const char* url;
+        KL_Result result;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"http://h/%25/Movies/My%20a.mp4", KL_SUCCESS, "Movies/My a.mp4"},
+        {"http://h/%/Movies/My a.mp4", KL_SUCCESS, "Movies/My a.mp4"},
+        {"http://h/%25/100%25.mp3", KL_SUCCESS, "100%.mp3"},
+    };
+    for (const Case& c : cases) {
+        KL_String path;
+        EXPECT_EQ(delegate.ExtractResourcePath(KL_HttpUrl(c.url), path), c.result) << c.url;
+        EXPECT_STREQ(path.GetChars(), c.path) << c.url;
+    }
+    const KL_HttpUrl base("127.0.0.1", 80, "/");
+    EXPECT_STREQ(delegate.BuildResourceUri(base, "10.0.0.1", "a #?.mp3").GetChars(),
+                 "http://10.0.0.1:80/%25/a%20%23%3F.mp3");
+    UP_FileMediaServerDelegate rooted("/media", m_Share.c_str());
+    KL_String path;
+    EXPECT_EQ(rooted.ExtractResourcePath(KL_HttpUrl("http://h/other/%25/a.mp3"), path), KL_FAILURE);
+    EXPECT_EQ(rooted.ExtractResourcePath(KL_HttpUrl("http://h/media/%25/a.mp3"), path), KL_SUCCESS);
+    EXPECT_STREQ(path.GetChars(), "a.mp3");
+}
+
+// Two addresses on a veth pair in a network namespace of its own (in a child process): "ALLIP"
+// gives one res per address, the request's own first; without it, one res.
+TEST_F(MediaDelegateTests, AllAddressesFilter) {
+    WriteFile(m_Share / "a.mp3");
+    Server();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int code = 1;
+        if (::unshare(CLONE_NEWNET) != 0 ||
+            std::system("ip link add en0 type veth peer name cp0 && ip addr add 10.231.8.1/24 dev en0 && "
+                        "ip addr add 10.231.9.1/24 dev cp0 && ip link set en0 up && ip link set cp0 up "
+                        ">/dev/null 2>&1") != 0) {
+            code = 77;
+        } else {
+            const std::vector<std::string> all =
+                Resources(Browse("0", "BrowseDirectChildren", "dc:title,res,ALLIP").Get("Result"));
+            const std::vector<std::string> one =
+                Resources(Browse("0", "BrowseDirectChildren", "res").Get("Result"));
+            const std::string first = "http://127.0.0.1:4321/%25/a.mp3";
+            const std::set<std::string> others = {"http://10.231.8.1:4321/%25/a.mp3",
+                                                  "http://10.231.9.1:4321/%25/a.mp3"};
+            const bool ok = all.size() == 3 && all[0] == first &&
+                            std::set<std::string>(all.begin() + 1, all.end()) == others &&
+                            one == std::vector<std::string>{first};
+            code = ok ? 0 : 1;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "network namespaces are refused here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
+} // namespace media_test

@@ -1,0 +1,218 @@
+// M-SEARCH answers of a device host run by the engine, seen from the client namespace.
+#include "KL_System.h"
+#include "KL_UdpSocket.h"
+#include "SsdpTestNetwork.h"
+#include "UP_SsdpSearchTask.h"
+#include "UP_UPnP.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+using namespace ssdp_test;
+
+class MSearchAnswers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SSDP_REQUIRE_NETWORK();
+        ASSERT_EQ(KL_SUCCESS, m_UPnP.AddDevice(m_Device));
+        ASSERT_EQ(KL_SUCCESS, m_UPnP.Start());
+        ASSERT_TRUE(m_Device->IsStarted());
+    }
+    void TearDown() override {
+        for (int fd : m_Sockets) {
+            close(fd);
+        }
+        if (m_UPnP.IsStarted()) {
+            EXPECT_EQ(KL_SUCCESS, m_UPnP.Stop());
+        }
+    }
+    int Client(const char* address = kClientAddress) {
+        const int fd = Network::Get().ClientSocket(address);
+        EXPECT_GE(fd, 0);
+        m_Sockets.push_back(fd);
+        return fd;
+    }
+    // The ST values answered to one search sent from a fresh socket.
+    std::vector<std::string> Answers(const std::string& search, int millis = 1200, size_t enough = 0) {
+        const int fd = Client();
+        EXPECT_TRUE(SendTo(fd, search, kDeviceAddress, 1900));
+        return StsOf(fd, millis, enough);
+    }
+    static std::vector<std::string> StsOf(int fd, int millis, size_t enough = 0) {
+        std::vector<std::string> sts;
+        for (const Datagram& d : ReceiveFor(fd, millis, enough)) {
+            sts.push_back(Header(d.text, "ST"));
+        }
+        return sts;
+    }
+
+    KL_Reference<UP_DeviceHost> m_Device{new TestDevice()};
+    UP_UPnP m_UPnP;
+    std::vector<int> m_Sockets;
+};
+
+using Sts = std::vector<std::string>;
+
+TEST_F(MSearchAnswers, MalformedSearchesGetNoAnswer) {
+    const std::string malformed[] = {
+        "M-SEARCH / HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nMX: 1\r\nST: "
+        "ssdp:all\r\n\r\n",
+        "M-SEARCH * HTTP/1.0\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nMX: 1\r\nST: "
+        "ssdp:all\r\n\r\n",
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: ssdp:discover\r\nMX: 1\r\nST: "
+        "ssdp:all\r\n\r\n",
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nST: ssdp:all\r\n\r\n",
+        MSearch("ssdp:all", "x"),
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nMX: 1\r\n\r\n",
+        MSearch("SSDP:ALL"),
+        MSearch("urn:schemas-lanyard-org:device:SSDPTEST:1"),
+        MSearch("urn:schemas-lanyard-org:device:SsdpTest:2"),
+    };
+    std::vector<int> fds;
+    for (const std::string& text : malformed) {
+        fds.push_back(Client());
+        ASSERT_TRUE(SendTo(fds.back(), text, kDeviceAddress, 1900));
+    }
+    EXPECT_EQ(Sts(2, "upnp:rootdevice"), Answers(MSearch("upnp:rootdevice")));
+    for (size_t i = 0; i < fds.size(); ++i) {
+        EXPECT_TRUE(ReceiveFor(fds[i], 10).empty()) << malformed[i];
+    }
+}
+
+TEST_F(MSearchAnswers, AllTargetsTwice200msApart) {
+    const int fd = Client();
+    ASSERT_TRUE(SendTo(fd, MSearch("ssdp:all", "0"), kDeviceAddress, 1900));
+    const std::vector<Datagram> got = ReceiveFor(fd, 1500);
+    ASSERT_EQ(8u, got.size());
+    const Sts round = {"upnp:rootdevice", std::string("uuid:") + kUuid, kDeviceType, kServiceType};
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(round[i % 4], Header(got[i].text, "ST"));
+    }
+    EXPECT_GE(got[4].nanos - got[3].nanos, 150000000);
+}
+
+TEST_F(MSearchAnswers, EachTargetIsAnsweredAlone) {
+    const std::string targets[] = {"upnp:rootdevice", std::string("uuid:") + kUuid, kDeviceType,
+                                   kServiceType};
+    std::vector<int> fds;
+    for (const std::string& st : targets) {
+        fds.push_back(Client());
+        ASSERT_TRUE(SendTo(fds.back(), MSearch(st), kDeviceAddress, 1900));
+    }
+    for (size_t i = 0; i < fds.size(); ++i) {
+        EXPECT_EQ(Sts(2, targets[i]), StsOf(fds[i], i == 0 ? 1200 : 10));
+    }
+}
+
+TEST_F(MSearchAnswers, LongMxIsAnsweredWithinFourSeconds) {
+    EXPECT_EQ(Sts(2, "upnp:rootdevice"), Answers(MSearch("upnp:rootdevice", "120"), 8000, 2));
+}
+
+TEST_F(MSearchAnswers, BrokenDatagramsDoNotSwallowTheNext) {
+    const int fd = Client();
+    ASSERT_TRUE(SendTo(fd, "\x01\x02 not HTTP at all", kDeviceAddress, 1900));
+    ASSERT_TRUE(SendTo(fd, MSearch("upnp:rootdevice"), kDeviceAddress, 1900));
+    ASSERT_TRUE(
+        SendTo(fd, "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssd", kDeviceAddress, 1900));
+    ASSERT_TRUE(SendTo(fd, MSearch(kServiceType) + "trailing bytes", kDeviceAddress, 1900));
+    Sts sts;
+    for (const Datagram& d : ReceiveFor(fd, 1500)) {
+        sts.push_back(Header(d.text, "ST"));
+    }
+    std::sort(sts.begin(), sts.end());
+    EXPECT_EQ((Sts{"upnp:rootdevice", "upnp:rootdevice", kServiceType, kServiceType}), sts);
+}
+
+TEST_F(MSearchAnswers, SendersOffEverySubnetGetNoAnswer) {
+    Network& net = Network::Get();
+    ASSERT_TRUE(net.Client("ip addr add 10.231.8.2/24 dev cp0"));
+    ASSERT_TRUE(net.Device("ip route add 10.231.8.0/24 dev en0"));
+    const int stranger = Client("10.231.8.2");
+    ASSERT_TRUE(SendTo(stranger, MSearch("ssdp:all"), kDeviceAddress, 1900));
+    EXPECT_EQ(8u, Answers(MSearch("ssdp:all")).size());
+    EXPECT_TRUE(ReceiveFor(stranger, 10).empty());
+    EXPECT_TRUE(net.Device("ip route del 10.231.8.0/24 dev en0"));
+    EXPECT_TRUE(net.Client("ip addr del 10.231.8.2/24 dev cp0"));
+}
+
+int ThreadCount() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count - 2;
+}
+
+TEST_F(MSearchAnswers, BurstKeepsThreadsBounded) {
+    const int before = ThreadCount();
+    const int fd = Client();
+    const std::string search = MSearch("ssdp:all");
+    int most = before;
+    for (int i = 0; i < 2000; ++i) {
+        (void)SendTo(fd, search, kDeviceAddress, 1900);
+        if (i % 50 == 0) {
+            most = std::max(most, ThreadCount());
+        }
+    }
+    for (int i = 0; i < 20; ++i) {
+        most = std::max(most, ThreadCount());
+        (void)ReceiveFor(fd, 50);
+    }
+    EXPECT_LE(most, before + 32 + 2);
+    bool answered = false;
+    for (int attempt = 0; attempt < 6 && !answered; ++attempt) {
+        answered = !Answers(MSearch("upnp:rootdevice"), 1000).empty();
+    }
+    EXPECT_TRUE(answered);
+}
+
+TEST_F(MSearchAnswers, UnansweredTargetsQueueNothing) {
+    const int before = ThreadCount();
+    const int fd = Client();
+    for (int i = 0; i < 64; ++i) {
+        ASSERT_TRUE(SendTo(fd, MSearch("urn:schemas-lanyard-org:device:Other:1", "5"), kDeviceAddress, 1900));
+    }
+    (void)ReceiveFor(fd, 300);
+    EXPECT_LE(ThreadCount(), before + 1);
+}
+
+class Collector : public UP_SsdpSearchListener {
+public:
+    KL_Result OnSsdpSearchResponse(KL_HttpResponse& response, const KL_SocketInfo& info) override {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        const char* st = response.GetHeaders().GetHeaderValue("ST");
+        m_Sts.push_back(st != nullptr ? st : "");
+        m_From = info.remote_address.m_IpAddress.ToString().GetChars();
+        return KL_SUCCESS;
+    }
+    std::mutex m_Mutex;
+    Sts m_Sts;
+    std::string m_From;
+};
+
+TEST_F(MSearchAnswers, SearchTaskCollectsTheAnswers) {
+    auto* request = new KL_HttpRequest(KL_HttpUrl("239.255.255.250", 1900, "*"), "M-SEARCH", "HTTP/1.1");
+    request->GetHeaders().SetHeader("HOST", "239.255.255.250:1900");
+    request->GetHeaders().SetHeader("MAN", "\"ssdp:discover\"");
+    request->GetHeaders().SetHeader("MX", "1");
+    request->GetHeaders().SetHeader("ST", "upnp:rootdevice");
+    Collector collector;
+    // One pass (below 1 s): the search is sent twice, each answered twice.
+    UP_SsdpSearchTask task(new KL_UdpSocket(KL_SOCKET_FLAG_CANCELLABLE), &collector, request,
+                           KL_TimeStamp::FromMillis(900));
+    ASSERT_EQ(KL_SUCCESS, task.Start());
+    (void)KL_System::Sleep(KL_TimeStamp::FromMillis(1200));
+    (void)task.Stop(true);
+    std::lock_guard<std::mutex> lock(collector.m_Mutex);
+    EXPECT_EQ(Sts(4, "upnp:rootdevice"), collector.m_Sts);
+    EXPECT_EQ(kDeviceAddress, collector.m_From);
+}
+
+} // namespace
