@@ -8,6 +8,7 @@
 #include "KL_HttpRequestContext.h"
 #include "KL_IpAddress.h"
 #include "KL_Log.h"
+#include "KL_System.h"
 #include "KL_Uri.h"
 #include "UP_ActionCall.h"
 #include "UP_Didl.h"
@@ -126,29 +127,78 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
 
 KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder,
                                                   const UP_MediaFolder::Entry& folder_entry,
-                                                  KL_Array<UP_MediaFolder::Entry>& entries) {
+                                                  KL_Reference<EntryList>& entries, bool& from_cache,
+                                                  bool refresh) {
+    from_cache = false;
     KL_String key;
     if (m_UseCache) {
         key = m_CacheKeyPrefix.IsEmpty() ? KL_String(folder)
                                          : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
-        KL_Reference<KL_Array<KL_String>> names;
         KL_TimeStamp stamp;
-        if (m_Cache.Get(key, names, stamp) && !names.IsNull() && !(stamp < folder_entry.m_ModificationTime)) {
-            return m_Folder.Inspect(folder, *names, entries);
+        if (!refresh && m_Cache.Get(key, entries, stamp) && !entries.IsNull() &&
+            stamp == folder_entry.m_ChangeTime) {
+            from_cache = true;
+            return KL_SUCCESS;
         }
     }
-    KL_Result result = m_Folder.List(folder, entries);
+    entries = KL_Reference<EntryList>(new EntryList());
+    KL_Result result = m_Folder.List(folder, *entries);
     if (KL_FAILED(result)) {
         KL_LOG_WARNING("UP_FileMediaServerDelegate::OnBrowseDirectChildren - failed to open dir %s", folder);
         return result;
     }
-    if (m_UseCache) {
-        KL_Reference<KL_Array<KL_String>> names(new KL_Array<KL_String>());
-        for (const UP_MediaFolder::Entry& entry : entries) {
-            KL_CHECK(names->Add(entry.m_Name));
-        }
-        (void)m_Cache.Put(key, names, folder_entry.m_ModificationTime);
+    KL_TimeStamp now;
+    // A change in the same clock tick as the folder's last one could keep its time: only a
+    // folder that has been quiet for a while is kept.
+    if (m_UseCache && KL_SUCCEEDED(KL_System::GetCurrentTimeStamp(now)) &&
+        now - folder_entry.m_ChangeTime >= KL_TimeStamp::FromSeconds(2)) {
+        (void)m_Cache.Put(key, entries, folder_entry.m_ChangeTime);
     }
+    return KL_SUCCESS;
+}
+
+KL_Result UP_FileMediaServerDelegate::SelectPage(const char* folder, const EntryList& entries,
+                                                 const char* filter, KL_Cardinal starting_index,
+                                                 KL_Cardinal requested_count,
+                                                 const KL_HttpRequestContext& context, FileKinds& kinds,
+                                                 EntryList& page, KL_Cardinal& total) {
+    page.Clear();
+    total = 0;
+    KL_String path(folder); // one buffer for every entry's path: big folders allocate once
+    if (!path.EndsWith("/")) {
+        path += "/";
+    }
+    const KL_Size folder_length = path.GetLength();
+    for (const UP_MediaFolder::Entry& entry : entries) {
+        KL_CHECK(path.SetLength(folder_length));
+        path += entry.m_Name;
+        if (!ProcessFile(path.GetChars(), filter) || !IsListable(entry, context, kinds)) {
+            continue;
+        }
+        if (total >= starting_index && (requested_count == 0 || page.GetItemCount() < requested_count)) {
+            KL_CHECK(page.Add(entry));
+        }
+        ++total;
+    }
+    return KL_SUCCESS;
+}
+
+KL_Result UP_FileMediaServerDelegate::RefreshPage(const char* folder, EntryList& page) const {
+    KL_Array<KL_String> names;
+    for (const UP_MediaFolder::Entry& entry : page) {
+        KL_CHECK(names.Add(entry.m_Name));
+    }
+    EntryList fresh;
+    KL_CHECK(m_Folder.Inspect(folder, names, fresh));
+    if (fresh.GetItemCount() != page.GetItemCount()) {
+        return KL_FAILURE;
+    }
+    for (KL_Index i = 0; i < page.GetItemCount(); ++i) {
+        if (fresh[i].m_Type != page[i].m_Type) {
+            return KL_FAILURE;
+        }
+    }
+    page = fresh;
     return KL_SUCCESS;
 }
 
@@ -166,39 +216,35 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
         action->SetActionError(701, "No such Object");
         return KL_FAILURE;
     }
-    KL_Array<UP_MediaFolder::Entry> entries;
-    KL_CHECK(ListEntries(folder.GetChars(), folder_entry, entries));
+    FileKinds kinds;
+    EntryList page;
+    KL_Cardinal total = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        KL_Reference<EntryList> entries;
+        bool from_cache = false;
+        KL_CHECK(ListEntries(folder.GetChars(), folder_entry, entries, from_cache, attempt > 0));
+        KL_CHECK(SelectPage(folder.GetChars(), *entries, filter, starting_index, requested_count, context,
+                            kinds, page, total));
+        if (!from_cache || KL_SUCCEEDED(RefreshPage(folder.GetChars(), page))) {
+            break;
+        }
+    }
 
     const bool all_addresses = WantsAllAddresses(filter);
     RequestHosts hosts;
-    KL_Cardinal index = 0;
-    KL_Cardinal total = 0;
     KL_Cardinal returned = 0;
     KL_String didl(UP_DIDL_HEADER);
-    for (const UP_MediaFolder::Entry& entry : entries) {
-        const KL_String path = KL_FilePath::Create(folder.GetChars(), entry.m_Name.GetChars());
-        if (!ProcessFile(path.GetChars(), filter)) {
-            continue;
+    for (const UP_MediaFolder::Entry& entry : page) {
+        if (!hosts.m_Valid && entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
+            KL_CHECK(GetRequestHosts(context, all_addresses, hosts));
         }
-        const bool in_page = index >= starting_index && (requested_count == 0 || returned < requested_count);
-        if (!in_page) {
-            if (!IsListable(path.GetChars(), entry, context)) {
-                continue;
-            }
-        } else {
-            if (!hosts.m_Valid && entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
-                KL_CHECK(GetRequestHosts(context, all_addresses, hosts));
-            }
-            std::unique_ptr<UP_MediaObject> object(
-                BuildFromEntry(path.GetChars(), entry, context, hosts, true, false, all_addresses));
-            if (!object) {
-                continue;
-            }
+        const KL_String path = KL_FilePath::Create(folder.GetChars(), entry.m_Name.GetChars());
+        std::unique_ptr<UP_MediaObject> object(
+            BuildFromEntry(path.GetChars(), entry, context, hosts, true, false, all_addresses, kinds));
+        if (object) {
             KL_CHECK(UP_Didl::ToDidl(*object, filter, didl));
             ++returned;
         }
-        ++index;
-        ++total;
     }
     didl += UP_DIDL_FOOTER;
     KL_LOG_FINE("BrowseDirectChildren from %s returning %d-%d/%d objects (%d out of %d requested)",
@@ -236,110 +282,4 @@ KL_Result UP_FileMediaServerDelegate::OnSearchContainer(UP_ActionCall* action, c
     KL_LOG_WARNING("No such container");
     action->SetActionError(710, "No such container");
     return KL_FAILURE;
-}
-
-KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContext& context,
-                                                      bool all_addresses, RequestHosts& hosts) const {
-    hosts.m_Addresses.Clear();
-    KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(hosts.m_Addresses, false);
-    if (KL_FAILED(result)) {
-        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(UP_UPnPMessageHelper::GetIPAddresses(ips))");
-        return result;
-    }
-    const KL_IpAddress& local = context.GetLocalAddress().m_IpAddress;
-    if (local == KL_IpAddress::Any) {
-        if (!all_addresses) {
-            KL_LOG_WARNING("Couldn't determine local interface IP so we might return an unreachable IP");
-        }
-    } else {
-        (void)hosts.m_Addresses.Remove(local);
-        KL_CHECK(hosts.m_Addresses.Insert(hosts.m_Addresses.GetFirstItem(), local));
-    }
-    const KL_String root_path = KL_Uri::PercentEncode(m_UrlRoot.GetChars(), KL_Uri::PathCharsToEncode, true);
-    hosts.m_BaseUrl = KL_HttpUrl("127.0.0.1", context.GetLocalAddress().m_Port, root_path.GetChars());
-    hosts.m_Valid = true;
-    return KL_SUCCESS;
-}
-
-bool UP_FileMediaServerDelegate::IsListable(const char* file_path, const UP_MediaFolder::Entry& entry,
-                                            const KL_HttpRequestContext& context) {
-    if (KL_FilePath::BaseName(file_path, false).IsEmpty()) {
-        return false;
-    }
-    if (entry.m_Type != KL_FileInfo::FILE_TYPE_REGULAR) {
-        return true;
-    }
-    if (m_FilterUnknown && UP_ProtocolInfo::GetMimeType(file_path, &context) == "application/octet-stream") {
-        return false;
-    }
-    return UP_ProtocolInfo::ForFile(file_path, true, &context).IsValid();
-}
-
-UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_path,
-                                                              const KL_HttpRequestContext& context,
-                                                              bool with_count, bool keep_extension,
-                                                              bool all_addresses) {
-    if (file_path == nullptr) {
-        return nullptr;
-    }
-    KL_LOG_FINEST("Building didl for file '%s'", file_path);
-    UP_MediaFolder::Entry entry;
-    KL_Result result = m_Folder.Inspect(file_path, entry);
-    if (KL_FAILED(result)) {
-        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(KL_File::GetInfo(filepath, &info))");
-        return nullptr;
-    }
-    RequestHosts hosts;
-    if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR &&
-        KL_FAILED(GetRequestHosts(context, all_addresses, hosts))) {
-        return nullptr;
-    }
-    return BuildFromEntry(file_path, entry, context, hosts, with_count, keep_extension, all_addresses);
-}
-
-UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path,
-                                                           const UP_MediaFolder::Entry& entry,
-                                                           const KL_HttpRequestContext& context,
-                                                           const RequestHosts& hosts, bool with_count,
-                                                           bool keep_extension, bool all_addresses) {
-    std::unique_ptr<UP_MediaObject> object;
-    if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
-        const KL_String title = KL_FilePath::BaseName(file_path, keep_extension);
-        if (title.IsEmpty() || !IsListable(file_path, entry, context)) {
-            return nullptr;
-        }
-        UP_MediaResource resource;
-        resource.m_ProtocolInfo = UP_ProtocolInfo::ForFile(file_path, true, &context);
-        resource.m_Size = entry.m_Size;
-        object = std::make_unique<UP_MediaItem>();
-        object->m_Title = title;
-        object->m_ClassType = UP_MediaObject::ClassForFile(file_path, &context);
-        const KL_String relative = GetRelativePath(file_path);
-        for (const KL_IpAddress& address : hosts.m_Addresses) {
-            resource.m_Uri =
-                BuildResourceUri(hosts.m_BaseUrl, address.ToString().GetChars(), relative.GetChars());
-            if (KL_FAILED(object->AddResource(resource)) || !all_addresses) {
-                break;
-            }
-        }
-    } else if (entry.m_Type == KL_FileInfo::FILE_TYPE_DIRECTORY) {
-        const KL_String title =
-            IsRoot(file_path) ? KL_String("Root") : KL_FilePath::BaseName(file_path, keep_extension);
-        if (title.IsEmpty()) {
-            return nullptr;
-        }
-        auto container = std::make_unique<UP_MediaContainer>();
-        KL_LargeSize count = 0;
-        if (with_count && KL_SUCCEEDED(KL_File::GetSize(file_path, count))) {
-            container->m_ChildCount = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(count);
-        }
-        container->m_Title = title;
-        container->m_ClassType = "object.container.storageFolder";
-        object = std::move(container);
-    } else {
-        return nullptr;
-    }
-    object->m_ObjectId = GetObjectId(file_path);
-    object->m_ParentId = IsRoot(file_path) ? KL_String("-1") : GetParentId(file_path);
-    return object.release();
 }

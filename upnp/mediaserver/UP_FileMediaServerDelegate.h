@@ -6,7 +6,10 @@
 // Only what UP_MediaFolder publishes is listed, reachable by id or served: ids and URLs with ".",
 // ".." or hidden components, names that cannot be object ids, links that lead out of the folder,
 // FIFOs, sockets and devices are refused. A listing stats each entry once, lists the interface
-// addresses once and writes DIDL-Lite only for the requested page.
+// addresses once, works out each file extension's kind once and writes DIDL-Lite only for the
+// requested page. With the cache on, a folder's sorted listing is kept while the folder does not
+// change (its modification and status-change times to the nanosecond); the page's entries are
+// stat'ed again on every request.
 //
 // The fields do not change after construction; the optional listing cache locks itself.
 #pragma once
@@ -14,12 +17,14 @@
 #include "KL_Array.h"
 #include "KL_HttpUrl.h"
 #include "KL_List.h"
+#include "KL_Map.h"
 #include "KL_Reference.h"
 #include "KL_String.h"
 #include "KL_TimeStamp.h"
 #include "UP_MediaCache.h"
 #include "UP_MediaFolder.h"
 #include "UP_MediaServerDelegate.h"
+#include "UP_ProtocolInfo.h"
 
 class KL_IpAddress;
 class KL_Url;
@@ -71,6 +76,14 @@ public:
     KL_String GetParentId(const char* file_path) const;
 
 private:
+    using EntryList = KL_Array<UP_MediaFolder::Entry>;
+    // What a file's extension means for the asking client; worked out once per request.
+    struct FileKind {
+        bool m_Listable = false;
+        UP_ProtocolInfo m_ProtocolInfo;
+        KL_String m_ClassType;
+    };
+    using FileKinds = KL_Map<KL_String, FileKind>;
     // What one request needs to build objects: the host addresses in URL order and the base URL.
     struct RequestHosts {
         KL_List<KL_IpAddress> m_Addresses;
@@ -79,16 +92,26 @@ private:
     };
     KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses,
                               RequestHosts& hosts) const;
+    const FileKind& Classify(const char* name, const KL_HttpRequestContext& context, FileKinds& kinds) const;
+    // Whether an entry is listed (containers always; files by their kind).
+    bool IsListable(const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
+                    FileKinds& kinds) const;
     // Builds the object of an inspected entry; null when it has no title or no usable type.
     UP_MediaObject* BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
                                    const KL_HttpRequestContext& context, const RequestHosts& hosts,
-                                   bool with_count, bool keep_extension, bool all_addresses);
-    // Whether an entry would be built (the same checks as BuildFromEntry, nothing written).
-    bool IsListable(const char* file_path, const UP_MediaFolder::Entry& entry,
-                    const KL_HttpRequestContext& context);
-    // The published entries of a folder, from the cache when it is on and fresh.
+                                   bool with_count, bool keep_extension, bool all_addresses,
+                                   FileKinds& kinds);
+    // The published entries of a folder, oldest first: from the cache when it is on and the
+    // folder has not changed since, else listed afresh (refresh: always afresh).
     KL_Result ListEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,
-                          KL_Array<UP_MediaFolder::Entry>& entries);
+                          KL_Reference<EntryList>& entries, bool& from_cache, bool refresh);
+    // The listed entries of the requested page, and the number of all listed entries.
+    KL_Result SelectPage(const char* folder, const EntryList& entries, const char* filter,
+                         KL_Cardinal starting_index, KL_Cardinal requested_count,
+                         const KL_HttpRequestContext& context, FileKinds& kinds, EntryList& page,
+                         KL_Cardinal& total);
+    // Stats the page's entries again (sizes and types of now); -1 when one went away or changed.
+    KL_Result RefreshPage(const char* folder, EntryList& page) const;
     // The path after the root, without its leading separator.
     KL_String GetRelativePath(const char* file_path) const;
     bool IsRoot(const char* file_path) const;
@@ -99,5 +122,5 @@ private:
     bool m_UseCache;
     UP_MediaFolder m_Folder;
     KL_String m_CacheKeyPrefix;
-    UP_MediaCache<KL_Reference<KL_Array<KL_String>>, KL_TimeStamp> m_Cache;
+    UP_MediaCache<KL_Reference<EntryList>, KL_TimeStamp> m_Cache;
 };

@@ -66,6 +66,13 @@ KL_FileInfo::Type TypeOf(mode_t mode) {
 void FillEntry(const struct stat& status, UP_MediaFolder::Entry& entry) {
     entry.m_Type = TypeOf(status.st_mode);
     entry.m_ModificationTime = KL_TimeStamp::FromSeconds(status.st_mtim.tv_sec);
+    const struct timespec& latest =
+        (status.st_ctim.tv_sec > status.st_mtim.tv_sec ||
+         (status.st_ctim.tv_sec == status.st_mtim.tv_sec && status.st_ctim.tv_nsec > status.st_mtim.tv_nsec))
+            ? status.st_ctim
+            : status.st_mtim;
+    entry.m_ChangeTime =
+        KL_TimeStamp::FromNanos(static_cast<int64_t>(latest.tv_sec) * 1000000000 + latest.tv_nsec);
     entry.m_Size = static_cast<KL_LargeSize>(status.st_size);
 }
 

@@ -26,6 +26,7 @@ public:
         KL_String m_Name;
         KL_FileInfo::Type m_Type = KL_FileInfo::FILE_TYPE_NONE; // regular or directory
         KL_TimeStamp m_ModificationTime;                        // whole seconds
+        KL_TimeStamp m_ChangeTime; // the later of modification and status change, in nanoseconds
         KL_LargeSize m_Size = 0;
     };
 

@@ -119,6 +119,39 @@ TEST_F(HostSoapTest, NetUpnpForm) {
     EXPECT_NE(std::string::npos, reply.body.find("<NewValue>3</NewValue><Echo>perl</Echo>")) << reply.body;
 }
 
+// Old ContentDirectory clients name Browse's first argument "ContainerID".
+TEST(HostBrowseTest, ContainerIdIsReadAsObjectId) {
+    class BrowseDevice : public CounterDevice {
+    public:
+        BrowseDevice() : CounterDevice("Browse", 0, WithBrowse()) {}
+        static std::string WithBrowse() {
+            std::string scpd = DefaultScpd();
+            const std::string browse =
+                "<action><name>Browse</name><argumentList><argument><name>ObjectID</name><direction>in</"
+                "direction>"
+                "<relatedStateVariable>A_ARG_TYPE_Note</relatedStateVariable></"
+                "argument><argument><name>Result"
+                "</name><direction>out</direction><relatedStateVariable>A_ARG_TYPE_Note</"
+                "relatedStateVariable>"
+                "</argument></argumentList></action>";
+            return scpd.insert(scpd.find("</actionList>"), browse);
+        }
+        KL_Result OnAction(UP_ActionCall& call, const KL_HttpRequestContext& context) override {
+            KL_String id;
+            if (call.GetActionDesc().GetName() != "Browse" ||
+                KL_FAILED(call.GetArgumentValue("ObjectID", id))) {
+                return CounterDevice::OnAction(call, context);
+            }
+            return call.SetArgumentValue("Result", ("object " + id).GetChars());
+        }
+    } device;
+    ASSERT_EQ(KL_SUCCESS, device.Start());
+    Reply reply = Exchange(device.GetPort(), Request("POST", ControlPath(device), SoapActionHeader("Browse"),
+                                                     ApplyBody("<ContainerID>7</ContainerID>", "Browse")));
+    EXPECT_EQ(200, reply.status);
+    EXPECT_NE(std::string::npos, reply.body.find("<Result>object 7</Result>")) << reply.body;
+}
+
 TEST_F(HostSoapTest, HostileBodiesAreAnsweredAndServingGoesOn) {
     std::string entities = "<?xml version=\"1.0\"?><!DOCTYPE s:Envelope [<!ENTITY a \"aaaaaaaaaa\">";
     for (int i = 1; i < 10; ++i) {

@@ -8,6 +8,7 @@
 #include <sched.h>
 #include <set>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace media_test {
@@ -72,6 +73,26 @@ TEST_F(MediaDelegateTests, RefusedBrowses) {
     EXPECT_EQ(Browse("0/a.mp3").code, 701u);
     EXPECT_EQ(Browse("0/missing.mp3", "BrowseMetadata").code, 800u);
     EXPECT_EQ(Browse("0/missing", "BrowseDirectChildren").code, 701u);
+}
+
+// A folder's listing is kept once it has been quiet for 2 s; any change of the folder lists it
+// afresh, and the page's files are stat'ed again on every request.
+TEST_F(MediaDelegateTests, ListingCacheFollowsTheFolder) {
+    WriteFile(m_Share / "a.mp3", "1");
+    WriteFile(m_Share / "b.mp3", "22");
+    SetTime(m_Share / "a.mp3", 1000000000);
+    SetTime(m_Share / "b.mp3", 1000000100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ(Ids(Browse("0").Get("Result")), (std::vector<std::string>{"0/a.mp3", "0/b.mp3"}));
+    WriteFile(m_Share / "b.mp3", "4444"); // in place: the folder does not change
+    EXPECT_EQ(Matches(Browse("0").Get("Result"), "size=\"([0-9]+)\""), (std::vector<std::string>{"1", "4"}));
+    WriteFile(m_Share / "c.mp3");
+    SetTime(m_Share / "c.mp3", 999999999);
+    EXPECT_EQ(Ids(Browse("0").Get("Result")), (std::vector<std::string>{"0/c.mp3", "0/a.mp3", "0/b.mp3"}));
+    fs::remove(m_Share / "a.mp3");
+    const ActionResult answer = Browse("0");
+    EXPECT_EQ(Ids(answer.Get("Result")), (std::vector<std::string>{"0/c.mp3", "0/b.mp3"}));
+    EXPECT_EQ(answer.Get("TotalMatches"), "2");
 }
 
 TEST_F(MediaDelegateTests, ResourceUrlsAndFileRequests) {

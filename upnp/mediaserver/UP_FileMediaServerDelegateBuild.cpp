@@ -1,0 +1,144 @@
+// UP_FileMediaServerDelegate: media objects built from files and folders.
+#include "KL_Check.h"
+#include "KL_File.h"
+#include "KL_FilePath.h"
+#include "KL_HttpRequestContext.h"
+#include "KL_IpAddress.h"
+#include "KL_Log.h"
+#include "KL_Uri.h"
+#include "UP_FileMediaServerDelegate.h"
+#include "UP_MediaContainer.h"
+#include "UP_MediaItem.h"
+#include "UP_UPnPMessageHelper.h"
+
+#include <cstring>
+#include <memory>
+
+KL_SET_LOCAL_LOGGER("upnp.media.file");
+
+KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContext& context,
+                                                      bool all_addresses, RequestHosts& hosts) const {
+    hosts.m_Addresses.Clear();
+    KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(hosts.m_Addresses, false);
+    if (KL_FAILED(result)) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(UP_UPnPMessageHelper::GetIPAddresses(ips))");
+        return result;
+    }
+    const KL_IpAddress& local = context.GetLocalAddress().m_IpAddress;
+    if (local == KL_IpAddress::Any) {
+        if (!all_addresses) {
+            KL_LOG_WARNING("Couldn't determine local interface IP so we might return an unreachable IP");
+        }
+    } else {
+        (void)hosts.m_Addresses.Remove(local);
+        KL_CHECK(hosts.m_Addresses.Insert(hosts.m_Addresses.GetFirstItem(), local));
+    }
+    const KL_String root_path = KL_Uri::PercentEncode(m_UrlRoot.GetChars(), KL_Uri::PathCharsToEncode, true);
+    hosts.m_BaseUrl = KL_HttpUrl("127.0.0.1", context.GetLocalAddress().m_Port, root_path.GetChars());
+    hosts.m_Valid = true;
+    return KL_SUCCESS;
+}
+
+// MIME type, protocol info and class all follow from the text after the name's last ".".
+const UP_FileMediaServerDelegate::FileKind&
+UP_FileMediaServerDelegate::Classify(const char* name, const KL_HttpRequestContext& context,
+                                     FileKinds& kinds) const {
+    const char* dot = std::strrchr(name, '.');
+    const char* extension_text = dot != nullptr ? dot : "";
+    for (FileKinds::Entry* known : kinds.GetEntries()) {
+        if (known->GetKey() == extension_text) {
+            return known->GetValue();
+        }
+    }
+    const KL_String extension(extension_text);
+    FileKind* known = nullptr;
+    FileKind kind;
+    kind.m_ProtocolInfo = UP_ProtocolInfo::ForFile(name, true, &context);
+    kind.m_Listable = kind.m_ProtocolInfo.IsValid();
+    if (m_FilterUnknown && UP_ProtocolInfo::GetMimeType(name, &context) == "application/octet-stream") {
+        kind.m_Listable = false;
+    }
+    kind.m_ClassType = UP_MediaObject::ClassForFile(name, &context);
+    (void)kinds.Put(extension, kind);
+    if (KL_SUCCEEDED(kinds.Get(extension, known)) && known != nullptr) {
+        return *known;
+    }
+    static const FileKind kUnlisted;
+    return kUnlisted;
+}
+
+bool UP_FileMediaServerDelegate::IsListable(const UP_MediaFolder::Entry& entry,
+                                            const KL_HttpRequestContext& context, FileKinds& kinds) const {
+    // Entries come from UP_MediaFolder, whose names always keep a title.
+    return entry.m_Type != KL_FileInfo::FILE_TYPE_REGULAR ||
+           Classify(entry.m_Name.GetChars(), context, kinds).m_Listable;
+}
+
+UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_path,
+                                                              const KL_HttpRequestContext& context,
+                                                              bool with_count, bool keep_extension,
+                                                              bool all_addresses) {
+    if (file_path == nullptr) {
+        return nullptr;
+    }
+    KL_LOG_FINEST("Building didl for file '%s'", file_path);
+    UP_MediaFolder::Entry entry;
+    KL_Result result = m_Folder.Inspect(file_path, entry);
+    if (KL_FAILED(result)) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(KL_File::GetInfo(filepath, &info))");
+        return nullptr;
+    }
+    RequestHosts hosts;
+    if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR &&
+        KL_FAILED(GetRequestHosts(context, all_addresses, hosts))) {
+        return nullptr;
+    }
+    FileKinds kinds;
+    return BuildFromEntry(file_path, entry, context, hosts, with_count, keep_extension, all_addresses, kinds);
+}
+
+UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
+    const char* file_path, const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
+    const RequestHosts& hosts, bool with_count, bool keep_extension, bool all_addresses, FileKinds& kinds) {
+    std::unique_ptr<UP_MediaObject> object;
+    if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
+        const KL_String title = KL_FilePath::BaseName(file_path, keep_extension);
+        const FileKind& kind = Classify(KL_FilePath::BaseName(file_path).GetChars(), context, kinds);
+        if (title.IsEmpty() || !kind.m_Listable) {
+            return nullptr;
+        }
+        UP_MediaResource resource;
+        resource.m_ProtocolInfo = kind.m_ProtocolInfo;
+        resource.m_Size = entry.m_Size;
+        object = std::make_unique<UP_MediaItem>();
+        object->m_Title = title;
+        object->m_ClassType = kind.m_ClassType;
+        const KL_String relative = GetRelativePath(file_path);
+        for (const KL_IpAddress& address : hosts.m_Addresses) {
+            resource.m_Uri =
+                BuildResourceUri(hosts.m_BaseUrl, address.ToString().GetChars(), relative.GetChars());
+            if (KL_FAILED(object->AddResource(resource)) || !all_addresses) {
+                break;
+            }
+        }
+    } else if (entry.m_Type == KL_FileInfo::FILE_TYPE_DIRECTORY) {
+        const KL_String title =
+            IsRoot(file_path) ? KL_String("Root") : KL_FilePath::BaseName(file_path, keep_extension);
+        if (title.IsEmpty()) {
+            return nullptr;
+        }
+        auto container = std::make_unique<UP_MediaContainer>();
+        KL_LargeSize count = 0;
+        if (with_count && KL_SUCCEEDED(KL_File::GetSize(file_path, count))) {
+            container->m_ChildCount = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(count);
+        }
+        container->m_Title = title;
+        container->m_ClassType = "object.container.storageFolder";
+        object = std::move(container);
+    } else {
+        return nullptr;
+    }
+    object->m_ObjectId = GetObjectId(file_path);
+    object->m_ParentId = IsRoot(file_path) ? KL_String("-1") : GetParentId(file_path);
+    return object.release();
+}
