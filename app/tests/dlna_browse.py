@@ -5,6 +5,7 @@
 # Usage: dlna_browse.py INTERFACE FRIENDLY-NAME [SECONDS]
 import re
 import sys
+import warnings
 
 import gi
 
@@ -38,6 +39,7 @@ def browse(service):
 def main():
     interface, wanted = sys.argv[1], sys.argv[2]
     seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 10
+    warnings.simplefilter("ignore", DeprecationWarning)  # Context.new: the one constructor for a name
     context = GUPnP.Context.new(interface, 0)
     point = GUPnP.ControlPoint.new(context, MEDIA_SERVER)
     loop = GLib.MainLoop()

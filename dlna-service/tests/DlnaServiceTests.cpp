@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -205,11 +206,15 @@ TEST_F(DlnaService, ATakenSsdpPortStartsNothing) {
 TEST_F(DlnaService, LoopbackAloneStillStarts) {
     ENTER_NAMESPACE(kLoopbackOnly);
     MyDLNAService service;
-    ASSERT_TRUE(service.start(folder, "Alone"));
+    ASSERT_TRUE(service.start(folder, "Alone & <Co>")); // a name is text, never markup
     ASSERT_FALSE(service.mediaServer().IsNull());
     const std::string url =
         "http://127.0.0.1:" + std::to_string(service.mediaServer()->GetPort()) + "/DeviceDescription.xml";
-    EXPECT_NE(run("curl -s -S -m 10 " + url).find("<friendlyName>Alone</friendlyName>"), std::string::npos);
+    const std::string description = run("curl -s -S -m 10 " + url);
+    EXPECT_NE(description.find("<friendlyName>Alone &amp; &lt;Co&gt;</friendlyName>"), std::string::npos)
+        << description;
+    EXPECT_NE(description.find("<modelName>Media Server - Alone &amp; &lt;Co&gt;</modelName>"),
+              std::string::npos);
     EXPECT_TRUE(service.stop());
     EXPECT_FALSE(SomethingListens());
 }
@@ -244,6 +249,31 @@ TEST_F(DlnaService, EveryStopSaysByeBye) {
             << "no byebye in cycle " << cycle;
     }
     EXPECT_FALSE(SomethingListens());
+}
+
+// A television streaming a long file does not hold the stop up: the window waits for it.
+TEST_F(DlnaService, StopComesBackWhileAClientStreams) {
+    ENTER_NAMESPACE(kWithLan);
+    std::ofstream(folder + "/long.mp4").close();
+    std::filesystem::resize_file(folder + "/long.mp4", 256 << 20);
+    MyDLNAService service;
+    ASSERT_TRUE(service.start(folder, "Stream"));
+    const std::string port = std::to_string(service.mediaServer()->GetPort());
+    auto client = std::async(std::launch::async, [&] {
+        return run("curl -s -S -o /dev/null -m 60 --limit-rate 100k -w '%{size_download}' 'http://" +
+                   std::string(kDeviceAddress) + ":" + port + "/%25/long.mp4'");
+    });
+    bool streaming = false;
+    for (int tries = 0; tries < 100 && !streaming; ++tries) {
+        ::usleep(100 * 1000);
+        streaming = !run("ss -Htn state established '( sport = :" + port + " )'").empty();
+    }
+    ASSERT_TRUE(streaming) << "the client never connected";
+    auto stopping = std::async(std::launch::async, [&] { return service.stop(); });
+    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "stop hangs while a client streams";
+    EXPECT_TRUE(stopping.get());
+    EXPECT_LT(std::stoll("0" + client.get()), 256LL << 20) << "the stream was not cut";
 }
 
 // The engine starts even when its device cannot: here the device's HTTP server finds no free port
