@@ -99,7 +99,11 @@ KL_Result UP_HttpServer::Start() {
     KL_CHECK_SEVERE(Listen(max_tasks > kMinimumBacklog ? max_tasks : kMinimumBacklog));
 
     UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false);
-    KL_CHECK_SEVERE(m_TaskManager->StartTask(task, nullptr, true));
+    const KL_Result started = m_TaskManager->StartTask(task, nullptr, true);
+    if (KL_FAILED(started)) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_SEVERE, started, "(m_TaskManager->StartTask(task))");
+        return started;
+    }
 
     KL_LOG_INFO("HttpServer listening on %s:%d", m_Address.ToString().GetChars(), int(m_Port));
     m_Running = true;

@@ -101,8 +101,18 @@ KL_Result UP_TaskManager::RemoveTask(UP_ThreadTask* task) {
     KL_LOG_FINER("[TaskManager 0x%08x] %d/%d running tasks",
                  static_cast<unsigned int>(reinterpret_cast<uintptr_t>(this)), m_RunningTasks,
                  static_cast<int>(m_MaxTasks));
+    const bool auto_destroy = task->IsAutoDestroy();
+    if (auto_destroy) {
+        ++m_EndingTasks;
+    }
     m_TasksLock.Unlock();
-    DeleteIfAutoDestroy(task);
+    if (auto_destroy) {
+        // Deleted outside the lock (a destructor may take locks of its own), but counted until it
+        // is gone, so StopAllTasks does not return while the destructor still runs.
+        delete task;
+        KL_AutoLock lock(m_TasksLock);
+        --m_EndingTasks;
+    }
     return KL_SUCCESS;
 }
 
@@ -129,7 +139,7 @@ KL_Result UP_TaskManager::StopAllTasks() {
                     (void)task->Stop(false);
                 }
             }
-            count = m_Tasks.GetItemCount();
+            count = m_Tasks.GetItemCount() + m_EndingTasks;
         }
         if (count == 0) {
             return KL_SUCCESS;

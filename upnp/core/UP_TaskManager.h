@@ -51,5 +51,8 @@ private:
     KL_Queue<int>* m_Queue = nullptr;
     KL_Cardinal m_MaxTasks;
     int32_t m_RunningTasks = 0;
+    // Self-destroying tasks taken off the list whose destructor still runs: StopAllTasks waits
+    // for them too, so nothing a task's destructor uses may go away before it has finished.
+    KL_Cardinal m_EndingTasks = 0;
     bool m_Stopping = false;
 };

@@ -43,7 +43,7 @@ KL_Result UP_ThreadTask::Start(UP_TaskManager* task_manager, const KL_TimeStamp*
 
     if (task_manager != nullptr) {
         // The manager deletes a self-destroying task it refuses: nothing of it is touched after.
-        KL_CHECK_SEVERE(task_manager->AddTask(this));
+        KL_CHECK_SEVERE(m_TaskManager->AddTask(this));
         return KL_SUCCESS;
     }
 

@@ -1,6 +1,7 @@
 // UP_FileMediaServer: a MediaServer device that publishes one folder: the media server
-// (UP_MediaServer) and the file delegate (UP_FileMediaServerDelegate, URL root "/", no cache) in
-// one object, the server's delegate wired to the object's own delegate part.
+// (UP_MediaServer) and the file delegate (UP_FileMediaServerDelegate, URL root "/", listing cache
+// on, so that paging through big folders does not list them again) in one object, the server's
+// delegate wired to the object's own delegate part.
 //
 //   KL_Reference<UP_DeviceHost> device(new UP_FileMediaServer("/srv/media", "Living room"));
 //   upnp.AddDevice(device);

@@ -3,19 +3,13 @@
 #include "UP_FileMediaServerDelegate.h"
 
 #include "KL_Check.h"
-#include "KL_File.h"
 #include "KL_FilePath.h"
 #include "KL_HttpRequestContext.h"
-#include "KL_IpAddress.h"
 #include "KL_Log.h"
 #include "KL_System.h"
-#include "KL_Uri.h"
 #include "UP_ActionCall.h"
 #include "UP_Didl.h"
-#include "UP_MediaContainer.h"
-#include "UP_MediaItem.h"
-#include "UP_ProtocolInfo.h"
-#include "UP_UPnPMessageHelper.h"
+#include "UP_MediaObject.h"
 
 #include <cstring>
 #include <memory>
@@ -40,6 +34,9 @@ KL_String TrimRoot(const char* root) {
 KL_String ToDecimal(uint32_t value) {
     return KL_String::Format("%u", static_cast<unsigned>(value));
 }
+
+// Folders with fewer entries are listed afresh on every request.
+constexpr KL_Size kCachedFolderMinimum = 64;
 
 bool WantsAllAddresses(const char* filter) {
     return filter != nullptr && std::strstr(filter, "ALLIP") != nullptr;
@@ -148,9 +145,10 @@ KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder,
         return result;
     }
     KL_TimeStamp now;
-    // A change in the same clock tick as the folder's last one could keep its time: only a
-    // folder that has been quiet for a while is kept.
-    if (m_UseCache && KL_SUCCEEDED(KL_System::GetCurrentTimeStamp(now)) &&
+    // Small folders list fast enough. A change in the same clock tick as the folder's last one
+    // could keep its time: only a folder that has been quiet for a while is kept.
+    if (m_UseCache && entries->GetItemCount() >= kCachedFolderMinimum &&
+        KL_SUCCEEDED(KL_System::GetCurrentTimeStamp(now)) &&
         now - folder_entry.m_ChangeTime >= KL_TimeStamp::FromSeconds(2)) {
         (void)m_Cache.Put(key, entries, folder_entry.m_ChangeTime);
     }

@@ -53,7 +53,7 @@ public:
     }
 
 private:
-    static constexpr KL_Size kMaxEntries = 256;
+    static constexpr KL_Size kMaxEntries = 64;
 
     KL_Mutex m_Mutex;
     KL_Map<KL_String, Value> m_Values;

@@ -65,7 +65,7 @@ UP_MediaServer::UP_MediaServer(const char* friendly_name, bool show_ip, const ch
                     friendly_name, show_ip, port, allow_port_rebind) {
     m_ModelDescription = "Quenmark AV Media Server Device";
     m_ModelName = "AV Media Server Device";
-    m_ModelURL = "https://lanyard.invalid/";
+    m_ModelURL = ""; // the project has no product page of its own yet
     m_DlnaDoc = "DMS-1.50";
 }
 

@@ -2,7 +2,7 @@
 #include "UP_MediaServer.h"
 
 // clang-format off
-const char* const UP_MediaServer::ContentDirectorySCPD = R"SCPD(<?xml version="1.0" encoding="utf-8"?>
+const char* const UP_MediaServer::ContentDirectorySCPD = R"SCPD(<?xml version="1.0" encoding="UTF-8"?>
 <scpd xmlns="urn:schemas-upnp-org:service-1-0">
   <specVersion>
     <major>1</major>
@@ -211,7 +211,7 @@ const char* const UP_MediaServer::ContentDirectorySCPD = R"SCPD(<?xml version="1
 </scpd>
 )SCPD";
 
-const char* const UP_MediaServer::ConnectionManagerSCPD = R"SCPD(<?xml version="1.0" encoding="utf-8"?>
+const char* const UP_MediaServer::ConnectionManagerSCPD = R"SCPD(<?xml version="1.0" encoding="UTF-8"?>
 <scpd xmlns="urn:schemas-upnp-org:service-1-0">
   <specVersion>
     <major>1</major>

@@ -3,10 +3,31 @@
 
 #include "UP_MediaServer.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace media_test {
 namespace {
 
 using MediaActionTests = MediaFixture;
+
+std::string ReadData(const char* name) {
+    std::ifstream file(std::string(UPNP_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The stored texts are the reference documents; what is served is the service's rewrite.
+TEST_F(MediaActionTests, ServiceDescriptions) {
+    EXPECT_EQ(UP_MediaServer::ContentDirectorySCPD, ReadData("ContentDirectory.xml"));
+    EXPECT_EQ(UP_MediaServer::ConnectionManagerSCPD, ReadData("ConnectionManager.xml"));
+    for (const char* name : {"ContentDirectory", "ConnectionManager"}) {
+        UP_Service* service = nullptr;
+        ASSERT_EQ(Server().FindServiceByName(name, service), KL_SUCCESS);
+        KL_String scpd;
+        ASSERT_EQ(service->GetSCPDXML(scpd), KL_SUCCESS);
+        EXPECT_EQ(scpd.GetChars(), ReadData((std::string(name) + ".scpd.golden").c_str())) << name;
+    }
+}
 
 TEST_F(MediaActionTests, CurrentConnectionInfoOfConnectionZero) {
     const ActionResult answer = Call("GetCurrentConnectionInfo", {{"ConnectionID", "0"}});

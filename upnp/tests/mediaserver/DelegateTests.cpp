@@ -82,17 +82,25 @@ TEST_F(MediaDelegateTests, ListingCacheFollowsTheFolder) {
     WriteFile(m_Share / "b.mp3", "22");
     SetTime(m_Share / "a.mp3", 1000000000);
     SetTime(m_Share / "b.mp3", 1000000100);
+    for (int i = 0; i < 70; ++i) { // big enough to be kept; later than a and b
+        fs::create_directories(m_Share / ("d" + std::to_string(i)));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-    EXPECT_EQ(Ids(Browse("0").Get("Result")), (std::vector<std::string>{"0/a.mp3", "0/b.mp3"}));
+    const auto first_two = [this]() {
+        return Ids(Browse("0", "BrowseDirectChildren", "*", "0", "2").Get("Result"));
+    };
+    EXPECT_EQ(first_two(), (std::vector<std::string>{"0/a.mp3", "0/b.mp3"}));
     WriteFile(m_Share / "b.mp3", "4444"); // in place: the folder does not change
+    SetTime(m_Share / "b.mp3", 1000000100);
     EXPECT_EQ(Matches(Browse("0").Get("Result"), "size=\"([0-9]+)\""), (std::vector<std::string>{"1", "4"}));
     WriteFile(m_Share / "c.mp3");
     SetTime(m_Share / "c.mp3", 999999999);
-    EXPECT_EQ(Ids(Browse("0").Get("Result")), (std::vector<std::string>{"0/c.mp3", "0/a.mp3", "0/b.mp3"}));
+    EXPECT_EQ(Ids(Browse("0", "BrowseDirectChildren", "*", "0", "3").Get("Result")),
+              (std::vector<std::string>{"0/c.mp3", "0/a.mp3", "0/b.mp3"}));
     fs::remove(m_Share / "a.mp3");
-    const ActionResult answer = Browse("0");
+    const ActionResult answer = Browse("0", "BrowseDirectChildren", "*", "0", "2");
     EXPECT_EQ(Ids(answer.Get("Result")), (std::vector<std::string>{"0/c.mp3", "0/b.mp3"}));
-    EXPECT_EQ(answer.Get("TotalMatches"), "2");
+    EXPECT_EQ(answer.Get("TotalMatches"), "72");
 }
 
 TEST_F(MediaDelegateTests, ResourceUrlsAndFileRequests) {

@@ -173,6 +173,23 @@ TEST_F(MSearchAnswers, BurstKeepsThreadsBounded) {
     EXPECT_TRUE(answered);
 }
 
+// Answers still waiting out their delay when the engine stops are dropped; they must not keep
+// counting against the bound of pending answers after the next start.
+TEST_F(MSearchAnswers, AnswersPendingAtStopDoNotBlockLaterSearches) {
+    const int fd = Client();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        SCOPED_TRACE(cycle);
+        for (int i = 0; i < 64; ++i) {
+            ASSERT_TRUE(SendTo(fd, MSearch("upnp:rootdevice", "5"), kDeviceAddress, 1900));
+        }
+        (void)ReceiveFor(fd, 300);
+        ASSERT_EQ(KL_SUCCESS, m_UPnP.Stop());
+        ASSERT_EQ(KL_SUCCESS, m_UPnP.Start());
+        ASSERT_TRUE(m_Device->IsStarted());
+    }
+    EXPECT_EQ(Sts(2, "upnp:rootdevice"), Answers(MSearch("upnp:rootdevice"), 1200, 2));
+}
+
 TEST_F(MSearchAnswers, UnansweredTargetsQueueNothing) {
     const int before = ThreadCount();
     const int fd = Client();

@@ -135,6 +135,27 @@ TEST(TaskManager, StopAllTasksOnEmptyManagerLeavesItStopping) {
     EXPECT_FALSE(manager.IsStopping());
 }
 
+// Owners free what their tasks use once StopAllTasks returns: a self-destroying task's destructor
+// must have finished by then, not merely its work.
+TEST(TaskManager, StopAllTasksWaitsForTheDestructorsOfEndingTasks) {
+    struct SlowToDelete : TestTask {
+        SlowToDelete(Probe& probe, std::atomic<int>& gone) : TestTask(probe), m_Gone(gone) {}
+        ~SlowToDelete() override {
+            (void)KL_System::Sleep(KL_TimeStamp::FromMillis(150));
+            ++m_Gone;
+        }
+        std::atomic<int>& m_Gone;
+    };
+    Probe probe;
+    std::atomic<int> gone{0};
+    UP_TaskManager manager;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(KL_SUCCESS, manager.StartTask(new SlowToDelete(probe, gone)));
+    }
+    EXPECT_EQ(KL_SUCCESS, manager.StopAllTasks());
+    EXPECT_EQ(3, gone.load());
+}
+
 TEST(ThreadTask, AbortDuringDelaySkipsTheWork) {
     Probe probe;
     TestTask task(probe);
