@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 
 namespace platform::dispatch {
 
@@ -14,7 +13,7 @@ namespace {
 // The accept source behind DispatchAcceptSource::create. Each arming of the reactor watch yields at
 // most one event; the source re-arms only after the event handler returned, so event handlers never
 // overlap and the cancel handler can wait for the last of them. Locks are taken in the order source,
-// then reactor: the reactor's ready handler only hands back a block for the global queue.
+// then reactor. Readiness may be spurious: the event handler accepts until the queue is empty.
 class AcceptSource final : public DispatchAcceptSource, public std::enable_shared_from_this<AcceptSource> {
 public:
     AcceptSource(int fd, std::function<void()> eventHandler, std::function<void()> cancelHandler)
@@ -54,20 +53,7 @@ private:
         // The watch holds the source, so a resumed source lives until it is cancelled.
         _token = DispatchReactor::instance().watch(
             _fd, DispatchReactor::Direction::Read,
-            [self = shared_from_this(), arming](Block& completion) {
-                return self->onReadable(arming, completion);
-            },
-            error);
-    }
-
-    // On the reactor thread. Confirms a connection is waiting (epoll may report stale readiness).
-    bool onReadable(std::uint64_t arming, Block& completion) {
-        pollfd probe{_fd, POLLIN, 0};
-        if (::poll(&probe, 1, 0) <= 0) {
-            return false;
-        }
-        completion = [self = shared_from_this(), arming] { self->fire(arming); };
-        return true;
+            [self = shared_from_this(), arming] { self->fire(arming); }, error);
     }
 
     // On the global queue.

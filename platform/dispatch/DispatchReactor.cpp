@@ -34,8 +34,8 @@ DispatchReactor::DispatchReactor() : _epoll(::epoll_create1(EPOLL_CLOEXEC)) {
     std::thread([this] { loop(); }).detach();
 }
 
-DispatchReactor::Token DispatchReactor::watch(int fd, Direction direction, ReadyHandler handler, int& error) {
-    ReadyHandler rejected; // destroyed after the lock is released
+DispatchReactor::Token DispatchReactor::watch(int fd, Direction direction, Block ready, int& error) {
+    Block rejected; // destroyed after the lock is released
     std::lock_guard lock(_mutex);
     auto [it, inserted] = _entries.try_emplace(fd);
     Entry& entry = it->second;
@@ -43,76 +43,84 @@ DispatchReactor::Token DispatchReactor::watch(int fd, Direction direction, Ready
         entry.generation = _nextGeneration++;
     }
     Slot& slot = direction == Direction::Read ? entry.reader : entry.writer;
-    if (slot.handler) {
-        rejected = std::move(handler);
+    if (slot.ready) {
+        rejected = std::move(ready);
         error = EBUSY;
         return 0;
     }
-    slot = Slot{_nextToken++, std::move(handler)};
+    slot = Slot{_nextToken++, std::move(ready)};
     const Token token = slot.token;
-    error = updateLocked(fd, entry);
+    error = armLocked(fd, entry);
     if (error != 0) {
-        rejected = std::move(slot.handler);
+        rejected = std::move(slot.ready);
         slot = Slot{};
-        updateLocked(fd, it->second);
         return 0;
     }
     return token;
 }
 
-void DispatchReactor::unwatch(int fd, Direction direction, Token token) {
-    ReadyHandler removed; // destroyed after the lock is released
+bool DispatchReactor::unwatch(int fd, Direction direction, Token token) {
+    Block removed; // destroyed after the lock is released
     std::lock_guard lock(_mutex);
     const auto it = _entries.find(fd);
     if (it == _entries.end() || token == 0) {
-        return;
+        return false;
     }
     Slot& slot = direction == Direction::Read ? it->second.reader : it->second.writer;
     if (slot.token != token) {
-        return;
+        return false;
     }
-    removed = std::move(slot.handler);
+    // Epoll may stay armed for it: an event that finds no watch is ignored.
+    removed = std::move(slot.ready);
     slot = Slot{};
-    updateLocked(fd, it->second);
+    return true;
 }
 
-int DispatchReactor::updateLocked(int fd, Entry& entry) {
-    const std::uint32_t wanted =
-        (entry.reader.handler ? EPOLLIN : 0u) | (entry.writer.handler ? EPOLLOUT : 0u);
-    if (wanted == entry.events) {
-        if (wanted == 0) {
-            _entries.erase(fd);
-        }
-        return 0;
+void DispatchReactor::forget(int fd) {
+    Entry dropped; // destroyed after the lock is released
+    std::lock_guard lock(_mutex);
+    const auto it = _entries.find(fd);
+    if (it != _entries.end()) {
+        dropped = std::move(it->second);
+        _entries.erase(it);
     }
+}
+
+int DispatchReactor::armLocked(int fd, Entry& entry) {
+    const std::uint32_t wanted =
+        (entry.reader.ready ? EPOLLIN | EPOLLRDHUP : 0u) | (entry.writer.ready ? EPOLLOUT : 0u);
     if (wanted == 0) {
-        // Fails harmlessly when the descriptor was already closed.
-        ::epoll_ctl(_epoll, EPOLL_CTL_DEL, fd, nullptr);
-        _entries.erase(fd);
         return 0;
     }
     epoll_event event{};
-    event.events = wanted;
+    event.events = wanted | EPOLLONESHOT;
     event.data.u64 = eventKey(fd, entry.generation);
-    int result = ::epoll_ctl(_epoll, entry.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &event);
-    if (result != 0 && errno == ENOENT) {
-        // The descriptor was closed and its number reused while we still watched it.
-        result = ::epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event);
-    } else if (result != 0 && errno == EEXIST) {
+    if (entry.registered && ::epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event) == 0) {
+        return 0;
+    }
+    if (entry.registered && errno != ENOENT) {
+        return errno;
+    }
+    if (entry.registered) {
+        // The descriptor was closed (which removed it from epoll) and its number reused.
+        entry.generation = _nextGeneration++;
+        event.data.u64 = eventKey(fd, entry.generation);
+    }
+    int result = ::epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event);
+    if (result != 0 && errno == EEXIST) {
         // A duplicate of a closed descriptor kept the old registration alive.
         result = ::epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event);
     }
     if (result != 0) {
         return errno;
     }
-    entry.events = wanted;
+    entry.registered = true;
     return 0;
 }
 
 void DispatchReactor::loop() {
-    std::vector<epoll_event> events(128);
-    std::vector<ReadyHandler> done;
-    std::vector<Block> completions;
+    std::vector<epoll_event> events(256);
+    std::vector<Block> ready;
     for (;;) {
         const int count = ::epoll_wait(_epoll, events.data(), static_cast<int>(events.size()), -1);
         if (count < 0) {
@@ -126,38 +134,38 @@ void DispatchReactor::loop() {
             for (int i = 0; i < count; ++i) {
                 const int fd = static_cast<int>(static_cast<std::uint32_t>(events[i].data.u64));
                 const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
-                dispatchLocked(fd, generation, events[i].events, done, completions);
+                dispatchLocked(fd, generation, events[i].events, ready);
             }
         }
-        done.clear();
-        for (Block& completion : completions) {
-            GlobalQueue::instance().async(std::move(completion));
+        for (Block& block : ready) {
+            GlobalQueue::instance().async(std::move(block));
         }
-        completions.clear();
+        ready.clear();
     }
 }
 
 void DispatchReactor::dispatchLocked(int fd, std::uint32_t generation, std::uint32_t events,
-                                     std::vector<ReadyHandler>& done, std::vector<Block>& completions) {
+                                     std::vector<Block>& ready) {
     const auto it = _entries.find(fd);
     if (it == _entries.end() || it->second.generation != generation) {
-        return; // a stale event of a watch that has ended
+        return; // a stale event of a descriptor that has been forgotten or reused
     }
     Entry& entry = it->second;
     const bool failed = (events & (EPOLLERR | EPOLLHUP)) != 0;
-    const auto serve = [&](Slot& slot, std::uint32_t ready) {
-        Block completion;
-        if (slot.handler && (failed || (events & ready)) && slot.handler(completion)) {
-            done.push_back(std::move(slot.handler));
+    const auto serve = [&](Slot& slot, std::uint32_t readiness) {
+        if (slot.ready && (failed || (events & readiness))) {
+            ready.push_back(std::move(slot.ready));
             slot = Slot{};
         }
-        if (completion) {
-            completions.push_back(std::move(completion));
-        }
     };
-    serve(entry.reader, EPOLLIN);
+    serve(entry.reader, EPOLLIN | EPOLLRDHUP);
     serve(entry.writer, EPOLLOUT);
-    updateLocked(fd, entry);
+    // The one-shot registration is disarmed now: arm it again for the watches still waiting.
+    if (const int error = armLocked(fd, entry); error != 0) {
+        // Cannot happen for a live descriptor; let the waiting operations find out themselves.
+        serve(entry.reader, ~0u);
+        serve(entry.writer, ~0u);
+    }
 }
 
 } // namespace platform::dispatch

@@ -1,6 +1,8 @@
 #include "GlobalQueue.h"
 
 #include <algorithm>
+#include <csignal>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -60,7 +62,22 @@ void GlobalQueue::startWorker() {
     }
 }
 
+namespace {
+
+thread_local bool tWorker = false;
+
+} // namespace
+
+bool GlobalQueue::isWorkerThread() {
+    return tWorker;
+}
+
 void GlobalQueue::workerLoop() {
+    tWorker = true;
+    sigset_t pipe;
+    ::sigemptyset(&pipe);
+    ::sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     std::unique_lock lock(_mutex);
     for (;;) {
         while (_blocks.empty()) {

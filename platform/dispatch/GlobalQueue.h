@@ -27,6 +27,10 @@ public:
 
     std::size_t maxThreads() const { return _maxThreads; }
 
+    // Whether the calling thread is a worker of one of the pools. Workers never take SIGPIPE (it is
+    // blocked in them): a write to a closed peer fails with EPIPE, whatever call made it.
+    static bool isWorkerThread();
+
 private:
     GlobalQueue(std::string label, std::size_t maxThreads);
     void startWorker();

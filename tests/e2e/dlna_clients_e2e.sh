@@ -220,10 +220,11 @@ fi
 if have gssdp-discover; then
   netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -n 6 >"$work/gssdp.out" 2>&1
   grep -q "Location: $location" "$work/gssdp.out" || fail "gssdp-discover finds $location" "$(tr '\n' ' ' <"$work/gssdp.out")"
-  netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -m unavailable -n 8 \
+  netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -m unavailable -n 12 \
     >"$work/byebye.out" 2>&1 &
   byebye_pid=$!
-  sleep 2
+  for _ in $(seq 1 100); do grep -q Showing "$work/byebye.out" && break; sleep 0.1; done
+  sleep 2 # it listens once it has joined the group
 else
   skip "gssdp-discover is missing"
   byebye_pid=""

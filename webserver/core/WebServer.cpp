@@ -31,6 +31,9 @@ namespace {
 
 // How long an accept that ran out of descriptors waits before the next try.
 constexpr std::chrono::milliseconds kAcceptBackOff(100);
+// How many connections one wake-up of an accept source takes at most before it lets the source
+// report again.
+constexpr int kAcceptBatch = 256;
 
 std::atomic<int> gLogLevel{2};
 
@@ -156,6 +159,30 @@ int WebServer::_createListeningSocket(bool useIPv6, const void* localAddress, un
     return listeningSocket;
 }
 
+void WebServer::_startConnection(const std::shared_ptr<WebServer>& self, int socket,
+                                 const sockaddr_storage& remote, socklen_t remoteLength) {
+    if (!self) {
+        ::close(socket);
+        return;
+    }
+    Data remoteAddress;
+    platform::appendBytes(remoteAddress, &remote, std::min<std::size_t>(remoteLength, sizeof remote));
+    std::optional<Data> localAddress;
+    sockaddr_storage local{};
+    socklen_t localLength = sizeof local;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) == 0) {
+        localAddress.emplace();
+        platform::appendBytes(*localAddress, &local, std::min<std::size_t>(localLength, sizeof local));
+    }
+    // Writes use MSG_NOSIGNAL, file sends run where SIGPIPE is blocked: a peer that went away never
+    // raises SIGPIPE.
+    const WebServerConnectionFactory& factory = self->_connectionClass;
+    WebServerConnection* connection =
+        factory ? factory(self, std::move(localAddress), std::move(remoteAddress), socket)
+                : new WebServerConnection(self, std::move(localAddress), std::move(remoteAddress), socket);
+    WebServerConnection::start(connection);
+}
+
 std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListeningSocket(int listeningSocket,
                                                                                           bool /*isIPv6*/) {
     _sourceGroup->enter();
@@ -164,40 +191,32 @@ std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListen
     return DispatchAcceptSource::create(
         listeningSocket,
         [weakSelf, listeningSocket] {
-            sockaddr_storage remote{};
-            socklen_t remoteLength = sizeof remote;
-            const int socket =
-                ::accept4(listeningSocket, reinterpret_cast<sockaddr*>(&remote), &remoteLength, SOCK_CLOEXEC);
-            if (socket == -1) {
-                // Out of descriptors (or memory): the waiting connection stays queued, and the
-                // source, armed again at once, would spin; give other connections time to end.
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                    std::this_thread::sleep_for(kAcceptBackOff);
+            // Accepts every connection waiting (up to a batch): each one but the last is started on
+            // the global queue, the last one on this thread.
+            std::function<void()> pending;
+            for (int accepted = 0; accepted < kAcceptBatch; ++accepted) {
+                sockaddr_storage remote{};
+                socklen_t remoteLength = sizeof remote;
+                const int socket = ::accept4(listeningSocket, reinterpret_cast<sockaddr*>(&remote),
+                                             &remoteLength, SOCK_CLOEXEC);
+                if (socket == -1) {
+                    // Out of descriptors (or memory): the waiting connection stays queued, and the
+                    // source, armed again at once, would spin; give other connections time to end.
+                    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                        std::this_thread::sleep_for(kAcceptBackOff);
+                    }
+                    break; // the source stays armed
                 }
-                return; // the source stays armed
+                if (pending) {
+                    platform::dispatch::DispatchQueue::global().async(std::move(pending));
+                }
+                pending = [weakSelf, socket, remote, remoteLength] {
+                    _startConnection(weakSelf.lock(), socket, remote, remoteLength);
+                };
             }
-            auto self = weakSelf.lock();
-            if (!self) {
-                ::close(socket);
-                return;
+            if (pending) {
+                pending();
             }
-            Data remoteAddress;
-            platform::appendBytes(remoteAddress, &remote, std::min<std::size_t>(remoteLength, sizeof remote));
-            std::optional<Data> localAddress;
-            sockaddr_storage local{};
-            socklen_t localLength = sizeof local;
-            if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) == 0) {
-                localAddress.emplace();
-                platform::appendBytes(*localAddress, &local,
-                                      std::min<std::size_t>(localLength, sizeof local));
-            }
-            // Writes use MSG_NOSIGNAL: a peer that went away never raises SIGPIPE.
-            const WebServerConnectionFactory& factory = self->_connectionClass;
-            WebServerConnection* connection =
-                factory ? factory(self, std::move(localAddress), std::move(remoteAddress), socket)
-                        : new WebServerConnection(self, std::move(localAddress), std::move(remoteAddress),
-                                                  socket);
-            WebServerConnection::start(connection);
         },
         [listeningSocket, group] {
             ::close(listeningSocket);
@@ -236,7 +255,7 @@ bool WebServer::_start(Error* error) {
     std::uint64_t port = static_cast<std::uint64_t>(integerOption(options, WebServerOption_Port).value_or(0));
     const bool bindToLocalhost = optionValue<bool>(options, WebServerOption_BindToLocalhost).value_or(false);
     const int maxPendingConnections =
-        static_cast<int>(integerOption(options, WebServerOption_MaxPendingConnections).value_or(16));
+        static_cast<int>(integerOption(options, WebServerOption_MaxPendingConnections).value_or(SOMAXCONN));
 
     sockaddr_in addr4{};
     addr4.sin_family = AF_INET;

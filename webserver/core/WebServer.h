@@ -4,6 +4,8 @@
 #include "WebServerHandler.h"
 #include "WebServerTypes.h"
 
+#include <sys/socket.h>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -200,6 +202,9 @@ private:
                                int maxPendingConnections, Error* error);
     std::shared_ptr<platform::dispatch::DispatchAcceptSource>
     _createDispatchSourceWithListeningSocket(int socket, bool isIPv6);
+    // Makes and starts the connection of an accepted socket (closes it when the server is gone).
+    static void _startConnection(const std::shared_ptr<WebServer>& self, int socket,
+                                 const sockaddr_storage& remote, socklen_t remoteLength);
     void _setUpAuthentication();
     void _publishBonjour();
     void _didConnect();

@@ -91,6 +91,7 @@ std::shared_ptr<WebServerConnection> WebServerConnection::start(WebServerConnect
 
 void WebServerConnection::_endOfLife() {
     if (_socket != -1) {
+        DispatchSocket::forget(_socket);
         ::close(_socket);
         _socket = -1;
     }
@@ -362,28 +363,41 @@ void WebServerConnection::_readBodyWithLength(std::uint64_t length, Data initial
     _readBodyWithRemainingLength(remaining, [self](bool success) { self->_finishBodyRead(success); });
 }
 
+// The body goes to the request in pieces of up to 256 KiB, all read into one buffer of the
+// connection: no allocation per piece.
 void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, CompletionBlock block) {
-    auto buffer = std::make_shared<Data>();
+    if (!_bodyBuffer) {
+        _bodyBuffer = std::make_shared<Data>();
+    }
+    auto buffer = _bodyBuffer;
+    buffer->resize(kBodyReadCapacity);
     const auto slice = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBodyReadCapacity));
     auto self = shared_from_this();
-    _readData(buffer, slice, [self, buffer, length, block](bool success) {
-        if (!success || buffer->size() > length) {
-            block(false);
-            return;
-        }
-        Error error;
-        if (!self->_request->performWriteData(*buffer, &error)) {
-            self->_bodyError = error;
-            block(false);
-            return;
-        }
-        const std::uint64_t remaining = length - buffer->size();
-        if (remaining > 0) {
-            self->_readBodyWithRemainingLength(remaining, block);
-        } else {
-            block(true);
-        }
-    });
+    auto timer = _startIdleTimer();
+    DispatchSocket::readInto(_socket, buffer->data(), slice,
+                             [self, buffer, length, block, timer](std::size_t count, int error) {
+                                 if (timer) {
+                                     timer->cancel();
+                                 }
+                                 if (error != 0 || count == 0 || count > length) {
+                                     block(false);
+                                     return;
+                                 }
+                                 buffer->resize(count);
+                                 self->didReadBytes(buffer->data(), count);
+                                 Error writeError;
+                                 if (!self->_request->performWriteData(*buffer, &writeError)) {
+                                     self->_bodyError = writeError;
+                                     block(false);
+                                     return;
+                                 }
+                                 const std::uint64_t remaining = length - count;
+                                 if (remaining > 0) {
+                                     self->_readBodyWithRemainingLength(remaining, block);
+                                 } else {
+                                     block(true);
+                                 }
+                             });
 }
 
 void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {

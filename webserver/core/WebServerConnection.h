@@ -60,6 +60,8 @@ protected:
     virtual std::shared_ptr<WebServerResponse>
     overrideResponse(const std::shared_ptr<WebServerResponse>& response,
                      const std::shared_ptr<WebServerRequest>& request);
+    // After every successful socket write. A body sent straight from a file (sendfile) is not in
+    // memory: `bytes` is then null, with the count sent.
     virtual void didWriteBytes(const std::uint8_t* bytes, std::size_t length);
     virtual void abortRequest(const std::shared_ptr<WebServerRequest>& request, int statusCode);
     virtual void close();
@@ -77,6 +79,8 @@ private:
     void _writeData(std::shared_ptr<const Data> data, CompletionBlock block);
     void _writeHeadersWithCompletionBlock(CompletionBlock block);
     void _writeBodyWithCompletionBlock(CompletionBlock block);
+    // Sends a body that is a range of an open file straight from the descriptor, in slices.
+    void _sendFileBody(WebServerResponse::FileBody body, CompletionBlock block);
     void _initializeResponseHeadersWithStatusCode(int statusCode);
     void _startProcessingRequest();
     void _finishProcessingRequest(std::shared_ptr<WebServerResponse> response);
@@ -113,6 +117,7 @@ private:
     bool _opened = false;
     std::atomic<bool> _responded{false};
     std::unique_ptr<WebServerChunkedBodyParser> _chunkParser;
+    std::shared_ptr<Data> _bodyBuffer; // the read buffer of a fixed-length body, reused per piece
     bool _bodyUnread = false;
     Error _bodyError;
     // The server's settings as they were when the connection was accepted: stopping or restarting

@@ -2,6 +2,8 @@
 
 #include "WebServer.h"
 #include "WebServerFunctions.h"
+#include "dispatch/DispatchSocket.h"
+#include "dispatch/DispatchTimer.h"
 #include "foundation/CaseInsensitive.h"
 #include "foundation/Digest.h"
 #include "foundation/Uuid.h"
@@ -19,6 +21,9 @@
 // writing the response.
 
 namespace {
+
+// What one file send covers at most (the idle time-out applies to each).
+constexpr std::uint64_t kSendFileSlice = 2 * 1024 * 1024;
 
 const std::shared_ptr<const Data>& lastChunk() {
     static const auto bytes = std::make_shared<const Data>(platform::dataFromString("0\r\n\r\n"));
@@ -329,6 +334,13 @@ void WebServerConnection::_writeHeadersWithCompletionBlock(CompletionBlock block
 }
 
 void WebServerConnection::_writeBodyWithCompletionBlock(CompletionBlock block) {
+    // A file body with nothing between it and the socket (no encoder, a known length) goes out with
+    // sendfile from the descriptor the response opened: the bytes, length and ETag all come from
+    // that one file.
+    if (const auto file = _response->performFileBody()) {
+        _sendFileBody(*file, std::move(block));
+        return;
+    }
     auto self = shared_from_this();
     _response->performReadDataWithCompletion([self, block](std::optional<Data> data, const Error&) {
         if (!data) {
@@ -366,4 +378,33 @@ void WebServerConnection::_writeBodyWithCompletionBlock(CompletionBlock block) {
             }
         });
     });
+}
+
+void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, CompletionBlock block) {
+    if (body.length == 0) {
+        block(true);
+        return;
+    }
+    // Slices bound how long the idle time-out waits for one: a client that reads nothing for that
+    // long loses its connection, one that reads slowly does not.
+    const std::uint64_t slice = std::min<std::uint64_t>(body.length, kSendFileSlice);
+    auto self = shared_from_this();
+    auto timer = _startIdleTimer();
+    platform::dispatch::DispatchSocket::sendFile(
+        _socket, body.descriptor, body.offset, slice,
+        [self, body, block, timer](std::uint64_t sent, int error) {
+            if (timer) {
+                timer->cancel();
+            }
+            if (sent > 0) {
+                self->didWriteBytes(nullptr, static_cast<std::size_t>(sent));
+            }
+            if (error != 0) {
+                // A file that shrank, or a failed socket: fewer bytes than announced went out, and
+                // the connection closes (never a torn body that looks whole).
+                block(false);
+                return;
+            }
+            self->_sendFileBody({body.descriptor, body.offset + sent, body.length - sent}, block);
+        });
 }

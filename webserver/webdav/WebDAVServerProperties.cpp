@@ -84,12 +84,16 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPROPFIND(const WebServer
     const bool showHidden = allowHiddenItems();
     xml.reserve(xml.size() + entries.size() * (2 * base.size() + 320));
     std::string entryResource = base;
+    const std::string folderPrefix = !path.empty() && path.back() == '/' ? path : path + "/";
+    std::string entryPath = folderPrefix;
     for (const auto& entry : entries) {
         if (showHidden || entry.name.front() != '.') {
+            // Both texts reuse their buffers: no new allocation per entry.
             entryResource.resize(base.size());
             entryResource += entry.name;
-            // The name decides the extension test: no path is built per entry.
-            addPropertyResponseForItem(entry.name, entry.status, entryResource, *properties, xml);
+            entryPath.resize(folderPrefix.size());
+            entryPath += entry.name;
+            addPropertyResponseForItem(entryPath, entry.status, entryResource, *properties, xml);
         }
     }
     xml += "</D:multistatus>";
