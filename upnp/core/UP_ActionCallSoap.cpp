@@ -16,22 +16,12 @@ const char* const kSoapEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/enve
 const char* const kSoapEncodingNamespace = "http://schemas.xmlsoap.org/soap/encoding/";
 const char* const kControlNamespace = "urn:schemas-upnp-org:control-1-0";
 
-// Appends a new element to the parent and hands it out (null on failure).
-KL_XmlElementNode* AddElement(KL_XmlElementNode* parent, const char* prefix, const char* tag) {
-    auto* element = new (std::nothrow) KL_XmlElementNode(prefix, tag);
-    if (element != nullptr && KL_FAILED(parent->AddChild(element))) {
-        delete element;
-        element = nullptr;
-    }
-    return element;
-}
-
 KL_Result MakeEnvelope(std::unique_ptr<KL_XmlElementNode>& envelope, KL_XmlElementNode*& body) {
     envelope.reset(new (std::nothrow) KL_XmlElementNode("s", "Envelope"));
     KL_CHECK_POINTER_SEVERE(envelope.get());
     KL_CHECK_SEVERE(envelope->SetAttribute("s", "encodingStyle", kSoapEncodingNamespace));
     KL_CHECK_SEVERE(envelope->SetNamespaceUri("s", kSoapEnvelopeNamespace));
-    body = AddElement(envelope.get(), "s", "Body");
+    body = UP_XmlHelper::AddChildElement(envelope.get(), "Body", "s");
     KL_CHECK_POINTER_SEVERE(body);
     return KL_SUCCESS;
 }
@@ -52,7 +42,7 @@ KL_Result UP_ActionCall::FormatSoapCall(KL_OutputStream& stream, const char* suf
     KL_XmlElementNode* body = nullptr;
     KL_CHECK_SEVERE(MakeEnvelope(envelope, body));
     KL_String name = m_ActionDesc.GetName() + suffix;
-    KL_XmlElementNode* action = AddElement(body, "u", name.GetChars());
+    KL_XmlElementNode* action = UP_XmlHelper::AddChildElement(body, name.GetChars(), "u");
     KL_CHECK_POINTER_SEVERE(action);
     UP_Service* service = m_ActionDesc.GetService();
     KL_CHECK_SEVERE(action->SetNamespaceUri("u", service ? service->GetServiceType().GetChars() : ""));
@@ -81,13 +71,13 @@ KL_Result UP_ActionCall::FormatSoapError(uint32_t code, const char* description,
     std::unique_ptr<KL_XmlElementNode> envelope;
     KL_XmlElementNode* body = nullptr;
     KL_CHECK_SEVERE(MakeEnvelope(envelope, body));
-    KL_XmlElementNode* fault = AddElement(body, "s", "Fault");
+    KL_XmlElementNode* fault = UP_XmlHelper::AddChildElement(body, "Fault", "s");
     KL_CHECK_POINTER_SEVERE(fault);
     KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(fault, "faultcode", "s:Client"));
     KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(fault, "faultstring", "UPnPError"));
-    KL_XmlElementNode* detail = AddElement(fault, "", "detail");
+    KL_XmlElementNode* detail = UP_XmlHelper::AddChildElement(fault, "detail");
     KL_CHECK_POINTER_SEVERE(detail);
-    KL_XmlElementNode* UPnPError = AddElement(detail, "", "UPnPError");
+    KL_XmlElementNode* UPnPError = UP_XmlHelper::AddChildElement(detail, "UPnPError");
     KL_CHECK_POINTER_SEVERE(UPnPError);
     KL_CHECK_SEVERE(UPnPError->SetNamespaceUri("", kControlNamespace));
     KL_Result res = KL_SUCCESS;

@@ -3,6 +3,7 @@
 #include "KL_Check.h"
 #include "KL_StringOutputStream.h"
 #include "KL_System.h"
+#include "KL_Utils.h"
 #include "UP_DeviceDataFinders.h"
 #include "UP_FrameworkDefaults.h"
 #include "UP_Service.h"
@@ -65,16 +66,15 @@ KL_Result UP_DeviceData::AddCustomElements(KL_XmlElementNode*) const {
 KL_Result UP_DeviceData::GenerateUUID(KL_String& uuid) {
     uint8_t bytes[16];
     KL_CHECK_SEVERE(KL_System::GetRandomBytes(bytes, sizeof bytes));
-    static const char kHex[] = "0123456789abcdef";
-    KL_String text;
-    text.Reserve(36);
-    for (int i = 0; i < 16; ++i) {
+    char text[37];
+    char* out = text;
+    for (int i = 0; i < 16; ++i, out += 2) {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
-            text += '-';
+            *out++ = '-';
         }
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 0x0F];
+        KL_ByteToHex(bytes[i], out);
     }
+    *out = '\0';
     uuid = text;
     return KL_SUCCESS;
 }

@@ -18,22 +18,13 @@ const char* const kDlnaNamespace = "urn:schemas-dlna-org:device-1-0";
 const char* const kSonyAvNamespace = "urn:schemas-sonycom:av";
 constexpr KL_Size kMaxTextSize = 1024;
 
-KL_XmlElementNode* AddElement(KL_XmlElementNode* parent, const char* tag, const char* prefix = "") {
-    auto* element = new (std::nothrow) KL_XmlElementNode(prefix, tag);
-    if (element != nullptr && KL_FAILED(parent->AddChild(element))) {
-        delete element;
-        element = nullptr;
-    }
-    return element;
-}
-
 // A prefixed text element that declares its own prefix, written only when the text is set.
 KL_Result AddDeclaredText(KL_XmlElementNode* device, const char* prefix, const char* uri, const char* tag,
                           const KL_String& text) {
     if (text.IsEmpty()) {
         return KL_SUCCESS;
     }
-    KL_XmlElementNode* element = AddElement(device, tag, prefix);
+    KL_XmlElementNode* element = UP_XmlHelper::AddChildElement(device, tag, prefix);
     KL_CHECK_POINTER_SEVERE(element);
     KL_CHECK_SEVERE(element->SetNamespaceUri(prefix, uri));
     return element->AddText(text.GetChars());
@@ -51,7 +42,7 @@ KL_Result UP_DeviceData::GetDescription(KL_String& description) const {
     KL_CHECK_SEVERE(root->SetNamespaceUri("", kDeviceNamespace));
     KL_CHECK_SEVERE(root->SetNamespaceUri("dlna", kDlnaNamespace));
     KL_CHECK_SEVERE(root->SetAttribute("configId", KL_String::FromIntegerU(m_ConfigId).GetChars()));
-    KL_XmlElementNode* spec_version = AddElement(root.get(), "specVersion");
+    KL_XmlElementNode* spec_version = UP_XmlHelper::AddChildElement(root.get(), "specVersion");
     KL_CHECK_POINTER_SEVERE(spec_version);
     KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(spec_version, "major", "1"));
     KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(spec_version, "minor", "1"));
@@ -62,7 +53,7 @@ KL_Result UP_DeviceData::GetDescription(KL_String& description) const {
 
 KL_Result UP_DeviceData::GetDescription(KL_XmlElementNode* parent, KL_XmlElementNode** device_out) const {
     KL_CHECK_POINTER(parent);
-    KL_XmlElementNode* device = AddElement(parent, "device");
+    KL_XmlElementNode* device = UP_XmlHelper::AddChildElement(parent, "device");
     KL_CHECK_POINTER_SEVERE(device);
     if (device_out != nullptr) {
         *device_out = device;
@@ -91,10 +82,10 @@ KL_Result UP_DeviceData::WriteTexts(KL_XmlElementNode* device) const {
 
 KL_Result UP_DeviceData::WriteLists(KL_XmlElementNode* device) const {
     if (!m_Icons.IsEmpty()) {
-        KL_XmlElementNode* icon_list = AddElement(device, "iconList");
+        KL_XmlElementNode* icon_list = UP_XmlHelper::AddChildElement(device, "iconList");
         KL_CHECK_POINTER_SEVERE(icon_list);
         for (const UP_DeviceIcon& icon : m_Icons) {
-            KL_XmlElementNode* element = AddElement(icon_list, "icon");
+            KL_XmlElementNode* element = UP_XmlHelper::AddChildElement(icon_list, "icon");
             KL_CHECK_POINTER_SEVERE(element);
             KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(element, "mimetype", icon.m_MimeType.GetChars()));
             KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(element, "width",
@@ -106,14 +97,14 @@ KL_Result UP_DeviceData::WriteLists(KL_XmlElementNode* device) const {
             KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(element, "url", icon.m_UrlPath.GetChars()));
         }
     }
-    KL_XmlElementNode* service_list = AddElement(device, "serviceList");
+    KL_XmlElementNode* service_list = UP_XmlHelper::AddChildElement(device, "serviceList");
     KL_CHECK_POINTER_SEVERE(service_list);
     for (const UP_Service* service : m_Services) {
         KL_CHECK_SEVERE(service->GetDescription(service_list));
     }
     KL_CHECK_SEVERE(AddDeclaredText(device, "av", kSonyAvNamespace, "aggregationFlags", m_AggregationFlags));
     if (!m_EmbeddedDevices.IsEmpty()) {
-        KL_XmlElementNode* device_list = AddElement(device, "deviceList");
+        KL_XmlElementNode* device_list = UP_XmlHelper::AddChildElement(device, "deviceList");
         KL_CHECK_POINTER_SEVERE(device_list);
         for (const KL_Reference<UP_DeviceData>& embedded : m_EmbeddedDevices) {
             KL_CHECK_SEVERE(embedded->GetDescription(device_list));

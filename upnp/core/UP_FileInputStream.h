@@ -19,6 +19,9 @@ public:
     [[nodiscard]] KL_Result GetSize(KL_LargeSize& size) override;
     [[nodiscard]] KL_Result GetAvailable(KL_LargeSize& available) override;
 
+    // The open file, for sending without copying (sendfile); owned by the stream.
+    int GetDescriptor() const { return m_Fd; }
+
 private:
     explicit UP_FileInputStream(int fd) : m_Fd(fd) {}
 

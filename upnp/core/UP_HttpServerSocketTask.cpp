@@ -1,6 +1,8 @@
 #include "UP_HttpServerSocketTask.h"
 
+#include "KL_BsdSocketOutputStream.h"
 #include "KL_Check.h"
+#include "KL_ClosableOutputStream.h"
 #include "KL_HttpChunkedInputStream.h"
 #include "KL_HttpChunkedOutputStream.h"
 #include "KL_HttpEntity.h"
@@ -11,6 +13,7 @@
 #include "KL_Socket.h"
 #include "KL_StreamToStreamCopy.h"
 #include "KL_System.h"
+#include "UP_FileInputStream.h"
 #include "UP_HttpMessageHelper.h"
 #include "UP_HttpRequestContext.h"
 #include "UP_HttpServer.h"
@@ -39,31 +42,6 @@ const char* const kPage500 =
     "<html><head><title>500 Internal Error</title></head><body><h1>Internal Error</h1><p>The server "
     "encountered "
     "an unexpected condition which prevented it from fulfilling the request.</p></html>";
-
-// Passes writes through until closed, then drops them: a chunked body that failed half way must
-// not get its last chunk, or the client would take the cut body for the whole one.
-class ClosableOutputStream : public KL_OutputStream {
-public:
-    explicit ClosableOutputStream(KL_OutputStream& target) : m_Target(target) {}
-    void Close() { m_Closed = true; }
-
-    [[nodiscard]] KL_Result Write(const void* data, KL_Size count, KL_Size* written) override {
-        if (m_Closed) {
-            if (written != nullptr) {
-                *written = count;
-            }
-            return KL_SUCCESS;
-        }
-        return m_Target.Write(data, count, written);
-    }
-    [[nodiscard]] KL_Result Seek(KL_Position offset) override { return m_Target.Seek(offset); }
-    [[nodiscard]] KL_Result Tell(KL_Position& offset) override { return m_Target.Tell(offset); }
-    [[nodiscard]] KL_Result Flush() override { return m_Closed ? KL_SUCCESS : m_Target.Flush(); }
-
-private:
-    KL_OutputStream& m_Target;
-    bool m_Closed = false;
-};
 
 int64_t NowMillis() {
     KL_TimeStamp now;
@@ -409,7 +387,13 @@ KL_Result UP_HttpServerSocketTask::SendResponseBody(KL_HttpResponse& response,
     if (entity->ContentLengthIsKnown() && entity->GetContentLength() == 0 && !entity->IsChunked()) {
         return KL_SUCCESS;
     }
-    ClosableOutputStream gate(output_stream);
+    // A file with a known length goes straight from the page cache to the socket.
+    auto* file = dynamic_cast<UP_FileInputStream*>(body.AsPointer());
+    auto* socket = dynamic_cast<KL_BsdSocketOutputStream*>(&output_stream);
+    if (file != nullptr && socket != nullptr && entity->ContentLengthIsKnown() && !entity->IsChunked()) {
+        return SendFileBody(*file, *socket, entity->GetContentLength());
+    }
+    KL_ClosableOutputStream gate(output_stream);
     std::unique_ptr<KL_HttpChunkedOutputStream> chunked;
     if (entity->IsChunked()) {
         chunked = std::make_unique<KL_HttpChunkedOutputStream>(gate);
@@ -428,5 +412,21 @@ KL_Result UP_HttpServerSocketTask::SendResponseBody(KL_HttpResponse& response,
         gate.Close();
     }
     chunked.reset(); // the last chunk, unless the body failed
+    return result;
+}
+
+KL_Result UP_HttpServerSocketTask::SendFileBody(UP_FileInputStream& file, KL_BsdSocketOutputStream& socket,
+                                                KL_LargeSize size) {
+    KL_Position offset = 0;
+    KL_CHECK(file.Tell(offset)); // a range has moved it to its first byte
+    KL_LOG_FINE("sending file body, %lld bytes from %lld", static_cast<long long>(size),
+                static_cast<long long>(offset));
+    KL_LargeSize sent = 0;
+    KL_Result result = socket.SendFile(file.GetDescriptor(), offset, size, &sent);
+    if (KL_FAILED(result)) {
+        KL_LOG_FINE("file body only partially sent, %lld bytes (%d:%s)", static_cast<long long>(sent), result,
+                    KL_GetResultText(result));
+    }
+    (void)file.Seek(offset + sent);
     return result;
 }

@@ -17,7 +17,9 @@
 class KL_HttpRequest;
 class KL_HttpRequestContext;
 class KL_HttpResponse;
+class KL_BsdSocketOutputStream;
 class KL_Socket;
+class UP_FileInputStream;
 class UP_HttpRequestContext;
 
 // The server identification every answer carries unless it has its own "Server" header.
@@ -61,6 +63,8 @@ protected:
     KL_Result CopyBounded(KL_InputStream& from, KL_OutputStream& to);
     void SendContinue(const KL_HttpRequest& request);
     void RespondTooLarge(KL_BufferedInputStreamReference& stream);
+    // A file body of known length sent with sendfile from the file's current position.
+    KL_Result SendFileBody(UP_FileInputStream& file, KL_BsdSocketOutputStream& socket, KL_LargeSize size);
 
     KL_Socket* m_Socket;
     bool m_StayAliveForever;

@@ -47,15 +47,6 @@ const TypeBounds* FindTypeBounds(const KL_String& type) {
     return nullptr;
 }
 
-KL_XmlElementNode* AddElement(KL_XmlElementNode* parent, const char* tag) {
-    auto* element = new (std::nothrow) KL_XmlElementNode("", tag);
-    if (element != nullptr && KL_FAILED(parent->AddChild(element))) {
-        delete element;
-        element = nullptr;
-    }
-    return element;
-}
-
 } // namespace
 
 KL_Result UP_Service::GetSCPDXML(KL_String& scpd) const {
@@ -65,16 +56,16 @@ KL_Result UP_Service::GetSCPDXML(KL_String& scpd) const {
     std::unique_ptr<KL_XmlElementNode> top(new (std::nothrow) KL_XmlElementNode("", "scpd"));
     KL_CHECK_POINTER_SEVERE(top.get());
     KL_CHECK_SEVERE(top->SetNamespaceUri("", kServiceNamespace));
-    KL_XmlElementNode* spec_version = AddElement(top.get(), "specVersion");
+    KL_XmlElementNode* spec_version = UP_XmlHelper::AddChildElement(top.get(), "specVersion");
     KL_CHECK_POINTER_SEVERE(spec_version);
     KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(spec_version, "major", "1"));
     KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(spec_version, "minor", "0"));
-    KL_XmlElementNode* action_list = AddElement(top.get(), "actionList");
+    KL_XmlElementNode* action_list = UP_XmlHelper::AddChildElement(top.get(), "actionList");
     KL_CHECK_POINTER_SEVERE(action_list);
     for (const UP_ActionDesc* desc : m_ActionDescs) {
         KL_CHECK_SEVERE(desc->GetSCPDXML(action_list));
     }
-    KL_XmlElementNode* table = AddElement(top.get(), "serviceStateTable");
+    KL_XmlElementNode* table = UP_XmlHelper::AddChildElement(top.get(), "serviceStateTable");
     KL_CHECK_POINTER_SEVERE(table);
     for (const UP_StateVariable* variable : m_StateVars) {
         KL_CHECK_SEVERE(variable->GetSCPDXML(table));

@@ -148,6 +148,19 @@ KL_Result UP_XmlHelper::RemoveAttribute(KL_XmlElementNode* element, const char* 
     return KL_SUCCESS;
 }
 
+KL_XmlElementNode* UP_XmlHelper::AddChildElement(KL_XmlElementNode* parent, const char* tag,
+                                                 const char* prefix) {
+    if (parent == nullptr) {
+        return nullptr;
+    }
+    auto* element = new (std::nothrow) KL_XmlElementNode(prefix, tag);
+    if (element != nullptr && KL_FAILED(parent->AddChild(element))) {
+        delete element;
+        element = nullptr;
+    }
+    return element;
+}
+
 KL_Result UP_XmlHelper::AddChildText(KL_XmlElementNode* parent, const char* name, const char* text,
                                      const char* prefix) {
     if (parent == nullptr || name == nullptr) {

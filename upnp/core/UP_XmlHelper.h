@@ -42,6 +42,9 @@ public:
     // -1 when absent.
     static KL_Result RemoveAttribute(KL_XmlElementNode* element, const char* name,
                                      const char* namespc = nullptr);
+    // Appends a new, empty child element and hands it out; null for a null parent or on failure.
+    static KL_XmlElementNode* AddChildElement(KL_XmlElementNode* parent, const char* tag,
+                                              const char* prefix = "");
     // Appends a new child element holding the text (also an empty one); -1 for a null parent.
     static KL_Result AddChildText(KL_XmlElementNode* parent, const char* name, const char* text,
                                   const char* prefix = nullptr);

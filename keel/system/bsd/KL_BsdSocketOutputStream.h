@@ -16,4 +16,9 @@ public:
     [[nodiscard]] KL_Result Tell(KL_Position& offset) override;
     // Pushes out pending data by switching TCP_NODELAY on for a moment (nothing when it is on).
     [[nodiscard]] KL_Result Flush() override;
+    // Sends count bytes of a file from offset with sendfile(2), in slices of at most 1 MiB, each
+    // waiting with the write time-out as Write does; the file's own position is not used.
+    // KL_ERROR_EOS when the file ends first; sent (when given) counts what went out.
+    [[nodiscard]] KL_Result SendFile(int file_fd, KL_Position offset, KL_LargeSize count,
+                                     KL_LargeSize* sent = nullptr);
 };
