@@ -2,6 +2,7 @@
 
 #include "KL_Check.h"
 #include "KL_HttpHeaders.h"
+#include "KL_Utils.h"
 
 #include <algorithm>
 
@@ -11,19 +12,6 @@ namespace {
 
 constexpr KL_Size kChunkHeaderBufferSize = 4096;
 constexpr KL_Size kMaxChunkLineLength = 4096;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // The connection ending inside a chunked body is a broken transfer, not the body's end.
 KL_Result TruncatedIsAborted(KL_Result result) {
@@ -42,7 +30,7 @@ KL_Result KL_HttpChunkedInputStream::ParseChunkSize(const char* line, uint32_t& 
     }
     uint32_t value = 0;
     for (const char* p = line; *p != '\0' && *p != '\n' && *p != '\r' && *p != ' ' && *p != ';'; ++p) {
-        const int digit = HexValue(*p);
+        const int digit = KL_HexToNibble(*p);
         if (digit < 0 || value > 0x0FFFFFFFu) {
             return KL_ERROR_INVALID_FORMAT; // not a digit, or a size beyond 32 bits
         }

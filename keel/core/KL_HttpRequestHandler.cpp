@@ -1,6 +1,7 @@
 #include "KL_HttpRequestHandler.h"
 
 #include "KL_Check.h"
+#include "KL_ClosableOutputStream.h"
 #include "KL_HttpChunkedOutputStream.h"
 #include "KL_HttpEntity.h"
 #include "KL_HttpResponse.h"
@@ -9,36 +10,6 @@
 #include <memory>
 
 KL_SET_LOCAL_LOGGER("keel.http.server.handler");
-
-namespace {
-
-// Passes writes through until closed, then drops them: a chunked body that failed half way must
-// not get its last chunk, or the client would take the cut body for the whole one.
-class KL_ClosableOutputStream : public KL_OutputStream {
-public:
-    explicit KL_ClosableOutputStream(KL_OutputStream& target) : m_Target(target) {}
-
-    void Close() { m_Closed = true; }
-
-    [[nodiscard]] KL_Result Write(const void* data, KL_Size bytes_to_write, KL_Size* bytes_written) override {
-        if (m_Closed) {
-            if (bytes_written != nullptr) {
-                *bytes_written = bytes_to_write;
-            }
-            return KL_SUCCESS;
-        }
-        return m_Target.Write(data, bytes_to_write, bytes_written);
-    }
-    [[nodiscard]] KL_Result Seek(KL_Position offset) override { return m_Target.Seek(offset); }
-    [[nodiscard]] KL_Result Tell(KL_Position& offset) override { return m_Target.Tell(offset); }
-    [[nodiscard]] KL_Result Flush() override { return m_Closed ? KL_SUCCESS : m_Target.Flush(); }
-
-private:
-    KL_OutputStream& m_Target;
-    bool m_Closed = false;
-};
-
-} // namespace
 
 KL_Result KL_HttpRequestHandler::SendResponseBody(const KL_HttpRequestContext&, KL_HttpResponse& response,
                                                   KL_OutputStream& output) {

@@ -101,49 +101,34 @@ KL_Result KL_InputStream::Skip(KL_LargeSize count) {
 }
 
 namespace {
-// Reads size bytes (at most 8) big-endian into value; 0 when the read fails.
-KL_Result ReadBigEndian(KL_InputStream& stream, unsigned int size, uint64_t& value) {
-    KL_Byte bytes[8];
+// Reads sizeof(T) bytes (3 for a 24-bit value) big-endian into value; 0 when the read fails.
+template <typename T>
+KL_Result ReadBigEndian(KL_InputStream& stream, T& value, unsigned int size = sizeof(T)) {
+    KL_Byte bytes[sizeof(T)];
     value = 0;
     KL_Result result = stream.ReadFully(bytes, size);
     if (KL_FAILED(result)) {
         return result;
     }
     for (unsigned int i = 0; i < size; ++i) {
-        value = (value << 8) | bytes[i];
+        value = static_cast<T>((uint64_t(value) << 8) | bytes[i]);
     }
     return KL_SUCCESS;
 }
 } // namespace
 
 KL_Result KL_InputStream::ReadUI64(uint64_t& value) {
-    return ReadBigEndian(*this, 8, value);
+    return ReadBigEndian(*this, value);
 }
-
 KL_Result KL_InputStream::ReadUI32(uint32_t& value) {
-    uint64_t wide = 0;
-    KL_Result result = ReadBigEndian(*this, 4, wide);
-    value = static_cast<uint32_t>(wide);
-    return result;
+    return ReadBigEndian(*this, value);
 }
-
 KL_Result KL_InputStream::ReadUI24(uint32_t& value) {
-    uint64_t wide = 0;
-    KL_Result result = ReadBigEndian(*this, 3, wide);
-    value = static_cast<uint32_t>(wide);
-    return result;
+    return ReadBigEndian(*this, value, 3);
 }
-
 KL_Result KL_InputStream::ReadUI16(uint16_t& value) {
-    uint64_t wide = 0;
-    KL_Result result = ReadBigEndian(*this, 2, wide);
-    value = static_cast<uint16_t>(wide);
-    return result;
+    return ReadBigEndian(*this, value);
 }
-
 KL_Result KL_InputStream::ReadUI08(uint8_t& value) {
-    uint64_t wide = 0;
-    KL_Result result = ReadBigEndian(*this, 1, wide);
-    value = static_cast<uint8_t>(wide);
-    return result;
+    return ReadBigEndian(*this, value);
 }

@@ -1,6 +1,8 @@
 // KL_MacAddress: storing and printing a hardware address.
 #include "KL_MacAddress.h"
 
+#include "KL_Utils.h"
+
 #include <cstring>
 
 KL_Result KL_MacAddress::SetAddress(uint32_t type, const uint8_t* bytes, uint32_t length) {
@@ -17,16 +19,5 @@ KL_Result KL_MacAddress::SetAddress(uint32_t type, const uint8_t* bytes, uint32_
 }
 
 KL_String KL_MacAddress::ToString() const {
-    static const char digits[] = "0123456789abcdef";
-    char text[MAX_LENGTH * 3 + 1];
-    size_t used = 0;
-    for (uint32_t i = 0; i < m_Length; ++i) {
-        if (i > 0) {
-            text[used++] = ':';
-        }
-        text[used++] = digits[m_Address[i] >> 4];
-        text[used++] = digits[m_Address[i] & 0x0F];
-    }
-    text[used] = '\0';
-    return KL_String(text);
+    return KL_HexString(m_Address, m_Length, ":");
 }

@@ -1,5 +1,7 @@
 #include "KL_Uri.h"
 
+#include "KL_Utils.h"
+
 #include <cstring>
 
 // Each set is stored in the order the characters are listed for it.
@@ -9,21 +11,6 @@ const char* const KL_Uri::FragmentCharsToEncode = " !\"<>\\^`{|}[]";
 const char* const KL_Uri::QueryFieldCharsToEncode = ";/?:@&=+$,\"#<>\\^`{|}";
 
 namespace {
-
-const char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool IsSchemeChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -78,7 +65,8 @@ KL_String KL_Uri::PercentEncode(const char* text, const char* set, bool encode_p
         const bool escape = c < 0x20 || c > 0x7E || (c == '%' && encode_percents) ||
                             (set != nullptr && c != '%' && std::strchr(set, c) != nullptr);
         if (escape) {
-            const char escaped[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
+            char escaped[3] = {'%'};
+            KL_ByteToHex(c, escaped + 1, true);
             result.Append(escaped, 3);
         } else {
             result.Append(p, 1);
@@ -94,9 +82,9 @@ KL_String KL_Uri::PercentDecode(const char* text) {
     }
     result.Reserve(static_cast<KL_Size>(std::strlen(text)));
     for (const char* p = text; *p != '\0'; ++p) {
-        if (*p == '%' && HexValue(p[1]) >= 0 && HexValue(p[2]) >= 0) {
-            const char decoded = static_cast<char>((HexValue(p[1]) << 4) | HexValue(p[2]));
-            result.Append(&decoded, 1);
+        KL_Byte decoded = 0;
+        if (*p == '%' && KL_SUCCEEDED(KL_HexToByte(p + 1, decoded))) {
+            result.Append(reinterpret_cast<const char*>(&decoded), 1);
             p += 2;
         } else {
             result.Append(p, 1);

@@ -19,6 +19,18 @@ bool IsAny(const char* namespc) {
     return namespc != nullptr && std::strcmp(namespc, "*") == 0;
 }
 
+// Adds a newly made attribute (null when out of memory), which the list then owns.
+KL_Result AddNewAttribute(KL_List<KL_XmlAttribute*>& attributes, KL_XmlAttribute* attribute) {
+    if (attribute == nullptr) {
+        return KL_ERROR_OUT_OF_MEMORY;
+    }
+    KL_Result result = attributes.Add(attribute);
+    if (KL_FAILED(result)) {
+        delete attribute;
+    }
+    return result;
+}
+
 } // namespace
 
 KL_XmlElementNode::KL_XmlElementNode(const char* prefix, const char* tag)
@@ -157,15 +169,7 @@ KL_Result KL_XmlElementNode::AddText(const char* text) {
 KL_Result KL_XmlElementNode::AddAttribute(const char* qualified_name, const char* value) {
     KL_CHECK_POINTER(qualified_name);
     KL_CHECK_POINTER(value);
-    auto* attribute = new (std::nothrow) KL_XmlAttribute(qualified_name, value);
-    if (attribute == nullptr) {
-        return KL_ERROR_OUT_OF_MEMORY;
-    }
-    KL_Result result = m_Attributes.Add(attribute);
-    if (KL_FAILED(result)) {
-        delete attribute;
-    }
-    return result;
+    return AddNewAttribute(m_Attributes, new (std::nothrow) KL_XmlAttribute(qualified_name, value));
 }
 
 KL_Result KL_XmlElementNode::SetAttribute(const char* prefix, const char* name, const char* value) {
@@ -179,15 +183,7 @@ KL_Result KL_XmlElementNode::SetAttribute(const char* prefix, const char* name, 
             return KL_SUCCESS;
         }
     }
-    auto* attribute = new (std::nothrow) KL_XmlAttribute(wanted_prefix, name, value);
-    if (attribute == nullptr) {
-        return KL_ERROR_OUT_OF_MEMORY;
-    }
-    KL_Result result = m_Attributes.Add(attribute);
-    if (KL_FAILED(result)) {
-        delete attribute;
-    }
-    return result;
+    return AddNewAttribute(m_Attributes, new (std::nothrow) KL_XmlAttribute(wanted_prefix, name, value));
 }
 
 KL_Result KL_XmlElementNode::SetAttribute(const char* name, const char* value) {

@@ -109,20 +109,33 @@ TEST_F(TlsConnector, PoolsVerifiedConnectionsPerHostName) {
     EXPECT_EQ(server.Accepts(), 2);
 }
 
+sockaddr_in LoopbackAddress(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// A TCP socket (in fd, always) listening on 127.0.0.1 on a free port; false when that failed.
+bool ListenOnLoopback(int& fd, uint16_t& port) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = LoopbackAddress(0);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return false;
+    }
+    port = ntohs(address.sin_port);
+    return true;
+}
+
 // A proxy stub on loopback: answers CONNECT with the given head and then, for a 200, relays the
 // bytes to the target port.
 class ConnectStub {
 public:
     ConnectStub(std::string head, int target_port) : m_Head(std::move(head)), m_Target(target_port) {
-        m_Listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            listen(m_Listener, 4) == 0 &&
-            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            m_Port = ntohs(address.sin_port);
+        if (ListenOnLoopback(m_Listener, m_Port)) {
             m_Thread = std::thread([this] { Serve(); });
         }
     }
@@ -163,11 +176,8 @@ private:
     }
     void Relay(int client) {
         const int target = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(m_Target));
-        if (connect(target, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const sockaddr_in address = LoopbackAddress(static_cast<uint16_t>(m_Target));
+        if (connect(target, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             pollfd entries[2] = {{client, POLLIN, 0}, {target, POLLIN, 0}};
             char buffer[4096];
             while (!m_Stop && poll(entries, 2, 20) >= 0) {
@@ -199,15 +209,7 @@ private:
 class BlurtServer {
 public:
     explicit BlurtServer(std::string bytes) : m_Bytes(std::move(bytes)) {
-        m_Listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            listen(m_Listener, 4) == 0 &&
-            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            m_Port = ntohs(address.sin_port);
+        if (ListenOnLoopback(m_Listener, m_Port)) {
             m_Thread = std::thread([this] { Serve(); });
         }
     }

@@ -9,6 +9,7 @@
 //   --insecure   a self-signed certificate and a name mismatch pass
 //   --ca FILE    PEM or DER certificates of FILE are trusted besides the system's
 //   --proxy URL  the proxy for http and https (otherwise the environment's rules apply)
+#include "../ToolMain.h"
 #include "KL_Base64.h"
 #include "KL_DataBuffer.h"
 #include "KL_HttpClient.h"
@@ -41,11 +42,6 @@ struct Options {
 int Usage() {
     std::fprintf(stderr, "usage: klfetch [--head] [--insecure] [--ca FILE] [--proxy URL] [-o FILE] URL\n");
     return 2;
-}
-
-int Fail(KL_Result result) {
-    std::fprintf(stderr, "%s\n", KL_GetResultText(result));
-    return 1;
 }
 
 bool ParseArguments(int argc, char** argv, Options& options) {
@@ -173,26 +169,26 @@ int Fetch(const Options& options) {
     KL_HttpClient::Connector* connector = nullptr;
     KL_Result result = MakeConnector(options, context, connector);
     if (KL_FAILED(result)) {
-        return Fail(result);
+        return tool::Fail(result);
     }
     KL_HttpClient client(connector, true);
     if (!options.proxy.empty() && KL_FAILED(result = SetProxy(client, options.proxy))) {
-        return Fail(result);
+        return tool::Fail(result);
     }
     KL_HttpRequest request(options.url.c_str(), options.head ? "HEAD" : "GET", KL_HTTP_PROTOCOL_1_1);
     if (!request.GetUrl().IsValid()) {
-        return Fail(KL_ERROR_INVALID_SYNTAX);
+        return tool::Fail(KL_ERROR_INVALID_SYNTAX);
     }
     KL_HttpResponse* response = nullptr;
     result = client.SendRequest(request, response);
     if (KL_FAILED(result) || response == nullptr) {
-        return Fail(KL_FAILED(result) ? result : KL_FAILURE);
+        return tool::Fail(KL_FAILED(result) ? result : KL_FAILURE);
     }
     std::unique_ptr<KL_HttpResponse> owned(response);
     PrintHead(*response);
     std::FILE* out = options.output.empty() ? stdout : std::fopen(options.output.c_str(), "wb");
     if (out == nullptr) {
-        return Fail(KL_ERROR_WRITE_FAILED);
+        return tool::Fail(KL_ERROR_WRITE_FAILED);
     }
     result = WriteBody(*response, out);
     if (out != stdout) {
@@ -200,7 +196,7 @@ int Fetch(const Options& options) {
     } else {
         std::fflush(stdout);
     }
-    return KL_FAILED(result) ? Fail(result) : 0;
+    return KL_FAILED(result) ? tool::Fail(result) : 0;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "KL_Result.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct Registration {
 
 int Fail(KL_Result result);
 int Usage(const char* usage);
+
+// A decimal number of at most max: the whole text, not empty.
+bool ParseNumber(const std::string& text, unsigned long max, uint32_t& value);
 
 // Reads all of standard input.
 std::string ReadStdin();

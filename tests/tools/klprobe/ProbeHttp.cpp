@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -151,13 +150,9 @@ KL_Result ReadPiece(KL_InputStream& input, char* buffer, KL_Size size, KL_Size& 
 
 bool ParseEndpoint(const std::string& text, KL_SocketAddress& endpoint) {
     const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || KL_FAILED(endpoint.m_IpAddress.Parse(text.substr(0, colon).c_str()))) {
-        return false;
-    }
-    char* end = nullptr;
-    const unsigned long port = std::strtoul(text.c_str() + colon + 1, &end, 10);
-    endpoint.m_Port = static_cast<uint32_t>(port);
-    return *end == '\0' && port <= 65535 && colon + 1 < text.size();
+    return colon != std::string::npos &&
+           KL_SUCCEEDED(endpoint.m_IpAddress.Parse(text.substr(0, colon).c_str())) &&
+           klprobe::ParseNumber(text.substr(colon + 1), 65535, endpoint.m_Port);
 }
 
 } // namespace
@@ -239,11 +234,9 @@ KLPROBE_COMMAND(response, "response [--body FILE] <MESSAGE") {
 
 // Hyphenated names are registered by hand (the macro takes an identifier).
 static int ChunkEncode(const klprobe::Args& args) {
-    unsigned long piece = 65536;
+    uint32_t piece = 65536;
     if (args.size() == 2 && args[0] == "--piece") {
-        char* end = nullptr;
-        piece = std::strtoul(args[1].c_str(), &end, 10);
-        if (*end != '\0' || piece == 0 || piece > 0x1000000) {
+        if (!klprobe::ParseNumber(args[1], 0x1000000, piece) || piece == 0) {
             return klprobe::Usage("chunk-encode [--piece N] <DATA");
         }
     } else if (!args.empty()) {

@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,23 +23,11 @@ namespace {
 constexpr KL_Timeout kIoTimeout = 5000;
 
 bool ParsePort(const std::string& text, uint32_t& port) {
-    char* end = nullptr;
-    unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value > 65535) {
-        return false;
-    }
-    port = static_cast<uint32_t>(value);
-    return true;
+    return klprobe::ParseNumber(text, 65535, port);
 }
 
 bool ParseCount(const std::string& text, uint32_t& count) {
-    char* end = nullptr;
-    unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value > 0xFFFFFFFEul) {
-        return false;
-    }
-    count = static_cast<uint32_t>(value);
-    return true;
+    return klprobe::ParseNumber(text, 0xFFFFFFFEul, count);
 }
 
 void PrintInterface(const KL_NetworkInterface& record) {

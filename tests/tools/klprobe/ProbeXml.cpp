@@ -8,7 +8,6 @@
 #include "KL_XmlWriter.h"
 #include "Probe.h"
 
-#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -16,13 +15,7 @@ namespace {
 const char kXmlUsage[] = "xml [--indent N] [--keep-whitespace] [--decl] [--piece N]";
 
 bool ParseCount(const std::string& text, uint32_t& out) {
-    char* end = nullptr;
-    unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || value > 0xFFFF) {
-        return false;
-    }
-    out = static_cast<uint32_t>(value);
-    return true;
+    return klprobe::ParseNumber(text, 0xFFFF, out);
 }
 
 // Feeds the input piece by piece; the tree arrives with the piece that completes the root.

@@ -2,6 +2,7 @@
 #include "Probe.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -37,6 +38,16 @@ int Fail(KL_Result result) {
 int Usage(const char* usage) {
     std::fprintf(stderr, "usage: klprobe %s\n", usage);
     return 2;
+}
+
+bool ParseNumber(const std::string& text, unsigned long max, uint32_t& value) {
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed > max) {
+        return false;
+    }
+    value = static_cast<uint32_t>(parsed);
+    return true;
 }
 
 std::string ReadStdin() {

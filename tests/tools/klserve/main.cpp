@@ -7,28 +7,21 @@
 // IPv4 address is bound and the URL names the first usable interface's (127.0.0.1 when none).
 // PORT 0 picks an ephemeral port. A failed start prints the result code's name on standard error
 // and exits 1; a signal stops the server and exits 0.
+#include "../ToolMain.h"
 #include "KL_HttpFileRequestHandler.h"
 #include "KL_HttpServer.h"
 #include "KL_IpAddress.h"
 #include "KL_NetworkInterface.h"
 #include "KL_Result.h"
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <pthread.h>
 #include <thread>
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: klserve FOLDER PORT [--localhost]\n");
-    return 1;
-}
-
-int Fail(KL_Result result) {
-    std::fprintf(stderr, "%s\n", KL_GetResultText(result));
     return 1;
 }
 
@@ -47,42 +40,23 @@ KL_IpAddress AdvertisedAddress() {
     return address;
 }
 
-bool ParsePort(const char* text, uint16_t& port) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value > 65535) {
-        return false;
-    }
-    port = static_cast<uint16_t>(value);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     uint16_t port = 0;
-    if (argc < 3 || argc > 4 || !ParsePort(argv[2], port) ||
+    if (argc < 3 || argc > 4 || !tool::ParsePort(argv[2], port) ||
         (argc == 4 && std::strcmp(argv[3], "--localhost") != 0)) {
         return Usage();
     }
     const bool localhost = argc == 4;
 
-    // Every thread inherits the blocked signals; the main thread takes them with sigwait. A shell
-    // starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t signals = tool::BlockStopSignals();
 
     KL_HttpServer server(localhost ? KL_IpAddress(127, 0, 0, 1) : KL_IpAddress::Any, port, false);
     // Listening before the ready line: a client right after it is queued, not refused.
     const KL_Result result = server.Listen(128);
     if (KL_FAILED(result)) {
-        return Fail(result);
+        return tool::Fail(result);
     }
     (void)server.AddRequestHandler(new KL_HttpFileRequestHandler("/", argv[1], true, nullptr), "/", true,
                                    true);
@@ -93,8 +67,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     std::thread loop([&server] { (void)server.Loop(true); });
-    int signal_number = 0;
-    sigwait(&signals, &signal_number);
+    tool::WaitForStopSignal(signals);
     server.Terminate();
     (void)server.Abort();
     loop.join();

@@ -8,33 +8,21 @@
 // until SIGINT or SIGTERM, then stops the engine (byebye sent) and exits 0. A failed start prints
 // the result code's name on standard error ("FAILURE" when the device itself did not start) and
 // exits 1.
+#include "../ToolMain.h"
 #include "CounterDevice.h"
 #include "KL_List.h"
 #include "KL_Result.h"
 #include "UP_UPnP.h"
 #include "UP_UPnPMessageHelper.h"
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <pthread.h>
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: upnpdevice [--port P] [--name NAME]\n");
     return 1;
-}
-
-bool ParsePort(const char* text, uint16_t& port) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || value > 65535) {
-        return false;
-    }
-    port = static_cast<uint16_t>(value);
-    return true;
 }
 
 // The first LAN address, else loopback.
@@ -53,7 +41,7 @@ int main(int argc, char** argv) {
     const char* name = "Lanyard Test Device";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            if (!ParsePort(argv[++i], port)) {
+            if (!tool::ParsePort(argv[++i], port)) {
                 return Usage();
             }
         } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
@@ -63,16 +51,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Every thread inherits the blocked signals; the main thread takes them with sigwait. A shell
-    // starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t signals = tool::BlockStopSignals();
 
     // The device runs in an engine: announced over SSDP and answering M-SEARCH. A device that
     // failed inside the engine's start is "FAILURE".
@@ -87,14 +66,12 @@ int main(int argc, char** argv) {
         (void)upnp.Stop();
     }
     if (KL_FAILED(result)) {
-        std::fprintf(stderr, "%s\n", KL_GetResultText(result));
-        return 1;
+        return tool::Fail(result);
     }
     std::printf("device at %s\n", device->GetDescriptionUrl(HostAddress().GetChars()).GetChars());
     std::fflush(stdout);
 
-    int signal_number = 0;
-    sigwait(&signals, &signal_number);
+    tool::WaitForStopSignal(signals);
     (void)upnp.Stop(); // byebye sent
     return 0;
 }
