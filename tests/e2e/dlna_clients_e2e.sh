@@ -246,12 +246,20 @@ fi
 netns_dev "$PYTHON" -c '
 import socket, sys, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("0.0.0.0", 1900))
+for _ in range(100):  # the stopped server'"'"'s socket may take a moment to go
+    try:
+        s.bind(("0.0.0.0", 1900))
+        break
+    except OSError:
+        time.sleep(0.1)
+else:
+    sys.exit("port 1900 stayed busy")
 print("held", flush=True)
 time.sleep(30)' >"$work/holder.out" &
 holder=$!
 for _ in $(seq 1 50); do grep -q held "$work/holder.out" && break; sleep 0.1; done
-if netns_dev "$E2E_PROGRAM" "$share" "$NAME" >"$work/taken.out" 2>"$work/taken.err"; then
+grep -q held "$work/holder.out" || fail "port 1900 could be held for the check" "$(cat "$work/holder.out")"
+if netns_dev timeout 20 "$E2E_PROGRAM" "$share" "$NAME" >"$work/taken.out" 2>"$work/taken.err"; then
   fail "dlnaserve started with port 1900 taken"
 fi
 grep -qx "KL_ERROR_ADDRESS_IN_USE" "$work/taken.err" || fail "KL_ERROR_ADDRESS_IN_USE expected" "$(cat "$work/taken.err")"
