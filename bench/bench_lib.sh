@@ -124,8 +124,8 @@ CONF
   bench_wait_http "$lighttpd_url/" lighttpd
 }
 
-# bench_start_apache ROOT: Apache httpd (event MPM) with mod_dav and mod_dav_fs on ROOT, read-write;
-# sets apache_url.
+# bench_start_apache ROOT: Apache httpd (event MPM, workers as www-data, which gets ROOT) with
+# mod_dav and mod_dav_fs on ROOT, read-write; sets apache_url.
 bench_start_apache() {
   local root=$1 port dir modules=/usr/lib/apache2/modules
   bench_need apache2 apache2
@@ -141,11 +141,10 @@ PidFile "$dir/httpd.pid"
 ErrorLog "$dir/logs/error.log"
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 LoadModule authz_core_module $modules/mod_authz_core.so
-LoadModule unixd_module $modules/mod_unixd.so
 LoadModule dav_module $modules/mod_dav.so
 LoadModule dav_fs_module $modules/mod_dav_fs.so
-User root
-Group root
+User www-data
+Group www-data
 DavLockDB "$dir/lock/DavLock"
 LimitRequestBody 0
 DocumentRoot "$root"
@@ -154,7 +153,8 @@ DocumentRoot "$root"
   Require all granted
 </Directory>
 CONF
-  # Debian's httpd refuses to run as root unless told to (the bench's folders belong to root).
+  # httpd never serves as root: its workers run as www-data, which must own the shared folder.
+  chown -R www-data:www-data "$root" "$dir/lock"
   APACHE_RUN_DIR="$dir" APACHE_LOCK_DIR="$dir/lock" APACHE_LOG_DIR="$dir/logs" \
     apache2 -f "$dir/httpd.conf" -DFOREGROUND >"$dir/out.log" 2>&1 &
   bench_pids+=($!)

@@ -73,7 +73,7 @@ load() {
 }
 
 declare -A results
-# run NAME COMMAND URL...: appends one value per server to results[NAME,server].
+# record NAME SERVER VALUE: appends one value to results[NAME,SERVER].
 record() {
   local name=$1 server=$2 value=$3
   results[$name,$server]="${results[$name,$server]:-} $value"

@@ -88,6 +88,77 @@ std::string browseFromClient(const QString& name) {
                        "/app/tests/dlna_browse.py cp0 '" + name.toStdString() + "' 15");
 }
 
+std::string readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// Whether gssdp-discover's lines report the server "available" or "unavailable".
+bool reported(const std::string& log, const std::string& kind, const std::string& uuid) {
+    const std::string header = "resource " + kind + "\n";
+    for (size_t at = log.find(header); at != std::string::npos; at = log.find(header, at + 1)) {
+        const size_t next = log.find("resource ", at + header.size());
+        if (log.substr(at, next == std::string::npos ? std::string::npos : next - at).find(uuid) !=
+            std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// gssdp-discover in the client namespace, reporting media servers as they come and go. It reports
+// the byebye only of a server it knows, so the server must not stop before it has been reported
+// available. The lines go to a file the test reads meanwhile.
+class SsdpWatcher {
+public:
+    SsdpWatcher() : m_Log(test::makeFolder(QStringLiteral("ssdp")) + QStringLiteral("/watch.txt")) {
+        m_Pending = startAside(inClient(std::string("gssdp-discover -i cp0 -n 40 -m all -t ") + kMediaServer +
+                                        " >'" + m_Log.toStdString() + "'"));
+    }
+
+    ~SsdpWatcher() { end(); }
+
+    // True once its socket on the SSDP group's port is open and it has reported the server available.
+    bool waitUntilItSees(const std::string& uuid) {
+        const QRegularExpression socket(
+            QStringLiteral("239\\.255\\.255\\.250:1900\\s.*\"gssdp-discover\",pid=(\\d+)"));
+        const bool open = test::waitUntil(
+            [&] {
+                const auto match = socket.match(
+                    QString::fromStdString(test::runCommand(inClient("ss -Hulnp") + " 2>&1", nullptr, 10)));
+                m_Pid = match.hasMatch() ? match.captured(1).toStdString() : std::string();
+                return !m_Pid.empty();
+            },
+            30000);
+        return open && test::waitUntil([&] { return reported(output(), "available", uuid); }, 30000);
+    }
+
+    // True once it has reported the server unavailable (waits until then or the time is up); it is
+    // ended then.
+    bool waitForByebye(const std::string& uuid) {
+        const bool seen = test::waitUntil([&] { return reported(output(), "unavailable", uuid); }, 30000);
+        end();
+        return seen;
+    }
+
+    void end() {
+        if (!m_Pid.empty() && m_Pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            test::runCommand("kill -TERM " + m_Pid + " 2>&1", nullptr, 10);
+        }
+        m_Pid.clear();
+        if (m_Pending.valid()) {
+            finish(m_Pending);
+        }
+    }
+
+    std::string output() const { return readFile(m_Log); }
+
+private:
+    QString m_Log;
+    std::string m_Pid;
+    std::future<std::string> m_Pending;
+};
+
 QString infoText(ViewController& window) {
     return window.txtInfoView()->toPlainText();
 }
@@ -155,16 +226,14 @@ TEST_F(AppWindowDlna, StartsUnderTheDeviceNameAndStops) {
     }
 
     const std::string uuid = window.dlnaServer()->mediaServer()->GetUUID().GetChars();
-    auto byebye =
-        startAside(inClient(std::string("gssdp-discover -i cp0 -n 6 -m unavailable -t ") + kMediaServer));
-    QTest::qWait(1500); // the listener joins the group before the device leaves it
+    SsdpWatcher watcher;
+    ASSERT_TRUE(watcher.waitUntilItSees(uuid)) << watcher.output();
     window.tbItemDLNA()->trigger();
     EXPECT_EQ(window.dlnaServer(), nullptr);
     EXPECT_EQ(window.tbItemDLNA()->text(), QStringLiteral("Start DLNA"));
     EXPECT_FALSE(window.tbItemDLNA()->isChecked());
     EXPECT_TRUE(waitForInfo(window, kDlnaStopped));
-    const std::string gone = finish(byebye);
-    EXPECT_NE(gone.find(uuid), std::string::npos) << gone;
+    EXPECT_TRUE(watcher.waitForByebye(uuid)) << watcher.output();
     EXPECT_TRUE(driver.alerts().isEmpty());
     AppSetting::setUserStrConfig("", "deviceName");
 }

@@ -145,6 +145,7 @@ struct SendFileOperation {
     std::uint64_t remaining;
     std::uint64_t sent = 0;
     SendFileHandler handler;
+    SendFileProgress progress;
 };
 
 void finishSendFile(const std::shared_ptr<SendFileOperation>& operation, int error) {
@@ -170,6 +171,9 @@ void continueSendFile(std::shared_ptr<SendFileOperation> operation) {
             operation->remaining -= sent;
             operation->sent += sent;
             turn += sent;
+            if (operation->progress) {
+                operation->progress(sent);
+            }
             continue;
         }
         if (count == 0) {
@@ -208,9 +212,9 @@ void DispatchSocket::write(int fd, std::shared_ptr<const Data> bytes, WriteHandl
 }
 
 void DispatchSocket::sendFile(int fd, int file, std::uint64_t offset, std::uint64_t length,
-                              SendFileHandler handler) {
+                              SendFileHandler handler, SendFileProgress progress) {
     auto operation = std::make_shared<SendFileOperation>(
-        SendFileOperation{fd, file, offset, length, 0, std::move(handler)});
+        SendFileOperation{fd, file, offset, length, 0, std::move(handler), std::move(progress)});
     // sendfile has no MSG_NOSIGNAL: it runs only where SIGPIPE is blocked.
     if (GlobalQueue::isWorkerThread()) {
         continueSendFile(std::move(operation));

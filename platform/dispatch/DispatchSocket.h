@@ -20,6 +20,8 @@ using WriteHandler = std::function<void(int error)>;
 // Completion of a file send: 0 when every byte was sent, else an error number (EIO when the file
 // ended before the count); `sent` bytes went out either way.
 using SendFileHandler = std::function<void(std::uint64_t sent, int error)>;
+// Told the count of each piece a file send got out, as it goes (on the sending thread).
+using SendFileProgress = std::function<void(std::uint64_t sent)>;
 
 // Asynchronous reads and writes on a connected socket. The descriptor stays owned by the caller,
 // who closes it only after every started operation has completed (and then calls forget).
@@ -42,9 +44,10 @@ public:
     static void write(int fd, std::shared_ptr<const Data> bytes, WriteHandler handler);
     // Sends `length` bytes of the open `file` from `offset` on with sendfile(2), always on the global
     // queue's workers (which never take SIGPIPE), and completes once. The file's own position does
-    // not move. A file that ends before the count fails the send with EIO.
+    // not move. A file that ends before the count fails the send with EIO. `progress`, when given,
+    // hears of every piece that went out.
     static void sendFile(int fd, int file, std::uint64_t offset, std::uint64_t length,
-                         SendFileHandler handler);
+                         SendFileHandler handler, SendFileProgress progress = nullptr);
     // The descriptor is being closed: drops the reactor's record of it.
     static void forget(int fd);
 };

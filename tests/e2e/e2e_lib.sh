@@ -62,6 +62,7 @@ fail() {
 e2e_start() {
   local name=$1 prefix=$2
   shift 2
+  : >"$work/$name.out"
   "$@" >"$work/$name.out" 2>"$work/$name.err" &
   E2E_PID[$name]=$!
   E2E_NAMES+=("$name")

@@ -12,14 +12,17 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 using platform::dispatch::DispatchAcceptSource;
@@ -36,6 +39,18 @@ constexpr std::chrono::milliseconds kAcceptBackOff(100);
 constexpr int kAcceptBatch = 256;
 
 std::atomic<int> gLogLevel{2};
+
+// Descriptors below this number may hold connections; the rest of the process's limit is kept for
+// the files and folders that requests open.
+constexpr int kReservedDescriptors = 32;
+int descriptorsForConnections() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::numeric_limits<int>::max();
+    }
+    const auto usable = static_cast<long long>(limit.rlim_cur) - kReservedDescriptors;
+    return static_cast<int>(std::clamp<long long>(usable, 16, std::numeric_limits<int>::max()));
+}
 
 template <class T> std::optional<T> optionValue(const ServerOptions& options, const char* key) {
     auto it = options.find(key);
@@ -206,6 +221,14 @@ std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListen
                         std::this_thread::sleep_for(kAcceptBackOff);
                     }
                     break; // the source stays armed
+                }
+                // The last descriptors stay free for the files the connections open (with a long
+                // backlog, sockets alone would otherwise take every one): a connection that would
+                // take one of them is closed at once, and accepting backs off as above.
+                if (socket >= descriptorsForConnections()) {
+                    ::close(socket);
+                    std::this_thread::sleep_for(kAcceptBackOff);
+                    break;
                 }
                 if (pending) {
                     platform::dispatch::DispatchQueue::global().async(std::move(pending));

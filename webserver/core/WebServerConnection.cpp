@@ -90,6 +90,13 @@ std::shared_ptr<WebServerConnection> WebServerConnection::start(WebServerConnect
 }
 
 void WebServerConnection::_endOfLife() {
+    {
+        std::lock_guard lock(_watchdogMutex);
+        if (_watchdog) {
+            _watchdog->cancel();
+            _watchdog.reset();
+        }
+    }
     if (_socket != -1) {
         DispatchSocket::forget(_socket);
         ::close(_socket);
@@ -165,27 +172,67 @@ void WebServerConnection::close() {}
 
 // A client that sends nothing while its request is read (or reads nothing while the answer is
 // written) for the idle time-out loses its connection: the socket is shut down, which ends the
-// pending operation with a failure.
-std::shared_ptr<platform::dispatch::DispatchTimer> WebServerConnection::_startIdleTimer() {
+// pending operation with a failure. Operations only note when they start and end; one watchdog
+// timer per connection checks them, made when an operation first has to wait, so no timer is
+// made and cancelled per read or write.
+void WebServerConnection::_beginIO() {
     if (_settings->idleTimeout <= 0) {
-        return nullptr;
+        return;
     }
+    _ioStarted.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    _ioPending.store(true, std::memory_order_release);
+}
+
+// After an operation was started: one that did not complete at once may wait, and from then on the
+// connection has its watchdog (a request served without waiting never makes a timer).
+void WebServerConnection::_watchIdle() {
+    if (_settings->idleTimeout > 0 && _ioPending.load(std::memory_order_acquire) &&
+        !_watchdogArmed.exchange(true)) {
+        _armWatchdog(_settings->idleTimeout);
+    }
+}
+
+void WebServerConnection::_noteProgress() {
+    _ioStarted.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+}
+
+void WebServerConnection::_endIO() {
+    _ioPending.store(false, std::memory_order_release);
+}
+
+void WebServerConnection::_armWatchdog(double seconds) {
     std::weak_ptr<WebServerConnection> weak = weak_from_this();
-    return platform::dispatch::DispatchTimer::after(
-        platform::dispatch::GlobalQueue::instance(), _settings->idleTimeout, [weak] {
-            if (auto self = weak.lock(); self && self->_socket != -1) {
-                ::shutdown(self->_socket, SHUT_RDWR);
-            }
-        });
+    auto timer = platform::dispatch::DispatchTimer::after(platform::dispatch::GlobalQueue::instance(),
+                                                          seconds, [weak] {
+                                                              if (auto self = weak.lock()) {
+                                                                  self->_checkIdle();
+                                                              }
+                                                          });
+    std::lock_guard lock(_watchdogMutex);
+    _watchdog = std::move(timer);
+}
+
+void WebServerConnection::_checkIdle() {
+    const double idle = _settings->idleTimeout;
+    if (!_ioPending.load(std::memory_order_acquire)) {
+        _armWatchdog(idle);
+        return;
+    }
+    const auto started = std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(_ioStarted.load(std::memory_order_relaxed)));
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (waited < idle) {
+        _armWatchdog(idle - waited);
+    } else if (_socket != -1) {
+        ::shutdown(_socket, SHUT_RDWR);
+    }
 }
 
 void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t length, CompletionBlock block) {
     auto self = shared_from_this();
-    auto timer = _startIdleTimer();
-    DispatchSocket::read(_socket, length, [self, buffer, block, timer](Data bytes, int error) {
-        if (timer) {
-            timer->cancel();
-        }
+    _beginIO();
+    DispatchSocket::read(_socket, length, [self, buffer, block](Data bytes, int error) {
+        self->_endIO();
         if (error != 0 || bytes.empty()) {
             block(false);
             return;
@@ -199,15 +246,14 @@ void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t le
         self->didReadBytes(buffer->data() + buffer->size() - added, added);
         block(true);
     });
+    _watchIdle();
 }
 
 void WebServerConnection::_writeData(std::shared_ptr<const Data> data, CompletionBlock block) {
     auto self = shared_from_this();
-    auto timer = _startIdleTimer();
-    DispatchSocket::write(_socket, data, [self, data, block, timer](int error) {
-        if (timer) {
-            timer->cancel();
-        }
+    _beginIO();
+    DispatchSocket::write(_socket, data, [self, data, block](int error) {
+        self->_endIO();
         if (error != 0) {
             block(false);
             return;
@@ -215,6 +261,7 @@ void WebServerConnection::_writeData(std::shared_ptr<const Data> data, Completio
         self->didWriteBytes(data->data(), data->size());
         block(true);
     });
+    _watchIdle();
 }
 
 // ---- Request head ----
@@ -373,12 +420,10 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
     buffer->resize(kBodyReadCapacity);
     const auto slice = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBodyReadCapacity));
     auto self = shared_from_this();
-    auto timer = _startIdleTimer();
+    _beginIO();
     DispatchSocket::readInto(_socket, buffer->data(), slice,
-                             [self, buffer, length, block, timer](std::size_t count, int error) {
-                                 if (timer) {
-                                     timer->cancel();
-                                 }
+                             [self, buffer, length, block](std::size_t count, int error) {
+                                 self->_endIO();
                                  if (error != 0 || count == 0 || count > length) {
                                      block(false);
                                      return;
@@ -398,6 +443,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
                                      block(true);
                                  }
                              });
+    _watchIdle();
 }
 
 void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {

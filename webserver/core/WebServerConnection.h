@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class WebServer;
@@ -89,7 +90,15 @@ private:
     void _readRequestHeaders();
     void _finishBodyRead(bool success);
     void _endOfLife();
-    std::shared_ptr<platform::dispatch::DispatchTimer> _startIdleTimer();
+    // The idle time-out: each socket operation notes its start and end; one watchdog timer per
+    // connection shuts the socket down when an operation has waited for longer than the time-out.
+    void _beginIO();
+    void _endIO();
+    void _watchIdle();
+    // A long operation moved on: the idle time-out counts from now.
+    void _noteProgress();
+    void _armWatchdog(double seconds);
+    void _checkIdle();
     // After an answer given before the body was read: stop sending, read and drop what the client
     // still sends (bounded), so that the close does not reset the connection under the answer.
     void _lingerIfBodyUnread();
@@ -117,7 +126,12 @@ private:
     bool _opened = false;
     std::atomic<bool> _responded{false};
     std::unique_ptr<WebServerChunkedBodyParser> _chunkParser;
-    std::shared_ptr<Data> _bodyBuffer; // the read buffer of a fixed-length body, reused per piece
+    std::shared_ptr<Data> _bodyBuffer;       // the read buffer of a fixed-length body, reused per piece
+    std::atomic<std::int64_t> _ioStarted{0}; // steady clock ticks
+    std::atomic<bool> _ioPending{false};
+    std::atomic<bool> _watchdogArmed{false};
+    std::mutex _watchdogMutex;
+    std::shared_ptr<platform::dispatch::DispatchTimer> _watchdog;
     bool _bodyUnread = false;
     Error _bodyError;
     // The server's settings as they were when the connection was accepted: stopping or restarting

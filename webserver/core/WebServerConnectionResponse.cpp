@@ -22,8 +22,8 @@
 
 namespace {
 
-// What one file send covers at most (the idle time-out applies to each).
-constexpr std::uint64_t kSendFileSlice = 2 * 1024 * 1024;
+// What one file send covers at most before the connection hears of it (didWriteBytes).
+constexpr std::uint64_t kSendFileSlice = 16 * 1024 * 1024;
 
 const std::shared_ptr<const Data>& lastChunk() {
     static const auto bytes = std::make_shared<const Data>(platform::dataFromString("0\r\n\r\n"));
@@ -385,17 +385,15 @@ void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, Comple
         block(true);
         return;
     }
-    // Slices bound how long the idle time-out waits for one: a client that reads nothing for that
-    // long loses its connection, one that reads slowly does not.
+    // Every piece that goes out counts as progress for the idle time-out: a client that reads
+    // nothing for that long loses its connection, one that reads slowly does not.
     const std::uint64_t slice = std::min<std::uint64_t>(body.length, kSendFileSlice);
     auto self = shared_from_this();
-    auto timer = _startIdleTimer();
+    _beginIO();
     platform::dispatch::DispatchSocket::sendFile(
         _socket, body.descriptor, body.offset, slice,
-        [self, body, block, timer](std::uint64_t sent, int error) {
-            if (timer) {
-                timer->cancel();
-            }
+        [self, body, block](std::uint64_t sent, int error) {
+            self->_endIO();
             if (sent > 0) {
                 self->didWriteBytes(nullptr, static_cast<std::size_t>(sent));
             }
@@ -406,5 +404,8 @@ void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, Comple
                 return;
             }
             self->_sendFileBody({body.descriptor, body.offset + sent, body.length - sent}, block);
-        });
+        },
+        // The operation holds the completion, and so the connection, while it reports progress.
+        [connection = this](std::uint64_t) { connection->_noteProgress(); });
+    _watchIdle();
 }

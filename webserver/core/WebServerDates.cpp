@@ -104,6 +104,15 @@ std::optional<Date> makeDate(int year, int month, int day, int hour, int minute,
     return time_point_cast<Date::duration>(days + hours(hour) + minutes(minute) + seconds(second));
 }
 
+// Writes `value` as exactly `digits` decimal digits at `position` (years beyond 9999 cannot occur:
+// the clock ends in 2262).
+void putDigits(std::string& text, std::size_t position, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i) {
+        text[position + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
 } // namespace
 
 std::string FormatRFC822Date(Date date) {
@@ -111,11 +120,16 @@ std::string FormatRFC822Date(Date date) {
     if (!brokenDown(date, tm)) {
         return std::string();
     }
-    char text[64];
-    const int length = std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
-                                     kDayNames[tm.tm_wday], tm.tm_mday, kMonthNames[tm.tm_mon],
-                                     tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return std::string(text, static_cast<std::size_t>(length));
+    // "Sun, 06 Nov 1994 08:49:37 GMT", written digit by digit (no formatter per date).
+    std::string text = "Sun, 00 Jan 0000 00:00:00 GMT";
+    std::memcpy(text.data(), kDayNames[tm.tm_wday], 3);
+    putDigits(text, 5, tm.tm_mday, 2);
+    std::memcpy(text.data() + 8, kMonthNames[tm.tm_mon], 3);
+    putDigits(text, 12, tm.tm_year + 1900, 4);
+    putDigits(text, 17, tm.tm_hour, 2);
+    putDigits(text, 20, tm.tm_min, 2);
+    putDigits(text, 23, tm.tm_sec, 2);
+    return text;
 }
 
 std::optional<Date> ParseRFC822Date(const std::string& text) {
@@ -137,11 +151,15 @@ std::string FormatISO8601Date(Date date) {
     if (!brokenDown(date, tm)) {
         return std::string();
     }
-    char text[64];
-    const int length =
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d+00:00", tm.tm_year + 1900,
-                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return std::string(text, static_cast<std::size_t>(length));
+    // "2014-03-01T12:00:00+00:00"
+    std::string text = "0000-00-00T00:00:00+00:00";
+    putDigits(text, 0, tm.tm_year + 1900, 4);
+    putDigits(text, 5, tm.tm_mon + 1, 2);
+    putDigits(text, 8, tm.tm_mday, 2);
+    putDigits(text, 11, tm.tm_hour, 2);
+    putDigits(text, 14, tm.tm_min, 2);
+    putDigits(text, 17, tm.tm_sec, 2);
+    return text;
 }
 
 std::optional<Date> ParseISO8601Date(const std::string& text) {

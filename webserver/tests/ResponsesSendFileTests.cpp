@@ -41,7 +41,7 @@ private:
     std::atomic<int>* _reads;
 };
 
-constexpr std::size_t kFileSize = 5 * 1024 * 1024 + 17; // several send slices, an odd tail
+constexpr std::size_t kFileSize = 5 * 1024 * 1024 + 17; // more than the socket buffers, an odd tail
 
 class SendFileServer : public coretest::ServerTest {
 protected:

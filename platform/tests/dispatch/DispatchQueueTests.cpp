@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -85,6 +87,20 @@ TEST(DispatchQueue, SyncReturnsAfterItsBlockAndEarlierBlocksRan) {
     });
     EXPECT_TRUE(ran);
     EXPECT_TRUE(sawEarlier);
+}
+
+TEST(DispatchQueue, ASyncBlockRunByTheQueuesOwnerHandsItsExceptionToItsCaller) {
+    auto queue = DispatchQueue::createSerial("test.sync.throw");
+    DispatchSemaphore started;
+    queue->async([&] {
+        started.signal();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the pool owns the queue
+    });
+    ASSERT_TRUE(started.waitFor(kTimeout));
+    EXPECT_THROW(queue->sync([] { throw std::runtime_error("refused"); }), std::runtime_error);
+    bool ran = false;
+    queue->sync([&] { ran = true; });
+    EXPECT_TRUE(ran);
 }
 
 TEST(DispatchQueue, SyncFromEveryPoolThreadDoesNotDeadlock) {

@@ -257,3 +257,99 @@ TEST(DispatchSocket, ManyConnectionsWaitAtOnce) {
         EXPECT_EQ(stringFromData(outcomes[i]->bytes), std::to_string(i));
     }
 }
+
+TEST(DispatchSocket, AReadThatCompletesAtOnceRunsOnTheCallersThreadAndDeepChainsStillYield) {
+    SocketPair pair;
+    sendAll(pair.b.get(), "x");
+    auto now = startRead(pair.a.get(), 0);
+    ASSERT_TRUE(now->done.waitFor(0)) << "completed before read returned";
+    EXPECT_EQ(now->thread, std::this_thread::get_id());
+
+    // 5,000 one-byte reads that each complete at once, each started from the last completion:
+    // the nesting stays bounded (no stack overflow) and every byte arrives once, in order.
+    constexpr int kBytes = 5000;
+    std::string sent;
+    for (int i = 0; i < kBytes; ++i) {
+        sent.push_back(static_cast<char>('a' + i % 26));
+    }
+    sendAll(pair.b.get(), sent);
+    struct Chain {
+        int fd;
+        std::string received;
+        DispatchSemaphore ended;
+        void next(const std::shared_ptr<Chain>& self) {
+            DispatchSocket::read(fd, 1, [self](Data bytes, int error) {
+                if (error == 0 && !bytes.empty()) {
+                    self->received.append(bytes.begin(), bytes.end());
+                }
+                if (error != 0 || bytes.empty() || self->received.size() == kBytes) {
+                    self->ended.signal();
+                    return;
+                }
+                self->next(self);
+            });
+        }
+    };
+    auto chain = std::make_shared<Chain>();
+    chain->fd = pair.a.get();
+    chain->next(chain);
+    ASSERT_TRUE(chain->ended.waitFor(kTimeout));
+    EXPECT_EQ(chain->received, sent);
+}
+
+TEST(DispatchSocket, SendFileSendsTheRangeAndFailsOnAShortFile) {
+    char pattern[] = "/tmp/lanyard-sendfile-XXXXXX";
+    ScopedFd file(::mkstemp(pattern));
+    ASSERT_GE(file.get(), 0);
+    ::unlink(pattern);
+    const Data content = patternOf(3 * 1024 * 1024 + 3);
+    ASSERT_EQ(::write(file.get(), content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    struct Outcome {
+        std::atomic<int> error{-1};
+        std::atomic<std::uint64_t> sent{0};
+        DispatchSemaphore done;
+    };
+    const auto send = [&](int fd, std::uint64_t offset, std::uint64_t length) {
+        auto outcome = std::make_shared<Outcome>();
+        DispatchSocket::sendFile(fd, file.get(), offset, length, [outcome](std::uint64_t sent, int error) {
+            outcome->sent = sent;
+            outcome->error = error;
+            outcome->done.signal();
+        });
+        return outcome;
+    };
+    const auto receive = [](int fd, std::size_t size) {
+        Data received(size);
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t count = ::recv(fd, received.data() + got, size - got, 0);
+            if (count <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(count);
+        }
+        received.resize(got);
+        return received;
+    };
+    SocketPair pair;
+    const std::uint64_t offset = 1000, length = 2 * 1024 * 1024 + 5;
+    auto ranged = send(pair.a.get(), offset, length);
+    const Data received = receive(pair.b.get(), length);
+    ASSERT_TRUE(ranged->done.waitFor(kTimeout));
+    EXPECT_EQ(ranged->error.load(), 0);
+    EXPECT_EQ(ranged->sent.load(), length);
+    EXPECT_TRUE(received == Data(content.begin() + offset, content.begin() + offset + length));
+    EXPECT_EQ(::lseek(file.get(), 0, SEEK_CUR), static_cast<off_t>(content.size())) << "the position stays";
+
+    auto tooLong = send(pair.a.get(), content.size() - 10, 100);
+    const Data tail = receive(pair.b.get(), 10);
+    ASSERT_TRUE(tooLong->done.waitFor(kTimeout));
+    EXPECT_EQ(tooLong->error.load(), EIO);
+    EXPECT_EQ(tooLong->sent.load(), 10u);
+    EXPECT_EQ(tail.size(), 10u);
+
+    pair.b.reset();
+    auto closedPeer = send(pair.a.get(), 0, content.size()); // EPIPE, and no SIGPIPE kills the test
+    ASSERT_TRUE(closedPeer->done.waitFor(kTimeout));
+    EXPECT_NE(closedPeer->error.load(), 0);
+}
