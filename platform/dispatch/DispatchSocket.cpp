@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -213,6 +214,12 @@ void DispatchSocket::write(int fd, std::shared_ptr<const Data> bytes, WriteHandl
 
 void DispatchSocket::sendFile(int fd, int file, std::uint64_t offset, std::uint64_t length,
                               SendFileHandler handler, SendFileProgress progress) {
+    // sendfile takes no flag that keeps it from blocking: the socket itself must not block, or a
+    // client that reads nothing holds a worker (and its idle time-out never fires).
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0) {
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
     auto operation = std::make_shared<SendFileOperation>(
         SendFileOperation{fd, file, offset, length, 0, std::move(handler), std::move(progress)});
     // sendfile has no MSG_NOSIGNAL: it runs only where SIGPIPE is blocked.

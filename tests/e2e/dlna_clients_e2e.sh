@@ -220,11 +220,13 @@ fi
 if have gssdp-discover; then
   netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -n 6 >"$work/gssdp.out" 2>&1
   grep -q "Location: $location" "$work/gssdp.out" || fail "gssdp-discover finds $location" "$(tr '\n' ' ' <"$work/gssdp.out")"
-  netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -m unavailable -n 12 \
+  # gssdp-discover reports a byebye only for a server it has seen: watch all messages and stop the
+  # server once this one has reported it available.
+  netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -m all -n 40 \
     >"$work/byebye.out" 2>&1 &
   byebye_pid=$!
-  for _ in $(seq 1 100); do grep -q Showing "$work/byebye.out" && break; sleep 0.1; done
-  sleep 2 # it listens once it has joined the group
+  for _ in $(seq 1 300); do grep -q "resource available" "$work/byebye.out" && break; sleep 0.1; done
+  grep -q "resource available" "$work/byebye.out" || fail "gssdp-discover sees the server before it stops"
 else
   skip "gssdp-discover is missing"
   byebye_pid=""
@@ -239,7 +241,9 @@ E2E_PID[dlnaserve]=""
 [ $(($(date +%s) - started)) -le 5 ] || fail "dlnaserve took more than 5 s to stop"
 [ -s "$work/dlnaserve.err" ] && fail "dlnaserve wrote on standard error" "$(head -5 "$work/dlnaserve.err")"
 if [ -n "$byebye_pid" ]; then
-  wait "$byebye_pid"
+  for _ in $(seq 1 300); do grep -q "resource unavailable" "$work/byebye.out" && break; sleep 0.1; done
+  kill -TERM "$byebye_pid" 2>/dev/null
+  wait "$byebye_pid" 2>/dev/null
   grep -q "resource unavailable" "$work/byebye.out" || fail "byebye seen" "$(tr '\n' ' ' <"$work/byebye.out")"
 fi
 
