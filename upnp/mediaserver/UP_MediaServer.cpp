@@ -100,30 +100,25 @@ KL_Result UP_MediaServer::SetupServices() {
 }
 
 KL_Result UP_MediaServer::OnAction(UP_ActionCall& action, const KL_HttpRequestContext& context) {
+    using Handler = KL_Result (UP_MediaServer::*)(UP_ActionCall&, const KL_HttpRequestContext&);
+    static const struct {
+        const char* name;
+        Handler handler;
+    } kActions[] = {
+        {"Browse", &UP_MediaServer::OnBrowse},
+        {"Search", &UP_MediaServer::OnSearch},
+        {"GetSystemUpdateID", &UP_MediaServer::OnGetSystemUpdateID},
+        {"GetSortCapabilities", &UP_MediaServer::OnGetSortCapabilities},
+        {"GetSearchCapabilities", &UP_MediaServer::OnGetSearchCapabilities},
+        {"GetCurrentConnectionIDs", &UP_MediaServer::OnGetCurrentConnectionIDs},
+        {"GetProtocolInfo", &UP_MediaServer::OnGetProtocolInfo},
+        {"GetCurrentConnectionInfo", &UP_MediaServer::OnGetCurrentConnectionInfo},
+    };
     const KL_String& name = action.GetActionDesc().GetName();
-    if (name.Compare("Browse", true) == 0) {
-        return OnBrowse(action, context);
-    }
-    if (name.Compare("Search", true) == 0) {
-        return OnSearch(action, context);
-    }
-    if (name.Compare("GetSystemUpdateID", true) == 0) {
-        return OnGetSystemUpdateID(action, context);
-    }
-    if (name.Compare("GetSortCapabilities", true) == 0) {
-        return OnGetSortCapabilities(action, context);
-    }
-    if (name.Compare("GetSearchCapabilities", true) == 0) {
-        return OnGetSearchCapabilities(action, context);
-    }
-    if (name.Compare("GetCurrentConnectionIDs", true) == 0) {
-        return OnGetCurrentConnectionIDs(action, context);
-    }
-    if (name.Compare("GetProtocolInfo", true) == 0) {
-        return OnGetProtocolInfo(action, context);
-    }
-    if (name.Compare("GetCurrentConnectionInfo", true) == 0) {
-        return OnGetCurrentConnectionInfo(action, context);
+    for (const auto& entry : kActions) {
+        if (name.Compare(entry.name, true) == 0) {
+            return (this->*entry.handler)(action, context);
+        }
     }
     action.SetActionError(401, "No Such Action.");
     return KL_SUCCESS;
