@@ -61,7 +61,8 @@ TEST(HttpConnectionManager, TracksConnectionsPerClient) {
     EXPECT_EQ(manager.Track(client, connection), KL_SUCCESS);
     EXPECT_EQ(manager.AbortConnections(client), KL_SUCCESS);
     delete connection; // leaves the table on its way out
-    EXPECT_EQ(manager.UntrackConnection(connection), KL_ERROR_NO_SUCH_ITEM);
+    // Still tracked, it would be aborted here after being freed (AddressSanitizer reports it).
+    EXPECT_EQ(manager.AbortConnections(client), KL_SUCCESS);
 }
 
 TEST(HttpConnectionManager, StartsAndStopsItsThreadRepeatedly) {
