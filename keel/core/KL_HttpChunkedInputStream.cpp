@@ -29,12 +29,16 @@ KL_Result KL_HttpChunkedInputStream::ParseChunkSize(const char* line, uint32_t& 
         return KL_ERROR_INVALID_FORMAT;
     }
     uint32_t value = 0;
-    for (const char* p = line; *p != '\0' && *p != '\n' && *p != '\r' && *p != ' ' && *p != ';'; ++p) {
+    const char* p = line;
+    for (; *p != '\0' && *p != '\n' && *p != '\r' && *p != ' ' && *p != ';'; ++p) {
         const int digit = KL_HexToNibble(*p);
         if (digit < 0 || value > 0x0FFFFFFFu) {
             return KL_ERROR_INVALID_FORMAT; // not a digit, or a size beyond 32 bits
         }
         value = (value << 4) | static_cast<uint32_t>(digit);
+    }
+    if (p == line) {
+        return KL_ERROR_INVALID_FORMAT; // no digit at all (" 5", ";ext"): not a last chunk
     }
     size = value;
     return KL_SUCCESS;

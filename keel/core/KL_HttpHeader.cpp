@@ -13,9 +13,15 @@ KL_Result KL_HttpHeader::SetValue(const char* value) {
 }
 
 KL_Result KL_HttpHeader::Emit(KL_OutputStream& stream) const {
-    (void)stream.WriteString(m_Name.GetChars());
-    (void)stream.WriteFully(": ", 2);
-    (void)stream.WriteString(m_Value.GetChars());
-    (void)stream.WriteFully("\r\n", 2);
-    return KL_SUCCESS;
+    KL_Result result = stream.WriteString(m_Name.GetChars());
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully(": ", 2);
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteString(m_Value.GetChars());
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully("\r\n", 2);
+    }
+    return result;
 }

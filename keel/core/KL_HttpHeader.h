@@ -15,8 +15,8 @@ public:
     KL_Result SetName(const char* name);
     KL_Result SetValue(const char* value);
 
-    // Writes "name: value\r\n"; write failures are not reported (the head goes to memory first).
-    KL_Result Emit(KL_OutputStream& stream) const;
+    // Writes "name: value\r\n"; the first failing write's result is returned.
+    [[nodiscard]] KL_Result Emit(KL_OutputStream& stream) const;
 
 private:
     KL_String m_Name;

@@ -135,7 +135,10 @@ KL_Result KL_HttpHeaders::ReadBlock(KL_BufferedInputStream& stream, KL_Size max_
 
 KL_Result KL_HttpHeaders::Emit(KL_OutputStream& stream) const {
     for (const KL_HttpHeader* header : m_Headers) {
-        header->Emit(stream);
+        const KL_Result result = header->Emit(stream);
+        if (KL_FAILED(result)) {
+            return result;
+        }
     }
     return KL_SUCCESS;
 }

@@ -42,7 +42,8 @@ public:
     // stream before its empty line gives KL_ERROR_EOS.
     [[nodiscard]] static KL_Result SkipBlock(KL_BufferedInputStream& stream,
                                              KL_Size max_line_length = KL_HTTP_PROTOCOL_MAX_LINE_LENGTH);
-    KL_Result Emit(KL_OutputStream& stream) const;
+    // Emits every header in list order; the first failing write's result is returned.
+    [[nodiscard]] KL_Result Emit(KL_OutputStream& stream) const;
 
     const KL_List<KL_HttpHeader*>& GetHeaders() const { return m_Headers; }
     void Clear();

@@ -28,7 +28,8 @@ public:
     KL_Result SetEntity(KL_HttpEntity* entity);
 
     [[nodiscard]] virtual KL_Result ParseHeaders(KL_BufferedInputStream& stream);
-    virtual KL_Result Emit(KL_OutputStream& stream) const = 0;
+    // Writes the head; the first failing write's result is returned.
+    [[nodiscard]] virtual KL_Result Emit(KL_OutputStream& stream) const = 0;
 
 protected:
     KL_String m_Protocol;

@@ -30,15 +30,27 @@ KL_Result KL_HttpRequest::Emit(KL_OutputStream& stream, bool use_proxy) const {
     const KL_String target =
         use_proxy ? m_Url.ToStringWithDefaultPort(KL_HttpUrl::GetDefaultPort(m_Url.GetSchemeId()))
                   : m_Url.ToRequestString(false);
-    (void)stream.WriteString(m_Method.GetChars());
-    (void)stream.WriteFully(" ", 1);
-    (void)stream.WriteString(target.GetChars());
-    (void)stream.WriteFully(" ", 1);
-    (void)stream.WriteString(m_Protocol.GetChars());
-    (void)stream.WriteFully("\r\n", 2);
-    m_Headers.Emit(stream);
-    (void)stream.WriteFully("\r\n", 2);
-    return KL_SUCCESS;
+    // The first failing write ends the head and its result is returned.
+    KL_Result result = stream.WriteString(m_Method.GetChars());
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully(" ", 1);
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteString(target.GetChars());
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully(" ", 1);
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteLine(m_Protocol.GetChars());
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = m_Headers.Emit(stream);
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully("\r\n", 2);
+    }
+    return result;
 }
 
 // An origin-form target gets its host from the Host header, else from the address the request

@@ -21,8 +21,8 @@ public:
     KL_Result SetMethod(const char* method);
 
     // Writes the request line (an absolute URL when use_proxy), the headers and the empty line.
-    KL_Result Emit(KL_OutputStream& stream, bool use_proxy) const;
-    KL_Result Emit(KL_OutputStream& stream) const override { return Emit(stream, false); }
+    [[nodiscard]] KL_Result Emit(KL_OutputStream& stream, bool use_proxy) const;
+    [[nodiscard]] KL_Result Emit(KL_OutputStream& stream) const override { return Emit(stream, false); }
 
     // Reads a request head. endpoint, when given, is the local address the request came in on;
     // it names the host when there is no Host header and always gives the port. On failure

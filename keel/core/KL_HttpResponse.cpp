@@ -23,13 +23,21 @@ KL_Result KL_HttpResponse::SetStatus(int32_t status_code, const char* reason_phr
 KL_Result KL_HttpResponse::Emit(KL_OutputStream& stream) const {
     char code[16];
     const int length = std::snprintf(code, sizeof code, " %d ", static_cast<int>(m_StatusCode));
-    (void)stream.WriteString(m_Protocol.GetChars());
-    (void)stream.WriteFully(code, static_cast<KL_Size>(length));
-    (void)stream.WriteString(m_ReasonPhrase.GetChars());
-    (void)stream.WriteFully("\r\n", 2);
-    m_Headers.Emit(stream);
-    (void)stream.WriteFully("\r\n", 2);
-    return KL_SUCCESS;
+    // The first failing write ends the head and its result is returned.
+    KL_Result result = stream.WriteString(m_Protocol.GetChars());
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully(code, static_cast<KL_Size>(length));
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteLine(m_ReasonPhrase.GetChars());
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = m_Headers.Emit(stream);
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = stream.WriteFully("\r\n", 2);
+    }
+    return result;
 }
 
 KL_Result KL_HttpResponse::Parse(KL_BufferedInputStream& stream, KL_HttpResponse*& response) {

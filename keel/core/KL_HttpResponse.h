@@ -17,7 +17,7 @@ public:
     const KL_String& GetReasonPhrase() const { return m_ReasonPhrase; }
 
     // Writes the status line, the headers and the empty line.
-    KL_Result Emit(KL_OutputStream& stream) const override;
+    [[nodiscard]] KL_Result Emit(KL_OutputStream& stream) const override;
 
     // Reads a response head; on failure response is null.
     [[nodiscard]] static KL_Result Parse(KL_BufferedInputStream& stream, KL_HttpResponse*& response);

@@ -21,14 +21,25 @@ KL_Result KL_LogTcpHandler::Connect() {
     return socket.GetOutputStream(m_Stream);
 }
 
+void KL_LogTcpHandler::Fail() {
+    m_Stream.Release();
+    m_FailedAt = std::chrono::steady_clock::now();
+}
+
 void KL_LogTcpHandler::Log(const KL_LogRecord& record) {
-    if (m_Stream.IsNull() && KL_FAILED(Connect())) {
-        m_Stream.Release();
-        return;
+    if (m_Stream.IsNull()) {
+        if (m_FailedAt && std::chrono::steady_clock::now() - *m_FailedAt < m_RetryInterval) {
+            return; // too soon after a failure: the record is dropped
+        }
+        if (KL_FAILED(Connect())) {
+            Fail();
+            return;
+        }
+        m_FailedAt.reset();
     }
     KL_String text;
     KL_LogFormatNetworkRecord(record, text);
     if (KL_FAILED(m_Stream->WriteString(text.GetChars()))) {
-        m_Stream.Release();
+        Fail();
     }
 }

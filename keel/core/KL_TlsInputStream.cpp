@@ -13,8 +13,11 @@ KL_Result KL_TlsInputStream::Read(void* buffer, KL_Size bytes_to_read, KL_Size* 
     }
     KL_Size count = 0;
     const KL_Result result = m_Session->Read(buffer, bytes_to_read, count);
-    if (KL_SUCCEEDED(result) && bytes_read != nullptr) {
-        *bytes_read = count;
+    if (KL_SUCCEEDED(result)) {
+        m_Position += count;
+        if (bytes_read != nullptr) {
+            *bytes_read = count;
+        }
     }
     return result;
 }

@@ -1,4 +1,5 @@
 // HTTP heads: request and status lines, header blocks and their bounds, emitting, entities.
+#include "../streams/TestStreams.h"
 #include "HttpTestStreams.h"
 #include "KL_HttpEntity.h"
 #include "KL_HttpRequest.h"
@@ -45,7 +46,7 @@ std::string HeaderList(const KL_HttpHeaders& headers) {
 
 template <typename M> std::string Emitted(const M& message) {
     KL_MemoryStream stream;
-    message.Emit(stream);
+    EXPECT_EQ(message.Emit(stream), KL_SUCCESS);
     return std::string(reinterpret_cast<const char*>(stream.GetData()), stream.GetDataSize());
 }
 
@@ -231,12 +232,12 @@ TEST(HttpMessage, Emit) {
     request.GetHeaders().AddHeader("Host", "h:8443");
     EXPECT_EQ(Emitted(request), "GET /a%20b?q=1 HTTP/1.1\r\nHost: h:8443\r\n\r\n");
     KL_MemoryStream proxied;
-    request.Emit(proxied, true);
+    EXPECT_EQ(request.Emit(proxied, true), KL_SUCCESS);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(proxied.GetData()), proxied.GetDataSize()),
               "GET https://h:8443/a%20b?q=1 HTTP/1.1\r\nHost: h:8443\r\n\r\n");
     request.SetUrl("http://h:80/p?x");
     KL_MemoryStream proxied_default;
-    request.Emit(proxied_default, true);
+    EXPECT_EQ(request.Emit(proxied_default, true), KL_SUCCESS);
     EXPECT_EQ(
         std::string(reinterpret_cast<const char*>(proxied_default.GetData()), proxied_default.GetDataSize()),
         "GET http://h/p?x HTTP/1.1\r\nHost: h:8443\r\n\r\n");
@@ -246,6 +247,31 @@ TEST(HttpMessage, Emit) {
     response.SetStatus(404, "Not Found");
     response.GetHeaders().AddHeader("Content-Length", "0");
     EXPECT_EQ(Emitted(response), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+}
+
+// Each write of a head failing in turn: the failure comes back and nothing follows it.
+TEST(HttpMessage, EmitHandsUpTheFirstFailedWrite) {
+    KL_HttpRequest request("http://h/p", "GET", "HTTP/1.1");
+    request.GetHeaders().AddHeader("Host", "h");
+    request.GetHeaders().AddHeader("Accept", "*/*");
+    KL_HttpResponse response(200, "OK", "HTTP/1.1");
+    response.GetHeaders().AddHeader("Content-Length", "0");
+    const KL_HttpMessage* messages[] = {&request, &response};
+    for (const KL_HttpMessage* message : messages) {
+        const std::string whole = Emitted(*message);
+        for (int call = 1;; ++call) {
+            SCOPED_TRACE(whole + " failing at write " + std::to_string(call));
+            ScriptedOutputStream output;
+            output.fail_on_call = call;
+            const KL_Result result = message->Emit(output);
+            if (output.data == whole) {
+                EXPECT_EQ(result, KL_SUCCESS);
+                break;
+            }
+            ASSERT_EQ(result, KL_ERROR_WRITE_FAILED);
+            ASSERT_EQ(whole.compare(0, output.data.size(), output.data), 0) << output.data;
+        }
+    }
 }
 
 TEST(HttpEntity, FromHeadersAndBody) {

@@ -200,7 +200,7 @@ TEST(LogTcpHandlerTest, ReconnectsAfterTheListenerRestarts) {
     auto listener = std::make_unique<logtest::LoopbackSocket>(SOCK_STREAM);
     ASSERT_TRUE(listener->IsOk());
     const uint16_t port = listener->GetPort();
-    KL_LogTcpHandler handler("127.0.0.1", port);
+    KL_LogTcpHandler handler("127.0.0.1", port, 0); // retries at once
     handler.Log(record);
     int connection = listener->Accept(5000);
     ASSERT_GE(connection, 0);
@@ -220,4 +220,22 @@ TEST(LogTcpHandlerTest, ReconnectsAfterTheListenerRestarts) {
     ASSERT_GE(connection, 0);
     EXPECT_NE(logtest::ReadSome(connection, 1, 5000).find("Logger: keel.http\r\n"), std::string::npos);
     close(connection);
+}
+
+TEST(LogTcpHandlerTest, DropsRecordsUntilTheRetryInterval) {
+    uint16_t port = 0;
+    {
+        logtest::LoopbackSocket gone(SOCK_STREAM);
+        ASSERT_TRUE(gone.IsOk());
+        port = gone.GetPort();
+    }
+    KL_LogTcpHandler handler("127.0.0.1", port, 60000);
+    handler.Log(MakeRecord()); // refused
+    logtest::LoopbackSocket listener(SOCK_STREAM, port);
+    ASSERT_TRUE(listener.IsOk());
+    for (int i = 0; i < 3; ++i) {
+        handler.Log(MakeRecord());
+        // A connect would have completed before Log returned.
+        EXPECT_LT(listener.Accept(0), 0) << "record " << i << " tried to connect";
+    }
 }

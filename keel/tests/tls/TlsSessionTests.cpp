@@ -164,6 +164,73 @@ TEST_F(TlsSession, OwnServerSessionServesAndCloses) {
     EXPECT_EQ(position, 0u);
 }
 
+// Failures that really happen, each through openssl s_server, and the result code each reaches.
+TEST_F(TlsSession, RealFailuresReachTheirResultCodes) {
+    struct Case {
+        const char* certificate;
+        std::vector<std::string> server_options;
+        bool trust_ca;
+        KL_Result handshake;
+        const char* host;    // for the name check after a good handshake
+        KL_Result name_check;
+    };
+    // Only ciphers for an ECDSA key while the server holds an RSA one: no cipher to agree on.
+    const std::vector<std::string> no_shared_cipher = {"-no_tls1_3", "-cipher", "ECDHE-ECDSA-AES128-GCM-SHA256"};
+    const Case cases[] = {
+        {"expired", {}, true, KL_ERROR_TLS_CERTIFICATE_EXPIRED, nullptr, KL_SUCCESS},
+        {"self", {}, false, KL_ERROR_TLS_CERTIFICATE_SELF_SIGNED, nullptr, KL_SUCCESS},
+        {"leaf", {}, false, KL_ERROR_TLS_CERTIFICATE_NO_TRUST_ANCHOR, nullptr, KL_SUCCESS},
+        {"leaf", {}, true, KL_SUCCESS, "elsewhere.invalid", KL_FAILURE},
+        {"leaf", {}, true, KL_SUCCESS, "localhost", KL_SUCCESS},
+        {"leaf", no_shared_cipher, true, KL_ERROR_TLS_ALERT_HANDSHAKE_FAILED, nullptr, KL_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.certificate) + " options " + std::to_string(c.server_options.size()) +
+                     " trusted " + std::to_string(c.trust_ca));
+        OpenSslServer server(*s_Certificates, c.certificate, c.server_options);
+        ASSERT_NE(server.Port(), 0);
+        KL_TlsContext context(0);
+        if (c.trust_ca) {
+            const std::string der = ReadFile(s_Certificates->Path("ca.der"));
+            ASSERT_EQ(context.AddTrustAnchor(reinterpret_cast<const KL_Byte*>(der.data()),
+                                             static_cast<KL_Size>(der.size())),
+                      KL_SUCCESS);
+        }
+        ClientSession client(context, server.Port());
+        ASSERT_TRUE(client.connected);
+        EXPECT_EQ(client.session->Handshake(), c.handshake);
+        if (c.host != nullptr) {
+            EXPECT_EQ(client.session->VerifyDnsNameMatch(c.host), c.name_check);
+        }
+    }
+}
+
+TEST_F(TlsSession, InputStreamTellsTheBytesRead) {
+    KeelTlsServer server;
+    ASSERT_TRUE(server.Ok());
+    KL_TlsContext context(KL_TlsContext::OPTION_VERIFY_LATER);
+    ClientSession client(context, std::stoi(server.Url("x").substr(10)));
+    ASSERT_TRUE(client.connected);
+    ASSERT_EQ(client.session->Handshake(), KL_SUCCESS);
+    KL_InputStreamReference input;
+    KL_OutputStreamReference output;
+    ASSERT_EQ(client.session->GetInputStream(input), KL_SUCCESS);
+    ASSERT_EQ(client.session->GetOutputStream(output), KL_SUCCESS);
+    ASSERT_EQ(output->WriteString("GET / HTTP/1.1\r\n\r\n"), KL_SUCCESS);
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    std::string received;
+    char buffer[8];
+    while (received.size() < answer.size()) {
+        KL_Size count = 0;
+        ASSERT_EQ(input->Read(buffer, sizeof buffer, &count), KL_SUCCESS);
+        received.append(buffer, count);
+    }
+    EXPECT_EQ(received, answer);
+    KL_Position position = 0;
+    EXPECT_EQ(input->Tell(position), KL_SUCCESS);
+    EXPECT_EQ(position, answer.size());
+}
+
 TEST_F(TlsSession, LoadsKeysInEachFormat) {
     const std::string key = s_Certificates->Path("leaf.key");
     const std::string p12 = s_Certificates->Path("leaf.p12");

@@ -77,15 +77,17 @@ private:
     bool m_Ok = false;
 };
 
-// openssl s_server -www on 127.0.0.1 and an ephemeral port.
+// openssl s_server -www on 127.0.0.1 and an ephemeral port, with more options if given.
 class OpenSslServer {
 public:
-    OpenSslServer(const Certificates& certificates, const std::string& name) {
+    OpenSslServer(const Certificates& certificates, const std::string& name,
+                  const std::vector<std::string>& options = {}) {
         const std::string log = certificates.Path(name + "-server.log");
         const std::string cert = certificates.Path(name + ".pem");
         const std::string key = certificates.Path(name + ".key");
         std::vector<std::string> args = {"openssl", "s_server", "-accept", "127.0.0.1:0", "-www", "-cert",
                                          cert,      "-key",     key};
+        args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
