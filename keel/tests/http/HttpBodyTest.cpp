@@ -54,7 +54,9 @@ TEST(HttpChunked, DecodeTable) {
         {std::string("00000003\n\xff\0\x01\n0\n\n", 16), KL_ERROR_INVALID_FORMAT,
          std::string("\xff\0\x01", 3)},
         {"000000003\r\nabc\r\n0\r\n\r\n", KL_ERROR_EOS, "abc"},
-        {" 5\r\nhello\r\n0\r\n\r\n", KL_ERROR_INVALID_FORMAT, ""}, // a size line without a digit
+        // A size line without a digit is no last chunk, even when a trailer block follows.
+        {" 5\r\n\r\nhello\r\n", KL_ERROR_INVALID_FORMAT, ""},
+        {";ext\r\n\r\n", KL_ERROR_INVALID_FORMAT, ""},
         {";ext\r\nhello\r\n0\r\n\r\n", KL_ERROR_INVALID_FORMAT, ""},
         {"G\r\n", KL_ERROR_INVALID_FORMAT, ""},
         {"\r\n", KL_ERROR_INVALID_FORMAT, ""},
