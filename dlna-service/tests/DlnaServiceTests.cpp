@@ -270,7 +270,8 @@ TEST_F(DlnaService, StopComesBackWhileAClientStreams) {
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string request = "GET /%25/long.mp4 HTTP/1.1\r\nHost: " + std::string(kDeviceAddress) + ":" +
                                 std::to_string(port) + "\r\n\r\n";
-    ASSERT_EQ(::send(client, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    ASSERT_EQ(::send(client, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
     pollfd entry{client, POLLIN, 0};
     ASSERT_EQ(::poll(&entry, 1, 10000), 1) << "no answer";
     std::array<char, 1024> bytes{};

@@ -171,11 +171,12 @@ TEST_F(TlsSession, RealFailuresReachTheirResultCodes) {
         std::vector<std::string> server_options;
         bool trust_ca;
         KL_Result handshake;
-        const char* host;    // for the name check after a good handshake
+        const char* host; // for the name check after a good handshake
         KL_Result name_check;
     };
     // Only ciphers for an ECDSA key while the server holds an RSA one: no cipher to agree on.
-    const std::vector<std::string> no_shared_cipher = {"-no_tls1_3", "-cipher", "ECDHE-ECDSA-AES128-GCM-SHA256"};
+    const std::vector<std::string> no_shared_cipher = {"-no_tls1_3", "-cipher",
+                                                       "ECDHE-ECDSA-AES128-GCM-SHA256"};
     const Case cases[] = {
         {"expired", {}, true, KL_ERROR_TLS_CERTIFICATE_EXPIRED, nullptr, KL_SUCCESS},
         {"self", {}, false, KL_ERROR_TLS_CERTIFICATE_SELF_SIGNED, nullptr, KL_SUCCESS},
