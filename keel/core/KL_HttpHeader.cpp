@@ -13,15 +13,15 @@ KL_Result KL_HttpHeader::SetValue(const char* value) {
 }
 
 KL_Result KL_HttpHeader::Emit(KL_OutputStream& stream) const {
-    KL_Result result = stream.WriteString(m_Name.GetChars());
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully(": ", 2);
+    return KL_HttpWriteTexts(stream, {m_Name.GetChars(), ": ", m_Value.GetChars(), "\r\n"});
+}
+
+KL_Result KL_HttpWriteTexts(KL_OutputStream& stream, std::initializer_list<const char*> texts) {
+    for (const char* text : texts) {
+        const KL_Result result = stream.WriteString(text);
+        if (KL_FAILED(result)) {
+            return result;
+        }
     }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteString(m_Value.GetChars());
-    }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully("\r\n", 2);
-    }
-    return result;
+    return KL_SUCCESS;
 }

@@ -4,6 +4,8 @@
 #include "KL_Result.h"
 #include "KL_String.h"
 
+#include <initializer_list>
+
 class KL_OutputStream;
 
 class KL_HttpHeader {
@@ -22,3 +24,7 @@ private:
     KL_String m_Name;
     KL_String m_Value;
 };
+
+// Writes the texts one after another; the first failing write's result is returned and nothing
+// more is written.
+[[nodiscard]] KL_Result KL_HttpWriteTexts(KL_OutputStream& stream, std::initializer_list<const char*> texts);

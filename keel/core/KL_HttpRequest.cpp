@@ -31,26 +31,12 @@ KL_Result KL_HttpRequest::Emit(KL_OutputStream& stream, bool use_proxy) const {
         use_proxy ? m_Url.ToStringWithDefaultPort(KL_HttpUrl::GetDefaultPort(m_Url.GetSchemeId()))
                   : m_Url.ToRequestString(false);
     // The first failing write ends the head and its result is returned.
-    KL_Result result = stream.WriteString(m_Method.GetChars());
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully(" ", 1);
-    }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteString(target.GetChars());
-    }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully(" ", 1);
-    }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteLine(m_Protocol.GetChars());
-    }
+    KL_Result result = KL_HttpWriteTexts(
+        stream, {m_Method.GetChars(), " ", target.GetChars(), " ", m_Protocol.GetChars(), "\r\n"});
     if (KL_SUCCEEDED(result)) {
         result = m_Headers.Emit(stream);
     }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully("\r\n", 2);
-    }
-    return result;
+    return KL_SUCCEEDED(result) ? stream.WriteFully("\r\n", 2) : result;
 }
 
 // An origin-form target gets its host from the Host header, else from the address the request

@@ -22,22 +22,14 @@ KL_Result KL_HttpResponse::SetStatus(int32_t status_code, const char* reason_phr
 
 KL_Result KL_HttpResponse::Emit(KL_OutputStream& stream) const {
     char code[16];
-    const int length = std::snprintf(code, sizeof code, " %d ", static_cast<int>(m_StatusCode));
+    std::snprintf(code, sizeof code, " %d ", static_cast<int>(m_StatusCode));
     // The first failing write ends the head and its result is returned.
-    KL_Result result = stream.WriteString(m_Protocol.GetChars());
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully(code, static_cast<KL_Size>(length));
-    }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteLine(m_ReasonPhrase.GetChars());
-    }
+    KL_Result result =
+        KL_HttpWriteTexts(stream, {m_Protocol.GetChars(), code, m_ReasonPhrase.GetChars(), "\r\n"});
     if (KL_SUCCEEDED(result)) {
         result = m_Headers.Emit(stream);
     }
-    if (KL_SUCCEEDED(result)) {
-        result = stream.WriteFully("\r\n", 2);
-    }
-    return result;
+    return KL_SUCCEEDED(result) ? stream.WriteFully("\r\n", 2) : result;
 }
 
 KL_Result KL_HttpResponse::Parse(KL_BufferedInputStream& stream, KL_HttpResponse*& response) {
