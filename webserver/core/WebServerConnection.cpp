@@ -422,6 +422,21 @@ void WebServerConnection::_processRequestHead(Data extraData) {
         _startProcessingRequest(); // bytes after the head are ignored
         return;
     }
+    // So is a request that its handler refuses on the head alone (a name it will not store, a
+    // folder that is missing): its final answer comes at once.
+    if (const auto& headCheck = _handler->headCheckBlock()) {
+        std::shared_ptr<WebServerResponse> refusal;
+        try {
+            refusal = headCheck(_request);
+        } catch (...) {
+            abortRequest(_request, 500);
+            return;
+        }
+        if (refusal) {
+            _finishProcessingRequest(std::move(refusal));
+            return;
+        }
+    }
     _request->prepareForWriting();
     if (!_request->usesChunkedTransferEncoding() && extraData.size() > _request->contentLength()) {
         abortRequest(_request, 400);
@@ -575,11 +590,11 @@ void WebServerConnection::_finishBodyRead(bool success) {
     _readingBody = false;
     Error error;
     if (!success) {
-        // The request goes with this step: whatever it had stored of the body (temporary files,
-        // finished file parts) is removed before the answer, not when the connection ends.
-        const auto request = std::move(_request);
-        request->performClose(&error);
-        abortRequest(request, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
+        // The request goes before the answer: whatever it had stored of the body (temporary
+        // files, finished file parts) is removed by then, not when the connection ends.
+        _request->performClose(&error);
+        _request.reset();
+        abortRequest(nullptr, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
         return;
     }
     _bodyUnread = false;

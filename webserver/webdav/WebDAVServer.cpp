@@ -48,6 +48,10 @@ WebServerProcessBlock perform(std::weak_ptr<WebDAVServer> weakServer,
     };
 }
 
+std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
+    return WebServerErrorResponse::responseWithClientError(415, "Unexpected request body for MKCOL method");
+}
+
 } // namespace
 
 std::shared_ptr<WebDAVServer> WebDAVServer::create(const std::string& uploadDirectory) {
@@ -64,6 +68,9 @@ void WebDAVServer::addHandlers() {
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performPROPFIND));
     addDefaultHandlerForMethod("MKCOL", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL));
+    _handlers.front()->setHeadCheckBlock([](const std::shared_ptr<WebServerRequest>& request) {
+        return request->contentLength() != 0 ? unexpectedMKCOLBody() : nullptr;
+    });
     addDefaultHandlerForMethod("GET", WebServerRequestClass<WebServerRequest>(),
                                perform<WebServerRequest>(weak, &WebDAVServer::performGET));
     addDefaultHandlerForMethod(
@@ -85,6 +92,11 @@ void WebDAVServer::addHandlers() {
     };
     addDefaultHandlerForMethod("PUT", stagedBesideTarget,
                                perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT));
+    // A PUT or MKCOL that will be refused whatever its body holds is answered on its head.
+    _handlers.front()->setHeadCheckBlock([weak](const std::shared_ptr<WebServerRequest>& request) {
+        const auto self = weak.lock();
+        return self ? self->checkPUT(*request, nullptr) : nullptr;
+    });
     addDefaultHandlerForMethod(
         "COPY", WebServerRequestClass<WebServerRequest>(),
         RunOnFileOperationsPool([weak](const std::shared_ptr<WebServerRequest>& request) {
@@ -285,8 +297,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDataRequest& request) {
     if (request.hasBody() && request.contentLength() != 0) {
-        return WebServerErrorResponse::responseWithClientError(415,
-                                                               "Unexpected request body for MKCOL method");
+        return unexpectedMKCOLBody();
     }
     const std::string path = absolutePath(request.path());
     Error resolveError;
