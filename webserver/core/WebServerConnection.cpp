@@ -265,9 +265,12 @@ void WebServerConnection::_startHeadDeadline() {
     });
 }
 
-// A body has to keep a minimum pace: checked once per interval while it is read.
+// A body has to keep a minimum pace: checked once per interval while it is read. Started when the
+// body first has to be read from the socket (a body that came with its head makes no timer).
 void WebServerConnection::_startBodyRateCheck() {
-    _readingBody = true;
+    if (_readingBody.exchange(true)) {
+        return;
+    }
     if (_settings->minimumBodyRate <= 0 || _settings->bodyRateInterval <= 0) {
         return;
     }
@@ -475,7 +478,6 @@ void WebServerConnection::_readBodyWithLength(std::uint64_t length, Data initial
         abortRequest(_request, IsWebServerBodyTooLargeError(error) ? 413 : 500);
         return;
     }
-    _startBodyRateCheck();
     if (!initialData.empty() && !_request->performWriteData(initialData, &error)) {
         _bodyError = error;
         _finishBodyRead(false);
@@ -499,6 +501,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
     auto buffer = _bodyBuffer;
     buffer->resize(kBodyReadCapacity);
     const auto slice = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBodyReadCapacity));
+    _startBodyRateCheck();
     auto self = shared_from_this();
     _beginIO();
     DispatchSocket::readInto(_socket, buffer->data(), slice,
@@ -536,7 +539,6 @@ void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {
     _chunkParser = std::make_unique<WebServerChunkedBodyParser>();
     _bodyBuffer = std::make_shared<Data>();
     _bodyBuffer->reserve(kBodyReadCapacity);
-    _startBodyRateCheck();
     auto self = shared_from_this();
     _readNextBodyChunk(std::make_shared<Data>(std::move(initialData)),
                        [self](bool success) { self->_finishBodyRead(success); });
@@ -574,6 +576,7 @@ void WebServerConnection::_readNextBodyChunk(std::shared_ptr<Data> buffer, Compl
         block(status == WebServerChunkedBodyParser::Status::Done && _flushGatheredChunkData());
         return;
     }
+    _startBodyRateCheck();
     auto next = std::make_shared<Data>();
     auto self = shared_from_this();
     _readData(next, 0, [self, next, block](bool success) {
