@@ -6,7 +6,6 @@
 #include "KL_Log.h"
 #include "KL_TimeStamp.h"
 #include "UP_ActionCall.h"
-#include "UP_Didl.h"
 #include "UP_MediaServerDelegate.h"
 #include "UP_Service.h"
 
@@ -210,7 +209,6 @@ KL_Result UP_MediaServer::OnBrowse(UP_ActionCall& action, const KL_HttpRequestCo
         action.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
         return KL_FAILURE;
     }
-    (void)UP_Didl::FilterToMask(filter.GetChars());
     KL_List<KL_String> sort_list;
     if (KL_FAILED(ParseSort(sort.GetChars(), sort_list))) {
         KL_LOG_WARNING("Unsupported or invalid sort criteria error (%s)", sort.GetChars());
