@@ -6,7 +6,9 @@
 # - a GUPnP 1.6 control point (python3-gi) calls Apply, gets 701 for a refused value and the
 #   initial and a later event of Value; the device logs exactly one new subscription;
 # - Net::UPnP finds the device, reads its description and calls Apply;
-# - raw M-SEARCHes: the malformed ones get no answer, "ssdp:all" 8, a sender off the subnet none;
+# - raw M-SEARCHes: the malformed ones get no answer, "ssdp:all" 8, a sender off the subnet none,
+#   a search repeated while its answer is pending none, a forged broadcast source none;
+# - gssdp-discover still finds the device beside a sender flooding M-SEARCHes;
 # - with 0.0.0.0:1900 held without reuse upnpdevice fails with KL_ERROR_ADDRESS_IN_USE.
 #
 # usage: upnp_ssdp_e2e.sh PATH-TO-UPNPDEVICE     (exit 77: namespaces refused or a client missing)
@@ -124,6 +126,30 @@ netns_dev ip route del 10.231.8.0/24 dev en0
 netns_cp ip addr del 10.231.8.2/24 dev cp0
 if [ "$off" = 0 ] && [ "$on" = 8 ]; then pass "ssdp:all: 8 answers on the subnet, none off it"; else
   fail "ssdp:all answers" "on the subnet $on, off it $off"
+fi
+
+# --- forged and flooding senders -------------------------------------------------------------
+# A raw socket forges the source: the subnet's broadcast address would make the answer a broadcast.
+forged_broadcast=$(netns_cp timeout 10 /usr/bin/python3 "$here/upnp_ssdp_search.py" forged "$NETNS_DEV_ADDRESS" 10.231.7.255)
+forged_real=$(netns_cp timeout 10 /usr/bin/python3 "$here/upnp_ssdp_search.py" forged "$NETNS_DEV_ADDRESS" "$NETNS_CP_ADDRESS")
+if [ "$forged_broadcast" = 0 ] && [ "$forged_real" = 8 ]; then
+  pass "a forged broadcast source gets no answer (a raw datagram from the real source gets 8)"
+else
+  fail "raw M-SEARCHes" "from the broadcast address $forged_broadcast answers, from $NETNS_CP_ADDRESS $forged_real"
+fi
+# A second address of the client floods searches (500 a second, MX 5) while gssdp-discover searches.
+netns_cp ip addr add 10.231.7.3/24 dev cp0
+netns_cp timeout 20 /usr/bin/python3 "$here/upnp_ssdp_search.py" flood "$NETNS_DEV_ADDRESS" 10.231.7.3 7 500 \
+  ssdp:all upnp:rootdevice "$device_type" "$service_type" >"$work/flood.out" 2>&1 &
+flood_pid=$!
+sleep 1
+discover flooded.out -n 4 -t "$device_type"
+wait "$flood_pid"
+netns_cp ip addr del 10.231.7.3/24 dev cp0
+if grep -q "USN: *uuid:.*::$device_type" "$work/flooded.out"; then
+  pass "gssdp-discover finds the device beside $(cat "$work/flood.out") flooding searches"
+else
+  fail "gssdp-discover beside a flooding sender" "$(cat "$work/flooded.out" "$work/flood.out")"
 fi
 
 # --- byebye ------------------------------------------------------------------------------------
