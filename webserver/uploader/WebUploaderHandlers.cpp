@@ -119,7 +119,7 @@ std::shared_ptr<WebServerResponse> WebUploader::listDirectory(const WebServerReq
         return missingField("path");
     }
     const std::string directoryPath = absolutePath(*relativePath);
-    const auto item = resolveItem(*relativePath, false);
+    const auto item = resolveItem(request, *relativePath, false);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(*relativePath);
@@ -177,7 +177,7 @@ std::shared_ptr<WebServerResponse> WebUploader::downloadFile(const WebServerRequ
         return missingField("path");
     }
     const std::string filePath = absolutePath(*relativePath);
-    const auto item = resolveItem(*relativePath, false);
+    const auto item = resolveItem(request, *relativePath, false);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(*relativePath);
@@ -224,7 +224,7 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
     }
     const std::string& folder = *folderPart->string();
     Error error;
-    const auto folderItem = resolveItem(folder, true, &error);
+    const auto folderItem = resolveItem(request, folder, true, &error);
     if (!folderItem && isOutside(error)) {
         return doesNotExist(folder);
     }

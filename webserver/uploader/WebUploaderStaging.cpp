@@ -1,0 +1,87 @@
+// The staging folder of uploads: made in the shared folder for the first upload that needs it, kept
+// while uploads use it, and removed (only when empty) once the last of them is done, at the latest
+// when the server stops.
+
+#include "WebUploader.h"
+
+#include "WebServerSharedFolder.h"
+
+#include "foundation/FileSystem.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::SharedFolder;
+
+namespace {
+
+// Removes the staging folder of a shared folder when it is empty: a folder that holds a file
+// (one being written, or anything else) stays.
+void removeStagingFolder(const SharedFolder& folder) {
+    ::unlinkat(folder.descriptor(), WebUploader::kStagingFolderName, AT_REMOVEDIR);
+}
+
+// One upload's use of the staging folder, kept by its request (as an attribute) until the request
+// goes, after its staged files.
+class StagingLease {
+public:
+    StagingLease(std::shared_ptr<WebUploader::StagingUsers> users, std::shared_ptr<SharedFolder> folder)
+        : _users(std::move(users)), _folder(std::move(folder)) {}
+    ~StagingLease() {
+        std::lock_guard lock(_users->lock);
+        const auto found = _users->counts.find(_folder.get());
+        if (found != _users->counts.end() && --found->second == 0) {
+            _users->counts.erase(found);
+            removeStagingFolder(*_folder);
+        }
+    }
+    StagingLease(const StagingLease&) = delete;
+    StagingLease& operator=(const StagingLease&) = delete;
+
+private:
+    std::shared_ptr<WebUploader::StagingUsers> _users;
+    std::shared_ptr<SharedFolder> _folder;
+};
+
+constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
+
+} // namespace
+
+std::string WebUploader::stagingFolder(WebServerRequest& request) {
+    const auto folder = TakeSharedFolder(request, _sharedFolder);
+    if (!folder) {
+        return std::string();
+    }
+    {
+        // The count and the folder change together, so a folder is never removed between the
+        // moment an upload made sure of it and the moment that upload ends.
+        std::lock_guard lock(_stagingUsers->lock);
+        if (::mkdirat(folder->descriptor(), kStagingFolderName, 0700) != 0 && errno != EEXIST) {
+            return std::string();
+        }
+        struct stat info = {};
+        if (::fstatat(folder->descriptor(), kStagingFolderName, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(info.st_mode)) {
+            return std::string();
+        }
+        ++_stagingUsers->counts[folder.get()];
+    }
+    request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, folder), kStagingLeaseAttribute);
+    return platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName);
+}
+
+void WebUploader::stop() {
+    WebServer::stop();
+    // A staging folder left from before (or by uploads that ended unusually) goes too, unless an
+    // upload still uses it.
+    const auto folder = _sharedFolder.current();
+    if (!folder) {
+        return;
+    }
+    std::lock_guard lock(_stagingUsers->lock);
+    if (_stagingUsers->counts.count(folder.get()) == 0) {
+        removeStagingFolder(*folder);
+    }
+}
