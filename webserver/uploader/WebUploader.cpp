@@ -70,7 +70,7 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
             WebServerRequest::create<WebServerMultiPartFormRequest>(method, url, headers, path, query);
         const auto self = weak.lock();
         if (request && self) {
-            request->setTemporaryFolder(self->stagingFolder(*request));
+            self->stageUploads(*request);
         }
         return request;
     };

@@ -14,6 +14,7 @@
 #include <vector>
 
 class WebUploader;
+class WebServerMultiPartFormRequest;
 
 namespace platform {
 class ResourceBundle;
@@ -119,12 +120,13 @@ private:
     std::optional<platform::SharedItem> resolveItem(const WebServerRequest& request,
                                                     const std::string& relativePath, bool followLastLink,
                                                     Error* error = nullptr) const;
-    // The hidden folder at the root of the upload directory where the request's upload is staged
+    // Stages the request's files in the hidden folder at the root of the folder it started with
     // (on the share's own file system, so a full disk fails the upload at once and the move into
-    // place is a rename). Made for the first upload that needs it and removed, when empty, as the
-    // last one ends (WebUploaderStaging.cpp); "" (the system's temporary folder) when it cannot be
-    // made. It is never listed, served or changed by a request.
-    std::string stagingFolder(WebServerRequest& request);
+    // place is a rename), through that folder's descriptor. The folder is made for the first upload
+    // that needs it and removed, when empty, as the last one ends (WebUploaderStaging.cpp); the
+    // system's temporary folder serves when it cannot be made. It is never listed, served or
+    // changed by a request.
+    void stageUploads(WebServerMultiPartFormRequest& request);
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;
     // True when a component of the client path below the upload directory is hidden.

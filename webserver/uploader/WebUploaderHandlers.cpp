@@ -111,6 +111,20 @@ void appendListEntry(Data& out, const std::string& path, std::string_view name, 
     out.push_back('}');
 }
 
+// The staged file of an upload: through the staging folder's descriptor when it was staged there
+// (wherever that folder is now), else by its path.
+std::optional<platform::SharedItem> stagedItem(const WebServerMultiPartFile& file, Error* error) {
+    if (file.temporaryFolderDescriptor() == -1) {
+        return SharedFolder::itemAtPath(file.temporaryPath(), error);
+    }
+    platform::FileDescriptor folder(::fcntl(file.temporaryFolderDescriptor(), F_DUPFD_CLOEXEC, 0));
+    if (!folder.valid()) {
+        platform::setError(error, Error::posix(errno));
+        return std::nullopt;
+    }
+    return platform::SharedItem{std::move(folder), file.temporaryName()};
+}
+
 } // namespace
 
 std::shared_ptr<WebServerResponse> WebUploader::listDirectory(const WebServerRequest& request) {
@@ -242,7 +256,7 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
         return forbidden("Uploading file \"%@\" to \"%@\" is not permitted", {fileName, folder});
     }
     // Under the first free name; a name taken meanwhile by another upload moves on to the next.
-    const auto uploaded = SharedFolder::itemAtPath(file->temporaryPath(), &error);
+    const auto uploaded = stagedItem(*file, &error);
     const auto chosen = uploaded
                             ? _placeUnderFreeName(
                                   target,

@@ -4,6 +4,7 @@
 
 #include "WebUploader.h"
 
+#include "WebServerMultiPartFormRequest.h"
 #include "WebServerSharedFolder.h"
 
 #include "foundation/FileSystem.h"
@@ -49,27 +50,29 @@ constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
 
 } // namespace
 
-std::string WebUploader::stagingFolder(WebServerRequest& request) {
+void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
     const auto folder = TakeSharedFolder(request, _sharedFolder);
     if (!folder) {
-        return std::string();
+        return;
     }
+    platform::FileDescriptor staging;
     {
         // The count and the folder change together, so a folder is never removed between the
         // moment an upload made sure of it and the moment that upload ends.
         std::lock_guard lock(_stagingUsers->lock);
         if (::mkdirat(folder->descriptor(), kStagingFolderName, 0700) != 0 && errno != EEXIST) {
-            return std::string();
+            return;
         }
-        struct stat info = {};
-        if (::fstatat(folder->descriptor(), kStagingFolderName, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISDIR(info.st_mode)) {
-            return std::string();
+        staging.reset(::openat(folder->descriptor(), kStagingFolderName,
+                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!staging.valid()) {
+            return;
         }
         ++_stagingUsers->counts[folder.get()];
     }
     request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, folder), kStagingLeaseAttribute);
-    return platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName);
+    request.setTemporaryFolder(platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName),
+                               std::make_shared<const platform::FileDescriptor>(std::move(staging)));
 }
 
 void WebUploader::stop() {
