@@ -30,22 +30,17 @@ int createTemporaryFile(std::string& pathOut) {
 
 namespace {
 
-constexpr int kAttempts = 8;
-
-int createFresh(int folder, const std::string& path) {
-    int file;
-    do {
-        file = ::openat(folder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    } while (file == -1 && errno == EINTR);
-    return file;
-}
-
-} // namespace
-
-int createTemporaryFileAt(int folder, std::string& nameOut) {
+// Creates a new file under the first free name of a few fresh ones (`makeName` gives each, relative
+// to `folder`); the name taken goes to `nameOut`.
+template <class MakeName>
+int createUnderFreshName(int folder, const MakeName& makeName, std::string& nameOut) {
+    constexpr int kAttempts = 8;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string name = makeUuidString();
-        const int file = createFresh(folder, name);
+        std::string name = makeName();
+        int file;
+        do {
+            file = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        } while (file == -1 && errno == EINTR);
         if (file != -1) {
             nameOut = std::move(name);
             return file;
@@ -57,20 +52,21 @@ int createTemporaryFileAt(int folder, std::string& nameOut) {
     return -1; // errno is EEXIST
 }
 
+} // namespace
+
+int createTemporaryFileAt(int folder, std::string& nameOut) {
+    return createUnderFreshName(
+        folder, [] { return makeUuidString(); }, nameOut);
+}
+
 int createTemporaryFile(std::string& pathOut, const std::string& folder) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string path = folder.empty() ? makeTemporaryPath()
-                                          : folder + (folder.back() == '/' ? "" : "/") + makeUuidString();
-        const int file = createFresh(AT_FDCWD, path);
-        if (file != -1) {
-            pathOut = std::move(path);
-            return file;
-        }
-        if (errno != EEXIST) {
-            return -1;
-        }
-    }
-    return -1; // errno is EEXIST
+    return createUnderFreshName(
+        AT_FDCWD,
+        [&folder] {
+            return folder.empty() ? makeTemporaryPath()
+                                  : folder + (folder.back() == '/' ? "" : "/") + makeUuidString();
+        },
+        pathOut);
 }
 
 } // namespace platform
