@@ -78,6 +78,8 @@ public:
     bool holds(const FileStatus& status) const {
         return status.isDirectory() && status.device == _device && status.inode == _inode;
     }
+    // The folder's device and inode: the same for every descriptor of that folder.
+    std::pair<std::uint64_t, std::uint64_t> identity() const { return {_device, _inode}; }
 
     // Whether a link may lead through a name beginning with ".": with `refused`, a link whose
     // target passes through such a name is treated as one that leads out (EXDEV), so a visible

@@ -5,12 +5,14 @@
 #include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class WebUploader;
@@ -141,10 +143,11 @@ private:
     static std::string _uniqueNameForItem(const platform::SharedItem& target);
 
 public:
-    // How many uploads use the staging folder of each shared folder (WebUploaderStaging.cpp).
+    // How many uploads use the staging folder of each shared folder, by the folder's identity
+    // (however many times it was opened) (WebUploaderStaging.cpp).
     struct StagingUsers {
         std::mutex lock;
-        std::map<const platform::SharedFolder*, int> counts;
+        std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
     };
 
 private:

@@ -32,7 +32,7 @@ public:
         : _users(std::move(users)), _folder(std::move(folder)) {}
     ~StagingLease() {
         std::lock_guard lock(_users->lock);
-        const auto found = _users->counts.find(_folder.get());
+        const auto found = _users->counts.find(_folder->identity());
         if (found != _users->counts.end() && --found->second == 0) {
             _users->counts.erase(found);
             removeStagingFolder(*_folder);
@@ -68,7 +68,7 @@ void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
         if (!staging.valid()) {
             return;
         }
-        ++_stagingUsers->counts[folder.get()];
+        ++_stagingUsers->counts[folder->identity()];
     }
     request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, folder), kStagingLeaseAttribute);
     request.setTemporaryFolder(platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName),
@@ -84,7 +84,7 @@ void WebUploader::stop() {
         return;
     }
     std::lock_guard lock(_stagingUsers->lock);
-    if (_stagingUsers->counts.count(folder.get()) == 0) {
+    if (_stagingUsers->counts.count(folder->identity()) == 0) {
         removeStagingFolder(*folder);
     }
 }
