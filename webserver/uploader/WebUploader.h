@@ -142,15 +142,13 @@ private:
     // The first of those names free right now (for the checks that come before the operation).
     static std::string _uniqueNameForItem(const platform::SharedItem& target);
 
-public:
     // How many uploads use the staging folder of each shared folder, by the folder's identity
-    // (however many times it was opened) (WebUploaderStaging.cpp).
+    // (however many times it was opened), and one upload's use of it (WebUploaderStaging.cpp).
     struct StagingUsers {
         std::mutex lock;
         std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
     };
-
-private:
+    class StagingLease;
     std::shared_ptr<StagingUsers> _stagingUsers;
 
     // Posts a notification to the delegate on the main queue (when it is a WebUploaderDelegate).

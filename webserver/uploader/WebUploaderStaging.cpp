@@ -24,11 +24,15 @@ void removeStagingFolder(const SharedFolder& folder) {
     ::unlinkat(folder.descriptor(), WebUploader::kStagingFolderName, AT_REMOVEDIR);
 }
 
+constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
+
+} // namespace
+
 // One upload's use of the staging folder, kept by its request (as an attribute) until the request
 // goes, after its staged files.
-class StagingLease {
+class WebUploader::StagingLease {
 public:
-    StagingLease(std::shared_ptr<WebUploader::StagingUsers> users, std::shared_ptr<SharedFolder> folder)
+    StagingLease(std::shared_ptr<StagingUsers> users, std::shared_ptr<SharedFolder> folder)
         : _users(std::move(users)), _folder(std::move(folder)) {}
     ~StagingLease() {
         std::lock_guard lock(_users->lock);
@@ -42,13 +46,9 @@ public:
     StagingLease& operator=(const StagingLease&) = delete;
 
 private:
-    std::shared_ptr<WebUploader::StagingUsers> _users;
+    std::shared_ptr<StagingUsers> _users;
     std::shared_ptr<SharedFolder> _folder;
 };
-
-constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
-
-} // namespace
 
 void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
     const auto folder = TakeSharedFolder(request, _sharedFolder);
