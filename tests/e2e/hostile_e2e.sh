@@ -129,10 +129,12 @@ EOF
 )
     check "[$auth] Digest header of another path replayed" 401 "$replay"
     # A header sniffed from curl --digest (qop=auth) replayed on its own URL with other bytes.
-    sniffed=$(curl -sv --max-time 30 --digest -u u:p -T "$share/f.txt" "http://127.0.0.1:$p/doc.txt" 2>&1 |
-      sed -n 's/^> \(Authorization: Digest .*\)\r$/\1/p' | tail -1)
+    curl -sv --max-time 30 -o /dev/null -w 'status %{http_code}\n' --digest -u u:p -T "$share/f.txt" \
+      "http://127.0.0.1:$p/doc.txt" >"$work/sniffed" 2>&1
+    sniffed=$(sed -n 's/^> \(Authorization: Digest .*\)\r$/\1/p' "$work/sniffed" | tail -1)
     before=$(state)
-    check "[$auth] curl --digest PUT" yes "$([ -n "$sniffed" ] && echo yes || echo no)"
+    check "[$auth] curl --digest PUT" "201 $(cat "$share/f.txt")" \
+      "$(sed -n 's/^status //p' "$work/sniffed") $(cat "$share/doc.txt")"
     check "[$auth] sniffed Digest PUT header replayed" 401 \
       "$(status_of -X PUT -H "$sniffed" --data-binary 'other bytes' "http://127.0.0.1:$p/doc.txt")"
     rm -f "$share/doc.txt"
@@ -188,11 +190,12 @@ for auth in off on; do
     # The Authorization header of a curl --digest delete of a.txt, replayed to delete b.txt.
     echo a >"$share/a.txt"
     echo b >"$share/b.txt"
-    sniffed=$(curl -sv --max-time 30 --digest -u u:p -d path=/a.txt "http://127.0.0.1:$p/delete" 2>&1 |
-      sed -n 's/^> \(Authorization: Digest .*\)\r$/\1/p' | tail -1)
+    curl -sv --max-time 30 -o /dev/null -w 'status %{http_code}\n' --digest -u u:p -d path=/a.txt \
+      "http://127.0.0.1:$p/delete" >"$work/sniffed" 2>&1
+    sniffed=$(sed -n 's/^> \(Authorization: Digest .*\)\r$/\1/p' "$work/sniffed" | tail -1)
     before=$(state)
-    check "[$auth] curl --digest delete of a.txt" "yes no" \
-      "$([ -n "$sniffed" ] && echo yes || echo no) $([ -e "$share/a.txt" ] && echo yes || echo no)"
+    check "[$auth] curl --digest delete of a.txt" "200 gone" \
+      "$(sed -n 's/^status //p' "$work/sniffed") $([ -e "$share/a.txt" ] && echo there || echo gone)"
     check "[$auth] its header replayed to delete b.txt" 401 \
       "$(status_of -H "$sniffed" -d path=/b.txt "http://127.0.0.1:$p/delete")"
     rm -f "$share/b.txt"
