@@ -2,6 +2,7 @@
 
 #include "foundation/Digest.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,10 @@ std::int64_t nowInSeconds() {
 
 std::int64_t issuedAt(const std::string& nonce) {
     return static_cast<std::int64_t>(std::strtoull(nonce.substr(0, kStampLength).c_str(), nullptr, 16));
+}
+
+std::uint64_t serialOf(const std::string& nonce) {
+    return std::strtoull(nonce.substr(kStampLength, kSerialLength).c_str(), nullptr, 16);
 }
 
 } // namespace
@@ -61,8 +66,8 @@ void WebServerDigestNonces::forgetOldEntries(std::int64_t now) {
         if (!expired && _entries.size() < kMaximumEntries) {
             break;
         }
-        if (!expired && found->second.issued > _floor) {
-            _floor = found->second.issued;
+        if (!expired) {
+            _floor = std::max(_floor, serialOf(found->first));
         }
         _entries.erase(found);
         _order.pop_front();
@@ -73,12 +78,11 @@ bool WebServerDigestNonces::recordAnswer(const std::string& nonce, std::optional
     std::lock_guard guard(_lock);
     auto found = _entries.find(nonce);
     if (found == _entries.end()) {
-        const std::int64_t issued = issuedAt(nonce);
-        if (issued <= _floor) {
+        if (serialOf(nonce) <= _floor) {
             return false;
         }
         forgetOldEntries(nowInSeconds());
-        found = _entries.emplace(nonce, Entry{issued, 0, 0, false}).first;
+        found = _entries.emplace(nonce, Entry{issuedAt(nonce), 0, 0, false}).first;
         _order.push_back(nonce);
     }
     Entry& entry = found->second;

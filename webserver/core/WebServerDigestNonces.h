@@ -16,8 +16,8 @@
 // authorises exactly the one request it was made for.
 //
 // Memory is bounded: expired nonces are forgotten, and when the table is full the oldest entries
-// go; a nonce issued no later than one that had to go is then treated as stale (the client asks
-// again), never as unused. Thread-safe.
+// go; a nonce issued no later than one that had to go (by serial number) is then treated as stale
+// (the client asks again), never as unused, while nonces given out afterwards work. Thread-safe.
 class WebServerDigestNonces {
 public:
     enum class State { fresh, stale, invalid };
@@ -49,5 +49,5 @@ private:
     std::uint64_t _serial = 0;
     std::map<std::string, Entry> _entries;
     std::deque<std::string> _order; // nonces of _entries, oldest first
-    std::int64_t _floor = -1;       // nonces issued up to this second may have been forgotten
+    std::uint64_t _floor = 0;       // nonces up to this serial number may have been forgotten
 };

@@ -1,6 +1,7 @@
 // Basic and Digest access authentication, checked with credentials computed here.
 
 #include "CoreTestSupport.h"
+#include "WebServerDigestNonces.h"
 #include "foundation/Digest.h"
 
 #include <gtest/gtest.h>
@@ -204,4 +205,25 @@ TEST_F(CoreAuthentication, RequestsWithoutCredentialsAreRefusedOnTheHead) {
                     digestHeader("u", "p", "R", challengeNonce(), "POST", "/secret") + "\r\nhi");
     EXPECT_EQ(reply.raw.rfind("HTTP/1.1 100 Continue", 0), 0u) << reply.raw;
     EXPECT_NE(reply.raw.find("HTTP/1.1 200 OK"), std::string::npos) << reply.raw;
+}
+
+// The table of answers is bounded and fails closed: a nonce whose entry had to go is never taken
+// as unused again, and an nc far below the highest seen is refused.
+TEST(CoreDigestNonces, WindowAndBoundFailClosed) {
+    WebServerDigestNonces nonces("key", 300);
+    const std::string first = nonces.makeNonce();
+    EXPECT_EQ(nonces.check(first), WebServerDigestNonces::State::fresh);
+    std::string forged = first;
+    forged[20] = forged[20] == '1' ? '2' : '1'; // another serial number with the same hash
+    EXPECT_EQ(nonces.check(forged), WebServerDigestNonces::State::invalid);
+    EXPECT_TRUE(nonces.recordAnswer(first, 100));
+    EXPECT_TRUE(nonces.recordAnswer(first, 36));  // 64 below the highest: still within the window
+    EXPECT_FALSE(nonces.recordAnswer(first, 35)); // beyond it
+    EXPECT_FALSE(nonces.recordAnswer(first, 36));
+    for (std::size_t i = 0; i < WebServerDigestNonces::kMaximumEntries; ++i) {
+        ASSERT_TRUE(nonces.recordAnswer(nonces.makeNonce(), 1));
+    }
+    EXPECT_FALSE(nonces.recordAnswer(first, 200)); // forgotten, so no longer known to be unused
+    EXPECT_FALSE(nonces.recordAnswer(first, std::nullopt));
+    EXPECT_TRUE(nonces.recordAnswer(nonces.makeNonce(), std::nullopt)); // a new nonce still works
 }
