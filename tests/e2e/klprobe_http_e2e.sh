@@ -52,6 +52,8 @@ for size in 100000000 FFFFFFFFFF; do
   printf '%s\r\n' "$size" >"$work/size"
   expect_failure "chunk size $size" KL_ERROR_INVALID_FORMAT chunk-decode <"$work/size"
 done
+printf ';ext\r\nhello\r\n0\r\n\r\n' >"$work/no-digit"
+expect_failure "a chunk-size line without a digit" KL_ERROR_INVALID_FORMAT chunk-decode <"$work/no-digit"
 printf '5\r\nhel' >"$work/cut"
 expect_failure "a chunked body cut short" KL_ERROR_CONNECTION_ABORTED chunk-decode <"$work/cut"
 
