@@ -34,9 +34,9 @@ KL_Result UP_FileMediaServerDelegate::ProcessFileRequest(KL_HttpRequest& request
     if (!UP_MediaFolder::IsPublishablePath(file_path.GetChars()) ||
         KL_FAILED(m_Folder.Inspect(full_path.GetChars(), entry)) ||
         entry.m_Type != KL_FileInfo::FILE_TYPE_REGULAR) {
+        // The server's own 404 page, as for a file that ServeFile cannot serve.
         KL_LOG_WARNING("Refused file request for '%s'", file_path.GetChars());
-        response.SetStatus(404, "File Not Found");
-        return KL_SUCCESS;
+        return KL_ERROR_NO_SUCH_ITEM;
     }
     return ServeFile(request, context, response, full_path.GetChars());
 }
