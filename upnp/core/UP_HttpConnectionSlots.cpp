@@ -25,14 +25,25 @@ bool UP_HttpConnectionSlots::Admit(KL_Socket* socket) {
     KL_AutoLock lock(m_Lock);
     if (m_Limits.m_MaxConnectionsPerPeer != 0) {
         KL_Cardinal held = 0;
-        for (const Connection& connection : m_Connections) {
-            held += connection.m_Peer == peer ? 1 : 0;
+        Connection* idle = nullptr;
+        for (Connection& connection : m_Connections) {
+            if (connection.m_Peer != peer || connection.m_Closed) {
+                continue;
+            }
+            ++held;
+            if (connection.m_Idle && (idle == nullptr || connection.m_IdleSince < idle->m_IdleSince)) {
+                idle = &connection;
+            }
         }
         if (held >= m_Limits.m_MaxConnectionsPerPeer) {
-            KL_LOG_WARNING("refused a connection from %s: it holds %u already",
-                           info.remote_address.m_IpAddress.ToString().GetChars(),
-                           static_cast<unsigned>(held));
-            return false;
+            if (idle == nullptr) {
+                KL_LOG_WARNING("refused a connection from %s: it holds %u busy ones already",
+                               info.remote_address.m_IpAddress.ToString().GetChars(),
+                               static_cast<unsigned>(held));
+                return false;
+            }
+            // The peer's new connection takes the place of its own one idle longest.
+            Close(*idle);
         }
     }
     m_Connections.push_back(Connection{socket, peer, false, false, Clock::now()});
@@ -82,9 +93,13 @@ bool UP_HttpConnectionSlots::MakeRoom() {
         return false;
     }
     KL_LOG_FINE("every connection slot is taken: closing an idle connection");
-    longest->m_Closed = true;
-    (void)longest->m_Socket->Cancel(true);
+    Close(*longest);
     return true;
+}
+
+void UP_HttpConnectionSlots::Close(Connection& connection) {
+    connection.m_Closed = true;
+    (void)connection.m_Socket->Cancel(true);
 }
 
 KL_Cardinal UP_HttpConnectionSlots::GetCount() {

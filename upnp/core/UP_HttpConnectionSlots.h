@@ -1,8 +1,9 @@
 // UP_HttpConnectionSlots: the connections of one UP_HttpServer, by peer address, and which of
-// them wait idle for a request. The listen task admits each accepted connection (at most
-// m_MaxConnectionsPerPeer per address) and, when every connection slot is taken, closes the
-// connection that has waited idle longest so that the new one gets its slot. Connection tasks
-// leave when they end and say when they wait for a request.
+// them wait idle for a request. The listen task admits each accepted connection: a peer holds at
+// most m_MaxConnectionsPerPeer; beyond that its new connection takes the place of its own one
+// idle longest, or is refused when none of its connections is idle. When every connection slot
+// is taken, the connection idle longest (of any peer) is closed so that the new one gets its
+// slot. Connection tasks leave when they end and say when they wait for a request.
 //
 //   if (!slots.Admit(client)) { delete client; }   // refused at once
 //   while (!slots.MakeRoom()) { wait a little }      // before the start that would wait
@@ -31,7 +32,8 @@ public:
     void SetLimits(const UP_HttpServerLimits& limits);
     UP_HttpServerLimits GetLimits();
 
-    // Lists the connection (busy) unless its peer already holds as many as it may.
+    // Lists the connection (busy). When its peer already holds as many as it may, the peer's
+    // connection idle longest is closed for it; false (refused) when none of them is idle.
     [[nodiscard]] bool Admit(KL_Socket* socket);
     // Takes the connection off the list (nothing when it is not listed).
     void Leave(KL_Socket* socket);
@@ -56,6 +58,8 @@ private:
     };
 
     Connection* Find(KL_Socket* socket);
+    // Cancels a listed connection's socket; its task ends and leaves.
+    static void Close(Connection& connection);
 
     KL_Mutex m_Lock;
     UP_HttpServerLimits m_Limits;

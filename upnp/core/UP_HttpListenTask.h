@@ -3,8 +3,9 @@
 // taken, new connections wait in the listen backlog).
 //
 // With the server's connection slots, a peer that holds as many connections as it may has the
-// next one closed at once, and when every slot is taken the connection idle longest is closed
-// to make room (the task waits for room while every connection is busy). A failed accept (no
+// next one closed at once unless one of its own is idle (that one is closed instead), and when
+// every slot is taken the connection idle longest is closed to make room (the task waits for
+// room while every connection is busy). A failed accept (no
 // descriptors or memory left, a connection aborted before it was taken) is logged and retried
 // after 100 ms: only cancellation ends the task.
 #pragma once

@@ -14,8 +14,8 @@
 //
 // Hostile clients: each connection lives under UP_HttpServerLimits (the wait for a request, a
 // whole head and a whole body are bounded, a client that reads nothing is given up), one peer
-// address holds at most 16 connections, and when every slot is taken the connection idle
-// longest is closed for a new one.
+// address holds at most 16 connections (a further one replaces the peer's idle one, or is
+// refused), and when every slot is taken the connection idle longest is closed for a new one.
 #pragma once
 
 #include "KL_DateTime.h"

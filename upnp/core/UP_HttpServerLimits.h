@@ -18,7 +18,8 @@ struct UP_HttpServerLimits {
     KL_Timeout m_ReadTimeout = 60000;
     // A client that takes nothing of an answer for this long is closed.
     KL_Timeout m_WriteTimeout = 30000;
-    // Connections one peer address may hold at once; more are closed as soon as they are
-    // accepted. 0: no bound.
+    // Connections one peer address may hold at once: a further one replaces the peer's
+    // connection idle longest, or is closed as soon as it is accepted when all of them are
+    // busy. 0: no bound.
     KL_Cardinal m_MaxConnectionsPerPeer = 16;
 };
