@@ -181,16 +181,26 @@ TEST(TcpSocketTest, ZeroByteWriteIsAReset) {
     EXPECT_EQ(written, 0u);
 }
 
-TEST(TcpSocketTest, FlushLeavesNoDelayAsItWas) {
-    TcpPair pair;
-    ASSERT_NO_FATAL_FAILURE(pair.Connect());
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// A plain descriptor connected to the listener.
+void ConnectRaw(KL_TcpServerSocket& server, int& fd) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(LocalPort(*pair.server)));
+    address.sin_port = htons(static_cast<uint16_t>(LocalPort(server)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+}
+
+} // namespace
+
+TEST(TcpSocketTest, FlushLeavesNoDelayAsItWas) {
+    TcpPair pair;
+    ASSERT_NO_FATAL_FAILURE(pair.Connect());
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(ConnectRaw(*pair.server, fd));
     KL_BsdSocketOutputStream output(KL_BsdSocketFdReference(new KL_BsdSocketFd(fd, true)));
     for (int no_delay : {0, 1}) {
         ASSERT_EQ(setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay), 0);
@@ -209,13 +219,8 @@ TEST(TcpSocketTest, FlushLeavesNoDelayAsItWas) {
 TEST(TcpSocketTest, NoDelayAndQuickAckStayOn) {
     TcpPair pair;
     ASSERT_NO_FATAL_FAILURE(pair.Connect());
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(LocalPort(*pair.server)));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(ConnectRaw(*pair.server, fd));
     KL_Socket* accepted = nullptr;
     ASSERT_EQ(pair.server->WaitForNewClient(accepted, nettest::kWait, KL_SOCKET_FLAG_CANCELLABLE),
               KL_SUCCESS);
