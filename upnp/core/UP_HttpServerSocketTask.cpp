@@ -52,7 +52,7 @@ int64_t NowMillis() {
 
 UP_HttpServerSocketTask::UP_HttpServerSocketTask(KL_Socket* socket, bool stay_alive_forever)
     : m_Socket(socket), m_StayAliveForever(stay_alive_forever) {
-    SetLimits(m_Limits, nullptr);
+    SetLimits(UP_HttpServerLimits(), nullptr);
 }
 
 void UP_HttpServerSocketTask::SetLimits(const UP_HttpServerLimits& limits, UP_HttpConnectionSlots* slots) {
@@ -113,6 +113,7 @@ void UP_HttpServerSocketTask::DoRun() {
             break;
         }
     }
+    m_RequestStream = nullptr; // goes with the buffered stream
 }
 
 bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& stream) {
