@@ -1,6 +1,5 @@
 // UP_FileMediaServerDelegate: media objects built from files and folders.
 #include "KL_Check.h"
-#include "KL_File.h"
 #include "KL_FilePath.h"
 #include "KL_HttpRequestContext.h"
 #include "KL_IpAddress.h"
@@ -78,6 +77,13 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_p
                                                               const KL_HttpRequestContext& context,
                                                               bool with_count, bool keep_extension,
                                                               bool all_addresses) {
+    return BuildFromPath(file_path, nullptr, context, with_count, keep_extension, all_addresses);
+}
+
+UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const char* file_path, const char* filter,
+                                                          const KL_HttpRequestContext& context,
+                                                          bool with_count, bool keep_extension,
+                                                          bool all_addresses) {
     if (file_path == nullptr) {
         return nullptr;
     }
@@ -94,12 +100,15 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_p
         return nullptr;
     }
     FileKinds kinds;
-    return BuildFromEntry(file_path, entry, context, hosts, with_count, keep_extension, all_addresses, kinds);
+    return BuildFromEntry(file_path, entry, filter, context, hosts, with_count, keep_extension, all_addresses,
+                          kinds);
 }
 
-UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
-    const char* file_path, const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
-    const RequestHosts& hosts, bool with_count, bool keep_extension, bool all_addresses, FileKinds& kinds) {
+UP_MediaObject*
+UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
+                                           const char* filter, const KL_HttpRequestContext& context,
+                                           const RequestHosts& hosts, bool with_count, bool keep_extension,
+                                           bool all_addresses, FileKinds& kinds) {
     std::unique_ptr<UP_MediaObject> object;
     if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
         const KL_String title = KL_FilePath::BaseName(file_path, keep_extension);
@@ -128,9 +137,8 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
             return nullptr;
         }
         auto container = std::make_unique<UP_MediaContainer>();
-        KL_LargeSize count = 0;
-        if (with_count && KL_SUCCEEDED(KL_File::GetSize(file_path, count))) {
-            container->m_ChildCount = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(count);
+        if (with_count) {
+            container->m_ChildCount = CountChildren(file_path, filter, context, kinds); // what Browse lists
         }
         container->m_Title = title;
         container->m_ClassType = "object.container.storageFolder";

@@ -54,16 +54,58 @@ TEST_F(MediaDelegateTests, Paging) {
     }
 }
 
-TEST_F(MediaDelegateTests, MetadataOfTheRootCountsEveryEntry) {
+// One answer holds at most 1000 objects, also for RequestedCount 0 or above 1000; TotalMatches
+// counts them all.
+TEST_F(MediaDelegateTests, OneAnswerHoldsAtMostAThousandObjects) {
+    for (int i = 0; i < 3000; ++i) {
+        std::ofstream(m_Share / ("f" + std::to_string(i) + ".mp3")) << "x";
+    }
+    struct Case {
+        const char* start;
+        const char* count;
+        const char* returned;
+    };
+    const Case cases[] = {
+        {"0", "0", "1000"}, {"0", "5000", "1000"}, {"2500", "0", "500"}, {"10", "20", "20"}};
+    for (const Case& c : cases) {
+        const ActionResult answer = Browse("0", "BrowseDirectChildren", "*", c.start, c.count);
+        EXPECT_EQ(answer.Get("NumberReturned"), c.returned) << c.start << "/" << c.count;
+        EXPECT_EQ(answer.Get("TotalMatches"), "3000") << c.start << "/" << c.count;
+        EXPECT_EQ(std::to_string(Ids(answer.Get("Result")).size()), c.returned) << c.start << "/" << c.count;
+    }
+}
+
+// Entries of one modification time are listed by name, whatever order the folder keeps.
+TEST_F(MediaDelegateTests, EqualTimesAreListedByName) {
+    const char* created[] = {"07", "03", "11", "01", "12", "05", "09", "02", "10", "04", "08", "06"};
+    for (const char* name : created) {
+        WriteFile(m_Share / (std::string(name) + ".mp3"));
+        SetTime(m_Share / (std::string(name) + ".mp3"), 1000000000);
+    }
+    EXPECT_EQ(
+        Titles(Browse("0").Get("Result")),
+        (std::vector<std::string>{"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"}));
+}
+
+// childCount counts what a Browse of the container lists: no hidden names, FIFOs, files of no
+// known kind (with the filter on) or links that lead out.
+TEST_F(MediaDelegateTests, ChildCountIsWhatBrowseLists) {
     WriteFile(m_Share / "a.mp3");
     WriteFile(m_Share / ".hidden");
+    WriteFile(m_Base / "outside.mp3");
     fs::create_directories(m_Share / "Movies");
+    WriteFile(m_Share / "Movies" / "b.mp4");
+    ASSERT_EQ(::mkfifo((m_Share / "pipe.mp3").c_str(), 0600), 0);
+    fs::create_symlink(m_Base / "outside.mp3", m_Share / "out.mp3");
+    fs::create_symlink("a.mp3", m_Share / "in.mp3");
     const std::string didl = Browse("0", "BrowseMetadata").Get("Result");
     EXPECT_NE(
         didl.find("<container id=\"0\" parentID=\"-1\" restricted=\"1\" searchable=\"0\" childCount=\"3\">"
                   "<dc:title>Root</dc:title>"),
         std::string::npos)
         << didl;
+    EXPECT_EQ(Browse("0").Get("TotalMatches"), "3");
+    EXPECT_EQ(Matches(Browse("0").Get("Result"), "childCount=\"([0-9]+)\""), std::vector<std::string>{"1"});
     const std::string movies = Browse("0/Movies", "BrowseMetadata").Get("Result");
     EXPECT_EQ(Ids(movies), std::vector<std::string>{"0/Movies"});
 }
@@ -76,7 +118,8 @@ TEST_F(MediaDelegateTests, RefusedBrowses) {
 }
 
 // A folder's listing is kept once it has been quiet for 2 s; any change of the folder lists it
-// afresh, and the page's files are stat'ed again on every request.
+// afresh. While it is kept, the listing answers for its files too (a file rewritten in place keeps
+// the size it was listed with).
 TEST_F(MediaDelegateTests, ListingCacheFollowsTheFolder) {
     WriteFile(m_Share / "a.mp3", "1");
     WriteFile(m_Share / "b.mp3", "22");
@@ -92,7 +135,7 @@ TEST_F(MediaDelegateTests, ListingCacheFollowsTheFolder) {
     EXPECT_EQ(first_two(), (std::vector<std::string>{"0/a.mp3", "0/b.mp3"}));
     WriteFile(m_Share / "b.mp3", "4444"); // in place: the folder does not change
     SetTime(m_Share / "b.mp3", 1000000100);
-    EXPECT_EQ(Matches(Browse("0").Get("Result"), "size=\"([0-9]+)\""), (std::vector<std::string>{"1", "4"}));
+    EXPECT_EQ(Matches(Browse("0").Get("Result"), "size=\"([0-9]+)\""), (std::vector<std::string>{"1", "2"}));
     WriteFile(m_Share / "c.mp3");
     SetTime(m_Share / "c.mp3", 999999999);
     EXPECT_EQ(Ids(Browse("0", "BrowseDirectChildren", "*", "0", "3").Get("Result")),
