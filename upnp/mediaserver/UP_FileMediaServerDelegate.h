@@ -18,8 +18,10 @@
 
 #include "KL_Array.h"
 #include "KL_HttpUrl.h"
+#include "KL_IpAddress.h"
 #include "KL_List.h"
 #include "KL_Map.h"
+#include "KL_Mutex.h"
 #include "KL_Reference.h"
 #include "KL_String.h"
 #include "KL_TimeStamp.h"
@@ -28,7 +30,6 @@
 #include "UP_MediaServerDelegate.h"
 #include "UP_ProtocolInfo.h"
 
-class KL_IpAddress;
 class KL_Url;
 class UP_MediaObject;
 
@@ -92,8 +93,10 @@ private:
         KL_HttpUrl m_BaseUrl;
         bool m_Valid = false;
     };
-    KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses,
-                              RequestHosts& hosts) const;
+    KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses, RequestHosts& hosts);
+    // The host's interface addresses (no loopback), kept a few seconds and listed again sooner
+    // when the request's local address is not among them.
+    KL_Result GetHostAddresses(const KL_IpAddress& local, KL_List<KL_IpAddress>& addresses);
     const FileKind& Classify(const char* name, const KL_HttpRequestContext& context, FileKinds& kinds) const;
     // Whether an entry is listed (containers always; files by their kind).
     bool IsListable(const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
@@ -134,4 +137,8 @@ private:
     UP_MediaFolder m_Folder;
     KL_String m_CacheKeyPrefix;
     UP_MediaCache<KL_Reference<EntryList>, KL_TimeStamp> m_Cache;
+    KL_Mutex m_AddressesMutex; // guards the three fields below
+    KL_List<KL_IpAddress> m_Addresses;
+    KL_TimeStamp m_AddressesTime;
+    bool m_AddressesKnown = false;
 };

@@ -4,6 +4,8 @@
 #include "KL_HttpRequestContext.h"
 #include "KL_IpAddress.h"
 #include "KL_Log.h"
+#include "KL_Mutex.h"
+#include "KL_System.h"
 #include "KL_Uri.h"
 #include "UP_FileMediaServerDelegate.h"
 #include "UP_MediaContainer.h"
@@ -15,15 +17,52 @@
 
 KL_SET_LOCAL_LOGGER("upnp.media.file");
 
-KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContext& context,
-                                                      bool all_addresses, RequestHosts& hosts) const {
-    hosts.m_Addresses.Clear();
-    KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(hosts.m_Addresses, false);
-    if (KL_FAILED(result)) {
-        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(UP_UPnPMessageHelper::GetIPAddresses(ips))");
-        return result;
+namespace {
+
+// The host's interface addresses are listed again after this long...
+constexpr KL_TimeStamp kAddressesLifetime = KL_TimeStamp::FromNanos(5 * KL_TimeStamp::NANOS_PER_SECOND);
+// ...or when a request arrives on an address not in the list, at most this often.
+constexpr KL_TimeStamp kUnknownAddressRefresh = KL_TimeStamp::FromNanos(KL_TimeStamp::NANOS_PER_SECOND);
+
+} // namespace
+
+KL_Result UP_FileMediaServerDelegate::GetHostAddresses(const KL_IpAddress& local,
+                                                       KL_List<KL_IpAddress>& addresses) {
+    KL_TimeStamp now;
+    (void)KL_System::GetCurrentTimeStamp(now);
+    KL_AutoLock lock(m_AddressesMutex);
+    const KL_TimeStamp age = now - m_AddressesTime;
+    // Loopback is never in the list; an address that is not may have come up since (at most one
+    // such refresh a second).
+    const bool unknown = local != KL_IpAddress::Any && (local.AsLong() >> 24) != 127 &&
+                         !m_Addresses.Contains(local) && !(age < kUnknownAddressRefresh);
+    if (!m_AddressesKnown || unknown || !(age < kAddressesLifetime) || now < m_AddressesTime) {
+        KL_List<KL_IpAddress> fresh;
+        KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(fresh, false);
+        if (KL_FAILED(result)) {
+            KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(UP_UPnPMessageHelper::GetIPAddresses(ips))");
+            return result;
+        }
+        m_Addresses = fresh;
+        m_AddressesTime = now;
+        m_AddressesKnown = true;
     }
+    addresses = m_Addresses;
+    return KL_SUCCESS;
+}
+
+KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContext& context,
+                                                      bool all_addresses, RequestHosts& hosts) {
+    hosts.m_Addresses.Clear();
     const KL_IpAddress& local = context.GetLocalAddress().m_IpAddress;
+    // The request's own address comes first, and without "ALLIP" it is the only one used: the
+    // interface list is needed only for the others, or when the local address is not known.
+    if (all_addresses || local == KL_IpAddress::Any) {
+        const KL_Result result = GetHostAddresses(local, hosts.m_Addresses);
+        if (KL_FAILED(result)) {
+            return result; // logged
+        }
+    }
     if (local == KL_IpAddress::Any) {
         if (!all_addresses) {
             KL_LOG_WARNING("Couldn't determine local interface IP so we might return an unreachable IP");
