@@ -8,6 +8,7 @@
 #include "KL_Log.h"
 #include "KL_System.h"
 #include "UP_ActionCall.h"
+#include "UP_ConnectionBuffers.h"
 #include "UP_Didl.h"
 #include "UP_MediaContainer.h"
 #include "UP_MediaObject.h"
@@ -40,6 +41,8 @@ KL_String ToDecimal(uint32_t value) {
 constexpr KL_Size kCachedFolderMinimum = 64;
 // The most objects one Browse answer holds (RequestedCount 0 or above it asks for this many).
 constexpr KL_Cardinal kMaxReturned = 1000;
+// About what one listed object takes in DIDL-Lite, to size the answer's buffer once.
+constexpr KL_Size kDidlBytesPerObject = 640;
 
 bool WantsAllAddresses(const char* filter) {
     return filter != nullptr && std::strstr(filter, "ALLIP") != nullptr;
@@ -251,9 +254,13 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
     }
 
     const bool all_addresses = WantsAllAddresses(filter);
+    const uint32_t mask = UP_Didl::FilterToMask(filter);
     RequestHosts hosts;
     KL_Cardinal returned = 0;
-    KL_String didl(UP_DIDL_HEADER);
+    // Every object is written straight into one buffer, the connection's own, kept between requests.
+    KL_String& didl = UP_ConnectionBuffers::Text();
+    (void)didl.Reserve(kDidlBytesPerObject * page.GetItemCount() + 1024);
+    didl += UP_DIDL_HEADER;
     for (const UP_MediaFolder::Entry& entry : page) {
         if (!hosts.m_Valid && entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
             KL_CHECK(GetRequestHosts(context, all_addresses, hosts));
@@ -262,7 +269,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
         std::unique_ptr<UP_MediaObject> object(BuildFromEntry(path.GetChars(), entry, filter, context, hosts,
                                                               true, false, all_addresses, kinds));
         if (object) {
-            KL_CHECK(UP_Didl::ToDidl(*object, filter, didl));
+            KL_CHECK(object->ToDidl(mask, didl));
             ++returned;
         }
     }
