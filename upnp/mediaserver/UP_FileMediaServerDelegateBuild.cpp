@@ -19,10 +19,9 @@ KL_SET_LOCAL_LOGGER("upnp.media.file");
 
 namespace {
 
-// The host's interface addresses are listed again after this long...
+// The host's interface addresses are listed again after this long, or when a request arrives on
+// an address not in the list.
 constexpr KL_TimeStamp kAddressesLifetime = KL_TimeStamp::FromNanos(5 * KL_TimeStamp::NANOS_PER_SECOND);
-// ...or when a request arrives on an address not in the list, at most this often.
-constexpr KL_TimeStamp kUnknownAddressRefresh = KL_TimeStamp::FromNanos(KL_TimeStamp::NANOS_PER_SECOND);
 
 } // namespace
 
@@ -32,10 +31,9 @@ KL_Result UP_FileMediaServerDelegate::GetHostAddresses(const KL_IpAddress& local
     (void)KL_System::GetCurrentTimeStamp(now);
     KL_AutoLock lock(m_AddressesMutex);
     const KL_TimeStamp age = now - m_AddressesTime;
-    // Loopback is never in the list; an address that is not may have come up since (at most one
-    // such refresh a second).
-    const bool unknown = local != KL_IpAddress::Any && (local.AsLong() >> 24) != 127 &&
-                         !m_Addresses.Contains(local) && !(age < kUnknownAddressRefresh);
+    // Loopback is never in the list; another address that is not may have come up since.
+    const bool unknown =
+        local != KL_IpAddress::Any && (local.AsLong() >> 24) != 127 && !m_Addresses.Contains(local);
     if (!m_AddressesKnown || unknown || !(age < kAddressesLifetime) || now < m_AddressesTime) {
         KL_List<KL_IpAddress> fresh;
         KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(fresh, false);

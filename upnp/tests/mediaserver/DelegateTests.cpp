@@ -5,6 +5,7 @@
 #include "KL_Url.h"
 #include "UP_FileMediaServerDelegate.h"
 
+#include <functional>
 #include <sched.h>
 #include <set>
 #include <sys/wait.h>
@@ -184,32 +185,16 @@ TEST_F(MediaDelegateTests, ExtractAndBuildResourcePaths) {
     EXPECT_STREQ(path.GetChars(), "a.mp3");
 }
 
-// Two addresses on a veth pair in a network namespace of its own (in a child process): "ALLIP"
-// gives one res per address, the request's own first; without it, one res.
-TEST_F(MediaDelegateTests, AllAddressesFilter) {
-    WriteFile(m_Share / "a.mp3");
-    Server();
+// Runs check in a child process moved into a network namespace of its own after the shell
+// commands of setup ran there: skips where namespaces are refused, fails when check answers false.
+void InOwnNetworkNamespace(const char* setup, const std::function<bool()>& check) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        int code = 1;
-        if (::unshare(CLONE_NEWNET) != 0 ||
-            std::system("ip link add en0 type veth peer name cp0 && ip addr add 10.231.8.1/24 dev en0 && "
-                        "ip addr add 10.231.9.1/24 dev cp0 && ip link set en0 up && ip link set cp0 up "
-                        ">/dev/null 2>&1") != 0) {
-            code = 77;
-        } else {
-            const std::vector<std::string> all =
-                Resources(Browse("0", "BrowseDirectChildren", "dc:title,res,ALLIP").Get("Result"));
-            const std::vector<std::string> one =
-                Resources(Browse("0", "BrowseDirectChildren", "res").Get("Result"));
-            const std::string first = "http://127.0.0.1:4321/%25/a.mp3";
-            const std::set<std::string> others = {"http://10.231.8.1:4321/%25/a.mp3",
-                                                  "http://10.231.9.1:4321/%25/a.mp3"};
-            const bool ok = all.size() == 3 && all[0] == first &&
-                            std::set<std::string>(all.begin() + 1, all.end()) == others &&
-                            one == std::vector<std::string>{first};
-            code = ok ? 0 : 1;
+        int code = 77;
+        if (::unshare(CLONE_NEWNET) == 0 &&
+            std::system((std::string(setup) + " >/dev/null 2>&1").c_str()) == 0) {
+            code = check() ? 0 : 1;
         }
         ::_exit(code);
     }
@@ -220,6 +205,49 @@ TEST_F(MediaDelegateTests, AllAddressesFilter) {
         GTEST_SKIP() << "network namespaces are refused here";
     }
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Two addresses on a veth pair: "ALLIP" gives one res per address, the request's own first;
+// without it, one res.
+TEST_F(MediaDelegateTests, AllAddressesFilter) {
+    WriteFile(m_Share / "a.mp3");
+    Server();
+    InOwnNetworkNamespace("ip link add en0 type veth peer name cp0 && ip addr add 10.231.8.1/24 dev en0 && "
+                          "ip addr add 10.231.9.1/24 dev cp0 && ip link set en0 up && ip link set cp0 up",
+                          [this]() {
+                              const std::vector<std::string> all = Resources(
+                                  Browse("0", "BrowseDirectChildren", "dc:title,res,ALLIP").Get("Result"));
+                              const std::vector<std::string> one =
+                                  Resources(Browse("0", "BrowseDirectChildren", "res").Get("Result"));
+                              const std::string first = "http://127.0.0.1:4321/%25/a.mp3";
+                              const std::set<std::string> others = {"http://10.231.8.1:4321/%25/a.mp3",
+                                                                    "http://10.231.9.1:4321/%25/a.mp3"};
+                              return all.size() == 3 && all[0] == first &&
+                                     std::set<std::string>(all.begin() + 1, all.end()) == others &&
+                                     one == std::vector<std::string>{first};
+                          });
+}
+
+// The interface list behind "ALLIP" is kept: an address that comes up shows only once a request
+// arrives on an address the list does not hold (or after a few seconds).
+TEST_F(MediaDelegateTests, InterfaceListKeptUntilAnUnknownAddress) {
+    WriteFile(m_Share / "a.mp3");
+    Server();
+    InOwnNetworkNamespace(
+        "ip link add en0 type veth peer name cp0 && ip addr add 10.231.8.1/24 dev en0 && "
+        "ip link set en0 up && ip link set cp0 up",
+        [this]() {
+            const auto all = [this]() {
+                return Resources(Browse("0", "BrowseDirectChildren", "res,ALLIP").Get("Result")).size();
+            };
+            const size_t before = all(); // 127.0.0.1 (the request's) and 10.231.8.1
+            const bool added = std::system("ip addr add 10.231.9.1/24 dev cp0") == 0;
+            const size_t kept = all();
+            m_LocalAddress = KL_IpAddress(10, 231, 9, 1); // not in the list: listed again
+            (void)all();
+            m_LocalAddress = KL_IpAddress(127, 0, 0, 1);
+            return added && before == 2 && kept == 2 && all() == 3;
+        });
 }
 
 } // namespace
