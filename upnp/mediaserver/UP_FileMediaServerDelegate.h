@@ -91,6 +91,9 @@ private:
     struct RequestHosts {
         KL_List<KL_IpAddress> m_Addresses;
         KL_HttpUrl m_BaseUrl;
+        // BuildResourceUri of each address with an empty path: a file's URL is its prefix and the
+        // file's percent-encoded path.
+        KL_List<KL_String> m_UriPrefixes;
         bool m_Valid = false;
     };
     KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses, RequestHosts& hosts);

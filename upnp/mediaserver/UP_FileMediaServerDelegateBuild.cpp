@@ -71,6 +71,11 @@ KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContex
     }
     const KL_String root_path = KL_Uri::PercentEncode(m_UrlRoot.GetChars(), KL_Uri::PathCharsToEncode, true);
     hosts.m_BaseUrl = KL_HttpUrl("127.0.0.1", context.GetLocalAddress().m_Port, root_path.GetChars());
+    hosts.m_UriPrefixes.Clear();
+    for (const KL_IpAddress& address : hosts.m_Addresses) {
+        KL_CHECK(
+            hosts.m_UriPrefixes.Add(BuildResourceUri(hosts.m_BaseUrl, address.ToString().GetChars(), "")));
+    }
     hosts.m_Valid = true;
     return KL_SUCCESS;
 }
@@ -148,22 +153,27 @@ UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path, const UP_Media
                                            bool all_addresses, FileKinds& kinds) {
     std::unique_ptr<UP_MediaObject> object;
     if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
-        const KL_String title = KL_FilePath::BaseName(file_path, keep_extension);
-        const FileKind& kind = Classify(KL_FilePath::BaseName(file_path).GetChars(), context, kinds);
+        const KL_String title = KL_FilePath::BaseName(entry.m_Name.GetChars(), keep_extension);
+        const FileKind& kind = Classify(entry.m_Name.GetChars(), context, kinds);
         if (title.IsEmpty() || !kind.m_Listable) {
             return nullptr;
         }
-        UP_MediaResource resource;
-        resource.m_ProtocolInfo = kind.m_ProtocolInfo;
-        resource.m_Size = entry.m_Size;
         object = std::make_unique<UP_MediaItem>();
         object->m_Title = title;
         object->m_ClassType = kind.m_ClassType;
-        const KL_String relative = GetRelativePath(file_path);
-        for (const KL_IpAddress& address : hosts.m_Addresses) {
-            resource.m_Uri =
-                BuildResourceUri(hosts.m_BaseUrl, address.ToString().GetChars(), relative.GetChars());
-            if (KL_FAILED(object->AddResource(resource)) || !all_addresses) {
+        // The same URL as BuildResourceUri with the path: percent-encoding goes character by character.
+        const KL_String encoded =
+            KL_Uri::PercentEncode(GetRelativePath(file_path).GetChars(), KL_Uri::PathCharsToEncode, true);
+        for (const KL_String& prefix : hosts.m_UriPrefixes) {
+            if (KL_FAILED(object->AddResource(UP_MediaResource()))) {
+                break;
+            }
+            UP_MediaResource& resource = object->m_Resources[object->m_Resources.GetItemCount() - 1];
+            resource.m_ProtocolInfo = kind.m_ProtocolInfo;
+            resource.m_Size = entry.m_Size;
+            resource.m_Uri = prefix;
+            resource.m_Uri += encoded;
+            if (!all_addresses) {
                 break;
             }
         }

@@ -156,6 +156,12 @@ TEST_F(MediaDelegateTests, ResourceUrlsAndFileRequests) {
     EXPECT_EQ(Get("/%25/Movies/My%20a.mp4", "POST").first, 500);
     EXPECT_EQ(Get("/%25/Movies/none.mp4").first, 404);
     EXPECT_EQ(Get("/%25/Movies/My%20a.mp4?x=1").first, 200);
+    WriteFile(m_Share / "Odd" / "a #?%.mp3");
+    EXPECT_EQ(Resources(Browse("0/Odd").Get("Result")),
+              std::vector<std::string>{
+                  Server()
+                      .BuildResourceUri(KL_HttpUrl("127.0.0.1", 4321, "/"), "127.0.0.1", "Odd/a #?%.mp3")
+                      .GetChars()});
 }
 
 TEST_F(MediaDelegateTests, ExtractAndBuildResourcePaths) {
