@@ -191,6 +191,10 @@ KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
         const char* replacement = nullptr;
         int length = 1;
         uint8_t c = *p;
+        if (c > '>' && c < 0x80) { // after the markup characters: nothing to replace
+            ++p;
+            continue;
+        }
         if (c == '&') {
             replacement = "&amp;";
         } else if (c == '<') {

@@ -5,22 +5,35 @@
 #include "UP_Didl.h"
 #include "UP_ProtocolInfo.h"
 
+#include <cstdio>
+
 namespace {
 
+// The pieces of markup around a text are joined first, so that each costs one append.
 void AppendElement(KL_String& didl, const char* tag, const KL_String& text) {
-    didl += '<';
-    didl += tag;
-    didl += '>';
+    char markup[64];
+    const int length = std::snprintf(markup, sizeof markup, "<%s>", tag);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof markup) {
+        didl += '<';
+        didl += tag;
+        didl += '>';
+        UP_Didl::AppendEscapedXml(didl, text);
+        didl += "</";
+        didl += tag;
+        didl += '>';
+        return;
+    }
+    didl.Append(markup, static_cast<KL_Size>(length));
     UP_Didl::AppendEscapedXml(didl, text);
-    didl += "</";
-    didl += tag;
-    didl += '>';
+    markup[0] = '/';
+    didl += '<';
+    didl.Append(markup, static_cast<KL_Size>(length));
 }
 
 void AppendAttribute(KL_String& didl, const char* name, const KL_String& value) {
     didl += ' ';
     didl += name;
-    didl += "=\"";
+    didl.Append("=\"", 2);
     UP_Didl::AppendEscapedXml(didl, value);
     didl += '"';
 }
