@@ -16,11 +16,15 @@ echo "secret" >"$outside/secret.txt"
 echo "hello" >"$share/f.txt"
 echo "inner" >"$share/dir/a.txt"
 ln -s "$outside" "$share/etc-link"
-mkdir -m 700 "$share/.lanyard-uploads" # the file manager's staging folder, made by its first upload
+mkdir "$share/.hidden"
+echo "hidden" >"$share/.hidden/h.txt"
+ln -s .hidden "$share/shown"
 
-# Every name, size, mode and time below both folders, and every file's bytes.
+# Every name, size, mode and time below both folders, and every file's bytes (but for the file
+# manager's staging folder, which comes and goes with each upload, and the time of the folder that
+# holds it).
 state() {
-  (cd "$work" && find share outside -printf '%p %s %m %T@ %y\n' | sort &&
+  (cd "$work" && find share outside ! -path share ! -path share/.lanyard-uploads -printf '%p %s %m %T@ %y\n' | sort &&
     find share outside -type f -exec md5sum {} + | sort)
 }
 
@@ -125,6 +129,9 @@ EOF
   check "[$auth] GET through a link to an outside folder" 404 "$(status_of "http://127.0.0.1:$p/etc-link/secret.txt")"
   check "[$auth] DELETE through a link to an outside folder" 404 \
     "$(status_of -X DELETE "http://127.0.0.1:$p/etc-link/secret.txt")"
+  check "[$auth] GET through a visible link to a hidden folder" 404 "$(status_of "http://127.0.0.1:$p/shown/h.txt")"
+  check "[$auth] PROPFIND Depth 1 through a visible link to a hidden folder" 404 \
+    "$(status_of -X PROPFIND -H 'Depth: 1' "http://127.0.0.1:$p/shown/")"
   check "[$auth] GET /../outside/secret.txt" 404 \
     "$(status_of --path-as-is "http://127.0.0.1:$p/../outside/secret.txt")"
   lock=$(curl -s --max-time 30 -X LOCK -A 'WebDAVFS/3.0.0' -H 'Depth: 0' -H $'Timeout: Second-\xff\xfe' \
@@ -149,6 +156,8 @@ for auth in off on; do
   check "[$auth] list a link to an outside folder" 400 "$(status_of "http://127.0.0.1:$p/list?path=/etc-link")"
   check "[$auth] download through a link to an outside folder" 404 \
     "$(status_of "http://127.0.0.1:$p/download?path=/etc-link/secret.txt")"
+  check "[$auth] download through a visible link to a hidden folder" 404 \
+    "$(status_of "http://127.0.0.1:$p/download?path=/shown/h.txt")"
   check "[$auth] move through a link to an outside folder" 404 \
     "$(status_of -d 'oldPath=/etc-link/secret.txt&newPath=/stolen.txt' "http://127.0.0.1:$p/move")"
   multipart 40 524288

@@ -87,7 +87,8 @@ public:
     bool runWithPort(std::uint64_t port, const std::optional<std::string>& bonjourName);
     // Starts, runs the main run loop until SIGINT or SIGTERM, then stops.
     bool runWithOptions(const ServerOptions& options, Error* error);
-    void stop();
+    // Subclasses that keep state of a run release it here, after the base class stopped.
+    virtual void stop();
     bool isRunning() const { return _options.has_value(); }
 
     WebServerDelegate* delegate() const { return _delegate; }

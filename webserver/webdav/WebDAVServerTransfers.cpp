@@ -97,14 +97,14 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     }
     const std::string path = absolutePath(request.path());
     Error resolveError;
-    const auto item = resolveItem(request.path(), false, &resolveError);
+    const auto item = resolveItem(request, request.path(), false, &resolveError);
     if (!item) {
         return isMissingFolder(resolveError)
                    ? WebServerErrorResponse::responseWithClientError(
                          409, "Missing intermediate collection(s) for \"%@\"", {request.path()})
                    : doesNotExist(request);
     }
-    if (item->isRoot() || isFolder(resolveItem(request.path(), true))) {
+    if (item->isRoot() || isFolder(resolveItem(request, request.path(), true))) {
         return WebServerErrorResponse::responseWithClientError(
             405, "PUT not allowed on existing collection \"%@\"", {request.path()});
     }
@@ -137,7 +137,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
                                                                {*depth});
     }
     const std::string sourcePath = absolutePath(request.path());
-    auto sourceItem = resolveItem(request.path(), false);
+    auto sourceItem = resolveItem(request, request.path(), false);
     const auto source = sourceItem ? SharedFolder::status(*sourceItem) : std::nullopt;
     if (!source) {
         return doesNotExist(request);
@@ -164,7 +164,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
     }
     const std::string destinationPath = absolutePath(*relativePath);
     Error resolveError;
-    auto destinationItem = resolveItem(*relativePath, false, &resolveError);
+    auto destinationItem = resolveItem(request, *relativePath, false, &resolveError);
     if (!destinationItem) {
         return isMissingFolder(resolveError) ? WebServerErrorResponse::responseWithClientError(
                                                    409, "Invalid destination \"%@\"", {*relativePath})
