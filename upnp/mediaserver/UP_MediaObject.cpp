@@ -5,15 +5,15 @@
 #include "UP_Didl.h"
 #include "UP_ProtocolInfo.h"
 
-#include <cstdio>
+#include <cstring>
 
 namespace {
 
-// The pieces of markup around a text are joined first, so that each costs one append.
+// The end tag is put together once, so that the markup around a text costs three appends.
 void AppendElement(KL_String& didl, const char* tag, const KL_String& text) {
-    char markup[64];
-    const int length = std::snprintf(markup, sizeof markup, "<%s>", tag);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof markup) {
+    const size_t length = std::strlen(tag);
+    char end_tag[64]; // "</" tag ">"
+    if (length + 3 > sizeof end_tag) {
         didl += '<';
         didl += tag;
         didl += '>';
@@ -23,11 +23,14 @@ void AppendElement(KL_String& didl, const char* tag, const KL_String& text) {
         didl += '>';
         return;
     }
-    didl.Append(markup, static_cast<KL_Size>(length));
-    UP_Didl::AppendEscapedXml(didl, text);
-    markup[0] = '/';
+    end_tag[0] = '<';
+    end_tag[1] = '/';
+    std::memcpy(end_tag + 2, tag, length);
+    end_tag[length + 2] = '>';
     didl += '<';
-    didl.Append(markup, static_cast<KL_Size>(length));
+    didl.Append(end_tag + 2, static_cast<KL_Size>(length + 1));
+    UP_Didl::AppendEscapedXml(didl, text);
+    didl.Append(end_tag, static_cast<KL_Size>(length + 3));
 }
 
 void AppendAttribute(KL_String& didl, const char* name, const KL_String& value) {
