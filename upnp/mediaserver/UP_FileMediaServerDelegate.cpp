@@ -128,18 +128,25 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
     return KL_SUCCESS;
 }
 
+bool UP_FileMediaServerDelegate::GetCachedEntries(const char* folder,
+                                                  const UP_MediaFolder::Entry& folder_entry,
+                                                  KL_Reference<EntryList>& entries, KL_String& key) {
+    if (!m_UseCache) {
+        return false;
+    }
+    key = m_CacheKeyPrefix.IsEmpty() ? KL_String(folder)
+                                     : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
+    KL_TimeStamp stamp;
+    // Still the folder that was listed: names, types, times and sizes come from the cache.
+    return m_Cache.Get(key, entries, stamp) && !entries.IsNull() && stamp == folder_entry.m_ChangeTime;
+}
+
 KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder, int folder_fd,
                                                   const UP_MediaFolder::Entry& folder_entry,
                                                   KL_Reference<EntryList>& entries) {
     KL_String key;
-    if (m_UseCache) {
-        key = m_CacheKeyPrefix.IsEmpty() ? KL_String(folder)
-                                         : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
-        KL_TimeStamp stamp;
-        // Still the folder that was listed: names, types, times and sizes come from the cache.
-        if (m_Cache.Get(key, entries, stamp) && !entries.IsNull() && stamp == folder_entry.m_ChangeTime) {
-            return KL_SUCCESS;
-        }
+    if (GetCachedEntries(folder, folder_entry, entries, key)) {
+        return KL_SUCCESS;
     }
     entries = KL_Reference<EntryList>(new EntryList());
     KL_Result result = m_Folder.List(folder_fd, folder, *entries, true);
@@ -203,12 +210,8 @@ int32_t UP_FileMediaServerDelegate::CountChildren(const char* folder, const char
         return UP_MEDIA_CONTAINER_UNKNOWN_CHILD_COUNT;
     }
     KL_Reference<EntryList> entries;
-    KL_TimeStamp stamp;
-    const KL_String key = m_CacheKeyPrefix.IsEmpty()
-                              ? KL_String(folder)
-                              : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
-    if (!m_UseCache || !m_Cache.Get(key, entries, stamp) || entries.IsNull() ||
-        stamp != folder_entry.m_ChangeTime) {
+    KL_String key;
+    if (!GetCachedEntries(folder, folder_entry, entries, key)) {
         // Counting needs names and types only: no stat where the folder tells the type.
         entries = KL_Reference<EntryList>(new EntryList());
         if (KL_FAILED(m_Folder.List(folder_fd.Get(), folder, *entries, false))) {

@@ -113,6 +113,10 @@ private:
                                    const char* filter, const KL_HttpRequestContext& context,
                                    const RequestHosts& hosts, bool with_count, bool keep_extension,
                                    bool all_addresses, FileKinds& kinds);
+    // The cached listing of the folder when the cache is on and the folder has not changed since
+    // (key: the folder's key in the cache, set whenever the cache is on).
+    bool GetCachedEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,
+                          KL_Reference<EntryList>& entries, KL_String& key);
     // The published entries of the folder open at folder_fd, oldest first: from the cache when it
     // is on and the folder has not changed since, else listed afresh through folder_fd.
     KL_Result ListEntries(const char* folder, int folder_fd, const UP_MediaFolder::Entry& folder_entry,
