@@ -191,7 +191,9 @@ fi
 # --- byebye ------------------------------------------------------------------------------------
 netns_cp timeout 30 stdbuf -oL gssdp-discover -i cp0 -m unavailable >"$work/bye.out" 2>&1 &
 bye_pid=$!
-sleep 2
+# The device answers one search per sender and target after a random delay of up to MX (3 s in
+# gssdp-discover): wait past it, so the client has seen every resource before the byebyes go out.
+sleep 4.5
 e2e_stop device
 sleep 1
 kill -TERM "$bye_pid" 2>/dev/null
