@@ -35,6 +35,10 @@ std::string lowercased(std::string text) {
     return text;
 }
 
+std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
+    return WebServerErrorResponse::responseWithClientError(415, "Unexpected request body for MKCOL method");
+}
+
 } // namespace
 
 template <class Request>
@@ -68,6 +72,9 @@ void WebDAVServer::addHandlers() {
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performPROPFIND));
     addDefaultHandlerForMethod("MKCOL", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL));
+    _handlers.front()->setHeadCheckBlock([](const std::shared_ptr<WebServerRequest>& request) {
+        return request->contentLength() != 0 ? unexpectedMKCOLBody() : nullptr;
+    });
     addDefaultHandlerForMethod("GET", WebServerRequestClass<WebServerRequest>(),
                                perform<WebServerRequest>(weak, &WebDAVServer::performGET));
     addDefaultHandlerForMethod(
@@ -92,6 +99,11 @@ void WebDAVServer::addHandlers() {
     };
     addDefaultHandlerForMethod("PUT", stagedBesideTarget,
                                perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT));
+    // A PUT or MKCOL that will be refused whatever its body holds is answered on its head.
+    _handlers.front()->setHeadCheckBlock([weak](const std::shared_ptr<WebServerRequest>& request) {
+        const auto self = weak.lock();
+        return self ? self->checkPUT(*request, nullptr) : nullptr;
+    });
     const auto copyOrMove = [weak](bool isMove) {
         return RunOnFileOperationsPool(
             [weak,
@@ -289,8 +301,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDataRequest& request) {
     if (request.hasBody() && request.contentLength() != 0) {
-        return WebServerErrorResponse::responseWithClientError(415,
-                                                               "Unexpected request body for MKCOL method");
+        return unexpectedMKCOLBody();
     }
     const std::string path = absolutePath(request.path());
     Error resolveError;

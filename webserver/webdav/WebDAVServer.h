@@ -119,6 +119,9 @@ private:
         std::string path;
         platform::SharedItem item;
     };
+    // The checks of a PUT that need no body: a refusal, or none with the target item.
+    std::shared_ptr<WebServerResponse> checkPUT(const WebServerRequest& request,
+                                                std::optional<platform::SharedItem>* target);
     std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,
                                                       const ResolvedItem& source,
                                                       const ResolvedItem& destination,
