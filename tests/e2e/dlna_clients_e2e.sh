@@ -251,6 +251,22 @@ else
   skip "neither VLC nor ffprobe is installed"
 fi
 
+# --- Browse: equal times by name, at most 1000 objects per answer, childCount as listed ------------
+mkdir -p "$share/Ties" "$share/Many"
+for n in 07 03 11 01 12 05 09 02 10 04 08 06; do echo x >"$share/Ties/$n.mp3"; done
+touch -d @1000000000 "$share/Ties/"*.mp3
+[ "$(soap ties ContentDirectory Browse "$(browse_args 0/Ties BrowseDirectChildren)")" = 200 ] || fail "Browse 0/Ties"
+result_of ties
+titles=$(grep -o '<dc:title>[^<]*</dc:title>' "$work/ties.didl" | sed 's/<[^>]*>//g' | tr '\n' ' ')
+[ "$titles" = "01 02 03 04 05 06 07 08 09 10 11 12 " ] || fail "equal times listed by name" "$titles"
+(cd "$share/Many" && touch $(seq -f 'f%g.mp3' 1 3000))
+[ "$(soap many ContentDirectory Browse "$(browse_args 0/Many BrowseDirectChildren)")" = 200 ] || fail "Browse 0/Many"
+grep -q '<NumberReturned>1000</NumberReturned><TotalMatches>3000</TotalMatches>' "$work/many.body" ||
+  fail "1000 of 3000 objects" "$(grep -o '<NumberReturned>.*</TotalMatches>' "$work/many.body")"
+[ "$(soap manymeta ContentDirectory Browse "$(browse_args 0/Many BrowseMetadata)")" = 200 ] || fail "Metadata 0/Many"
+grep -q 'childCount="3000"' "$work/manymeta.body" || fail "childCount of 0/Many" "$(head -c 600 "$work/manymeta.body")"
+rm -rf "$share/Ties" "$share/Many"
+
 # --- SSDP: discovery, byebye on SIGTERM, a taken port 1900 --------------------------------------
 if have gssdp-discover; then
   netns_cp gssdp-discover -i cp0 -t urn:schemas-upnp-org:device:MediaServer:1 -n 6 >"$work/gssdp.out" 2>&1

@@ -1,8 +1,6 @@
 #include "UP_HttpServer.h"
 
 #include "KL_Check.h"
-#include "KL_File.h"
-#include "KL_FileInfo.h"
 #include "KL_HttpEntity.h"
 #include "KL_HttpFileRequestHandler.h"
 #include "KL_HttpRequest.h"
@@ -14,6 +12,8 @@
 #include "UP_HttpMessageHelper.h"
 #include "UP_ProtocolInfo.h"
 #include "UP_TaskManager.h"
+
+#include <sys/stat.h>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
 
@@ -59,7 +59,7 @@ UP_HttpServer::UP_HttpServer(const KL_IpAddress& address, uint16_t port,
                              bool reuse_address)
     : KL_HttpServer(80, true), m_TaskManager(new UP_TaskManager(max_clients)), m_Address(address),
       m_Port(port), m_AllowRandomPortOnBindFailure(allow_random_port_on_bind_failure),
-      m_ReuseAddress(reuse_address) {}
+      m_ReuseAddress(reuse_address), m_Slots(max_clients > 1 ? max_clients - 1 : 0) {}
 
 UP_HttpServer::~UP_HttpServer() {
     (void)Stop();
@@ -98,7 +98,7 @@ KL_Result UP_HttpServer::Start() {
     KL_Cardinal max_tasks = m_TaskManager->GetMaxTasks();
     KL_CHECK_SEVERE(Listen(max_tasks > kMinimumBacklog ? max_tasks : kMinimumBacklog));
 
-    UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false);
+    UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false, &m_Slots);
     const KL_Result started = m_TaskManager->StartTask(task, nullptr, true);
     if (KL_FAILED(started)) {
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_SEVERE, started, "(m_TaskManager->StartTask(task))");
@@ -181,36 +181,46 @@ KL_Result UP_HttpServer::ServeFile(KL_HttpRequest& request, const KL_HttpRequest
     if (file_path == nullptr || HasParentComponent(file_path)) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
-    KL_FileInfo info;
-    if (KL_FAILED(KL_File::GetInfo(file_path, &info)) || info.m_Type != KL_FileInfo::FILE_TYPE_REGULAR) {
+    // Opened so that it can never block (a FIFO put there is refused, not waited for), and then
+    // checked through the descriptor, so that what is checked is what is sent.
+    KL_InputStreamReference stream;
+    if (KL_FAILED(UP_FileInputStream::Open(file_path, stream))) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
+    return ServeFile(request, context, response, stream, file_path);
+}
+
+KL_Result UP_HttpServer::ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
+                                   KL_HttpResponse& response, const KL_InputStreamReference& file,
+                                   const char* file_name) {
+    const auto* opened = dynamic_cast<const UP_FileInputStream*>(file.AsPointer());
+    struct stat status {};
+    if (opened == nullptr || file_name == nullptr || ::fstat(opened->GetDescriptor(), &status) != 0 ||
+        !S_ISREG(status.st_mode)) {
+        return KL_ERROR_NO_SUCH_ITEM;
+    }
+    const KL_TimeStamp modified = KL_TimeStamp::FromSeconds(status.st_mtim.tv_sec);
     KL_DateTime since;
     if (request.GetHeaders().GetHeaderValue("Range") == nullptr &&
         KL_SUCCEEDED(GetIfModifiedSince(request, since))) {
         KL_TimeStamp since_time;
         (void)since.ToTimeStamp(since_time);
-        KL_LOG_INFO("File %s timestamps: request=%d (%s) vs file=%d (%s)", file_path,
+        KL_LOG_INFO("File %s timestamps: request=%d (%s) vs file=%d (%s)", file_name,
                     int(since_time.ToSeconds()), since.ToString(KL_DateTime::FORMAT_RFC_1123).GetChars(),
-                    int(info.m_ModificationTime.ToSeconds()), FormatDate(info.m_ModificationTime).GetChars());
-        if (since_time >= info.m_ModificationTime) {
-            KL_LOG_FINE("Returning 304 for %s", file_path);
+                    int(modified.ToSeconds()), FormatDate(modified).GetChars());
+        if (since_time >= modified) {
+            KL_LOG_FINE("Returning 304 for %s", file_name);
             response.SetStatus(304, "Not Modified", KL_HTTP_PROTOCOL_1_1);
             return KL_SUCCESS;
         }
     }
-    // Opened so that it can never block (a FIFO put there meanwhile is refused, not waited for).
-    KL_InputStreamReference stream;
-    if (KL_FAILED(UP_FileInputStream::Open(file_path, stream))) {
-        return KL_ERROR_NO_SUCH_ITEM;
-    }
-    if (info.m_ModificationTime != KL_TimeStamp()) {
-        response.GetHeaders().SetHeader("Last-Modified", FormatDate(info.m_ModificationTime).GetChars());
+    if (modified != KL_TimeStamp()) {
+        response.GetHeaders().SetHeader("Last-Modified", FormatDate(modified).GetChars());
         response.GetHeaders().SetHeader("Cache-Control", "max-age=0,must-revalidate");
     }
     KL_String content_type =
-        UP_ProtocolInfo::GetMimeType(file_path, UP_HttpMessageHelper::GetDeviceSignature(request));
-    return ServeStream(request, context, response, stream, content_type.GetChars());
+        UP_ProtocolInfo::GetMimeType(file_name, UP_HttpMessageHelper::GetDeviceSignature(request));
+    return ServeStream(request, context, response, file, content_type.GetChars());
 }
 
 KL_Result UP_HttpServer::ServeStream(KL_HttpRequest& request, const KL_HttpRequestContext&,
@@ -227,8 +237,9 @@ KL_Result UP_HttpServer::ServeStream(KL_HttpRequest& request, const KL_HttpReque
     }
     entity->SetContentType(content_type);
     const KL_HttpHeaders& headers = request.GetHeaders();
+    // A range that ends past the end is served to the last byte; every 416 names the length.
     KL_Result result =
-        KL_HttpFileRequestHandler::SetupResponseBody(response, stream, headers.GetHeaderValue("Range"));
+        KL_HttpFileRequestHandler::SetupResponseBody(response, stream, headers.GetHeaderValue("Range"), true);
     if (KL_FAILED(result)) {
         return result;
     }
