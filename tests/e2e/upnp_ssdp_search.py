@@ -84,7 +84,8 @@ def table(device, source, uuid, device_type, service_type):
         ("the uuid", search("uuid:" + uuid), 2),
         ("the device type", search(device_type), 2),
         ("the service type", search(service_type), 2),
-        ("upnp:rootdevice again while pending", search("upnp:rootdevice"), 0),
+        ("upnp:rootdevice from another port while pending", search("upnp:rootdevice"), 2),
+        ("upnp:rootdevice twice from one port", [search("upnp:rootdevice")] * 2, 2),
     ]
     second = [
         ("not HTTP, then valid", [b"\x00\x01 not HTTP", search("upnp:rootdevice")], 2),

@@ -88,8 +88,9 @@ public:
     bool IsStarted() const { return m_Started.load(); }
 
     // SSDP (UP_DeviceHostSsdp.cpp). An M-SEARCH this host answers queues one answer task (at most
-    // UP_SSDP_MAX_SEARCH_RESPONSE_TASKS at once, at most four per host and one per searching socket
-    // and target, only for single hosts on a network it answers on).
+    // UP_SSDP_MAX_SEARCH_RESPONSE_TASKS at once, one per searching host and target, which answers
+    // every port of the host that searched meanwhile; only for single hosts on a network it
+    // answers on).
     KL_Result OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) override;
     // Sends every target of this device matching st (exact compare) through the socket.
     virtual KL_Result SendSsdpSearchResponse(KL_HttpResponse& response, KL_UdpSocket& socket, const char* st,
@@ -102,7 +103,9 @@ public:
     static KL_Result Announce(const UP_DeviceData& device, KL_HttpRequest& request, KL_UdpSocket& socket,
                               int type);
     // Called by a search-response task when its answers to sender's search for st are out.
-    void OnSearchResponseTaskDone(const KL_SocketAddress& sender, const KL_String& st);
+    void OnSearchResponseTaskDone(uint64_t pending);
+    // Called by a search-response task before it answers: the ports of the searching host to answer.
+    KL_List<uint32_t> TakePendingSearch(uint64_t pending);
 
     // The action handler; the default refuses every action with 401 "Invalid Action" and -1.
     virtual KL_Result OnAction(UP_ActionCall& call, const KL_HttpRequestContext& context);

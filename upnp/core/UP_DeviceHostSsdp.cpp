@@ -143,8 +143,12 @@ void UP_DeviceHost::AnnounceByeBye() {
     KL_DeleteNetworkInterfaces(if_list);
 }
 
-void UP_DeviceHost::OnSearchResponseTaskDone(const KL_SocketAddress& sender, const KL_String& st) {
-    m_PendingSearches.Remove(sender, st);
+void UP_DeviceHost::OnSearchResponseTaskDone(uint64_t pending) {
+    m_PendingSearches.Remove(pending);
+}
+
+KL_List<uint32_t> UP_DeviceHost::TakePendingSearch(uint64_t pending) {
+    return m_PendingSearches.Take(pending);
 }
 
 KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) {
@@ -170,21 +174,24 @@ KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequ
     KL_CHECK_SEVERE(UP_UPnPMessageHelper::GetMX(request, mx));
 
     // Work is queued only for what will be answered, and only for single hosts on a network this
-    // host answers on (no reflection of forged searches), at most a bounded number at once, a few
-    // per host and one per searching socket and target (a flooding host cannot crowd the others
-    // out, and two control points on one host are both answered).
+    // host answers on (no reflection of forged searches), at most a bounded number at once and one
+    // per searching host and target (a flooding host cannot crowd the others out; another control
+    // point of the same host is answered with it).
     const KL_String target(st);
-    if (!IsAnsweredTarget(*this, target) || !IsAnsweredSender(remote.m_IpAddress) ||
-        !m_PendingSearches.Add(remote, target)) {
+    if (!IsAnsweredTarget(*this, target) || !IsAnsweredSender(remote.m_IpAddress)) {
+        return KL_FAILURE;
+    }
+    const uint64_t pending = m_PendingSearches.Add(remote, target);
+    if (pending == 0) {
         return KL_FAILURE;
     }
     const uint32_t seconds =
         mx == 0 ? 0 : KL_System::GetRandomInteger() % std::min(mx, kMaxSearchDelaySeconds);
     const KL_TimeStamp delay = KL_TimeStamp::FromSeconds(seconds);
-    auto* task = new UP_SsdpDeviceSearchResponseTask(this, remote, st);
+    auto* task = new UP_SsdpDeviceSearchResponseTask(this, remote, st, pending);
     const KL_Result result = m_TaskManager->StartTask(task, &delay, true);
     if (KL_FAILED(result)) {
-        OnSearchResponseTaskDone(remote, target);
+        OnSearchResponseTaskDone(pending);
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(m_TaskManager->StartTask(task, &delay))");
         return result;
     }

@@ -14,11 +14,19 @@ void UP_SsdpDeviceSearchResponseTask::DoRun() {
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result,
                             "(UP_UPnPMessageHelper::GetNetworkInterfaces(if_list, true))");
     } else {
-        (void)if_list.Apply(
-            UP_SsdpDeviceSearchResponseInterfaceIterator(m_Device, m_RemoteAddr, m_ST.GetChars(), this));
+        // Every port of the searching host that asked for the target while the answer waited.
+        KL_List<uint32_t> ports = m_Device->TakePendingSearch(m_Pending);
+        if (ports.IsEmpty()) {
+            (void)ports.Add(m_RemoteAddr.m_Port);
+        }
+        for (uint32_t port : ports) {
+            const KL_SocketAddress searcher(m_RemoteAddr.m_IpAddress, port);
+            (void)if_list.Apply(
+                UP_SsdpDeviceSearchResponseInterfaceIterator(m_Device, searcher, m_ST.GetChars(), this));
+        }
     }
     KL_DeleteNetworkInterfaces(if_list);
     if (m_Device != nullptr) {
-        m_Device->OnSearchResponseTaskDone(m_RemoteAddr, m_ST);
+        m_Device->OnSearchResponseTaskDone(m_Pending);
     }
 }

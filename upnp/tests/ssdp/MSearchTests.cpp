@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -142,7 +144,7 @@ TEST_F(MSearchAnswers, SendersOffEverySubnetGetNoAnswer) {
 }
 
 // While an answer to a search is pending, the same search from the same socket is dropped; another
-// control point on the same host (another socket) is answered.
+// control point on the same host (another socket) is answered with it.
 TEST_F(MSearchAnswers, ALaterDuplicateIsDroppedWhileTheAnswerIsPending) {
     const int first = Client();
     const int neighbour = Client();
@@ -153,30 +155,41 @@ TEST_F(MSearchAnswers, ALaterDuplicateIsDroppedWhileTheAnswerIsPending) {
     EXPECT_EQ(Sts(2, "upnp:rootdevice"), StsOf(neighbour, 10));
 }
 
-// Pending answers: one per socket and target, four per host whatever its ports, 32 in all.
-TEST(PendingSearches, BoundPerSocketPerHostAndInAll) {
+// One answer waits per host and target, joined by the host's other ports (up to four); once it is
+// taken, a new port queues an answer of its own and a port being answered is dropped; 32 in all.
+TEST(PendingSearches, OneWaitsPerHostAndTargetJoinedByItsPorts) {
     UP_SsdpPendingSearches pending;
-    auto sender = [](const char* ip, uint32_t port) {
+    auto from = [](const std::string& ip, uint32_t port) {
         KL_IpAddress address;
-        EXPECT_EQ(KL_SUCCESS, address.Parse(ip));
+        EXPECT_EQ(KL_SUCCESS, address.Parse(ip.c_str()));
         return KL_SocketAddress(address, port);
     };
-    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5000), "ssdp:all"));
-    EXPECT_FALSE(pending.Add(sender("10.0.0.2", 5000), "ssdp:all"));
-    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5000), "upnp:rootdevice"));
-    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5001), "ssdp:all"));
-    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5002), "ssdp:all"));
-    EXPECT_FALSE(pending.Add(sender("10.0.0.2", 5003), "ssdp:all"));
-    pending.Remove(sender("10.0.0.2", 5000), "ssdp:all");
-    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5003), "ssdp:all"));
-    for (uint32_t host = 3; host <= 10; ++host) {
-        const std::string ip = "10.0.0." + std::to_string(host);
-        for (uint32_t port = 0; port < 4; ++port) {
-            EXPECT_EQ(host < 10, pending.Add(sender(ip.c_str(), 6000 + port), "ssdp:all")) << ip;
+    auto take = [&](uint64_t id) {
+        std::vector<uint32_t> ports;
+        for (uint32_t port : pending.Take(id)) {
+            ports.push_back(port);
         }
+        return ports;
+    };
+    const uint64_t all = pending.Add(from("10.0.0.2", 5000), "ssdp:all");
+    ASSERT_NE(0u, all);
+    for (uint32_t port : {5000u, 5001u, 5001u, 5002u, 5003u, 5004u}) {
+        EXPECT_EQ(0u, pending.Add(from("10.0.0.2", port), "ssdp:all")) << port;
+    }
+    EXPECT_NE(0u, pending.Add(from("10.0.0.2", 5000), "upnp:rootdevice"));
+    EXPECT_EQ((std::vector<uint32_t>{5000, 5001, 5002, 5003}), take(all));
+    EXPECT_EQ(0u, pending.Add(from("10.0.0.2", 5001), "ssdp:all")); // being answered
+    const uint64_t again = pending.Add(from("10.0.0.2", 5009), "ssdp:all");
+    EXPECT_NE(0u, again);
+    EXPECT_EQ(0u, pending.Add(from("10.0.0.2", 5009), "ssdp:all"));
+    pending.Remove(all);
+    EXPECT_EQ((std::vector<uint32_t>{5009}), take(again));
+    for (int host = 3; host <= 33; ++host) {
+        const std::string ip = "10.0.0." + std::to_string(host);
+        EXPECT_EQ(host < 33, pending.Add(from(ip, 6000), "ssdp:all") != 0) << ip;
     }
     pending.Clear();
-    EXPECT_TRUE(pending.Add(sender("10.0.0.10", 6000), "ssdp:all"));
+    EXPECT_NE(0u, pending.Add(from("10.0.0.33", 6000), "ssdp:all"));
 }
 
 // A searcher must be a single host of a subnet the device answers on: a forged source naming a
