@@ -7,6 +7,7 @@
 #include "KL_Result.h"
 #include "KL_String.h"
 #include "UP_ActionDesc.h"
+#include "UP_ActionError.h"
 #include "UP_Argument.h"
 
 #include <cstdint>
@@ -46,6 +47,9 @@ public:
     KL_Result VerifyArguments(bool input);
 
     KL_Result SetActionError(uint32_t code, const char* description);
+    KL_Result SetActionError(const UP_ActionError& error) {
+        return SetActionError(error.code, error.description);
+    }
     // The description (empty when none) and, when asked, the code.
     KL_String GetActionError(uint32_t* code = nullptr) const;
     uint32_t GetActionErrorCode() const { return m_ErrorCode; }
@@ -53,6 +57,9 @@ public:
     // The response, or the fault when an error code is set.
     KL_Result FormatSoapResponse(KL_OutputStream& stream) const;
     static KL_Result FormatSoapError(uint32_t code, const char* description, KL_OutputStream& stream);
+    static KL_Result FormatSoapError(const UP_ActionError& error, KL_OutputStream& stream) {
+        return FormatSoapError(error.code, error.description, stream);
+    }
     // The request form of the call (for a control point).
     KL_Result FormatSoapRequest(KL_OutputStream& stream) const;
 

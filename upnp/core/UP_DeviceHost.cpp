@@ -236,6 +236,6 @@ KL_Result UP_DeviceHost::ProcessHttpGetRequest(KL_HttpRequest&, const KL_HttpReq
 }
 
 KL_Result UP_DeviceHost::OnAction(UP_ActionCall& call, const KL_HttpRequestContext&) {
-    call.SetActionError(401, "Invalid Action");
+    call.SetActionError(UP_ACTION_ERROR_INVALID_ACTION);
     return KL_FAILURE;
 }

@@ -122,7 +122,7 @@ KL_Result UP_DeviceHost::ProcessSoapAction(UP_Service* service, const char* acti
     UP_ActionDesc* desc = service->FindActionDesc(action_name);
     bool failed = true;
     if (desc == nullptr) {
-        KL_CHECK(UP_ActionCall::FormatSoapError(401, "Invalid Action", *answer));
+        KL_CHECK(UP_ActionCall::FormatSoapError(UP_ACTION_ERROR_INVALID_ACTION, *answer));
     } else {
         UP_ActionCall call(*desc);
         // The old ContentDirectory form names Browse's first argument "ContainerID".
@@ -133,7 +133,7 @@ KL_Result UP_DeviceHost::ProcessSoapAction(UP_Service* service, const char* acti
         }
         if (failed) {
             if (call.GetActionErrorCode() == 0) {
-                call.SetActionError(501, "Action Failed");
+                call.SetActionError(UP_ACTION_ERROR_ACTION_FAILED);
             }
             uint32_t code = 0;
             KL_String description = call.GetActionError(&code);
@@ -169,12 +169,12 @@ KL_Result UP_DeviceHost::RunAction(UP_ActionCall& call, const KL_XmlElementNode*
         }
         KL_String value = UP_XmlHelper::GetText(argument);
         if (call.SetArgumentValue(name, value.GetChars()) == KL_ERROR_INVALID_PARAMETERS) {
-            call.SetActionError(701, "Invalid Name");
+            call.SetActionError(UP_ACTION_ERROR_INVALID_NAME);
             return KL_FAILURE;
         }
     }
     if (KL_FAILED(call.VerifyArguments(true))) {
-        call.SetActionError(402, "Invalid or Missing Args");
+        call.SetActionError(UP_ACTION_ERROR_INVALID_OR_MISSING_ARGS);
         return KL_FAILURE;
     }
     KL_LOG_FINE("Processing action \"%s\" from %s", call.GetActionDesc().GetName().GetChars(),

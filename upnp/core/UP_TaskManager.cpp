@@ -41,47 +41,56 @@ KL_Result UP_TaskManager::StartTask(UP_ThreadTask* task, const KL_TimeStamp* del
     return task->Start(this, delay, auto_destroy);
 }
 
+KL_Result UP_TaskManager::TakeToken() {
+    if (m_Stopping) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, KL_ERROR_INTERRUPTED, "(((-20000-0) - 20))");
+        return KL_ERROR_INTERRUPTED;
+    }
+    if (m_MaxTasks == 0) {
+        return KL_SUCCESS;
+    }
+    if (m_Queue == nullptr) {
+        m_Queue = new KL_Queue<int>(m_MaxTasks);
+    }
+    const KL_Result pushed = m_Queue->Push(&g_Token, kTokenPushMillis);
+    if (KL_FAILED(pushed) && pushed != KL_ERROR_TIMEOUT) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, pushed, "(result)");
+    }
+    return pushed;
+}
+
 KL_Result UP_TaskManager::AddTask(UP_ThreadTask* task) {
     for (;;) {
-        m_TasksLock.Lock();
-        if (m_Stopping) {
-            m_TasksLock.Unlock();
-            DeleteIfAutoDestroy(task);
-            KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, KL_ERROR_INTERRUPTED, "(((-20000-0) - 20))");
-            return KL_ERROR_INTERRUPTED;
-        }
-        if (m_MaxTasks != 0) {
-            if (m_Queue == nullptr) {
-                m_Queue = new KL_Queue<int>(m_MaxTasks);
-            }
-            const KL_Result pushed = m_Queue->Push(&g_Token, kTokenPushMillis);
-            if (pushed == KL_ERROR_TIMEOUT) {
-                m_TasksLock.Unlock();
-                // Let an ending task take the lock and hand its token back before trying again.
-                (void)KL_System::Sleep(KL_TimeStamp::FromMillis(kTokenRetryPauseMillis));
-                continue;
-            }
-            if (KL_FAILED(pushed)) {
-                m_TasksLock.Unlock();
-                DeleteIfAutoDestroy(task);
-                KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, pushed, "(result)");
-                return pushed;
+        KL_Result result = KL_SUCCESS;
+        bool token_taken = false;
+        {
+            KL_AutoLock lock(m_TasksLock);
+            result = TakeToken();
+            if (KL_SUCCEEDED(result)) {
+                token_taken = true;
+                // Still locked: the task cannot remove (or delete) itself before it is listed.
+                result = task->StartThread();
+                if (KL_SUCCEEDED(result)) {
+                    ++m_RunningTasks;
+                    KL_LOG_FINER("[TaskManager 0x%08x] %d/%d running tasks",
+                                 static_cast<unsigned int>(reinterpret_cast<uintptr_t>(this)), m_RunningTasks,
+                                 static_cast<int>(m_MaxTasks));
+                    (void)m_Tasks.Add(task);
+                    return KL_SUCCESS;
+                }
             }
         }
-        // Still locked: the task cannot remove (or delete) itself before it is listed.
-        const KL_Result started = task->StartThread();
-        if (KL_FAILED(started)) {
-            m_TasksLock.Unlock();
+        if (token_taken) {
+            // The thread did not start: hand the token back (and delete a self-destroying task).
             (void)RemoveTask(task);
-            return started;
+            return result;
         }
-        ++m_RunningTasks;
-        KL_LOG_FINER("[TaskManager 0x%08x] %d/%d running tasks",
-                     static_cast<unsigned int>(reinterpret_cast<uintptr_t>(this)), m_RunningTasks,
-                     static_cast<int>(m_MaxTasks));
-        (void)m_Tasks.Add(task);
-        m_TasksLock.Unlock();
-        return KL_SUCCESS;
+        if (result != KL_ERROR_TIMEOUT) {
+            DeleteIfAutoDestroy(task);
+            return result;
+        }
+        // Full: let an ending task take the lock and hand its token back before trying again.
+        (void)KL_System::Sleep(KL_TimeStamp::FromMillis(kTokenRetryPauseMillis));
     }
 }
 

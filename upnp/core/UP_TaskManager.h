@@ -46,6 +46,10 @@ public:
     bool IsStopping();
 
 private:
+    // Under m_TasksLock: KL_ERROR_INTERRUPTED when stopping, KL_ERROR_TIMEOUT while every place
+    // is taken (the caller lets go of the lock and tries again), else the push's result.
+    KL_Result TakeToken();
+
     KL_List<UP_ThreadTask*> m_Tasks;
     KL_Mutex m_TasksLock;
     KL_Queue<int>* m_Queue = nullptr;

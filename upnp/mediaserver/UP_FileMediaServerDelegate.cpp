@@ -104,7 +104,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
     KL_String path;
     if (KL_FAILED(GetFilePath(object_id, path))) {
         KL_LOG_WARNING("UP_FileMediaServerDelegate::OnBrowse - ObjectID not found.");
-        action->SetActionError(701, "No Such Object.");
+        action->SetActionError(UP_ACTION_ERROR_NO_SUCH_OBJECT);
         return KL_FAILURE;
     }
     std::unique_ptr<UP_MediaObject> object(
@@ -211,7 +211,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
         KL_FAILED(m_Folder.Inspect(folder.GetChars(), folder_entry)) ||
         folder_entry.m_Type != KL_FileInfo::FILE_TYPE_DIRECTORY) {
         KL_LOG_WARNING("ObjectID '%s' not found or not allowed", object_id != nullptr ? object_id : "");
-        action->SetActionError(701, "No such Object");
+        action->SetActionError(UP_ACTION_ERROR_NO_SUCH_OBJECT_TO_LIST);
         return KL_FAILURE;
     }
     FileKinds kinds;
@@ -263,13 +263,13 @@ KL_Result UP_FileMediaServerDelegate::OnSearchContainer(UP_ActionCall* action, c
     KL_CHECK_POINTER(action);
     if (search_criteria != nullptr && std::strcmp(search_criteria, "Unknownfieldname") == 0) {
         KL_LOG_WARNING("Unsupported or invalid search criteria %s", search_criteria);
-        action->SetActionError(708, "Unsupported or invalid search criteria");
+        action->SetActionError(UP_ACTION_ERROR_INVALID_SEARCH_CRITERIA);
         return KL_FAILURE;
     }
     KL_String path;
     if (KL_FAILED(GetFilePath(container_id, path))) {
         KL_LOG_WARNING("ObjectID not found.");
-        action->SetActionError(710, "No Such Container.");
+        action->SetActionError(UP_ACTION_ERROR_NO_SUCH_CONTAINER);
         return KL_FAILURE;
     }
     UP_MediaFolder::Entry entry;
@@ -278,6 +278,6 @@ KL_Result UP_FileMediaServerDelegate::OnSearchContainer(UP_ActionCall* action, c
         return KL_ERROR_NOT_IMPLEMENTED; // nothing searches: the server answers 800
     }
     KL_LOG_WARNING("No such container");
-    action->SetActionError(710, "No such container");
+    action->SetActionError(UP_ACTION_ERROR_NOT_A_CONTAINER);
     return KL_FAILURE;
 }

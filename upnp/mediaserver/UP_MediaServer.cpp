@@ -6,7 +6,6 @@
 #include "KL_Log.h"
 #include "KL_TimeStamp.h"
 #include "UP_ActionCall.h"
-#include "UP_Didl.h"
 #include "UP_MediaServerDelegate.h"
 #include "UP_Service.h"
 
@@ -120,7 +119,7 @@ KL_Result UP_MediaServer::OnAction(UP_ActionCall& action, const KL_HttpRequestCo
             return (this->*entry.handler)(action, context);
         }
     }
-    action.SetActionError(401, "No Such Action.");
+    action.SetActionError(UP_ACTION_ERROR_NO_SUCH_ACTION);
     return KL_SUCCESS;
 }
 
@@ -154,7 +153,7 @@ KL_Result UP_MediaServer::OnGetSystemUpdateID(UP_ActionCall& action, const KL_Ht
 
 KL_Result UP_MediaServer::OnGetCurrentConnectionInfo(UP_ActionCall& action, const KL_HttpRequestContext&) {
     if (KL_FAILED(action.VerifyArgumentValue("ConnectionID", "0"))) {
-        action.SetActionError(706, "No Such Connection.");
+        action.SetActionError(UP_ACTION_ERROR_NO_SUCH_CONNECTION);
         return KL_FAILURE;
     }
     static const char* const kValues[][2] = {
@@ -190,7 +189,7 @@ KL_Result UP_MediaServer::OnBrowse(UP_ActionCall& action, const KL_HttpRequestCo
     KL_String values[6];
     if (!ReadArguments(action, kNames, values, 6)) {
         KL_LOG_WARNING("Missing arguments");
-        action.SetActionError(402, "Invalid args");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
         return KL_SUCCESS;
     }
     const KL_String& object_id = values[0];
@@ -199,7 +198,7 @@ KL_Result UP_MediaServer::OnBrowse(UP_ActionCall& action, const KL_HttpRequestCo
     const BrowseFlag flag = ParseBrowseFlag(values[1]);
     if (flag == BrowseFlag::Invalid) {
         KL_LOG_WARNING("BrowseFlag value not allowed (%s)", values[1].GetChars());
-        action.SetActionError(402, "Invalid args");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
         return KL_SUCCESS;
     }
     KL_Cardinal start = 0;
@@ -207,14 +206,13 @@ KL_Result UP_MediaServer::OnBrowse(UP_ActionCall& action, const KL_HttpRequestCo
     if (!ReadRange(action, start, count)) {
         KL_LOG_WARNING("Invalid arguments (%s, %s, %s)", values[1].GetChars(), values[3].GetChars(),
                        values[4].GetChars());
-        action.SetActionError(402, "Invalid args");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
         return KL_FAILURE;
     }
-    (void)UP_Didl::FilterToMask(filter.GetChars());
     KL_List<KL_String> sort_list;
     if (KL_FAILED(ParseSort(sort.GetChars(), sort_list))) {
         KL_LOG_WARNING("Unsupported or invalid sort criteria error (%s)", sort.GetChars());
-        action.SetActionError(709, "Unsupported or invalid sort criteria error");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_SORT_CRITERIA);
         return KL_FAILURE;
     }
     KL_LOG_FINE("Processing %s from %s with id=\"%s\", filter=\"%s\", start=%d, count=%d",
@@ -226,7 +224,7 @@ KL_Result UP_MediaServer::OnBrowse(UP_ActionCall& action, const KL_HttpRequestCo
                            : OnBrowseDirectChildren(&action, object_id.GetChars(), filter.GetChars(), start,
                                                     count, sort.GetChars(), context);
     if (KL_FAILED(result) && action.GetActionErrorCode() == 0) {
-        action.SetActionError(800, "Internal error");
+        action.SetActionError(UP_ACTION_ERROR_INTERNAL);
     }
     return result;
 }
@@ -237,7 +235,7 @@ KL_Result UP_MediaServer::OnSearch(UP_ActionCall& action, const KL_HttpRequestCo
     KL_String values[6];
     if (!ReadArguments(action, kNames, values, 6)) {
         KL_LOG_WARNING("Missing arguments");
-        action.SetActionError(402, "Invalid args");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
         return KL_SUCCESS;
     }
     const KL_String& container_id = values[0];
@@ -248,13 +246,13 @@ KL_Result UP_MediaServer::OnSearch(UP_ActionCall& action, const KL_HttpRequestCo
     KL_Cardinal count = 0;
     if (!ReadRange(action, start, count)) {
         KL_LOG_WARNING("Invalid arguments (%s, %s)", values[3].GetChars(), values[4].GetChars());
-        action.SetActionError(402, "Invalid args");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
         return KL_FAILURE;
     }
     KL_List<KL_String> sort_list;
     if (KL_FAILED(ParseSort(sort.GetChars(), sort_list))) {
         KL_LOG_WARNING("Unsupported or invalid sort criteria error (%s)", sort.GetChars());
-        action.SetActionError(709, "Unsupported or invalid sort criteria error");
+        action.SetActionError(UP_ACTION_ERROR_INVALID_SORT_CRITERIA);
         return KL_FAILURE;
     }
     KL_LOG_INFO("Processing Search from %s with id=\"%s\", search=\"%s\", start=%d, count=%d",
@@ -266,7 +264,7 @@ KL_Result UP_MediaServer::OnSearch(UP_ActionCall& action, const KL_HttpRequestCo
                            : OnBrowseDirectChildren(&action, container_id.GetChars(), filter.GetChars(),
                                                     start, count, sort.GetChars(), context);
     if (KL_FAILED(result) && action.GetActionErrorCode() == 0) {
-        action.SetActionError(800, "Internal error");
+        action.SetActionError(UP_ACTION_ERROR_INTERNAL);
     }
     return result;
 }

@@ -6,6 +6,7 @@
 // Prints "device at URL" (the description URL on the first LAN address) once the device serves,
 // runs until SIGINT or SIGTERM, then stops the engine (byebye sent) and exits 0. A failed start
 // prints the result code's name on standard error and exits 1.
+#include "../ToolMain.h"
 #include "KL_List.h"
 #include "KL_Reference.h"
 #include "KL_Result.h"
@@ -13,11 +14,8 @@
 #include "UP_UPnP.h"
 #include "UP_UPnPMessageHelper.h"
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <pthread.h>
 
 namespace {
 
@@ -40,16 +38,6 @@ int Usage() {
     return 1;
 }
 
-bool ParsePort(const char* text, uint16_t& port) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || value > 65535) {
-        return false;
-    }
-    port = static_cast<uint16_t>(value);
-    return true;
-}
-
 // The first LAN address, else loopback.
 KL_String HostAddress() {
     KL_List<KL_IpAddress> ips;
@@ -69,11 +57,6 @@ void Describe(UP_DeviceData& device, const char* name) {
     device.m_ModelURL = "";
 }
 
-int Fail(KL_Result result) {
-    std::fprintf(stderr, "%s\n", KL_GetResultText(result));
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -85,7 +68,7 @@ int main(int argc, char** argv) {
     uint16_t port = 0;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            if (!ParsePort(argv[++i], port)) {
+            if (!tool::ParsePort(argv[++i], port)) {
                 return Usage();
             }
         } else {
@@ -93,16 +76,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Every thread inherits the blocked signals; the main thread takes them with sigwait. A shell
-    // starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t signals = tool::BlockStopSignals();
 
     auto* server = new ServedMediaServer(folder, name, false, nullptr, port, false);
     KL_Reference<UP_DeviceHost> device(server);
@@ -111,17 +85,16 @@ int main(int argc, char** argv) {
     (void)upnp.AddDevice(device);
     const KL_Result result = upnp.Start();
     if (KL_FAILED(result)) {
-        return Fail(result);
+        return tool::Fail(result);
     }
     if (!server->IsStarted()) {
         (void)upnp.Stop();
-        return Fail(server->GetStartResult());
+        return tool::Fail(server->GetStartResult());
     }
     std::printf("device at %s\n", server->GetDescriptionUrl(HostAddress().GetChars()).GetChars());
     std::fflush(stdout);
 
-    int signal_number = 0;
-    sigwait(&signals, &signal_number);
+    tool::WaitForStopSignal(signals);
     (void)upnp.Stop();
     return 0;
 }

@@ -1,5 +1,5 @@
-// upnpdevice: hosts the Counter test device (CounterDevice.h) for end-to-end checks (never
-// installed).
+// upnpdevice: hosts the Counter test device (upnp/tests/support/CounterDevice.h, library
+// upnp_test_support) for end-to-end checks (never installed).
 //
 //   upnpdevice [--port P] [--name NAME]
 //

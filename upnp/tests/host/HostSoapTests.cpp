@@ -13,7 +13,7 @@ class SoapDevice : public CounterDevice {
 public:
     KL_Result OnAction(UP_ActionCall& call, const KL_HttpRequestContext& context) override {
         if (KL_SUCCEEDED(call.VerifyArgumentValue("Note", "error-0"))) {
-            call.SetActionError(402, "Invalid args");
+            call.SetActionError(UP_ACTION_ERROR_INVALID_ARGS);
             return KL_SUCCESS;
         }
         return CounterDevice::OnAction(call, context);

@@ -1,8 +1,8 @@
 // Shared by the host and GENA tests: a raw HTTP exchange with a device on 127.0.0.1 and the SOAP
-// texts of the Counter test device (tests/tools/upnpdevice/CounterDevice.h).
+// texts of the Counter test device (upnp/tests/support/CounterDevice.h).
 #pragma once
 
-#include "../../../tests/tools/upnpdevice/CounterDevice.h"
+#include "CounterDevice.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

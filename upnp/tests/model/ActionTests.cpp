@@ -98,7 +98,7 @@ TEST_F(ActionTest, BooleanAndNumberReadings) {
 
 TEST_F(ActionTest, VerifyArgumentsChecksOneDirectionAndClearsTheError) {
     UP_ActionCall call(*m_Browse);
-    ASSERT_EQ(call.SetActionError(402, "Invalid args"), KL_SUCCESS);
+    ASSERT_EQ(call.SetActionError(UP_ACTION_ERROR_INVALID_ARGS), KL_SUCCESS);
     const char* inputs[] = {"ObjectID", "BrowseFlag", "Filter", "StartingIndex", "RequestedCount"};
     for (const char* name : inputs) {
         ASSERT_EQ(call.SetArgumentValue(name, name == inputs[1] ? "BrowseMetadata" : "0"), KL_SUCCESS);
@@ -116,7 +116,7 @@ TEST_F(ActionTest, VerifyArgumentsChecksOneDirectionAndClearsTheError) {
 TEST_F(ActionTest, ErrorCodeTurnsTheResponseIntoTheFault) {
     UP_ActionCall call(*m_Browse);
     ASSERT_EQ(call.SetArgumentValue("TotalMatches", "3"), KL_SUCCESS);
-    ASSERT_EQ(call.SetActionError(401, "Invalid Action"), KL_SUCCESS);
+    ASSERT_EQ(call.SetActionError(UP_ACTION_ERROR_INVALID_ACTION), KL_SUCCESS);
     EXPECT_EQ(Response(call), ReadDataFile("fault-401.golden"));
 }
 

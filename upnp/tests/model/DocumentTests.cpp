@@ -18,7 +18,7 @@ bool XmllintAccepts(const std::string& name) {
 
 TEST(DocumentTest, FaultIsExactlyTheUpnpErrorEnvelope) {
     KL_StringOutputStream out;
-    ASSERT_EQ(UP_ActionCall::FormatSoapError(401, "Invalid Action", out), KL_SUCCESS);
+    ASSERT_EQ(UP_ActionCall::FormatSoapError(UP_ACTION_ERROR_INVALID_ACTION, out), KL_SUCCESS);
     const std::string expected =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
         "<s:Envelope s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
