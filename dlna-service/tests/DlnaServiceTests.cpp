@@ -202,7 +202,7 @@ TEST_F(DlnaService, ATakenSsdpPortStartsNothing) {
     EXPECT_TRUE(holder.WaitForNotify([](const std::string&) { return true; }, 1500).empty());
 }
 
-// Without a usable interface there is nothing to announce on, but the device is served.
+// Without a usable interface the device announces on loopback alone, and is served.
 TEST_F(DlnaService, LoopbackAloneStillStarts) {
     ENTER_NAMESPACE(kLoopbackOnly);
     MyDLNAService service;

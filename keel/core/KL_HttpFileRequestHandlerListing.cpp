@@ -17,7 +17,8 @@ struct FileType {
     const char* m_Type;
 };
 
-// Searched in order; png is listed twice.
+// Searched in order; png is listed twice. FLAC and Ogg carry types of their own: players that
+// believe audio/mpeg force their MP3 reader on them and play nothing.
 const FileType kDefaultFileTypes[] = {
     {"xml", "text/xml; charset=\"utf-8\""},
     {"htm", "text/html"},
@@ -49,9 +50,9 @@ const FileType kDefaultFileTypes[] = {
     {"m4r", "audio/mpeg"},
     {"caf", "audio/mpeg"},
     {"au", "audio/mpeg"},
-    {"ogg", "audio/mpeg"},
+    {"ogg", "audio/ogg"},
     {"mpc", "audio/mpeg"},
-    {"flac", "audio/mpeg"},
+    {"flac", "audio/x-flac"},
     {"ape", "audio/mp4"},
     {"m4a", "audio/mp4"},
     {"wma", "audio/x-ms-wma"},

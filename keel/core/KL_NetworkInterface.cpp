@@ -159,11 +159,15 @@ bool IsUsable(const KL_NetworkInterface& record, bool include_loopback, bool loo
         return false;
     }
     uint32_t flags = record.GetFlags();
-    if ((flags & KL_NETWORK_INTERFACE_FLAG_MULTICAST) == 0 ||
+    const bool loopback = (flags & KL_NETWORK_INTERFACE_FLAG_LOOPBACK) != 0;
+    // The loopback fallback takes the loopback interface as it is: Linux's lo has no multicast
+    // flag unless someone turns it on.
+    const bool needs_multicast = !(loopback && loopback_only);
+    if ((needs_multicast && (flags & KL_NETWORK_INTERFACE_FLAG_MULTICAST) == 0) ||
         (flags & KL_NETWORK_INTERFACE_FLAG_POINT_TO_POINT)) {
         return false;
     }
-    if (flags & KL_NETWORK_INTERFACE_FLAG_LOOPBACK) {
+    if (loopback) {
         return include_loopback || loopback_only;
     }
     if (loopback_only) {

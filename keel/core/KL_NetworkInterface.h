@@ -62,7 +62,9 @@ void KL_DeleteNetworkInterfaces(KL_NetworkInterfaceList& interfaces);
 
 // The interfaces to announce and listen on: records with an address, the multicast flag and not
 // point-to-point; loopback records only when include_loopback or loopback_only is asked, other
-// records only when loopback_only is not asked and their first address is not 0.0.0.0.
+// records only when loopback_only is not asked and their first address is not 0.0.0.0. With
+// loopback_only (the fallback of a host without a usable network) a loopback record needs no
+// multicast flag.
 // The kept records are appended to the list (which takes ownership); on an enumeration failure
 // the list is unchanged.
 [[nodiscard]] KL_Result KL_GetUsableNetworkInterfaces(KL_NetworkInterfaceList& interfaces,

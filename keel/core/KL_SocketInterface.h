@@ -1,6 +1,8 @@
 // KL_SocketInterface: what every socket offers (binding, connecting, its streams, its addresses,
 // its time-outs and cancellation). KL_SOCKET_FLAG_CANCELLABLE makes every wait of the socket
 // interruptible by Cancel from another thread; every socket of this system passes it.
+// KL_SOCKET_FLAG_NO_BROADCAST keeps a UDP socket from sending to broadcast addresses (it does
+// not set SO_BROADCAST), for sockets that answer a peer and must never reach a whole network.
 #pragma once
 
 #include "KL_InputStream.h"
@@ -13,6 +15,7 @@
 #include <cstdint>
 
 constexpr uint32_t KL_SOCKET_FLAG_CANCELLABLE = 1;
+constexpr uint32_t KL_SOCKET_FLAG_NO_BROADCAST = 2;
 
 // The code of a socket call that needs a connected socket; it has no name.
 constexpr KL_Result KL_SOCKET_ERROR_NOT_CONNECTED = -20415;

@@ -167,8 +167,23 @@ KL_Result KL_XmlSerializer::Comment(const char* text) {
     return Write("-->", 3);
 }
 
-// Unchanged runs are written in one piece between replacements.
+// Unchanged runs and replacements are gathered in a local buffer and written in large pieces, so
+// that a long text full of markup (an escaped document) costs few writes.
 KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
+    char gathered[8192];
+    size_t used = 0;
+    const auto put = [&](const void* data, size_t size) -> KL_Result {
+        if (used + size > sizeof gathered) {
+            KL_CHECK(Write(gathered, static_cast<KL_Size>(used)));
+            used = 0;
+            if (size > sizeof gathered) {
+                return Write(static_cast<const char*>(data), static_cast<KL_Size>(size));
+            }
+        }
+        std::memcpy(gathered + used, data, size);
+        used += size;
+        return KL_SUCCESS;
+    };
     const auto* p = reinterpret_cast<const uint8_t*>(text);
     const uint8_t* run = p;
     bool attribute = mode == Mode::ATTRIBUTE;
@@ -176,6 +191,10 @@ KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
         const char* replacement = nullptr;
         int length = 1;
         uint8_t c = *p;
+        if (c > '>' && c < 0x80) { // after the markup characters: nothing to replace
+            ++p;
+            continue;
+        }
         if (c == '&') {
             replacement = "&amp;";
         } else if (c == '<') {
@@ -198,11 +217,12 @@ KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
             }
         }
         if (replacement != nullptr) {
-            KL_CHECK(Write(reinterpret_cast<const char*>(run), static_cast<KL_Size>(p - run)));
-            KL_CHECK(Write(replacement));
+            KL_CHECK(put(run, static_cast<size_t>(p - run)));
+            KL_CHECK(put(replacement, std::strlen(replacement)));
             run = p + length;
         }
         p += length;
     }
-    return Write(reinterpret_cast<const char*>(run), static_cast<KL_Size>(p - run));
+    KL_CHECK(put(run, static_cast<size_t>(p - run)));
+    return Write(gathered, static_cast<KL_Size>(used));
 }

@@ -74,6 +74,17 @@ bool renameStep(const SharedItem& from, const SharedItem& to, bool noReplace, Er
         setError(error, renameError);
         return false;
     }
+    // Without the flag: a hard link refuses an existing name by itself (not for folders).
+    if (!isDirectory(from)) {
+        if (::linkat(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str(), 0) == 0) {
+            ::unlinkat(from.folder.get(), from.name.c_str(), 0);
+            return true;
+        }
+        if (errno == EEXIST) {
+            setError(error, Error::posix(EEXIST));
+            return false;
+        }
+    }
     if (itemExists(to)) {
         setError(error, Error::posix(EEXIST));
         return false;
@@ -204,6 +215,34 @@ bool AtomicReplace::replaceWithMove(const SharedItem& from, const SharedItem& to
     if (!renamed) {
         removeStep(from, nullptr);
     }
+    return true;
+}
+
+bool AtomicReplace::copyWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error) {
+    const auto staged = stagingItemBeside(to, error);
+    if (!staged || !copyStep(from, *staged, error)) {
+        return false;
+    }
+    if (!renameStep(*staged, to, true, error)) {
+        removeStep(*staged, nullptr);
+        return false;
+    }
+    return true;
+}
+
+bool AtomicReplace::moveWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error) {
+    Error renameError;
+    if (renameStep(from, to, true, &renameError)) {
+        return true;
+    }
+    if (renameError.code != EXDEV) {
+        setError(error, renameError);
+        return false;
+    }
+    if (!copyWithoutReplacing(from, to, error)) {
+        return false;
+    }
+    removeStep(from, nullptr); // a source that cannot be removed stays; the move still succeeded
     return true;
 }
 

@@ -45,6 +45,14 @@ public:
     static bool installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
                                   Error* error);
 
+    // Copy and move that never replace anything: the item is put at `to` only when nothing is
+    // there at that moment (renameat2 with RENAME_NOREPLACE, or a hard link where the file system
+    // lacks the flag), else they fail with EEXIST and change nothing. A copy is built aside first,
+    // so no half-made item is ever seen at `to`; a move across file systems copies, puts the copy
+    // in place, then removes `from`.
+    static bool copyWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error);
+    static bool moveWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error);
+
     // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error
     // number to fail the step with, or 0 to let it run. Empty: no injection.
     using FaultInjector = std::function<int(std::string_view step)>;

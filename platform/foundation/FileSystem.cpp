@@ -156,26 +156,6 @@ std::string FileSystem::absoluteStandardizedPath(const std::string& path) {
     return standardizePath(expanded);
 }
 
-bool FileSystem::isPathConfined(const std::string& path, const std::string& root) {
-    if (path.find('\0') != std::string::npos) {
-        return false;
-    }
-    const std::string standardized = standardizePath(path);
-    const std::string standardizedRoot = standardizePath(root);
-    if (!isPathInsideOrEqual(standardized, standardizedRoot)) {
-        return false;
-    }
-    if (standardized == standardizedRoot) {
-        return true;
-    }
-    const auto parent = resolvePath(deletingLastPathComponent(standardized));
-    if (!parent) {
-        return true;
-    }
-    const auto resolvedRoot = resolvePath(standardizedRoot);
-    return resolvedRoot && isPathInsideOrEqual(*parent, *resolvedRoot);
-}
-
 std::optional<std::string> FileSystem::resolvePath(const std::string& path, Error* error) {
     if (!checkPath(path, error)) {
         return std::nullopt;

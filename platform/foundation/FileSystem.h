@@ -76,11 +76,6 @@ public:
     static bool isPathInside(std::string_view child, std::string_view parent);
     // The same, and also true when both standardize to the same path.
     static bool isPathInsideOrEqual(std::string_view child, std::string_view parent);
-    // True when the path lies inside the root (or is it) by whole components and the folder that
-    // holds it, with symbolic links resolved, still lies inside the resolved root: a link inside a
-    // shared folder never leads outside it. The item itself may be a link (callers do not follow
-    // it). A path whose folder does not exist passes: the operation on it fails by itself.
-    static bool isPathConfined(const std::string& path, const std::string& root);
 
     // ---- Items ----
 

@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
@@ -68,21 +69,29 @@ std::optional<std::string> readLinkTarget(int link) {
     }
 }
 
+// True when a component begins with "." (".." excepted; componentsOf drops ".").
+bool hasHiddenName(const std::deque<std::string>& components) {
+    return std::any_of(components.begin(), components.end(), [](const std::string& component) {
+        return component.front() == '.' && component != "..";
+    });
+}
+
 int duplicate(int fd) {
     return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
-long openBeneath(int root, const std::string& path, int flags) {
+long openBeneath(int root, const std::string& path, int flags, std::uint64_t resolve) {
     open_how how = {};
     how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS | resolve;
     return ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
 }
 
 } // namespace
 
-SharedFolder::SharedFolder(std::string path, std::string realPath, int descriptor)
-    : _path(std::move(path)), _realPath(std::move(realPath)), _descriptor(descriptor) {}
+SharedFolder::SharedFolder(std::string path, std::string realPath, int descriptor, const FileStatus& status)
+    : _path(std::move(path)), _realPath(std::move(realPath)), _descriptor(descriptor), _device(status.device),
+      _inode(status.inode) {}
 
 SharedFolder::~SharedFolder() {
     ::close(_descriptor);
@@ -93,18 +102,23 @@ std::shared_ptr<SharedFolder> SharedFolder::open(const std::string& path, Error*
         return nullptr;
     }
     const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd == -1) {
-        failWithErrno(error);
+    const auto status = fd == -1 ? std::nullopt : FileSystem::statusOfDescriptor(fd, error);
+    if (!status) {
+        if (fd == -1) {
+            failWithErrno(error);
+        } else {
+            ::close(fd);
+        }
         return nullptr;
     }
     char* real = ::realpath(path.c_str(), nullptr);
     std::string realPath = real ? real : FileSystem::standardizePath(path);
     std::free(real);
-    return std::shared_ptr<SharedFolder>(new SharedFolder(path, std::move(realPath), fd));
+    return std::shared_ptr<SharedFolder>(new SharedFolder(path, std::move(realPath), fd, *status));
 }
 
 std::optional<SharedItem> SharedFolder::resolve(std::string_view relativePath, bool followLastLink,
-                                                Error* error) const {
+                                                Error* error, HiddenNames hidden) const {
     if (relativePath.find('\0') != std::string_view::npos) {
         return fail(error, EINVAL);
     }
@@ -118,23 +132,25 @@ std::optional<SharedItem> SharedFolder::resolve(std::string_view relativePath, b
         }
     }
     const std::string standardized = FileSystem::standardizePath("/" + std::string(relativePath));
-    if (auto item = resolveFast(standardized, followLastLink)) {
+    if (auto item = resolveFast(standardized, followLastLink, hidden)) {
         return item;
     }
-    return resolveByWalk(standardized, followLastLink, error);
+    return resolveByWalk(standardized, followLastLink, hidden, error);
 }
 
 // openat2 confines the whole walk to the folder in the kernel. It refuses absolute links (EXDEV),
-// which the walk re-roots; any failure leaves the answer to the walk.
-std::optional<SharedItem> SharedFolder::resolveFast(std::string_view relativePath,
-                                                    bool followLastLink) const {
+// which the walk re-roots, and, where links may not lead through hidden names, every link (the
+// walk reads their targets); any failure leaves the answer to the walk.
+std::optional<SharedItem> SharedFolder::resolveFast(std::string_view relativePath, bool followLastLink,
+                                                    HiddenNames hidden) const {
     if (relativePath == "/") {
         return std::nullopt;
     }
     const std::string parent = FileSystem::deletingLastPathComponent(relativePath);
     std::string name = FileSystem::lastPathComponent(relativePath);
+    const std::uint64_t noLinks = hidden == HiddenNames::allowed ? 0 : RESOLVE_NO_SYMLINKS;
     const long fd = parent == "/" ? duplicate(_descriptor)
-                                  : openBeneath(_descriptor, parent.substr(1), O_PATH | O_DIRECTORY);
+                                  : openBeneath(_descriptor, parent.substr(1), O_PATH | O_DIRECTORY, noLinks);
     if (fd < 0) {
         return std::nullopt;
     }
@@ -165,7 +181,7 @@ FileDescriptor SharedFolder::openChain(const std::vector<std::string>& names, Er
 }
 
 std::optional<SharedItem> SharedFolder::resolveByWalk(std::string_view relativePath, bool followLastLink,
-                                                      Error* error) const {
+                                                      HiddenNames hidden, Error* error) const {
     std::deque<std::string> pending = componentsOf(relativePath);
     std::vector<std::string> names; // the real folders from the shared folder to `current`
     FileDescriptor current(duplicate(_descriptor));
@@ -200,20 +216,23 @@ std::optional<SharedItem> SharedFolder::resolveByWalk(std::string_view relativeP
             if (!target || target->empty()) {
                 return fail(error, ENOENT);
             }
-            std::string_view rest = *target;
-            if (target->front() == '/') {
-                const std::string standardized = FileSystem::standardizePath(*target);
-                if (!FileSystem::isPathInsideOrEqual(standardized, _realPath)) {
-                    return fail(error, EXDEV); // it leads out of the shared folder
-                }
+            const bool absolute = target->front() == '/';
+            const std::string standardized = absolute ? FileSystem::standardizePath(*target) : std::string();
+            if (absolute && !FileSystem::isPathInsideOrEqual(standardized, _realPath)) {
+                return fail(error, EXDEV); // it leads out of the shared folder
+            }
+            // An absolute target is taken from the shared folder on.
+            const std::string_view rest =
+                absolute ? std::string_view(standardized).substr(_realPath == "/" ? 0 : _realPath.size())
+                         : std::string_view(*target);
+            const auto components = componentsOf(rest);
+            if (hidden == HiddenNames::refusedInLinks && hasHiddenName(components)) {
+                return fail(error, EXDEV); // hidden folders stay out of reach through links
+            }
+            if (absolute) {
                 names.clear();
                 current = FileDescriptor(duplicate(_descriptor));
-                rest = std::string_view(standardized).substr(_realPath == "/" ? 0 : _realPath.size());
-                auto components = componentsOf(rest);
-                pending.insert(pending.begin(), components.begin(), components.end());
-                continue;
             }
-            auto components = componentsOf(rest);
             pending.insert(pending.begin(), components.begin(), components.end());
             continue;
         }

@@ -3,6 +3,7 @@
 #include "foundation/Error.h"
 #include "foundation/FileSystem.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,7 +57,7 @@ struct SharedDirectoryEntry {
 // operation outside. A link met on the way is read and resolved the same way: a relative target
 // from the link's own folder, an absolute one only when it lies inside the folder's real path (and
 // then from the shared folder's descriptor); ".." never climbs above the shared folder. A link
-// that leads out, or more than 40 links in one path, is reported as ENOENT.
+// that leads out is reported as EXDEV, more than 40 links in one path as ELOOP.
 //
 // All operations work on descriptors (openat, mkdirat, unlinkat, renameat2, fstatat), so what was
 // checked is what is used. Thread-safe: nothing changes after open.
@@ -73,13 +74,26 @@ public:
 
     const std::string& path() const { return _path; }
     int descriptor() const { return _descriptor; }
+    // True when a status names the folder this descriptor holds: same device and inode.
+    bool holds(const FileStatus& status) const {
+        return status.isDirectory() && status.device == _device && status.inode == _inode;
+    }
+    // The folder's device and inode: the same for every descriptor of that folder.
+    std::pair<std::uint64_t, std::uint64_t> identity() const { return {_device, _inode}; }
+
+    // Whether a link may lead through a name beginning with ".": with `refused`, a link whose
+    // target passes through such a name is treated as one that leads out (EXDEV), so a visible
+    // link never reaches a hidden folder. Hidden names written in the path itself are the caller's
+    // to check.
+    enum class HiddenNames { allowed, refusedInLinks };
 
     // The item a relative path names (a leading "/" is allowed; "" and "/" name the folder). Links
     // in the folders on the way are followed beneath the folder; `followLastLink` follows a link
     // in the last component too, else the item is the link itself. Fails (ENOENT, ENOTDIR) when a
     // folder on the way does not exist or is not a folder, and as above.
     std::optional<SharedItem> resolve(std::string_view relativePath, bool followLastLink,
-                                      Error* error = nullptr) const;
+                                      Error* error = nullptr,
+                                      HiddenNames hidden = HiddenNames::allowed) const;
 
     // ---- Operations on resolved items ----
 
@@ -112,16 +126,19 @@ public:
                                              Error* error = nullptr);
 
 private:
-    SharedFolder(std::string path, std::string realPath, int descriptor);
-    std::optional<SharedItem> resolveFast(std::string_view relativePath, bool followLastLink) const;
+    SharedFolder(std::string path, std::string realPath, int descriptor, const FileStatus& status);
+    std::optional<SharedItem> resolveFast(std::string_view relativePath, bool followLastLink,
+                                          HiddenNames hidden) const;
     std::optional<SharedItem> resolveByWalk(std::string_view relativePath, bool followLastLink,
-                                            Error* error) const;
+                                            HiddenNames hidden, Error* error) const;
     // Opens the folder reached from the shared folder through `names` (real folders, no links).
     FileDescriptor openChain(const std::vector<std::string>& names, Error* error) const;
 
     std::string _path;
     std::string _realPath;
     int _descriptor;
+    std::uint64_t _device;
+    std::uint64_t _inode;
 };
 
 } // namespace platform

@@ -28,17 +28,21 @@ int createTemporaryFile(std::string& pathOut) {
     return createTemporaryFile(pathOut, std::string());
 }
 
-int createTemporaryFile(std::string& pathOut, const std::string& folder) {
+namespace {
+
+// Creates a new file under the first free name of a few fresh ones (`makeName` gives each, relative
+// to `folder`); the name taken goes to `nameOut`.
+template <class MakeName>
+int createUnderFreshName(int folder, const MakeName& makeName, std::string& nameOut) {
     constexpr int kAttempts = 8;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string path = folder.empty() ? makeTemporaryPath()
-                                          : folder + (folder.back() == '/' ? "" : "/") + makeUuidString();
+        std::string name = makeName();
         int file;
         do {
-            file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            file = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         } while (file == -1 && errno == EINTR);
         if (file != -1) {
-            pathOut = std::move(path);
+            nameOut = std::move(name);
             return file;
         }
         if (errno != EEXIST) {
@@ -46,6 +50,23 @@ int createTemporaryFile(std::string& pathOut, const std::string& folder) {
         }
     }
     return -1; // errno is EEXIST
+}
+
+} // namespace
+
+int createTemporaryFileAt(int folder, std::string& nameOut) {
+    return createUnderFreshName(
+        folder, [] { return makeUuidString(); }, nameOut);
+}
+
+int createTemporaryFile(std::string& pathOut, const std::string& folder) {
+    return createUnderFreshName(
+        AT_FDCWD,
+        [&folder] {
+            return folder.empty() ? makeTemporaryPath()
+                                  : folder + (folder.back() == '/' ? "" : "/") + makeUuidString();
+        },
+        pathOut);
 }
 
 } // namespace platform

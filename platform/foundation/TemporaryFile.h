@@ -17,5 +17,7 @@ std::string makeTemporaryPath();
 int createTemporaryFile(std::string& pathOut);
 // The same in the given folder (the system's temporary folder when it is empty).
 int createTemporaryFile(std::string& pathOut, const std::string& folder);
+// The same in an open folder, created through its descriptor; sets `nameOut` to the name there.
+int createTemporaryFileAt(int folder, std::string& nameOut);
 
 } // namespace platform

@@ -145,24 +145,18 @@ with open(sys.argv[1], "wb") as out:
         out.write(compressor.compress(zeros))
     out.write(compressor.flush())
 EOF
-BOMB_CRC=$(python3 -c "
-import zlib
-crc, zeros = 0, bytes(1 << 20)
-for _ in range(2048):
-    crc = zlib.crc32(zeros, crc)
-print(crc)")
 echo "gzip body of $(stat -c %s "$work/bomb.gz") bytes"
-REPLY=$(curl -s --max-time 240 -H 'Content-Encoding: gzip' --data-binary @"$work/bomb.gz" "$url/bomb")
-check "2 GiB gzip upload bodyLength" 2147483648 "$(echo "$REPLY" | json_field bodyLength 2>/dev/null)"
-check "2 GiB gzip upload bodyCRC32" "$BOMB_CRC" "$(echo "$REPLY" | json_field bodyCRC32 2>/dev/null)"
+# It decodes to far more than 64 times its size plus 16 MiB: refused once past that bound.
+check "2 GiB gzip upload is refused past its expansion bound" 413 \
+    "$(status_of -H 'Content-Encoding: gzip' --data-binary @"$work/bomb.gz" "$url/bomb")"
 still_serving "after the 2 GiB gzip upload"
 
 # Authentication.
 e2e_start_webserve digest echo "$work/digest" --auth digest u p
 check "Digest without credentials" 401 "$(status_of "$url/secret")"
-check "Digest challenge" 'WWW-Authenticate: Digest realm="WebServer", nonce="N"' \
+check "Digest challenge" 'WWW-Authenticate: Digest realm="WebServer", nonce="N", qop="auth"' \
     "$("${CURL[@]}" -D - -o /dev/null "$url/secret" | tr -d '\r' | grep '^WWW-Authenticate:' |
-        sed 's/nonce="[0-9a-f]\{48\}"/nonce="N"/')"
+        sed 's/nonce="[0-9a-f]\{64\}"/nonce="N"/')"
 check "curl --digest with the right password" 200 "$(status_of --digest -u u:p "$url/secret")"
 check "curl --digest with a wrong password" 401 "$(status_of --digest -u u:wrong "$url/secret")"
 

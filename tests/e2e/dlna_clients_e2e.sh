@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Real DLNA clients against dlnaserve, inside two network namespaces (netns_lib.sh): dlnaserve
-# shares a folder of nested folders, small real MP3, MP4 and JPEG files made with ffmpeg, hostile
+# shares a folder of nested folders, small real MP3, FLAC, Ogg, MP4 and JPEG files made with ffmpeg, hostile
 # names, a FIFO and symbolic links from the device namespace; the clients run in the other one.
 #
 #   dlna_clients_e2e.sh DLNASERVE
 #
 # gssdp-discover finds the device and sees its byebye; GUPnP + GUPnP-AV browse the whole tree;
 # Net::UPnP lists "0" over HTTP/1.0 and its URLs download; VLC lists the server and its titles
-# and plays a resource; curl checks every fault, ranges, the DLNA headers for several client
-# kinds, and xmllint judges every document. Exits 77 where namespaces are refused; a client that
+# and plays an MP3, a FLAC and an Ogg resource; curl checks every fault, ranges, the DLNA headers
+# for several client kinds, the types of FLAC and Ogg, and xmllint judges every document. Exits 77 where namespaces are refused; a client that
 # is not installed is skipped with a message.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,11 +29,15 @@ share=$work/share
 mkdir -p "$share/Music/Deep/Deeper" "$share/Movies" "$share/Photos" "$share/Odd"
 if have ffmpeg; then
   ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 -c:a libmp3lame -q:a 9 "$share/Music/song.mp3"
+  ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -c:a flac "$share/Music/tone.flac"
+  ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -c:a libvorbis "$share/Music/tone.ogg"
   ffmpeg -v error -f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4 "$share/Movies/clip.mp4"
   ffmpeg -v error -f lavfi -i testsrc=size=64x64 -frames:v 1 "$share/Photos/photo.jpg"
 else
   skip "ffmpeg is missing: the media files are placeholders"
   head -c 4096 /dev/urandom >"$share/Music/song.mp3"
+  head -c 4096 /dev/urandom >"$share/Music/tone.flac"
+  head -c 4096 /dev/urandom >"$share/Music/tone.ogg"
   head -c 4096 /dev/urandom >"$share/Movies/clip.mp4"
   head -c 2048 /dev/urandom >"$share/Photos/photo.jpg"
 fi
@@ -54,7 +58,7 @@ ln -s Music/song.mp3 "$share/inside.mp3"
 expected_items=$(cd "$share" && find -L . -path ./etc -prune -o -type f ! -name '.*' ! -name 'sibling.mp3' \
   ! -name $'*\x01*' ! -name $'*\xff*' -printf '%f\t%s\n' 2>/dev/null |
   sed 's/\.[^.\t]*\t/\t/' | LC_ALL=C sort)
-[ "$(echo "$expected_items" | wc -l)" = 11 ] || fail "the test tree holds 11 listable files" "$expected_items"
+[ "$(echo "$expected_items" | wc -l)" = 13 ] || fail "the test tree holds 13 listable files" "$expected_items"
 
 # --- dlnaserve ----------------------------------------------------------------------------------
 e2e_start dlnaserve "device at" ip netns exec "$NS_DEV" "$E2E_PROGRAM" "$share" "$NAME"
@@ -190,12 +194,34 @@ for client in "${client_headers[@]}"; do
   [ "$(soap client ContentDirectory Browse "$(browse_args 0/Music BrowseDirectChildren)" -H "$client")" = 200 ] ||
     fail "Browse for $client"
   result_of client
-  fourth=$(grep -o 'protocolInfo="[^"]*"' "$work/client.didl" | head -1 | cut -d'"' -f2 | cut -d: -f4)
+  fourth=$(grep -o 'protocolInfo="[^"]*">[^<]*/song\.mp3<' "$work/client.didl" | head -1 | cut -d'"' -f2 | cut -d: -f4)
   [ "$(fetch clienthead -I -H "$client" -H "getcontentFeatures.dlna.org: 1" "$song")" = 200 ] || fail "HEAD for $client"
   [ "$(header clienthead ContentFeatures.DLNA.ORG)" = "$fourth" ] ||
     fail "contentFeatures for $client" "$(header clienthead ContentFeatures.DLNA.ORG) vs $fourth"
   [ "$(fetch clientget -H "$client" "$song")" = 200 ] || fail "GET for $client"
 done
+
+# --- FLAC and Ogg: types of their own, no MP3 profile ------------------------------------------------
+[ "$(soap music ContentDirectory Browse "$(browse_args 0/Music BrowseDirectChildren)")" = 200 ] || fail "Browse 0/Music"
+result_of music
+declare -A LOSSLESS=()
+while IFS=$'\t' read -r name info url; do
+  case "$info" in
+  *audio/mpeg* | *PN=MP3* | "") fail "$name announced as $info" ;;
+  esac
+  LOSSLESS[$name]=$url
+done < <("$PYTHON" - "$work/music.didl" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+for res in ET.parse(sys.argv[1]).getroot().iter("{urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/}res"):
+    for name in ("tone.flac", "tone.ogg"):
+        if (res.text or "").endswith("/" + name):
+            print(name + "\t" + (res.get("protocolInfo") or "") + "\t" + res.text)
+EOF
+)
+[ "${#LOSSLESS[@]}" = 2 ] || fail "Browse 0/Music lists tone.flac and tone.ogg" "$(cat "$work/music.didl")"
+[ "$(fetch flac "${LOSSLESS[tone.flac]:-$base/%25/Music/tone.flac}")" = 200 ] || fail "GET tone.flac"
+[ "$(header flac Content-Type)" = audio/x-flac ] || fail "GET tone.flac: Content-Type" "$(header flac Content-Type)"
 
 # --- VLC: the server and its titles, and playing a resource (as an unprivileged user) -------------
 if have cvlc && id nobody >/dev/null 2>&1; then
@@ -209,12 +235,37 @@ if have cvlc && id nobody >/dev/null 2>&1; then
   done
   netns_cp timeout 60 runuser -u nobody -- env HOME="$work/vlc-home" cvlc -I dummy --no-video --aout=dummy \
     --play-and-exit "$song" >"$work/vlcplay.out" 2>&1 || fail "VLC plays $song" "$(tail -3 "$work/vlcplay.out")"
+  # VLC believes the announced type: as audio/mpeg it forced its MP3 reader and decoded nothing.
+  for name in tone.flac tone.ogg; do
+    decoder=flac
+    [ "$name" = tone.ogg ] && decoder=vorbis
+    netns_cp timeout 60 runuser -u nobody -- env HOME="$work/vlc-home" cvlc -I dummy --no-video --aout=dummy \
+      --play-and-exit -vv "${LOSSLESS[$name]:-$base/%25/Music/$name}" >"$work/vlc-$name.out" 2>&1
+    grep -q "using audio decoder module \"$decoder\"" "$work/vlc-$name.out" ||
+      fail "VLC plays $name" "$(grep -E 'demux|decoder' "$work/vlc-$name.out" | tail -5)"
+  done
 elif have ffprobe; then
   skip "VLC is missing: ffprobe reads the resource instead"
   netns_cp ffprobe -v error -show_entries format=format_name -of csv=p=0 "$song" | grep -q mp3 || fail "ffprobe reads $song"
 else
   skip "neither VLC nor ffprobe is installed"
 fi
+
+# --- Browse: equal times by name, at most 1000 objects per answer, childCount as listed ------------
+mkdir -p "$share/Ties" "$share/Many"
+for n in 07 03 11 01 12 05 09 02 10 04 08 06; do echo x >"$share/Ties/$n.mp3"; done
+touch -d @1000000000 "$share/Ties/"*.mp3
+[ "$(soap ties ContentDirectory Browse "$(browse_args 0/Ties BrowseDirectChildren)")" = 200 ] || fail "Browse 0/Ties"
+result_of ties
+titles=$(grep -o '<dc:title>[^<]*</dc:title>' "$work/ties.didl" | sed 's/<[^>]*>//g' | tr '\n' ' ')
+[ "$titles" = "01 02 03 04 05 06 07 08 09 10 11 12 " ] || fail "equal times listed by name" "$titles"
+(cd "$share/Many" && touch $(seq -f 'f%g.mp3' 1 3000))
+[ "$(soap many ContentDirectory Browse "$(browse_args 0/Many BrowseDirectChildren)")" = 200 ] || fail "Browse 0/Many"
+grep -q '<NumberReturned>1000</NumberReturned><TotalMatches>3000</TotalMatches>' "$work/many.body" ||
+  fail "1000 of 3000 objects" "$(grep -o '<NumberReturned>.*</TotalMatches>' "$work/many.body")"
+[ "$(soap manymeta ContentDirectory Browse "$(browse_args 0/Many BrowseMetadata)")" = 200 ] || fail "Metadata 0/Many"
+grep -q 'childCount="3000"' "$work/manymeta.body" || fail "childCount of 0/Many" "$(head -c 600 "$work/manymeta.body")"
+rm -rf "$share/Ties" "$share/Many"
 
 # --- SSDP: discovery, byebye on SIGTERM, a taken port 1900 --------------------------------------
 if have gssdp-discover; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The web servers under hostile requests: one table of requests against webserve (WebDAV, the
 # file manager and the static server; authentication off and on), each with the status it must
-# get and nothing changed on disk; idle connections under a small descriptor limit; an upload to
+# get and nothing changed on disk (Digest headers replayed, gzip bombs, partial and refused PUTs);
+# idle and trickling connections under a small descriptor limit; an upload to
 # a share on a full file system (in a mount namespace of its own, skipped where refused).
 #
 #   hostile_e2e.sh WEBSERVE
@@ -16,11 +17,16 @@ echo "secret" >"$outside/secret.txt"
 echo "hello" >"$share/f.txt"
 echo "inner" >"$share/dir/a.txt"
 ln -s "$outside" "$share/etc-link"
-mkdir -m 700 "$share/.lanyard-uploads" # the file manager's staging folder, made by its first upload
+mkdir "$share/.hidden"
+echo "hidden" >"$share/.hidden/h.txt"
+ln -s .hidden "$share/shown"
 
-# Every name, size, mode and time below both folders, and every file's bytes.
+# Every name, size, mode and time below both folders, and every file's bytes (but for the file
+# manager's staging folder, which comes and goes with each upload, and the times of folders: a file
+# made and removed again changes them, and what a folder holds is listed anyway).
 state() {
-  (cd "$work" && find share outside -printf '%p %s %m %T@ %y\n' | sort &&
+  (cd "$work" && find share outside ! -path share/.lanyard-uploads \
+    \( \( -type d -printf '%p %m %y\n' \) -o -printf '%p %s %m %T@ %y\n' \) | sort &&
     find share outside -type f -exec md5sum {} + | sort)
 }
 
@@ -59,6 +65,22 @@ body = b''.join(b'--B\r\nContent-Disposition: form-data; name="t%d"\r\n\r\n' % i
 open(out, 'wb').write(gzip.compress(body) if packed else body)
 EOF
 }
+
+# A 2 MB gzip body that decodes to 2 GiB of zeros, and a multipart body with one such file part.
+python3 - "$work/bomb.gz" "$work/bomb-part.gz" <<'EOF'
+import sys, zlib
+def bomb(out, head=b'', tail=b''):
+    packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+    zeros = bytes(1 << 20)
+    with open(out, 'wb') as f:
+        f.write(packer.compress(head))
+        for _ in range(2048):
+            f.write(packer.compress(zeros))
+        f.write(packer.compress(tail) + packer.flush())
+bomb(sys.argv[1])
+bomb(sys.argv[2], b'--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/\r\n'
+     b'--B\r\nContent-Disposition: form-data; name="files[]"; filename="z.bin"\r\n\r\n', b'\r\n--B--\r\n')
+EOF
 
 # check NAME EXPECTED ACTUAL: also that nothing changed on disk since the last check.
 before=$(state)
@@ -106,6 +128,17 @@ print(exchange('DELETE /f.txt HTTP/1.1\r\nHost: x\r\n' + header + '\r\n').split(
 EOF
 )
     check "[$auth] Digest header of another path replayed" 401 "$replay"
+    # A header sniffed from curl --digest (qop=auth) replayed on its own URL with other bytes.
+    curl -sv --max-time 30 -o /dev/null -w 'status %{http_code}\n' --digest -u u:p -T "$share/f.txt" \
+      "http://127.0.0.1:$p/doc.txt" >"$work/sniffed" 2>&1
+    sniffed=$(sed -n 's/^> \(Authorization: Digest .*\)\r$/\1/p' "$work/sniffed" | tail -1)
+    before=$(state)
+    check "[$auth] curl --digest PUT" "201 $(cat "$share/f.txt")" \
+      "$(sed -n 's/^status //p' "$work/sniffed") $(cat "$share/doc.txt")"
+    check "[$auth] sniffed Digest PUT header replayed" 401 \
+      "$(status_of -X PUT -H "$sniffed" --data-binary 'other bytes' "http://127.0.0.1:$p/doc.txt")"
+    rm -f "$share/doc.txt"
+    before=$(state)
     e2e_stop "dav-$auth"
     continue
   fi
@@ -116,6 +149,14 @@ EOF
   check "[$auth] PUT with Content-Length and chunked" 400 \
     "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nworld\r\n0\r\n\r\n")"
   check "[$auth] head ending in bare LF" 200 "$(raw "$p" "GET /f.txt HTTP/1.1\nHost: x\n\n")"
+  check "[$auth] PUT with Content-Range" 400 \
+    "$(raw "$p" "PUT /f.txt HTTP/1.1\r\n${H}Content-Range: bytes 5-7/10\r\nContent-Length: 3\r\n\r\nxyz")"
+  check "[$auth] PUT of a hidden name with 100-continue: no 100" 403 \
+    "$(raw "$p" "PUT /.h HTTP/1.1\r\n${H}Expect: 100-continue\r\nContent-Length: 5\r\n\r\n")"
+  check "[$auth] PUT into a missing folder with 100-continue: no 100" 409 \
+    "$(raw "$p" "PUT /no/such/dir/x HTTP/1.1\r\n${H}Expect: 100-continue\r\nContent-Length: 5\r\n\r\n")"
+  check "[$auth] 2 MB gzip PUT that decodes to 2 GiB" 413 \
+    "$(status_of -T "$work/bomb.gz" -H 'Content-Encoding: gzip' "http://127.0.0.1:$p/f.txt")"
   check "[$auth] If-Modified-Since in 3988" 200 \
     "$(status_of -H 'If-Modified-Since: Sun, 06 Nov 3988 08:49:37 GMT' "http://127.0.0.1:$p/f.txt")"
   check "[$auth] COPY to another server's URL" 502 \
@@ -125,6 +166,9 @@ EOF
   check "[$auth] GET through a link to an outside folder" 404 "$(status_of "http://127.0.0.1:$p/etc-link/secret.txt")"
   check "[$auth] DELETE through a link to an outside folder" 404 \
     "$(status_of -X DELETE "http://127.0.0.1:$p/etc-link/secret.txt")"
+  check "[$auth] GET through a visible link to a hidden folder" 404 "$(status_of "http://127.0.0.1:$p/shown/h.txt")"
+  check "[$auth] PROPFIND Depth 1 through a visible link to a hidden folder" 404 \
+    "$(status_of -X PROPFIND -H 'Depth: 1' "http://127.0.0.1:$p/shown/")"
   check "[$auth] GET /../outside/secret.txt" 404 \
     "$(status_of --path-as-is "http://127.0.0.1:$p/../outside/secret.txt")"
   lock=$(curl -s --max-time 30 -X LOCK -A 'WebDAVFS/3.0.0' -H 'Depth: 0' -H $'Timeout: Second-\xff\xfe' \
@@ -143,12 +187,27 @@ for auth in off on; do
   if [ "$auth" = on ]; then
     check "[$auth] anonymous 100 MB upload" 401 \
       "$(raw "$p" "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=B\r\nExpect: 100-continue\r\nContent-Length: 100000000\r\n\r\n")"
+    # The Authorization header of a curl --digest delete of a.txt, replayed to delete b.txt.
+    echo a >"$share/a.txt"
+    echo b >"$share/b.txt"
+    curl -sv --max-time 30 -o /dev/null -w 'status %{http_code}\n' --digest -u u:p -d path=/a.txt \
+      "http://127.0.0.1:$p/delete" >"$work/sniffed" 2>&1
+    sniffed=$(sed -n 's/^> \(Authorization: Digest .*\)\r$/\1/p' "$work/sniffed" | tail -1)
+    before=$(state)
+    check "[$auth] curl --digest delete of a.txt" "200 gone" \
+      "$(sed -n 's/^status //p' "$work/sniffed") $([ -e "$share/a.txt" ] && echo there || echo gone)"
+    check "[$auth] its header replayed to delete b.txt" 401 \
+      "$(status_of -H "$sniffed" -d path=/b.txt "http://127.0.0.1:$p/delete")"
+    rm -f "$share/b.txt"
+    before=$(state)
     e2e_stop "up-$auth"
     continue
   fi
   check "[$auth] list a link to an outside folder" 400 "$(status_of "http://127.0.0.1:$p/list?path=/etc-link")"
   check "[$auth] download through a link to an outside folder" 404 \
     "$(status_of "http://127.0.0.1:$p/download?path=/etc-link/secret.txt")"
+  check "[$auth] download through a visible link to a hidden folder" 404 \
+    "$(status_of "http://127.0.0.1:$p/download?path=/shown/h.txt")"
   check "[$auth] move through a link to an outside folder" 404 \
     "$(status_of -d 'oldPath=/etc-link/secret.txt&newPath=/stolen.txt' "http://127.0.0.1:$p/move")"
   multipart 40 524288
@@ -157,6 +216,8 @@ for auth in off on; do
   multipart 200000 0 gzip
   check "[$auth] 200,000 empty text parts, gzip" 413 \
     "$(status_of -H 'Content-Type: multipart/form-data; boundary=B' -H 'Content-Encoding: gzip' --data-binary @"$work/body" "http://127.0.0.1:$p/upload")"
+  check "[$auth] gzip upload whose file part decodes to 2 GiB" 413 \
+    "$(status_of -H 'Content-Type: multipart/form-data; boundary=B' -H 'Content-Encoding: gzip' --data-binary @"$work/bomb-part.gz" "http://127.0.0.1:$p/upload")"
   e2e_stop "up-$auth"
 done
 
@@ -188,6 +249,36 @@ else
   fail "300 idle connections under ulimit -n 128"
 fi
 e2e_stop idle
+
+# Heads that trickle in (a byte every second, well within the idle time-out) are closed at the
+# head time-out of their first byte, and a real client is served meanwhile.
+e2e_start slowhead "listening on" bash -c 'ulimit -n 256 && exec "$@"' _ \
+  "$E2E_WEBSERVE" webdav "$share" 0 --localhost --idle-timeout 60 --head-timeout 2
+if python3 - "$port" <<'EOF'; then
+import socket, sys, time
+port = int(sys.argv[1])
+held = [socket.create_connection(('127.0.0.1', port), timeout=5) for _ in range(200)]
+served = False
+start = time.monotonic()
+while held and time.monotonic() - start < 8:
+    for s in list(held):
+        try:
+            s.send(b'G')
+        except OSError:
+            held.remove(s)
+    if not served and time.monotonic() - start > 1:
+        c = socket.create_connection(('127.0.0.1', port), timeout=10)
+        c.sendall(b'GET /f.txt HTTP/1.1\r\nHost: x\r\n\r\n')
+        served = c.recv(100).startswith(b'HTTP/1.1 200')
+    time.sleep(1)
+print('still open: %d, served: %s' % (len(held), served))
+sys.exit(0 if not held and served else 1)
+EOF
+  echo "PASS: 200 trickling heads are closed at the head time-out and a real client is served"
+else
+  fail "200 trickling heads under --head-timeout 2"
+fi
+e2e_stop slowhead
 
 # Uploads are staged in the share itself (the system's temporary folder is unusable here), and on
 # a full disk the upload fails with nothing left behind.

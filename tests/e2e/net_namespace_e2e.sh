@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Interfaces and multicast in a network namespace of the test's own (nothing leaves it):
-# - `klprobe ifaces --loopback-only` lists nothing while lo lacks the multicast flag, then lo;
+# - `klprobe ifaces --loopback` lists nothing while lo lacks the multicast flag, then lo; the
+#   loopback fallback (`--loopback-only`) takes lo either way;
 # - with a route for 224.0.0.0/4 on lo, `klprobe mcast-recv` receives what `klprobe mcast-send`
 #   sends to 239.255.255.250, and times out when nothing comes;
 # - a veth pair named en0/eth9 (a labelled second address on en0) is enumerated with the names,
@@ -27,8 +28,14 @@ fail() { echo "FAIL: $1"; [ $# -gt 1 ] && printf '%s\n' "$2"; failures=$((failur
 
 # --- loopback and the multicast flag -------------------------------------------------------
 ip link set lo up
-out=$("$P" ifaces --loopback-only 2>&1)
+out=$("$P" ifaces --loopback 2>&1)
 if [ $? = 0 ] && [ -z "$out" ]; then pass "lo without multicast is not usable"; else fail "lo listed without multicast" "$out"; fi
+out=$("$P" ifaces --loopback-only 2>&1)
+expected="lo flags=0x01 mac=00:00:00:00:00:00
+  127.0.0.1 mask 255.0.0.0 brd 0.0.0.0 dst 0.0.0.0"
+if [ "$out" = "$expected" ]; then pass "the loopback fallback takes lo without multicast"; else
+  fail "ifaces --loopback-only without multicast" "$out"
+fi
 ip link set lo multicast on
 out=$("$P" ifaces --loopback-only 2>&1)
 expected="lo flags=0x09 mac=00:00:00:00:00:00

@@ -36,6 +36,12 @@ e2e_start_webserve uploader uploader "$work/share"
 
 timeout 240 node "$here/uploader_browser.mjs" "$url" "$work/share" "$artifacts" "$chromium_path" ||
   fail "uploader_browser: the browser checks" "node exited with status $?"
+
+# The main steps again behind Digest authentication: the browser's answers (qop=auth, one nc per
+# request, many requests at once) are each taken once.
+e2e_start_webserve digest uploader "$work/digest-share" --auth digest u p
+timeout 120 node "$here/uploader_browser.mjs" "$url" "$work/digest-share" "$artifacts" "$chromium_path" u:p ||
+  fail "uploader_browser: the browser checks behind Digest" "node exited with status $?"
 if [ "$failures" -eq 0 ]; then
   echo "uploader_browser: screenshots in $artifacts"
 fi

@@ -6,7 +6,11 @@
 # - a GUPnP 1.6 control point (python3-gi) calls Apply, gets 701 for a refused value and the
 #   initial and a later event of Value; the device logs exactly one new subscription;
 # - Net::UPnP finds the device, reads its description and calls Apply;
-# - raw M-SEARCHes: the malformed ones get no answer, "ssdp:all" 8, a sender off the subnet none;
+# - raw M-SEARCHes: the malformed ones get no answer, "ssdp:all" 8, a sender off the subnet none,
+#   a search repeated while its answer is pending none, a forged broadcast source none;
+# - gssdp-discover still finds the device beside a sender flooding M-SEARCHes;
+# - in a namespace whose only interface is lo (without the multicast flag), upnpdevice announces
+#   on loopback and answers an M-SEARCH from 127.0.0.1;
 # - with 0.0.0.0:1900 held without reuse upnpdevice fails with KL_ERROR_ADDRESS_IN_USE.
 #
 # usage: upnp_ssdp_e2e.sh PATH-TO-UPNPDEVICE     (exit 77: namespaces refused or a client missing)
@@ -126,10 +130,70 @@ if [ "$off" = 0 ] && [ "$on" = 8 ]; then pass "ssdp:all: 8 answers on the subnet
   fail "ssdp:all answers" "on the subnet $on, off it $off"
 fi
 
+# --- forged and flooding senders -------------------------------------------------------------
+# A raw socket forges the source: the subnet's broadcast address would make the answer a broadcast.
+forged_broadcast=$(netns_cp timeout 10 /usr/bin/python3 "$here/upnp_ssdp_search.py" forged "$NETNS_DEV_ADDRESS" 10.231.7.255)
+forged_real=$(netns_cp timeout 10 /usr/bin/python3 "$here/upnp_ssdp_search.py" forged "$NETNS_DEV_ADDRESS" "$NETNS_CP_ADDRESS")
+if [ "$forged_broadcast" = 0 ] && [ "$forged_real" = 8 ]; then
+  pass "a forged broadcast source gets no answer (a raw datagram from the real source gets 8)"
+else
+  fail "raw M-SEARCHes" "from the broadcast address $forged_broadcast answers, from $NETNS_CP_ADDRESS $forged_real"
+fi
+# Another host of the subnet (a forged source: its answers go nowhere) floods searches, 500 a
+# second with MX 5, while gssdp-discover searches.
+netns_cp timeout 20 /usr/bin/python3 "$here/upnp_ssdp_search.py" flood "$NETNS_DEV_ADDRESS" 10.231.7.50 7 500 \
+  ssdp:all upnp:rootdevice "$device_type" "$service_type" >"$work/flood.out" 2>&1 &
+flood_pid=$!
+sleep 1
+discover flooded.out -n 4 -t "$device_type"
+wait "$flood_pid"
+if grep -q "USN: *uuid:.*::$device_type" "$work/flooded.out"; then
+  pass "gssdp-discover finds the device beside $(cat "$work/flood.out") flooding searches"
+else
+  fail "gssdp-discover beside a flooding sender" "$(cat "$work/flooded.out" "$work/flood.out")"
+fi
+
+# --- loopback only -----------------------------------------------------------------------------
+# A namespace of its own with lo alone: a group member on 127.0.0.1 (bound to the group, so that
+# unicast searches reach upnpdevice only) counts the alive NOTIFYs, then one M-SEARCH is answered.
+unshare -n bash -s "$upnpdevice" "$here" "$work" >"$work/loopback.out" 2>&1 <<'INNER'
+device=$1 here=$2 work=$3
+ip link set lo up
+/usr/bin/python3 -c 'import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("239.255.255.250", 1900))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton("239.255.255.250") + socket.inet_aton("127.0.0.1"))
+print("member", flush=True)
+s.settimeout(0.2)
+alive, end = 0, time.monotonic() + 5
+while time.monotonic() < end and alive == 0:
+    try:
+        alive += b"NTS: ssdp:alive" in s.recv(4096)
+    except socket.timeout:
+        pass
+print("alive", alive, flush=True)' >"$work/lo-member.out" 2>&1 &
+member=$!
+for _ in $(seq 1 50); do grep -q member "$work/lo-member.out" && break; sleep 0.1; done
+"$device" >"$work/lo-device.out" 2>&1 &
+pid=$!
+for _ in $(seq 1 100); do grep -q "device at" "$work/lo-device.out" && break; sleep 0.1; done
+wait "$member"
+echo "device: $(cat "$work/lo-device.out")"
+echo "$(grep alive "$work/lo-member.out"), answers $(timeout 10 /usr/bin/python3 "$here/upnp_ssdp_search.py" count 127.0.0.1 127.0.0.1 ssdp:all)"
+kill -TERM "$pid"
+wait "$pid"
+INNER
+if grep -q "^alive 1, answers 8$" "$work/loopback.out"; then pass "with lo alone: alive NOTIFYs and 8 answers on loopback"; else
+  fail "loopback only" "$(cat "$work/loopback.out")"
+fi
+
 # --- byebye ------------------------------------------------------------------------------------
 netns_cp timeout 30 stdbuf -oL gssdp-discover -i cp0 -m unavailable >"$work/bye.out" 2>&1 &
 bye_pid=$!
-sleep 2
+# The device answers one search per sender and target after a random delay of up to MX (3 s in
+# gssdp-discover): wait past it, so the client has seen every resource before the byebyes go out.
+sleep 4.5
 e2e_stop device
 sleep 1
 kill -TERM "$bye_pid" 2>/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end check of `webserve webdav` with litmus, the WebDAV protocol test suite: all five
-# suites (basic, copymove, props, locks, http) run against a temporary folder; the pass and fail
+# suites (basic, copymove, props, locks, http) run against a temporary folder, once plainly and once
+# behind Digest authentication; the pass and fail
 # counts of each suite are printed, and every failure must be one of the expected failures below,
 # each with the rule of this server that explains it.
 #
@@ -10,8 +11,6 @@ set -uo pipefail
 
 command -v litmus >/dev/null || { echo "litmus is not installed" >&2; exit 1; }
 e2e_init "${1:?usage: webdav_litmus.sh PATH-TO-WEBSERVE}"
-share="$work/share"
-e2e_start_webserve webdav webdav "$share"
 
 # suite/number.test  reason
 expected_failures=$(cat <<'LIST'
@@ -23,11 +22,18 @@ props/27.propget	follows propmanyns: the properties PROPPATCH would have set are
 LIST
 )
 
-cd "$work" || exit 1 # litmus writes debug.log and child.log here
-TESTS="basic copymove props locks http" timeout 400 litmus --keep-going "$url/" >litmus.log 2>&1
-echo "litmus exited with status $?"
-
-python3 - "$work/litmus.log" "$expected_failures" <<'PY'
+# check_litmus NAME [USER PASSWORD]: litmus against a fresh server (behind Digest authentication
+# when a user is given), its results by suite and every failure checked against the list.
+check_litmus() {
+  local name=$1
+  shift
+  e2e_start_webserve "$name" webdav "$work/$name" ${1:+--auth digest "$1" "$2"}
+  mkdir -p "$work/$name-logs"
+  # litmus writes debug.log and child.log in its working folder
+  (cd "$work/$name-logs" && TESTS="basic copymove props locks http" timeout 400 litmus --keep-going "$url/" "$@" \
+    >litmus.log 2>&1)
+  echo "litmus ($name) exited with status $?"
+  python3 - "$work/$name-logs/litmus.log" "$expected_failures" <<'PY'
 import re
 import sys
 
@@ -96,6 +102,12 @@ if unexpected:
     sys.exit(1)
 print("\nno unexpected litmus failures")
 PY
-[ $? -eq 0 ] || { fail "litmus"; echo "--- litmus output"; cat "$work/litmus.log"; }
+  [ $? -eq 0 ] || { fail "litmus ($name)"; echo "--- litmus output"; cat "$work/$name-logs/litmus.log"; }
+  e2e_stop "$name"
+}
+
+check_litmus webdav
+# Again behind Digest authentication: neon answers with qop=auth and a new nc per request.
+check_litmus digest u p
 
 e2e_finish litmus

@@ -2,6 +2,7 @@
 #include "KL_Check.h"
 #include "KL_OutputStream.h"
 #include "KL_XmlElementNode.h"
+#include "KL_XmlSerializer.h"
 #include "UP_ActionCall.h"
 #include "UP_Service.h"
 #include "UP_XmlHelper.h"
@@ -36,24 +37,32 @@ KL_Result WriteEnvelope(const KL_XmlElementNode& envelope, KL_OutputStream& stre
 
 } // namespace
 
+// Written straight into the stream, each value escaped once on its way: no tree, no copy of a
+// big value (a Browse Result) and no second pass over it.
 KL_Result UP_ActionCall::FormatSoapCall(KL_OutputStream& stream, const char* suffix,
                                         const char* direction) const {
-    std::unique_ptr<KL_XmlElementNode> envelope;
-    KL_XmlElementNode* body = nullptr;
-    KL_CHECK_SEVERE(MakeEnvelope(envelope, body));
-    KL_String name = m_ActionDesc.GetName() + suffix;
-    KL_XmlElementNode* action = UP_XmlHelper::AddChildElement(body, name.GetChars(), "u");
-    KL_CHECK_POINTER_SEVERE(action);
+    KL_XmlSerializer writer(&stream, 0, true, true);
+    const KL_String name = m_ActionDesc.GetName() + suffix;
     UP_Service* service = m_ActionDesc.GetService();
-    KL_CHECK_SEVERE(action->SetNamespaceUri("u", service ? service->GetServiceType().GetChars() : ""));
+    KL_CHECK_SEVERE(writer.StartDocument());
+    KL_CHECK_SEVERE(writer.StartElement("s", "Envelope"));
+    KL_CHECK_SEVERE(writer.Attribute("s", "encodingStyle", kSoapEncodingNamespace));
+    KL_CHECK_SEVERE(writer.Attribute("xmlns", "s", kSoapEnvelopeNamespace));
+    KL_CHECK_SEVERE(writer.StartElement("s", "Body"));
+    KL_CHECK_SEVERE(writer.StartElement("u", name.GetChars()));
+    KL_CHECK_SEVERE(writer.Attribute("xmlns", "u", service ? service->GetServiceType().GetChars() : ""));
     for (const UP_Argument* argument : m_Arguments) {
         const UP_ArgumentDesc* desc = argument->GetDesc();
         if (desc->GetDirection().Compare(direction, true) == 0) {
-            KL_CHECK_SEVERE(UP_XmlHelper::AddChildText(action, desc->GetName().GetChars(),
-                                                       argument->GetValue().GetChars()));
+            KL_CHECK_SEVERE(writer.StartElement(nullptr, desc->GetName().GetChars()));
+            KL_CHECK_SEVERE(writer.Text(argument->GetValue().GetChars()));
+            KL_CHECK_SEVERE(writer.EndElement(nullptr, desc->GetName().GetChars()));
         }
     }
-    return WriteEnvelope(*envelope, stream);
+    KL_CHECK_SEVERE(writer.EndElement("u", name.GetChars()));
+    KL_CHECK_SEVERE(writer.EndElement("s", "Body"));
+    KL_CHECK_SEVERE(writer.EndElement("s", "Envelope"));
+    return writer.EndDocument();
 }
 
 KL_Result UP_ActionCall::FormatSoapResponse(KL_OutputStream& stream) const {

@@ -3,11 +3,32 @@
 #include "KL_Check.h"
 #include "KL_HttpRequest.h"
 #include "KL_HttpResponse.h"
+#include "KL_Utils.h"
 #include "UP_DeviceHost.h"
 #include "UP_FrameworkDefaults.h"
 #include "UP_Service.h"
 
+#include <strings.h>
+
 KL_SET_LOCAL_LOGGER("upnp.core.devicehost");
+
+namespace {
+
+// The lease granted to a SUBSCRIBE: the whole seconds its "TIMEOUT" asks for ("Second-" N) when
+// they are fewer than the default lease; otherwise ("Second-infinite", more, an unreadable value
+// or none) the default lease, which stays the longest.
+int32_t GrantedLease(const char* timeout, int32_t lease) {
+    static const char kPrefix[] = "Second-";
+    constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+    uint32_t asked = 0;
+    if (timeout == nullptr || strncasecmp(timeout, kPrefix, kPrefixLength) != 0 ||
+        KL_FAILED(KL_ParseInteger32U(timeout + kPrefixLength, asked, false))) {
+        return lease;
+    }
+    return asked > 0 && asked < static_cast<uint32_t>(lease) ? static_cast<int32_t>(asked) : lease;
+}
+
+} // namespace
 
 KL_Result UP_DeviceHost::ProcessHttpSubscriberRequest(KL_HttpRequest& request,
                                                       const KL_HttpRequestContext& context,
@@ -25,7 +46,9 @@ KL_Result UP_DeviceHost::ProcessHttpSubscriberRequest(KL_HttpRequest& request,
         response.SetStatus(400, "Bad Request");
         return KL_SUCCESS;
     }
-    const auto lease = static_cast<int32_t>(UP_FrameworkDefaults::Instance().GetDefaultSubscribeLease());
+    const int32_t lease =
+        GrantedLease(headers.GetHeaderValue("TIMEOUT"),
+                     static_cast<int32_t>(UP_FrameworkDefaults::Instance().GetDefaultSubscribeLease()));
     const KL_String& method = request.GetMethod();
     if (method == "SUBSCRIBE" && sid == nullptr) {
         if (nt == nullptr || KL_String::Compare(nt, "upnp:event", true) != 0 || callback == nullptr) {

@@ -7,6 +7,7 @@
 #include "KL_MemoryStream.h"
 #include "KL_XmlElementNode.h"
 #include "UP_ActionCall.h"
+#include "UP_ConnectionBuffers.h"
 #include "UP_DeviceHost.h"
 #include "UP_HttpMessageHelper.h"
 #include "UP_Service.h"
@@ -117,8 +118,8 @@ KL_Result UP_DeviceHost::ProcessSoapAction(UP_Service* service, const char* acti
         return RefuseRequest(response);
     }
 
-    KL_MemoryStream* answer = new KL_MemoryStream();
-    KL_InputStreamReference answer_reference(answer);
+    KL_MemoryStreamReference answer_reference = UP_ConnectionBuffers::AnswerStream(); // reused
+    KL_MemoryStream* answer = answer_reference.AsPointer();
     UP_ActionDesc* desc = service->FindActionDesc(action_name);
     bool failed = true;
     if (desc == nullptr) {

@@ -48,12 +48,12 @@ bool IsAnsweredTarget(const UP_DeviceData& device, const KL_String& st) {
     return false;
 }
 
-// True when the sender lies in the subnet of an interface this host answers on.
+// True when the sender is a single host in the subnet of an interface this host answers on.
 bool IsAnsweredSender(const KL_IpAddress& sender) {
     KL_NetworkInterfaceList interfaces;
     bool answered = false;
     if (KL_SUCCEEDED(UP_UPnPMessageHelper::GetNetworkInterfaces(interfaces, true))) {
-        answered = UP_SsdpDeviceSearchResponseInterfaceIterator::IsInSubnet(interfaces, sender);
+        answered = UP_SsdpDeviceSearchResponseInterfaceIterator::IsAnswerableSender(interfaces, sender);
     }
     KL_DeleteNetworkInterfaces(interfaces);
     return answered;
@@ -104,7 +104,11 @@ KL_Result UP_DeviceHost::StartSsdp(UP_SsdpListenTask* listen_task) {
     if (listen_task == nullptr) {
         return KL_SUCCESS;
     }
-    m_SearchResponseTasks = 0;
+    {
+        // Answers still pending at the last Stop were dropped with their tasks.
+        KL_AutoLock lock(m_PendingSearchesLock);
+        (void)m_PendingSearches.Clear();
+    }
     const KL_TimeStamp delay = KL_TimeStamp::FromMillis(KL_System::GetRandomInteger() % kStartDelayModulo);
     const KL_TimeStamp interval = UP_SsdpDeviceAnnounceTask::ComputeInterval(GetLeaseTime());
     auto* task = new UP_SsdpDeviceAnnounceTask(this, interval, GetByeByeFirst(), GetExtraBroadcast());
@@ -140,8 +144,25 @@ void UP_DeviceHost::AnnounceByeBye() {
     KL_DeleteNetworkInterfaces(if_list);
 }
 
-void UP_DeviceHost::OnSearchResponseTaskDone() {
-    --m_SearchResponseTasks;
+bool UP_DeviceHost::AddPendingSearch(const KL_IpAddress& sender, const KL_String& st) {
+    KL_AutoLock lock(m_PendingSearchesLock);
+    const PendingSearch search{sender, st};
+    if (m_PendingSearches.Contains(search)) {
+        KL_LOG_FINE("M-SEARCH for %s from %s dropped: its answer is pending", st.GetChars(),
+                    sender.ToString().GetChars());
+        return false;
+    }
+    if (m_PendingSearches.GetItemCount() >= static_cast<KL_Size>(UP_SSDP_MAX_SEARCH_RESPONSE_TASKS)) {
+        KL_LOG_FINE("M-SEARCH from %s dropped: %d answers pending", sender.ToString().GetChars(),
+                    UP_SSDP_MAX_SEARCH_RESPONSE_TASKS);
+        return false;
+    }
+    return KL_SUCCEEDED(m_PendingSearches.Add(search));
+}
+
+void UP_DeviceHost::OnSearchResponseTaskDone(const KL_IpAddress& sender, const KL_String& st) {
+    KL_AutoLock lock(m_PendingSearchesLock);
+    (void)m_PendingSearches.Remove(PendingSearch{sender, st});
 }
 
 KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) {
@@ -166,15 +187,12 @@ KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequ
     uint32_t mx = 0;
     KL_CHECK_SEVERE(UP_UPnPMessageHelper::GetMX(request, mx));
 
-    // Work is queued only for what will be answered, and only for senders on a network this
-    // host answers on (no reflection of forged unicast searches), at most a bounded number at once.
-    if (!IsAnsweredTarget(*this, KL_String(st)) || !IsAnsweredSender(remote.m_IpAddress)) {
-        return KL_FAILURE;
-    }
-    if (++m_SearchResponseTasks > UP_SSDP_MAX_SEARCH_RESPONSE_TASKS) {
-        --m_SearchResponseTasks;
-        KL_LOG_FINE("M-SEARCH from %s dropped: %d answers pending", remote.ToString().GetChars(),
-                    UP_SSDP_MAX_SEARCH_RESPONSE_TASKS);
+    // Work is queued only for what will be answered, and only for single hosts on a network this
+    // host answers on (no reflection of forged searches), at most a bounded number at once and one
+    // per sender and target (a flooding sender cannot crowd the others out).
+    const KL_String target(st);
+    if (!IsAnsweredTarget(*this, target) || !IsAnsweredSender(remote.m_IpAddress) ||
+        !AddPendingSearch(remote.m_IpAddress, target)) {
         return KL_FAILURE;
     }
     const uint32_t seconds =
@@ -183,7 +201,7 @@ KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequ
     auto* task = new UP_SsdpDeviceSearchResponseTask(this, remote, st);
     const KL_Result result = m_TaskManager->StartTask(task, &delay, true);
     if (KL_FAILED(result)) {
-        --m_SearchResponseTasks;
+        OnSearchResponseTaskDone(remote.m_IpAddress, target);
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(m_TaskManager->StartTask(task, &delay))");
         return result;
     }

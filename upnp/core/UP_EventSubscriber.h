@@ -49,6 +49,9 @@ public:
     void SetEventKey(uint32_t key) { m_EventKey = key; }
     const KL_SocketAddress& GetLocalAddress() const { return m_LocalAddress; }
     void SetLocalAddress(const KL_SocketAddress& address) { m_LocalAddress = address; }
+    // The address the SUBSCRIBE came from (the service bounds subscriptions per peer).
+    const KL_IpAddress& GetPeerAddress() const { return m_PeerAddress; }
+    void SetPeerAddress(const KL_IpAddress& address) { m_PeerAddress = address; }
     const KL_String& GetSID() const { return m_SID; }
     UP_Service* GetService() const { return m_Service; }
     const KL_Array<KL_String>& GetCallbackURLs() const { return m_CallbackURLs; }
@@ -81,6 +84,7 @@ private:
     UP_HttpClientSocketTask* m_SubscriberTask = nullptr;
     KL_String m_SID;
     KL_SocketAddress m_LocalAddress;
+    KL_IpAddress m_PeerAddress;
     KL_Array<KL_String> m_CallbackURLs;
     KL_TimeStamp m_ExpirationTime;
 

@@ -16,13 +16,19 @@ KL_Result UP_FileInputStream::Open(const char* path, KL_InputStreamReference& st
     if (fd < 0) {
         return KL_ResultFromErrno(errno);
     }
+    return Adopt(fd, stream);
+}
+
+KL_Result UP_FileInputStream::Adopt(int fd, KL_InputStreamReference& stream) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return KL_ERROR_NO_SUCH_ITEM;
     }
     int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) {
         (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     stream = KL_InputStreamReference(new UP_FileInputStream(fd));

@@ -9,6 +9,9 @@ class UP_FileInputStream : public KL_InputStream {
 public:
     // KL_ERROR_NO_SUCH_ITEM for anything but a regular file; the open's failure otherwise.
     [[nodiscard]] static KL_Result Open(const char* path, KL_InputStreamReference& stream);
+    // Takes over fd, a descriptor open for reading: KL_ERROR_NO_SUCH_ITEM (fd closed) when it is
+    // not a regular file.
+    [[nodiscard]] static KL_Result Adopt(int fd, KL_InputStreamReference& stream);
     ~UP_FileInputStream() override;
     UP_FileInputStream(const UP_FileInputStream&) = delete;
     UP_FileInputStream& operator=(const UP_FileInputStream&) = delete;

@@ -1,8 +1,6 @@
 #include "UP_HttpServer.h"
 
 #include "KL_Check.h"
-#include "KL_File.h"
-#include "KL_FileInfo.h"
 #include "KL_HttpEntity.h"
 #include "KL_HttpFileRequestHandler.h"
 #include "KL_HttpRequest.h"
@@ -14,6 +12,8 @@
 #include "UP_HttpMessageHelper.h"
 #include "UP_ProtocolInfo.h"
 #include "UP_TaskManager.h"
+
+#include <sys/stat.h>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
 
@@ -181,36 +181,46 @@ KL_Result UP_HttpServer::ServeFile(KL_HttpRequest& request, const KL_HttpRequest
     if (file_path == nullptr || HasParentComponent(file_path)) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
-    KL_FileInfo info;
-    if (KL_FAILED(KL_File::GetInfo(file_path, &info)) || info.m_Type != KL_FileInfo::FILE_TYPE_REGULAR) {
+    // Opened so that it can never block (a FIFO put there is refused, not waited for), and then
+    // checked through the descriptor, so that what is checked is what is sent.
+    KL_InputStreamReference stream;
+    if (KL_FAILED(UP_FileInputStream::Open(file_path, stream))) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
+    return ServeFile(request, context, response, stream, file_path);
+}
+
+KL_Result UP_HttpServer::ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
+                                   KL_HttpResponse& response, const KL_InputStreamReference& file,
+                                   const char* file_name) {
+    const auto* opened = dynamic_cast<const UP_FileInputStream*>(file.AsPointer());
+    struct stat status {};
+    if (opened == nullptr || file_name == nullptr || ::fstat(opened->GetDescriptor(), &status) != 0 ||
+        !S_ISREG(status.st_mode)) {
+        return KL_ERROR_NO_SUCH_ITEM;
+    }
+    const KL_TimeStamp modified = KL_TimeStamp::FromSeconds(status.st_mtim.tv_sec);
     KL_DateTime since;
     if (request.GetHeaders().GetHeaderValue("Range") == nullptr &&
         KL_SUCCEEDED(GetIfModifiedSince(request, since))) {
         KL_TimeStamp since_time;
         (void)since.ToTimeStamp(since_time);
-        KL_LOG_INFO("File %s timestamps: request=%d (%s) vs file=%d (%s)", file_path,
+        KL_LOG_INFO("File %s timestamps: request=%d (%s) vs file=%d (%s)", file_name,
                     int(since_time.ToSeconds()), since.ToString(KL_DateTime::FORMAT_RFC_1123).GetChars(),
-                    int(info.m_ModificationTime.ToSeconds()), FormatDate(info.m_ModificationTime).GetChars());
-        if (since_time >= info.m_ModificationTime) {
-            KL_LOG_FINE("Returning 304 for %s", file_path);
+                    int(modified.ToSeconds()), FormatDate(modified).GetChars());
+        if (since_time >= modified) {
+            KL_LOG_FINE("Returning 304 for %s", file_name);
             response.SetStatus(304, "Not Modified", KL_HTTP_PROTOCOL_1_1);
             return KL_SUCCESS;
         }
     }
-    // Opened so that it can never block (a FIFO put there meanwhile is refused, not waited for).
-    KL_InputStreamReference stream;
-    if (KL_FAILED(UP_FileInputStream::Open(file_path, stream))) {
-        return KL_ERROR_NO_SUCH_ITEM;
-    }
-    if (info.m_ModificationTime != KL_TimeStamp()) {
-        response.GetHeaders().SetHeader("Last-Modified", FormatDate(info.m_ModificationTime).GetChars());
+    if (modified != KL_TimeStamp()) {
+        response.GetHeaders().SetHeader("Last-Modified", FormatDate(modified).GetChars());
         response.GetHeaders().SetHeader("Cache-Control", "max-age=0,must-revalidate");
     }
     KL_String content_type =
-        UP_ProtocolInfo::GetMimeType(file_path, UP_HttpMessageHelper::GetDeviceSignature(request));
-    return ServeStream(request, context, response, stream, content_type.GetChars());
+        UP_ProtocolInfo::GetMimeType(file_name, UP_HttpMessageHelper::GetDeviceSignature(request));
+    return ServeStream(request, context, response, file, content_type.GetChars());
 }
 
 KL_Result UP_HttpServer::ServeStream(KL_HttpRequest& request, const KL_HttpRequestContext&,

@@ -68,6 +68,11 @@ public:
     // Never blocks on opening (a FIFO is refused).
     [[nodiscard]] static KL_Result ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                              KL_HttpResponse& response, const char* file_path);
+    // The same for a file already open (a UP_FileInputStream): its status comes from the open
+    // descriptor, its MIME type from file_name.
+    [[nodiscard]] static KL_Result ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
+                                             KL_HttpResponse& response, const KL_InputStreamReference& file,
+                                             const char* file_name);
     // Answers with a stream: Range, Accept-Ranges, and the DLNA headers ContentFeatures (when
     // asked), TransferMode and TimeSeekRange (406).
     [[nodiscard]] static KL_Result ServeStream(KL_HttpRequest& request, const KL_HttpRequestContext& context,

@@ -407,11 +407,14 @@ KL_Result UP_HttpServerSocketTask::SendResponseBody(KL_HttpResponse& response,
         KL_LOG_FINE("body stream only partially sent, %lld bytes (%d:%s)", static_cast<long long>(written),
                     result, KL_GetResultText(result));
     }
-    (void)target.Flush();
-    if (KL_FAILED(result)) {
-        gate.Close();
+    if (chunked && KL_SUCCEEDED(result)) {
+        // The last chunk goes out here, so that its failure is handed up like any other; the
+        // chunked stream's own one (written when it is deleted) then meets the closed gate.
+        result = gate.WriteFully("0\r\n\r\n", 5);
     }
-    chunked.reset(); // the last chunk, unless the body failed
+    (void)target.Flush();
+    gate.Close(); // nothing more: no last chunk after a body that failed half way
+    chunked.reset();
     return result;
 }
 

@@ -28,6 +28,10 @@ class UP_ServiceEventTask;
 class KL_HttpRequestContext;
 class KL_HttpResponse;
 
+// Subscribers a service takes at most, in all and from one peer address.
+constexpr KL_Size UP_SERVICE_MAX_SUBSCRIBERS = 31;
+constexpr KL_Size UP_SERVICE_MAX_SUBSCRIBERS_PER_PEER = 4;
+
 class UP_Service {
 public:
     UP_Service(UP_DeviceData* device, const char* service_type, const char* service_id,
@@ -77,7 +81,9 @@ public:
     // headers themselves; they answer -1 (or the failure) when they refused.
     // callback: the CALLBACK value; only URLs whose host is the subscriber's own IPv4 address are
     // kept. The initial event is held until the answer has been written (when the context is a
-    // UP_HttpRequestContext; otherwise it is released at once).
+    // UP_HttpRequestContext; otherwise it is released at once). A service takes at most
+    // UP_SERVICE_MAX_SUBSCRIBERS subscribers, UP_SERVICE_MAX_SUBSCRIBERS_PER_PEER of them from one
+    // peer address; one more gets 500.
     KL_Result ProcessNewSubscription(const KL_Reference<UP_TaskManager>& task_manager,
                                      const KL_HttpRequestContext& context, const char* callback,
                                      int32_t timeout, KL_HttpResponse& response);

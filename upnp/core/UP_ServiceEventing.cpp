@@ -19,8 +19,6 @@ KL_SET_LOCAL_LOGGER("upnp.core.gena");
 
 namespace {
 
-// A service takes at most this many subscribers; the next one is refused.
-constexpr KL_Size kMaxSubscribers = 31;
 // An expired subscriber still gets events for this long.
 constexpr int64_t kExpiryGraceSeconds = 30;
 
@@ -116,6 +114,7 @@ KL_Result UP_Service::ProcessNewSubscription(const KL_Reference<UP_TaskManager>&
         return KL_FAILURE;
     }
     subscriber->SetLocalAddress(context.GetLocalAddress());
+    subscriber->SetPeerAddress(context.GetRemoteAddress().m_IpAddress);
     res = AddSubscriber(subscriber, task_manager);
     if (res == KL_ERROR_INVALID_STATE) {
         response.SetStatus(412, "Precondition Failed");
@@ -149,7 +148,18 @@ KL_Result UP_Service::AddSubscriber(const KL_Reference<UP_EventSubscriber>& subs
     // Control points that vanished without UNSUBSCRIBE must not hold the places for ever when
     // nothing changes (expiry is otherwise only looked at when an event goes out).
     TakeExpired(m_Subscribers, expired);
-    if (m_Subscribers.GetItemCount() >= kMaxSubscribers) {
+    if (m_Subscribers.GetItemCount() >= UP_SERVICE_MAX_SUBSCRIBERS) {
+        return KL_FAILURE;
+    }
+    // One peer must not take every place.
+    KL_Size from_peer = 0;
+    for (const KL_Reference<UP_EventSubscriber>& listed : m_Subscribers) {
+        from_peer += listed->GetPeerAddress() == subscriber->GetPeerAddress() ? 1 : 0;
+    }
+    if (from_peer >= UP_SERVICE_MAX_SUBSCRIBERS_PER_PEER) {
+        KL_LOG_WARNING("Refusing subscriber %s: %s holds %d subscriptions already",
+                       subscriber->GetSID().GetChars(), subscriber->GetPeerAddress().ToString().GetChars(),
+                       static_cast<int>(from_peer));
         return KL_FAILURE;
     }
     (void)UpdateLastChange(m_StateVars);

@@ -17,8 +17,50 @@ constexpr KL_Timeout kConnectTimeout = 5000;
 constexpr int64_t kRepeatMillis = 200;
 constexpr uint32_t kLoopbackNet = 0x7F000000;
 constexpr uint32_t kLoopbackMask = 0xFF000000;
+// 224.0.0.0/4 (multicast) and 240.0.0.0/4 (reserved, with 255.255.255.255) name no single host.
+constexpr uint32_t kMulticastAndAbove = 0xE0000000;
+// 0.0.0.0/8: "this network".
+constexpr uint32_t kThisNetworkMask = 0xFF000000;
+
+// True when the address is the network or the broadcast address of the entry's subnet, the
+// entry's broadcast address, or (outside loopback) the entry's own address.
+bool IsSpecialFor(const KL_NetworkInterfaceAddress& entry, uint32_t remote, bool loopback) {
+    const uint32_t primary = entry.m_PrimaryAddress.AsLong();
+    const uint32_t mask = entry.m_NetMask.AsLong();
+    if (!loopback && remote == primary) {
+        return true;
+    }
+    if (entry.m_BroadcastAddress != KL_IpAddress::Any && remote == entry.m_BroadcastAddress.AsLong()) {
+        return true;
+    }
+    // /31 and /32 subnets have no network or broadcast address of their own.
+    if (mask >= 0xFFFFFFFEu || (primary & mask) != (remote & mask)) {
+        return false;
+    }
+    return (remote & ~mask) == 0 || (remote & ~mask) == ~mask;
+}
 
 } // namespace
+
+bool UP_SsdpDeviceSearchResponseInterfaceIterator::IsAnswerableSender(
+    const KL_NetworkInterfaceList& interfaces, const KL_IpAddress& address) {
+    const uint32_t remote = address.AsLong();
+    if ((remote & kThisNetworkMask) == 0 || remote >= kMulticastAndAbove) {
+        return false;
+    }
+    for (const KL_NetworkInterface* iface : interfaces) {
+        if (iface == nullptr) {
+            continue;
+        }
+        const bool loopback = (iface->GetFlags() & KL_NETWORK_INTERFACE_FLAG_LOOPBACK) != 0;
+        for (const KL_NetworkInterfaceAddress& entry : iface->GetAddresses()) {
+            if (IsSpecialFor(entry, remote, loopback)) {
+                return false;
+            }
+        }
+    }
+    return IsInSubnet(interfaces, address);
+}
 
 bool UP_SsdpDeviceSearchResponseInterfaceIterator::IsInSubnet(const KL_NetworkInterface& iface,
                                                               const KL_IpAddress& address) {
@@ -58,7 +100,8 @@ KL_Result UP_SsdpDeviceSearchResponseInterfaceIterator::operator()(KL_NetworkInt
     if (!IsInSubnet(*iface, m_RemoteAddr.m_IpAddress)) {
         return KL_SUCCESS;
     }
-    KL_UdpSocket socket(KL_SOCKET_FLAG_CANCELLABLE);
+    // Without SO_BROADCAST: whatever slipped through, an answer never goes to a whole network.
+    KL_UdpSocket socket(KL_SOCKET_FLAG_CANCELLABLE | KL_SOCKET_FLAG_NO_BROADCAST);
     KL_Result result = socket.Connect(m_RemoteAddr, kConnectTimeout);
     if (KL_FAILED(result)) {
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(socket.Connect(m_RemoteAddr, 5000))");

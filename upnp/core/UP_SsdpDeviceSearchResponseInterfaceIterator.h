@@ -1,7 +1,7 @@
 // UP_SsdpDeviceSearchResponseInterfaceIterator: answers one M-SEARCH on one network interface,
 // when the system routes the answer to the searcher through that interface and the searcher
 // lies in the interface's subnet: every matching target is sent twice, 200 ms apart, from a
-// socket connected to the searcher.
+// socket connected to the searcher, which may not send to a broadcast address.
 #pragma once
 
 #include "KL_NetworkInterface.h"
@@ -26,6 +26,11 @@ public:
     static bool IsInSubnet(const KL_NetworkInterface& iface, const KL_IpAddress& address);
     // True when the address lies in the subnet of one of the interfaces.
     static bool IsInSubnet(const KL_NetworkInterfaceList& interfaces, const KL_IpAddress& address);
+    // True when a searcher at the address may be answered: it lies in the subnet of one of the
+    // interfaces and is a single host there, not 0.0.0.0, a multicast or broadcast address, the
+    // network or broadcast address of an interface's subnet, nor an address of a non-loopback
+    // interface (a forged source would turn the answer into a broadcast or send it to ourselves).
+    static bool IsAnswerableSender(const KL_NetworkInterfaceList& interfaces, const KL_IpAddress& address);
 
 private:
     UP_DeviceHost* m_Device;

@@ -140,6 +140,11 @@ void AppendSafe(KL_String& out, const char* text, size_t size) {
     size_t i = 0;
     while (i < size) {
         unsigned char c = bytes[i];
+        // Printable ASCII other than the five markup characters goes out as it is.
+        if (c >= 0x20 && c < 0x80 && c != '"' && c != '&' && c != '\'' && c != '<' && c != '>') {
+            ++i;
+            continue;
+        }
         const char* replacement = nullptr;
         size_t consumed = 1;
         if (c < 0x80) {

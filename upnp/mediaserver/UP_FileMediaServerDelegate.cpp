@@ -8,7 +8,9 @@
 #include "KL_Log.h"
 #include "KL_System.h"
 #include "UP_ActionCall.h"
+#include "UP_ConnectionBuffers.h"
 #include "UP_Didl.h"
+#include "UP_MediaContainer.h"
 #include "UP_MediaObject.h"
 
 #include <cstring>
@@ -37,6 +39,10 @@ KL_String ToDecimal(uint32_t value) {
 
 // Folders with fewer entries are listed afresh on every request.
 constexpr KL_Size kCachedFolderMinimum = 64;
+// The most objects one Browse answer holds (RequestedCount 0 or above it asks for this many).
+constexpr KL_Cardinal kMaxReturned = 1000;
+// About what one listed object takes in DIDL-Lite, to size the answer's buffer once.
+constexpr KL_Size kDidlBytesPerObject = 640;
 
 bool WantsAllAddresses(const char* filter) {
     return filter != nullptr && std::strstr(filter, "ALLIP") != nullptr;
@@ -108,7 +114,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
         return KL_FAILURE;
     }
     std::unique_ptr<UP_MediaObject> object(
-        BuildFromFilePath(path.GetChars(), context, true, false, WantsAllAddresses(filter)));
+        BuildFromPath(path.GetChars(), filter, context, true, false, WantsAllAddresses(filter)));
     if (!object) {
         return KL_FAILURE;
     }
@@ -122,24 +128,28 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
     return KL_SUCCESS;
 }
 
-KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder,
+bool UP_FileMediaServerDelegate::GetCachedEntries(const char* folder,
                                                   const UP_MediaFolder::Entry& folder_entry,
-                                                  KL_Reference<EntryList>& entries, bool& from_cache,
-                                                  bool refresh) {
-    from_cache = false;
+                                                  KL_Reference<EntryList>& entries, KL_String& key) {
+    if (!m_UseCache) {
+        return false;
+    }
+    key = m_CacheKeyPrefix.IsEmpty() ? KL_String(folder)
+                                     : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
+    KL_TimeStamp stamp;
+    // Still the folder that was listed: names, types, times and sizes come from the cache.
+    return m_Cache.Get(key, entries, stamp) && !entries.IsNull() && stamp == folder_entry.m_ChangeTime;
+}
+
+KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder, int folder_fd,
+                                                  const UP_MediaFolder::Entry& folder_entry,
+                                                  KL_Reference<EntryList>& entries) {
     KL_String key;
-    if (m_UseCache) {
-        key = m_CacheKeyPrefix.IsEmpty() ? KL_String(folder)
-                                         : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
-        KL_TimeStamp stamp;
-        if (!refresh && m_Cache.Get(key, entries, stamp) && !entries.IsNull() &&
-            stamp == folder_entry.m_ChangeTime) {
-            from_cache = true;
-            return KL_SUCCESS;
-        }
+    if (GetCachedEntries(folder, folder_entry, entries, key)) {
+        return KL_SUCCESS;
     }
     entries = KL_Reference<EntryList>(new EntryList());
-    KL_Result result = m_Folder.List(folder, *entries);
+    KL_Result result = m_Folder.List(folder_fd, folder, *entries, true);
     if (KL_FAILED(result)) {
         KL_LOG_WARNING("UP_FileMediaServerDelegate::OnBrowseDirectChildren - failed to open dir %s", folder);
         return result;
@@ -155,6 +165,16 @@ KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder,
     return KL_SUCCESS;
 }
 
+bool UP_FileMediaServerDelegate::IsListed(KL_String& path, KL_Size folder_length,
+                                          const UP_MediaFolder::Entry& entry, const char* filter,
+                                          const KL_HttpRequestContext& context, FileKinds& kinds) {
+    if (KL_FAILED(path.SetLength(folder_length))) {
+        return false;
+    }
+    path += entry.m_Name;
+    return ProcessFile(path.GetChars(), filter) && IsListable(entry, context, kinds);
+}
+
 KL_Result UP_FileMediaServerDelegate::SelectPage(const char* folder, const EntryList& entries,
                                                  const char* filter, KL_Cardinal starting_index,
                                                  KL_Cardinal requested_count,
@@ -162,18 +182,19 @@ KL_Result UP_FileMediaServerDelegate::SelectPage(const char* folder, const Entry
                                                  EntryList& page, KL_Cardinal& total) {
     page.Clear();
     total = 0;
+    // One answer holds at most kMaxReturned objects, whatever was asked: clients page on.
+    const KL_Cardinal count =
+        requested_count == 0 || requested_count > kMaxReturned ? kMaxReturned : requested_count;
     KL_String path(folder); // one buffer for every entry's path: big folders allocate once
     if (!path.EndsWith("/")) {
         path += "/";
     }
     const KL_Size folder_length = path.GetLength();
     for (const UP_MediaFolder::Entry& entry : entries) {
-        KL_CHECK(path.SetLength(folder_length));
-        path += entry.m_Name;
-        if (!ProcessFile(path.GetChars(), filter) || !IsListable(entry, context, kinds)) {
+        if (!IsListed(path, folder_length, entry, filter, context, kinds)) {
             continue;
         }
-        if (total >= starting_index && (requested_count == 0 || page.GetItemCount() < requested_count)) {
+        if (total >= starting_index && page.GetItemCount() < count) {
             KL_CHECK(page.Add(entry));
         }
         ++total;
@@ -181,23 +202,34 @@ KL_Result UP_FileMediaServerDelegate::SelectPage(const char* folder, const Entry
     return KL_SUCCESS;
 }
 
-KL_Result UP_FileMediaServerDelegate::RefreshPage(const char* folder, EntryList& page) const {
-    KL_Array<KL_String> names;
-    for (const UP_MediaFolder::Entry& entry : page) {
-        KL_CHECK(names.Add(entry.m_Name));
+int32_t UP_FileMediaServerDelegate::CountChildren(const char* folder, const char* filter,
+                                                  const KL_HttpRequestContext& context, FileKinds& kinds) {
+    UP_SharedFolder::Descriptor folder_fd;
+    UP_MediaFolder::Entry folder_entry;
+    if (KL_FAILED(m_Folder.OpenFolder(folder, folder_fd, folder_entry))) {
+        return UP_MEDIA_CONTAINER_UNKNOWN_CHILD_COUNT;
     }
-    EntryList fresh;
-    KL_CHECK(m_Folder.Inspect(folder, names, fresh));
-    if (fresh.GetItemCount() != page.GetItemCount()) {
-        return KL_FAILURE;
-    }
-    for (KL_Index i = 0; i < page.GetItemCount(); ++i) {
-        if (fresh[i].m_Type != page[i].m_Type) {
-            return KL_FAILURE;
+    KL_Reference<EntryList> entries;
+    KL_String key;
+    if (!GetCachedEntries(folder, folder_entry, entries, key)) {
+        // Counting needs names and types only: no stat where the folder tells the type.
+        entries = KL_Reference<EntryList>(new EntryList());
+        if (KL_FAILED(m_Folder.List(folder_fd.Get(), folder, *entries, false))) {
+            return UP_MEDIA_CONTAINER_UNKNOWN_CHILD_COUNT;
         }
     }
-    page = fresh;
-    return KL_SUCCESS;
+    KL_String path(folder);
+    if (!path.EndsWith("/")) {
+        path += "/";
+    }
+    const KL_Size folder_length = path.GetLength();
+    int32_t count = 0;
+    for (const UP_MediaFolder::Entry& entry : *entries) {
+        if (IsListed(path, folder_length, entry, filter, context, kinds) && count < 0x7FFFFFFF) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* action, const char* object_id,
@@ -206,10 +238,10 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
                                                              const KL_HttpRequestContext& context) {
     KL_CHECK_POINTER(action);
     KL_String folder;
+    UP_SharedFolder::Descriptor folder_fd;
     UP_MediaFolder::Entry folder_entry;
     if (KL_FAILED(GetFilePath(object_id, folder)) ||
-        KL_FAILED(m_Folder.Inspect(folder.GetChars(), folder_entry)) ||
-        folder_entry.m_Type != KL_FileInfo::FILE_TYPE_DIRECTORY) {
+        KL_FAILED(m_Folder.OpenFolder(folder.GetChars(), folder_fd, folder_entry))) {
         KL_LOG_WARNING("ObjectID '%s' not found or not allowed", object_id != nullptr ? object_id : "");
         action->SetActionError(UP_ACTION_ERROR_NO_SUCH_OBJECT_TO_LIST);
         return KL_FAILURE;
@@ -217,30 +249,30 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
     FileKinds kinds;
     EntryList page;
     KL_Cardinal total = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        KL_Reference<EntryList> entries;
-        bool from_cache = false;
-        KL_CHECK(ListEntries(folder.GetChars(), folder_entry, entries, from_cache, attempt > 0));
+    {
+        KL_Reference<EntryList> entries; // listed through the descriptor that was checked
+        KL_CHECK(ListEntries(folder.GetChars(), folder_fd.Get(), folder_entry, entries));
         KL_CHECK(SelectPage(folder.GetChars(), *entries, filter, starting_index, requested_count, context,
                             kinds, page, total));
-        if (!from_cache || KL_SUCCEEDED(RefreshPage(folder.GetChars(), page))) {
-            break;
-        }
     }
 
     const bool all_addresses = WantsAllAddresses(filter);
+    const uint32_t mask = UP_Didl::FilterToMask(filter);
     RequestHosts hosts;
     KL_Cardinal returned = 0;
-    KL_String didl(UP_DIDL_HEADER);
+    // Every object is written straight into one buffer, the connection's own, kept between requests.
+    KL_String& didl = UP_ConnectionBuffers::Text();
+    (void)didl.Reserve(kDidlBytesPerObject * page.GetItemCount() + 1024);
+    didl += UP_DIDL_HEADER;
     for (const UP_MediaFolder::Entry& entry : page) {
         if (!hosts.m_Valid && entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
             KL_CHECK(GetRequestHosts(context, all_addresses, hosts));
         }
         const KL_String path = KL_FilePath::Create(folder.GetChars(), entry.m_Name.GetChars());
-        std::unique_ptr<UP_MediaObject> object(
-            BuildFromEntry(path.GetChars(), entry, context, hosts, true, false, all_addresses, kinds));
+        std::unique_ptr<UP_MediaObject> object(BuildFromEntry(path.GetChars(), entry, filter, context, hosts,
+                                                              true, false, all_addresses, kinds));
         if (object) {
-            KL_CHECK(UP_Didl::ToDidl(*object, filter, didl));
+            KL_CHECK(object->ToDidl(mask, didl));
             ++returned;
         }
     }

@@ -5,19 +5,23 @@
 //
 // Only what UP_MediaFolder publishes is listed, reachable by id or served: ids and URLs with ".",
 // ".." or hidden components, names that cannot be object ids, links that lead out of the folder,
-// FIFOs, sockets and devices are refused. A listing stats each entry once, lists the interface
-// addresses once, works out each file extension's kind once and writes DIDL-Lite only for the
-// requested page. With the cache on, a folder's sorted listing is kept while the folder does not
-// change (its modification and status-change times to the nanosecond); the page's entries are
-// stat'ed again on every request.
+// FIFOs, sockets and devices are refused. Every path is resolved and opened once, beneath the
+// shared folder's descriptor: a folder is listed through the descriptor that was checked, a file
+// served from the descriptor that was stat'ed. A listing stats each entry once, works out each
+// file extension's kind once and writes DIDL-Lite only for the requested page, at most 1000
+// objects per answer; a container's childCount is what a Browse of it lists. With the cache on, a
+// folder's sorted listing is kept while the folder does not change (its modification and
+// status-change times to the nanosecond) and answers for its entries without a stat.
 //
 // The fields do not change after construction; the optional listing cache locks itself.
 #pragma once
 
 #include "KL_Array.h"
 #include "KL_HttpUrl.h"
+#include "KL_IpAddress.h"
 #include "KL_List.h"
 #include "KL_Map.h"
+#include "KL_Mutex.h"
 #include "KL_Reference.h"
 #include "KL_String.h"
 #include "KL_TimeStamp.h"
@@ -26,7 +30,6 @@
 #include "UP_MediaServerDelegate.h"
 #include "UP_ProtocolInfo.h"
 
-class KL_IpAddress;
 class KL_Url;
 class UP_MediaObject;
 
@@ -88,30 +91,48 @@ private:
     struct RequestHosts {
         KL_List<KL_IpAddress> m_Addresses;
         KL_HttpUrl m_BaseUrl;
+        // BuildResourceUri of each address with an empty path: a file's URL is its prefix and the
+        // file's percent-encoded path.
+        KL_List<KL_String> m_UriPrefixes;
         bool m_Valid = false;
     };
-    KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses,
-                              RequestHosts& hosts) const;
+    KL_Result GetRequestHosts(const KL_HttpRequestContext& context, bool all_addresses, RequestHosts& hosts);
+    // The host's interface addresses (no loopback), kept a few seconds and listed again sooner
+    // when the request's local address is not among them.
+    KL_Result GetHostAddresses(const KL_IpAddress& local, KL_List<KL_IpAddress>& addresses);
     const FileKind& Classify(const char* name, const KL_HttpRequestContext& context, FileKinds& kinds) const;
     // Whether an entry is listed (containers always; files by their kind).
     bool IsListable(const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
                     FileKinds& kinds) const;
+    // BuildFromFilePath with the Browse filter (handed to ProcessFile when counting children).
+    UP_MediaObject* BuildFromPath(const char* file_path, const char* filter,
+                                  const KL_HttpRequestContext& context, bool with_count, bool keep_extension,
+                                  bool all_addresses);
     // Builds the object of an inspected entry; null when it has no title or no usable type.
     UP_MediaObject* BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
-                                   const KL_HttpRequestContext& context, const RequestHosts& hosts,
-                                   bool with_count, bool keep_extension, bool all_addresses,
-                                   FileKinds& kinds);
-    // The published entries of a folder, oldest first: from the cache when it is on and the
-    // folder has not changed since, else listed afresh (refresh: always afresh).
-    KL_Result ListEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,
-                          KL_Reference<EntryList>& entries, bool& from_cache, bool refresh);
-    // The listed entries of the requested page, and the number of all listed entries.
+                                   const char* filter, const KL_HttpRequestContext& context,
+                                   const RequestHosts& hosts, bool with_count, bool keep_extension,
+                                   bool all_addresses, FileKinds& kinds);
+    // The cached listing of the folder when the cache is on and the folder has not changed since
+    // (key: the folder's key in the cache, set whenever the cache is on).
+    bool GetCachedEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,
+                          KL_Reference<EntryList>& entries, KL_String& key);
+    // The published entries of the folder open at folder_fd, oldest first: from the cache when it
+    // is on and the folder has not changed since, else listed afresh through folder_fd.
+    KL_Result ListEntries(const char* folder, int folder_fd, const UP_MediaFolder::Entry& folder_entry,
+                          KL_Reference<EntryList>& entries);
+    // Whether Browse lists the entry (path: the folder's path and "/" in its first folder_length
+    // characters; the entry's name is put after them).
+    bool IsListed(KL_String& path, KL_Size folder_length, const UP_MediaFolder::Entry& entry,
+                  const char* filter, const KL_HttpRequestContext& context, FileKinds& kinds);
+    // The listed entries of the requested page (at most 1000), and the number of all listed ones.
     KL_Result SelectPage(const char* folder, const EntryList& entries, const char* filter,
                          KL_Cardinal starting_index, KL_Cardinal requested_count,
                          const KL_HttpRequestContext& context, FileKinds& kinds, EntryList& page,
                          KL_Cardinal& total);
-    // Stats the page's entries again (sizes and types of now); -1 when one went away or changed.
-    KL_Result RefreshPage(const char* folder, EntryList& page) const;
+    // How many entries a Browse of the folder lists; unknown when it cannot be opened.
+    int32_t CountChildren(const char* folder, const char* filter, const KL_HttpRequestContext& context,
+                          FileKinds& kinds);
     // The path after the root, without its leading separator.
     KL_String GetRelativePath(const char* file_path) const;
     bool IsRoot(const char* file_path) const;
@@ -123,4 +144,8 @@ private:
     UP_MediaFolder m_Folder;
     KL_String m_CacheKeyPrefix;
     UP_MediaCache<KL_Reference<EntryList>, KL_TimeStamp> m_Cache;
+    KL_Mutex m_AddressesMutex; // guards the three fields below
+    KL_List<KL_IpAddress> m_Addresses;
+    KL_TimeStamp m_AddressesTime;
+    bool m_AddressesKnown = false;
 };

@@ -1,10 +1,11 @@
 // UP_FileMediaServerDelegate: media objects built from files and folders.
 #include "KL_Check.h"
-#include "KL_File.h"
 #include "KL_FilePath.h"
 #include "KL_HttpRequestContext.h"
 #include "KL_IpAddress.h"
 #include "KL_Log.h"
+#include "KL_Mutex.h"
+#include "KL_System.h"
 #include "KL_Uri.h"
 #include "UP_FileMediaServerDelegate.h"
 #include "UP_MediaContainer.h"
@@ -16,15 +17,50 @@
 
 KL_SET_LOCAL_LOGGER("upnp.media.file");
 
-KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContext& context,
-                                                      bool all_addresses, RequestHosts& hosts) const {
-    hosts.m_Addresses.Clear();
-    KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(hosts.m_Addresses, false);
-    if (KL_FAILED(result)) {
-        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(UP_UPnPMessageHelper::GetIPAddresses(ips))");
-        return result;
+namespace {
+
+// The host's interface addresses are listed again after this long, or when a request arrives on
+// an address not in the list.
+constexpr KL_TimeStamp kAddressesLifetime = KL_TimeStamp::FromNanos(5 * KL_TimeStamp::NANOS_PER_SECOND);
+
+} // namespace
+
+KL_Result UP_FileMediaServerDelegate::GetHostAddresses(const KL_IpAddress& local,
+                                                       KL_List<KL_IpAddress>& addresses) {
+    KL_TimeStamp now;
+    (void)KL_System::GetCurrentTimeStamp(now);
+    KL_AutoLock lock(m_AddressesMutex);
+    const KL_TimeStamp age = now - m_AddressesTime;
+    // Loopback is never in the list; another address that is not may have come up since.
+    const bool unknown =
+        local != KL_IpAddress::Any && (local.AsLong() >> 24) != 127 && !m_Addresses.Contains(local);
+    if (!m_AddressesKnown || unknown || !(age < kAddressesLifetime) || now < m_AddressesTime) {
+        KL_List<KL_IpAddress> fresh;
+        KL_Result result = UP_UPnPMessageHelper::GetIPAddresses(fresh, false);
+        if (KL_FAILED(result)) {
+            KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(UP_UPnPMessageHelper::GetIPAddresses(ips))");
+            return result;
+        }
+        m_Addresses = fresh;
+        m_AddressesTime = now;
+        m_AddressesKnown = true;
     }
+    addresses = m_Addresses;
+    return KL_SUCCESS;
+}
+
+KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContext& context,
+                                                      bool all_addresses, RequestHosts& hosts) {
+    hosts.m_Addresses.Clear();
     const KL_IpAddress& local = context.GetLocalAddress().m_IpAddress;
+    // The request's own address comes first, and without "ALLIP" it is the only one used: the
+    // interface list is needed only for the others, or when the local address is not known.
+    if (all_addresses || local == KL_IpAddress::Any) {
+        const KL_Result result = GetHostAddresses(local, hosts.m_Addresses);
+        if (KL_FAILED(result)) {
+            return result; // logged
+        }
+    }
     if (local == KL_IpAddress::Any) {
         if (!all_addresses) {
             KL_LOG_WARNING("Couldn't determine local interface IP so we might return an unreachable IP");
@@ -35,6 +71,11 @@ KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContex
     }
     const KL_String root_path = KL_Uri::PercentEncode(m_UrlRoot.GetChars(), KL_Uri::PathCharsToEncode, true);
     hosts.m_BaseUrl = KL_HttpUrl("127.0.0.1", context.GetLocalAddress().m_Port, root_path.GetChars());
+    hosts.m_UriPrefixes.Clear();
+    for (const KL_IpAddress& address : hosts.m_Addresses) {
+        KL_CHECK(
+            hosts.m_UriPrefixes.Add(BuildResourceUri(hosts.m_BaseUrl, address.ToString().GetChars(), "")));
+    }
     hosts.m_Valid = true;
     return KL_SUCCESS;
 }
@@ -78,6 +119,13 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_p
                                                               const KL_HttpRequestContext& context,
                                                               bool with_count, bool keep_extension,
                                                               bool all_addresses) {
+    return BuildFromPath(file_path, nullptr, context, with_count, keep_extension, all_addresses);
+}
+
+UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const char* file_path, const char* filter,
+                                                          const KL_HttpRequestContext& context,
+                                                          bool with_count, bool keep_extension,
+                                                          bool all_addresses) {
     if (file_path == nullptr) {
         return nullptr;
     }
@@ -94,30 +142,38 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_p
         return nullptr;
     }
     FileKinds kinds;
-    return BuildFromEntry(file_path, entry, context, hosts, with_count, keep_extension, all_addresses, kinds);
+    return BuildFromEntry(file_path, entry, filter, context, hosts, with_count, keep_extension, all_addresses,
+                          kinds);
 }
 
-UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
-    const char* file_path, const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
-    const RequestHosts& hosts, bool with_count, bool keep_extension, bool all_addresses, FileKinds& kinds) {
+UP_MediaObject*
+UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
+                                           const char* filter, const KL_HttpRequestContext& context,
+                                           const RequestHosts& hosts, bool with_count, bool keep_extension,
+                                           bool all_addresses, FileKinds& kinds) {
     std::unique_ptr<UP_MediaObject> object;
     if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
-        const KL_String title = KL_FilePath::BaseName(file_path, keep_extension);
-        const FileKind& kind = Classify(KL_FilePath::BaseName(file_path).GetChars(), context, kinds);
+        const KL_String title = KL_FilePath::BaseName(entry.m_Name.GetChars(), keep_extension);
+        const FileKind& kind = Classify(entry.m_Name.GetChars(), context, kinds);
         if (title.IsEmpty() || !kind.m_Listable) {
             return nullptr;
         }
-        UP_MediaResource resource;
-        resource.m_ProtocolInfo = kind.m_ProtocolInfo;
-        resource.m_Size = entry.m_Size;
         object = std::make_unique<UP_MediaItem>();
         object->m_Title = title;
         object->m_ClassType = kind.m_ClassType;
-        const KL_String relative = GetRelativePath(file_path);
-        for (const KL_IpAddress& address : hosts.m_Addresses) {
-            resource.m_Uri =
-                BuildResourceUri(hosts.m_BaseUrl, address.ToString().GetChars(), relative.GetChars());
-            if (KL_FAILED(object->AddResource(resource)) || !all_addresses) {
+        // The same URL as BuildResourceUri with the path: percent-encoding goes character by character.
+        const KL_String encoded =
+            KL_Uri::PercentEncode(GetRelativePath(file_path).GetChars(), KL_Uri::PathCharsToEncode, true);
+        for (const KL_String& prefix : hosts.m_UriPrefixes) {
+            if (KL_FAILED(object->AddResource(UP_MediaResource()))) {
+                break;
+            }
+            UP_MediaResource& resource = object->m_Resources[object->m_Resources.GetItemCount() - 1];
+            resource.m_ProtocolInfo = kind.m_ProtocolInfo;
+            resource.m_Size = entry.m_Size;
+            resource.m_Uri = prefix;
+            resource.m_Uri += encoded;
+            if (!all_addresses) {
                 break;
             }
         }
@@ -128,9 +184,8 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
             return nullptr;
         }
         auto container = std::make_unique<UP_MediaContainer>();
-        KL_LargeSize count = 0;
-        if (with_count && KL_SUCCEEDED(KL_File::GetSize(file_path, count))) {
-            container->m_ChildCount = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(count);
+        if (with_count) {
+            container->m_ChildCount = CountChildren(file_path, filter, context, kinds); // what Browse lists
         }
         container->m_Title = title;
         container->m_ClassType = "object.container.storageFolder";

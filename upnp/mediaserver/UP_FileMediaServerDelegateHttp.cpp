@@ -6,6 +6,7 @@
 #include "KL_Log.h"
 #include "KL_Uri.h"
 #include "KL_Url.h"
+#include "UP_FileInputStream.h"
 #include "UP_FileMediaServerDelegate.h"
 #include "UP_HttpServer.h"
 
@@ -27,13 +28,10 @@ KL_Result UP_FileMediaServerDelegate::ProcessFileRequest(KL_HttpRequest& request
         response.SetStatus(404, "File Not Found");
         return KL_SUCCESS;
     }
-    // Only what a listing publishes is served: no hidden or dot components, no link that leads
-    // out of the shared folder, regular files only (a FIFO is never opened).
+    // Only what a listing publishes is served: no hidden or dot components; ServeFile opens the
+    // file beneath the shared folder (no link that leads out, regular files only).
     const KL_String full_path = KL_FilePath::Create(m_FileRoot.GetChars(), file_path.GetChars());
-    UP_MediaFolder::Entry entry;
-    if (!UP_MediaFolder::IsPublishablePath(file_path.GetChars()) ||
-        KL_FAILED(m_Folder.Inspect(full_path.GetChars(), entry)) ||
-        entry.m_Type != KL_FileInfo::FILE_TYPE_REGULAR) {
+    if (!UP_MediaFolder::IsPublishablePath(file_path.GetChars())) {
         KL_LOG_WARNING("Refused file request for '%s'", file_path.GetChars());
         response.SetStatus(404, "File Not Found");
         return KL_SUCCESS;
@@ -43,7 +41,18 @@ KL_Result UP_FileMediaServerDelegate::ProcessFileRequest(KL_HttpRequest& request
 
 KL_Result UP_FileMediaServerDelegate::ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                                 KL_HttpResponse& response, const char* file_path) {
-    KL_Result result = UP_HttpServer::ServeFile(request, context, response, file_path);
+    // Opened once, beneath the shared folder's descriptor; served from that descriptor, so that a
+    // file swapped for a link meanwhile is never what goes out.
+    UP_SharedFolder::Descriptor file;
+    UP_MediaFolder::Entry entry;
+    KL_InputStreamReference stream;
+    KL_Result result = m_Folder.OpenFile(file_path, file, entry);
+    if (KL_SUCCEEDED(result)) {
+        result = UP_FileInputStream::Adopt(file.Release(), stream);
+    }
+    if (KL_SUCCEEDED(result)) {
+        result = UP_HttpServer::ServeFile(request, context, response, stream, file_path);
+    }
     if (KL_FAILED(result)) {
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result,
                             "(UP_HttpServer::ServeFile(request, context, response, file_path))");

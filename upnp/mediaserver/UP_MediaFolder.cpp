@@ -76,23 +76,14 @@ void FillEntry(const struct stat& status, UP_MediaFolder::Entry& entry) {
     entry.m_Size = static_cast<KL_LargeSize>(status.st_size);
 }
 
-KL_String RealPath(const char* path) {
-    char* resolved = ::realpath(path, nullptr);
-    if (resolved == nullptr) {
-        return KL_String();
-    }
-    KL_String result(resolved);
-    std::free(resolved);
-    return result;
-}
-
 bool IsPublishedType(KL_FileInfo::Type type) {
     return type == KL_FileInfo::FILE_TYPE_REGULAR || type == KL_FileInfo::FILE_TYPE_DIRECTORY;
 }
 
 } // namespace
 
-UP_MediaFolder::UP_MediaFolder(const char* root) : m_Root(root != nullptr ? root : "") {}
+UP_MediaFolder::UP_MediaFolder(const char* root)
+    : m_Root(root != nullptr ? root : ""), m_Shared(m_Root.IsEmpty() ? "/" : m_Root.GetChars()) {}
 
 bool UP_MediaFolder::IsPublishableName(const char* name) {
     if (name == nullptr || name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
@@ -133,45 +124,87 @@ bool UP_MediaFolder::IsInside(const char* root, const char* path) {
     return std::strncmp(root, path, length) == 0 && (path[length] == '\0' || path[length] == '/');
 }
 
-KL_String UP_MediaFolder::GetRealRoot() const {
-    return RealPath(m_Root.IsEmpty() ? "/" : m_Root.GetChars());
+bool UP_MediaFolder::GetRelativePath(const char* path, KL_String& relative) const {
+    if (path == nullptr || !IsInside(m_Root.IsEmpty() ? "/" : m_Root.GetChars(), path)) {
+        return false;
+    }
+    const char* rest = path + m_Root.GetLength();
+    while (*rest == '/') {
+        ++rest;
+    }
+    relative = rest;
+    return true;
 }
 
-KL_Result UP_MediaFolder::Inspect(const char* path, Entry& entry) const {
+KL_Result UP_MediaFolder::Open(const char* path, int flags, UP_SharedFolder::Descriptor& item,
+                               Entry& entry) const {
     KL_CHECK_POINTER(path);
     entry = Entry();
     entry.m_Name = KL_FilePath::BaseName(path);
-    const KL_String real_root = GetRealRoot();
-    const KL_String real_path = RealPath(path);
-    if (real_root.IsEmpty() || real_path.IsEmpty()) {
+    KL_String relative;
+    if (!GetRelativePath(path, relative)) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
-    if (!IsInside(real_root.GetChars(), real_path.GetChars())) {
-        KL_LOG_WARNING("'%s' lies outside the shared folder", path);
-        return KL_ERROR_NO_SUCH_ITEM;
-    }
+    item = m_Shared.Open(relative.GetChars(), flags);
     struct stat status {};
-    if (::stat(real_path.GetChars(), &status) != 0) {
-        return KL_ResultFromErrno(errno);
+    if (!item.IsValid() || ::fstat(item.Get(), &status) != 0) {
+        if (errno == EXDEV || errno == ELOOP) {
+            KL_LOG_WARNING("'%s' lies outside the shared folder", path);
+        }
+        item.Reset();
+        return KL_ERROR_NO_SUCH_ITEM;
     }
     FillEntry(status, entry);
     return IsPublishedType(entry.m_Type) ? KL_SUCCESS : KL_ERROR_NO_SUCH_ITEM;
 }
 
-bool UP_MediaFolder::InspectAt(int dir_fd, const char* folder, const char* name, const KL_String& real_root,
-                               Entry& entry) const {
+KL_Result UP_MediaFolder::Inspect(const char* path, Entry& entry) const {
+    UP_SharedFolder::Descriptor item;
+    return Open(path, O_PATH, item, entry);
+}
+
+KL_Result UP_MediaFolder::OpenFolder(const char* path, UP_SharedFolder::Descriptor& folder,
+                                     Entry& entry) const {
+    KL_Result result = Open(path, O_RDONLY | O_DIRECTORY, folder, entry);
+    if (KL_SUCCEEDED(result) && entry.m_Type != KL_FileInfo::FILE_TYPE_DIRECTORY) {
+        folder.Reset();
+        result = KL_ERROR_NO_SUCH_ITEM;
+    }
+    return result;
+}
+
+KL_Result UP_MediaFolder::OpenFile(const char* path, UP_SharedFolder::Descriptor& file, Entry& entry) const {
+    KL_CHECK_POINTER(path);
+    entry = Entry();
+    entry.m_Name = KL_FilePath::BaseName(path);
+    KL_String relative;
+    struct stat status {};
+    if (!GetRelativePath(path, relative) ||
+        !(file = m_Shared.OpenFile(relative.GetChars(), status)).IsValid()) {
+        return KL_ERROR_NO_SUCH_ITEM;
+    }
+    FillEntry(status, entry);
+    return KL_SUCCESS;
+}
+
+bool UP_MediaFolder::InspectAt(int folder_fd, const KL_String& relative, const char* name,
+                               unsigned char d_type, bool with_status, Entry& entry) const {
     if (!IsPublishableName(name)) {
         return false;
     }
-    struct stat status {};
-    if (::fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
     entry.m_Name = name;
-    if (S_ISLNK(status.st_mode)) {
-        const KL_String target = RealPath(KL_FilePath::Create(folder, name).GetChars());
-        if (target.IsEmpty() || !IsInside(real_root.GetChars(), target.GetChars()) ||
-            ::stat(target.GetChars(), &status) != 0) {
+    if (!with_status && (d_type == DT_REG || d_type == DT_DIR)) {
+        entry.m_Type = d_type == DT_REG ? KL_FileInfo::FILE_TYPE_REGULAR : KL_FileInfo::FILE_TYPE_DIRECTORY;
+        return true;
+    }
+    struct stat status {};
+    if (d_type == DT_LNK || ::fstatat(folder_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISLNK(status.st_mode)) {
+        // A link (or an entry gone meanwhile): followed beneath the shared folder only.
+        const KL_String path =
+            relative.IsEmpty() ? KL_String(name) : KL_FilePath::Create(relative.GetChars(), name);
+        const UP_SharedFolder::Descriptor target = m_Shared.Open(path.GetChars(), O_PATH);
+        if (!target.IsValid() || ::fstat(target.Get(), &status) != 0) {
             return false;
         }
     }
@@ -179,26 +212,28 @@ bool UP_MediaFolder::InspectAt(int dir_fd, const char* folder, const char* name,
     return IsPublishedType(entry.m_Type);
 }
 
-KL_Result UP_MediaFolder::List(const char* folder, KL_Array<Entry>& entries) const {
+KL_Result UP_MediaFolder::List(int folder_fd, const char* folder, KL_Array<Entry>& entries,
+                               bool with_status) const {
     KL_CHECK_POINTER(folder);
     entries.Clear();
-    const KL_String real_root = GetRealRoot();
-    if (real_root.IsEmpty()) {
+    KL_String relative;
+    if (!GetRelativePath(folder, relative)) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
-    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return KL_ERROR_NO_SUCH_ITEM;
-    }
-    DIR* dir = ::fdopendir(fd);
+    // Read through a second descriptor of the same open folder: the caller keeps its own.
+    const int fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (dir == nullptr) {
-        ::close(fd);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return KL_ERROR_NO_SUCH_ITEM;
     }
+    ::rewinddir(dir); // the duplicate shares the offset with the caller's descriptor
     KL_Result result = KL_SUCCESS;
     for (struct dirent* item = ::readdir(dir); item != nullptr; item = ::readdir(dir)) {
         Entry entry;
-        if (InspectAt(fd, folder, item->d_name, real_root, entry)) {
+        if (InspectAt(fd, relative, item->d_name, item->d_type, with_status, entry)) {
             result = entries.Add(entry);
             if (KL_FAILED(result)) {
                 break;
@@ -206,33 +241,9 @@ KL_Result UP_MediaFolder::List(const char* folder, KL_Array<Entry>& entries) con
         }
     }
     ::closedir(dir); // closes fd
-    SortByTime(entries);
-    return result;
-}
-
-KL_Result UP_MediaFolder::Inspect(const char* folder, const KL_Array<KL_String>& names,
-                                  KL_Array<Entry>& entries) const {
-    KL_CHECK_POINTER(folder);
-    entries.Clear();
-    const KL_String real_root = GetRealRoot();
-    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (real_root.IsEmpty() || fd < 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return KL_ERROR_NO_SUCH_ITEM;
+    if (with_status) {
+        SortByTime(entries);
     }
-    KL_Result result = KL_SUCCESS;
-    for (const KL_String& name : names) {
-        Entry entry;
-        if (InspectAt(fd, folder, name.GetChars(), real_root, entry)) {
-            result = entries.Add(entry);
-            if (KL_FAILED(result)) {
-                break;
-            }
-        }
-    }
-    ::close(fd);
     return result;
 }
 
@@ -240,7 +251,12 @@ void UP_MediaFolder::SortByTime(KL_Array<Entry>& entries) {
     if (entries.GetItemCount() < 2) {
         return;
     }
-    std::stable_sort(
-        entries.begin(), entries.begin() + entries.GetItemCount(),
-        [](const Entry& a, const Entry& b) { return a.m_ModificationTime < b.m_ModificationTime; });
+    // Names break ties, so that a folder copied in one go keeps one order from page to page.
+    std::stable_sort(entries.begin(), entries.begin() + entries.GetItemCount(),
+                     [](const Entry& a, const Entry& b) {
+                         if (a.m_ModificationTime != b.m_ModificationTime) {
+                             return a.m_ModificationTime < b.m_ModificationTime;
+                         }
+                         return std::strcmp(a.m_Name.GetChars(), b.m_Name.GetChars()) < 0;
+                     });
 }

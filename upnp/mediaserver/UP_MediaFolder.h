@@ -2,15 +2,19 @@
 // of its folders.
 //
 // An entry is published when its name can be an object id (IsPublishableName) and it is a regular
-// file or a folder whose real location (symbolic links resolved) lies inside the shared folder's
-// real location, compared by whole path components. FIFOs, sockets and device nodes are never
-// published and never opened.
+// file or a folder reached beneath the shared folder's descriptor (UP_SharedFolder: links only
+// while they stay inside). FIFOs, sockets and device nodes are never published and never opened.
+// Every check is made on the descriptor that is then used: a folder is listed through the
+// descriptor that was checked, a file served from the descriptor that was stat'ed.
 //
 //   UP_MediaFolder share("/srv/media");
+//   UP_SharedFolder::Descriptor folder;
+//   UP_MediaFolder::Entry entry;
 //   KL_Array<UP_MediaFolder::Entry> entries;
-//   KL_CHECK(share.List("/srv/media/Movies", entries));   // published entries, oldest first
+//   KL_CHECK(share.OpenFolder("/srv/media/Movies", folder, entry));
+//   KL_CHECK(share.List(folder.Get(), "/srv/media/Movies", entries, true)); // oldest first
 //
-// Stateless after construction: safe to use from several threads at once.
+// The shared folder is opened once, at construction. Thread-safe afterwards.
 #pragma once
 
 #include "KL_Array.h"
@@ -19,6 +23,7 @@
 #include "KL_String.h"
 #include "KL_TimeStamp.h"
 #include "KL_Types.h"
+#include "UP_SharedFolder.h"
 
 class UP_MediaFolder {
 public:
@@ -30,7 +35,7 @@ public:
         KL_LargeSize m_Size = 0;
     };
 
-    // root: the shared folder as the delegate keeps it ("/" stays "/").
+    // root: the shared folder as the delegate keeps it ("/" stays "/"); opened here.
     explicit UP_MediaFolder(const char* root);
 
     // A name that is not empty, "." or "..", is valid UTF-8 without a character XML 1.0 forbids,
@@ -41,27 +46,33 @@ public:
     // True when path lies inside (or is) root, by whole components; both absolute, no links.
     static bool IsInside(const char* root, const char* path);
 
-    // Stats the path (links followed) and checks that it is published: KL_ERROR_NO_SUCH_ITEM
-    // when it is not; the stat failure when it cannot be read.
+    // Opens the published item at path (the root or a path below it) with the open flags given and
+    // fills the entry from the opened descriptor: KL_ERROR_NO_SUCH_ITEM when it is not published
+    // or cannot be opened.
+    KL_Result Open(const char* path, int flags, UP_SharedFolder::Descriptor& item, Entry& entry) const;
+    // The same without keeping a descriptor.
     KL_Result Inspect(const char* path, Entry& entry) const;
-    // The published entries of the folder, each stat'ed once, sorted by modification time (oldest
-    // first, equal times in directory order). KL_ERROR_NO_SUCH_ITEM when it cannot be opened.
-    KL_Result List(const char* folder, KL_Array<Entry>& entries) const;
-    // The same for a list of names already read (cached listings): entries that went away or are
-    // not published are dropped, the order is kept.
-    KL_Result Inspect(const char* folder, const KL_Array<KL_String>& names, KL_Array<Entry>& entries) const;
-    // Stable sort by modification time, oldest first.
+    // A published folder, opened for listing.
+    KL_Result OpenFolder(const char* path, UP_SharedFolder::Descriptor& folder, Entry& entry) const;
+    // A published regular file, opened for reading (nothing else is ever opened).
+    KL_Result OpenFile(const char* path, UP_SharedFolder::Descriptor& file, Entry& entry) const;
+    // The published entries of the folder open at folder_fd (its path is folder). With status,
+    // each is stat'ed once and the list is sorted (SortByTime); without, only the types are
+    // filled, from the directory itself where it tells them, in directory order.
+    KL_Result List(int folder_fd, const char* folder, KL_Array<Entry>& entries, bool with_status) const;
+    // Stable sort by modification time, oldest first; equal times by name (byte order).
     static void SortByTime(KL_Array<Entry>& entries);
 
     const KL_String& GetRoot() const { return m_Root; }
 
 private:
-    // The shared folder's real path, or empty when it cannot be resolved.
-    KL_String GetRealRoot() const;
-    // Fills the entry from a stat of the name inside the open folder (dir_fd); false when the
-    // entry is not published.
-    bool InspectAt(int dir_fd, const char* folder, const char* name, const KL_String& real_root,
-                   Entry& entry) const;
+    // The path below the root, "" for the root itself; false for a path outside it.
+    bool GetRelativePath(const char* path, KL_String& relative) const;
+    // Fills the entry of the name inside the open folder (folder_fd; relative: the folder below the
+    // root); false when the entry is not published. d_type: the directory's type of it.
+    bool InspectAt(int folder_fd, const KL_String& relative, const char* name, unsigned char d_type,
+                   bool with_status, Entry& entry) const;
 
     KL_String m_Root;
+    UP_SharedFolder m_Shared;
 };

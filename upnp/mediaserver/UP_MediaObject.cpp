@@ -5,22 +5,38 @@
 #include "UP_Didl.h"
 #include "UP_ProtocolInfo.h"
 
+#include <cstring>
+
 namespace {
 
+// The end tag is put together once, so that the markup around a text costs three appends.
 void AppendElement(KL_String& didl, const char* tag, const KL_String& text) {
+    const size_t length = std::strlen(tag);
+    char end_tag[64]; // "</" tag ">"
+    if (length + 3 > sizeof end_tag) {
+        didl += '<';
+        didl += tag;
+        didl += '>';
+        UP_Didl::AppendEscapedXml(didl, text);
+        didl += "</";
+        didl += tag;
+        didl += '>';
+        return;
+    }
+    end_tag[0] = '<';
+    end_tag[1] = '/';
+    std::memcpy(end_tag + 2, tag, length);
+    end_tag[length + 2] = '>';
     didl += '<';
-    didl += tag;
-    didl += '>';
+    didl.Append(end_tag + 2, static_cast<KL_Size>(length + 1));
     UP_Didl::AppendEscapedXml(didl, text);
-    didl += "</";
-    didl += tag;
-    didl += '>';
+    didl.Append(end_tag, static_cast<KL_Size>(length + 3));
 }
 
 void AppendAttribute(KL_String& didl, const char* name, const KL_String& value) {
     didl += ' ';
     didl += name;
-    didl += "=\"";
+    didl.Append("=\"", 2);
     UP_Didl::AppendEscapedXml(didl, value);
     didl += '"';
 }

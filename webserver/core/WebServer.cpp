@@ -1,5 +1,6 @@
 #include "WebServer.h"
 
+#include "WebServerDigestNonces.h"
 #include "WebServerFunctions.h"
 #include "dispatch/DispatchGroup.h"
 #include "dispatch/DispatchQueue.h"
@@ -322,8 +323,12 @@ bool WebServer::_start(Error* error) {
     _mapHEADToGET = optionValue<bool>(options, WebServerOption_AutomaticallyMapHEADToGET).value_or(true);
     _disconnectDelay = doubleOption(options, WebServerOption_ConnectedStateCoalescingInterval).value_or(1.0);
     _connectionIdleTimeout = doubleOption(options, WebServerOption_ConnectionIdleTimeout).value_or(60.0);
+    _headTimeout = doubleOption(options, WebServerOption_HeadTimeout).value_or(10.0);
+    _minimumBodyRate = doubleOption(options, WebServerOption_MinimumBodyRate).value_or(1024.0);
+    _bodyRateInterval = doubleOption(options, WebServerOption_BodyRateInterval).value_or(30.0);
     _digestNonceLifetime = doubleOption(options, WebServerOption_DigestNonceLifetime).value_or(300.0);
-    _digestNonceKey = platform::makeUuidString() + platform::makeUuidString();
+    _digestNonces = std::make_shared<WebServerDigestNonces>(
+        platform::makeUuidString() + platform::makeUuidString(), _digestNonceLifetime);
 
     _source4 = _createDispatchSourceWithListeningSocket(listeningSocket4, false);
     if (listeningSocket6 != -1) {

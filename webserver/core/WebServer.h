@@ -23,6 +23,7 @@ class DispatchQueue;
 } // namespace platform
 
 class WebServer;
+class WebServerDigestNonces;
 
 // Notifications of a server, all delivered on the main queue. Every one is optional: the defaults
 // do nothing.
@@ -57,6 +58,14 @@ inline constexpr const char* WebServerOption_BonjourName = "BonjourName";
 // Seconds a connection may send nothing while its head or body is read (and read nothing while
 // its response is written) before it is closed. Default 60.
 inline constexpr const char* WebServerOption_ConnectionIdleTimeout = "ConnectionIdleTimeout";
+// Seconds a request head may take from its first byte to its blank line before the connection is
+// closed, however steadily its bytes trickle in. Default 10.
+inline constexpr const char* WebServerOption_HeadTimeout = "HeadTimeout";
+// The slowest a body may arrive: a connection whose body brings fewer than MinimumBodyRate bytes
+// per second over BodyRateInterval seconds is closed. Defaults 1024 and 30; a rate of 0 turns the
+// check off.
+inline constexpr const char* WebServerOption_MinimumBodyRate = "MinimumBodyRate";
+inline constexpr const char* WebServerOption_BodyRateInterval = "BodyRateInterval";
 // Seconds a Digest nonce stays valid; an older one is answered with 401 and stale=TRUE. Default 300.
 inline constexpr const char* WebServerOption_DigestNonceLifetime = "DigestNonceLifetime";
 inline constexpr const char* WebServerOption_BonjourType = "BonjourType";
@@ -87,7 +96,8 @@ public:
     bool runWithPort(std::uint64_t port, const std::optional<std::string>& bonjourName);
     // Starts, runs the main run loop until SIGINT or SIGTERM, then stops.
     bool runWithOptions(const ServerOptions& options, Error* error);
-    void stop();
+    // Subclasses that keep state of a run release it here, after the base class stopped.
+    virtual void stop();
     bool isRunning() const { return _options.has_value(); }
 
     WebServerDelegate* delegate() const { return _delegate; }
@@ -142,9 +152,12 @@ public:
     }
     bool shouldAutomaticallyMapHEADToGET() const { return _mapHEADToGET; }
     double connectionIdleTimeout() const { return _connectionIdleTimeout; }
+    double headTimeout() const { return _headTimeout; }
+    double minimumBodyRate() const { return _minimumBodyRate; }
+    double bodyRateInterval() const { return _bodyRateInterval; }
     double digestNonceLifetime() const { return _digestNonceLifetime; }
-    // The key of this start's Digest nonces (random, made at start).
-    const std::string& digestNonceKey() const { return _digestNonceKey; }
+    // This start's Digest nonces (their key is made at start) and the answers given with them.
+    const std::shared_ptr<WebServerDigestNonces>& digestNonces() const { return _digestNonces; }
 
     std::optional<Url> serverURL() const;
     std::optional<std::string> serverURLString() const;
@@ -186,8 +199,11 @@ protected:
     bool _mapHEADToGET = true;
     double _disconnectDelay = 1.0;
     double _connectionIdleTimeout = 60.0;
+    double _headTimeout = 10.0;
+    double _minimumBodyRate = 1024.0;
+    double _bodyRateInterval = 30.0;
     double _digestNonceLifetime = 300.0;
-    std::string _digestNonceKey;
+    std::shared_ptr<WebServerDigestNonces> _digestNonces;
     std::uint64_t _port = 0;
     std::shared_ptr<platform::dispatch::DispatchAcceptSource> _source4;
     std::shared_ptr<platform::dispatch::DispatchAcceptSource> _source6;

@@ -1,5 +1,7 @@
 #include "WebServerBodyDecoder.h"
 
+#include "WebServerRequestErrors.h"
+
 namespace {
 
 Error zlibError(int code, const char* what) {
@@ -51,6 +53,11 @@ bool WebServerGZipDecoder::flushSlice(Data& slice, Error* error) {
     if (produced == 0) {
         return true;
     }
+    _decodedBytes += produced;
+    if (_decodedBytes > kMaximumExpansion * _encodedBytes + kExpansionAllowance) {
+        platform::setError(error, WebServerBodyExpansionError());
+        return false;
+    }
     // A full slice goes out as it is; a partial one is copied (cheaper than refilling the buffer).
     const bool ok =
         produced == slice.size()
@@ -70,6 +77,7 @@ bool WebServerGZipDecoder::writeData(const Data& data, Error* error) {
         return true; // bytes after the end of the gzip stream are ignored
     }
     Data& slice = _slice;
+    _encodedBytes += data.size();
     _stream.next_in = const_cast<Bytef*>(data.data());
     _stream.avail_in = static_cast<uInt>(data.size());
     _stream.next_out = slice.data();

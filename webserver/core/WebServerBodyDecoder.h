@@ -21,10 +21,14 @@ protected:
 
 // Inflates a gzip-coded request body. Output is handed to the next writer in slices of a fixed
 // size, so memory stays bounded whatever the expansion; a body that ends before the end of its
-// gzip stream fails at close.
+// gzip stream fails at close. A body that decodes to more than kMaximumExpansion times its encoded
+// bytes plus kExpansionAllowance fails (413) before that much has been passed on, so a small
+// compression bomb never fills a disk.
 class WebServerGZipDecoder : public WebServerBodyDecoder {
 public:
     static constexpr std::size_t kSliceSize = 256 * 1024;
+    static constexpr std::uint64_t kMaximumExpansion = 64;
+    static constexpr std::uint64_t kExpansionAllowance = 16 * 1024 * 1024;
 
     WebServerGZipDecoder(WebServerRequest* request, WebServerBodyWriter* writer);
     ~WebServerGZipDecoder() override;
@@ -36,6 +40,8 @@ private:
     bool flushSlice(Data& slice, Error* error);
     z_stream _stream{};
     Data _slice; // the output buffer, allocated once when opened
+    std::uint64_t _encodedBytes = 0;
+    std::uint64_t _decodedBytes = 0;
     bool _streamOpen = false;
     bool _finished = false;
 };

@@ -72,7 +72,8 @@ WebServerConnection::WebServerConnection(std::shared_ptr<WebServer> server, std:
       _settings(std::make_unique<const ServerSettings>(ServerSettings{
           _server->serverName(), _server->authenticationRealm(), _server->authenticationBasicAccounts(),
           _server->authenticationDigestAccounts(), _server->shouldAutomaticallyMapHEADToGET(),
-          _server->connectionIdleTimeout(), _server->digestNonceLifetime(), _server->digestNonceKey()})) {}
+          _server->connectionIdleTimeout(), _server->headTimeout(), _server->minimumBodyRate(),
+          _server->bodyRateInterval(), _server->digestNonces()})) {}
 
 WebServerConnection::~WebServerConnection() = default;
 
@@ -92,9 +93,11 @@ std::shared_ptr<WebServerConnection> WebServerConnection::start(WebServerConnect
 void WebServerConnection::_endOfLife() {
     {
         std::lock_guard lock(_watchdogMutex);
-        if (_watchdog) {
-            _watchdog->cancel();
-            _watchdog.reset();
+        for (auto* timer : {&_watchdog, &_phaseTimer}) {
+            if (*timer) {
+                (*timer)->cancel();
+                timer->reset();
+            }
         }
     }
     if (_socket != -1) {
@@ -223,9 +226,69 @@ void WebServerConnection::_checkIdle() {
     const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (waited < idle) {
         _armWatchdog(idle - waited);
-    } else if (_socket != -1) {
-        ::shutdown(_socket, SHUT_RDWR);
+    } else {
+        _shutDownSocket();
     }
+}
+
+void WebServerConnection::_shutDownSocket() {
+    if (_socket != -1) {
+        ::shutdown(_socket, SHUT_RDWR); // the pending operation ends with a failure
+    }
+}
+
+void WebServerConnection::_armPhaseTimer(double seconds, std::function<void()> check) {
+    std::weak_ptr<WebServerConnection> weak = weak_from_this();
+    auto timer = platform::dispatch::DispatchTimer::after(platform::dispatch::GlobalQueue::instance(),
+                                                          seconds, [weak, check = std::move(check)] {
+                                                              if (auto self = weak.lock()) {
+                                                                  check();
+                                                              }
+                                                          });
+    std::lock_guard lock(_watchdogMutex);
+    if (_phaseTimer) {
+        _phaseTimer->cancel();
+    }
+    _phaseTimer = std::move(timer);
+}
+
+// A head that trickles in (a byte now and then, each within the idle time-out) still has to be
+// complete within the head time-out of its first byte.
+void WebServerConnection::_startHeadDeadline() {
+    if (_settings->headTimeout <= 0) {
+        return;
+    }
+    _armPhaseTimer(_settings->headTimeout, [this] {
+        if (!_headComplete.load()) {
+            _shutDownSocket();
+        }
+    });
+}
+
+// A body has to keep a minimum pace: checked once per interval while it is read. Started when the
+// body first has to be read from the socket (a body that came with its head makes no timer).
+void WebServerConnection::_startBodyRateCheck() {
+    if (_readingBody.exchange(true)) {
+        return;
+    }
+    if (_settings->minimumBodyRate <= 0 || _settings->bodyRateInterval <= 0) {
+        return;
+    }
+    const std::uint64_t now = _bodyBytesRead.load();
+    _armPhaseTimer(_settings->bodyRateInterval, [this, now] { _checkBodyRate(now); });
+}
+
+void WebServerConnection::_checkBodyRate(std::uint64_t bytesAtLastCheck) {
+    if (!_readingBody.load()) {
+        return;
+    }
+    const std::uint64_t now = _bodyBytesRead.load();
+    if (static_cast<double>(now - bytesAtLastCheck) <
+        _settings->minimumBodyRate * _settings->bodyRateInterval) {
+        _shutDownSocket();
+        return;
+    }
+    _armPhaseTimer(_settings->bodyRateInterval, [this, now] { _checkBodyRate(now); });
 }
 
 void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t length, CompletionBlock block) {
@@ -296,9 +359,13 @@ void WebServerConnection::_readHeaders(std::shared_ptr<Data> buffer, HeadersComp
             return;
         }
         if (!self->_requestMessage->isHeaderComplete()) {
+            if (!std::exchange(self->_headStarted, true)) {
+                self->_startHeadDeadline();
+            }
             self->_readHeaders(buffer, block);
             return;
         }
+        self->_headComplete = true;
         block(Data(buffer->begin() + static_cast<std::ptrdiff_t>(consumed), buffer->end()));
     });
 }
@@ -357,6 +424,21 @@ void WebServerConnection::_processRequestHead(Data extraData) {
     if (!_request->hasBody()) {
         _startProcessingRequest(); // bytes after the head are ignored
         return;
+    }
+    // So is a request that its handler refuses on the head alone (a name it will not store, a
+    // folder that is missing): its final answer comes at once.
+    if (const auto& headCheck = _handler->headCheckBlock()) {
+        std::shared_ptr<WebServerResponse> refusal;
+        try {
+            refusal = headCheck(_request);
+        } catch (...) {
+            abortRequest(_request, 500);
+            return;
+        }
+        if (refusal) {
+            _finishProcessingRequest(std::move(refusal));
+            return;
+        }
     }
     _request->prepareForWriting();
     if (!_request->usesChunkedTransferEncoding() && extraData.size() > _request->contentLength()) {
@@ -419,6 +501,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
     auto buffer = _bodyBuffer;
     buffer->resize(kBodyReadCapacity);
     const auto slice = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBodyReadCapacity));
+    _startBodyRateCheck();
     auto self = shared_from_this();
     _beginIO();
     DispatchSocket::readInto(_socket, buffer->data(), slice,
@@ -429,6 +512,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
                                      return;
                                  }
                                  buffer->resize(count);
+                                 self->_bodyBytesRead += count;
                                  self->didReadBytes(buffer->data(), count);
                                  Error writeError;
                                  if (!self->_request->performWriteData(*buffer, &writeError)) {
@@ -453,20 +537,46 @@ void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {
         return;
     }
     _chunkParser = std::make_unique<WebServerChunkedBodyParser>();
+    _bodyBuffer = std::make_shared<Data>();
+    _bodyBuffer->reserve(kBodyReadCapacity);
     auto self = shared_from_this();
     _readNextBodyChunk(std::make_shared<Data>(std::move(initialData)),
                        [self](bool success) { self->_finishBodyRead(success); });
 }
 
+// Chunk data is gathered in the connection's body buffer and goes to the request in pieces of up
+// to 256 KiB, however small the chunks: a body of 1-byte chunks costs no write per chunk.
+bool WebServerConnection::_gatherChunkData(const std::uint8_t* bytes, std::size_t length) {
+    Data& gathered = *_bodyBuffer;
+    while (length > 0) {
+        const std::size_t take = std::min(length, kBodyReadCapacity - gathered.size());
+        gathered.insert(gathered.end(), bytes, bytes + take);
+        bytes += take;
+        length -= take;
+        if (gathered.size() == kBodyReadCapacity && !_flushGatheredChunkData()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WebServerConnection::_flushGatheredChunkData() {
+    Data& gathered = *_bodyBuffer;
+    const bool written = gathered.empty() || _request->performWriteData(gathered, &_bodyError);
+    gathered.clear();
+    return written;
+}
+
 void WebServerConnection::_readNextBodyChunk(std::shared_ptr<Data> buffer, CompletionBlock block) {
     const auto status =
         _chunkParser->feed(buffer->data(), buffer->size(), [this](const std::uint8_t* bytes, std::size_t n) {
-            return _request->performWriteData(Data(bytes, bytes + n), &_bodyError);
+            return _gatherChunkData(bytes, n);
         });
     if (status != WebServerChunkedBodyParser::Status::NeedMore) {
-        block(status == WebServerChunkedBodyParser::Status::Done);
+        block(status == WebServerChunkedBodyParser::Status::Done && _flushGatheredChunkData());
         return;
     }
+    _startBodyRateCheck();
     auto next = std::make_shared<Data>();
     auto self = shared_from_this();
     _readData(next, 0, [self, next, block](bool success) {
@@ -474,15 +584,20 @@ void WebServerConnection::_readNextBodyChunk(std::shared_ptr<Data> buffer, Compl
             block(false);
             return;
         }
+        self->_bodyBytesRead += next->size();
         self->_readNextBodyChunk(next, block);
     });
 }
 
 void WebServerConnection::_finishBodyRead(bool success) {
+    _readingBody = false;
     Error error;
     if (!success) {
+        // The request goes before the answer: whatever it had stored of the body (temporary
+        // files, finished file parts) is removed by then, not when the connection ends.
         _request->performClose(&error);
-        abortRequest(_request, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
+        _request.reset();
+        abortRequest(nullptr, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
         return;
     }
     _bodyUnread = false;

@@ -12,6 +12,7 @@
 #include <optional>
 
 class WebServer;
+class WebServerDigestNonces;
 namespace platform::dispatch {
 class DispatchTimer;
 }
@@ -103,10 +104,19 @@ private:
     // still sends (bounded), so that the close does not reset the connection under the answer.
     void _lingerIfBodyUnread();
     void _drain(std::size_t remaining);
-    // Digest nonces: a time stamp and a keyed hash of it.
-    std::string _makeDigestNonce() const;
-    enum class NonceState { fresh, stale, invalid };
-    NonceState _checkDigestNonce(const std::string& nonce) const;
+    // Deadlines of a phase rather than of one operation: the whole head from its first byte
+    // (HeadTimeout), and the body's pace (MinimumBodyRate over BodyRateInterval). One timer, made
+    // only when the head does not arrive in one piece or when a body is read.
+    void _armPhaseTimer(double seconds, std::function<void()> check);
+    void _startHeadDeadline();
+    void _startBodyRateCheck();
+    void _checkBodyRate(std::uint64_t bytesAtLastCheck);
+    void _shutDownSocket();
+    // A Digest answer: none when it authorises the request, else the 401 to give.
+    std::shared_ptr<WebServerResponse> _checkDigestAnswer(const std::shared_ptr<WebServerRequest>& request);
+    // Decoded chunk data gathered for the request, written in large pieces.
+    bool _gatherChunkData(const std::uint8_t* bytes, std::size_t length);
+    bool _flushGatheredChunkData();
 
     struct Deleter;
 
@@ -132,6 +142,11 @@ private:
     std::atomic<bool> _watchdogArmed{false};
     std::mutex _watchdogMutex;
     std::shared_ptr<platform::dispatch::DispatchTimer> _watchdog;
+    std::shared_ptr<platform::dispatch::DispatchTimer> _phaseTimer;
+    bool _headStarted = false;
+    std::atomic<bool> _headComplete{false};
+    std::atomic<bool> _readingBody{false};
+    std::atomic<std::uint64_t> _bodyBytesRead{0};
     bool _bodyUnread = false;
     Error _bodyError;
     // The server's settings as they were when the connection was accepted: stopping or restarting
@@ -143,8 +158,10 @@ private:
         std::optional<std::map<std::string, std::string>> digestAccounts;
         bool mapHEADToGET;
         double idleTimeout;
-        double nonceLifetime;
-        std::string nonceKey;
+        double headTimeout;
+        double minimumBodyRate;
+        double bodyRateInterval;
+        std::shared_ptr<WebServerDigestNonces> digestNonces;
     };
     std::unique_ptr<const ServerSettings> _settings;
 };

@@ -1,6 +1,7 @@
 #include "WebServerConnection.h"
 
 #include "WebServer.h"
+#include "WebServerDigestNonces.h"
 #include "WebServerFunctions.h"
 #include "dispatch/DispatchSocket.h"
 #include "dispatch/DispatchTimer.h"
@@ -122,37 +123,77 @@ ParseAuthorizationHeader(std::string_view value) {
     return result;
 }
 
+// ---- Digest ----
+
 namespace {
 
-std::int64_t nowInSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+// An nc value: hexadecimal digits (eight by RFC 7616, a few more or fewer accepted), never 0.
+std::optional<std::uint64_t> parseNonceCount(const std::string& text) {
+    if (text.empty() || text.size() > 16 ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::uint64_t value = std::strtoull(text.c_str(), nullptr, 16);
+    return value == 0 ? std::nullopt : std::optional<std::uint64_t>(value);
 }
 
 } // namespace
 
-// ---- Digest nonces ----
-
-std::string WebServerConnection::_makeDigestNonce() const {
-    char stamp[17];
-    std::snprintf(stamp, sizeof stamp, "%016llx", static_cast<unsigned long long>(nowInSeconds()));
-    return std::string(stamp) +
-           platform::md5Hex(_settings->nonceKey + ":" + stamp + ":" + _settings->nonceKey);
-}
-
-WebServerConnection::NonceState WebServerConnection::_checkDigestNonce(const std::string& nonce) const {
-    if (nonce.size() != 48) {
-        return NonceState::invalid;
+// The answer must carry this request's own target and a response made with the stored HA1, either
+// with qop=auth (nc and cnonce in the hash) or without qop. A correct answer is taken once: the
+// same nc again, or a second answer without qop for one nonce, is a replay and gets 401 with
+// stale=TRUE (a client that really holds the password then simply answers a fresh nonce).
+std::shared_ptr<WebServerResponse>
+WebServerConnection::_checkDigestAnswer(const std::shared_ptr<WebServerRequest>& request) {
+    const std::string& realm = _settings->authenticationRealm;
+    const auto& accounts = *_settings->digestAccounts;
+    auto& nonces = *_settings->digestNonces;
+    const std::string* authorization = HeaderValue(request->headers(), "Authorization");
+    const auto parsed = authorization ? ParseAuthorizationHeader(*authorization) : std::nullopt;
+    bool staleNonce = false;
+    if (parsed && parsed->first == "digest") {
+        const auto& parameters = parsed->second;
+        auto parameter = [&parameters](const char* name) -> const std::string* {
+            const auto found = parameters.find(name);
+            return found == parameters.end() ? nullptr : &found->second;
+        };
+        const std::string* sentRealm = parameter("realm");
+        const std::string* nonce = parameter("nonce");
+        const std::string* user = parameter("username");
+        const std::string* uri = parameter("uri");
+        const std::string* answer = parameter("response");
+        const std::string* qop = parameter("qop");
+        const std::string* nc = parameter("nc");
+        const std::string* cnonce = parameter("cnonce");
+        const auto nonceState = nonce ? nonces.check(*nonce) : WebServerDigestNonces::State::invalid;
+        if (sentRealm && *sentRealm == realm) {
+            const auto account = user ? accounts.find(*user) : accounts.end();
+            const auto count = nc ? parseNonceCount(*nc) : std::nullopt;
+            const bool wellFormed = !qop || (*qop == "auth" && count && cnonce && !cnonce->empty());
+            if (nonceState == WebServerDigestNonces::State::fresh && account != accounts.end() && uri &&
+                answer && wellFormed && *uri == _requestMessage->requestTarget()) {
+                const std::string ha2 = MD5HexOfFormat("%@:%@", {request->method(), *uri});
+                const std::string expected =
+                    qop ? MD5HexOfFormat("%@:%@:%@:%@:%@:%@",
+                                         {account->second, *nonce, *nc, *cnonce, *qop, ha2})
+                        : MD5HexOfFormat("%@:%@:%@", {account->second, *nonce, ha2});
+                if (*answer == expected) {
+                    if (nonces.recordAnswer(*nonce, qop ? count : std::nullopt)) {
+                        return nullptr;
+                    }
+                    staleNonce = true; // the answer was used before
+                }
+            }
+            staleNonce =
+                staleNonce || (nonceState != WebServerDigestNonces::State::fresh && nonce && !nonce->empty());
+        }
     }
-    const std::string stamp = nonce.substr(0, 16);
-    if (platform::md5Hex(_settings->nonceKey + ":" + stamp + ":" + _settings->nonceKey) != nonce.substr(16)) {
-        return NonceState::invalid;
-    }
-    char* end = nullptr;
-    const unsigned long long issued = std::strtoull(stamp.c_str(), &end, 16);
-    const auto age = static_cast<double>(nowInSeconds()) - static_cast<double>(issued);
-    return age >= -1 && age <= _settings->nonceLifetime ? NonceState::fresh : NonceState::stale;
+    auto response = WebServerResponse::responseWithStatusCode(401);
+    response->setValueForAdditionalHeader(
+        StringWithFormat("Digest realm=\"%@\", nonce=\"%@\", qop=\"auth\"%@",
+                         {realm, nonces.makeNonce(), staleNonce ? ", stale=TRUE" : ""}),
+        "WWW-Authenticate");
+    return response;
 }
 
 // ---- Processing ----
@@ -160,7 +201,6 @@ WebServerConnection::NonceState WebServerConnection::_checkDigestNonce(const std
 std::shared_ptr<WebServerResponse>
 WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& request) {
     const std::string* authorization = HeaderValue(request->headers(), "Authorization");
-    const auto parsed = authorization ? ParseAuthorizationHeader(*authorization) : std::nullopt;
     const std::string& realm = _settings->authenticationRealm;
     if (const auto& basicAccounts = _settings->basicAccounts) {
         // The scheme exactly as "Basic ", the credentials exactly as stored.
@@ -177,40 +217,8 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
                                               "WWW-Authenticate");
         return response;
     }
-    if (const auto& digestAccounts = _settings->digestAccounts) {
-        bool staleNonce = false;
-        if (parsed && parsed->first == "digest") {
-            const auto& parameters = parsed->second;
-            auto parameter = [&parameters](const char* name) -> const std::string* {
-                const auto found = parameters.find(name);
-                return found == parameters.end() ? nullptr : &found->second;
-            };
-            const std::string* sentRealm = parameter("realm");
-            const std::string* nonce = parameter("nonce");
-            const std::string* user = parameter("username");
-            const std::string* uri = parameter("uri");
-            const std::string* answer = parameter("response");
-            const auto nonceState = nonce ? _checkDigestNonce(*nonce) : NonceState::invalid;
-            if (sentRealm && *sentRealm == realm) {
-                // The uri must be this request's own target: a sniffed header authorises nothing else.
-                auto account = user ? digestAccounts->find(*user) : digestAccounts->end();
-                if (nonceState == NonceState::fresh && account != digestAccounts->end() && uri && answer &&
-                    *uri == _requestMessage->requestTarget()) {
-                    const std::string ha2 = MD5HexOfFormat("%@:%@", {request->method(), *uri});
-                    const std::string expected = MD5HexOfFormat("%@:%@:%@", {account->second, *nonce, ha2});
-                    if (*answer == expected) {
-                        return nullptr;
-                    }
-                }
-                staleNonce = nonceState != NonceState::fresh && nonce && !nonce->empty();
-            }
-        }
-        auto response = WebServerResponse::responseWithStatusCode(401);
-        response->setValueForAdditionalHeader(
-            StringWithFormat("Digest realm=\"%@\", nonce=\"%@\"%@",
-                             {realm, _makeDigestNonce(), staleNonce ? ", stale=TRUE" : ""}),
-            "WWW-Authenticate");
-        return response;
+    if (_settings->digestAccounts) {
+        return _checkDigestAnswer(request);
     }
     return nullptr;
 }

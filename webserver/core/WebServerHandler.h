@@ -19,6 +19,11 @@ using WebServerCompletionBlock = std::function<void(std::shared_ptr<WebServerRes
 using WebServerAsyncProcessBlock = std::function<void(const std::shared_ptr<WebServerRequest>& request,
                                                       WebServerCompletionBlock completion)>;
 
+// Looks at a matched request whose body has not been read yet (after authentication): a response
+// refuses it at once, before "100 Continue" and without its body; none lets the body be read.
+using WebServerHeadCheckBlock =
+    std::function<std::shared_ptr<WebServerResponse>(const std::shared_ptr<WebServerRequest>& request)>;
+
 // The handler run on the pool of long file operations (copies, moves, removals, uploads that may
 // copy across file systems) instead of the workers that every connection needs. An exception it
 // throws answers 500.
@@ -32,8 +37,12 @@ public:
 
     const WebServerMatchBlock& matchBlock() const { return _matchBlock; }
     const WebServerAsyncProcessBlock& asyncProcessBlock() const { return _asyncProcessBlock; }
+    // Optional; set before the server starts.
+    const WebServerHeadCheckBlock& headCheckBlock() const { return _headCheckBlock; }
+    void setHeadCheckBlock(WebServerHeadCheckBlock block) { _headCheckBlock = std::move(block); }
 
 private:
     WebServerMatchBlock _matchBlock;
     WebServerAsyncProcessBlock _asyncProcessBlock;
+    WebServerHeadCheckBlock _headCheckBlock;
 };

@@ -184,6 +184,7 @@ void WebServerMIMEStreamParser::_readHeaderLines(std::size_t begin, std::size_t 
     _fileName.reset();
     _contentType.reset();
     _tmpPath.clear();
+    _tmpName.clear();
     _subParser.reset();
     const Data block(_data.begin() + static_cast<std::ptrdiff_t>(begin),
                      _data.begin() + static_cast<std::ptrdiff_t>(end));
@@ -241,11 +242,17 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
             return Step::Fail;
         }
         _subParser->_memoryInUse = _memoryInUse;
-        _subParser->_temporaryFolder = _temporaryFolder;
+        _subParser->setTemporaryFolder(_temporaryFolder, _stagingFolder);
     } else if (_fileName) {
-        _tmpFile = platform::createTemporaryFile(_tmpPath, _temporaryFolder);
+        if (_stagingFolder) {
+            _tmpFile = platform::createTemporaryFileAt(_stagingFolder->get(), _tmpName);
+            _tmpPath = _tmpFile == -1 ? std::string() : _temporaryFolder + "/" + _tmpName;
+        } else {
+            _tmpFile = platform::createTemporaryFile(_tmpPath, _temporaryFolder);
+        }
         if (_tmpFile == -1) {
             _tmpPath.clear();
+            _tmpName.clear();
             return Step::Fail;
         }
     }
@@ -367,8 +374,10 @@ bool WebServerMIMEStreamParser::_finishFilePart(std::size_t end) {
         return false;
     }
     // From here on the file object owns the file (and deletes it if the list cannot take it).
-    auto part = std::make_shared<WebServerMultiPartFile>(*_controlName, *_contentType, *_fileName, _tmpPath);
+    auto part = std::make_shared<WebServerMultiPartFile>(*_controlName, *_contentType, *_fileName, _tmpPath,
+                                                         _stagingFolder, std::move(_tmpName));
     _tmpPath.clear();
+    _tmpName.clear();
     _files.push_back(std::move(part));
     return true;
 }
@@ -392,10 +401,13 @@ void WebServerMIMEStreamParser::_discardTemporaryFile() {
         ::close(_tmpFile);
         _tmpFile = -1;
     }
-    if (!_tmpPath.empty()) {
+    if (_stagingFolder && !_tmpName.empty()) {
+        ::unlinkat(_stagingFolder->get(), _tmpName.c_str(), 0);
+    } else if (!_tmpPath.empty()) {
         ::unlink(_tmpPath.c_str());
-        _tmpPath.clear();
     }
+    _tmpName.clear();
+    _tmpPath.clear();
 }
 
 void WebServerMIMEStreamParser::_fail() {

@@ -46,8 +46,12 @@ public:
     bool isAtEnd() const { return _state == State::End; }
     // The failure was a failed memory allocation.
     bool hasFailedAllocating() const { return _failedAllocating; }
-    // Where file parts are written (the system's temporary folder when empty).
-    void setTemporaryFolder(std::string folder) { _temporaryFolder = std::move(folder); }
+    // Where file parts are written (the system's temporary folder when empty); with an open folder,
+    // through its descriptor (`folder` then names it for the parts' paths).
+    void setTemporaryFolder(std::string folder, WebServerStagingFolder open = nullptr) {
+        _temporaryFolder = std::move(folder);
+        _stagingFolder = std::move(open);
+    }
     // The parts kept in memory would exceed kMaximumInMemory together.
     bool hasExceededMemory() const { return _exceededMemory; }
 
@@ -91,11 +95,13 @@ private:
     std::optional<std::string> _fileName;
     std::optional<std::string> _contentType;
     std::string _tmpPath;
+    std::string _tmpName; // in _stagingFolder
     int _tmpFile = -1;
     std::unique_ptr<WebServerMIMEStreamParser> _subParser;
     bool _failedAllocating = false;
     bool _exceededMemory = false;
     std::string _temporaryFolder;
+    WebServerStagingFolder _stagingFolder;
     std::size_t _ownMemoryInUse = 0;
     std::size_t* _memoryInUse = &_ownMemoryInUse; // shared with nested parsers
     bool _charge(std::size_t bytes);

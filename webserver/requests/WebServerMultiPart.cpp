@@ -21,12 +21,18 @@ std::string WebServerMultiPartArgument::description() const {
 }
 
 WebServerMultiPartFile::WebServerMultiPartFile(const std::string& controlName, const std::string& contentType,
-                                               const std::string& fileName, const std::string& temporaryPath)
-    : WebServerMultiPart(controlName, contentType), _fileName(fileName), _temporaryPath(temporaryPath) {}
+                                               const std::string& fileName, const std::string& temporaryPath,
+                                               WebServerStagingFolder folder, std::string temporaryName)
+    : WebServerMultiPart(controlName, contentType), _fileName(fileName), _temporaryPath(temporaryPath),
+      _folder(std::move(folder)), _temporaryName(std::move(temporaryName)) {}
 
 WebServerMultiPartFile::~WebServerMultiPartFile() {
     // The handler may have moved the file away: a missing file is fine.
-    ::unlink(_temporaryPath.c_str());
+    if (_folder) {
+        ::unlinkat(_folder->get(), _temporaryName.c_str(), 0);
+    } else {
+        ::unlink(_temporaryPath.c_str());
+    }
 }
 
 std::string WebServerMultiPartFile::description() const {

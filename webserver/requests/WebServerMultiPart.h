@@ -2,6 +2,9 @@
 
 #include "WebServerTypes.h"
 
+#include "foundation/SharedFolder.h"
+
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -42,12 +45,18 @@ protected:
     std::optional<std::string> _string;
 };
 
+// An open folder where file parts are staged, shared by the parts made in it.
+using WebServerStagingFolder = std::shared_ptr<const platform::FileDescriptor>;
+
 // A part written to a temporary file: an uploaded file. The object owns the file and deletes it
 // when it goes, unless a handler moved it away first.
 class WebServerMultiPartFile : public WebServerMultiPart {
 public:
+    // `folder`: the open folder that holds the file under `temporaryName` (the file is then
+    // deleted through it); none for a file named by its path alone.
     WebServerMultiPartFile(const std::string& controlName, const std::string& contentType,
-                           const std::string& fileName, const std::string& temporaryPath);
+                           const std::string& fileName, const std::string& temporaryPath,
+                           WebServerStagingFolder folder = nullptr, std::string temporaryName = "");
     ~WebServerMultiPartFile() override;
     WebServerMultiPartFile(const WebServerMultiPartFile&) = delete;
     WebServerMultiPartFile& operator=(const WebServerMultiPartFile&) = delete;
@@ -55,6 +64,9 @@ public:
     // The client's name of the file; empty when the field was sent without a file.
     const std::string& fileName() const { return _fileName; }
     const std::string& temporaryPath() const { return _temporaryPath; }
+    // The open folder that holds the file (-1 when there is none) and the file's name there.
+    int temporaryFolderDescriptor() const { return _folder ? _folder->get() : -1; }
+    const std::string& temporaryName() const { return _temporaryName; }
 
     // "<WebServerMultiPartFile | 'image/png' | 'photo.png>'".
     std::string description() const override;
@@ -62,4 +74,6 @@ public:
 protected:
     std::string _fileName;
     std::string _temporaryPath;
+    WebServerStagingFolder _folder;
+    std::string _temporaryName;
 };

@@ -23,7 +23,7 @@ bool WebServerMultiPartFormRequest::open(Error* error) {
                                               "Failed starting to parse multipart form data"));
         return false;
     }
-    _parser->setTemporaryFolder(_temporaryFolder);
+    _parser->setTemporaryFolder(_temporaryFolder, _stagingFolder);
     return true;
 }
 

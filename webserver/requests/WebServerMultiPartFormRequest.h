@@ -35,12 +35,17 @@ public:
     std::string description() const override;
 
     // Where file parts are staged (the system's temporary folder by default); set before the body
-    // is read.
-    void setTemporaryFolder(std::string folder) { _temporaryFolder = std::move(folder); }
+    // is read. With an open folder the parts are made and removed through its descriptor (`folder`
+    // then names it for their paths), wherever its path leads meanwhile.
+    void setTemporaryFolder(std::string folder, WebServerStagingFolder open = nullptr) {
+        _temporaryFolder = std::move(folder);
+        _stagingFolder = std::move(open);
+    }
 
 protected:
     std::unique_ptr<WebServerMIMEStreamParser> _parser;
     WebServerMultiPartArgumentList _arguments;
     WebServerMultiPartFileList _files;
     std::string _temporaryFolder;
+    WebServerStagingFolder _stagingFolder;
 };

@@ -5,7 +5,7 @@
 #include <string>
 
 // Errors that the request-body classes report; the connection answers them with 500, except a body
-// too large to keep in memory, which gets 413.
+// too large to keep in memory, or one that decodes to too much, which gets 413.
 
 inline constexpr const char* kWebServerRequestErrorDomain = "WebServerErrorDomain";
 
@@ -20,6 +20,12 @@ inline constexpr long long kWebServerBodyTooLargeCode = 413;
 inline Error WebServerBodyTooLargeError(const std::string& what) {
     return Error::make(kWebServerRequestErrorDomain, kWebServerBodyTooLargeCode,
                        what + " exceeds the size kept in memory");
+}
+
+// A coded body whose decoded bytes grow beyond what its encoded size allows (a compression bomb).
+inline Error WebServerBodyExpansionError() {
+    return Error::make(kWebServerRequestErrorDomain, kWebServerBodyTooLargeCode,
+                       "Decoded body exceeds 64 times its encoded size plus 16 MiB");
 }
 
 inline bool IsWebServerBodyTooLargeError(const Error& error) {

@@ -1,6 +1,7 @@
 // Basic and Digest access authentication, checked with credentials computed here.
 
 #include "CoreTestSupport.h"
+#include "WebServerDigestNonces.h"
 #include "foundation/Digest.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +34,9 @@ protected:
         HttpReply reply = get(port(), "/secret");
         const std::string* challenge = reply.header("WWW-Authenticate");
         std::smatch match;
-        if (!challenge || !std::regex_match(*challenge, match,
-                                            std::regex("Digest realm=\"R\", nonce=\"([0-9a-f]{48})\""))) {
+        if (!challenge ||
+            !std::regex_match(*challenge, match,
+                              std::regex("Digest realm=\"R\", nonce=\"([0-9a-f]{64})\", qop=\"auth\""))) {
             ADD_FAILURE() << "unexpected challenge " << (challenge ? *challenge : "(none)");
             return {};
         }
@@ -51,6 +53,17 @@ protected:
         const std::string response = md5(ha1 + ":" + nonce + ":" + ha2);
         return "Authorization: Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
                "\", uri=\"" + uri + "\", response=\"" + response + "\"\r\n";
+    }
+
+    // An answer with qop=auth, as curl, browsers and neon give it (`blank` around each "=").
+    static std::string digestHeaderWithQop(const std::string& nonce, const std::string& nc,
+                                           const std::string& uri, const std::string& blank = "") {
+        const std::string ha1 = md5("u:R:p");
+        const std::string response = md5(ha1 + ":" + nonce + ":" + nc + ":c0ffee:auth:" + md5("GET:" + uri));
+        const std::string eq = blank + "=" + blank;
+        return "Authorization: Digest username" + eq + "\"u\", realm" + eq + "\"R\", nonce" + eq + "\"" +
+               nonce + "\", uri" + eq + "\"" + uri + "\", cnonce" + eq + "\"c0ffee\", nc" + eq + nc +
+               ", qop" + eq + "auth, response" + eq + "\"" + response + "\"\r\n";
     }
 };
 
@@ -104,8 +117,9 @@ TEST_F(CoreAuthentication, DigestWithAStaleNonce) {
     const std::string old = "0123456789abcdef0123456789abcdef";
     HttpReply reply = get(port(), "/secret", digestHeader("u", "p", "R", old, "GET", "/secret"));
     EXPECT_EQ(reply.status, 401);
-    EXPECT_TRUE(std::regex_match(*reply.header("WWW-Authenticate"),
-                                 std::regex("Digest realm=\"R\", nonce=\"[0-9a-f]{48}\", stale=TRUE")));
+    EXPECT_TRUE(
+        std::regex_match(*reply.header("WWW-Authenticate"),
+                         std::regex("Digest realm=\"R\", nonce=\"[0-9a-f]{64}\", qop=\"auth\", stale=TRUE")));
     // Another realm with another nonce is simply wrong, not stale.
     reply = get(port(), "/secret", digestHeader("u", "p", "Elsewhere", old, "GET", "/secret"));
     EXPECT_EQ(reply.header("WWW-Authenticate")->find("stale"), std::string::npos);
@@ -120,23 +134,55 @@ TEST_F(CoreAuthentication, DigestBindsTheRequestTargetAndExpires) {
                      {WebServerOption_AuthenticationAccounts, ServerAccounts{{"u", "p"}}},
                      {WebServerOption_AuthenticationRealm, std::string("R")},
                      {WebServerOption_DigestNonceLifetime, 1.0}}));
-    const std::string nonce = challengeNonce();
-    const std::string header = digestHeader("u", "p", "R", nonce, "GET", "/secret");
-    EXPECT_EQ(get(port(), "/secret", header).status, 200);
+    const std::string header = digestHeader("u", "p", "R", challengeNonce(), "GET", "/secret");
     EXPECT_EQ(get(port(), "/other", header).status, 401); // the uri is not this request's
+    EXPECT_EQ(get(port(), "/secret", header).status, 200);
     // The scheme in any case, and parameters found only at their boundaries (cnonce first).
-    std::string lower = header;
+    std::string lower = digestHeader("u", "p", "R", challengeNonce(), "GET", "/secret");
     lower.replace(lower.find("Digest"), 6, "dIGEST");
     EXPECT_EQ(get(port(), "/secret", lower).status, 200);
-    std::string withCnonce = header;
+    std::string withCnonce = digestHeader("u", "p", "R", challengeNonce(), "GET", "/secret");
     withCnonce.insert(withCnonce.find("username"), "cnonce=\"x\", ");
     EXPECT_EQ(get(port(), "/secret", withCnonce).status, 200);
+    const std::string unused = digestHeader("u", "p", "R", challengeNonce(), "GET", "/secret");
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    HttpReply reply = get(port(), "/secret", header);
+    HttpReply reply = get(port(), "/secret", unused);
     EXPECT_EQ(reply.status, 401);
     ASSERT_NE(reply.header("WWW-Authenticate"), nullptr);
     EXPECT_NE(reply.header("WWW-Authenticate")->find(", stale=TRUE"), std::string::npos);
     EXPECT_EQ(handlerCalls, 3);
+}
+
+// Every answer authorises one request: a sniffed header replayed (on its own URL or another) is
+// refused, with stale=TRUE so that a client holding the password answers a fresh nonce.
+TEST_F(CoreAuthentication, DigestAnswersAreTakenOnce) {
+    ASSERT_TRUE(startWith(WebServerAuthenticationMethod_DigestAccess));
+    const std::string withoutQop = digestHeader("u", "p", "R", challengeNonce(), "GET", "/secret");
+    const std::string nonce = challengeNonce();
+    const struct {
+        std::string header;
+        std::string path;
+        int status;
+    } cases[] = {
+        {withoutQop, "/secret", 200},
+        {withoutQop, "/secret", 401}, // without qop: once per nonce
+        {digestHeaderWithQop(nonce, "00000001", "/secret"), "/secret", 200},
+        {digestHeaderWithQop(nonce, "00000001", "/secret"), "/secret", 401}, // the same nc again
+        {digestHeaderWithQop(nonce, "00000001", "/secret"), "/other", 401},
+        {digestHeaderWithQop(nonce, "00000003", "/secret", " "), "/secret", 200}, // blanks around "="
+        {digestHeaderWithQop(nonce, "00000002", "/secret"), "/secret", 200},      // out of order
+        {digestHeaderWithQop(nonce, "00000002", "/secret"), "/secret", 401},
+        {digestHeaderWithQop(nonce, "00000000", "/secret"), "/secret", 401},
+    };
+    for (const auto& c : cases) {
+        HttpReply reply = get(port(), c.path, c.header);
+        EXPECT_EQ(reply.status, c.status) << c.path << " " << c.header;
+        if (c.status == 401 && c.path == "/secret" && c.header.find("00000000") == std::string::npos) {
+            ASSERT_NE(reply.header("WWW-Authenticate"), nullptr);
+            EXPECT_NE(reply.header("WWW-Authenticate")->find(", stale=TRUE"), std::string::npos) << c.header;
+        }
+    }
+    EXPECT_EQ(handlerCalls, 4);
 }
 
 // Without credentials the answer comes on the head: no "100 Continue", no body read (a client
@@ -159,4 +205,25 @@ TEST_F(CoreAuthentication, RequestsWithoutCredentialsAreRefusedOnTheHead) {
                     digestHeader("u", "p", "R", challengeNonce(), "POST", "/secret") + "\r\nhi");
     EXPECT_EQ(reply.raw.rfind("HTTP/1.1 100 Continue", 0), 0u) << reply.raw;
     EXPECT_NE(reply.raw.find("HTTP/1.1 200 OK"), std::string::npos) << reply.raw;
+}
+
+// The table of answers is bounded and fails closed: a nonce whose entry had to go is never taken
+// as unused again, and an nc far below the highest seen is refused.
+TEST(CoreDigestNonces, WindowAndBoundFailClosed) {
+    WebServerDigestNonces nonces("key", 300);
+    const std::string first = nonces.makeNonce();
+    EXPECT_EQ(nonces.check(first), WebServerDigestNonces::State::fresh);
+    std::string forged = first;
+    forged[20] = forged[20] == '1' ? '2' : '1'; // another serial number with the same hash
+    EXPECT_EQ(nonces.check(forged), WebServerDigestNonces::State::invalid);
+    EXPECT_TRUE(nonces.recordAnswer(first, 100));
+    EXPECT_TRUE(nonces.recordAnswer(first, 36));  // 64 below the highest: still within the window
+    EXPECT_FALSE(nonces.recordAnswer(first, 35)); // beyond it
+    EXPECT_FALSE(nonces.recordAnswer(first, 36));
+    for (std::size_t i = 0; i < WebServerDigestNonces::kMaximumEntries; ++i) {
+        ASSERT_TRUE(nonces.recordAnswer(nonces.makeNonce(), 1));
+    }
+    EXPECT_FALSE(nonces.recordAnswer(first, 200)); // forgotten, so no longer known to be unused
+    EXPECT_FALSE(nonces.recordAnswer(first, std::nullopt));
+    EXPECT_TRUE(nonces.recordAnswer(nonces.makeNonce(), std::nullopt)); // a new nonce still works
 }

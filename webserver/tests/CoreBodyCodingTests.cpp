@@ -3,6 +3,7 @@
 #include "CoreTestSupport.h"
 #include "WebServerBodyDecoder.h"
 #include "WebServerBodyEncoder.h"
+#include "WebServerRequestErrors.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -208,17 +209,26 @@ TEST(CoreGzipDecoder, FailureOnEveryWriteIsReported) {
     }
 }
 
-TEST(CoreGzipDecoder, TwoGiBFromTwoMBIsPassedOnInBoundedSlices) {
+// A compression bomb is passed on in bounded slices only up to its expansion bound (64 times the
+// encoded bytes plus 16 MiB), then refused as too large; a body within the bound decodes whole.
+TEST(CoreGzipDecoder, ExpansionIsBoundedByTheEncodedSize) {
     const std::string packed = zeroBomb(2048);
     ASSERT_FALSE(packed.empty()) << "deflate did not repeat itself after a full flush";
     EXPECT_LT(packed.size(), 4u << 20);
     TestWriter writer;
     writer.keep = false;
     Error error;
-    ASSERT_TRUE(decode(packed, {256 * 1024}, writer, &error)) << error.description;
-    EXPECT_EQ(writer.total, 2ull << 30);
+    EXPECT_FALSE(decode(packed, {256 * 1024}, writer, &error));
+    EXPECT_TRUE(IsWebServerBodyTooLargeError(error)) << error.description;
+    EXPECT_LE(writer.total, 64 * packed.size() + (16u << 20));
+    EXPECT_GE(writer.total, 16u << 20);
     EXPECT_LE(writer.largestWrite, 256u * 1024);
     EXPECT_FALSE(writer.nonZero);
+
+    TestWriter within;
+    within.keep = false;
+    ASSERT_TRUE(decode(zeroBomb(16), {256 * 1024}, within, &error)) << error.description;
+    EXPECT_EQ(within.total, 16u << 20);
 }
 
 // ---- Encoder ----

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -74,6 +75,54 @@ TEST_F(CoreConnection, ChunkedUploadWhoseLastLineComesLater) {
     HttpReply reply = coretest::parseReply(client.readAll());
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "PUT /c\nabc");
+}
+
+// A body of 1-byte chunks reaches the request in large pieces, not one write per chunk.
+TEST_F(CoreConnection, TinyChunksAreWrittenInLargePieces) {
+    std::atomic<int> writes{-1};
+    server->addHandlerWithMatchBlock(
+        [](const std::string& method, const Url& url, const HeaderDictionary& headers,
+           const std::string& path, const QueryDictionary& query) {
+            return WebServerRequest::create<coretest::CollectingRequest>(method, url, headers, path, query);
+        },
+        [&writes](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+            const auto& collecting = static_cast<const coretest::CollectingRequest&>(*request);
+            writes = collecting.writeCount;
+            return coretest::textResponse(std::to_string(collecting.body.size()));
+        });
+    ASSERT_TRUE(startServer());
+    std::string chunks;
+    for (int i = 0; i < 300000; ++i) {
+        chunks += "1\r\nx\r\n";
+    }
+    HttpReply reply = exchange(port(), head("PUT /c", "Transfer-Encoding: chunked") + chunks + "0\r\n\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "300000");
+    EXPECT_GE(writes, 1);
+    EXPECT_LE(writes, 2); // 256 KiB pieces
+}
+
+// A head must be complete within the head time-out of its first byte, and a body must keep the
+// minimum rate, whatever the idle time-out.
+TEST_F(CoreConnection, SlowHeadsAndBodiesAreClosed) {
+    ASSERT_TRUE(startServer({{WebServerOption_ConnectionIdleTimeout, 60.0},
+                             {WebServerOption_HeadTimeout, 0.5},
+                             {WebServerOption_MinimumBodyRate, 1000.0},
+                             {WebServerOption_BodyRateInterval, 0.5}}));
+    const std::string partial[] = {"GET / HTTP/1.1\r\nHo",
+                                   head("POST /u", "Content-Length: 100000") + "only some"};
+    std::vector<std::unique_ptr<coretest::RawClient>> clients;
+    for (const std::string& bytes : partial) {
+        clients.push_back(std::make_unique<coretest::RawClient>());
+        ASSERT_TRUE(clients.back()->connect(AF_INET, port()));
+        ASSERT_TRUE(clients.back()->send(bytes));
+    }
+    for (int i = 0; i < 500 && server->activeConnections() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(waitForIdle(8.0)) << "slow connections were kept open";
+    EXPECT_EQ(handlerCalls, 0);
+    expectStillServing();
 }
 
 TEST_F(CoreConnection, MalformedBodiesGive500AndServerKeepsServing) {

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace uploadertest {
 
@@ -36,6 +38,13 @@ std::vector<std::string> namesIn(const std::string& folder) {
     names.erase(std::remove(names.begin(), names.end(), WebUploader::kStagingFolderName), names.end());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool becomesMissing(const std::string& path) {
+    for (int attempt = 0; attempt < 500 && platform::FileSystem::itemExists(path); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !platform::FileSystem::itemExists(path);
 }
 
 std::optional<bool>

@@ -43,6 +43,9 @@ bool makeDirectory(const std::string& path);
 // The names in a folder, sorted (the server's staging folder left out; it stays empty between
 // uploads).
 std::vector<std::string> namesIn(const std::string& folder);
+// Waits (bounded) until nothing has that name: a request lets go of what it holds (the staging
+// folder) as it ends, which may come just after its reply.
+bool becomesMissing(const std::string& path);
 
 // Records the notifications of a WebUploader; may leave items out of listings.
 class RecordingDelegate : public WebUploaderDelegate {

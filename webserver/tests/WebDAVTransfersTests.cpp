@@ -33,6 +33,8 @@ TEST_F(DAVServerTest, PutRows) {
     makeFolder("folder");
     write("a.txt", "keep");
     expectError(dav("PUT", "/a.txt", "Range: bytes=0-3\r\n", "nope"), 400, "Range uploads not supported");
+    expectError(dav("PUT", "/a.txt", "Content-Range: bytes 5-7/10\r\n", "nop"), 400,
+                "Range uploads not supported");
     expectError(dav("PUT", "/../escape.txt", "", "x"), 404, "\"/../escape.txt\" does not exist");
     expectError(dav("PUT", "/missing/a.txt", "", "x"), 409,
                 "Missing intermediate collection(s) for \"/missing/a.txt\"");

@@ -4,6 +4,7 @@
 
 #include "WebServerFunctions.h"
 #include "WebServerMultiPartFormRequest.h"
+#include "WebServerSharedFolder.h"
 #include "WebServerURLEncodedFormRequest.h"
 
 #include "dispatch/MainQueue.h"
@@ -15,20 +16,18 @@
 
 using platform::FileSystem;
 
-namespace {
-
-template <class Method> WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Method method) {
+// Each operation works in the folder that its request started with.
+WebServerProcessBlock WebUploader::operation(std::weak_ptr<WebUploader> weak, Operation method) {
     return [weak = std::move(weak),
             method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
         const auto self = weak.lock();
         if (!self || !request) {
             return nullptr;
         }
+        TakeSharedFolder(*request, self->_sharedFolder);
         return ((*self).*method)(*request);
     };
 }
-
-} // namespace
 
 std::shared_ptr<WebUploader> WebUploader::create(const std::string& uploadDirectory,
                                                  const std::string& startHtml) {
@@ -40,7 +39,8 @@ std::shared_ptr<WebUploader> WebUploader::create(const std::string& uploadDirect
 }
 
 WebUploader::WebUploader(const std::string& uploadDirectory)
-    : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)) {}
+    : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)),
+      _sharedFolder(_uploadDirectory), _stagingUsers(std::make_shared<StagingUsers>()) {}
 
 bool WebUploader::addHandlers(const std::string& startHtml) {
     const std::shared_ptr<platform::ResourceBundle> bundle =
@@ -70,7 +70,7 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
             WebServerRequest::create<WebServerMultiPartFormRequest>(method, url, headers, path, query);
         const auto self = weak.lock();
         if (request && self) {
-            request->setTemporaryFolder(self->stagingFolder());
+            self->stageUploads(*request);
         }
         return request;
     };

@@ -2,16 +2,21 @@
 
 #include "WebServer.h"
 
+#include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class WebUploader;
+class WebServerMultiPartFormRequest;
 
 namespace platform {
 class ResourceBundle;
@@ -43,8 +48,12 @@ public:
 
     explicit WebUploader(const std::string& uploadDirectory); // use create()
     std::string className() const override { return "WebUploader"; }
-    // The hidden folder at the root of the upload directory where uploads are staged.
+    // The hidden folder at the root of the upload directory where uploads are staged. It exists
+    // only while uploads use it.
     static constexpr const char* kStagingFolderName = ".lanyard-uploads";
+
+    // Stops the server and removes the staging folder when no upload uses it.
+    void stop() override;
 
     const std::string& uploadDirectory() const { return _uploadDirectory; }
     std::optional<std::vector<std::string>> allowedFileExtensions() const;
@@ -80,7 +89,9 @@ protected:
     std::optional<std::string> _epilogue;
     std::optional<std::string> _footer;
     mutable std::mutex _propertiesLock;
-    mutable std::shared_ptr<platform::SharedFolder> _sharedFolder;
+    // The upload directory, followed by its path: each request works in the folder the path
+    // named as it started.
+    platform::FollowedSharedFolder _sharedFolder;
 
     // Finds the "WebUploader" resource bundle and adds the handlers of the page and of the six
     // operations (they refer to the server weakly); false, with nothing added, when the bundle is
@@ -88,6 +99,9 @@ protected:
     bool addHandlers(const std::string& startHtml);
 
 private:
+    // The handler of an operation (the server held weakly).
+    using Operation = std::shared_ptr<WebServerResponse> (WebUploader::*)(const WebServerRequest&);
+    static WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Operation method);
     // The operations (WebUploaderHandlers.cpp).
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
@@ -101,18 +115,20 @@ private:
 
     // Path rules (WebUploaderPaths.cpp). A client path is relative to the upload directory.
     std::string absolutePath(const std::string& relativePath) const;
-    // The item a client path names, resolved beneath the upload directory's descriptor (links on
-    // the way followed only while they stay inside; `followLastLink` for the last component too).
-    // None when it leads outside or a folder on the way is missing.
-    std::optional<platform::SharedItem> resolveItem(const std::string& relativePath, bool followLastLink,
+    // The item a client path names, resolved beneath the descriptor of the folder the request
+    // started with (links on the way followed only while they stay inside, and with hidden items
+    // off never through a hidden name; `followLastLink` for the last component too). None when it
+    // leads outside, a folder on the way is missing, or the upload directory was missing.
+    std::optional<platform::SharedItem> resolveItem(const WebServerRequest& request,
+                                                    const std::string& relativePath, bool followLastLink,
                                                     Error* error = nullptr) const;
-    // The upload directory, kept open (opened again when it could not be opened before).
-    std::shared_ptr<platform::SharedFolder> sharedFolder() const;
-    // The hidden folder at the root of the upload directory where uploads are staged (on the
-    // share's own file system, so a full disk fails the upload at once and the move into place is
-    // a rename). Made on demand; "" (the system's temporary folder) when it cannot be made. It is
-    // never listed, served or changed by a request.
-    std::string stagingFolder() const;
+    // Stages the request's files in the hidden folder at the root of the folder it started with
+    // (on the share's own file system, so a full disk fails the upload at once and the move into
+    // place is a rename), through that folder's descriptor. The folder is made for the first upload
+    // that needs it and removed, when empty, as the last one ends (WebUploaderStaging.cpp); the
+    // system's temporary folder serves when it cannot be made. It is never listed, served or
+    // changed by a request.
+    void stageUploads(WebServerMultiPartFormRequest& request);
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;
     // True when a component of the client path below the upload directory is hidden.
@@ -125,6 +141,15 @@ private:
                                                           const PlaceBlock& place, Error* error);
     // The first of those names free right now (for the checks that come before the operation).
     static std::string _uniqueNameForItem(const platform::SharedItem& target);
+
+    // How many uploads use the staging folder of each shared folder, by the folder's identity
+    // (however many times it was opened), and one upload's use of it (WebUploaderStaging.cpp).
+    struct StagingUsers {
+        std::mutex lock;
+        std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
+    };
+    class StagingLease;
+    std::shared_ptr<StagingUsers> _stagingUsers;
 
     // Posts a notification to the delegate on the main queue (when it is a WebUploaderDelegate).
     void notifyDelegate(std::function<void(WebUploaderDelegate&, WebUploader&)> notification);

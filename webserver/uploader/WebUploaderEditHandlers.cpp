@@ -35,7 +35,7 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
         return missingField("newPath");
     }
     const std::string oldPath = absolutePath(*oldRelativePath);
-    const auto oldItem = resolveItem(*oldRelativePath, false);
+    const auto oldItem = resolveItem(request, *oldRelativePath, false);
     const auto status = oldItem ? SharedFolder::status(*oldItem) : std::nullopt;
     if (!status) {
         return doesNotExist(*oldRelativePath);
@@ -45,7 +45,7 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
     if (hasHiddenComponent(oldPath) || (!status->isDirectory() && !_checkFileExtension(oldName))) {
         return forbidden("Moving item name \"%@\" is not allowed", {oldName});
     }
-    const auto newItem = resolveItem(*newRelativePath, false);
+    const auto newItem = resolveItem(request, *newRelativePath, false);
     if (!newItem || newItem->isRoot()) {
         return doesNotExist(*newRelativePath);
     }
@@ -87,7 +87,7 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
         return missingField("path");
     }
     const std::string path = absolutePath(*relativePath);
-    const auto item = resolveItem(*relativePath, false);
+    const auto item = resolveItem(request, *relativePath, false);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(*relativePath);
@@ -117,7 +117,7 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
         return missingField("path");
     }
     Error error;
-    const auto item = resolveItem(*relativePath, false, &error);
+    const auto item = resolveItem(request, *relativePath, false, &error);
     if (!item) {
         return isOutside(error) ? doesNotExist(*relativePath)
                                 : WebServerErrorResponse::responseWithServerError(

@@ -111,6 +111,20 @@ void appendListEntry(Data& out, const std::string& path, std::string_view name, 
     out.push_back('}');
 }
 
+// The staged file of an upload: through the staging folder's descriptor when it was staged there
+// (wherever that folder is now), else by its path.
+std::optional<platform::SharedItem> stagedItem(const WebServerMultiPartFile& file, Error* error) {
+    if (file.temporaryFolderDescriptor() == -1) {
+        return SharedFolder::itemAtPath(file.temporaryPath(), error);
+    }
+    platform::FileDescriptor folder(::fcntl(file.temporaryFolderDescriptor(), F_DUPFD_CLOEXEC, 0));
+    if (!folder.valid()) {
+        platform::setError(error, Error::posix(errno));
+        return std::nullopt;
+    }
+    return platform::SharedItem{std::move(folder), file.temporaryName()};
+}
+
 } // namespace
 
 std::shared_ptr<WebServerResponse> WebUploader::listDirectory(const WebServerRequest& request) {
@@ -119,7 +133,7 @@ std::shared_ptr<WebServerResponse> WebUploader::listDirectory(const WebServerReq
         return missingField("path");
     }
     const std::string directoryPath = absolutePath(*relativePath);
-    const auto item = resolveItem(*relativePath, false);
+    const auto item = resolveItem(request, *relativePath, false);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(*relativePath);
@@ -177,7 +191,7 @@ std::shared_ptr<WebServerResponse> WebUploader::downloadFile(const WebServerRequ
         return missingField("path");
     }
     const std::string filePath = absolutePath(*relativePath);
-    const auto item = resolveItem(*relativePath, false);
+    const auto item = resolveItem(request, *relativePath, false);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(*relativePath);
@@ -224,7 +238,7 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
     }
     const std::string& folder = *folderPart->string();
     Error error;
-    const auto folderItem = resolveItem(folder, true, &error);
+    const auto folderItem = resolveItem(request, folder, true, &error);
     if (!folderItem && isOutside(error)) {
         return doesNotExist(folder);
     }
@@ -242,7 +256,7 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
         return forbidden("Uploading file \"%@\" to \"%@\" is not permitted", {fileName, folder});
     }
     // Under the first free name; a name taken meanwhile by another upload moves on to the next.
-    const auto uploaded = SharedFolder::itemAtPath(file->temporaryPath(), &error);
+    const auto uploaded = stagedItem(*file, &error);
     const auto chosen = uploaded
                             ? _placeUnderFreeName(
                                   target,

@@ -3,13 +3,13 @@
 
 #include "WebUploader.h"
 
+#include "WebServerSharedFolder.h"
+
 #include "foundation/CaseInsensitive.h"
 #include "foundation/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 using platform::FileSystem;
 
@@ -18,33 +18,10 @@ std::string WebUploader::absolutePath(const std::string& relativePath) const {
     return FileSystem::standardizePath(FileSystem::appendPathComponent(_uploadDirectory, relativePath));
 }
 
-std::shared_ptr<platform::SharedFolder> WebUploader::sharedFolder() const {
-    std::lock_guard lock(_propertiesLock);
-    if (!_sharedFolder) {
-        _sharedFolder = platform::SharedFolder::open(_uploadDirectory);
-    }
-    return _sharedFolder;
-}
-
-std::string WebUploader::stagingFolder() const {
-    const auto folder = sharedFolder();
-    if (!folder) {
-        return std::string();
-    }
-    if (::mkdirat(folder->descriptor(), kStagingFolderName, 0700) != 0 && errno != EEXIST) {
-        return std::string();
-    }
-    struct stat info = {};
-    if (::fstatat(folder->descriptor(), kStagingFolderName, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISDIR(info.st_mode)) {
-        return std::string();
-    }
-    return FileSystem::appendPathComponent(folder->path(), kStagingFolderName);
-}
-
-std::optional<platform::SharedItem> WebUploader::resolveItem(const std::string& relativePath,
+std::optional<platform::SharedItem> WebUploader::resolveItem(const WebServerRequest& request,
+                                                             const std::string& relativePath,
                                                              bool followLastLink, Error* error) const {
-    const auto folder = sharedFolder();
+    const auto folder = SharedFolderOfRequest(request, _sharedFolder);
     const std::string standardized = FileSystem::standardizePath("/" + relativePath);
     if (standardized == std::string("/") + kStagingFolderName ||
         standardized.rfind(std::string("/") + kStagingFolderName + "/", 0) == 0) {
@@ -55,7 +32,9 @@ std::optional<platform::SharedItem> WebUploader::resolveItem(const std::string& 
         platform::setError(error, Error::posix(EXDEV));
         return std::nullopt;
     }
-    return folder->resolve(relativePath, followLastLink, error);
+    return folder->resolve(relativePath, followLastLink, error,
+                           allowHiddenItems() ? platform::SharedFolder::HiddenNames::allowed
+                                              : platform::SharedFolder::HiddenNames::refusedInLinks);
 }
 
 bool WebUploader::_checkFileExtension(const std::string& fileName) const {

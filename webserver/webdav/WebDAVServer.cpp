@@ -10,6 +10,7 @@
 #include "WebServerFileRequest.h"
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
+#include "WebServerSharedFolder.h"
 
 #include "dispatch/MainQueue.h"
 #include "foundation/FileSystem.h"
@@ -34,9 +35,16 @@ std::string lowercased(std::string text) {
     return text;
 }
 
+std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
+    return WebServerErrorResponse::responseWithClientError(415, "Unexpected request body for MKCOL method");
+}
+
+} // namespace
+
 template <class Request>
-WebServerProcessBlock perform(std::weak_ptr<WebDAVServer> weakServer,
-                              std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&)) {
+WebServerProcessBlock
+WebDAVServer::perform(std::weak_ptr<WebDAVServer> weakServer,
+                      std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&)) {
     return [weakServer,
             method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
         const auto server = weakServer.lock();
@@ -44,18 +52,18 @@ WebServerProcessBlock perform(std::weak_ptr<WebDAVServer> weakServer,
         if (!server || !typed) {
             return nullptr;
         }
+        TakeSharedFolder(*request, server->_sharedFolder);
         return ((*server).*method)(*typed);
     };
 }
-
-} // namespace
 
 std::shared_ptr<WebDAVServer> WebDAVServer::create(const std::string& uploadDirectory) {
     return createServer<WebDAVServer>(uploadDirectory);
 }
 
 WebDAVServer::WebDAVServer(const std::string& uploadDirectory)
-    : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)) {}
+    : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)),
+      _sharedFolder(_uploadDirectory) {}
 
 // The handlers hold the server weakly: the server owns them.
 void WebDAVServer::addHandlers() {
@@ -64,6 +72,9 @@ void WebDAVServer::addHandlers() {
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performPROPFIND));
     addDefaultHandlerForMethod("MKCOL", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL));
+    _handlers.front()->setHeadCheckBlock([](const std::shared_ptr<WebServerRequest>& request) {
+        return request->contentLength() != 0 ? unexpectedMKCOLBody() : nullptr;
+    });
     addDefaultHandlerForMethod("GET", WebServerRequestClass<WebServerRequest>(),
                                perform<WebServerRequest>(weak, &WebDAVServer::performGET));
     addDefaultHandlerForMethod(
@@ -76,7 +87,10 @@ void WebDAVServer::addHandlers() {
                const std::string& path, const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
         auto request = WebServerRequest::create<WebServerFileRequest>(method, url, headers, path, query);
         const auto self = weak.lock();
-        const auto target = self && request ? self->resolveItem(path, false) : std::nullopt;
+        if (self && request) {
+            TakeSharedFolder(*request, self->_sharedFolder); // the request starts here
+        }
+        const auto target = self && request ? self->resolveItem(*request, path, false) : std::nullopt;
         if (target && !target->isRoot()) {
             request->setTemporaryFolder(target->folder.get(),
                                         FileSystem::deletingLastPathComponent(self->absolutePath(path)));
@@ -85,18 +99,25 @@ void WebDAVServer::addHandlers() {
     };
     addDefaultHandlerForMethod("PUT", stagedBesideTarget,
                                perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT));
-    addDefaultHandlerForMethod(
-        "COPY", WebServerRequestClass<WebServerRequest>(),
-        RunOnFileOperationsPool([weak](const std::shared_ptr<WebServerRequest>& request) {
-            const auto server = weak.lock();
-            return server ? server->performCOPY(*request, false) : nullptr;
-        }));
-    addDefaultHandlerForMethod(
-        "MOVE", WebServerRequestClass<WebServerRequest>(),
-        RunOnFileOperationsPool([weak](const std::shared_ptr<WebServerRequest>& request) {
-            const auto server = weak.lock();
-            return server ? server->performCOPY(*request, true) : nullptr;
-        }));
+    // A PUT or MKCOL that will be refused whatever its body holds is answered on its head.
+    _handlers.front()->setHeadCheckBlock([weak](const std::shared_ptr<WebServerRequest>& request) {
+        const auto self = weak.lock();
+        return self ? self->checkPUT(*request, nullptr) : nullptr;
+    });
+    const auto copyOrMove = [weak](bool isMove) {
+        return RunOnFileOperationsPool(
+            [weak,
+             isMove](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+                const auto server = weak.lock();
+                if (!server) {
+                    return nullptr;
+                }
+                TakeSharedFolder(*request, server->_sharedFolder);
+                return server->performCOPY(*request, isMove);
+            });
+    };
+    addDefaultHandlerForMethod("COPY", WebServerRequestClass<WebServerRequest>(), copyOrMove(false));
+    addDefaultHandlerForMethod("MOVE", WebServerRequestClass<WebServerRequest>(), copyOrMove(true));
     addDefaultHandlerForMethod("LOCK", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performLOCK));
     addDefaultHandlerForMethod("UNLOCK", WebServerRequestClass<WebServerRequest>(),
@@ -155,22 +176,17 @@ std::string WebDAVServer::absolutePath(const std::string& requestPath) const {
     return FileSystem::standardizePath(FileSystem::appendPathComponent(_uploadDirectory, requestPath));
 }
 
-std::shared_ptr<platform::SharedFolder> WebDAVServer::sharedFolder() const {
-    std::lock_guard<std::mutex> guard(_propertiesLock);
-    if (!_sharedFolder) {
-        _sharedFolder = platform::SharedFolder::open(_uploadDirectory);
-    }
-    return _sharedFolder;
-}
-
-std::optional<platform::SharedItem> WebDAVServer::resolveItem(const std::string& requestPath,
+std::optional<platform::SharedItem> WebDAVServer::resolveItem(const WebServerRequest& request,
+                                                              const std::string& requestPath,
                                                               bool followLastLink, Error* error) const {
-    const auto folder = sharedFolder();
+    const auto folder = SharedFolderOfRequest(request, _sharedFolder);
     if (!folder) {
         platform::setError(error, Error::posix(EXDEV));
         return std::nullopt;
     }
-    return folder->resolve(requestPath, followLastLink, error);
+    return folder->resolve(requestPath, followLastLink, error,
+                           allowHiddenItems() ? SharedFolder::HiddenNames::allowed
+                                              : SharedFolder::HiddenNames::refusedInLinks);
 }
 
 // An item is hidden when a component of its path below the upload directory begins with ".", so
@@ -222,7 +238,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performOPTIONS(const WebServerR
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performGET(const WebServerRequest& request) {
     const std::string path = absolutePath(request.path());
-    const auto item = resolveItem(request.path(), true);
+    const auto item = resolveItem(request, request.path(), true);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
@@ -258,7 +274,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
                                                                {*depth});
     }
     const std::string path = absolutePath(request.path());
-    const auto item = resolveItem(request.path(), false);
+    const auto item = resolveItem(request, request.path(), false);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
@@ -285,12 +301,11 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDataRequest& request) {
     if (request.hasBody() && request.contentLength() != 0) {
-        return WebServerErrorResponse::responseWithClientError(415,
-                                                               "Unexpected request body for MKCOL method");
+        return unexpectedMKCOLBody();
     }
     const std::string path = absolutePath(request.path());
     Error resolveError;
-    const auto item = resolveItem(request.path(), false, &resolveError);
+    const auto item = resolveItem(request, request.path(), false, &resolveError);
     if (!item && !isMissingFolder(resolveError)) {
         return doesNotExist(request);
     }

@@ -2,6 +2,7 @@
 
 #include "WebServer.h"
 
+#include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
 
 #include <functional>
@@ -87,19 +88,27 @@ protected:
     std::optional<std::vector<std::string>> _allowedExtensions;
     bool _allowHidden = false;
     mutable std::mutex _propertiesLock;
-    mutable std::shared_ptr<platform::SharedFolder> _sharedFolder;
+    // The upload directory, followed by its path: each request works in the folder the path
+    // named as it started.
+    platform::FollowedSharedFolder _sharedFolder;
 
 private:
     void addHandlers();
+    // The handler of a method: the request takes its folder, then the method runs (the server
+    // held weakly).
+    template <class Request>
+    static WebServerProcessBlock
+    perform(std::weak_ptr<WebDAVServer> weakServer,
+            std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&));
     // The upload directory joined with a request path, standardized.
     std::string absolutePath(const std::string& requestPath) const;
-    // The item a request path names, resolved beneath the upload directory's descriptor (links on
-    // the way followed only while they stay inside; `followLastLink` for the last component too).
-    // None when it leads outside, or a folder on the way is missing.
-    std::optional<platform::SharedItem> resolveItem(const std::string& requestPath, bool followLastLink,
+    // The item a request path names, resolved beneath the descriptor of the folder the request
+    // started with (links on the way followed only while they stay inside, and with hidden items
+    // off never through a hidden name; `followLastLink` for the last component too). None when it
+    // leads outside, a folder on the way is missing, or the upload directory was missing (EXDEV).
+    std::optional<platform::SharedItem> resolveItem(const WebServerRequest& request,
+                                                    const std::string& requestPath, bool followLastLink,
                                                     Error* error = nullptr) const;
-    // The upload directory, kept open (opened again when it could not be opened before).
-    std::shared_ptr<platform::SharedFolder> sharedFolder() const;
     // A component below the upload directory begins with "." (and hidden items are not allowed).
     bool isHiddenPath(const std::string& path) const;
     // The allowed extensions, then the delegate's answer (a name or a path).
@@ -110,6 +119,9 @@ private:
         std::string path;
         platform::SharedItem item;
     };
+    // The checks of a PUT that need no body: a refusal, or none with the target item.
+    std::shared_ptr<WebServerResponse> checkPUT(const WebServerRequest& request,
+                                                std::optional<platform::SharedItem>* target);
     std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,
                                                       const ResolvedItem& source,
                                                       const ResolvedItem& destination,

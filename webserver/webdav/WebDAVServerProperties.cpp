@@ -53,7 +53,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPROPFIND(const WebServer
         return invalidProperties(request);
     }
     const std::string path = absolutePath(request.path());
-    const auto item = resolveItem(request.path(), true);
+    const auto item = resolveItem(request, request.path(), true);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
@@ -147,7 +147,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performLOCK(const WebServerData
                                                                "LOCK method only allowed for Mac Finder");
     }
     const std::string path = absolutePath(request.path());
-    const auto item = resolveItem(request.path(), true);
+    const auto item = resolveItem(request, request.path(), true);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);
@@ -194,7 +194,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performUNLOCK(const WebServerRe
                                                                "UNLOCK method only allowed for Mac Finder");
     }
     const std::string path = absolutePath(request.path());
-    const auto item = resolveItem(request.path(), true);
+    const auto item = resolveItem(request, request.path(), true);
     const auto status = item ? SharedFolder::status(*item) : std::nullopt;
     if (!status) {
         return doesNotExist(request);

@@ -81,6 +81,37 @@ bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
 
 } // namespace
 
+// The checks of a PUT that need no body, in the order of its table; they run on the head (so a
+// refused PUT gets its answer before "100 Continue") and again once the body is there.
+std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest& request,
+                                                          std::optional<platform::SharedItem>* target) {
+    // A partial body (Content-Range) would replace the whole file with a piece of it.
+    if (request.hasByteRange() || HeaderValue(request.headers(), "Content-Range")) {
+        return WebServerErrorResponse::responseWithClientError(400, "Range uploads not supported");
+    }
+    Error resolveError;
+    auto item = resolveItem(request, request.path(), false, &resolveError);
+    if (!item) {
+        return isMissingFolder(resolveError)
+                   ? WebServerErrorResponse::responseWithClientError(
+                         409, "Missing intermediate collection(s) for \"%@\"", {request.path()})
+                   : doesNotExist(request);
+    }
+    if (item->isRoot() || isFolder(resolveItem(request, request.path(), true))) {
+        return WebServerErrorResponse::responseWithClientError(
+            405, "PUT not allowed on existing collection \"%@\"", {request.path()});
+    }
+    const std::string name = FileSystem::lastPathComponent(request.path());
+    if (isHiddenPath(absolutePath(request.path())) || !checkFileExtension(name)) {
+        return WebServerErrorResponse::responseWithClientError(
+            403, "Uploading file name \"%@\" is not allowed", {name});
+    }
+    if (target) {
+        *target = std::move(item);
+    }
+    return nullptr;
+}
+
 std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileRequest& request) {
     // Whatever the answer, the staged body is gone before it is given (moved into place, or
     // removed), so a client never sees it beside the target.
@@ -92,27 +123,11 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
             }
         }
     } removeStaged{request};
-    if (request.hasByteRange()) {
-        return WebServerErrorResponse::responseWithClientError(400, "Range uploads not supported");
+    std::optional<platform::SharedItem> item;
+    if (auto refusal = checkPUT(request, &item)) {
+        return refusal;
     }
     const std::string path = absolutePath(request.path());
-    Error resolveError;
-    const auto item = resolveItem(request.path(), false, &resolveError);
-    if (!item) {
-        return isMissingFolder(resolveError)
-                   ? WebServerErrorResponse::responseWithClientError(
-                         409, "Missing intermediate collection(s) for \"%@\"", {request.path()})
-                   : doesNotExist(request);
-    }
-    if (item->isRoot() || isFolder(resolveItem(request.path(), true))) {
-        return WebServerErrorResponse::responseWithClientError(
-            405, "PUT not allowed on existing collection \"%@\"", {request.path()});
-    }
-    const std::string name = FileSystem::lastPathComponent(request.path());
-    if (isHiddenPath(path) || !checkFileExtension(name)) {
-        return WebServerErrorResponse::responseWithClientError(
-            403, "Uploading file name \"%@\" is not allowed", {name});
-    }
     if (!shouldUploadFileAtPath(path, request.temporaryPath())) {
         return WebServerErrorResponse::responseWithClientError(
             403, "Uploading file to \"%@\" is not permitted", {request.path()});
@@ -137,7 +152,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
                                                                {*depth});
     }
     const std::string sourcePath = absolutePath(request.path());
-    auto sourceItem = resolveItem(request.path(), false);
+    auto sourceItem = resolveItem(request, request.path(), false);
     const auto source = sourceItem ? SharedFolder::status(*sourceItem) : std::nullopt;
     if (!source) {
         return doesNotExist(request);
@@ -164,7 +179,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
     }
     const std::string destinationPath = absolutePath(*relativePath);
     Error resolveError;
-    auto destinationItem = resolveItem(*relativePath, false, &resolveError);
+    auto destinationItem = resolveItem(request, *relativePath, false, &resolveError);
     if (!destinationItem) {
         return isMissingFolder(resolveError) ? WebServerErrorResponse::responseWithClientError(
                                                    409, "Invalid destination \"%@\"", {*relativePath})
@@ -187,10 +202,15 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
     const std::string& sourcePath = source.path;
     const std::string& destinationPath = destination.path;
     const std::string* overwrite = HeaderValue(request.headers(), "Overwrite");
-    if (SharedFolder::status(destination.item) &&
-        ((isMove && (!overwrite || *overwrite != "T")) || (!isMove && overwrite && *overwrite == "F"))) {
+    // Without leave to overwrite, an item that appears at the destination meanwhile (a PUT racing
+    // this request) is never replaced: the last step refuses an existing name by itself.
+    const bool mayReplace = isMove ? overwrite && *overwrite == "T" : !overwrite || *overwrite != "F";
+    auto alreadyExists = [&] {
         return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
                                                                {destinationRelativePath});
+    };
+    if (!mayReplace && SharedFolder::status(destination.item)) {
+        return alreadyExists();
     }
     // The shared folder itself is never copied, moved or replaced, and an item never replaces
     // itself, an item inside it, or a folder that holds it.
@@ -207,9 +227,14 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
     }
     Error error;
     bool replaced = false;
-    const bool done = isMove
-                          ? AtomicReplace::replaceWithMove(source.item, destination.item, &replaced, &error)
-                          : AtomicReplace::replaceWithCopy(source.item, destination.item, &replaced, &error);
+    const bool done =
+        !mayReplace ? (isMove ? AtomicReplace::moveWithoutReplacing(source.item, destination.item, &error)
+                              : AtomicReplace::copyWithoutReplacing(source.item, destination.item, &error))
+        : isMove    ? AtomicReplace::replaceWithMove(source.item, destination.item, &replaced, &error)
+                    : AtomicReplace::replaceWithCopy(source.item, destination.item, &replaced, &error);
+    if (!done && !mayReplace && error.code == EEXIST) {
+        return alreadyExists();
+    }
     if (!done) {
         return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});

@@ -10,7 +10,9 @@
 KL_SET_LOCAL_LOGGER("keel.socket.bsd");
 
 KL_BsdUdpSocket::KL_BsdUdpSocket(int fd, uint32_t flags) : KL_BsdSocket(fd, flags) {
-    SetOption(SOL_SOCKET, SO_BROADCAST, 1, "SO_BROADCAST");
+    if ((flags & KL_SOCKET_FLAG_NO_BROADCAST) == 0) {
+        SetOption(SOL_SOCKET, SO_BROADCAST, 1, "SO_BROADCAST");
+    }
 }
 
 KL_Result KL_BsdUdpSocket::Bind(const KL_SocketAddress& address, bool reuse) {

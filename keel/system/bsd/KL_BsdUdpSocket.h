@@ -1,4 +1,5 @@
-// KL_BsdUdpSocket: a UDP socket (broadcast allowed); each Send is one datagram.
+// KL_BsdUdpSocket: a UDP socket (broadcast allowed unless made with KL_SOCKET_FLAG_NO_BROADCAST);
+// each Send is one datagram.
 #pragma once
 
 #include "KL_BsdSocket.h"

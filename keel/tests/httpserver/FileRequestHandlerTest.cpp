@@ -244,6 +244,8 @@ TEST(FileRequestHandlerTest, EscapesMarkupByCodePoint) {
 
 TEST(FileRequestHandlerTest, FindsContentTypesByExtension) {
     EXPECT_STREQ(KL_HttpFileRequestHandler::GetDefaultContentType("MP3"), "audio/mpeg");
+    EXPECT_STREQ(KL_HttpFileRequestHandler::GetDefaultContentType("flac"), "audio/x-flac");
+    EXPECT_STREQ(KL_HttpFileRequestHandler::GetDefaultContentType("OGG"), "audio/ogg");
     EXPECT_STREQ(KL_HttpFileRequestHandler::GetDefaultContentType("xml"), "text/xml; charset=\"utf-8\"");
     EXPECT_STREQ(KL_HttpFileRequestHandler::GetDefaultContentType("zip"), "application/zip");
     EXPECT_EQ(KL_HttpFileRequestHandler::GetDefaultContentType("exe"), nullptr);

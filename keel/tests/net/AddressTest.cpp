@@ -214,12 +214,13 @@ TEST(NetworkInterfaceTest, UsableFilter) {
         {"nomc0", KL_NETWORK_INTERFACE_FLAG_BROADCAST, "10.1.0.1"},
         {"zero0", mc, "0.0.0.0"},
         {"bare0", mc, nullptr},
-        {"lo1", KL_NETWORK_INTERFACE_FLAG_LOOPBACK, "127.0.0.2"}, // loopback without multicast
+        {"lo1", KL_NETWORK_INTERFACE_FLAG_LOOPBACK, "127.0.0.2"}, // loopback without multicast: fallback only
     };
     const struct {
         bool include_loopback, loopback_only;
         const char* kept;
-    } cases[] = {{false, false, "en0;"}, {true, false, "lo;en0;"}, {true, true, "lo;"}, {false, true, "lo;"}};
+    } cases[] = {
+        {false, false, "en0;"}, {true, false, "lo;en0;"}, {true, true, "lo;lo1;"}, {false, true, "lo;lo1;"}};
     for (const auto& c : cases) {
         KL_NetworkInterfaceList candidates;
         for (const auto& r : records) {

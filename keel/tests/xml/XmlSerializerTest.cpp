@@ -44,6 +44,21 @@ TEST(XmlSerializer, EscapesTextAndAttributeValues) {
     }
 }
 
+// Texts longer than what the serializer gathers before a write, and runs longer than that, escape
+// like their pieces.
+TEST(XmlSerializer, LongTextsEscapeLikeTheirPieces) {
+    std::string input;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        input += "a&b<c>d";
+        text += "a&amp;b&lt;c&gt;d";
+    }
+    const std::string run(20000, 'x');
+    input += run + "<";
+    text += run + "&lt;";
+    EXPECT_EQ(Escaped(input.c_str(), false), text);
+}
+
 // Bytes that would make the document ill-formed become U+FFFD, one per offending byte.
 TEST(XmlSerializer, ReplacesInvalidUtf8AndControlBytes) {
     const std::string r = kFFFD;

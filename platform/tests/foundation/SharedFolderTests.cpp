@@ -1,6 +1,7 @@
 // Paths resolved beneath a shared folder's descriptor, and the operations on what they name.
 
 #include "foundation/FileSystem.h"
+#include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
 
 #include <dirent.h>
@@ -44,7 +45,7 @@ protected:
     // The contents of the regular file a path leads to (following the last link), or the error.
     std::string read(const std::string& relative) {
         Error error;
-        auto item = folder->resolve(relative, true, &error);
+        auto item = folder->resolve(relative, true, &error, hidden);
         if (!item) {
             return "error " + std::to_string(error.code);
         }
@@ -59,6 +60,7 @@ protected:
 
     std::string root;
     std::shared_ptr<SharedFolder> folder;
+    SharedFolder::HiddenNames hidden = SharedFolder::HiddenNames::allowed; // for read()
 };
 
 std::size_t openDescriptors() {
@@ -105,6 +107,69 @@ TEST_F(SharedFolderTest, LinksAreFollowedOnlyWhileTheyStayInside) {
     ASSERT_TRUE(item);
     EXPECT_TRUE(SharedFolder::status(*item)->isSymbolicLink());
     EXPECT_TRUE(folder->resolve("/", true)->isRoot());
+}
+
+// Where links may not lead through hidden names, every link whose target passes through one is
+// treated as leading out, whatever else it does; hidden names written in the path itself are the
+// caller's to check.
+TEST_F(SharedFolderTest, LinksNeverLeadThroughHiddenNamesWhenRefused) {
+    ASSERT_EQ(::mkdir((root + "/share/.hidden").c_str(), 0700), 0);
+    write("share/.hidden/secret.txt", "hidden");
+    link(".hidden", "share/visible");
+    link(root + "/share/.hidden", "share/absolute");
+    link("../.hidden/secret.txt", "share/sub/file");
+    link("visible", "share/chain");
+    link("sub/../.hidden", "share/around");
+    link("sub", "share/plain");
+    const std::string refused = "error " + std::to_string(EXDEV);
+    const struct {
+        const char* path;
+        std::string allowed;
+        std::string whenRefused;
+    } rows[] = {
+        {"/visible/secret.txt", "hidden", refused},
+        {"/absolute/secret.txt", "hidden", refused},
+        {"/sub/file", "hidden", refused},
+        {"/chain/secret.txt", "hidden", refused},
+        {"/around/secret.txt", "hidden", refused},
+        {"/plain/a.txt", "alpha", "alpha"},
+        {"/.hidden/secret.txt", "hidden", "hidden"}, // written in the path: the caller's to refuse
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(read(row.path), row.allowed) << row.path;
+        hidden = SharedFolder::HiddenNames::refusedInLinks;
+        EXPECT_EQ(read(row.path), row.whenRefused) << row.path;
+        hidden = SharedFolder::HiddenNames::allowed;
+    }
+}
+
+// A folder followed by its path: kept while the path names it, let go when the path names no
+// folder, and the folder the path names now taken when it names another; whoever took the old one
+// keeps it.
+TEST_F(SharedFolderTest, FollowedFolderFollowsItsPath) {
+    platform::FollowedSharedFolder followed(root + "/share");
+    const auto first = followed.current();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(followed.current(), first);
+    ASSERT_EQ(::rename((root + "/share").c_str(), (root + "/moved").c_str()), 0);
+    Error error;
+    EXPECT_FALSE(followed.current(&error));
+    EXPECT_EQ(error.code, ENOENT);
+    write("share", "a file now");
+    EXPECT_FALSE(followed.current());
+    ASSERT_EQ(::unlink((root + "/share").c_str()), 0);
+    ASSERT_EQ(::mkdir((root + "/share").c_str(), 0700), 0);
+    write("share/one.txt", "one");
+    const auto second = followed.current();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(second->resolve("/one.txt", false).has_value() &&
+                SharedFolder::status(*second->resolve("/one.txt", false)));
+    EXPECT_TRUE(SharedFolder::status(*first->resolve("/sub/a.txt", false))); // the old one, moved
+    // Moved back and forth: the same folder is the same descriptor.
+    ASSERT_EQ(::rename((root + "/share").c_str(), (root + "/second").c_str()), 0);
+    ASSERT_EQ(::rename((root + "/second").c_str(), (root + "/share").c_str()), 0);
+    EXPECT_EQ(followed.current(), second);
 }
 
 // A folder swapped for a link after it was resolved: the operation still happens in the folder

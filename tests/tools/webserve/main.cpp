@@ -1,5 +1,5 @@
 // webserve MODE FOLDER PORT [--localhost] [--auth basic|digest USER PASSWORD] [--idle-timeout S]
-//          [--nonce-lifetime S]
+//          [--head-timeout S] [--nonce-lifetime S]
 //
 // Runs one server on FOLDER until SIGINT or SIGTERM. Once it listens it prints one line
 // "listening on URL"; when the start fails it prints the error and exits with status 1.
@@ -8,10 +8,13 @@
 #include "WebserveModes.h"
 #include "dispatch/MainQueue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -19,7 +22,8 @@ namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: webserve echo|static|uploader|webdav FOLDER PORT [--localhost] "
-                         "[--auth basic|digest USER PASSWORD] [--idle-timeout S] [--nonce-lifetime S]\n");
+                         "[--auth basic|digest USER PASSWORD] [--idle-timeout S] [--head-timeout S] "
+                         "[--nonce-lifetime S]\n");
     return 2;
 }
 
@@ -58,22 +62,27 @@ int main(int argc, char** argv) {
         return usage();
     }
     bool localhost = false;
-    std::optional<double> idleTimeout;
-    std::optional<double> nonceLifetime;
+    // Seconds given with --idle-timeout, --head-timeout and --nonce-lifetime, by option key.
+    const std::pair<const char*, const char*> timeOptions[] = {
+        {"--idle-timeout", WebServerOption_ConnectionIdleTimeout},
+        {"--head-timeout", WebServerOption_HeadTimeout},
+        {"--nonce-lifetime", WebServerOption_DigestNonceLifetime}};
+    std::map<std::string, double> seconds;
     std::string authMethod;
     ServerAccounts accounts;
     for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--localhost") == 0) {
             localhost = true;
-        } else if ((std::strcmp(argv[i], "--idle-timeout") == 0 ||
-                    std::strcmp(argv[i], "--nonce-lifetime") == 0) &&
-                   i + 1 < argc) {
+        } else if (const auto* timeOption = std::find_if(
+                       std::begin(timeOptions), std::end(timeOptions),
+                       [&](const auto& option) { return std::strcmp(argv[i], option.first) == 0; });
+                   timeOption != std::end(timeOptions) && i + 1 < argc) {
             char* rest = nullptr;
-            const double seconds = std::strtod(argv[i + 1], &rest);
-            if (!rest || *rest || !(seconds > 0)) {
+            const double value = std::strtod(argv[i + 1], &rest);
+            if (!rest || *rest || !(value > 0)) {
                 return usage();
             }
-            (std::strcmp(argv[i], "--idle-timeout") == 0 ? idleTimeout : nonceLifetime) = seconds;
+            seconds[timeOption->second] = value;
             ++i;
         } else if (std::strcmp(argv[i], "--auth") == 0 && i + 3 < argc) {
             const std::string kind = argv[i + 1];
@@ -110,11 +119,8 @@ int main(int argc, char** argv) {
     server->setDelegate(&reporter);
     ServerOptions options{{WebServerOption_Port, static_cast<long long>(port)},
                           {WebServerOption_BindToLocalhost, localhost}};
-    if (idleTimeout) {
-        options[WebServerOption_ConnectionIdleTimeout] = *idleTimeout;
-    }
-    if (nonceLifetime) {
-        options[WebServerOption_DigestNonceLifetime] = *nonceLifetime;
+    for (const auto& [key, value] : seconds) {
+        options[key] = value;
     }
     if (!authMethod.empty()) {
         options[WebServerOption_AuthenticationMethod] = authMethod;

@@ -140,6 +140,29 @@ inline Reply SubscribeTo(const CounterDevice& device, const std::string& callbac
                      "NT: upnp:event\r\nCALLBACK: <" + callback_url + ">\r\n");
 }
 
+// A SUBSCRIBE from a peer of its own: the connection leaves from source (a 127.0.0.0/8 address)
+// and the callback URL names that address.
+inline Reply SubscribeFrom(const CounterDevice& device, const std::string& source) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &at.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(device.GetPort());
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    Reply reply;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        host_test::SendAll(
+            fd, host_test::Request("SUBSCRIBE", host_test::EventPath(device),
+                                   "NT: upnp:event\r\nCALLBACK: <http://" + source + ":9/event>\r\n"));
+        reply = host_test::ReadReply(fd);
+    }
+    close(fd);
+    return reply;
+}
+
 inline Reply Apply(const CounterDevice& device, const std::string& operation, const std::string& amount) {
     return host_test::Exchange(
         device.GetPort(),

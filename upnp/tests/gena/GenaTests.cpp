@@ -150,15 +150,57 @@ TEST_F(GenaTest, CallbacksStayWithTheSubscriber) {
     EXPECT_EQ(0u, stranger.ConnectionCount());
 }
 
+// Eight peers of four subscriptions each: the 32nd subscription is refused.
 TEST_F(GenaTest, ThirtySecondSubscriberIsRefused) {
     for (int i = 0; i < 31; ++i) {
-        ASSERT_EQ(200, SubscribeTo(m_Device, m_Listener.Url()).status) << i;
+        ASSERT_EQ(200, SubscribeFrom(m_Device, "127.0.0." + std::to_string(1 + i / 4)).status) << i;
     }
-    Reply refused = SubscribeTo(m_Device, m_Listener.Url());
+    Reply refused = SubscribeFrom(m_Device, "127.0.0.8");
     EXPECT_EQ(500, refused.status);
     EXPECT_EQ("Internal Server Error", refused.reason);
     EXPECT_FALSE(refused.Has("sid"));
     EXPECT_EQ(31u, Service()->GetSubscriberCount());
+}
+
+// One peer holds at most four subscriptions of a service; the others still get theirs.
+TEST_F(GenaTest, FifthSubscriptionOfAPeerIsRefused) {
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(200, SubscribeFrom(m_Device, "127.0.0.3").status) << i;
+    }
+    Reply refused = SubscribeFrom(m_Device, "127.0.0.3");
+    EXPECT_EQ(500, refused.status);
+    EXPECT_FALSE(refused.Has("sid"));
+    EXPECT_EQ(200, SubscribeFrom(m_Device, "127.0.0.4").status);
+    EXPECT_EQ(5u, Service()->GetSubscriberCount());
+}
+
+// The lease asked for in TIMEOUT is granted when shorter than 1800 s, on subscription and renewal.
+TEST_F(GenaTest, ShorterLeasesAreGranted) {
+    const std::string path = EventPath(m_Device);
+    Reply first =
+        Subscribe(m_Device.GetPort(), path,
+                  "NT: upnp:event\r\nCALLBACK: <" + m_Listener.Url() + ">\r\nTIMEOUT: Second-60\r\n");
+    ASSERT_EQ(200, first.status);
+    EXPECT_EQ("Second-60", first.Header("timeout"));
+    const struct {
+        const char* asked; // null: no TIMEOUT header
+        const char* granted;
+    } cases[] = {
+        {"Second-30", "Second-30"},      {"second-1799", "Second-1799"},     {"Second-1800", "Second-1800"},
+        {"Second-86400", "Second-1800"}, {"Second-infinite", "Second-1800"}, {"Second-0", "Second-1800"},
+        {"Second--5", "Second-1800"},    {"Second-12x", "Second-1800"},      {"60", "Second-1800"},
+        {nullptr, "Second-1800"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked != nullptr ? c.asked : "none");
+        std::string headers = "SID: " + first.Header("sid") + "\r\n";
+        if (c.asked != nullptr) {
+            headers += std::string("TIMEOUT: ") + c.asked + "\r\n";
+        }
+        Reply renewed = Subscribe(m_Device.GetPort(), path, headers);
+        EXPECT_EQ(200, renewed.status);
+        EXPECT_EQ(c.granted, renewed.Header("timeout"));
+    }
 }
 
 TEST_F(GenaTest, ModerationSendsTheLatestValueAtMostOncePerInterval) {

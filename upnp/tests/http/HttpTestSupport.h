@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -64,6 +65,19 @@ public:
                 return false;
             }
             done += size_t(n);
+        }
+        return true;
+    }
+    // Each byte in a segment of its own (Nagle off) after a short pause, so that the server,
+    // waiting for more, reads it alone.
+    bool SendByteByByte(const std::string& bytes) {
+        const int on = 1;
+        ::setsockopt(m_Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+        for (char c : bytes) {
+            ::usleep(200);
+            if (!Send(std::string(1, c))) {
+                return false;
+            }
         }
         return true;
     }

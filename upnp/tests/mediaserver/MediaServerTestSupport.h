@@ -137,7 +137,7 @@ protected:
         if (user_agent != nullptr) {
             (void)request.GetHeaders().SetHeader("User-Agent", user_agent);
         }
-        const KL_SocketAddress local(KL_IpAddress(127, 0, 0, 1), 4321);
+        const KL_SocketAddress local(m_LocalAddress, 4321);
         const KL_SocketAddress remote(KL_IpAddress(127, 0, 0, 1), 50000);
         UP_HttpRequestContext context(&local, &remote, &request);
         answer.result = Server().OnAction(call, context);
@@ -190,6 +190,7 @@ protected:
     fs::path m_Base;
     fs::path m_Share;
     std::unique_ptr<UP_FileMediaServer> m_Server;
+    KL_IpAddress m_LocalAddress = KL_IpAddress(127, 0, 0, 1); // where actions arrive
 };
 
 } // namespace media_test

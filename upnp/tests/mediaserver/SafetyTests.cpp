@@ -6,6 +6,9 @@
 #include "UP_Service.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
@@ -75,6 +78,47 @@ TEST_F(MediaSafetyTests, LinksOnlyInsideTheShare) {
     EXPECT_EQ(Browse("0/etc-link").code, 701u);
     EXPECT_EQ(Browse("0/sibling-link", "BrowseMetadata").code, 800u);
     EXPECT_EQ(Browse("0/folder-link").code, 0u);
+}
+
+// A file and a folder swapped again and again for links to the outside while they are served and
+// listed: nothing of the outside is ever served or listed (each request resolves and opens once,
+// beneath the share's descriptor).
+TEST_F(MediaSafetyTests, SwapsForOutsideLinksNeverLeak) {
+    WriteFile(m_Share / "song.mp3", "inside");
+    WriteFile(m_Share / "Folder" / "inner.mp3");
+    WriteFile(m_Base / "outside" / "canary-secret.mp3", "outside canary");
+    fs::create_symlink(m_Base / "outside" / "canary-secret.mp3", m_Share / "song-swap");
+    fs::create_symlink(m_Base / "outside", m_Share / "folder-swap");
+    Server();
+    std::atomic<bool> done{false};
+    std::thread swapper([&]() {
+        for (int i = 0; i < 1000000 && !done.load(); ++i) {
+            (void)::renameat2(AT_FDCWD, (m_Share / "song.mp3").c_str(), AT_FDCWD,
+                              (m_Share / "song-swap").c_str(), RENAME_EXCHANGE);
+            (void)::renameat2(AT_FDCWD, (m_Share / "Folder").c_str(), AT_FDCWD,
+                              (m_Share / "folder-swap").c_str(), RENAME_EXCHANGE);
+        }
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int served = 0;
+    int listed = 0;
+    int leaked = 0;
+    for (int i = 0; i < 3000 && std::chrono::steady_clock::now() < deadline; ++i) {
+        const auto [status, length] = Get("/%25/song.mp3");
+        served += status == 200 ? 1 : 0;
+        leaked += status == 200 && length != 6 ? 1 : 0;
+        const std::string folder = Browse("0/Folder").Get("Result");
+        const std::string root = Browse("0").Get("Result");
+        listed += folder.find("inner") != std::string::npos ? 1 : 0;
+        leaked += folder.find("canary") != std::string::npos || root.find("size=\"14\"") != std::string::npos
+                      ? 1
+                      : 0;
+    }
+    done.store(true);
+    swapper.join();
+    EXPECT_EQ(leaked, 0);
+    EXPECT_GT(served, 0);
+    EXPECT_GT(listed, 0);
 }
 
 TEST_F(MediaSafetyTests, SpecialFilesAreNeitherListedNorServed) {

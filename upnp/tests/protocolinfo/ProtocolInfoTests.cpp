@@ -200,6 +200,24 @@ TEST(ProtocolInfoTest, ForFileAndContexts) {
     EXPECT_EQ(UP_HttpRequestContext::From(&plain), nullptr);
 }
 
+// FLAC and Ogg have types of their own and, without a row of their own, no DLNA profile.
+TEST(ProtocolInfoTest, FlacAndOggAreNotAnnouncedAsMp3) {
+    const struct {
+        const char* name;
+        UP_DeviceSignature signature;
+        const char* text;
+    } rows[] = {
+        {"a.flac", UP_SIGNATURE_UNKNOWN, "http-get:*:audio/x-flac:*"},
+        {"a.FLAC", UP_SIGNATURE_XBOX, "http-get:*:audio/x-flac:*"},
+        {"a.ogg", UP_SIGNATURE_UNKNOWN, "http-get:*:audio/ogg:*"},
+        {"a.ogg", UP_SIGNATURE_PLAYSTATION3, "http-get:*:audio/ogg:DLNA.ORG_OP=01"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Text(UP_ProtocolInfo::ForFile(row.name, true, row.signature)), row.text);
+    }
+}
+
 TEST(ProtocolInfoTest, EveryTableRowValidates) {
     for (const char* type : kMimeTypes) {
         for (int signature = UP_SIGNATURE_UNKNOWN; signature <= UP_SIGNATURE_VLC; ++signature) {

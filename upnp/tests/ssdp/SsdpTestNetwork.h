@@ -75,6 +75,17 @@ public:
         return fd;
     }
 
+    // Runs make with the calling thread inside the client namespace (what it opens stays there);
+    // false when the namespace could not be entered.
+    template <typename F> bool InClient(F&& make) {
+        if (setns(m_ClientFd, CLONE_NEWNET) != 0) {
+            return false;
+        }
+        make();
+        (void)setns(m_DeviceFd, CLONE_NEWNET);
+        return true;
+    }
+
     // A socket in the client namespace bound to 0.0.0.0:1900 that has joined the SSDP group on cp0
     // (it receives every NOTIFY the device multicasts), or -1.
     int ClientGroupSocket() {
