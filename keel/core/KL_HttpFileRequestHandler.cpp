@@ -27,14 +27,19 @@ bool LeavesRoot(const KL_String& decoded, const KL_String& relative) {
     return false;
 }
 
-void SetRangeNotSatisfiable(KL_HttpResponse& response) {
+// 416; with a known size (and clamp_to_size) "Content-Range: bytes */SIZE" too.
+void SetRangeNotSatisfiable(KL_HttpResponse& response, const uint64_t* size = nullptr) {
     (void)response.SetStatus(416, "Requested Range Not Satisfiable");
+    if (size != nullptr) {
+        (void)response.GetHeaders().SetHeader("Content-Range",
+                                              ("bytes */" + KL_String::FromIntegerU(*size)).GetChars());
+    }
 }
 
 // Completes a range of a stream of known size (a null bound is missing) and makes the part it
-// names the body, or answers 416.
+// names the body, or answers 416. clamp_to_size: an end past the stream is its last byte.
 KL_Result ServeRange(KL_HttpResponse& response, const KL_InputStreamReference& stream, uint64_t size,
-                     const uint64_t* first, const uint64_t* last) {
+                     const uint64_t* first, const uint64_t* last, bool clamp_to_size) {
     uint64_t start = first ? *first : 0;
     uint64_t end = last ? *last : 0;
     if (first == nullptr) {
@@ -45,8 +50,11 @@ KL_Result ServeRange(KL_HttpResponse& response, const KL_InputStreamReference& s
     } else if (last == nullptr || end == size) {
         end = size - 1;
     }
+    if (clamp_to_size && end >= size) {
+        end = size - 1;
+    }
     if (start > end || end >= size || (start > 0 && KL_FAILED(stream->Seek(start)))) {
-        SetRangeNotSatisfiable(response);
+        SetRangeNotSatisfiable(response, clamp_to_size ? &size : nullptr);
         return KL_SUCCESS;
     }
     KL_HttpEntity* entity = response.GetEntity();
@@ -141,7 +149,7 @@ KL_Result KL_HttpFileRequestHandler::SetupIndex(const KL_String& request_path, K
 
 KL_Result KL_HttpFileRequestHandler::SetupResponseBody(KL_HttpResponse& response,
                                                        const KL_InputStreamReference& stream,
-                                                       const char* range) {
+                                                       const char* range, bool clamp_to_size) {
     KL_HttpEntity* entity = response.GetEntity();
     if (entity == nullptr) {
         return KL_ERROR_INVALID_STATE;
@@ -149,13 +157,16 @@ KL_Result KL_HttpFileRequestHandler::SetupResponseBody(KL_HttpResponse& response
     if (range == nullptr) {
         return entity->SetInputStream(stream, !entity->IsChunked());
     }
-    const char* accept_ranges = response.GetHeaders().GetHeaderValue("Accept-Ranges");
-    if (entity->IsChunked() || (accept_ranges != nullptr && std::strcmp(accept_ranges, "bytes") != 0)) {
-        SetRangeNotSatisfiable(response);
-        return KL_SUCCESS;
-    }
     KL_LargeSize size = 0;
     const bool size_is_known = KL_SUCCEEDED(stream->GetSize(size));
+    // The size that a 416 names: always for several ranges, for the others only when clamping.
+    const uint64_t* known_size = size_is_known ? &size : nullptr;
+    const uint64_t* size_for_416 = clamp_to_size ? known_size : nullptr;
+    const char* accept_ranges = response.GetHeaders().GetHeaderValue("Accept-Ranges");
+    if (entity->IsChunked() || (accept_ranges != nullptr && std::strcmp(accept_ranges, "bytes") != 0)) {
+        SetRangeNotSatisfiable(response, size_for_416);
+        return KL_SUCCESS;
+    }
     if (size_is_known && size == 0) {
         return KL_SUCCESS;
     }
@@ -166,11 +177,7 @@ KL_Result KL_HttpFileRequestHandler::SetupResponseBody(KL_HttpResponse& response
     }
     const KL_String set = value.SubString(6);
     if (set.Find(',') >= 0) {
-        if (size_is_known) {
-            (void)response.GetHeaders().SetHeader("Content-Range",
-                                                  ("bytes */" + KL_String::FromIntegerU(size)).GetChars());
-        }
-        SetRangeNotSatisfiable(response);
+        SetRangeNotSatisfiable(response, known_size);
         return KL_SUCCESS;
     }
     const int dash = set.Find('-');
@@ -196,5 +203,5 @@ KL_Result KL_HttpFileRequestHandler::SetupResponseBody(KL_HttpResponse& response
         return KL_SUCCESS;
     }
     return ServeRange(response, stream, size, start_text.IsEmpty() ? nullptr : &start,
-                      end_text.IsEmpty() ? nullptr : &end);
+                      end_text.IsEmpty() ? nullptr : &end, clamp_to_size);
 }

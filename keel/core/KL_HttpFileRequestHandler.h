@@ -20,9 +20,12 @@ public:
     // Makes stream the response's body: whole, or the part a "Range" value (null: none) names,
     // with status and headers to match. Bad or unsatisfiable ranges set 400 or 416 and give 0;
     // a range bound that is not a number gives its parse failure.
+    // clamp_to_size (as RFC 9110 reads ranges): a range that ends past the stream's end ends at
+    // its last byte (so a suffix longer than the stream takes all of it), and every 416 for a
+    // stream of known size carries "Content-Range: bytes */SIZE".
     [[nodiscard]] static KL_Result SetupResponseBody(KL_HttpResponse& response,
                                                      const KL_InputStreamReference& stream,
-                                                     const char* range = nullptr);
+                                                     const char* range = nullptr, bool clamp_to_size = false);
 
     // The type for a file name by its extension: the file type map, then (when enabled) the
     // default table, else the default mime type.

@@ -42,3 +42,11 @@ KL_Result KL_Socket::SetWriteTimeout(KL_Timeout timeout) {
 KL_Result KL_Socket::Cancel(bool shutdown) {
     return m_Delegate->Cancel(shutdown);
 }
+
+KL_Result KL_Socket::SetNoDelay(bool on) {
+    return m_Delegate->SetNoDelay(on);
+}
+
+KL_Result KL_Socket::SetQuickAck(bool on) {
+    return m_Delegate->SetQuickAck(on);
+}

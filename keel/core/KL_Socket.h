@@ -23,6 +23,8 @@ public:
     KL_Result SetReadTimeout(KL_Timeout timeout) override;
     KL_Result SetWriteTimeout(KL_Timeout timeout) override;
     KL_Result Cancel(bool shutdown = true) override;
+    KL_Result SetNoDelay(bool on) override;
+    KL_Result SetQuickAck(bool on) override;
 
 protected:
     KL_SocketInterface* m_Delegate;

@@ -36,4 +36,18 @@ public:
     // Marks the socket cancelled (permanently): every wait, now and later, gives
     // KL_ERROR_CANCELLED; with shutdown both directions are shut down as well.
     virtual KL_Result Cancel(bool shutdown = true) = 0;
+    // TCP: small writes leave at once (TCP_NODELAY) for the socket's life; a Flush then has
+    // nothing left to do. KL_ERROR_NOT_IMPLEMENTED where the kind has no such option.
+    virtual KL_Result SetNoDelay(bool on) {
+        (void)on;
+        return KL_ERROR_NOT_IMPLEMENTED;
+    }
+    // TCP on Linux: what arrives is acknowledged at once, re-armed after every read
+    // (TCP_QUICKACK), so a peer that holds its next segment until the last one is acknowledged
+    // (Nagle) is not kept waiting for a delayed ACK. Elsewhere, or for other kinds,
+    // KL_ERROR_NOT_IMPLEMENTED.
+    virtual KL_Result SetQuickAck(bool on) {
+        (void)on;
+        return KL_ERROR_NOT_IMPLEMENTED;
+    }
 };

@@ -27,6 +27,7 @@
 #include "UP_DeviceData.h"
 #include "UP_DeviceIcon.h"
 #include "UP_SsdpPacketListener.h"
+#include "UP_SsdpPendingSearches.h"
 
 #include <atomic>
 #include <cstdint>
@@ -87,8 +88,8 @@ public:
     bool IsStarted() const { return m_Started.load(); }
 
     // SSDP (UP_DeviceHostSsdp.cpp). An M-SEARCH this host answers queues one answer task (at most
-    // UP_SSDP_MAX_SEARCH_RESPONSE_TASKS at once, at most one per sender address and search target,
-    // only for single hosts on a network it answers on).
+    // UP_SSDP_MAX_SEARCH_RESPONSE_TASKS at once, at most four per host and one per searching socket
+    // and target, only for single hosts on a network it answers on).
     KL_Result OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) override;
     // Sends every target of this device matching st (exact compare) through the socket.
     virtual KL_Result SendSsdpSearchResponse(KL_HttpResponse& response, KL_UdpSocket& socket, const char* st,
@@ -101,7 +102,7 @@ public:
     static KL_Result Announce(const UP_DeviceData& device, KL_HttpRequest& request, KL_UdpSocket& socket,
                               int type);
     // Called by a search-response task when its answers to sender's search for st are out.
-    void OnSearchResponseTaskDone(const KL_IpAddress& sender, const KL_String& st);
+    void OnSearchResponseTaskDone(const KL_SocketAddress& sender, const KL_String& st);
 
     // The action handler; the default refuses every action with 401 "Invalid Action" and -1.
     virtual KL_Result OnAction(UP_ActionCall& call, const KL_HttpRequestContext& context);
@@ -132,10 +133,6 @@ private:
     KL_Result StartSsdp(UP_SsdpListenTask* listen_task);
     void StopSsdpListening(UP_SsdpListenTask* listen_task);
     void AnnounceByeBye();
-    // Notes an answer to sender's search for st as pending; false (nothing noted) when one is
-    // pending already or the bound of pending answers is reached.
-    bool AddPendingSearch(const KL_IpAddress& sender, const KL_String& st);
-
     // Drops services, server and task manager after a failed Start.
     void AbandonStart();
     // The SOAP steps after the service was found (UP_DeviceHostSoap.cpp).
@@ -154,16 +151,7 @@ private:
     // Set once the device is fully set up and its port known; requests before get 404.
     std::atomic<bool> m_Serving{false};
     // SSDP (UP_DeviceHostSsdp.cpp): the listen task while announced, and the pending M-SEARCH
-    // answers (who asked, for what), guarded by their lock: the listen task adds, the answer
-    // tasks remove.
-    struct PendingSearch {
-        KL_IpAddress m_Sender;
-        KL_String m_ST;
-        bool operator==(const PendingSearch& other) const {
-            return m_Sender == other.m_Sender && m_ST == other.m_ST;
-        }
-    };
+    // answers (who asked, for what): the listen task adds, the answer tasks remove.
     UP_SsdpListenTask* m_SsdpListenTask = nullptr;
-    KL_Mutex m_PendingSearchesLock;
-    KL_List<PendingSearch> m_PendingSearches;
+    UP_SsdpPendingSearches m_PendingSearches;
 };

@@ -106,8 +106,7 @@ KL_Result UP_DeviceHost::StartSsdp(UP_SsdpListenTask* listen_task) {
     }
     {
         // Answers still pending at the last Stop were dropped with their tasks.
-        KL_AutoLock lock(m_PendingSearchesLock);
-        (void)m_PendingSearches.Clear();
+        m_PendingSearches.Clear();
     }
     const KL_TimeStamp delay = KL_TimeStamp::FromMillis(KL_System::GetRandomInteger() % kStartDelayModulo);
     const KL_TimeStamp interval = UP_SsdpDeviceAnnounceTask::ComputeInterval(GetLeaseTime());
@@ -144,25 +143,8 @@ void UP_DeviceHost::AnnounceByeBye() {
     KL_DeleteNetworkInterfaces(if_list);
 }
 
-bool UP_DeviceHost::AddPendingSearch(const KL_IpAddress& sender, const KL_String& st) {
-    KL_AutoLock lock(m_PendingSearchesLock);
-    const PendingSearch search{sender, st};
-    if (m_PendingSearches.Contains(search)) {
-        KL_LOG_FINE("M-SEARCH for %s from %s dropped: its answer is pending", st.GetChars(),
-                    sender.ToString().GetChars());
-        return false;
-    }
-    if (m_PendingSearches.GetItemCount() >= static_cast<KL_Size>(UP_SSDP_MAX_SEARCH_RESPONSE_TASKS)) {
-        KL_LOG_FINE("M-SEARCH from %s dropped: %d answers pending", sender.ToString().GetChars(),
-                    UP_SSDP_MAX_SEARCH_RESPONSE_TASKS);
-        return false;
-    }
-    return KL_SUCCEEDED(m_PendingSearches.Add(search));
-}
-
-void UP_DeviceHost::OnSearchResponseTaskDone(const KL_IpAddress& sender, const KL_String& st) {
-    KL_AutoLock lock(m_PendingSearchesLock);
-    (void)m_PendingSearches.Remove(PendingSearch{sender, st});
+void UP_DeviceHost::OnSearchResponseTaskDone(const KL_SocketAddress& sender, const KL_String& st) {
+    m_PendingSearches.Remove(sender, st);
 }
 
 KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) {
@@ -188,11 +170,12 @@ KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequ
     KL_CHECK_SEVERE(UP_UPnPMessageHelper::GetMX(request, mx));
 
     // Work is queued only for what will be answered, and only for single hosts on a network this
-    // host answers on (no reflection of forged searches), at most a bounded number at once and one
-    // per sender and target (a flooding sender cannot crowd the others out).
+    // host answers on (no reflection of forged searches), at most a bounded number at once, a few
+    // per host and one per searching socket and target (a flooding host cannot crowd the others
+    // out, and two control points on one host are both answered).
     const KL_String target(st);
     if (!IsAnsweredTarget(*this, target) || !IsAnsweredSender(remote.m_IpAddress) ||
-        !AddPendingSearch(remote.m_IpAddress, target)) {
+        !m_PendingSearches.Add(remote, target)) {
         return KL_FAILURE;
     }
     const uint32_t seconds =
@@ -201,7 +184,7 @@ KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequ
     auto* task = new UP_SsdpDeviceSearchResponseTask(this, remote, st);
     const KL_Result result = m_TaskManager->StartTask(task, &delay, true);
     if (KL_FAILED(result)) {
-        OnSearchResponseTaskDone(remote.m_IpAddress, target);
+        OnSearchResponseTaskDone(remote, target);
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(m_TaskManager->StartTask(task, &delay))");
         return result;
     }

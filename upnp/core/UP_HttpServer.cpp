@@ -59,7 +59,7 @@ UP_HttpServer::UP_HttpServer(const KL_IpAddress& address, uint16_t port,
                              bool reuse_address)
     : KL_HttpServer(80, true), m_TaskManager(new UP_TaskManager(max_clients)), m_Address(address),
       m_Port(port), m_AllowRandomPortOnBindFailure(allow_random_port_on_bind_failure),
-      m_ReuseAddress(reuse_address) {}
+      m_ReuseAddress(reuse_address), m_Slots(max_clients > 1 ? max_clients - 1 : 0) {}
 
 UP_HttpServer::~UP_HttpServer() {
     (void)Stop();
@@ -98,7 +98,7 @@ KL_Result UP_HttpServer::Start() {
     KL_Cardinal max_tasks = m_TaskManager->GetMaxTasks();
     KL_CHECK_SEVERE(Listen(max_tasks > kMinimumBacklog ? max_tasks : kMinimumBacklog));
 
-    UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false);
+    UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false, &m_Slots);
     const KL_Result started = m_TaskManager->StartTask(task, nullptr, true);
     if (KL_FAILED(started)) {
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_SEVERE, started, "(m_TaskManager->StartTask(task))");
@@ -237,8 +237,9 @@ KL_Result UP_HttpServer::ServeStream(KL_HttpRequest& request, const KL_HttpReque
     }
     entity->SetContentType(content_type);
     const KL_HttpHeaders& headers = request.GetHeaders();
+    // A range that ends past the end is served to the last byte; every 416 names the length.
     KL_Result result =
-        KL_HttpFileRequestHandler::SetupResponseBody(response, stream, headers.GetHeaderValue("Range"));
+        KL_HttpFileRequestHandler::SetupResponseBody(response, stream, headers.GetHeaderValue("Range"), true);
     if (KL_FAILED(result)) {
         return result;
     }

@@ -11,6 +11,11 @@
 //   server.Stop();                     // aborts every connection; a stopped server stays stopped
 //
 // Handlers may be added while the server runs: the handler list is locked.
+//
+// Hostile clients: each connection lives under UP_HttpServerLimits (the wait for a request, a
+// whole head and a whole body are bounded, a client that reads nothing is given up), one peer
+// address holds at most 16 connections (a further one replaces the peer's idle one, or is
+// refused), and when every slot is taken the connection idle longest is closed for a new one.
 #pragma once
 
 #include "KL_DateTime.h"
@@ -22,6 +27,8 @@
 #include "KL_Reference.h"
 #include "KL_Result.h"
 #include "KL_Types.h"
+#include "UP_HttpConnectionSlots.h"
+#include "UP_HttpServerLimits.h"
 
 #include <cstdint>
 
@@ -55,6 +62,8 @@ public:
     virtual KL_Result Stop();
     // The requested port; after Start the port actually bound.
     virtual uint16_t GetPort() const;
+    // The limits of connections accepted from now on (tests set short ones before Start).
+    void SetLimits(const UP_HttpServerLimits& limits) { m_Slots.SetLimits(limits); }
 
     // The handler list, locked (handlers may be added while connections are served).
     KL_Result AddRequestHandler(KL_HttpRequestHandler* handler, const char* path,
@@ -97,4 +106,6 @@ private:
     bool m_Aborted = false;
     KL_Mutex m_HandlersLock;
     KL_Mutex m_StateLock;
+    // Outlives every connection task: Stop (also from the destructor) waits for them.
+    UP_HttpConnectionSlots m_Slots;
 };

@@ -16,6 +16,7 @@
 #include "UP_FileInputStream.h"
 #include "UP_HttpMessageHelper.h"
 #include "UP_HttpRequestContext.h"
+#include "UP_HttpRequestInputStream.h"
 #include "UP_HttpServer.h"
 
 #include <memory>
@@ -25,8 +26,6 @@ KL_SET_LOCAL_LOGGER("upnp.core.http");
 namespace {
 
 constexpr KL_Size kHeadBufferSize = 4096;
-constexpr KL_Timeout kReadTimeout = 60000;
-constexpr KL_Timeout kWriteTimeout = 600000;
 // After a refused body: how long and how much of it is read and dropped before closing, so that
 // the client can read the refusal instead of getting a reset.
 constexpr KL_Timeout kDrainReadTimeout = 500;
@@ -53,9 +52,15 @@ int64_t NowMillis() {
 
 UP_HttpServerSocketTask::UP_HttpServerSocketTask(KL_Socket* socket, bool stay_alive_forever)
     : m_Socket(socket), m_StayAliveForever(stay_alive_forever) {
+    SetLimits(UP_HttpServerLimits(), nullptr);
+}
+
+void UP_HttpServerSocketTask::SetLimits(const UP_HttpServerLimits& limits, UP_HttpConnectionSlots* slots) {
+    m_Limits = limits;
+    m_Slots = slots;
     if (m_Socket != nullptr) {
-        m_Socket->SetReadTimeout(kReadTimeout);
-        m_Socket->SetWriteTimeout(kWriteTimeout);
+        (void)m_Socket->SetReadTimeout(m_Limits.m_ReadTimeout);
+        (void)m_Socket->SetWriteTimeout(m_Limits.m_WriteTimeout);
     }
 }
 
@@ -97,6 +102,10 @@ void UP_HttpServerSocketTask::DoRun() {
         KL_LOG_FATAL("@@@ NULL pointer parameter");
         return;
     }
+    if (m_Socket != nullptr) {
+        m_RequestStream = new UP_HttpRequestInputStream(input_stream, m_Socket, m_Limits, m_Slots);
+        input_stream = KL_InputStreamReference(m_RequestStream);
+    }
     KL_BufferedInputStreamReference buffered_input_stream(
         new KL_BufferedInputStream(input_stream, kHeadBufferSize));
     while (!IsAborting(0)) {
@@ -104,6 +113,7 @@ void UP_HttpServerSocketTask::DoRun() {
             break;
         }
     }
+    m_RequestStream = nullptr; // goes with the buffered stream
 }
 
 bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& stream) {
@@ -145,6 +155,9 @@ KL_Result UP_HttpServerSocketTask::Read(KL_BufferedInputStreamReference& stream,
         context.SetRemoteAddress(info.remote_address);
     }
     KL_CHECK(stream->SetBufferSize(kHeadBufferSize));
+    if (m_RequestStream != nullptr) {
+        m_RequestStream->ExpectHead();
+    }
     KL_Result res = KL_HttpRequest::Parse(*stream, &context.GetLocalAddress(), request);
     if (res == KL_ERROR_EOS || res == KL_ERROR_TIMEOUT) {
         return res;
@@ -161,11 +174,19 @@ KL_Result UP_HttpServerSocketTask::Read(KL_BufferedInputStreamReference& stream,
         context.SetRemoteAddress(info.remote_address);
     }
     context.SetRequest(request);
-    if (request->GetMethod() == "GET" || request->GetMethod() == "HEAD") {
-        return KL_SUCCESS;
+    if (m_RequestStream != nullptr) {
+        m_RequestStream->ExpectBody();
     }
     KL_Result result = ReadBody(stream, *request);
+    if (m_RequestStream != nullptr) {
+        m_RequestStream->ExpectNothing();
+    }
     KL_CHECK(stream->SetBufferSize(kHeadBufferSize));
+    // A body that a GET or HEAD declares is read (so that it cannot pass for the next request)
+    // and dropped.
+    if (KL_SUCCEEDED(result) && (request->GetMethod() == "GET" || request->GetMethod() == "HEAD")) {
+        request->SetEntity(nullptr);
+    }
     return result;
 }
 

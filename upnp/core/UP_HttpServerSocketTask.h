@@ -3,6 +3,11 @@
 // SetupResponse answer it, write the answer, and go on while the connection is kept alive.
 // Handler failures become fixed 403, 404 and 500 pages. The socket is owned.
 //
+// Requests are read under the limits of UP_HttpServerLimits (UP_HttpRequestInputStream): the
+// wait for a request, a whole head and a whole body are bounded; a client that takes nothing of
+// an answer for the write time-out is given up. A body that a GET or HEAD declares is read and
+// dropped like any other (a larger one than the bound is refused with 413 and closes).
+//
 // Subclasses supply SetupResponse (UP_HttpServerTask forwards to a request handler); a datagram
 // listener reuses the loop with its own GetInputStream and GetInfo and stay_alive_forever.
 #pragma once
@@ -12,6 +17,7 @@
 #include "KL_OutputStream.h"
 #include "KL_Result.h"
 #include "KL_SocketInfo.h"
+#include "UP_HttpServerLimits.h"
 #include "UP_ThreadTask.h"
 
 class KL_HttpRequest;
@@ -20,14 +26,16 @@ class KL_HttpResponse;
 class KL_BsdSocketOutputStream;
 class KL_Socket;
 class UP_FileInputStream;
+class UP_HttpConnectionSlots;
 class UP_HttpRequestContext;
+class UP_HttpRequestInputStream;
 
 // The server identification every answer carries unless it has its own "Server" header.
 #define UP_HTTP_SERVER_HEADER "UPnP/1.0 DLNADOC/1.50 Lanyard/1.0.0"
 
 class UP_HttpServerSocketTask : public UP_ThreadTask {
 public:
-    // Takes the socket; read time-out 60 s, write time-out 600 s.
+    // Takes the socket; the default limits (read time-out 60 s, write time-out 30 s).
     explicit UP_HttpServerSocketTask(KL_Socket* socket, bool stay_alive_forever = false);
     // Cancels, then deletes the socket.
     ~UP_HttpServerSocketTask() override;
@@ -57,6 +65,8 @@ public:
     [[nodiscard]] virtual KL_Result SendResponseBody(KL_HttpResponse& response, KL_OutputStream& output);
 
 protected:
+    // The limits of the server whose connection this is; slots (null: none) lists the socket.
+    void SetLimits(const UP_HttpServerLimits& limits, UP_HttpConnectionSlots* slots);
     // One pass of the loop; false ends the connection.
     bool ServeOneRequest(KL_BufferedInputStreamReference& stream);
     KL_Result ReadBody(KL_BufferedInputStreamReference& buffered_input_stream, KL_HttpRequest& request);
@@ -68,4 +78,8 @@ protected:
 
     KL_Socket* m_Socket;
     bool m_StayAliveForever;
+    UP_HttpServerLimits m_Limits;
+    UP_HttpConnectionSlots* m_Slots = nullptr;
+    // The stream requests are read through (held by DoRun's buffered stream); null before DoRun.
+    UP_HttpRequestInputStream* m_RequestStream = nullptr;
 };

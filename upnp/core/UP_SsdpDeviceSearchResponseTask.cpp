@@ -19,6 +19,6 @@ void UP_SsdpDeviceSearchResponseTask::DoRun() {
     }
     KL_DeleteNetworkInterfaces(if_list);
     if (m_Device != nullptr) {
-        m_Device->OnSearchResponseTaskDone(m_RemoteAddr.m_IpAddress, m_ST);
+        m_Device->OnSearchResponseTaskDone(m_RemoteAddr, m_ST);
     }
 }

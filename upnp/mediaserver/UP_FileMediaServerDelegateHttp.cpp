@@ -32,9 +32,9 @@ KL_Result UP_FileMediaServerDelegate::ProcessFileRequest(KL_HttpRequest& request
     // file beneath the shared folder (no link that leads out, regular files only).
     const KL_String full_path = KL_FilePath::Create(m_FileRoot.GetChars(), file_path.GetChars());
     if (!UP_MediaFolder::IsPublishablePath(file_path.GetChars())) {
+        // The server's own 404 page, as for a file that ServeFile cannot serve.
         KL_LOG_WARNING("Refused file request for '%s'", file_path.GetChars());
-        response.SetStatus(404, "File Not Found");
-        return KL_SUCCESS;
+        return KL_ERROR_NO_SUCH_ITEM;
     }
     return ServeFile(request, context, response, full_path.GetChars());
 }

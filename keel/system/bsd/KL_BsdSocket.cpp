@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 KL_SET_LOCAL_LOGGER("keel.socket.bsd");
@@ -118,4 +119,27 @@ KL_Result KL_BsdSocket::SetWriteTimeout(KL_Timeout timeout) {
 
 KL_Result KL_BsdSocket::Cancel(bool shutdown) {
     return Fd().Cancel(shutdown);
+}
+
+KL_Result KL_BsdSocket::SetNoDelay(bool on) {
+    int value = on ? 1 : 0;
+    if (setsockopt(Fd().GetFd(), IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) != 0) {
+        return KL_ERROR_SETSOCKOPT_FAILED;
+    }
+    Fd().SetNoDelay(on);
+    return KL_SUCCESS;
+}
+
+KL_Result KL_BsdSocket::SetQuickAck(bool on) {
+#ifdef TCP_QUICKACK
+    int value = on ? 1 : 0;
+    if (setsockopt(Fd().GetFd(), IPPROTO_TCP, TCP_QUICKACK, &value, sizeof value) != 0) {
+        return KL_ERROR_SETSOCKOPT_FAILED;
+    }
+    Fd().SetQuickAck(on);
+    return KL_SUCCESS;
+#else
+    (void)on;
+    return KL_ERROR_NOT_IMPLEMENTED;
+#endif
 }

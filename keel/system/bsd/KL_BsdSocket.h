@@ -31,6 +31,8 @@ public:
     KL_Result SetReadTimeout(KL_Timeout timeout) override;
     KL_Result SetWriteTimeout(KL_Timeout timeout) override;
     KL_Result Cancel(bool shutdown = true) override;
+    KL_Result SetNoDelay(bool on) override;
+    KL_Result SetQuickAck(bool on) override;
 
     static void ToSockAddr(const KL_SocketAddress& address, struct sockaddr_in& out);
     static KL_SocketAddress FromSockAddr(const struct sockaddr_in& in);

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -34,6 +36,15 @@ KL_BsdSocketFd::~KL_BsdSocketFd() {
     if (m_SocketFd >= 0) {
         close(m_SocketFd);
     }
+}
+
+void KL_BsdSocketFd::ReadDone() {
+#ifdef TCP_QUICKACK
+    if (IsQuickAck()) {
+        int on = 1;
+        (void)setsockopt(m_SocketFd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    }
+#endif
 }
 
 KL_Result KL_BsdSocketFd::MapError(int e) {

@@ -48,6 +48,16 @@ public:
     void SetReadTimeout(KL_Timeout timeout) { m_ReadTimeout.store(timeout, std::memory_order_relaxed); }
     void SetWriteTimeout(KL_Timeout timeout) { m_WriteTimeout.store(timeout, std::memory_order_relaxed); }
 
+    // TCP_NODELAY as SetNoDelay left it: while on, a Flush has nothing to do.
+    bool IsNoDelay() const { return m_NoDelay.load(std::memory_order_relaxed); }
+    void SetNoDelay(bool on) { m_NoDelay.store(on, std::memory_order_relaxed); }
+    // Whether every read re-arms TCP_QUICKACK (ReadDone).
+    bool IsQuickAck() const { return m_QuickAck.load(std::memory_order_relaxed); }
+    void SetQuickAck(bool on) { m_QuickAck.store(on, std::memory_order_relaxed); }
+    // Called after every read that returned bytes: re-arms TCP_QUICKACK when asked (the kernel
+    // drops it again on its own), which also sends an acknowledgement still pending.
+    void ReadDone();
+
     uint64_t GetPosition() const { return m_Position.load(std::memory_order_relaxed); }
     void AddToPosition(uint64_t count) { m_Position.fetch_add(count, std::memory_order_relaxed); }
 
@@ -60,6 +70,8 @@ private:
     std::atomic<KL_Timeout> m_WriteTimeout{KL_TIMEOUT_INFINITE};
     std::atomic<uint64_t> m_Position{0};
     std::atomic<bool> m_Cancelled{false};
+    std::atomic<bool> m_NoDelay{false};
+    std::atomic<bool> m_QuickAck{false};
     bool m_Cancellable;
     int m_CancelFds[2] = {-1, -1};
 };

@@ -29,6 +29,7 @@ KL_Result KL_BsdSocketInputStream::Read(void* buffer, KL_Size bytes_to_read, KL_
             *bytes_read = static_cast<KL_Size>(count);
         }
         fd.AddToPosition(static_cast<uint64_t>(count));
+        fd.ReadDone();
         return KL_SUCCESS;
     }
     if (fd.IsCancelled()) {

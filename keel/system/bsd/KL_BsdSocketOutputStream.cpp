@@ -1,5 +1,5 @@
 // KL_BsdSocketOutputStream: send with the write time-out, cancellation and MSG_NOSIGNAL; Flush
-// through TCP_NODELAY.
+// through TCP_NODELAY (nothing to do on a socket that keeps it on).
 #include "KL_BsdSocketOutputStream.h"
 
 #include "KL_Log.h"
@@ -95,6 +95,9 @@ KL_Result KL_BsdSocketOutputStream::Tell(KL_Position& offset) {
 
 KL_Result KL_BsdSocketOutputStream::Flush() {
     KL_LOG_FINEST("flushing socket");
+    if (Fd().IsNoDelay()) {
+        return KL_SUCCESS; // nothing is held back
+    }
     int socket_fd = Fd().GetFd();
     int no_delay = 0;
     socklen_t length = sizeof no_delay;

@@ -1,5 +1,6 @@
 // TCP sockets on 127.0.0.1: time-outs, end of stream, refusal, cancellation, the implicit listen,
 // zero-byte writes, Flush, a large transfer between two threads, and descriptors above 1024.
+#include "KL_BsdSocket.h"
 #include "KL_BsdSocketFd.h"
 #include "KL_BsdSocketOutputStream.h"
 #include "KL_BsdTcpClientSocket.h"
@@ -180,16 +181,26 @@ TEST(TcpSocketTest, ZeroByteWriteIsAReset) {
     EXPECT_EQ(written, 0u);
 }
 
-TEST(TcpSocketTest, FlushLeavesNoDelayAsItWas) {
-    TcpPair pair;
-    ASSERT_NO_FATAL_FAILURE(pair.Connect());
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// A plain descriptor connected to the listener.
+void ConnectRaw(KL_TcpServerSocket& server, int& fd) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(LocalPort(*pair.server)));
+    address.sin_port = htons(static_cast<uint16_t>(LocalPort(server)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+}
+
+} // namespace
+
+TEST(TcpSocketTest, FlushLeavesNoDelayAsItWas) {
+    TcpPair pair;
+    ASSERT_NO_FATAL_FAILURE(pair.Connect());
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(ConnectRaw(*pair.server, fd));
     KL_BsdSocketOutputStream output(KL_BsdSocketFdReference(new KL_BsdSocketFd(fd, true)));
     for (int no_delay : {0, 1}) {
         ASSERT_EQ(setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay), 0);
@@ -199,6 +210,48 @@ TEST(TcpSocketTest, FlushLeavesNoDelayAsItWas) {
         socklen_t length = sizeof now;
         ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &now, &length), 0);
         EXPECT_EQ(now, no_delay);
+    }
+}
+
+// A server connection keeps Nagle off for good (a Flush leaves it so) and re-arms the quick
+// acknowledgement after every read, also once it has sent answers (when Linux would otherwise
+// delay its acknowledgements).
+TEST(TcpSocketTest, NoDelayAndQuickAckStayOn) {
+    TcpPair pair;
+    ASSERT_NO_FATAL_FAILURE(pair.Connect());
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(ConnectRaw(*pair.server, fd));
+    KL_Socket* accepted = nullptr;
+    ASSERT_EQ(pair.server->WaitForNewClient(accepted, nettest::kWait, KL_SOCKET_FLAG_CANCELLABLE),
+              KL_SUCCESS);
+    std::unique_ptr<KL_Socket> peer(accepted);
+    KL_BsdSocket socket(fd, KL_SOCKET_FLAG_CANCELLABLE);
+    ASSERT_EQ(socket.SetNoDelay(true), KL_SUCCESS);
+    ASSERT_EQ(socket.SetQuickAck(true), KL_SUCCESS);
+    (void)socket.SetReadTimeout(nettest::kWait);
+    KL_InputStreamReference input;
+    KL_OutputStreamReference output;
+    ASSERT_EQ(socket.GetInputStream(input), KL_SUCCESS);
+    ASSERT_EQ(socket.GetOutputStream(output), KL_SUCCESS);
+    KL_InputStreamReference peer_input;
+    KL_OutputStreamReference peer_output;
+    ASSERT_EQ(peer->GetInputStream(peer_input), KL_SUCCESS);
+    ASSERT_EQ(peer->GetOutputStream(peer_output), KL_SUCCESS);
+    (void)peer->SetReadTimeout(nettest::kWait);
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_EQ(peer_output->WriteFully("q", 1), KL_SUCCESS);
+        char byte = 0;
+        ASSERT_EQ(input->ReadFully(&byte, 1), KL_SUCCESS);
+        int option = -1;
+        socklen_t length = sizeof option;
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &option, &length), 0);
+        EXPECT_EQ(option, 1) << "round " << round;
+        ASSERT_EQ(output->WriteFully("a", 1), KL_SUCCESS);
+        EXPECT_EQ(output->Flush(), KL_SUCCESS);
+        length = sizeof option;
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &option, &length), 0);
+        EXPECT_EQ(option, 1) << "round " << round;
+        ASSERT_EQ(peer_input->ReadFully(&byte, 1), KL_SUCCESS);
     }
 }
 

@@ -99,6 +99,8 @@ const ParseCase kCases[] = {
     {"prefix binding after attributes", "<p:a xmlns:p=\"u\" b=\"1\"/>", "<p:a b=\"1\" xmlns:p=\"u\"/>"},
     {"xmlns: with empty prefix binds the default", "<a xmlns:=\"u\"/>", "<a xmlns=\"u\"/>"},
     {"name starting with xmlns is an attribute", "<a xmlnsx=\"1\"/>", "<a xmlnsx=\"1\"/>"},
+    {"empty prefix before xmlns: gives an attribute", "<a :xmlns:p=\"u\" b=\"1\"/>",
+     "<a xmlns:p=\"u\" b=\"1\"/>"},
     {"whitespace in an end tag", "<a>x</a \n>", "<a>x</a>"},
     {"whitespace inside a start tag", "<a\n/>", "<a/>"},
     {"space after less-than", "< a/>", Code(KL_ERROR_INVALID_SYNTAX)},

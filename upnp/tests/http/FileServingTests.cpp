@@ -87,9 +87,17 @@ TEST_F(FileServingTest, Ranges) {
         {"bytes=0-99", 206, "bytes 0-99/1000", Digits(100)},
         {"bytes=-100", 206, "bytes 900-999/1000", Digits(1000).substr(900)},
         {"bytes=995-", 206, "bytes 995-999/1000", "56789"},
-        {"bytes=1000-", 416, "", ""},
-        {"bytes=5-2", 416, "", ""},
+        // An end past the last byte ends at it; so does a suffix longer than the file.
+        {"bytes=0-1000", 206, "bytes 0-999/1000", Digits(1000)},
+        {"bytes=990-600000", 206, "bytes 990-999/1000", Digits(1000).substr(990)},
+        {"bytes=-2000", 206, "bytes 0-999/1000", Digits(1000)},
+        // Every 416 names the length.
+        {"bytes=1000-", 416, "bytes */1000", ""},
+        {"bytes=1000-2000", 416, "bytes */1000", ""},
+        {"bytes=5-2", 416, "bytes */1000", ""},
+        {"bytes=-0", 416, "bytes */1000", ""},
         {"bytes=0-1,5-6", 416, "bytes */1000", ""},
+        {"items=0-1", 400, "", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.range);

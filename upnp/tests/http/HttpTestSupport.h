@@ -262,9 +262,14 @@ private:
 // A started server on a random port with the test handler for "/" and everything below.
 class ServerFixture : public ::testing::Test {
 protected:
-    void StartServer(const std::string& root = std::string()) {
+    // Stops the server started before, if any; limits: null for the server's defaults.
+    void StartServer(const std::string& root = std::string(), const UP_HttpServerLimits* limits = nullptr) {
+        m_Server.reset();
         m_Handler = std::make_unique<TestHandler>(root);
         m_Server = std::make_unique<UP_HttpServer>(KL_IpAddress::Any, 0, true, 100, false);
+        if (limits != nullptr) {
+            m_Server->SetLimits(*limits);
+        }
         ASSERT_EQ(m_Server->AddRequestHandler(m_Handler.get(), "/", true, false), KL_SUCCESS);
         ASSERT_EQ(m_Server->Start(), KL_SUCCESS);
         m_Port = m_Server->GetPort();

@@ -3,6 +3,7 @@
 #include "KL_UdpSocket.h"
 #include "SsdpTestNetwork.h"
 #include "UP_SsdpDeviceSearchResponseInterfaceIterator.h"
+#include "UP_SsdpPendingSearches.h"
 #include "UP_SsdpSearchTask.h"
 #include "UP_UPnP.h"
 
@@ -140,18 +141,42 @@ TEST_F(MSearchAnswers, SendersOffEverySubnetGetNoAnswer) {
     EXPECT_TRUE(net.Client("ip addr del 10.231.8.2/24 dev cp0"));
 }
 
-// While an answer to a sender's search is pending, the same search from the same address (another
-// port, as a flooding sender would use) is dropped; another target is still answered.
+// While an answer to a search is pending, the same search from the same socket is dropped; another
+// control point on the same host (another socket) is answered.
 TEST_F(MSearchAnswers, ALaterDuplicateIsDroppedWhileTheAnswerIsPending) {
     const int first = Client();
-    const int duplicate = Client();
-    const int other = Client();
+    const int neighbour = Client();
     ASSERT_TRUE(SendTo(first, MSearch("upnp:rootdevice", "0"), kDeviceAddress, 1900));
-    ASSERT_TRUE(SendTo(duplicate, MSearch("upnp:rootdevice", "0"), kDeviceAddress, 1900));
-    ASSERT_TRUE(SendTo(other, MSearch(kServiceType, "0"), kDeviceAddress, 1900));
+    ASSERT_TRUE(SendTo(first, MSearch("upnp:rootdevice", "0"), kDeviceAddress, 1900));
+    ASSERT_TRUE(SendTo(neighbour, MSearch("upnp:rootdevice", "0"), kDeviceAddress, 1900));
     EXPECT_EQ(Sts(2, "upnp:rootdevice"), StsOf(first, 1200));
-    EXPECT_EQ(Sts(2, kServiceType), StsOf(other, 10));
-    EXPECT_TRUE(ReceiveFor(duplicate, 10).empty());
+    EXPECT_EQ(Sts(2, "upnp:rootdevice"), StsOf(neighbour, 10));
+}
+
+// Pending answers: one per socket and target, four per host whatever its ports, 32 in all.
+TEST(PendingSearches, BoundPerSocketPerHostAndInAll) {
+    UP_SsdpPendingSearches pending;
+    auto sender = [](const char* ip, uint32_t port) {
+        KL_IpAddress address;
+        EXPECT_EQ(KL_SUCCESS, address.Parse(ip));
+        return KL_SocketAddress(address, port);
+    };
+    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5000), "ssdp:all"));
+    EXPECT_FALSE(pending.Add(sender("10.0.0.2", 5000), "ssdp:all"));
+    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5000), "upnp:rootdevice"));
+    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5001), "ssdp:all"));
+    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5002), "ssdp:all"));
+    EXPECT_FALSE(pending.Add(sender("10.0.0.2", 5003), "ssdp:all"));
+    pending.Remove(sender("10.0.0.2", 5000), "ssdp:all");
+    EXPECT_TRUE(pending.Add(sender("10.0.0.2", 5003), "ssdp:all"));
+    for (uint32_t host = 3; host <= 10; ++host) {
+        const std::string ip = "10.0.0." + std::to_string(host);
+        for (uint32_t port = 0; port < 4; ++port) {
+            EXPECT_EQ(host < 10, pending.Add(sender(ip.c_str(), 6000 + port), "ssdp:all")) << ip;
+        }
+    }
+    pending.Clear();
+    EXPECT_TRUE(pending.Add(sender("10.0.0.10", 6000), "ssdp:all"));
 }
 
 // A searcher must be a single host of a subnet the device answers on: a forged source naming a

@@ -1,0 +1,256 @@
+// Clients that hold the server's connection slots (idle, trickling a head or a body, reading
+// nothing of an answer), one peer with many connections, an idle kept-alive connection, and
+// failing accepts: a real client is still answered. Short limits come through SetLimits.
+#include "HttpTestSupport.h"
+#include "KL_Socket.h"
+#include "KL_TcpServerSocket.h"
+#include "UP_HttpListenTask.h"
+#include "UP_TaskManager.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+using namespace http_test;
+
+namespace {
+
+// A loopback connection from the given local address (127.0.0.0/8 is all local), with a small
+// receive window and segment size when asked, so that an answer it does not read fills the
+// server's socket buffers quickly. -1 when it fails.
+int ConnectFrom(const char* local, uint16_t port, bool small_window = false) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (small_window) {
+        int buffer = 4096;
+        int segment = 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, local, &address.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the server closes the connection (end of stream or reset) within 5 s.
+bool ClosedByServer(int fd) {
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return true;
+        }
+        if (n < 0 && errno != EINTR) {
+            return false; // nothing within 5 s
+        }
+    }
+}
+
+// True when the status line of an answer begins to arrive within 5 s.
+bool Answered(int fd) {
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char status[12] = {};
+    return ::recv(fd, status, sizeof status, MSG_WAITALL) == ssize_t(sizeof status) &&
+           std::string(status, sizeof status) == "HTTP/1.1 200";
+}
+
+// A GET from the local address answered 200 within 5 s.
+bool ServedFrom(const char* local, uint16_t port) {
+    int fd = ConnectFrom(local, port);
+    if (fd < 0) {
+        return false;
+    }
+    const std::string request = Get("/echo");
+    bool answered =
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()) && Answered(fd);
+    ::close(fd);
+    return answered;
+}
+
+// Limits short enough for a test; the wait for a request stays long, so that only the room
+// made for new connections can free an idle one.
+const UP_HttpServerLimits kShortLimits = [] {
+    UP_HttpServerLimits limits;
+    limits.m_IdleTimeout = 60000;
+    limits.m_HeadDeadline = 500;
+    limits.m_BodyDeadline = 500;
+    limits.m_WriteTimeout = 500;
+    limits.m_MaxConnectionsPerPeer = 0;
+    return limits;
+}();
+
+class ConnectionLimitTest : public ServerFixture {
+protected:
+    void SetUp() override {
+        char dir_template[] = "/tmp/upnp-slots-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir_template), nullptr);
+        m_Dir = dir_template;
+        // Much more than the socket buffers of a small window hold; sparse, so it costs nothing.
+        int fd = ::open((m_Dir + "/big.bin").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 64 * 1024 * 1024), 0);
+        ::close(fd);
+    }
+    void TearDown() override {
+        CloseHolders();
+        ServerFixture::TearDown();
+        int removed = std::system(("rm -rf " + m_Dir).c_str());
+        (void)removed;
+    }
+    void CloseHolders() {
+        for (int fd : m_Holders) {
+            ::close(fd);
+        }
+        m_Holders.clear();
+    }
+    void Hold(int count, const std::string& first_bytes, bool small_window = false) {
+        for (int i = 0; i < count; ++i) {
+            int fd = ConnectFrom("127.0.0.1", m_Port, small_window);
+            ASSERT_GE(fd, 0);
+            m_Holders.push_back(fd);
+            if (!first_bytes.empty()) {
+                ASSERT_EQ(::send(fd, first_bytes.data(), first_bytes.size(), MSG_NOSIGNAL),
+                          ssize_t(first_bytes.size()));
+            }
+        }
+    }
+
+    std::string m_Dir;
+    std::vector<int> m_Holders;
+};
+
+} // namespace
+
+// 99 connections take every slot the server has; a real GET after them is answered within 5 s.
+TEST_F(ConnectionLimitTest, SlotHoldersDoNotKeepARealClientWaiting) {
+    struct Row {
+        const char* name;
+        std::string first_bytes; // then one byte more every 200 ms when trickling
+        bool trickle;
+        bool small_window;
+    } rows[] = {
+        {"idle", "", false, false},
+        {"trickling head", "GET /echo HTTP/1.1\r\nX-Slow: ", true, false},
+        {"trickling body", "POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\nx", true, false},
+        {"not reading", "GET /files/big.bin HTTP/1.1\r\n\r\n", false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CloseHolders();
+        StartServer(m_Dir, &kShortLimits);
+        ASSERT_NO_FATAL_FAILURE(Hold(99, row.first_bytes, row.small_window));
+        std::atomic<bool> done{false};
+        std::thread trickler([&] {
+            for (int round = 0; row.trickle && !done && round < 40; ++round) {
+                for (int fd : m_Holders) {
+                    (void)::send(fd, "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        RawClient client(m_Port, 5);
+        EXPECT_EQ(client.Exchange(Get("/echo")).status, 200);
+        done = true;
+        trickler.join();
+    }
+}
+
+// A peer holds at most 16 connections: while all of them are busy its 17th is closed at once
+// (another peer is served meanwhile); a 17th takes the place of one that is idle.
+TEST_F(ConnectionLimitTest, OnePeerHoldsAtMostSixteenConnections) {
+    UP_HttpServerLimits limits = kShortLimits;
+    limits.m_MaxConnectionsPerPeer = 16;
+    limits.m_WriteTimeout = 60000;
+    StartServer(m_Dir, &limits);
+    // Busy: each is sent an answer that it does not read.
+    ASSERT_NO_FATAL_FAILURE(Hold(16, "GET /files/big.bin HTTP/1.1\r\n\r\n", true));
+    for (int fd : m_Holders) {
+        ASSERT_TRUE(Answered(fd));
+    }
+    int seventeenth = ConnectFrom("127.0.0.1", m_Port);
+    ASSERT_GE(seventeenth, 0);
+    EXPECT_TRUE(ClosedByServer(seventeenth));
+    ::close(seventeenth);
+    EXPECT_TRUE(ServedFrom("127.0.0.2", m_Port));
+
+    CloseHolders();
+    StartServer(m_Dir, &limits);
+    ASSERT_NO_FATAL_FAILURE(Hold(16, ""));
+    bool served = false; // once the 16 wait for a request
+    for (int attempt = 0; attempt < 50 && !served; ++attempt) {
+        served = ServedFrom("127.0.0.1", m_Port);
+        if (!served) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    EXPECT_TRUE(served);
+}
+
+// A kept-alive connection that sends no further request is closed after the idle time-out.
+TEST_F(ConnectionLimitTest, IdleKeptAliveConnectionIsClosed) {
+    UP_HttpServerLimits limits = kShortLimits;
+    limits.m_IdleTimeout = 200;
+    StartServer(m_Dir, &limits);
+    int fd = ConnectFrom("127.0.0.1", m_Port);
+    ASSERT_GE(fd, 0);
+    m_Holders.push_back(fd);
+    const std::string request = Get("/echo");
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    EXPECT_TRUE(ClosedByServer(fd)); // after the answer, which ClosedByServer reads past
+}
+
+namespace {
+
+// A listening socket whose first accepts fail as a full descriptor table, a lack of memory or a
+// connection aborted before it was taken would make them fail.
+class FailingServerSocket : public KL_TcpServerSocket {
+public:
+    FailingServerSocket() : KL_TcpServerSocket(KL_SOCKET_FLAG_CANCELLABLE) {}
+    KL_Result WaitForNewClient(KL_Socket*& client, KL_Timeout timeout, uint32_t flags) override {
+        client = nullptr;
+        if (m_Failures < std::size(kFailures)) {
+            return kFailures[m_Failures++];
+        }
+        return KL_TcpServerSocket::WaitForNewClient(client, timeout, flags);
+    }
+    static constexpr KL_Result kFailures[] = {
+        KL_ResultFromErrno(EMFILE), KL_ResultFromErrno(ENFILE),  KL_ResultFromErrno(ENOBUFS),
+        KL_ResultFromErrno(ENOMEM), KL_ERROR_CONNECTION_ABORTED,
+    };
+    size_t m_Failures = 0;
+};
+
+} // namespace
+
+TEST(ListenTaskTest, KeepsAcceptingAfterFailedAccepts) {
+    TestHandler handler;
+    FailingServerSocket socket;
+    ASSERT_EQ(socket.Bind(KL_SocketAddress(KL_IpAddress(127, 0, 0, 1), 0)), KL_SUCCESS);
+    ASSERT_EQ(socket.Listen(20), KL_SUCCESS);
+    KL_SocketInfo info;
+    ASSERT_EQ(socket.GetInfo(info), KL_SUCCESS);
+    UP_TaskManager manager(10);
+    ASSERT_EQ(manager.StartTask(new UP_HttpListenTask(&handler, &socket, false), nullptr, true), KL_SUCCESS);
+    RawClient client(uint16_t(info.local_address.m_Port), 10);
+    EXPECT_EQ(client.Exchange(Get("/echo")).status, 200);
+    EXPECT_EQ(socket.m_Failures, std::size(FailingServerSocket::kFailures));
+    EXPECT_EQ(manager.StopAllTasks(), KL_SUCCESS);
+}
