@@ -95,8 +95,17 @@ minidlna_pid=$(cat "$work/minidlna.pid" 2>/dev/null || true)
 [ "$(cat "/proc/$dlnaserve_pid/comm" 2>/dev/null)" = dlnaserve ] || { echo "dlnaserve is not PID $dlnaserve_pid" >&2; exit 1; }
 [ "$(cat "/proc/$minidlna_pid/comm" 2>/dev/null)" = minidlnad ] || { echo "minidlnad did not start" >&2; exit 1; }
 
+# The 200 BrowseMetadata clients come from 50 addresses of the client namespace, 4 from each, as
+# from 50 devices: dlnaserve holds at most 16 connections per peer address.
+load_sources=""
+for i in $(seq 100 149); do
+  ip -n "$NS_CP" addr add "${NETNS_CP_ADDRESS%.*}.$i/24" dev cp0
+  load_sources="$load_sources${load_sources:+,}${NETNS_CP_ADDRESS%.*}.$i"
+done
+
 echo "== measuring from $NS_CP"
-netns_cp "$python" - "$location" "http://$NETNS_DEV_ADDRESS:8200/rootDesc.xml" "$dlnaserve_pid" "$minidlna_pid" <<'EOF'
+netns_cp "$python" - "$location" "http://$NETNS_DEV_ADDRESS:8200/rootDesc.xml" "$dlnaserve_pid" "$minidlna_pid" \
+  "$load_sources" <<'EOF'
 import asyncio, http.client, math, os, re, socket, statistics, subprocess, sys, time, urllib.parse
 import xml.etree.ElementTree as ET
 
@@ -352,17 +361,19 @@ def list_10000(server, ids):
     return {"list 10,000 by 200 (ms)": 1000 * seconds}
 
 
-async def metadata_client(server, requests, offset, items, deadline):
-    """One of the load's connections: BrowseMetadata of the 1,000 files in turn, kept alive,
-    reopened when the server closes it."""
+async def metadata_client(server, requests, offset, items, source, deadline, stats):
+    """One of the load's connections, from the address source: BrowseMetadata of the 1,000 files
+    in turn, kept alive. A request the server closes the connection on without an answer (it
+    makes room for others when it holds more connections than it serves at once) is sent again
+    on a new connection, at most 5 times in a row."""
     reader = writer = None
-    done = 0
+    done = failed = 0
     while done < requests:
         head, body = server.request(items[(offset + done) % len(items)], "BrowseMetadata")
-        fresh = writer is None
-        if fresh:
-            reader, writer = await asyncio.wait_for(asyncio.open_connection(server.host, server.port),
-                                                    deadline - time.time())
+        if writer is None:
+            reader, writer = await asyncio.wait_for(
+                asyncio.open_connection(server.host, server.port, local_addr=(source, 0)), deadline - time.time())
+            stats["connections"] += 1
         writer.write(head + body)
         response = Response()
         try:
@@ -371,12 +382,15 @@ async def metadata_client(server, requests, offset, items, deadline):
         except (StaleConnection, ConnectionResetError, BrokenPipeError):
             writer.close()
             writer = None
-            if fresh or response.received:
+            failed += 1
+            stats["sent again"] += 1
+            if response.received or failed > 5:
                 raise
             continue
         if returned(server, response, "BrowseMetadata") != 1:
             raise SystemExit("%s: BrowseMetadata returned no item" % server.name)
         done += 1
+        failed = 0
         if not response.keep_alive:
             writer.close()
             writer = None
@@ -385,14 +399,19 @@ async def metadata_client(server, requests, offset, items, deadline):
 
 
 def metadata_load(server, ids):
+    stats = {"connections": 0, "sent again": 0}
+
     async def run():
         deadline = time.time() + 300
-        await asyncio.gather(*(metadata_client(server, LOAD_REQUESTS, 5 * client, ids["items"], deadline)
+        await asyncio.gather(*(metadata_client(server, LOAD_REQUESTS, 5 * client, ids["items"],
+                                               LOAD_SOURCES[client % len(LOAD_SOURCES)], deadline, stats)
                                for client in range(LOAD_CLIENTS)))
     before, begin = server.cpu_seconds(), time.perf_counter()
     asyncio.run(run())
     seconds, cpu = time.perf_counter() - begin, server.cpu_seconds() - before
     requests = LOAD_CLIENTS * LOAD_REQUESTS
+    print("  %s: %d BrowseMetadata from %d clients on %d addresses over %d connections, %d sent again"
+          % (server.name, requests, LOAD_CLIENTS, len(LOAD_SOURCES), stats["connections"], stats["sent again"]))
     return {"BrowseMetadata x200 CPU (us/request)": 1e6 * cpu / requests,
             "BrowseMetadata x200 (requests/s)": requests / seconds}
 
@@ -438,6 +457,7 @@ def get_wav(server, ids):
 
 lanyard = Server("dlnaserve", sys.argv[1], int(sys.argv[3]))
 minidlna = Server("minidlna", sys.argv[2], int(sys.argv[4]))
+LOAD_SOURCES = sys.argv[5].split(",")
 print("  waiting for minidlna's scan")
 wait_for_scan(minidlna, time.time() + 1800)
 servers = {server.name: (server, folder_ids(server)) for server in (lanyard, minidlna)}
