@@ -92,7 +92,8 @@ for _ in $(seq 1 100); do
 done
 minidlna_pid=$(cat "$work/minidlna.pid" 2>/dev/null || true)
 # the CPU figures read these processes' /proc/PID/stat
-[ "$(cat "/proc/$dlnaserve_pid/comm" 2>/dev/null)" = dlnaserve ] || { echo "dlnaserve is not PID $dlnaserve_pid" >&2; exit 1; }
+dlnaserve_name=$(basename "$dlnaserve")
+[ "$(cat "/proc/$dlnaserve_pid/comm" 2>/dev/null)" = "${dlnaserve_name:0:15}" ] || { echo "dlnaserve is not PID $dlnaserve_pid" >&2; exit 1; }
 [ "$(cat "/proc/$minidlna_pid/comm" 2>/dev/null)" = minidlnad ] || { echo "minidlnad did not start" >&2; exit 1; }
 
 # The 200 BrowseMetadata clients come from 50 addresses of the client namespace, 4 from each, as
