@@ -6,8 +6,9 @@
 #   - Browse of a 1,000-file folder, RequestedCount 0 (median of 20),
 #   - the whole listing of a 10,000-file folder in pages of 200 over one connection (median of 5),
 #   - BrowseMetadata of the 1,000 files in turn from 200 kept-alive clients on 50 addresses, 50
-#     requests each: the server's CPU time (user and system, /proc/PID/stat before and after) per request, and
-#     the requests per second (the Python client is the bottleneck there, not dlnaserve),
+#     requests each: the server's CPU time (user and system, /proc/PID/stat before and after) per
+#     request, and the requests per second (the Python client is the bottleneck there, not
+#     dlnaserve),
 #   - a kept-alive client with Nagle on (as many TV stacks) that pauses 10 ms before each of 300
 #     pages of 200 of the 10,000-file folder: the longest page, the 99th percentile, the median,
 #   - a client with Nagle on that sends each request's head and body in two sends, 100 pages of
