@@ -324,8 +324,11 @@ def folder_ids(server):
         ids[name] = server.find(parent, name).get("id")
     big, _ = server.browse(ids["Big"])
     ids["wav"] = big[0].find("d:res", DIDL).text
-    small, total = server.browse(ids["Small1000"], 0, 0)
-    print("  %s: RequestedCount 0 on 1,000 files returns %d of %d" % (server.name, len(small), total))
+    answer = server.browse_raw(ids["Small1000"], 0, 0)
+    root = ET.fromstring(answer)
+    small, total = ET.fromstring(root.find(".//Result").text), int(root.find(".//TotalMatches").text)
+    print("  %s: RequestedCount 0 on 1,000 files returns %d of %d in %d bytes"
+          % (server.name, len(small), total, len(answer)))
     if len(small) != 1000:
         raise SystemExit("%s: RequestedCount 0 did not return the 1,000 files" % server.name)
     ids["items"] = [entry.get("id") for entry in small]
