@@ -193,6 +193,13 @@ void KL_String::Append(const char* chars, KL_Size count) {
     if (chars == nullptr || count == 0 || uint64_t(GetLength()) + count > kMaxLength) {
         return;
     }
+    // Room enough: the block stays, so characters from inside it are still there to be moved.
+    if (m_Chars != nullptr && Header()->m_Allocated - Header()->m_Length >= count) {
+        const KL_Size length = Header()->m_Length;
+        std::memmove(m_Chars + length, chars, count);
+        SetStoredLength(length + count);
+        return;
+    }
     // The characters may lie inside this string's own block, which Reserve may replace.
     KL_String own_copy;
     if (m_Chars != nullptr && chars >= m_Chars && chars <= m_Chars + Header()->m_Allocated) {

@@ -48,6 +48,57 @@ bool IsNonCharacter(const uint8_t* p, int length) {
     return length == 3 && p[0] == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF);
 }
 
+
+// What WriteEscaped does with each byte: keep it, replace it (an index into kReplacements), or
+// check the UTF-8 sequence it starts.
+enum : uint8_t { kKeep = 0, kAmp, kLt, kGt, kQuot, kCr, kTab, kLf, kReplace, kUtf8 };
+
+struct Replacement {
+    const char* m_Text;
+    size_t m_Length;
+};
+
+constexpr Replacement kReplacements[] = {{"", 0},          {"&amp;", 5},  {"&lt;", 4},
+                                         {"&gt;", 4},      {"&quot;", 6}, {"&#xD;", 5},
+                                         {"&#x9;", 5},     {"&#xA;", 5},  {kReplacementCharacter, 3}};
+
+struct EscapeTable {
+    uint8_t m_Action[256];
+};
+
+// Text keeps '"', tab and line feed; an attribute value keeps '>'. Both replace '&', '<', carriage
+// return and the other control characters.
+constexpr EscapeTable MakeEscapeTable(bool attribute) {
+    EscapeTable table{};
+    for (int c = 0; c < 256; ++c) {
+        uint8_t action = kKeep;
+        if (c >= 0x80) {
+            action = kUtf8;
+        } else if (c == '&') {
+            action = kAmp;
+        } else if (c == '<') {
+            action = kLt;
+        } else if (c == '>') {
+            action = attribute ? kKeep : kGt;
+        } else if (c == '"') {
+            action = attribute ? kQuot : kKeep;
+        } else if (c == '\r') {
+            action = kCr;
+        } else if (c == '\t') {
+            action = attribute ? kTab : kKeep;
+        } else if (c == '\n') {
+            action = attribute ? kLf : kKeep;
+        } else if (c < 0x20) {
+            action = kReplace;
+        }
+        table.m_Action[c] = action;
+    }
+    return table;
+}
+
+constexpr EscapeTable kTextEscapes = MakeEscapeTable(false);
+constexpr EscapeTable kAttributeEscapes = MakeEscapeTable(true);
+
 } // namespace
 
 KL_XmlSerializer::KL_XmlSerializer(KL_OutputStream* output, uint32_t indentation, bool shrink_empty_elements,
@@ -184,41 +235,29 @@ KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
         used += size;
         return KL_SUCCESS;
     };
+    const EscapeTable& table = mode == Mode::ATTRIBUTE ? kAttributeEscapes : kTextEscapes;
     const auto* p = reinterpret_cast<const uint8_t*>(text);
     const uint8_t* run = p;
-    bool attribute = mode == Mode::ATTRIBUTE;
     while (*p != 0) {
-        const char* replacement = nullptr;
-        int length = 1;
-        uint8_t c = *p;
-        if (c > '>' && c < 0x80) { // after the markup characters: nothing to replace
+        uint8_t action = table.m_Action[*p];
+        if (action == kKeep) {
             ++p;
             continue;
         }
-        if (c == '&') {
-            replacement = "&amp;";
-        } else if (c == '<') {
-            replacement = "&lt;";
-        } else if (c == '>' && !attribute) {
-            replacement = "&gt;";
-        } else if (c == '"' && attribute) {
-            replacement = "&quot;";
-        } else if (c == '\r') {
-            replacement = "&#xD;";
-        } else if (c == '\t' || c == '\n') {
-            replacement = attribute ? (c == '\t' ? "&#x9;" : "&#xA;") : nullptr;
-        } else if (c < 0x20) {
-            replacement = kReplacementCharacter;
-        } else if (c >= 0x80) {
+        const Replacement* replacement = nullptr;
+        int length = 1;
+        if (action == kUtf8) {
             length = Utf8SequenceLength(p);
             if (length == 0 || IsNonCharacter(p, length)) {
-                replacement = kReplacementCharacter;
+                replacement = &kReplacements[kReplace];
                 length = length ? length : 1;
             }
+        } else {
+            replacement = &kReplacements[action];
         }
         if (replacement != nullptr) {
             KL_CHECK(put(run, static_cast<size_t>(p - run)));
-            KL_CHECK(put(replacement, std::strlen(replacement)));
+            KL_CHECK(put(replacement->m_Text, replacement->m_Length));
             run = p + length;
         }
         p += length;
