@@ -48,7 +48,6 @@ bool IsNonCharacter(const uint8_t* p, int length) {
     return length == 3 && p[0] == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF);
 }
 
-
 // What WriteEscaped does with each byte: keep it, replace it (an index into kReplacements), or
 // check the UTF-8 sequence it starts.
 enum : uint8_t { kKeep = 0, kAmp, kLt, kGt, kQuot, kCr, kTab, kLf, kReplace, kUtf8 };
@@ -58,9 +57,9 @@ struct Replacement {
     size_t m_Length;
 };
 
-constexpr Replacement kReplacements[] = {{"", 0},          {"&amp;", 5},  {"&lt;", 4},
-                                         {"&gt;", 4},      {"&quot;", 6}, {"&#xD;", 5},
-                                         {"&#x9;", 5},     {"&#xA;", 5},  {kReplacementCharacter, 3}};
+constexpr Replacement kReplacements[] = {{"", 0},      {"&amp;", 5},  {"&lt;", 4},
+                                         {"&gt;", 4},  {"&quot;", 6}, {"&#xD;", 5},
+                                         {"&#x9;", 5}, {"&#xA;", 5},  {kReplacementCharacter, 3}};
 
 struct EscapeTable {
     uint8_t m_Action[256];
