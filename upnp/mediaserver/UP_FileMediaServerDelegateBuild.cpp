@@ -161,9 +161,11 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
         object = std::make_unique<UP_MediaItem>();
         object->m_Title = title;
         object->m_ClassType = kind.m_ClassType;
-        // The same URL as BuildResourceUri with the path: percent-encoding goes character by character.
-        const KL_String encoded =
-            KL_Uri::PercentEncode(GetRelativePath(file_path).GetChars(), KL_Uri::PathCharsToEncode, true);
+        // The path below the root makes both the id (as GetObjectId) and the URL (as BuildResourceUri
+        // with the path: percent-encoding goes character by character).
+        const KL_String relative = GetRelativePath(file_path);
+        object->m_ObjectId = IsRoot(file_path) ? KL_String("0") : "0/" + relative;
+        const KL_String encoded = KL_Uri::PercentEncode(relative.GetChars(), KL_Uri::PathCharsToEncode, true);
         for (const KL_String& prefix : hosts.m_UriPrefixes) {
             if (KL_FAILED(object->AddResource(UP_MediaResource()))) {
                 break;
@@ -197,7 +199,9 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
     } else {
         return nullptr;
     }
-    object->m_ObjectId = GetObjectId(file_path);
+    if (object->m_ObjectId.IsEmpty()) {
+        object->m_ObjectId = GetObjectId(file_path);
+    }
     if (IsRoot(file_path)) {
         object->m_ParentId = "-1";
     } else if (listing_parent_id != nullptr) {
