@@ -11,8 +11,6 @@ const char* const KL_XmlSerializer::XmlDeclaration = "<?xml version=\"1.0\" enco
 
 namespace {
 
-const char kReplacementCharacter[] = "\xEF\xBF\xBD";
-
 // The length of the well-formed UTF-8 sequence at p (lead byte 0x80 or above), 0 when the bytes
 // there are not one. The text ends at a NUL, which is never a continuation byte.
 int Utf8SequenceLength(const uint8_t* p) {
@@ -52,14 +50,17 @@ bool IsNonCharacter(const uint8_t* p, int length) {
 // check the UTF-8 sequence it starts.
 enum : uint8_t { kKeep = 0, kAmp, kLt, kGt, kQuot, kCr, kTab, kLf, kReplace, kUtf8 };
 
+// Each text is padded to kReplacementRoom bytes, so that it is copied as one fixed-size block.
+constexpr size_t kReplacementRoom = 8;
+
 struct Replacement {
-    const char* m_Text;
+    char m_Text[kReplacementRoom];
     size_t m_Length;
 };
 
 constexpr Replacement kReplacements[] = {{"", 0},      {"&amp;", 5},  {"&lt;", 4},
                                          {"&gt;", 4},  {"&quot;", 6}, {"&#xD;", 5},
-                                         {"&#x9;", 5}, {"&#xA;", 5},  {kReplacementCharacter, 3}};
+                                         {"&#x9;", 5}, {"&#xA;", 5},  {"\xEF\xBF\xBD", 3}}; // U+FFFD
 
 struct EscapeTable {
     uint8_t m_Action[256];
@@ -220,13 +221,13 @@ KL_Result KL_XmlSerializer::Comment(const char* text) {
 // Unchanged runs and replacements are gathered in a local buffer and written in large pieces, so
 // that a long text full of markup (an escaped document) costs few writes.
 KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
-    char gathered[8192];
+    char gathered[8192 + kReplacementRoom]; // room for a replacement's padding beyond the last byte
     size_t used = 0;
     const auto put = [&](const void* data, size_t size) -> KL_Result {
-        if (used + size > sizeof gathered) {
+        if (used + size > sizeof gathered - kReplacementRoom) {
             KL_CHECK(Write(gathered, static_cast<KL_Size>(used)));
             used = 0;
-            if (size > sizeof gathered) {
+            if (size > sizeof gathered - kReplacementRoom) {
                 return Write(static_cast<const char*>(data), static_cast<KL_Size>(size));
             }
         }
@@ -256,7 +257,12 @@ KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
         }
         if (replacement != nullptr) {
             KL_CHECK(put(run, static_cast<size_t>(p - run)));
-            KL_CHECK(put(replacement->m_Text, replacement->m_Length));
+            if (used + kReplacementRoom > sizeof gathered - kReplacementRoom) {
+                KL_CHECK(Write(gathered, static_cast<KL_Size>(used)));
+                used = 0;
+            }
+            std::memcpy(gathered + used, replacement->m_Text, kReplacementRoom);
+            used += replacement->m_Length;
             run = p + length;
         }
         p += length;
