@@ -1,7 +1,6 @@
 // KL_String: storage, construction, assignment and building text.
 #include "KL_String.h"
 
-#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +192,13 @@ void KL_String::Append(const char* chars, KL_Size count) {
     if (chars == nullptr || count == 0 || uint64_t(GetLength()) + count > kMaxLength) {
         return;
     }
+    // Room enough: the block stays, so characters from inside it are still there to be moved.
+    if (m_Chars != nullptr && Header()->m_Allocated - Header()->m_Length >= count) {
+        const KL_Size length = Header()->m_Length;
+        std::memmove(m_Chars + length, chars, count);
+        SetStoredLength(length + count);
+        return;
+    }
     // The characters may lie inside this string's own block, which Reserve may replace.
     KL_String own_copy;
     if (m_Chars != nullptr && chars >= m_Chars && chars <= m_Chars + Header()->m_Allocated) {
@@ -283,16 +289,35 @@ KL_String KL_String::Format(const char* format, ...) {
     }
 }
 
+namespace {
+// The decimal digits of value, written backwards from end; returns the first.
+char* WriteDecimal(uint64_t value, char* end) {
+    char* first = end;
+    do {
+        *--first = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return first;
+}
+} // namespace
+
 KL_String KL_String::FromInteger(int64_t value) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%" PRId64, value);
-    return KL_String(digits);
+    char* end = digits + sizeof digits;
+    // The magnitude in unsigned arithmetic, so that the most negative value has one too.
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char* first = WriteDecimal(magnitude, end);
+    if (value < 0) {
+        *--first = '-';
+    }
+    return KL_String(first, KL_Size(end - first));
 }
 
 KL_String KL_String::FromIntegerU(uint64_t value) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%" PRIu64, value);
-    return KL_String(digits);
+    char* end = digits + sizeof digits;
+    char* first = WriteDecimal(value, end);
+    return KL_String(first, KL_Size(end - first));
 }
 
 namespace {

@@ -58,20 +58,31 @@ KL_String KL_Uri::PercentEncode(const char* text, const char* set, bool encode_p
     if (text == nullptr) {
         return result;
     }
+    // Which bytes are escaped, worked out once for the set; unchanged runs are appended whole.
+    bool escaped_bytes[256] = {};
+    for (int c = 0; c < 256; ++c) {
+        escaped_bytes[c] = c < 0x20 || c > 0x7E;
+    }
+    escaped_bytes[static_cast<unsigned char>('%')] = encode_percents;
+    for (const char* s = set; s != nullptr && *s != '\0'; ++s) {
+        if (*s != '%') {
+            escaped_bytes[static_cast<unsigned char>(*s)] = true;
+        }
+    }
     const KL_Size length = static_cast<KL_Size>(std::strlen(text));
     result.Reserve(length);
+    const char* run = text;
     for (const char* p = text; *p != '\0'; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
-        const bool escape = c < 0x20 || c > 0x7E || (c == '%' && encode_percents) ||
-                            (set != nullptr && c != '%' && std::strchr(set, c) != nullptr);
-        if (escape) {
+        if (escaped_bytes[c]) {
+            result.Append(run, static_cast<KL_Size>(p - run));
             char escaped[3] = {'%'};
             KL_ByteToHex(c, escaped + 1, true);
             result.Append(escaped, 3);
-        } else {
-            result.Append(p, 1);
+            run = p + 1;
         }
     }
+    result.Append(run);
     return result;
 }
 

@@ -11,8 +11,6 @@ const char* const KL_XmlSerializer::XmlDeclaration = "<?xml version=\"1.0\" enco
 
 namespace {
 
-const char kReplacementCharacter[] = "\xEF\xBF\xBD";
-
 // The length of the well-formed UTF-8 sequence at p (lead byte 0x80 or above), 0 when the bytes
 // there are not one. The text ends at a NUL, which is never a continuation byte.
 int Utf8SequenceLength(const uint8_t* p) {
@@ -47,6 +45,59 @@ int Utf8SequenceLength(const uint8_t* p) {
 bool IsNonCharacter(const uint8_t* p, int length) {
     return length == 3 && p[0] == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF);
 }
+
+// What WriteEscaped does with each byte: keep it, replace it (an index into kReplacements), or
+// check the UTF-8 sequence it starts.
+enum : uint8_t { kKeep = 0, kAmp, kLt, kGt, kQuot, kCr, kTab, kLf, kReplace, kUtf8 };
+
+// Each text is padded to kReplacementRoom bytes, so that it is copied as one fixed-size block.
+constexpr size_t kReplacementRoom = 8;
+
+struct Replacement {
+    char m_Text[kReplacementRoom];
+    size_t m_Length;
+};
+
+constexpr Replacement kReplacements[] = {{"", 0},      {"&amp;", 5},  {"&lt;", 4},
+                                         {"&gt;", 4},  {"&quot;", 6}, {"&#xD;", 5},
+                                         {"&#x9;", 5}, {"&#xA;", 5},  {"\xEF\xBF\xBD", 3}}; // U+FFFD
+
+struct EscapeTable {
+    uint8_t m_Action[256];
+};
+
+// Text keeps '"', tab and line feed; an attribute value keeps '>'. Both replace '&', '<', carriage
+// return and the other control characters.
+constexpr EscapeTable MakeEscapeTable(bool attribute) {
+    EscapeTable table{};
+    for (int c = 0; c < 256; ++c) {
+        uint8_t action = kKeep;
+        if (c >= 0x80) {
+            action = kUtf8;
+        } else if (c == '&') {
+            action = kAmp;
+        } else if (c == '<') {
+            action = kLt;
+        } else if (c == '>') {
+            action = attribute ? kKeep : kGt;
+        } else if (c == '"') {
+            action = attribute ? kQuot : kKeep;
+        } else if (c == '\r') {
+            action = kCr;
+        } else if (c == '\t') {
+            action = attribute ? kTab : kKeep;
+        } else if (c == '\n') {
+            action = attribute ? kLf : kKeep;
+        } else if (c < 0x20) {
+            action = kReplace;
+        }
+        table.m_Action[c] = action;
+    }
+    return table;
+}
+
+constexpr EscapeTable kTextEscapes = MakeEscapeTable(false);
+constexpr EscapeTable kAttributeEscapes = MakeEscapeTable(true);
 
 } // namespace
 
@@ -170,13 +221,13 @@ KL_Result KL_XmlSerializer::Comment(const char* text) {
 // Unchanged runs and replacements are gathered in a local buffer and written in large pieces, so
 // that a long text full of markup (an escaped document) costs few writes.
 KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
-    char gathered[8192];
+    char gathered[8192 + kReplacementRoom]; // room for a replacement's padding beyond the last byte
     size_t used = 0;
     const auto put = [&](const void* data, size_t size) -> KL_Result {
-        if (used + size > sizeof gathered) {
+        if (used + size > sizeof gathered - kReplacementRoom) {
             KL_CHECK(Write(gathered, static_cast<KL_Size>(used)));
             used = 0;
-            if (size > sizeof gathered) {
+            if (size > sizeof gathered - kReplacementRoom) {
                 return Write(static_cast<const char*>(data), static_cast<KL_Size>(size));
             }
         }
@@ -184,41 +235,34 @@ KL_Result KL_XmlSerializer::WriteEscaped(const char* text, Mode mode) {
         used += size;
         return KL_SUCCESS;
     };
+    const EscapeTable& table = mode == Mode::ATTRIBUTE ? kAttributeEscapes : kTextEscapes;
     const auto* p = reinterpret_cast<const uint8_t*>(text);
     const uint8_t* run = p;
-    bool attribute = mode == Mode::ATTRIBUTE;
     while (*p != 0) {
-        const char* replacement = nullptr;
-        int length = 1;
-        uint8_t c = *p;
-        if (c > '>' && c < 0x80) { // after the markup characters: nothing to replace
+        uint8_t action = table.m_Action[*p];
+        if (action == kKeep) {
             ++p;
             continue;
         }
-        if (c == '&') {
-            replacement = "&amp;";
-        } else if (c == '<') {
-            replacement = "&lt;";
-        } else if (c == '>' && !attribute) {
-            replacement = "&gt;";
-        } else if (c == '"' && attribute) {
-            replacement = "&quot;";
-        } else if (c == '\r') {
-            replacement = "&#xD;";
-        } else if (c == '\t' || c == '\n') {
-            replacement = attribute ? (c == '\t' ? "&#x9;" : "&#xA;") : nullptr;
-        } else if (c < 0x20) {
-            replacement = kReplacementCharacter;
-        } else if (c >= 0x80) {
+        const Replacement* replacement = nullptr;
+        int length = 1;
+        if (action == kUtf8) {
             length = Utf8SequenceLength(p);
             if (length == 0 || IsNonCharacter(p, length)) {
-                replacement = kReplacementCharacter;
+                replacement = &kReplacements[kReplace];
                 length = length ? length : 1;
             }
+        } else {
+            replacement = &kReplacements[action];
         }
         if (replacement != nullptr) {
             KL_CHECK(put(run, static_cast<size_t>(p - run)));
-            KL_CHECK(put(replacement, std::strlen(replacement)));
+            if (used + kReplacementRoom > sizeof gathered - kReplacementRoom) {
+                KL_CHECK(Write(gathered, static_cast<KL_Size>(used)));
+                used = 0;
+            }
+            std::memcpy(gathered + used, replacement->m_Text, kReplacementRoom);
+            used += replacement->m_Length;
             run = p + length;
         }
         p += length;

@@ -134,14 +134,28 @@ const char* EscapeFor(unsigned char c) {
     }
 }
 
+// Printable ASCII other than the five markup characters goes out as it is.
+struct SafeBytes {
+    bool m_Safe[256];
+};
+
+constexpr SafeBytes MakeSafeBytes() {
+    SafeBytes bytes{};
+    for (int c = 0x20; c < 0x80; ++c) {
+        bytes.m_Safe[c] = c != '"' && c != '&' && c != '\'' && c != '<' && c != '>';
+    }
+    return bytes;
+}
+
+constexpr SafeBytes kSafeBytes = MakeSafeBytes();
+
 void AppendSafe(KL_String& out, const char* text, size_t size) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     size_t run = 0; // start of the bytes not yet appended
     size_t i = 0;
     while (i < size) {
         unsigned char c = bytes[i];
-        // Printable ASCII other than the five markup characters goes out as it is.
-        if (c >= 0x20 && c < 0x80 && c != '"' && c != '&' && c != '\'' && c != '<' && c != '>') {
+        if (kSafeBytes.m_Safe[c]) {
             ++i;
             continue;
         }

@@ -260,6 +260,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
     const uint32_t mask = UP_Didl::FilterToMask(filter);
     RequestHosts hosts;
     KL_Cardinal returned = 0;
+    KL_String parent_id; // every entry of the page is in the folder: one parent id for all
     // Every object is written straight into one buffer, the connection's own, kept between requests.
     KL_String& didl = UP_ConnectionBuffers::Text();
     (void)didl.Reserve(kDidlBytesPerObject * page.GetItemCount() + 1024);
@@ -269,8 +270,11 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
             KL_CHECK(GetRequestHosts(context, all_addresses, hosts));
         }
         const KL_String path = KL_FilePath::Create(folder.GetChars(), entry.m_Name.GetChars());
+        if (parent_id.IsEmpty()) {
+            parent_id = GetParentId(path.GetChars());
+        }
         std::unique_ptr<UP_MediaObject> object(BuildFromEntry(path.GetChars(), entry, filter, context, hosts,
-                                                              true, false, all_addresses, kinds));
+                                                              true, false, all_addresses, kinds, &parent_id));
         if (object) {
             KL_CHECK(object->ToDidl(mask, didl));
             ++returned;

@@ -84,6 +84,7 @@ private:
     struct FileKind {
         bool m_Listable = false;
         UP_ProtocolInfo m_ProtocolInfo;
+        KL_String m_ProtocolInfoText; // its text, as a listing writes it
         KL_String m_ClassType;
     };
     using FileKinds = KL_Map<KL_String, FileKind>;
@@ -109,10 +110,13 @@ private:
                                   const KL_HttpRequestContext& context, bool with_count, bool keep_extension,
                                   bool all_addresses);
     // Builds the object of an inspected entry; null when it has no title or no usable type.
+    // listing_parent_id: for a listing, the parent id every entry of the page shares; a listed
+    // object is only written, so its resources carry just the protocolInfo text.
     UP_MediaObject* BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
                                    const char* filter, const KL_HttpRequestContext& context,
                                    const RequestHosts& hosts, bool with_count, bool keep_extension,
-                                   bool all_addresses, FileKinds& kinds);
+                                   bool all_addresses, FileKinds& kinds,
+                                   const KL_String* listing_parent_id = nullptr);
     // The cached listing of the folder when the cache is on and the folder has not changed since
     // (key: the folder's key in the cache, set whenever the cache is on).
     bool GetCachedEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,

@@ -95,6 +95,7 @@ UP_FileMediaServerDelegate::Classify(const char* name, const KL_HttpRequestConte
     FileKind* known = nullptr;
     FileKind kind;
     kind.m_ProtocolInfo = UP_ProtocolInfo::ForFile(name, true, &context);
+    kind.m_ProtocolInfoText = UP_ProtocolInfo::ToText(kind.m_ProtocolInfo);
     kind.m_Listable = kind.m_ProtocolInfo.IsValid();
     if (m_FilterUnknown && UP_ProtocolInfo::GetMimeType(name, &context) == "application/octet-stream") {
         kind.m_Listable = false;
@@ -146,11 +147,10 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const char* file_path,
                           kinds);
 }
 
-UP_MediaObject*
-UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
-                                           const char* filter, const KL_HttpRequestContext& context,
-                                           const RequestHosts& hosts, bool with_count, bool keep_extension,
-                                           bool all_addresses, FileKinds& kinds) {
+UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
+    const char* file_path, const UP_MediaFolder::Entry& entry, const char* filter,
+    const KL_HttpRequestContext& context, const RequestHosts& hosts, bool with_count, bool keep_extension,
+    bool all_addresses, FileKinds& kinds, const KL_String* listing_parent_id) {
     std::unique_ptr<UP_MediaObject> object;
     if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
         const KL_String title = KL_FilePath::BaseName(entry.m_Name.GetChars(), keep_extension);
@@ -161,15 +161,21 @@ UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path, const UP_Media
         object = std::make_unique<UP_MediaItem>();
         object->m_Title = title;
         object->m_ClassType = kind.m_ClassType;
-        // The same URL as BuildResourceUri with the path: percent-encoding goes character by character.
-        const KL_String encoded =
-            KL_Uri::PercentEncode(GetRelativePath(file_path).GetChars(), KL_Uri::PathCharsToEncode, true);
+        // The path below the root makes both the id (as GetObjectId) and the URL (as BuildResourceUri
+        // with the path: percent-encoding goes character by character).
+        const KL_String relative = GetRelativePath(file_path);
+        object->m_ObjectId = IsRoot(file_path) ? KL_String("0") : "0/" + relative;
+        const KL_String encoded = KL_Uri::PercentEncode(relative.GetChars(), KL_Uri::PathCharsToEncode, true);
         for (const KL_String& prefix : hosts.m_UriPrefixes) {
             if (KL_FAILED(object->AddResource(UP_MediaResource()))) {
                 break;
             }
             UP_MediaResource& resource = object->m_Resources[object->m_Resources.GetItemCount() - 1];
-            resource.m_ProtocolInfo = kind.m_ProtocolInfo;
+            if (listing_parent_id != nullptr && !kind.m_ProtocolInfoText.IsEmpty()) {
+                resource.m_ProtocolInfoText = kind.m_ProtocolInfoText;
+            } else {
+                resource.m_ProtocolInfo = kind.m_ProtocolInfo;
+            }
             resource.m_Size = entry.m_Size;
             resource.m_Uri = prefix;
             resource.m_Uri += encoded;
@@ -193,7 +199,15 @@ UP_FileMediaServerDelegate::BuildFromEntry(const char* file_path, const UP_Media
     } else {
         return nullptr;
     }
-    object->m_ObjectId = GetObjectId(file_path);
-    object->m_ParentId = IsRoot(file_path) ? KL_String("-1") : GetParentId(file_path);
+    if (object->m_ObjectId.IsEmpty()) {
+        object->m_ObjectId = GetObjectId(file_path);
+    }
+    if (IsRoot(file_path)) {
+        object->m_ParentId = "-1";
+    } else if (listing_parent_id != nullptr) {
+        object->m_ParentId = *listing_parent_id;
+    } else {
+        object->m_ParentId = GetParentId(file_path);
+    }
     return object.release();
 }

@@ -199,7 +199,11 @@ void UP_MediaObject::AppendResources(uint32_t mask, KL_String& didl) const {
                 AppendNumberAttribute(didl, number.m_Name, number.m_Value);
             }
         }
-        AppendAttribute(didl, "protocolInfo", UP_ProtocolInfo::ToText(res.m_ProtocolInfo));
+        if (res.m_ProtocolInfoText.IsEmpty()) {
+            AppendAttribute(didl, "protocolInfo", UP_ProtocolInfo::ToText(res.m_ProtocolInfo));
+        } else {
+            AppendAttribute(didl, "protocolInfo", res.m_ProtocolInfoText);
+        }
         didl += '>';
         UP_Didl::AppendEscapedXml(didl, res.m_Uri);
         didl += "</res>";

@@ -13,8 +13,9 @@ constexpr uint64_t UP_MEDIA_RESOURCE_UNKNOWN_SIZE = 0xFFFFFFFFFFFFFFFFull;
 
 class UP_MediaResource {
 public:
-    KL_String m_Uri;                                  // percent-encoded, written as it is
-    UP_ProtocolInfo m_ProtocolInfo;                   // empty and not valid by default
+    KL_String m_Uri;                // percent-encoded, written as it is
+    UP_ProtocolInfo m_ProtocolInfo; // empty and not valid by default
+    KL_String m_ProtocolInfoText;   // when not empty, written as the protocolInfo instead of m_ProtocolInfo
     uint32_t m_Duration = UP_MEDIA_RESOURCE_UNKNOWN;  // seconds
     uint64_t m_Size = UP_MEDIA_RESOURCE_UNKNOWN_SIZE; // bytes
     KL_String m_Protection;
