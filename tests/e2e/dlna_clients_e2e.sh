@@ -226,9 +226,14 @@ EOF
 # --- VLC: the server and its titles, and playing a resource (as an unprivileged user) -------------
 if have cvlc && id nobody >/dev/null 2>&1; then
   mkdir -p "$work/vlc-home" && chown nobody "$work/vlc-home"
-  (sleep 8; echo "goto 4"; sleep 4; echo playlist; sleep 1; echo stop; echo quit) |
-    netns_cp timeout 60 runuser -u nobody -- env HOME="$work/vlc-home" cvlc -I cli --no-video --aout=dummy \
-      --services-discovery=upnp >"$work/vlc.out" 2>"$work/vlc.err"
+  # VLC's search allows up to 5 s for answers (the device waits a random part of it); on a loaded
+  # machine the listing may not be there yet when asked for, so a second look waits longer.
+  for wait in 8 14; do
+    (sleep "$wait"; echo "goto 4"; sleep 4; echo playlist; sleep 1; echo stop; echo quit) |
+      netns_cp timeout 60 runuser -u nobody -- env HOME="$work/vlc-home" cvlc -I cli --no-video --aout=dummy \
+        --services-discovery=upnp >"$work/vlc.out" 2>"$work/vlc.err"
+    grep -q -- "- inside" "$work/vlc.out" && break
+  done
   grep -q "$NAME" "$work/vlc.out" || fail "VLC lists the server" "$(tr '\n' ' ' <"$work/vlc.out")"
   for title in Music Movies Photos Odd inside; do
     grep -q -- "- $title" "$work/vlc.out" || fail "VLC lists $title" "$(tr '\n' ' ' <"$work/vlc.out")"
