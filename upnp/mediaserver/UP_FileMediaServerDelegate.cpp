@@ -3,6 +3,7 @@
 #include "UP_FileMediaServerDelegate.h"
 
 #include "KL_Check.h"
+#include "KL_File.h"
 #include "KL_FilePath.h"
 #include "KL_HttpRequestContext.h"
 #include "KL_Log.h"
@@ -33,6 +34,17 @@ KL_String TrimRoot(const char* root) {
     return trimmed.Left(length);
 }
 
+// The root made absolute against the current directory (textually, as the directory names it).
+KL_String AbsoluteRoot(const char* root) {
+    const KL_String trimmed = TrimRoot(root);
+    KL_String directory;
+    if (trimmed.IsEmpty() || trimmed.StartsWith("/") || KL_FAILED(KL_File::GetWorkingDir(directory))) {
+        return trimmed;
+    }
+    return UP_SharedFolder::Standardize(
+        KL_FilePath::Create(directory.GetChars(), trimmed.GetChars()).GetChars());
+}
+
 KL_String ToDecimal(uint32_t value) {
     return KL_String::Format("%u", static_cast<unsigned>(value));
 }
@@ -52,8 +64,14 @@ bool WantsAllAddresses(const char* filter) {
 
 UP_FileMediaServerDelegate::UP_FileMediaServerDelegate(const char* url_root, const char* file_root,
                                                        bool use_cache)
-    : m_UrlRoot(url_root != nullptr ? url_root : "/"), m_FileRoot(TrimRoot(file_root)), m_UseCache(use_cache),
-      m_Folder(m_FileRoot.GetChars()) {}
+    : m_UrlRoot(url_root != nullptr ? url_root : "/"), m_FileRoot(AbsoluteRoot(file_root)),
+      m_UseCache(use_cache), m_Folder(m_FileRoot.GetChars()) {
+    const std::shared_ptr<const UP_MediaFolder> share = m_Folder.Current();
+    if (!share->IsOpen()) {
+        KL_LOG_WARNING("Shared folder '%s' cannot be opened (%s); it lists nothing until it can",
+                       m_FileRoot.GetChars(), std::strerror(share->GetError()));
+    }
+}
 
 bool UP_FileMediaServerDelegate::IsRoot(const char* file_path) const {
     return m_FileRoot.Compare(file_path, true) == 0;
@@ -113,8 +131,9 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
         action->SetActionError(UP_ACTION_ERROR_NO_SUCH_OBJECT);
         return KL_FAILURE;
     }
+    const std::shared_ptr<const UP_MediaFolder> share = m_Folder.Current(); // kept to the request's end
     std::unique_ptr<UP_MediaObject> object(
-        BuildFromPath(path.GetChars(), filter, context, true, false, WantsAllAddresses(filter)));
+        BuildFromPath(*share, path.GetChars(), filter, context, true, false, WantsAllAddresses(filter)));
     if (!object) {
         return KL_FAILURE;
     }
@@ -128,7 +147,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseMetadata(UP_ActionCall* action, co
     return KL_SUCCESS;
 }
 
-bool UP_FileMediaServerDelegate::GetCachedEntries(const char* folder,
+bool UP_FileMediaServerDelegate::GetCachedEntries(const UP_MediaFolder& share, const char* folder,
                                                   const UP_MediaFolder::Entry& folder_entry,
                                                   KL_Reference<EntryList>& entries, KL_String& key) {
     if (!m_UseCache) {
@@ -138,18 +157,19 @@ bool UP_FileMediaServerDelegate::GetCachedEntries(const char* folder,
                                      : KL_FilePath::Create(m_CacheKeyPrefix.GetChars(), folder);
     KL_TimeStamp stamp;
     // Still the folder that was listed: names, types, times and sizes come from the cache.
-    return m_Cache.Get(key, entries, stamp) && !entries.IsNull() && stamp == folder_entry.m_ChangeTime;
+    return share.GetListingCache().Get(key, entries, stamp) && !entries.IsNull() &&
+           stamp == folder_entry.m_ChangeTime;
 }
 
-KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder, int folder_fd,
-                                                  const UP_MediaFolder::Entry& folder_entry,
+KL_Result UP_FileMediaServerDelegate::ListEntries(const UP_MediaFolder& share, const char* folder,
+                                                  int folder_fd, const UP_MediaFolder::Entry& folder_entry,
                                                   KL_Reference<EntryList>& entries) {
     KL_String key;
-    if (GetCachedEntries(folder, folder_entry, entries, key)) {
+    if (GetCachedEntries(share, folder, folder_entry, entries, key)) {
         return KL_SUCCESS;
     }
     entries = KL_Reference<EntryList>(new EntryList());
-    KL_Result result = m_Folder.List(folder_fd, folder, *entries, true);
+    KL_Result result = share.List(folder_fd, folder, *entries, true);
     if (KL_FAILED(result)) {
         KL_LOG_WARNING("UP_FileMediaServerDelegate::OnBrowseDirectChildren - failed to open dir %s", folder);
         return result;
@@ -160,7 +180,7 @@ KL_Result UP_FileMediaServerDelegate::ListEntries(const char* folder, int folder
     if (m_UseCache && entries->GetItemCount() >= kCachedFolderMinimum &&
         KL_SUCCEEDED(KL_System::GetCurrentTimeStamp(now)) &&
         now - folder_entry.m_ChangeTime >= KL_TimeStamp::FromSeconds(2)) {
-        (void)m_Cache.Put(key, entries, folder_entry.m_ChangeTime);
+        (void)share.GetListingCache().Put(key, entries, folder_entry.m_ChangeTime);
     }
     return KL_SUCCESS;
 }
@@ -202,19 +222,20 @@ KL_Result UP_FileMediaServerDelegate::SelectPage(const char* folder, const Entry
     return KL_SUCCESS;
 }
 
-int32_t UP_FileMediaServerDelegate::CountChildren(const char* folder, const char* filter,
-                                                  const KL_HttpRequestContext& context, FileKinds& kinds) {
+int32_t UP_FileMediaServerDelegate::CountChildren(const UP_MediaFolder& share, const char* folder,
+                                                  const char* filter, const KL_HttpRequestContext& context,
+                                                  FileKinds& kinds) {
     UP_SharedFolder::Descriptor folder_fd;
     UP_MediaFolder::Entry folder_entry;
-    if (KL_FAILED(m_Folder.OpenFolder(folder, folder_fd, folder_entry))) {
+    if (KL_FAILED(share.OpenFolder(folder, folder_fd, folder_entry))) {
         return UP_MEDIA_CONTAINER_UNKNOWN_CHILD_COUNT;
     }
     KL_Reference<EntryList> entries;
     KL_String key;
-    if (!GetCachedEntries(folder, folder_entry, entries, key)) {
+    if (!GetCachedEntries(share, folder, folder_entry, entries, key)) {
         // Counting needs names and types only: no stat where the folder tells the type.
         entries = KL_Reference<EntryList>(new EntryList());
-        if (KL_FAILED(m_Folder.List(folder_fd.Get(), folder, *entries, false))) {
+        if (KL_FAILED(share.List(folder_fd.Get(), folder, *entries, false))) {
             return UP_MEDIA_CONTAINER_UNKNOWN_CHILD_COUNT;
         }
     }
@@ -238,10 +259,11 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
                                                              const KL_HttpRequestContext& context) {
     KL_CHECK_POINTER(action);
     KL_String folder;
+    const std::shared_ptr<const UP_MediaFolder> share = m_Folder.Current(); // kept to the request's end
     UP_SharedFolder::Descriptor folder_fd;
     UP_MediaFolder::Entry folder_entry;
     if (KL_FAILED(GetFilePath(object_id, folder)) ||
-        KL_FAILED(m_Folder.OpenFolder(folder.GetChars(), folder_fd, folder_entry))) {
+        KL_FAILED(share->OpenFolder(folder.GetChars(), folder_fd, folder_entry))) {
         KL_LOG_WARNING("ObjectID '%s' not found or not allowed", object_id != nullptr ? object_id : "");
         action->SetActionError(UP_ACTION_ERROR_NO_SUCH_OBJECT_TO_LIST);
         return KL_FAILURE;
@@ -251,7 +273,7 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
     KL_Cardinal total = 0;
     {
         KL_Reference<EntryList> entries; // listed through the descriptor that was checked
-        KL_CHECK(ListEntries(folder.GetChars(), folder_fd.Get(), folder_entry, entries));
+        KL_CHECK(ListEntries(*share, folder.GetChars(), folder_fd.Get(), folder_entry, entries));
         KL_CHECK(SelectPage(folder.GetChars(), *entries, filter, starting_index, requested_count, context,
                             kinds, page, total));
     }
@@ -273,8 +295,9 @@ KL_Result UP_FileMediaServerDelegate::OnBrowseDirectChildren(UP_ActionCall* acti
         if (parent_id.IsEmpty()) {
             parent_id = GetParentId(path.GetChars());
         }
-        std::unique_ptr<UP_MediaObject> object(BuildFromEntry(path.GetChars(), entry, filter, context, hosts,
-                                                              true, false, all_addresses, kinds, &parent_id));
+        std::unique_ptr<UP_MediaObject> object(BuildFromEntry(*share, path.GetChars(), entry, filter, context,
+                                                              hosts, true, false, all_addresses, kinds,
+                                                              &parent_id));
         if (object) {
             KL_CHECK(object->ToDidl(mask, didl));
             ++returned;
@@ -309,7 +332,7 @@ KL_Result UP_FileMediaServerDelegate::OnSearchContainer(UP_ActionCall* action, c
         return KL_FAILURE;
     }
     UP_MediaFolder::Entry entry;
-    if (KL_SUCCEEDED(m_Folder.Inspect(path.GetChars(), entry)) &&
+    if (KL_SUCCEEDED(m_Folder.Current()->Inspect(path.GetChars(), entry)) &&
         entry.m_Type == KL_FileInfo::FILE_TYPE_DIRECTORY) {
         return KL_ERROR_NOT_IMPLEMENTED; // nothing searches: the server answers 800
     }

@@ -13,7 +13,13 @@
 // folder's sorted listing is kept while the folder does not change (its modification and
 // status-change times to the nanosecond) and answers for its entries without a stat.
 //
-// The fields do not change after construction; the optional listing cache locks itself.
+// The shared folder is followed by its path (UP_FollowedFolder): each request takes the folder the
+// path names as it starts, with one stat, and keeps that folder to its end; every call below that
+// touches the folder gets it from the request. A relative root is made absolute, against the
+// current directory, at construction.
+//
+// The fields do not change after construction; the followed folder and the listing cache (one per
+// opened folder) lock themselves.
 #pragma once
 
 #include "KL_Array.h"
@@ -25,7 +31,7 @@
 #include "KL_Reference.h"
 #include "KL_String.h"
 #include "KL_TimeStamp.h"
-#include "UP_MediaCache.h"
+#include "UP_FollowedFolder.h"
 #include "UP_MediaFolder.h"
 #include "UP_MediaServerDelegate.h"
 #include "UP_ProtocolInfo.h"
@@ -36,7 +42,7 @@ class UP_MediaObject;
 class UP_FileMediaServerDelegate : public UP_MediaServerDelegate {
 public:
     // url_root: the path prefix of resource URLs ("/"). file_root: the shared folder (trailing
-    // separators trimmed, "/" kept).
+    // separators trimmed, "/" kept; a relative one is taken from the current directory).
     UP_FileMediaServerDelegate(const char* url_root, const char* file_root, bool use_cache = false);
     ~UP_FileMediaServerDelegate() override = default;
 
@@ -79,7 +85,7 @@ public:
     KL_String GetParentId(const char* file_path) const;
 
 private:
-    using EntryList = KL_Array<UP_MediaFolder::Entry>;
+    using EntryList = UP_MediaFolder::EntryList;
     // What a file's extension means for the asking client; worked out once per request.
     struct FileKind {
         bool m_Listable = false;
@@ -106,25 +112,26 @@ private:
     bool IsListable(const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
                     FileKinds& kinds) const;
     // BuildFromFilePath with the Browse filter (handed to ProcessFile when counting children).
-    UP_MediaObject* BuildFromPath(const char* file_path, const char* filter,
+    UP_MediaObject* BuildFromPath(const UP_MediaFolder& share, const char* file_path, const char* filter,
                                   const KL_HttpRequestContext& context, bool with_count, bool keep_extension,
                                   bool all_addresses);
     // Builds the object of an inspected entry; null when it has no title or no usable type.
     // listing_parent_id: for a listing, the parent id every entry of the page shares; a listed
     // object is only written, so its resources carry just the protocolInfo text.
-    UP_MediaObject* BuildFromEntry(const char* file_path, const UP_MediaFolder::Entry& entry,
-                                   const char* filter, const KL_HttpRequestContext& context,
-                                   const RequestHosts& hosts, bool with_count, bool keep_extension,
-                                   bool all_addresses, FileKinds& kinds,
+    UP_MediaObject* BuildFromEntry(const UP_MediaFolder& share, const char* file_path,
+                                   const UP_MediaFolder::Entry& entry, const char* filter,
+                                   const KL_HttpRequestContext& context, const RequestHosts& hosts,
+                                   bool with_count, bool keep_extension, bool all_addresses, FileKinds& kinds,
                                    const KL_String* listing_parent_id = nullptr);
     // The cached listing of the folder when the cache is on and the folder has not changed since
     // (key: the folder's key in the cache, set whenever the cache is on).
-    bool GetCachedEntries(const char* folder, const UP_MediaFolder::Entry& folder_entry,
-                          KL_Reference<EntryList>& entries, KL_String& key);
+    bool GetCachedEntries(const UP_MediaFolder& share, const char* folder,
+                          const UP_MediaFolder::Entry& folder_entry, KL_Reference<EntryList>& entries,
+                          KL_String& key);
     // The published entries of the folder open at folder_fd, oldest first: from the cache when it
     // is on and the folder has not changed since, else listed afresh through folder_fd.
-    KL_Result ListEntries(const char* folder, int folder_fd, const UP_MediaFolder::Entry& folder_entry,
-                          KL_Reference<EntryList>& entries);
+    KL_Result ListEntries(const UP_MediaFolder& share, const char* folder, int folder_fd,
+                          const UP_MediaFolder::Entry& folder_entry, KL_Reference<EntryList>& entries);
     // Whether Browse lists the entry (path: the folder's path and "/" in its first folder_length
     // characters; the entry's name is put after them).
     bool IsListed(KL_String& path, KL_Size folder_length, const UP_MediaFolder::Entry& entry,
@@ -135,8 +142,8 @@ private:
                          const KL_HttpRequestContext& context, FileKinds& kinds, EntryList& page,
                          KL_Cardinal& total);
     // How many entries a Browse of the folder lists; unknown when it cannot be opened.
-    int32_t CountChildren(const char* folder, const char* filter, const KL_HttpRequestContext& context,
-                          FileKinds& kinds);
+    int32_t CountChildren(const UP_MediaFolder& share, const char* folder, const char* filter,
+                          const KL_HttpRequestContext& context, FileKinds& kinds);
     // The path after the root, without its leading separator.
     KL_String GetRelativePath(const char* file_path) const;
     bool IsRoot(const char* file_path) const;
@@ -145,9 +152,8 @@ private:
     KL_String m_FileRoot;
     bool m_FilterUnknown = false;
     bool m_UseCache;
-    UP_MediaFolder m_Folder;
+    UP_FollowedFolder m_Folder;
     KL_String m_CacheKeyPrefix;
-    UP_MediaCache<KL_Reference<EntryList>, KL_TimeStamp> m_Cache;
     KL_Mutex m_AddressesMutex; // guards the three fields below
     KL_List<KL_IpAddress> m_Addresses;
     KL_TimeStamp m_AddressesTime;

@@ -120,10 +120,12 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromFilePath(const char* file_p
                                                               const KL_HttpRequestContext& context,
                                                               bool with_count, bool keep_extension,
                                                               bool all_addresses) {
-    return BuildFromPath(file_path, nullptr, context, with_count, keep_extension, all_addresses);
+    return BuildFromPath(*m_Folder.Current(), file_path, nullptr, context, with_count, keep_extension,
+                         all_addresses);
 }
 
-UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const char* file_path, const char* filter,
+UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const UP_MediaFolder& share, const char* file_path,
+                                                          const char* filter,
                                                           const KL_HttpRequestContext& context,
                                                           bool with_count, bool keep_extension,
                                                           bool all_addresses) {
@@ -132,7 +134,7 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const char* file_path,
     }
     KL_LOG_FINEST("Building didl for file '%s'", file_path);
     UP_MediaFolder::Entry entry;
-    KL_Result result = m_Folder.Inspect(file_path, entry);
+    KL_Result result = share.Inspect(file_path, entry);
     if (KL_FAILED(result)) {
         KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(KL_File::GetInfo(filepath, &info))");
         return nullptr;
@@ -143,14 +145,14 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromPath(const char* file_path,
         return nullptr;
     }
     FileKinds kinds;
-    return BuildFromEntry(file_path, entry, filter, context, hosts, with_count, keep_extension, all_addresses,
-                          kinds);
+    return BuildFromEntry(share, file_path, entry, filter, context, hosts, with_count, keep_extension,
+                          all_addresses, kinds);
 }
 
 UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
-    const char* file_path, const UP_MediaFolder::Entry& entry, const char* filter,
-    const KL_HttpRequestContext& context, const RequestHosts& hosts, bool with_count, bool keep_extension,
-    bool all_addresses, FileKinds& kinds, const KL_String* listing_parent_id) {
+    const UP_MediaFolder& share, const char* file_path, const UP_MediaFolder::Entry& entry,
+    const char* filter, const KL_HttpRequestContext& context, const RequestHosts& hosts, bool with_count,
+    bool keep_extension, bool all_addresses, FileKinds& kinds, const KL_String* listing_parent_id) {
     std::unique_ptr<UP_MediaObject> object;
     if (entry.m_Type == KL_FileInfo::FILE_TYPE_REGULAR) {
         const KL_String title = KL_FilePath::BaseName(entry.m_Name.GetChars(), keep_extension);
@@ -191,7 +193,8 @@ UP_MediaObject* UP_FileMediaServerDelegate::BuildFromEntry(
         }
         auto container = std::make_unique<UP_MediaContainer>();
         if (with_count) {
-            container->m_ChildCount = CountChildren(file_path, filter, context, kinds); // what Browse lists
+            container->m_ChildCount =
+                CountChildren(share, file_path, filter, context, kinds); // what Browse lists
         }
         container->m_Title = title;
         container->m_ClassType = "object.container.storageFolder";

@@ -41,12 +41,12 @@ KL_Result UP_FileMediaServerDelegate::ProcessFileRequest(KL_HttpRequest& request
 
 KL_Result UP_FileMediaServerDelegate::ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                                 KL_HttpResponse& response, const char* file_path) {
-    // Opened once, beneath the shared folder's descriptor; served from that descriptor, so that a
-    // file swapped for a link meanwhile is never what goes out.
+    // Opened once, beneath the descriptor of the folder the path names now; served from that
+    // descriptor, so that a file swapped for a link meanwhile is never what goes out.
     UP_SharedFolder::Descriptor file;
     UP_MediaFolder::Entry entry;
     KL_InputStreamReference stream;
-    KL_Result result = m_Folder.OpenFile(file_path, file, entry);
+    KL_Result result = m_Folder.Current()->OpenFile(file_path, file, entry);
     if (KL_SUCCEEDED(result)) {
         result = UP_FileInputStream::Adopt(file.Release(), stream);
     }

@@ -145,6 +145,11 @@ KL_Result UP_MediaFolder::Open(const char* path, int flags, UP_SharedFolder::Des
     if (!GetRelativePath(path, relative)) {
         return KL_ERROR_NO_SUCH_ITEM;
     }
+    if (!m_Shared.IsOpen() && relative.IsEmpty()) {
+        item.Reset(); // a folder that is not there: an empty folder (List knows it)
+        entry.m_Type = KL_FileInfo::FILE_TYPE_DIRECTORY;
+        return KL_SUCCESS;
+    }
     item = m_Shared.Open(relative.GetChars(), flags);
     struct stat status {};
     if (!item.IsValid() || ::fstat(item.Get(), &status) != 0) {
@@ -219,6 +224,9 @@ KL_Result UP_MediaFolder::List(int folder_fd, const char* folder, KL_Array<Entry
     KL_String relative;
     if (!GetRelativePath(folder, relative)) {
         return KL_ERROR_NO_SUCH_ITEM;
+    }
+    if (!m_Shared.IsOpen()) {
+        return relative.IsEmpty() ? KL_SUCCESS : KL_ERROR_NO_SUCH_ITEM;
     }
     // Read through a second descriptor of the same open folder: the caller keeps its own.
     const int fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);

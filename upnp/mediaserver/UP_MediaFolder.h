@@ -14,15 +14,20 @@
 //   KL_CHECK(share.OpenFolder("/srv/media/Movies", folder, entry));
 //   KL_CHECK(share.List(folder.Get(), "/srv/media/Movies", entries, true)); // oldest first
 //
-// The shared folder is opened once, at construction. Thread-safe afterwards.
+// The shared folder is opened once, at construction; UP_FollowedFolder makes a new one when the
+// path comes to name another folder. A folder that could not be opened reads as an empty folder:
+// its root lists nothing and nothing below it exists. The listing cache of the file delegate lives
+// here, so that it goes with the folder it lists. Thread-safe afterwards.
 #pragma once
 
 #include "KL_Array.h"
 #include "KL_FileInfo.h"
+#include "KL_Reference.h"
 #include "KL_Result.h"
 #include "KL_String.h"
 #include "KL_TimeStamp.h"
 #include "KL_Types.h"
+#include "UP_MediaCache.h"
 #include "UP_SharedFolder.h"
 
 class UP_MediaFolder {
@@ -34,6 +39,10 @@ public:
         KL_TimeStamp m_ChangeTime; // the later of modification and status change, in nanoseconds
         KL_LargeSize m_Size = 0;
     };
+    using EntryList = KL_Array<Entry>;
+    // Sorted listings of this folder's folders under their keys, with the change time they were
+    // listed at.
+    using ListingCache = UP_MediaCache<KL_Reference<EntryList>, KL_TimeStamp>;
 
     // root: the shared folder as the delegate keeps it ("/" stays "/"); opened here.
     explicit UP_MediaFolder(const char* root);
@@ -64,6 +73,12 @@ public:
     static void SortByTime(KL_Array<Entry>& entries);
 
     const KL_String& GetRoot() const { return m_Root; }
+    bool IsOpen() const { return m_Shared.IsOpen(); }
+    // Why the folder could not be opened (an errno value); 0 when it is open.
+    int GetError() const { return m_Shared.GetError(); }
+    // True when the status (of the root's path) is that of the folder held open.
+    bool Holds(const struct stat& status) const { return m_Shared.Holds(status); }
+    ListingCache& GetListingCache() const { return m_Listings; }
 
 private:
     // The path below the root, "" for the root itself; false for a path outside it.
@@ -75,4 +90,5 @@ private:
 
     KL_String m_Root;
     UP_SharedFolder m_Shared;
+    mutable ListingCache m_Listings; // locks itself
 };

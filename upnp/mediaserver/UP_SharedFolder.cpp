@@ -76,9 +76,21 @@ void UP_SharedFolder::Descriptor::Reset(int fd) {
 UP_SharedFolder::UP_SharedFolder(const char* path) {
     const char* folder = path != nullptr && path[0] != '\0' ? path : "/";
     m_Root.Reset(::open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    if (m_Root.IsValid() && ::fstat(m_Root.Get(), &status) == 0) {
+        m_Device = status.st_dev;
+        m_Inode = status.st_ino;
+    } else {
+        m_Error = errno;
+        m_Root.Reset();
+    }
     char* real = ::realpath(folder, nullptr);
     m_RealPath = real != nullptr ? KL_String(real) : Standardize(folder);
     std::free(real);
+}
+
+bool UP_SharedFolder::Holds(const struct stat& status) const {
+    return IsOpen() && status.st_dev == m_Device && status.st_ino == m_Inode;
 }
 
 KL_String UP_SharedFolder::Standardize(const char* path) {

@@ -12,10 +12,15 @@
 //   struct stat status; ::fstat(file.Get(), &status);
 //
 // The folder is opened (and its real path resolved) once, at construction. Thread-safe: nothing
-// changes afterwards.
+// changes afterwards. UP_FollowedFolder opens another one when the path comes to name another
+// folder.
 #pragma once
 
 #include "KL_String.h"
+
+#include <sys/types.h>
+
+struct stat;
 
 class UP_SharedFolder {
 public:
@@ -56,6 +61,10 @@ public:
     UP_SharedFolder& operator=(const UP_SharedFolder&) = delete;
 
     bool IsOpen() const { return m_Root.IsValid(); }
+    // Why the folder could not be opened (an errno value); 0 when it is open.
+    int GetError() const { return m_Error; }
+    // True when the status (of a path) is that of the folder held open: same device and inode.
+    bool Holds(const struct stat& status) const;
     // The folder's path with every link resolved.
     const KL_String& GetRealPath() const { return m_RealPath; }
 
@@ -75,4 +84,7 @@ private:
 
     Descriptor m_Root;
     KL_String m_RealPath;
+    dev_t m_Device = 0; // of the folder held open
+    ino_t m_Inode = 0;
+    int m_Error = 0;
 };
