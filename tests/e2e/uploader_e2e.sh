@@ -22,6 +22,9 @@ printf 'two\n' >"$share/file 2.txt"
 printf 'ten\n' >"$share/file 10.txt"
 printf 'secret\n' >"$share/.secret"
 head -c 70000 /dev/urandom >"$share/Photos/beach.jpg"
+# A staging folder left by a server killed during an upload: gone after an upload and a stop.
+mkdir -p "$share/.lanyard-uploads/inner"
+printf 'partial\n' >"$share/.lanyard-uploads/inner/partial"
 
 e2e_start_webserve uploader uploader "$share"
 
@@ -124,5 +127,8 @@ refused mkhidden 403 'Creating directory name ".cache" is not allowed' -d path=/
 refused mkdeep 500 'Failed creating directory "/a/b"' -d path=/a/b "$url/create"
 refused mkout 404 '"../Share2/new" does not exist' -d path=../Share2/new "$url/create"
 refused mknone 400 'Missing "path" field' -d x=1 "$url/create"
+
+e2e_stop uploader
+[ -e "$share/.lanyard-uploads" ] && fail "the staging folder left from before is still there"
 
 e2e_finish uploader

@@ -126,6 +126,24 @@ TEST_F(UploaderTest, TheStagingFolderLastsOnlyWhileUploadsUseIt) {
     EXPECT_TRUE(isFolder(staging));
 }
 
+// A staging folder left by a server that ended during an upload goes with all it holds before the
+// next upload is staged; a link in it is removed, not followed.
+TEST_F(UploaderTest, AStagingFolderLeftByACrashGoesWithItsFiles) {
+    const std::string staging = share(WebUploader::kStagingFolderName);
+    server->stop();
+    ASSERT_TRUE(uploadertest::makeDirectory(staging));
+    ASSERT_TRUE(uploadertest::writeFile(staging + "/partial", "half"));
+    ASSERT_TRUE(uploadertest::makeDirectory(staging + "/inner"));
+    ASSERT_TRUE(uploadertest::writeFile(staging + "/inner/more", "more"));
+    ASSERT_EQ(::symlink((scratch / "Share2").c_str(), (staging + "/out").c_str()), 0);
+    startServer(WebUploader::create(share()));
+    EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
+    server->stop();
+    EXPECT_TRUE(becomesMissing(staging));
+    EXPECT_EQ(uploadertest::namesIn(share()), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(uploadertest::namesIn(scratch / "Share2"), (std::vector<std::string>{"outside.txt"}));
+}
+
 // Two uploads at once: the first ends while the second has yet to write a byte of its file, and
 // the staging folder stays until the second ends too.
 TEST_F(UploaderTest, TheStagingFolderStaysForAnUploadThatHasYetToWrite) {
