@@ -84,6 +84,10 @@ expect "upload again" "$(e2e_fetch up2 -F path=/ -F "files[]=@$work/a2.txt;filen
 expect "plain reply type" "$(e2e_header up2 Content-Type)" "text/plain; charset=utf-8"
 expect "first upload on disk" "$(cat "$share/a.txt")" "first"
 expect "second upload takes a free name" "$(cat "$share/a (1).txt")" "second"
+expect "three files in one form" "$(e2e_fetch up3 -F path=/Photos -F "files[]=@$work/a.txt;filename=one.txt" \
+  -F "files[]=@$work/a2.txt;filename=two.txt" -F "files[]=@$work/a.txt;filename=one.txt" "$url/upload")" 200
+expect "each of them on disk" "$(cat "$share/Photos/one.txt" "$share/Photos/two.txt" "$share/Photos/one (1).txt")" \
+  "$(printf 'first\nsecond\nfirst')"
 refused uphidden 403 'Uploaded file name ".profile" is not allowed' -F path=/ -F "files[]=@$work/a.txt;filename=.profile" "$url/upload"
 refused upout 404 '"/../Share2" does not exist' -F path=/../Share2 -F "files[]=@$work/a.txt;filename=x.txt" "$url/upload"
 refused upnofile 400 'Missing "files[]" field' -F path=/ "$url/upload"

@@ -16,6 +16,7 @@
 #include <vector>
 
 class WebUploader;
+class WebServerMultiPartFile;
 class WebServerMultiPartFormRequest;
 
 namespace platform {
@@ -106,6 +107,10 @@ private:
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> uploadFile(const WebServerRequest& request);
+    // Stores one file part of an upload; none when it was stored, else the answer of its failure.
+    std::shared_ptr<WebServerResponse> storeUploadedFile(const WebServerRequest& request,
+                                                         const WebServerMultiPartFormRequest& form,
+                                                         const WebServerMultiPartFile& file);
     std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
