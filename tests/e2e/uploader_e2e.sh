@@ -22,6 +22,9 @@ printf 'two\n' >"$share/file 2.txt"
 printf 'ten\n' >"$share/file 10.txt"
 printf 'secret\n' >"$share/.secret"
 head -c 70000 /dev/urandom >"$share/Photos/beach.jpg"
+# A staging folder left by a server killed during an upload: gone after an upload and a stop.
+mkdir -p "$share/.lanyard-uploads/inner"
+printf 'partial\n' >"$share/.lanyard-uploads/inner/partial"
 
 e2e_start_webserve uploader uploader "$share"
 
@@ -81,6 +84,10 @@ expect "upload again" "$(e2e_fetch up2 -F path=/ -F "files[]=@$work/a2.txt;filen
 expect "plain reply type" "$(e2e_header up2 Content-Type)" "text/plain; charset=utf-8"
 expect "first upload on disk" "$(cat "$share/a.txt")" "first"
 expect "second upload takes a free name" "$(cat "$share/a (1).txt")" "second"
+expect "three files in one form" "$(e2e_fetch up3 -F path=/Photos -F "files[]=@$work/a.txt;filename=one.txt" \
+  -F "files[]=@$work/a2.txt;filename=two.txt" -F "files[]=@$work/a.txt;filename=one.txt" "$url/upload")" 200
+expect "each of them on disk" "$(cat "$share/Photos/one.txt" "$share/Photos/two.txt" "$share/Photos/one (1).txt")" \
+  "$(printf 'first\nsecond\nfirst')"
 refused uphidden 403 'Uploaded file name ".profile" is not allowed' -F path=/ -F "files[]=@$work/a.txt;filename=.profile" "$url/upload"
 refused upout 404 '"/../Share2" does not exist' -F path=/../Share2 -F "files[]=@$work/a.txt;filename=x.txt" "$url/upload"
 refused upnofile 400 'Missing "files[]" field' -F path=/ "$url/upload"
@@ -124,5 +131,8 @@ refused mkhidden 403 'Creating directory name ".cache" is not allowed' -d path=/
 refused mkdeep 500 'Failed creating directory "/a/b"' -d path=/a/b "$url/create"
 refused mkout 404 '"../Share2/new" does not exist' -d path=../Share2/new "$url/create"
 refused mknone 400 'Missing "path" field' -d x=1 "$url/create"
+
+e2e_stop uploader
+[ -e "$share/.lanyard-uploads" ] && fail "the staging folder left from before is still there"
 
 e2e_finish uploader

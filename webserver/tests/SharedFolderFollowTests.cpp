@@ -8,11 +8,14 @@
 
 #include "foundation/FileSystem.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 using davtest::DAVServerTest;
@@ -121,6 +124,80 @@ TEST_F(UploaderTest, TheStagingFolderLastsOnlyWhileUploadsUseIt) {
     ASSERT_TRUE(uploadertest::writeFile(staging + "/being-written", "x"));
     server->stop();
     EXPECT_TRUE(isFolder(staging));
+}
+
+// A staging folder left by a server that ended during an upload goes with all it holds before the
+// next upload is staged; a link in it is removed, not followed.
+TEST_F(UploaderTest, AStagingFolderLeftByACrashGoesWithItsFiles) {
+    const std::string staging = share(WebUploader::kStagingFolderName);
+    server->stop();
+    ASSERT_TRUE(uploadertest::makeDirectory(staging));
+    ASSERT_TRUE(uploadertest::writeFile(staging + "/partial", "half"));
+    ASSERT_TRUE(uploadertest::makeDirectory(staging + "/inner"));
+    ASSERT_TRUE(uploadertest::writeFile(staging + "/inner/more", "more"));
+    ASSERT_EQ(::symlink((scratch / "Share2").c_str(), (staging + "/out").c_str()), 0);
+    startServer(WebUploader::create(share()));
+    EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
+    server->stop();
+    EXPECT_TRUE(becomesMissing(staging));
+    EXPECT_EQ(uploadertest::namesIn(share()), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(uploadertest::namesIn(scratch / "Share2"), (std::vector<std::string>{"outside.txt"}));
+}
+
+// Two uploads at once: the first ends while the second has yet to write a byte of its file, and
+// the staging folder stays until the second ends too.
+TEST_F(UploaderTest, TheStagingFolderStaysForAnUploadThatHasYetToWrite) {
+    const std::string staging = share(WebUploader::kStagingFolderName);
+    const auto head = [](std::size_t length, const char* extra) {
+        return "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=B42\r\n" +
+               std::string(extra) + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+    };
+    const auto body = [](const std::string& name) {
+        return bodytest::MultipartBuilder("B42")
+            .field("path", "/")
+            .file("files[]", name, "text/plain", std::string(4096, 'x'))
+            .finish();
+    };
+    const std::string first = body("first.txt"), second = body("second.txt");
+    coretest::RawClient one, two;
+    ASSERT_TRUE(one.connect(AF_INET, static_cast<std::uint16_t>(server->port())));
+    ASSERT_TRUE(one.send(head(first.size(), "") + first.substr(0, first.size() / 2)));
+    for (int attempt = 0; attempt < 500 && uploadertest::namesIn(staging).empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(uploadertest::namesIn(staging).empty());
+    // The second request has been made (and its upload staged) once its "100 Continue" arrives.
+    ASSERT_TRUE(two.connect(AF_INET, static_cast<std::uint16_t>(server->port())));
+    ASSERT_TRUE(two.send(head(second.size(), "Expect: 100-continue\r\n")));
+    ASSERT_EQ(two.readUntil("\r\n\r\n").rfind("HTTP/1.1 100", 0), 0u);
+    ASSERT_TRUE(one.send(first.substr(first.size() / 2)));
+    EXPECT_EQ(coretest::parseReply(one.readAll()).status, 200);
+    // The first request is gone a whole exchange later; the folder is still there, empty.
+    EXPECT_EQ(get("/list?path=/").status, 200);
+    EXPECT_TRUE(isFolder(staging));
+    ASSERT_TRUE(two.send(second));
+    EXPECT_EQ(coretest::parseReply(two.readAll()).status, 200);
+    EXPECT_EQ(uploadertest::namesIn(share()), (std::vector<std::string>{"first.txt", "second.txt"}));
+    EXPECT_TRUE(becomesMissing(staging));
+}
+
+// A folder swapped for another in one step (another folder renamed over the path, or exchanged
+// with it) is the folder of the very next request.
+TEST_F(UploaderTest, AFolderSwappedInOneStepIsServedAtTheNextRequest) {
+    EXPECT_EQ(get("/list?path=/").body, "[]");
+    ASSERT_TRUE(uploadertest::makeDirectory(scratch / "Next"));
+    ASSERT_TRUE(uploadertest::writeFile(scratch / "Next/next.txt", "n"));
+    ASSERT_EQ(::rename((scratch / "Next").c_str(), share().c_str()), 0);
+    EXPECT_EQ(get("/list?path=/").body, "[{\"name\":\"next.txt\",\"path\":\"/next.txt\",\"size\":1}]");
+    ASSERT_TRUE(uploadertest::makeDirectory(scratch / "Swap"));
+    ASSERT_TRUE(uploadertest::writeFile(scratch / "Swap/swap.txt", "s"));
+    ASSERT_EQ(::renameat2(AT_FDCWD, (scratch / "Swap").c_str(), AT_FDCWD, share().c_str(), RENAME_EXCHANGE),
+              0)
+        << std::strerror(errno);
+    EXPECT_EQ(get("/list?path=/").body, "[{\"name\":\"swap.txt\",\"path\":\"/swap.txt\",\"size\":1}]");
+    EXPECT_EQ(uploadFile("/", "up.txt", "up").status, 200);
+    EXPECT_EQ(uploadertest::namesIn(share()), (std::vector<std::string>{"swap.txt", "up.txt"}));
+    EXPECT_EQ(uploadertest::namesIn(scratch / "Swap"), (std::vector<std::string>{"next.txt"}));
 }
 
 TEST_F(UploaderTest, AVisibleLinkNeverReachesAHiddenFolder) {

@@ -46,6 +46,41 @@ TEST_F(UploaderEdit, SameNameUploadedThreeTimesGetsFreeNames) {
                                         "upload " + share("a (2).txt")}));
 }
 
+// Every file part of a form is stored (curl, scripts and forms with "multiple" send several), each
+// as a single upload is, names taken included.
+TEST_F(UploaderEdit, EveryFileOfAFormIsStored) {
+    ASSERT_TRUE(writeFile(share("a.txt"), "old"));
+    const Reply reply = upload({{"path", "/", std::nullopt},
+                                {"files[]", "one", "a.txt"},
+                                {"files[]", "two", "b.txt"},
+                                {"files[]", "three", "a.txt"}});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "{}");
+    EXPECT_EQ(namesIn(share()), (std::vector<std::string>{"a (1).txt", "a (2).txt", "a.txt", "b.txt"}));
+    EXPECT_EQ(readFile(share("a (1).txt")), "one");
+    EXPECT_EQ(readFile(share("b.txt")), "two");
+    EXPECT_EQ(readFile(share("a (2).txt")), "three");
+    runMainQueue(0);
+    EXPECT_EQ(delegate.events,
+              (std::vector<std::string>{"upload " + share("a (1).txt"), "upload " + share("b.txt"),
+                                        "upload " + share("a (2).txt")}));
+}
+
+// The first file of a form that fails gives the answer of a single upload of it; the files stored
+// before it stay, the ones after it are not stored.
+TEST_F(UploaderEdit, AFailingFileOfAFormIsNamedAndTheOnesBeforeStay) {
+    server->setAllowedFileExtensions(std::vector<std::string>{"txt"});
+    for (const std::string bad : {"b.jpg", ".profile"}) {
+        SCOPED_TRACE(bad);
+        expectError(upload({{"path", "/", std::nullopt},
+                            {"files[]", "one", "a.txt"},
+                            {"files[]", "x", bad},
+                            {"files[]", "three", "c.txt"}}),
+                    403, "Uploaded file name \"" + bad + "\" is not allowed");
+    }
+    EXPECT_EQ(namesIn(share()), (std::vector<std::string>{"a (1).txt", "a.txt"}));
+}
+
 TEST_F(UploaderEdit, UploadReplyTypeFollowsAccept) {
     ASSERT_TRUE(makeDirectory(share("sub")));
     const Reply reply = upload({{"path", "/sub", std::nullopt}, {"files[]", "body", "README"}}, false);

@@ -40,7 +40,7 @@ std::shared_ptr<WebUploader> WebUploader::create(const std::string& uploadDirect
 
 WebUploader::WebUploader(const std::string& uploadDirectory)
     : _uploadDirectory(FileSystem::absoluteStandardizedPath(uploadDirectory)),
-      _sharedFolder(_uploadDirectory), _stagingUsers(std::make_shared<StagingUsers>()) {}
+      _sharedFolder(_uploadDirectory), _stagingUsers(processStagingUsers()) {}
 
 bool WebUploader::addHandlers(const std::string& startHtml) {
     const std::shared_ptr<platform::ResourceBundle> bundle =

@@ -16,6 +16,7 @@
 #include <vector>
 
 class WebUploader;
+class WebServerMultiPartFile;
 class WebServerMultiPartFormRequest;
 
 namespace platform {
@@ -106,6 +107,10 @@ private:
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> uploadFile(const WebServerRequest& request);
+    // Stores one file part of an upload; none when it was stored, else the answer of its failure.
+    std::shared_ptr<WebServerResponse> storeUploadedFile(const WebServerRequest& request,
+                                                         const WebServerMultiPartFormRequest& form,
+                                                         const WebServerMultiPartFile& file);
     std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
@@ -125,7 +130,8 @@ private:
     // Stages the request's files in the hidden folder at the root of the folder it started with
     // (on the share's own file system, so a full disk fails the upload at once and the move into
     // place is a rename), through that folder's descriptor. The folder is made for the first upload
-    // that needs it and removed, when empty, as the last one ends (WebUploaderStaging.cpp); the
+    // that needs it (one left by a server that ended during an upload goes first, with what it
+    // holds) and removed, when empty, as the last one ends (WebUploaderStaging.cpp); the
     // system's temporary folder serves when it cannot be made. It is never listed, served or
     // changed by a request.
     void stageUploads(WebServerMultiPartFormRequest& request);
@@ -144,11 +150,14 @@ private:
 
     // How many uploads use the staging folder of each shared folder, by the folder's identity
     // (however many times it was opened), and one upload's use of it (WebUploaderStaging.cpp).
+    // One count for the whole process: uploads of a server stopped and those of the next one
+    // started on the same folder keep each other's staged files.
     struct StagingUsers {
         std::mutex lock;
         std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
     };
     class StagingLease;
+    static std::shared_ptr<StagingUsers> processStagingUsers();
     std::shared_ptr<StagingUsers> _stagingUsers;
 
     // Posts a notification to the delegate on the main queue (when it is a WebUploaderDelegate).

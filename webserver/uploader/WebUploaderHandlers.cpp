@@ -218,21 +218,35 @@ std::shared_ptr<WebServerResponse> WebUploader::downloadFile(const WebServerRequ
     return response;
 }
 
+// Every file part of the form is stored, in body order, each as a single upload would be; the
+// first that fails gives the answer, and the ones stored before it stay.
 std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerRequest& request) {
     const auto* form = dynamic_cast<const WebServerMultiPartFormRequest*>(&request);
     if (!form) {
         return nullptr;
     }
     const std::string replyType = acceptsJSON(request) ? "application/json" : "text/plain; charset=utf-8";
-    const auto file = form->firstFileForControlName("files[]");
-    if (!file) {
-        return missingField("files[]");
+    bool stored = false;
+    for (const auto& file : form->files()) {
+        if (file->controlName() != "files[]") {
+            continue;
+        }
+        if (auto failure = storeUploadedFile(request, *form, *file)) {
+            return failure;
+        }
+        stored = true;
     }
-    const std::string& fileName = file->fileName();
+    return stored ? emptyObject(replyType) : missingField("files[]");
+}
+
+std::shared_ptr<WebServerResponse> WebUploader::storeUploadedFile(const WebServerRequest& request,
+                                                                  const WebServerMultiPartFormRequest& form,
+                                                                  const WebServerMultiPartFile& file) {
+    const std::string& fileName = file.fileName();
     if (!isPlainFileName(fileName) || isHiddenName(fileName) || !_checkFileExtension(fileName)) {
         return forbidden("Uploaded file name \"%@\" is not allowed", {fileName});
     }
-    const auto folderPart = form->firstArgumentForControlName("path");
+    const auto folderPart = form.firstArgumentForControlName("path");
     if (!folderPart || !folderPart->string()) {
         return missingField("path");
     }
@@ -252,11 +266,11 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
                                       fileName};
     const std::string folderPath = absolutePath(folder);
     std::string destination = FileSystem::appendPathComponent(folderPath, _uniqueNameForItem(target));
-    if (hasHiddenComponent(destination) || !shouldUploadFileAtPath(destination, file->temporaryPath())) {
+    if (hasHiddenComponent(destination) || !shouldUploadFileAtPath(destination, file.temporaryPath())) {
         return forbidden("Uploading file \"%@\" to \"%@\" is not permitted", {fileName, folder});
     }
     // Under the first free name; a name taken meanwhile by another upload moves on to the next.
-    const auto uploaded = stagedItem(*file, &error);
+    const auto uploaded = stagedItem(file, &error);
     const auto chosen = uploaded
                             ? _placeUnderFreeName(
                                   target,
@@ -276,5 +290,5 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
     notifyDelegate([destination](WebUploaderDelegate& delegate, WebUploader& server) {
         delegate.webUploaderDidUploadFileAtPath(server, destination);
     });
-    return emptyObject(replyType);
+    return nullptr;
 }

@@ -1,6 +1,7 @@
 // The staging folder of uploads: made in the shared folder for the first upload that needs it, kept
 // while uploads use it, and removed (only when empty) once the last of them is done, at the latest
-// when the server stops.
+// when the server stops. One found while no upload of the process uses it was left by a server
+// that ended during an upload, and goes with what it holds before the next upload is staged.
 
 #include "WebUploader.h"
 
@@ -22,6 +23,29 @@ namespace {
 // (one being written, or anything else) stays.
 void removeStagingFolder(const SharedFolder& folder) {
     ::unlinkat(folder.descriptor(), WebUploader::kStagingFolderName, AT_REMOVEDIR);
+}
+
+// Makes the staging folder of a shared folder. With `clearLeftover` (no upload of this process uses
+// it) one already there was left by a server that ended during an upload: only one server holds
+// the port, so nothing is being written into it. It is removed with everything in it, beneath the
+// shared folder's descriptor (links in it removed, never followed), and made afresh. When it cannot
+// be removed it serves as it is.
+bool makeStagingFolder(const SharedFolder& folder, bool clearLeftover) {
+    if (::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700) == 0) {
+        return true;
+    }
+    if (errno != EEXIST) {
+        return false;
+    }
+    if (clearLeftover) {
+        const platform::SharedItem leftover{
+            platform::FileDescriptor(::fcntl(folder.descriptor(), F_DUPFD_CLOEXEC, 0)),
+            WebUploader::kStagingFolderName};
+        if (leftover.folder.valid() && SharedFolder::removeItem(leftover)) {
+            ::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700);
+        }
+    }
+    return true;
 }
 
 constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
@@ -60,7 +84,7 @@ void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
         // The count and the folder change together, so a folder is never removed between the
         // moment an upload made sure of it and the moment that upload ends.
         std::lock_guard lock(_stagingUsers->lock);
-        if (::mkdirat(folder->descriptor(), kStagingFolderName, 0700) != 0 && errno != EEXIST) {
+        if (!makeStagingFolder(*folder, _stagingUsers->counts.count(folder->identity()) == 0)) {
             return;
         }
         staging.reset(::openat(folder->descriptor(), kStagingFolderName,
@@ -73,6 +97,11 @@ void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
     request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, folder), kStagingLeaseAttribute);
     request.setTemporaryFolder(platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName),
                                std::make_shared<const platform::FileDescriptor>(std::move(staging)));
+}
+
+std::shared_ptr<WebUploader::StagingUsers> WebUploader::processStagingUsers() {
+    static const auto users = std::make_shared<StagingUsers>();
+    return users;
 }
 
 void WebUploader::stop() {
