@@ -10,7 +10,11 @@ UP_SsdpPendingSearches::Added UP_SsdpPendingSearches::Add(const KL_SocketAddress
     Key key(sender.m_IpAddress.AsLong(), st.GetChars());
     const auto range = m_ByTarget.equal_range(key);
     for (auto it = range.first; it != range.second; ++it) {
-        Entry& entry = m_Entries[it->second];
+        const auto found = m_Entries.find(it->second);
+        if (found == m_Entries.end()) {
+            continue;
+        }
+        Entry& entry = found->second;
         const bool answered = entry.m_Ports.Contains(sender.m_Port);
         if (!entry.m_Taken && !answered && entry.m_Ports.GetItemCount() < kMaxPorts) {
             (void)entry.m_Ports.Add(sender.m_Port);
