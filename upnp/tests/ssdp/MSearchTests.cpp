@@ -431,9 +431,9 @@ TEST_F(MSearchAnswers, SearchTaskCollectsTheAnswers) {
     request->GetHeaders().SetHeader("MX", "1");
     request->GetHeaders().SetHeader("ST", "upnp:rootdevice");
     Collector collector;
-    // The searcher is another host (the device answers no address of its own). One pass (below
-    // 1 s): the search is sent twice; the repeat comes while the answer to the first is pending
-    // and is dropped, the first is answered twice.
+    // The searcher is another host (the client namespace). One pass (below 1 s): the search is
+    // sent twice; the repeat comes while the answer to the first is pending and is dropped, the
+    // first is answered twice.
     KL_UdpSocket* socket = nullptr;
     ASSERT_TRUE(Network::Get().InClient([&] { socket = new KL_UdpSocket(KL_SOCKET_FLAG_CANCELLABLE); }));
     UP_SsdpSearchTask task(socket, &collector, request, KL_TimeStamp::FromMillis(900));
