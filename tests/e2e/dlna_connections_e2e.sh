@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # dlnaserve under clients that hold connections, inside two network namespaces (netns_lib.sh):
 # 99 idle connections from the client namespace (one peer address: 16 are kept, the others
-# closed at once) do not delay a GET of the description beyond 5 s; and a media URL that names
-# nothing servable answers the server's 404 page.
+# closed at once) do not delay a GET of the description beyond 5 s; a media URL that names
+# nothing servable answers the server's 404 page; and a control point on the server's own
+# computer (its LAN address), started once the start-up NOTIFYs are over, finds it by searching.
 #
 #   dlna_connections_e2e.sh DLNASERVE
 #
@@ -22,6 +23,19 @@ head -c 4096 /dev/zero >"$share/Music/song.mp3"
 e2e_start dlnaserve "device at" ip netns exec "$NS_DEV" "$E2E_PROGRAM" "$share" "Lanyard Slots"
 location=$url
 base=${location%/DeviceDescription.xml}
+
+# A player on the same computer searches from the LAN address (multicast, looped back to the
+# server) 3 s after the start: only an answer to its search can show it the server.
+sleep 3
+if command -v gssdp-discover >/dev/null 2>&1; then
+  netns_dev timeout 10 gssdp-discover -i en0 -t urn:schemas-upnp-org:device:MediaServer:1 -n 6 >"$work/own.out" 2>&1
+  grep -q "Location: $location" "$work/own.out" ||
+    fail "gssdp-discover on the server's own address finds it within 6 s" "$(tr '\n' ' ' <"$work/own.out")"
+else
+  own=$(netns_dev timeout 10 /usr/bin/python3 "$here/upnp_ssdp_search.py" count 239.255.255.250 "$NETNS_DEV_ADDRESS" \
+    urn:schemas-upnp-org:device:MediaServer:1)
+  [ "$own" = 2 ] || fail "a search from the server's own address is answered" "$own answers"
+fi
 
 # 99 connections that never send a byte, held open while the description is fetched.
 netns_cp /usr/bin/python3 - "$NETNS_DEV_ADDRESS" "$port" "$work/held" <<'PYEOF' &

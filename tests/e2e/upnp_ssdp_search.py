@@ -5,7 +5,7 @@ usage: upnp_ssdp_search.py table DEVICE SOURCE UUID DEVICE-TYPE SERVICE-TYPE
          number of answers each one gets (two rounds: one search per target may be pending for
          a sender, so the second round repeats targets of the first)
        upnp_ssdp_search.py count DEVICE SOURCE ST
-         prints the number of answers to one M-SEARCH for ST
+         prints the number of answers to one M-SEARCH for ST (DEVICE may be the SSDP group)
        upnp_ssdp_search.py forged DEVICE FORGED-SOURCE
          sends one M-SEARCH for ssdp:all through a raw socket with FORGED-SOURCE as its source
          address and prints the number of answers that reach this host on the forged port
@@ -13,6 +13,12 @@ usage: upnp_ssdp_search.py table DEVICE SOURCE UUID DEVICE-TYPE SERVICE-TYPE
          sends RATE M-SEARCHes a second (MX 5, the targets in turn, each from another port)
          through a raw socket with FORGED-SOURCE as their source address for SECONDS seconds,
          then prints the number sent
+       upnp_ssdp_search.py siege DEVICE SOURCE ST VICTIM SECONDS RATE VICTIM-RATE
+         for SECONDS seconds, sends RATE M-SEARCHes a second (MX 5, ssdp:all) from random forged
+         sources in SOURCE's /24 (.100 to .250) and VICTIM-RATE (MX 1, ssdp:all) with VICTIM as
+         their forged source (ports 40000 to 40063, where this host receives as VICTIM), while
+         ten real searches for ST go out from SOURCE, one every 0.25 s; prints
+         "answered A of 10, victim V" (V: the answers VICTIM received until 0.5 s after the end)
 """
 import random
 import select
@@ -133,12 +139,53 @@ def flood(device, source, seconds, rate, targets):
     return 0
 
 
+def siege(device, source, st, victim, seconds, rate, victim_rate):
+    raw = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+    prefix = source.rsplit(".", 1)[0] + "."
+    victims = []
+    for port in range(40000, 40064):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.bind((victim, port))
+        victims.append(sock)
+    real = [open_socket(source) for _ in range(10)]
+    answered = set()
+    got = 0
+    start = time.monotonic()
+    forged_sent = victim_sent = real_sent = 0
+    while True:
+        now = time.monotonic() - start
+        if now >= seconds + 0.5 and real_sent == len(real) and (now >= seconds + 2 or len(answered) == len(real)):
+            break
+        while now < seconds and forged_sent < now * rate:
+            send_forged(raw, prefix + str(random.randint(100, 250)), random.randint(1024, 39999), device,
+                        search("ssdp:all", mx="5"))
+            forged_sent += 1
+        while now < seconds and victim_sent < now * victim_rate:
+            send_forged(raw, victim, random.randint(40000, 40063), device, search("ssdp:all"))
+            victim_sent += 1
+        if real_sent < len(real) and now >= 0.25 * (real_sent + 1):
+            real[real_sent].sendto(search(st), (device, 1900))
+            real_sent += 1
+        ready, _, _ = select.select(victims + real, [], [], 0.002)
+        for sock in ready:
+            sock.recv(4096)
+            if sock in real:
+                answered.add(sock)
+            elif time.monotonic() - start < seconds + 0.5:
+                got += 1
+    print("answered %d of %d, victim %d" % (len(answered), len(real), got))
+    return 0
+
+
 def main():
     mode, device, source = sys.argv[1:4]
     if mode == "table":
         return 1 if table(device, source, *sys.argv[4:7]) else 0
     if mode == "forged":
         return forged(device, source)
+    if mode == "siege":
+        return siege(device, source, sys.argv[4], sys.argv[5], float(sys.argv[6]), float(sys.argv[7]),
+                     float(sys.argv[8]))
     if mode == "flood":
         return flood(device, source, float(sys.argv[4]), float(sys.argv[5]), sys.argv[6:])
     sock = open_socket(source)

@@ -26,6 +26,7 @@
 #include "KL_Types.h"
 #include "UP_DeviceData.h"
 #include "UP_DeviceIcon.h"
+#include "UP_SsdpAnswerRate.h"
 #include "UP_SsdpPacketListener.h"
 #include "UP_SsdpPendingSearches.h"
 
@@ -87,10 +88,10 @@ public:
     virtual KL_Result Stop(UP_SsdpListenTask* listen_task = nullptr);
     bool IsStarted() const { return m_Started.load(); }
 
-    // SSDP (UP_DeviceHostSsdp.cpp). An M-SEARCH this host answers queues one answer task (at most
-    // UP_SSDP_MAX_SEARCH_RESPONSE_TASKS at once, one per searching host and target, which answers
-    // every port of the host that searched meanwhile; only for single hosts on a network it
-    // answers on).
+    // SSDP (UP_DeviceHostSsdp.cpp). An M-SEARCH this host answers queues one pending answer for the
+    // host's answer task (one per searching host and target, which answers every port of the host
+    // that searched meanwhile; only for single hosts on a network it answers on). When
+    // UP_SSDP_MAX_PENDING_SEARCHES answers wait, the search is answered at once (once).
     KL_Result OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) override;
     // Sends every target of this device matching st (exact compare) through the socket.
     virtual KL_Result SendSsdpSearchResponse(KL_HttpResponse& response, KL_UdpSocket& socket, const char* st,
@@ -102,10 +103,8 @@ public:
     // type: UP_SSDP_ANNOUNCE_BYEBYE, _ALIVE or _UPDATE.
     static KL_Result Announce(const UP_DeviceData& device, KL_HttpRequest& request, KL_UdpSocket& socket,
                               int type);
-    // Called by a search-response task when its answers to sender's search for st are out.
-    void OnSearchResponseTaskDone(uint64_t pending);
-    // Called by a search-response task before it answers: the ports of the searching host to answer.
-    KL_List<uint32_t> TakePendingSearch(uint64_t pending);
+    // The number of datagrams one answer of the device (embedded devices included) to st holds.
+    static KL_Size CountSsdpSearchResponses(const UP_DeviceData& device, const KL_String& st);
 
     // The action handler; the default refuses every action with 401 "Invalid Action" and -1.
     virtual KL_Result OnAction(UP_ActionCall& call, const KL_HttpRequestContext& context);
@@ -153,8 +152,10 @@ private:
     std::atomic<bool> m_Started{false};
     // Set once the device is fully set up and its port known; requests before get 404.
     std::atomic<bool> m_Serving{false};
-    // SSDP (UP_DeviceHostSsdp.cpp): the listen task while announced, and the pending M-SEARCH
-    // answers (who asked, for what): the listen task adds, the answer tasks remove.
+    // SSDP (UP_DeviceHostSsdp.cpp): the listen task while announced, the pending M-SEARCH
+    // answers (who asked, for what: the listen task adds, the answer task takes) and the answer
+    // datagrams sent to each host of late (both tasks take from it).
     UP_SsdpListenTask* m_SsdpListenTask = nullptr;
     UP_SsdpPendingSearches m_PendingSearches;
+    UP_SsdpAnswerRate m_AnswerRate;
 };

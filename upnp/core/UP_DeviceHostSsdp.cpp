@@ -28,37 +28,6 @@ constexpr int64_t kAlivePauseMillis = 50;
 constexpr uint32_t kStartDelayModulo = 100;
 constexpr uint32_t kMaxSearchDelaySeconds = 5;
 
-// True when an M-SEARCH for st would get at least one answer from the device or an embedded one.
-bool IsAnsweredTarget(const UP_DeviceData& device, const KL_String& st) {
-    const KL_String uuid = "uuid:" + device.GetUUID();
-    if (st == "ssdp:all" || st == uuid || st == device.GetDeviceType() ||
-        (st == "upnp:rootdevice" && device.GetParentUUID().IsEmpty())) {
-        return true;
-    }
-    for (const UP_Service* service : device.GetServices()) {
-        if (service != nullptr && st == service->GetServiceType()) {
-            return true;
-        }
-    }
-    for (const KL_Reference<UP_DeviceData>& embedded : device.GetEmbeddedDevices()) {
-        if (embedded && IsAnsweredTarget(*embedded, st)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// True when the sender is a single host in the subnet of an interface this host answers on.
-bool IsAnsweredSender(const KL_IpAddress& sender) {
-    KL_NetworkInterfaceList interfaces;
-    bool answered = false;
-    if (KL_SUCCEEDED(UP_UPnPMessageHelper::GetNetworkInterfaces(interfaces, true))) {
-        answered = UP_SsdpDeviceSearchResponseInterfaceIterator::IsAnswerableSender(interfaces, sender);
-    }
-    KL_DeleteNetworkInterfaces(interfaces);
-    return answered;
-}
-
 KL_Result SendNotify(KL_HttpRequest& request, KL_UdpSocket& socket, const KL_SocketAddress& target,
                      const KL_String& nt, const KL_String& usn, bool pause) {
     KL_CHECK(UP_SsdpSender::SendSsdp(request, usn.GetChars(), nt.GetChars(), socket, true, &target));
@@ -100,14 +69,31 @@ KL_Result AnnounceTargets(const UP_DeviceData& device, KL_HttpRequest& request, 
 
 } // namespace
 
+KL_Size UP_DeviceHost::CountSsdpSearchResponses(const UP_DeviceData& device, const KL_String& st) {
+    const bool all = st == "ssdp:all";
+    const bool root = device.GetParentUUID().IsEmpty();
+    KL_Size count = 0;
+    count += ((all || st == "upnp:rootdevice") && root) ? 1 : 0;
+    count += (all || st == "uuid:" + device.GetUUID()) ? 1 : 0;
+    count += (all || st == device.GetDeviceType()) ? 1 : 0;
+    for (const UP_Service* service : device.GetServices()) {
+        count += (service != nullptr && (all || st == service->GetServiceType())) ? 1 : 0;
+    }
+    for (const KL_Reference<UP_DeviceData>& embedded : device.GetEmbeddedDevices()) {
+        count += embedded ? CountSsdpSearchResponses(*embedded, st) : 0;
+    }
+    return count;
+}
+
 KL_Result UP_DeviceHost::StartSsdp(UP_SsdpListenTask* listen_task) {
     if (listen_task == nullptr) {
         return KL_SUCCESS;
     }
-    {
-        // Answers still pending at the last Stop were dropped with their tasks.
-        m_PendingSearches.Clear();
-    }
+    // Answers still pending at the last Stop were dropped with the answer task.
+    m_PendingSearches.Clear();
+    m_AnswerRate.Clear();
+    KL_CHECK_SEVERE(m_TaskManager->StartTask(
+        new UP_SsdpDeviceSearchResponseTask(this, &m_PendingSearches, &m_AnswerRate), nullptr, true));
     const KL_TimeStamp delay = KL_TimeStamp::FromMillis(KL_System::GetRandomInteger() % kStartDelayModulo);
     const KL_TimeStamp interval = UP_SsdpDeviceAnnounceTask::ComputeInterval(GetLeaseTime());
     auto* task = new UP_SsdpDeviceAnnounceTask(this, interval, GetByeByeFirst(), GetExtraBroadcast());
@@ -143,14 +129,6 @@ void UP_DeviceHost::AnnounceByeBye() {
     KL_DeleteNetworkInterfaces(if_list);
 }
 
-void UP_DeviceHost::OnSearchResponseTaskDone(uint64_t pending) {
-    m_PendingSearches.Remove(pending);
-}
-
-KL_List<uint32_t> UP_DeviceHost::TakePendingSearch(uint64_t pending) {
-    return m_PendingSearches.Take(pending);
-}
-
 KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequestContext& context) {
     if (request.GetMethod() != "M-SEARCH") {
         return KL_FAILURE;
@@ -174,28 +152,35 @@ KL_Result UP_DeviceHost::OnSsdpPacket(KL_HttpRequest& request, const KL_HttpRequ
     KL_CHECK_SEVERE(UP_UPnPMessageHelper::GetMX(request, mx));
 
     // Work is queued only for what will be answered, and only for single hosts on a network this
-    // host answers on (no reflection of forged searches), at most a bounded number at once and one
-    // per searching host and target (a flooding host cannot crowd the others out; another control
-    // point of the same host is answered with it).
+    // host answers on (no reflection of forged searches), one per searching host and target (a
+    // flooding host cannot crowd the others out; another control point of the same host is
+    // answered with it); a full table answers at once rather than drop the search.
     const KL_String target(st);
-    if (!IsAnsweredTarget(*this, target) || !IsAnsweredSender(remote.m_IpAddress)) {
+    if (CountSsdpSearchResponses(*this, target) == 0) {
         return KL_FAILURE;
     }
-    const uint64_t pending = m_PendingSearches.Add(remote, target);
-    if (pending == 0) {
-        return KL_FAILURE;
+    KL_NetworkInterfaceList interfaces;
+    KL_Result result = UP_UPnPMessageHelper::GetNetworkInterfaces(interfaces, true);
+    if (KL_SUCCEEDED(result) &&
+        !UP_SsdpDeviceSearchResponseInterfaceIterator::IsAnswerableSender(interfaces, remote.m_IpAddress)) {
+        result = KL_FAILURE;
     }
-    const uint32_t seconds =
-        mx == 0 ? 0 : KL_System::GetRandomInteger() % std::min(mx, kMaxSearchDelaySeconds);
-    const KL_TimeStamp delay = KL_TimeStamp::FromSeconds(seconds);
-    auto* task = new UP_SsdpDeviceSearchResponseTask(this, remote, st, pending);
-    const KL_Result result = m_TaskManager->StartTask(task, &delay, true);
-    if (KL_FAILED(result)) {
-        OnSearchResponseTaskDone(pending);
-        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, result, "(m_TaskManager->StartTask(task, &delay))");
-        return result;
+    if (KL_SUCCEEDED(result)) {
+        const uint32_t seconds =
+            mx == 0 ? 0 : KL_System::GetRandomInteger() % std::min(mx, kMaxSearchDelaySeconds);
+        const int64_t due = UP_SsdpAnswerRate::Now() + static_cast<int64_t>(seconds) * 1000;
+        if (m_PendingSearches.Add(remote, target, due) == UP_SsdpPendingSearches::Added::kFull) {
+            KL_LOG_FINE("M-SEARCH from %s answered at once: %d answers pending", remote.ToString().GetChars(),
+                        static_cast<int>(UP_SsdpPendingSearches::kMaxInAll));
+            UP_SsdpPendingSearches::Answer answer;
+            answer.m_Host = remote.m_IpAddress;
+            answer.m_ST = target;
+            (void)answer.m_Ports.Add(remote.m_Port);
+            UP_SsdpDeviceSearchResponseTask::SendAnswer(this, &m_AnswerRate, interfaces, answer);
+        }
     }
-    return KL_SUCCESS;
+    KL_DeleteNetworkInterfaces(interfaces);
+    return result;
 }
 
 KL_Result UP_DeviceHost::SendSsdpSearchResponse(KL_HttpResponse& response, KL_UdpSocket& socket,

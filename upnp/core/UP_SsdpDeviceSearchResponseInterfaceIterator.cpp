@@ -2,11 +2,10 @@
 
 #include "KL_Check.h"
 #include "KL_HttpResponse.h"
-#include "KL_System.h"
 #include "KL_UdpSocket.h"
 #include "UP_DeviceHost.h"
+#include "UP_SsdpAnswerRate.h"
 #include "UP_SsdpConstants.h"
-#include "UP_ThreadTask.h"
 #include "UP_UPnPMessageHelper.h"
 
 KL_SET_LOCAL_LOGGER("upnp.core.ssdp");
@@ -14,7 +13,6 @@ KL_SET_LOCAL_LOGGER("upnp.core.ssdp");
 namespace {
 
 constexpr KL_Timeout kConnectTimeout = 5000;
-constexpr int64_t kRepeatMillis = 200;
 constexpr uint32_t kLoopbackNet = 0x7F000000;
 constexpr uint32_t kLoopbackMask = 0xFF000000;
 // 224.0.0.0/4 (multicast) and 240.0.0.0/4 (reserved, with 255.255.255.255) name no single host.
@@ -22,14 +20,11 @@ constexpr uint32_t kMulticastAndAbove = 0xE0000000;
 // 0.0.0.0/8: "this network".
 constexpr uint32_t kThisNetworkMask = 0xFF000000;
 
-// True when the address is the network or the broadcast address of the entry's subnet, the
-// entry's broadcast address, or (outside loopback) the entry's own address.
-bool IsSpecialFor(const KL_NetworkInterfaceAddress& entry, uint32_t remote, bool loopback) {
+// True when the address is the network or the broadcast address of the entry's subnet, or the
+// entry's broadcast address.
+bool IsSpecialFor(const KL_NetworkInterfaceAddress& entry, uint32_t remote) {
     const uint32_t primary = entry.m_PrimaryAddress.AsLong();
     const uint32_t mask = entry.m_NetMask.AsLong();
-    if (!loopback && remote == primary) {
-        return true;
-    }
     if (entry.m_BroadcastAddress != KL_IpAddress::Any && remote == entry.m_BroadcastAddress.AsLong()) {
         return true;
     }
@@ -52,9 +47,8 @@ bool UP_SsdpDeviceSearchResponseInterfaceIterator::IsAnswerableSender(
         if (iface == nullptr) {
             continue;
         }
-        const bool loopback = (iface->GetFlags() & KL_NETWORK_INTERFACE_FLAG_LOOPBACK) != 0;
         for (const KL_NetworkInterfaceAddress& entry : iface->GetAddresses()) {
-            if (IsSpecialFor(entry, remote, loopback)) {
+            if (IsSpecialFor(entry, remote)) {
                 return false;
             }
         }
@@ -129,19 +123,16 @@ KL_Result UP_SsdpDeviceSearchResponseInterfaceIterator::operator()(KL_NetworkInt
     (void)UP_UPnPMessageHelper::SetCacheMaxAge(response, m_Device->GetLeaseTime());
     headers.SetHeader("Server", UP_SSDP_SERVER_HEADER, false);
     headers.SetHeader("EXT", "");
-    for (int round = 0; round < 2; ++round) {
-        if (round == 1) {
-            if (m_Task != nullptr ? m_Task->IsAborting(kRepeatMillis)
-                                  : KL_FAILED(KL_System::Sleep(KL_TimeStamp::FromMillis(kRepeatMillis)))) {
-                return KL_SUCCESS;
-            }
-        }
-        result = m_Device->SendSsdpSearchResponse(response, socket, m_ST.GetChars(), remote_addr);
-        if (KL_FAILED(result)) {
-            KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_SEVERE, result,
-                                "(m_Device->SendSsdpSearchResponse(response, socket, m_ST, remote_addr))");
-            return result;
-        }
+    if (m_Rate != nullptr &&
+        !m_Rate->Take(m_RemoteAddr.m_IpAddress, UP_DeviceHost::CountSsdpSearchResponses(*m_Device, m_ST),
+                      UP_SsdpAnswerRate::Now())) {
+        return KL_SUCCESS;
+    }
+    result = m_Device->SendSsdpSearchResponse(response, socket, m_ST.GetChars(), remote_addr);
+    if (KL_FAILED(result)) {
+        KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_SEVERE, result,
+                            "(m_Device->SendSsdpSearchResponse(response, socket, m_ST, remote_addr))");
+        return result;
     }
     return KL_SUCCESS;
 }

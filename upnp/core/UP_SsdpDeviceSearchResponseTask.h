@@ -1,29 +1,35 @@
-// UP_SsdpDeviceSearchResponseTask: answers one accepted M-SEARCH on every usable interface
-// (loopback included), then ends; the device host's task manager deletes it.
+// UP_SsdpDeviceSearchResponseTask: the one thread of a device host that sends its M-SEARCH answers.
+// It lives from the host's Start to its Stop (the host's task manager ends and deletes it): it
+// sleeps until the next pending answer is due (or one was queued), then sends every due answer to
+// each of its ports on every usable interface (loopback included), under the answer rate.
 #pragma once
 
-#include "KL_SocketAddress.h"
-#include "KL_String.h"
+#include "KL_NetworkInterface.h"
+#include "UP_SsdpPendingSearches.h"
 #include "UP_ThreadTask.h"
 
-#include <cstdint>
-
 class UP_DeviceHost;
+class UP_SsdpAnswerRate;
 
 class UP_SsdpDeviceSearchResponseTask : public UP_ThreadTask {
 public:
-    // pending: the device host's id of the pending answer (the ports of the searching host to
-    // answer are taken from it when the task runs).
-    UP_SsdpDeviceSearchResponseTask(UP_DeviceHost* device, const KL_SocketAddress& remote_addr,
-                                    const char* st, uint64_t pending)
-        : m_Device(device), m_RemoteAddr(remote_addr), m_ST(st), m_Pending(pending) {}
+    // Neither is owned; both outlive the task (members of the device host).
+    UP_SsdpDeviceSearchResponseTask(UP_DeviceHost* device, UP_SsdpPendingSearches* pending,
+                                    UP_SsdpAnswerRate* rate)
+        : m_Device(device), m_Pending(pending), m_Rate(rate) {}
 
-    // Tells the device host when it is done, so that the host can count pending answers.
     void DoRun() override;
+    void DoAbort() override;
+
+    // Sends one answer (one round) to each port on every interface of the list.
+    static void SendAnswer(UP_DeviceHost* device, UP_SsdpAnswerRate* rate,
+                           const KL_NetworkInterfaceList& if_list,
+                           const UP_SsdpPendingSearches::Answer& answer);
 
 private:
+    void SendDue(const KL_List<UP_SsdpPendingSearches::Answer>& due);
+
     UP_DeviceHost* m_Device;
-    KL_SocketAddress m_RemoteAddr;
-    KL_String m_ST;
-    uint64_t m_Pending;
+    UP_SsdpPendingSearches* m_Pending;
+    UP_SsdpAnswerRate* m_Rate;
 };

@@ -2,6 +2,7 @@
 #include "KL_System.h"
 #include "KL_UdpSocket.h"
 #include "SsdpTestNetwork.h"
+#include "UP_SsdpAnswerRate.h"
 #include "UP_SsdpDeviceSearchResponseInterfaceIterator.h"
 #include "UP_SsdpPendingSearches.h"
 #include "UP_SsdpSearchTask.h"
@@ -10,6 +11,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -143,6 +145,19 @@ TEST_F(MSearchAnswers, SendersOffEverySubnetGetNoAnswer) {
     EXPECT_TRUE(net.Client("ip addr del 10.231.8.2/24 dev cp0"));
 }
 
+// A control point on the device's own computer searches from its LAN address and is answered.
+TEST_F(MSearchAnswers, OwnLanAddressIsAnswered) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    m_Sockets.push_back(fd);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, kDeviceAddress, &local.sin_addr);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local));
+    ASSERT_TRUE(SendTo(fd, MSearch("upnp:rootdevice"), kDeviceAddress, 1900));
+    EXPECT_EQ(Sts(2, "upnp:rootdevice"), StsOf(fd, 1200, 2));
+}
+
 // While an answer to a search is pending, the same search from the same socket is dropped; another
 // control point on the same host (another socket) is answered with it.
 TEST_F(MSearchAnswers, ALaterDuplicateIsDroppedWhileTheAnswerIsPending) {
@@ -155,45 +170,108 @@ TEST_F(MSearchAnswers, ALaterDuplicateIsDroppedWhileTheAnswerIsPending) {
     EXPECT_EQ(Sts(2, "upnp:rootdevice"), StsOf(neighbour, 10));
 }
 
-// One answer waits per host and target, joined by the host's other ports (up to four); once it is
-// taken, a new port queues an answer of its own and a port being answered is dropped; 32 in all.
+KL_SocketAddress From(const std::string& ip, uint32_t port) {
+    KL_IpAddress address;
+    EXPECT_EQ(KL_SUCCESS, address.Parse(ip.c_str()));
+    return KL_SocketAddress(address, port);
+}
+
+// One answer waits per host and target, joined by the host's other ports (up to four); taken at
+// its due time, it is due again 200 ms later (the repeat), and meanwhile a new port queues an
+// answer of its own while a port being answered is dropped; a full table says so.
 TEST(PendingSearches, OneWaitsPerHostAndTargetJoinedByItsPorts) {
+    using Added = UP_SsdpPendingSearches::Added;
     UP_SsdpPendingSearches pending;
-    auto from = [](const std::string& ip, uint32_t port) {
-        KL_IpAddress address;
-        EXPECT_EQ(KL_SUCCESS, address.Parse(ip.c_str()));
-        return KL_SocketAddress(address, port);
+    // port 0: TakeDue at the time `at`, which takes `taken` ("st ports" per answer, " r" for the
+    // repeat); otherwise an Add due at `at`, which answers `added`.
+    const struct {
+        uint32_t port;
+        const char* st;
+        int64_t at;
+        Added added;
+        const char* taken;
+    } steps[] = {
+        {5000, "ssdp:all", 999, Added::kQueued, ""},
+        {5001, "ssdp:all", 999, Added::kJoined, ""},
+        {5001, "ssdp:all", 999, Added::kJoined, ""},
+        {5002, "ssdp:all", 999, Added::kJoined, ""},
+        {5003, "ssdp:all", 999, Added::kJoined, ""},
+        {5004, "ssdp:all", 999, Added::kJoined, ""}, // a fifth port: dropped
+        {5000, "upnp:rootdevice", 1500, Added::kQueued, ""},
+        {0, "", 999, Added::kQueued, "ssdp:all 5000,5001,5002,5003"},
+        {5001, "ssdp:all", 1500, Added::kJoined, ""}, // being answered
+        {5009, "ssdp:all", 1500, Added::kQueued, ""},
+        {5009, "ssdp:all", 1500, Added::kJoined, ""},
+        {0, "", 1198, Added::kQueued, ""},
+        {0, "", 1500, Added::kQueued, "ssdp:all 5000,5001,5002,5003 r|upnp:rootdevice 5000|ssdp:all 5009"},
+        {0, "", 1700, Added::kQueued, "upnp:rootdevice 5000 r|ssdp:all 5009 r"},
     };
-    auto take = [&](uint64_t id) {
-        std::vector<uint32_t> ports;
-        for (uint32_t port : pending.Take(id)) {
-            ports.push_back(port);
+    for (const auto& step : steps) {
+        if (step.port != 0) {
+            EXPECT_EQ(step.added, pending.Add(From("10.0.0.2", step.port), step.st, step.at))
+                << step.port << " " << step.st;
+            continue;
         }
-        return ports;
-    };
-    const uint64_t all = pending.Add(from("10.0.0.2", 5000), "ssdp:all");
-    ASSERT_NE(0u, all);
-    for (uint32_t port : {5000u, 5001u, 5001u, 5002u, 5003u, 5004u}) {
-        EXPECT_EQ(0u, pending.Add(from("10.0.0.2", port), "ssdp:all")) << port;
+        std::string taken;
+        for (const UP_SsdpPendingSearches::Answer& answer : pending.TakeDue(step.at, 16)) {
+            taken += std::string(taken.empty() ? "" : "|") + answer.m_ST.GetChars();
+            const char* separator = " ";
+            for (uint32_t port : answer.m_Ports) {
+                taken += separator + std::to_string(port);
+                separator = ",";
+            }
+            taken += answer.m_Repeat ? " r" : "";
+        }
+        EXPECT_EQ(step.taken, taken) << step.at;
     }
-    EXPECT_NE(0u, pending.Add(from("10.0.0.2", 5000), "upnp:rootdevice"));
-    EXPECT_EQ((std::vector<uint32_t>{5000, 5001, 5002, 5003}), take(all));
-    EXPECT_EQ(0u, pending.Add(from("10.0.0.2", 5001), "ssdp:all")); // being answered
-    const uint64_t again = pending.Add(from("10.0.0.2", 5009), "ssdp:all");
-    EXPECT_NE(0u, again);
-    EXPECT_EQ(0u, pending.Add(from("10.0.0.2", 5009), "ssdp:all"));
-    pending.Remove(all);
-    EXPECT_EQ((std::vector<uint32_t>{5009}), take(again));
-    for (int host = 3; host <= 33; ++host) {
-        const std::string ip = "10.0.0." + std::to_string(host);
-        EXPECT_EQ(host < 33, pending.Add(from(ip, 6000), "ssdp:all") != 0) << ip;
+    EXPECT_EQ(-1, pending.NextDue());
+    for (KL_Size i = 0; i < UP_SsdpPendingSearches::kMaxInAll; ++i) {
+        const std::string ip = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+        ASSERT_EQ(Added::kQueued, pending.Add(From(ip, 6000), "ssdp:all", 5000)) << ip;
     }
+    EXPECT_EQ(Added::kFull, pending.Add(From("10.0.0.33", 6000), "ssdp:all", 5000));
+    EXPECT_EQ(5000, pending.NextDue());
     pending.Clear();
-    EXPECT_NE(0u, pending.Add(from("10.0.0.33", 6000), "ssdp:all"));
+    EXPECT_EQ(Added::kQueued, pending.Add(From("10.0.0.33", 6000), "ssdp:all", 5000));
+}
+
+// At most 100 answer datagrams a second reach one host, after a burst of 50; each host has its own
+// bucket, and the table of hosts stays bounded.
+TEST(AnswerRate, HundredDatagramsASecondPerHost) {
+    UP_SsdpAnswerRate rate;
+    const struct {
+        int64_t time;
+        const char* host;
+        KL_Size count;
+        bool taken;
+    } steps[] = {
+        {0, "10.0.0.2", 50, true},     {0, "10.0.0.2", 1, false},    {0, "10.0.0.3", 8, true},
+        {10, "10.0.0.2", 1, true},     {10, "10.0.0.2", 1, false},   {100, "10.0.0.2", 10, false},
+        {100, "10.0.0.2", 9, true},    {1000, "10.0.0.2", 50, true}, {1000, "10.0.0.2", 1, false},
+        {5000, "10.0.0.2", 51, false}, {5000, "10.0.0.2", 50, true},
+    };
+    for (const auto& step : steps) {
+        KL_IpAddress host;
+        ASSERT_EQ(KL_SUCCESS, host.Parse(step.host));
+        EXPECT_EQ(step.taken, rate.Take(host, step.count, step.time)) << step.time << " " << step.host;
+    }
+    // Forged sources in a /16 fill the table; a host answered all along keeps its bucket (a fresh
+    // one would let 50 more through): its 50 tokens, then 100 a second for 0.4 s.
+    KL_IpAddress victim;
+    ASSERT_EQ(KL_SUCCESS, victim.Parse("10.0.0.2"));
+    int victim_taken = 0;
+    for (int i = 0; i < 2000; ++i) {
+        (void)rate.Take(KL_IpAddress(10, 9, static_cast<uint8_t>(i / 250), static_cast<uint8_t>(i % 250 + 1)),
+                        6, 6000 + i / 5);
+        victim_taken += rate.Take(victim, 1, 6000 + i / 5) ? 1 : 0;
+    }
+    EXPECT_LE(rate.GetHostCount(), UP_SsdpAnswerRate::kMaxHosts);
+    EXPECT_LE(victim_taken, 50 + 40);
 }
 
 // A searcher must be a single host of a subnet the device answers on: a forged source naming a
-// whole network, a group, nobody or the host itself gets nothing.
+// whole network, a group or nobody gets nothing; the host's own addresses are answered (a control
+// point on the same computer searches from them).
 TEST(SearchSenders, OnlySingleHostsOfOurSubnetsAreAnswered) {
     const struct {
         const char* name;
@@ -223,7 +301,7 @@ TEST(SearchSenders, OnlySingleHostsOfOurSubnetsAreAnswered) {
     } cases[] = {
         {"10.231.7.2", true},   {"10.231.7.254", true},     {"127.0.0.1", true},
         {"192.168.50.1", true}, {"10.231.7.255", false},    {"10.231.7.0", false},
-        {"10.231.7.1", false},  {"192.168.50.0", false},    {"239.255.255.250", false},
+        {"10.231.7.1", true},   {"192.168.50.0", true},     {"239.255.255.250", false},
         {"224.0.0.1", false},   {"255.255.255.255", false}, {"240.0.0.1", false},
         {"0.0.0.0", false},     {"127.255.255.255", false}, {"10.231.8.2", false},
     };
@@ -237,14 +315,37 @@ TEST(SearchSenders, OnlySingleHostsOfOurSubnetsAreAnswered) {
     KL_DeleteNetworkInterfaces(interfaces);
 }
 
-// Answers leave from sockets that cannot reach a broadcast address.
+// The socket each answer leaves from cannot reach a broadcast address: the device tries one on
+// the very socket it is handed to answer on.
+class ProbingDevice : public TestDevice {
+public:
+    KL_Result SendSsdpSearchResponse(KL_HttpResponse& response, KL_UdpSocket& socket, const char* st,
+                                     const KL_SocketAddress* address) override {
+        const KL_SocketAddress broadcast(KL_IpAddress(10, 231, 7, 255), 9);
+        const KL_DataBuffer probe("x", 1);
+        m_Broadcasts += KL_SUCCEEDED(socket.Send(probe, &broadcast)) ? 1 : 0;
+        ++m_Answers;
+        return UP_DeviceHost::SendSsdpSearchResponse(response, socket, st, address);
+    }
+    std::atomic<int> m_Answers{0};
+    std::atomic<int> m_Broadcasts{0};
+};
+
 TEST(SearchAnswerSocket, CannotBroadcast) {
     SSDP_REQUIRE_NETWORK();
-    const KL_SocketAddress broadcast(KL_IpAddress(10, 231, 7, 255), 1900);
-    KL_UdpSocket plain(KL_SOCKET_FLAG_CANCELLABLE);
-    EXPECT_EQ(KL_SUCCESS, plain.Connect(broadcast, 1000));
-    KL_UdpSocket answering(KL_SOCKET_FLAG_CANCELLABLE | KL_SOCKET_FLAG_NO_BROADCAST);
-    EXPECT_TRUE(KL_FAILED(answering.Connect(broadcast, 1000)));
+    auto* probing = new ProbingDevice();
+    const KL_Reference<UP_DeviceHost> device(probing);
+    UP_UPnP upnp;
+    ASSERT_EQ(KL_SUCCESS, upnp.AddDevice(device));
+    ASSERT_EQ(KL_SUCCESS, upnp.Start());
+    const int fd = Network::Get().ClientSocket();
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(SendTo(fd, MSearch("upnp:rootdevice", "0"), kDeviceAddress, 1900));
+    EXPECT_EQ(2u, ReceiveFor(fd, 1500, 2).size());
+    close(fd);
+    EXPECT_EQ(KL_SUCCESS, upnp.Stop());
+    EXPECT_EQ(2, probing->m_Answers.load());
+    EXPECT_EQ(0, probing->m_Broadcasts.load());
 }
 
 int ThreadCount() {
@@ -273,7 +374,8 @@ TEST_F(MSearchAnswers, BurstKeepsThreadsBounded) {
         most = std::max(most, ThreadCount());
         (void)ReceiveFor(fd, 50);
     }
-    EXPECT_LE(most, before + 32 + 2);
+    // One answer task, whatever the number of pending answers.
+    EXPECT_LE(most, before + 1);
     bool answered = false;
     for (int attempt = 0; attempt < 6 && !answered; ++attempt) {
         answered = !Answers(MSearch("upnp:rootdevice"), 1000).empty();
@@ -329,9 +431,9 @@ TEST_F(MSearchAnswers, SearchTaskCollectsTheAnswers) {
     request->GetHeaders().SetHeader("MX", "1");
     request->GetHeaders().SetHeader("ST", "upnp:rootdevice");
     Collector collector;
-    // The searcher is another host (the device answers no address of its own). One pass (below
-    // 1 s): the search is sent twice; the repeat comes while the answer to the first is pending
-    // and is dropped, the first is answered twice.
+    // The searcher is another host (the client namespace). One pass (below 1 s): the search is
+    // sent twice; the repeat comes while the answer to the first is pending and is dropped, the
+    // first is answered twice.
     KL_UdpSocket* socket = nullptr;
     ASSERT_TRUE(Network::Get().InClient([&] { socket = new KL_UdpSocket(KL_SOCKET_FLAG_CANCELLABLE); }));
     UP_SsdpSearchTask task(socket, &collector, request, KL_TimeStamp::FromMillis(900));
