@@ -35,9 +35,9 @@ bool UP_SsdpAnswerRate::Take(const KL_IpAddress& host, KL_Size count, int64_t no
         found = m_Buckets.emplace(host.AsLong(), Bucket{kFullMilli, now}).first;
     }
     Bucket& bucket = found->second;
-    // kPerSecond tokens a second: kPerSecond thousandths a millisecond.
+    // kRefillPerSecond tokens a second: kRefillPerSecond thousandths a millisecond.
     const int64_t elapsed = std::max<int64_t>(0, now - bucket.m_Time);
-    bucket.m_Milli = std::min(kFullMilli, bucket.m_Milli + elapsed * kPerSecond);
+    bucket.m_Milli = std::min(kFullMilli, bucket.m_Milli + elapsed * kRefillPerSecond);
     bucket.m_Time = std::max(bucket.m_Time, now);
     const int64_t needed = static_cast<int64_t>(count) * 1000;
     if (needed > bucket.m_Milli) {

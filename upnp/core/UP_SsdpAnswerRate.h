@@ -1,8 +1,8 @@
 // UP_SsdpAnswerRate: bounds the M-SEARCH answer datagrams a device host sends to one host (IP
 // address), whatever the searches claim as their source: a token bucket per host holding at most
-// kBurst datagrams, refilled at kPerSecond a second; an answer that finds too few tokens is dropped
-// whole. Forged searches naming a victim as their source thus bring it at most kPerSecond
-// datagrams a second (after one burst).
+// kBurst datagrams, refilled at kRefillPerSecond = kPerSecond - kBurst a second, so that no second
+// sees more than kPerSecond; an answer that finds too few tokens is dropped whole. Forged searches
+// naming a victim as their source thus bring it at most kPerSecond datagrams in any second.
 //
 // At most kMaxHosts buckets are kept; a new host then takes the place of the one unused longest
 // (a full bucket, unless every one was used in the last kBurst / kPerSecond seconds).
@@ -22,7 +22,8 @@
 class UP_SsdpAnswerRate {
 public:
     static constexpr int64_t kPerSecond = UP_SSDP_MAX_ANSWERS_PER_SECOND;
-    static constexpr int64_t kBurst = kPerSecond / 2;
+    static constexpr int64_t kBurst = 25; // one answer round of a device, its services and four ports
+    static constexpr int64_t kRefillPerSecond = kPerSecond - kBurst;
     static constexpr KL_Size kMaxHosts = 1024;
 
     // The monotonic clock in milliseconds (the time of Take and of the pending searches).

@@ -235,8 +235,8 @@ TEST(PendingSearches, OneWaitsPerHostAndTargetJoinedByItsPorts) {
     EXPECT_EQ(Added::kQueued, pending.Add(From("10.0.0.33", 6000), "ssdp:all", 5000));
 }
 
-// At most 100 answer datagrams a second reach one host, after a burst of 50; each host has its own
-// bucket, and the table of hosts stays bounded.
+// At most 100 answer datagrams reach one host in any second (a bucket of 25, refilled at 75 a
+// second); each host has its own bucket, and the table of hosts stays bounded.
 TEST(AnswerRate, HundredDatagramsASecondPerHost) {
     UP_SsdpAnswerRate rate;
     const struct {
@@ -245,10 +245,10 @@ TEST(AnswerRate, HundredDatagramsASecondPerHost) {
         KL_Size count;
         bool taken;
     } steps[] = {
-        {0, "10.0.0.2", 50, true},     {0, "10.0.0.2", 1, false},    {0, "10.0.0.3", 8, true},
-        {10, "10.0.0.2", 1, true},     {10, "10.0.0.2", 1, false},   {100, "10.0.0.2", 10, false},
-        {100, "10.0.0.2", 9, true},    {1000, "10.0.0.2", 50, true}, {1000, "10.0.0.2", 1, false},
-        {5000, "10.0.0.2", 51, false}, {5000, "10.0.0.2", 50, true},
+        {0, "10.0.0.2", 25, true},     {0, "10.0.0.2", 1, false},    {0, "10.0.0.3", 8, true},
+        {20, "10.0.0.2", 1, true},     {20, "10.0.0.2", 1, false},   {100, "10.0.0.2", 7, false},
+        {100, "10.0.0.2", 6, true},    {1000, "10.0.0.2", 25, true}, {1000, "10.0.0.2", 1, false},
+        {5000, "10.0.0.2", 26, false}, {5000, "10.0.0.2", 25, true},
     };
     for (const auto& step : steps) {
         KL_IpAddress host;
@@ -256,7 +256,7 @@ TEST(AnswerRate, HundredDatagramsASecondPerHost) {
         EXPECT_EQ(step.taken, rate.Take(host, step.count, step.time)) << step.time << " " << step.host;
     }
     // Forged sources in a /16 fill the table; a host answered all along keeps its bucket (a fresh
-    // one would let 50 more through): its 50 tokens, then 100 a second for 0.4 s.
+    // one would let 25 more through): its 25 tokens, then 75 a second for 0.4 s.
     KL_IpAddress victim;
     ASSERT_EQ(KL_SUCCESS, victim.Parse("10.0.0.2"));
     int victim_taken = 0;
@@ -266,7 +266,7 @@ TEST(AnswerRate, HundredDatagramsASecondPerHost) {
         victim_taken += rate.Take(victim, 1, 6000 + i / 5) ? 1 : 0;
     }
     EXPECT_LE(rate.GetHostCount(), UP_SsdpAnswerRate::kMaxHosts);
-    EXPECT_LE(victim_taken, 50 + 40);
+    EXPECT_LE(victim_taken, 25 + 30);
 }
 
 // A searcher must be a single host of a subnet the device answers on: a forged source naming a
