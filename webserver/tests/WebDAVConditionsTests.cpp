@@ -6,6 +6,9 @@
 
 #include "foundation/AtomicReplace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -68,6 +71,22 @@ TEST_F(DAVServerTest, GetServesOneByteRange) {
             EXPECT_TRUE(reply.body == bytes.substr(row.offset, row.length));
             EXPECT_EQ(headerOf(reply, "Content-Length"), std::to_string(row.length));
         }
+    }
+    // If-Range: the range only while the file is still the version the client names (by its ETag,
+    // or by a date that is over).
+    const timespec times[2] = {{1577836800, 0}, {1577836800, 0}}; // 2020-01-01 00:00:00 UTC
+    ASSERT_EQ(::utimensat(AT_FDCWD, path("f.bin").c_str(), times, 0), 0);
+    const std::string tag = headerOf(dav("HEAD", "/f.bin"), "ETag");
+    for (const auto& [ifRange, status] : std::vector<std::pair<std::string, int>>{
+             {tag, 206},
+             {"\"" + tag + "\"", 206},
+             {"Wed, 01 Jan 2020 00:00:00 GMT", 206},
+             {"\"other\"", 200},
+             {"W/\"" + tag + "\"", 200},
+             {"Wed, 01 Jan 2020 00:00:01 GMT", 200},
+         }) {
+        EXPECT_EQ(dav("GET", "/f.bin", "Range: bytes=0-9\r\nIf-Range: " + ifRange + "\r\n").status, status)
+            << ifRange;
     }
     const HttpReply head = dav("HEAD", "/f.bin");
     EXPECT_EQ(head.status, 200);

@@ -135,6 +135,21 @@ bool preconditionsHold(const HeaderDictionary& headers, const std::optional<plat
     return !ifNoneMatch || ifNoneMatchHolds(*ifNoneMatch, item);
 }
 
+bool rangeConditionHolds(const HeaderDictionary& headers, const platform::FileStatus& file) {
+    const std::string* ifRange = HeaderValue(headers, "If-Range");
+    if (!ifRange) {
+        return true;
+    }
+    if (const auto date = ParseRFC822Date(*ifRange)) {
+        // A date in whole seconds tells versions apart only once that second is over.
+        const auto modified = std::chrono::floor<std::chrono::seconds>(file.modificationTime.date());
+        return modified == *date && modified + std::chrono::seconds(1) <= std::chrono::system_clock::now();
+    }
+    const std::vector<EntityTag> tags = entityTags(*ifRange);
+    return tags.size() == 1 && !tags.front().weak &&
+           tags.front().opaque == WebServerFileResponse::eTagForStatus(file);
+}
+
 bool createsOnly(const HeaderDictionary& headers) {
     const std::string* ifNoneMatch = HeaderValue(headers, "If-None-Match");
     return ifNoneMatch && isAnyTag(*ifNoneMatch);

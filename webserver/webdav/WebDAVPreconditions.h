@@ -17,6 +17,11 @@ namespace webdav_detail {
 // the order of RFC 9110 §13.2.2: If-Match (else If-Unmodified-Since), then If-None-Match.
 bool preconditionsHold(const HeaderDictionary& headers, const std::optional<platform::FileStatus>& item);
 
+// "If-Range": true without it, or when it names the file as it is now (its ETag, or exactly its
+// Last-Modified date). When false the Range header is ignored and the whole file is sent, so a
+// client never joins pieces of two versions of a file.
+bool rangeConditionHolds(const HeaderDictionary& headers, const platform::FileStatus& file);
+
 // "If-None-Match: *": the request may only create, never replace.
 bool createsOnly(const HeaderDictionary& headers);
 

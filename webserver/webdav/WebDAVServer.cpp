@@ -41,8 +41,9 @@ std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
 }
 
 // A file, or the one byte range the request names (206 with "Content-Range"). A range that
-// starts past the end answers 416; several ranges, or a Range header that cannot be read, get the
-// whole file. An empty file is always sent whole.
+// starts past the end answers 416; several ranges, a Range header that cannot be read, or an
+// If-Range that names another version of the file get the whole file. An empty file is always
+// sent whole.
 std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
                                                 const platform::SharedItem& item, const std::string& path) {
     platform::FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK);
@@ -50,7 +51,8 @@ std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
     if (!status) {
         return nullptr;
     }
-    const WebServerRange range = status->size != 0 ? request.byteRange() : WebServerRange();
+    const bool useRange = status->size != 0 && rangeConditionHolds(request.headers(), *status);
+    const WebServerRange range = useRange ? request.byteRange() : WebServerRange();
     std::shared_ptr<WebServerResponse> response =
         WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
     if (!response && range != WebServerRange() && status->isRegularFile()) {
