@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end check of `webserve webdav` with cadaver: a scripted session that creates a folder,
-# uploads, downloads, copies, moves and deletes, checked on the client and in the shared folder.
+# uploads, downloads, copies, moves and deletes, checked on the client and in the shared folder;
+# then conditional PUTs and DELETEs with curl (If-Match, If-None-Match, racing create-only PUTs).
 #
 # usage: webdav_cadaver.sh PATH-TO-WEBSERVE
 set -uo pipefail
@@ -54,6 +55,41 @@ cmp -s local.txt "$share/docs/notes.txt" || fail "the shared folder does not hol
 cmp -s local.txt "$share/archive/moved.txt" || fail "the shared folder does not hold archive/moved.txt"
 [ ! -e "$share/docs/copy.txt" ] || fail "docs/copy.txt is still there after the move"
 [ ! -e "$share/docs/blob.bin" ] || fail "docs/blob.bin is still there after the delete"
+echo "== conditional PUT and DELETE (curl): a false condition answers 412 and changes nothing"
+printf 'kept\n' >kept.txt
+printf 'changed\n' >changed.txt
+expect_status() { # expect_status STATUS WHAT CURL-ARGS...
+  local want=$1 what=$2 got
+  shift 2
+  got=$(e2e_fetch cond "$@")
+  [ "$got" = "$want" ] || fail "$what answered $got, not $want"
+}
+expect_status 201 "PUT of cond.txt" -T kept.txt "$url/cond.txt"
+e2e_fetch tag "$url/cond.txt" >/dev/null
+tag=$(e2e_header tag ETag)
+expect_status 412 "PUT with If-None-Match: *" -H 'If-None-Match: *' -T changed.txt "$url/cond.txt"
+expect_status 412 "PUT with a wrong If-Match" -H 'If-Match: "nope"' -T changed.txt "$url/cond.txt"
+expect_status 412 "DELETE with a wrong If-Match" -H 'If-Match: "nope"' -X DELETE "$url/cond.txt"
+cmp -s kept.txt "$share/cond.txt" || fail "a refused conditional request changed cond.txt"
+expect_status 204 "PUT with the file's own ETag" -H "If-Match: $tag" -T changed.txt "$url/cond.txt"
+cmp -s changed.txt "$share/cond.txt" || fail "the PUT with the file's own ETag did not store it"
+e2e_fetch tag "$url/cond.txt" >/dev/null
+expect_status 204 "DELETE with the file's own ETag" -H "If-Match: $(e2e_header tag ETag)" -X DELETE \
+  "$url/cond.txt"
+# Two create-only PUTs racing for one name: exactly one stores its file.
+for round in 1 2 3 4 5 6 7 8 9 10; do
+  rm -f "$share/race.txt"
+  pids=()
+  for which in kept changed; do
+    curl --silent --max-time 10 -o /dev/null -w '%{http_code}\n' -H 'If-None-Match: *' -T "$which.txt" \
+      "$url/race.txt" >"race-$which.status" &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  statuses=$(sort race-kept.status race-changed.status | tr '\n' ' ')
+  [ "$statuses" = "201 412 " ] || fail "racing create-only PUTs, round $round, answered $statuses"
+done
+
 leftovers=$(find "$share" -name '.*' | head -n 5)
 [ -z "$leftovers" ] || fail "hidden leftovers in the shared folder: $leftovers"
 

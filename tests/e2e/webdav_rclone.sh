@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end check of `webserve webdav` with rclone's webdav backend: a small tree (nested folders,
 # an empty folder, an empty file, a few MB of random bytes, names with blanks, "&", "#", "%" and
-# non-ASCII letters) is copied in and out again and compared byte for byte, then changed, synced,
-# and removed. Retries are off, so a 500 that rclone would retry shows up as a failure.
+# non-ASCII letters) is copied in and out again and compared byte for byte, a 300 MiB file (which
+# rclone fetches in ranged pieces) is copied out, then the tree is changed, synced, and removed.
+# Retries are off, so a 500 that rclone would retry shows up as a failure.
 #
 # usage: webdav_rclone.sh PATH-TO-WEBSERVE
 set -uo pipefail
@@ -36,6 +37,13 @@ echo "== copy out"
 rc copy :webdav:tree "$work/out" --create-empty-src-dirs || fail "rclone copy out"
 diff -r "$src" "$work/out" || fail "the tree copied out differs from the source tree"
 rc check "$src" :webdav:tree --size-only || fail "rclone check"
+
+echo "== a large file copied out (rclone fetches large files in ranged pieces)"
+head -c 300M /dev/urandom >"$share/large.bin"
+rc copy -v :webdav:large.bin "$work/large" 2>"$work/large.log" || fail "rclone copy of a 300 MiB file"
+grep -q "Multi-thread Copied" "$work/large.log" || fail "rclone did not fetch the large file in pieces"
+cmp "$share/large.bin" "$work/large/large.bin" || fail "the large file copied out differs"
+rm -rf "$share/large.bin" "$work/large"
 
 echo "== mkdir of an existing folder (answered 405 at once, not retried)"
 start=$(date +%s)

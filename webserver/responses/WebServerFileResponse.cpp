@@ -67,15 +67,15 @@ std::string lossyLatin1(std::string_view text) {
     return result;
 }
 
-std::string eTagOf(const platform::FileStatus& status) {
+} // namespace
+
+std::string WebServerFileResponse::eTagForStatus(const platform::FileStatus& status) {
     char text[96];
     std::snprintf(text, sizeof text, "%llu/%li/%li", static_cast<unsigned long long>(status.inode),
                   static_cast<long>(status.modificationTime.seconds),
                   static_cast<long>(status.modificationTime.nanoseconds));
     return text;
 }
-
-} // namespace
 
 WebServerFileResponse::~WebServerFileResponse() {
     if (_file != -1) {
@@ -162,7 +162,7 @@ bool WebServerFileResponse::initWithDescriptor(int file, const std::string& path
     _type = MimeTypeForExtension(FileSystem::pathExtension(path));
     _length = _size;
     _lastModified = status->modificationTime.date();
-    _eTag = eTagOf(*status);
+    _eTag = eTagForStatus(*status);
     return true;
 }
 

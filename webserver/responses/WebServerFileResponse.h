@@ -36,6 +36,9 @@ public:
 
     const std::string& path() const { return _path; }
 
+    // The ETag a response sends for a file of this status (inode and modification time).
+    static std::string eTagForStatus(const platform::FileStatus& status);
+
     bool open(Error* error) override;
     std::optional<Data> readData(Error* error) override;
     void close() override;

@@ -1,9 +1,13 @@
 // WebDAV requests of a hostile or racing client: refusals given on the head (before "100
-// Continue"), compression bombs, and Overwrite: F against a PUT that creates the destination.
+// Continue"), compression bombs, and Overwrite: F against a PUT that creates the destination
+// (raced, and made certain through the fault injector of AtomicReplace).
 
 #include "WebDAVTestSupport.h"
 
+#include "foundation/AtomicReplace.h"
+
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -96,5 +100,27 @@ TEST_F(DAVServerTest, OverwriteFalseNeverLosesARacingPut) {
             refused += status == 412;
         }
         std::cout << method << ": " << refused << " of 100 rounds answered 412\n";
+    }
+}
+
+// The same race made certain: the destination appears between the staging and the last step of
+// the copy or move, and stays as it came.
+TEST_F(DAVServerTest, OverwriteFalseNeverReplacesADestinationThatAppearsMeanwhile) {
+    for (const std::string method : {"COPY", "MOVE"}) {
+        SCOPED_TRACE(method);
+        std::filesystem::remove(path("d.txt"));
+        write("s.txt", "source");
+        std::atomic<bool> appeared{false};
+        platform::AtomicReplace::setFaultInjector([this, &appeared](std::string_view step) {
+            if (step == "rename" && !appeared.exchange(true)) {
+                write("d.txt", "theirs");
+            }
+            return 0;
+        });
+        expectError(dav(method, "/s.txt", "Destination: " + url("/d.txt") + "\r\nOverwrite: F\r\n"), 412,
+                    "Destination \"/d.txt\" already exists");
+        platform::AtomicReplace::setFaultInjector({});
+        EXPECT_TRUE(appeared);
+        EXPECT_EQ(snapshot(), "d.txt=theirs\ns.txt=source\n");
     }
 }

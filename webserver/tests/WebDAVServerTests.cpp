@@ -1,12 +1,15 @@
-// The WebDAV server on a real socket: construction, OPTIONS, GET, DELETE, MKCOL, the handler list
-// and start/stop churn.
+// The WebDAV server on a real socket: construction, OPTIONS, GET, DELETE, MKCOL, the handler list,
+// start/stop churn, and a shared folder swapped for another in one step.
 
 #include "WebDAVTestSupport.h"
 
 #include "foundation/FileSystem.h"
 
-#include <cstdlib>
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 using coretest::HttpReply;
 using davtest::DAVServerTest;
@@ -201,4 +204,29 @@ TEST_F(DAVServerTest, LinkedFoldersNeverLeadOutsideTheShare) {
     const HttpReply inside = dav("GET", "/alias/a.txt");
     EXPECT_EQ(inside.status, 200);
     EXPECT_EQ(inside.body, "shared");
+}
+
+// Another folder takes the path in one step, with no moment where the path names nothing: renamed
+// over the (empty) shared folder, then exchanged with it. The very next request is served from it.
+TEST_F(DAVServerTest, AFolderSwappedInOneStepIsServedAtTheNextRequest) {
+    const std::string incoming = folder.path() + ".incoming";
+    const std::string other = folder.path() + ".other";
+    ASSERT_TRUE(platform::FileSystem::createDirectory(incoming));
+    ASSERT_TRUE(statictest::writeFile(incoming + "/b.txt", "incoming"));
+    ASSERT_TRUE(platform::FileSystem::createDirectory(other));
+    ASSERT_TRUE(statictest::writeFile(other + "/c.txt", "other"));
+    EXPECT_EQ(dav("PROPFIND", "/", "Depth: 1\r\n").status, 207); // the server holds the folder now
+    ASSERT_EQ(::rename(incoming.c_str(), folder.path().c_str()), 0);
+    const HttpReply renamed = dav("GET", "/b.txt");
+    EXPECT_EQ(renamed.status, 200);
+    EXPECT_EQ(renamed.body, "incoming");
+
+    ASSERT_EQ(::renameat2(AT_FDCWD, other.c_str(), AT_FDCWD, folder.path().c_str(), RENAME_EXCHANGE), 0);
+    const HttpReply exchanged = dav("GET", "/c.txt");
+    EXPECT_EQ(exchanged.status, 200);
+    EXPECT_EQ(exchanged.body, "other");
+    EXPECT_EQ(dav("GET", "/b.txt").status, 404);
+    EXPECT_EQ(dav("PUT", "/d.txt", "", std::string("d")).status, 201);
+    EXPECT_EQ(snapshot(), "c.txt=other\nd.txt=d\n");
+    EXPECT_TRUE(platform::FileSystem::removeItem(other)); // now the folder that held b.txt
 }

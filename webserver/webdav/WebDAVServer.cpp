@@ -3,6 +3,7 @@
 // WebDAVServerTransfers.cpp, PROPFIND, LOCK and UNLOCK in WebDAVServerProperties.cpp.
 
 #include "WebDAVServer.h"
+#include "WebDAVPreconditions.h"
 #include "WebDAVServerSupport.h"
 
 #include "WebServerDataRequest.h"
@@ -37,6 +38,31 @@ std::string lowercased(std::string text) {
 
 std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
     return WebServerErrorResponse::responseWithClientError(415, "Unexpected request body for MKCOL method");
+}
+
+// A file, or the one byte range the request names (206 with "Content-Range"). A range that
+// starts past the end answers 416; several ranges, a Range header that cannot be read, or an
+// If-Range that names another version of the file get the whole file. An empty file is always
+// sent whole.
+std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
+                                                const platform::SharedItem& item, const std::string& path) {
+    platform::FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK);
+    const auto status = file.valid() ? FileSystem::statusOfDescriptor(file.get()) : std::nullopt;
+    if (!status) {
+        return nullptr;
+    }
+    const bool useRange = status->size != 0 && rangeConditionHolds(request.headers(), *status);
+    const WebServerRange range = useRange ? request.byteRange() : WebServerRange();
+    std::shared_ptr<WebServerResponse> response =
+        WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
+    if (!response && range != WebServerRange() && status->isRegularFile()) {
+        response = WebServerErrorResponse::responseWithClientError(416, "Range not satisfiable");
+        response->setValueForAdditionalHeader("bytes */" + std::to_string(status->size), "Content-Range");
+    }
+    if (response) {
+        response->setValueForAdditionalHeader("bytes", "Accept-Ranges");
+    }
+    return response;
 }
 
 } // namespace
@@ -189,6 +215,11 @@ std::optional<platform::SharedItem> WebDAVServer::resolveItem(const WebServerReq
                                               : SharedFolder::HiddenNames::refusedInLinks);
 }
 
+std::optional<platform::FileStatus> WebDAVServer::servedStatus(const WebServerRequest& request) const {
+    const auto item = resolveItem(request, request.path(), true);
+    return item ? SharedFolder::status(*item) : std::nullopt;
+}
+
 // An item is hidden when a component of its path below the upload directory begins with ".", so
 // nothing inside a hidden folder (nor a staging item of a replacement in progress) can be reached.
 bool WebDAVServer::isHiddenPath(const std::string& path) const {
@@ -255,10 +286,12 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performGET(const WebServerReque
         return WebServerErrorResponse::responseWithClientError(
             403, "Downlading item name \"%@\" is not allowed", {name});
     }
-    auto response = WebServerFileResponse::responseWithFileDescriptor(
-        SharedFolder::openItem(*item, O_RDONLY | O_NONBLOCK), path, WebServerRange(), false);
+    auto response = fileResponse(request, *item, path);
     if (!response) {
         return doesNotExist(request);
+    }
+    if (response->statusCode() == 416) {
+        return response;
     }
     notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
         davDelegate.davServerDidDownloadFileAtPath(server, path);
@@ -287,6 +320,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
     if (path == _uploadDirectory || item->isRoot() || !shouldDeleteItemAtPath(path)) {
         return WebServerErrorResponse::responseWithClientError(403, "Deleting \"%@\" is not permitted",
                                                                {request.path()});
+    }
+    if (!preconditionsHold(request.headers(), servedStatus(request))) {
+        return preconditionFailed(request);
     }
     Error error;
     if (!SharedFolder::removeItem(*item, &error)) {

@@ -109,6 +109,9 @@ private:
     std::optional<platform::SharedItem> resolveItem(const WebServerRequest& request,
                                                     const std::string& requestPath, bool followLastLink,
                                                     Error* error = nullptr) const;
+    // The status of what a GET of the request path serves (a last link followed): what its
+    // preconditions are evaluated against. None when nothing is there.
+    std::optional<platform::FileStatus> servedStatus(const WebServerRequest& request) const;
     // A component below the upload directory begins with "." (and hidden items are not allowed).
     bool isHiddenPath(const std::string& path) const;
     // The allowed extensions, then the delegate's answer (a name or a path).

@@ -22,6 +22,11 @@ inline std::shared_ptr<WebServerResponse> doesNotExist(const WebServerRequest& r
     return WebServerErrorResponse::responseWithClientError(404, "\"%@\" does not exist", {request.path()});
 }
 
+inline std::shared_ptr<WebServerResponse> preconditionFailed(const WebServerRequest& request) {
+    return WebServerErrorResponse::responseWithClientError(412, "Precondition failed for \"%@\"",
+                                                           {request.path()});
+}
+
 // A path that could not be resolved because a folder on the way is missing (409 for the methods
 // that create), rather than because it leads outside the shared folder (404).
 inline bool isMissingFolder(const Error& error) {

@@ -1,6 +1,7 @@
 // The WebDAV methods that write items: PUT, COPY and MOVE. Each builds the new item aside and swaps
 // it in with one rename (AtomicReplace), so a failure leaves what was there before in place.
 
+#include "WebDAVPreconditions.h"
 #include "WebDAVServer.h"
 #include "WebDAVServerSupport.h"
 
@@ -23,11 +24,6 @@ using platform::SharedFolder;
 using namespace webdav_detail;
 
 namespace {
-
-bool isFolder(const std::optional<platform::SharedItem>& item) {
-    const auto status = item ? SharedFolder::status(*item) : std::nullopt;
-    return status && status->isDirectory();
-}
 
 // The uploaded file as an item: beside its target when the request staged it there, else in the
 // system's temporary folder. A PUT without a body has no file yet: it stores an empty one.
@@ -97,7 +93,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest
                          409, "Missing intermediate collection(s) for \"%@\"", {request.path()})
                    : doesNotExist(request);
     }
-    if (item->isRoot() || isFolder(resolveItem(request, request.path(), true))) {
+    const auto served = servedStatus(request);
+    if (item->isRoot() || (served && served->isDirectory())) {
         return WebServerErrorResponse::responseWithClientError(
             405, "PUT not allowed on existing collection \"%@\"", {request.path()});
     }
@@ -105,6 +102,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest
     if (isHiddenPath(absolutePath(request.path())) || !checkFileExtension(name)) {
         return WebServerErrorResponse::responseWithClientError(
             403, "Uploading file name \"%@\" is not allowed", {name});
+    }
+    if (!preconditionsHold(request.headers(), served)) {
+        return preconditionFailed(request);
     }
     if (target) {
         *target = std::move(item);
@@ -135,7 +135,16 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     Error error;
     bool replaced = false;
     const auto uploaded = uploadedItem(request, &error);
-    if (!uploaded || !AtomicReplace::replaceWithMove(*uploaded, *item, &replaced, &error)) {
+    // "If-None-Match: *" creates only: the last step never replaces, so of two such PUTs racing
+    // for one name exactly one stores its file.
+    const bool onlyCreate = createsOnly(request.headers());
+    const bool stored =
+        uploaded && (onlyCreate ? AtomicReplace::moveWithoutReplacing(*uploaded, *item, &error)
+                                : AtomicReplace::replaceWithMove(*uploaded, *item, &replaced, &error));
+    if (!stored && onlyCreate && error.code == EEXIST) {
+        return preconditionFailed(request);
+    }
+    if (!stored) {
         return WebServerErrorResponse::responseWithServerError(
             500, error, "Failed moving uploaded file to \"%@\"", {request.path()});
     }

@@ -1,0 +1,195 @@
+// WebDAV byte ranges and conditional requests on a real socket: GET of one byte range (and
+// If-Range), and PUT and DELETE that keep "If-Match", "If-None-Match" and "If-Unmodified-Since",
+// create-only PUTs racing for one name included.
+
+#include "WebDAVTestSupport.h"
+
+#include "foundation/AtomicReplace.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+using coretest::HttpReply;
+using davtest::DAVServerTest;
+using platform::AtomicReplace;
+
+namespace {
+
+std::string headerOf(const HttpReply& reply, const char* name) {
+    const std::string* value = reply.header(name);
+    return value ? *value : "<none>";
+}
+
+// 1000 bytes that differ from their neighbours, so a range served from the wrong place shows.
+std::string patternBytes() {
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i) {
+        bytes.push_back(static_cast<char>(i % 251));
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(DAVServerTest, GetServesOneByteRange) {
+    const std::string bytes = patternBytes();
+    write("f.bin", bytes);
+    write("empty.bin", "");
+    struct Row {
+        const char* range;
+        int status;
+        const char* contentRange;
+        std::size_t offset;
+        std::size_t length;
+    };
+    for (const Row& row : {
+             Row{"bytes=100-199", 206, "bytes 100-199/1000", 100, 100},
+             Row{"bytes=-50", 206, "bytes 950-999/1000", 950, 50},
+             Row{"bytes=900-", 206, "bytes 900-999/1000", 900, 100},
+             Row{"bytes=990-5000", 206, "bytes 990-999/1000", 990, 10},
+             Row{"bytes=-5000", 206, "bytes 0-999/1000", 0, 1000},
+             Row{"bytes=1000-", 416, "bytes */1000", 0, 0},
+             Row{"bytes=5000-5010", 416, "bytes */1000", 0, 0},
+             // Several ranges, or a header that cannot be read: the whole file.
+             Row{"bytes=0-1,5-6", 200, "<none>", 0, 1000},
+             Row{"bytes=abc", 200, "<none>", 0, 1000},
+             Row{"bytes=500-400", 200, "<none>", 0, 1000},
+             Row{"items=0-5", 200, "<none>", 0, 1000},
+             Row{nullptr, 200, "<none>", 0, 1000},
+         }) {
+        SCOPED_TRACE(row.range ? row.range : "no range");
+        const std::string header = row.range ? std::string("Range: ") + row.range + "\r\n" : "";
+        const HttpReply reply = dav("GET", "/f.bin", header);
+        EXPECT_EQ(reply.status, row.status);
+        EXPECT_EQ(headerOf(reply, "Content-Range"), row.contentRange);
+        EXPECT_EQ(headerOf(reply, "Accept-Ranges"), "bytes");
+        if (row.status != 416) {
+            EXPECT_TRUE(reply.body == bytes.substr(row.offset, row.length));
+            EXPECT_EQ(headerOf(reply, "Content-Length"), std::to_string(row.length));
+        }
+    }
+    const HttpReply head = dav("HEAD", "/f.bin");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(headerOf(head, "Accept-Ranges"), "bytes");
+    EXPECT_EQ(headerOf(head, "Content-Length"), "1000");
+    const HttpReply empty = dav("GET", "/empty.bin", "Range: bytes=0-\r\n");
+    EXPECT_EQ(empty.status, 200);
+    EXPECT_EQ(empty.body, "");
+}
+
+// If-Range: the range only while the file is still the version the client names (by its ETag, or
+// by a date that is over); otherwise the whole file.
+TEST_F(DAVServerTest, GetServesARangeOnlyOfTheVersionIfRangeNames) {
+    write("f.bin", patternBytes());
+    const timespec times[2] = {{1577836800, 0}, {1577836800, 0}}; // 2020-01-01 00:00:00 UTC
+    ASSERT_EQ(::utimensat(AT_FDCWD, path("f.bin").c_str(), times, 0), 0);
+    const std::string tag = headerOf(dav("HEAD", "/f.bin"), "ETag");
+    for (const auto& [ifRange, status] : std::vector<std::pair<std::string, int>>{
+             {tag, 206},
+             {"\"" + tag + "\"", 206},
+             {"Wed, 01 Jan 2020 00:00:00 GMT", 206},
+             {"\"other\"", 200},
+             {"W/\"" + tag + "\"", 200},
+             {"Wed, 01 Jan 2020 00:00:01 GMT", 200},
+         }) {
+        EXPECT_EQ(dav("GET", "/f.bin", "Range: bytes=0-9\r\nIf-Range: " + ifRange + "\r\n").status, status)
+            << ifRange;
+    }
+}
+
+// A false condition answers 412 and changes nothing; a true one lets the method run. The ETag
+// compared is the one GET sends, echoed with or without quotes.
+TEST_F(DAVServerTest, PutAndDeleteKeepTheirPreconditions) {
+    write("a.txt", "old");
+    const std::string tag = headerOf(dav("GET", "/a.txt"), "ETag");
+    ASSERT_NE(tag, "<none>");
+    struct Row {
+        const char* method;
+        const char* path;
+        std::string header;
+    };
+    for (const Row& row : {
+             Row{"PUT", "/a.txt", "If-None-Match: *"},
+             Row{"PUT", "/a.txt", "If-None-Match: \"x\", \"" + tag + "\""},
+             Row{"PUT", "/a.txt", "If-Match: \"nope\""},
+             Row{"PUT", "/a.txt", "If-Match: W/\"" + tag + "\""}, // a weak tag never matches strongly
+             Row{"PUT", "/a.txt", "If-Unmodified-Since: Thu, 01 Jan 1970 00:00:00 GMT"},
+             Row{"PUT", "/new.txt", "If-Match: *"},
+             Row{"PUT", "/new.txt", "If-Match: " + tag},
+             Row{"DELETE", "/a.txt", "If-Match: \"nope\""},
+             Row{"DELETE", "/a.txt", "If-None-Match: " + tag},
+             Row{"DELETE", "/a.txt", "If-Unmodified-Since: Thu, 01 Jan 1970 00:00:00 GMT"},
+         }) {
+        SCOPED_TRACE(std::string(row.method) + " " + row.path + " " + row.header);
+        const bool isPut = std::string(row.method) == "PUT";
+        const HttpReply reply = dav(row.method, row.path, row.header + "\r\n",
+                                    isPut ? std::optional<std::string>("new") : std::nullopt);
+        davtest::expectError(reply, 412, std::string("Precondition failed for \"") + row.path + "\"");
+        EXPECT_EQ(snapshot(), "a.txt=old\n");
+    }
+    // Refused on the head, before "100 Continue".
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, port()));
+    ASSERT_TRUE(client.send("PUT /a.txt HTTP/1.1\r\n" + hostHeader() +
+                            "If-None-Match: *\r\nExpect: 100-continue\r\nContent-Length: 1000000\r\n\r\n"));
+    EXPECT_EQ(client.readUntil("\r\n\r\n").rfind("HTTP/1.1 412 ", 0), 0u);
+
+    EXPECT_EQ(dav("PUT", "/a.txt", "If-Match: " + tag + "\r\n", "second").status, 204);
+    EXPECT_EQ(dav("PUT", "/a.txt", "If-Match: " + tag + "\r\n", "stale").status,
+              412); // a new file, a new tag
+    const std::string second = headerOf(dav("GET", "/a.txt"), "ETag");
+    EXPECT_EQ(dav("PUT", "/a.txt", "If-Match: \"x\", \"" + second + "\"\r\n", "third").status, 204);
+    EXPECT_EQ(dav("PUT", "/a.txt", "If-Match: *\r\nIf-Unmodified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n",
+                  "fourth")
+                  .status,
+              204); // If-Match decides; the date is not looked at
+    EXPECT_EQ(dav("PUT", "/b.txt", "If-None-Match: *\r\n", "b").status, 201);
+    EXPECT_EQ(dav("PUT", "/c.txt", "If-None-Match: \"x\"\r\n", "c").status, 201);
+    EXPECT_EQ(dav("PUT", "/c.txt", "If-Unmodified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n", "c2").status,
+              204);
+    EXPECT_EQ(snapshot(), "a.txt=fourth\nb.txt=b\nc.txt=c2\n");
+    const std::string last = headerOf(dav("GET", "/a.txt"), "ETag");
+    EXPECT_EQ(dav("DELETE", "/a.txt", "If-Match: \"" + last + "\"\r\n").status, 204);
+    EXPECT_EQ(dav("DELETE", "/b.txt", "If-None-Match: \"x\"\r\n").status, 204);
+    EXPECT_EQ(snapshot(), "c.txt=c2\n");
+}
+
+// Two create-only PUTs racing for one name: exactly one stores its bytes, the other answers 412.
+TEST_F(DAVServerTest, OfTwoCreateOnlyPutsExactlyOneSucceeds) {
+    for (int round = 0; round < 50; ++round) {
+        std::filesystem::remove(path("d.txt"));
+        int statuses[2] = {0, 0};
+        auto put = [&](int which) {
+            statuses[which] =
+                dav("PUT", "/d.txt", "If-None-Match: *\r\n", "put " + std::to_string(which)).status;
+        };
+        std::thread first(put, 0);
+        put(1);
+        first.join();
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        ASSERT_EQ(std::min(statuses[0], statuses[1]), 201);
+        ASSERT_EQ(std::max(statuses[0], statuses[1]), 412);
+        ASSERT_EQ(contents("d.txt"), statuses[0] == 201 ? "put 0" : "put 1");
+    }
+}
+
+// The same race made certain: the file appears just before the last step of the PUT.
+TEST_F(DAVServerTest, ACreateOnlyPutNeverReplacesAFileThatAppearsMeanwhile) {
+    std::atomic<bool> appeared{false};
+    AtomicReplace::setFaultInjector([this, &appeared](std::string_view step) {
+        if (step == "rename" && !appeared.exchange(true)) {
+            write("d.txt", "theirs");
+        }
+        return 0;
+    });
+    davtest::expectError(dav("PUT", "/d.txt", "If-None-Match: *\r\n", "mine"), 412,
+                         "Precondition failed for \"/d.txt\"");
+    AtomicReplace::setFaultInjector({});
+    EXPECT_TRUE(appeared);
+    EXPECT_EQ(snapshot(), "d.txt=theirs\n");
+    EXPECT_TRUE(events().empty());
+}
