@@ -82,8 +82,8 @@ public:
     [[nodiscard]] static KL_Result ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                              KL_HttpResponse& response, const KL_InputStreamReference& file,
                                              const char* file_name);
-    // Answers with a stream: Range, Accept-Ranges, and the DLNA headers ContentFeatures (when
-    // asked), TransferMode and TimeSeekRange (406).
+    // Answers with a stream: Range (one that cannot be read is ignored), Accept-Ranges, and the
+    // DLNA headers ContentFeatures (when asked), TransferMode and TimeSeekRange (406).
     [[nodiscard]] static KL_Result ServeStream(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                                KL_HttpResponse& response,
                                                const KL_InputStreamReference& stream,

@@ -19,6 +19,7 @@
 #include "UP_HttpRequestInputStream.h"
 #include "UP_HttpServer.h"
 
+#include <cstring>
 #include <memory>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
@@ -41,6 +42,33 @@ const char* const kPage500 =
     "<html><head><title>500 Internal Error</title></head><body><h1>Internal Error</h1><p>The server "
     "encountered "
     "an unexpected condition which prevented it from fulfilling the request.</p></html>";
+
+// How a head frames its body, as far as this server reads it: 0 when it can, else the status to
+// refuse it with: 501 for a transfer coding other than chunked, 400 for a Content-Length that is
+// not one plain decimal number (given twice, signed, with junk) or that comes with a
+// Transfer-Encoding. Anything else would read the rest of the body as the next request.
+int FramingStatus(const KL_HttpHeaders& headers) {
+    const char* length = nullptr;
+    int lengths = 0;
+    for (const KL_HttpHeader* header : headers.GetHeaders()) {
+        if (header->GetName().Compare("Content-Length", true) == 0) {
+            length = header->GetValue().GetChars();
+            ++lengths;
+        }
+    }
+    const char* encoding = headers.GetHeaderValue("Transfer-Encoding");
+    if (encoding != nullptr && !KL_HttpEntity::IsChunked(encoding)) {
+        return 501;
+    }
+    if (lengths == 0) {
+        return 0;
+    }
+    const size_t digits = std::strspn(length, "0123456789");
+    if (lengths > 1 || encoding != nullptr || digits == 0 || digits > 18 || length[digits] != '\0') {
+        return 400;
+    }
+    return 0;
+}
 
 int64_t NowMillis() {
     KL_TimeStamp now;
@@ -123,9 +151,18 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     KL_HttpRequest* request = nullptr;
     KL_Result result = Read(stream, request, context);
     request_owner.reset(request);
-    if (result == KL_ERROR_NOT_ENOUGH_SPACE && request != nullptr) {
-        RespondTooLarge(stream);
-        return false;
+    if (request != nullptr && !m_StayAliveForever) {
+        if (result == KL_ERROR_NOT_ENOUGH_SPACE) {
+            KL_LOG_WARNING("request body above %llu bytes refused",
+                           static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
+            RespondAndClose(stream, 413, "Request Entity Too Large");
+            return false;
+        }
+        if (result == KL_ERROR_INVALID_SYNTAX || result == KL_ERROR_NOT_IMPLEMENTED) {
+            RespondAndClose(stream, result == KL_ERROR_INVALID_SYNTAX ? 400 : 501,
+                            result == KL_ERROR_INVALID_SYNTAX ? "Bad Request" : "Not Implemented");
+            return false;
+        }
     }
     if (KL_FAILED(result) || request == nullptr) {
         return m_StayAliveForever && result != KL_ERROR_CANCELLED;
@@ -194,15 +231,14 @@ KL_Result UP_HttpServerSocketTask::Read(KL_BufferedInputStreamReference& stream,
 // switched off, not dropped).
 KL_Result UP_HttpServerSocketTask::ReadBody(KL_BufferedInputStreamReference& buffered_input_stream,
                                             KL_HttpRequest& request) {
+    const int framing = FramingStatus(request.GetHeaders());
+    if (framing != 0) {
+        KL_LOG_WARNING("request body framed in a way this server does not read (%d)", framing);
+        return framing == 501 ? KL_ERROR_NOT_IMPLEMENTED : KL_ERROR_INVALID_SYNTAX;
+    }
     KL_HttpEntity* request_entity = new KL_HttpEntity(request.GetHeaders());
     request.SetEntity(request_entity);
     if (!request_entity->IsChunked()) {
-        if (request.GetHeaders().GetHeaderValue("Content-Length") != nullptr &&
-            !request_entity->ContentLengthIsKnown()) {
-            KL_LOG_WARNING("unreadable Content-Length: %s",
-                           request.GetHeaders().GetHeaderValue("Content-Length"));
-            return KL_ERROR_INVALID_SYNTAX;
-        }
         if (request_entity->GetContentLength() == 0) {
             request.SetEntity(nullptr);
             return KL_SUCCESS;
@@ -282,12 +318,11 @@ void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
     }
 }
 
-// Answers 413 and reads (and drops) what the client still sends for a while, then the connection
-// ends.
-void UP_HttpServerSocketTask::RespondTooLarge(KL_BufferedInputStreamReference& stream) {
-    KL_LOG_WARNING("request body above %llu bytes refused",
-                   static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
-    KL_HttpResponse response(413, "Request Entity Too Large", KL_HTTP_PROTOCOL_1_1);
+// Answers with the status and reads (and drops) what the client still sends for a while, then
+// the connection ends.
+void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, int status,
+                                              const char* reason) {
+    KL_HttpResponse response(status, reason, KL_HTTP_PROTOCOL_1_1);
     bool keep_alive = false;
     if (KL_FAILED(Write(response, keep_alive, false)) || m_Socket == nullptr) {
         return;

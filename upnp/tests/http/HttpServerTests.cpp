@@ -109,6 +109,34 @@ TEST_F(HttpServerTest, BodiesOfGetAndHeadAreReadAndDropped) {
     }
 }
 
+// A body whose framing cannot be read safely is refused and the connection closed: the rest of
+// it never passes for a next request.
+TEST_F(HttpServerTest, BadlyFramedBodiesAreRefused) {
+    struct Row {
+        const char* headers;
+        int status;
+    } rows[] = {
+        {"Content-Length: 3\r\nContent-Length: 5\r\n", 400},
+        {"Content-Length: 3, 5\r\n", 400},
+        {"Content-Length: 3junk\r\n", 400},
+        {"Content-Length: +3\r\n", 400},
+        {"Content-Length: -1\r\n", 400},
+        {"Content-Length: \r\n", 400},
+        {"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", 400},
+        {"Transfer-Encoding: gzip\r\n", 501},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.headers);
+        RawClient client(m_Port, 5);
+        const std::string smuggled = "GET /status/20001 HTTP/1.1\r\n\r\n";
+        ASSERT_TRUE(client.Send(std::string("POST /echo HTTP/1.1\r\n") + row.headers + "\r\nabc" + smuggled));
+        Answer answer = client.Read();
+        EXPECT_EQ(answer.status, row.status);
+        EXPECT_EQ(answer.Get("connection"), "close");
+        EXPECT_TRUE(client.IsClosedByPeer());
+    }
+}
+
 TEST_F(HttpServerTest, OversizedBodiesAreRefusedWith413) {
     {
         RawClient client(m_Port);
