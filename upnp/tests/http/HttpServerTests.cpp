@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <dirent.h>
 #include <future>
 #include <thread>
 #include <vector>
@@ -42,6 +43,33 @@ TEST_F(HttpServerTest, TwoRequestsOnOneConnection) {
         EXPECT_FALSE(answer.Has("content-language"));
     }
     EXPECT_EQ(client.Exchange(Get("/echo", "Accept-Language: de\r\n")).Get("content-language"), "en");
+}
+
+// The server's side of a kept-alive connection still sends at once after an answer (a Flush may
+// switch TCP_NODELAY on for a moment only): found in /proc/self/fd by its local port.
+TEST_F(HttpServerTest, ConnectionKeepsNoDelayAfterAnAnswer) {
+    RawClient client(m_Port);
+    ASSERT_EQ(client.Exchange(Get("/echo")).status, 200);
+    std::vector<int> no_delay;
+    DIR* fds = ::opendir("/proc/self/fd");
+    ASSERT_NE(fds, nullptr);
+    while (dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t length = sizeof local;
+        socklen_t peer_length = sizeof peer;
+        int on = 0;
+        socklen_t on_length = sizeof on;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+            local.sin_family == AF_INET && ntohs(local.sin_port) == m_Port &&
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0 &&
+            ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &on_length) == 0) {
+            no_delay.push_back(on);
+        }
+    }
+    ::closedir(fds);
+    EXPECT_EQ(no_delay, std::vector<int>{1});
 }
 
 TEST_F(HttpServerTest, Http10IsNeverKeptAlive) {
