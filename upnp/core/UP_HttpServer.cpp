@@ -23,7 +23,9 @@ namespace {
 constexpr int kRandomPortTries = 100;
 constexpr uint16_t kRandomPortBase = 1024;
 constexpr uint32_t kRandomPortRange = 1024;
-constexpr uint32_t kMinimumBacklog = 20;
+// Connections waiting to be accepted: enough that a flood of clients that reconnect at once
+// does not crowd out a newcomer while the listen task works through them (the kernel may cap it).
+constexpr uint32_t kBacklog = 512;
 
 KL_String FormatDate(const KL_TimeStamp& time) {
     KL_DateTime date;
@@ -90,8 +92,11 @@ bool IsUnreadableByteRange(const char* range) {
 UP_HttpServer::UP_HttpServer(const KL_IpAddress& address, uint16_t port,
                              bool allow_random_port_on_bind_failure, KL_Cardinal max_clients,
                              bool reuse_address)
-    : KL_HttpServer(80, true), m_TaskManager(new UP_TaskManager(max_clients)), m_Address(address),
-      m_Port(port), m_AllowRandomPortOnBindFailure(allow_random_port_on_bind_failure),
+    : KL_HttpServer(80, true),
+      // Places for the ending connections beyond the slots, so that a start never waits.
+      m_TaskManager(new UP_TaskManager(max_clients > 1 ? max_clients + UP_HttpConnectionSlots::kMaxEnding
+                                                       : max_clients)),
+      m_Address(address), m_Port(port), m_AllowRandomPortOnBindFailure(allow_random_port_on_bind_failure),
       m_ReuseAddress(reuse_address), m_Slots(max_clients > 1 ? max_clients - 1 : 0) {}
 
 UP_HttpServer::~UP_HttpServer() {
@@ -128,8 +133,7 @@ KL_Result UP_HttpServer::Start() {
         KL_CHECK(BindRandomPort());
     }
     m_Port = KL_HttpServer::GetPort();
-    KL_Cardinal max_tasks = m_TaskManager->GetMaxTasks();
-    KL_CHECK_SEVERE(Listen(max_tasks > kMinimumBacklog ? max_tasks : kMinimumBacklog));
+    KL_CHECK_SEVERE(Listen(kBacklog));
 
     UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false, &m_Slots);
     const KL_Result started = m_TaskManager->StartTask(task, nullptr, true);

@@ -14,6 +14,7 @@
 #include "KL_StreamToStreamCopy.h"
 #include "KL_System.h"
 #include "UP_FileInputStream.h"
+#include "UP_HttpConnectionSlots.h"
 #include "UP_HttpMessageHelper.h"
 #include "UP_HttpRequestContext.h"
 #include "UP_HttpRequestInputStream.h"
@@ -167,6 +168,9 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     if (KL_FAILED(result) || request == nullptr) {
         return m_StayAliveForever && result != KL_ERROR_CANCELLED;
     }
+    if (!SetPhase(UP_HttpConnectionSlots::Phase::Working)) {
+        return false; // closed to make room before its request was taken up
+    }
     KL_HttpResponse* response = nullptr;
     (void)RespondToClient(*request, context, response);
     response_owner.reset(response);
@@ -174,6 +178,7 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     if (response != nullptr) {
         keep_alive = UP_HttpMessageHelper::WantsKeepAlive(*request);
         bool headers_only = request->GetMethod() == "HEAD";
+        (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
         result = Write(*response, keep_alive, headers_only);
         if (KL_FAILED(result)) {
             keep_alive = false;
@@ -324,6 +329,7 @@ void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& s
                                               const char* reason) {
     KL_HttpResponse response(status, reason, KL_HTTP_PROTOCOL_1_1);
     bool keep_alive = false;
+    (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
     if (KL_FAILED(Write(response, keep_alive, false)) || m_Socket == nullptr) {
         return;
     }
@@ -338,6 +344,10 @@ void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& s
         }
         total += count;
     }
+}
+
+bool UP_HttpServerSocketTask::SetPhase(UP_HttpConnectionSlots::Phase phase) {
+    return m_Slots == nullptr || m_Socket == nullptr || m_Slots->SetPhase(m_Socket, phase);
 }
 
 KL_Result UP_HttpServerSocketTask::RespondToClient(KL_HttpRequest& request, UP_HttpRequestContext& context,

@@ -19,6 +19,7 @@
 #include "KL_OutputStream.h"
 #include "KL_Result.h"
 #include "KL_SocketInfo.h"
+#include "UP_HttpConnectionSlots.h"
 #include "UP_HttpServerLimits.h"
 #include "UP_ThreadTask.h"
 
@@ -28,7 +29,6 @@ class KL_HttpResponse;
 class KL_BsdSocketOutputStream;
 class KL_Socket;
 class UP_FileInputStream;
-class UP_HttpConnectionSlots;
 class UP_HttpRequestContext;
 class UP_HttpRequestInputStream;
 
@@ -71,6 +71,8 @@ public:
 protected:
     // The limits of the server whose connection this is; slots (null: none) lists the socket.
     void SetLimits(const UP_HttpServerLimits& limits, UP_HttpConnectionSlots* slots);
+    // Notes in the slots (if any) what the connection does; false when it was closed to make room.
+    bool SetPhase(UP_HttpConnectionSlots::Phase phase);
     // One pass of the loop; false ends the connection.
     bool ServeOneRequest(KL_BufferedInputStreamReference& stream);
     KL_Result ReadBody(KL_BufferedInputStreamReference& buffered_input_stream, KL_HttpRequest& request);
