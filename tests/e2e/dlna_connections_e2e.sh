@@ -109,7 +109,7 @@ while time.time() - start < 20:
 PYEOF
 for shape in heads downloads idle; do
   rm -f "$work/flood-up"
-  netns_cp python3 "$work/flood.py" "$shape" "$NETNS_DEV_ADDRESS" "$port" "$work/flood-up" &
+  ip netns exec "$NS_CP" python3 "$work/flood.py" "$shape" "$NETNS_DEV_ADDRESS" "$port" "$work/flood-up" &
   flood=$!
   for _ in $(seq 1 100); do [ -s "$work/flood-up" ] && break; sleep 0.1; done
   [ -s "$work/flood-up" ] || fail "$shape: the flood started"
