@@ -15,16 +15,18 @@ KL_SET_LOCAL_LOGGER("upnp.core.http");
 
 namespace {
 
-// The bytes of what the connection sent that its peer has acknowledged; false when unknown.
-bool GetAcknowledged(KL_Socket* socket, uint64_t& bytes) {
+// The bytes of what the connection sent that its peer has acknowledged, and whether anything it
+// sent waits for that; false when unknown.
+bool GetAcknowledged(KL_Socket* socket, uint64_t& bytes, bool& waiting) {
     const int fd = socket->GetDescriptor();
     tcp_info info{};
     socklen_t length = sizeof info;
     if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-        length < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked) {
+        length < offsetof(tcp_info, tcpi_notsent_bytes) + sizeof info.tcpi_notsent_bytes) {
         return false;
     }
     bytes = info.tcpi_bytes_acked;
+    waiting = info.tcpi_unacked != 0 || info.tcpi_notsent_bytes != 0;
     return true;
 }
 
@@ -159,8 +161,9 @@ bool UP_HttpConnectionSlots::SetPhase(KL_Socket* socket, Phase phase) {
         connection->m_Phase = phase;
         connection->m_Since = Clock::now();
         connection->m_Acknowledged = 0;
+        bool waiting = false;
         if (phase == Phase::Answering) {
-            (void)GetAcknowledged(socket, connection->m_Acknowledged);
+            (void)GetAcknowledged(socket, connection->m_Acknowledged, waiting);
         }
     }
     return !connection->m_Closed;
@@ -178,8 +181,11 @@ void UP_HttpConnectionSlots::WatchProgress() {
 
 void UP_HttpConnectionSlots::Watch(Connection& connection, Clock::time_point now) {
     uint64_t acknowledged = 0;
-    // Where progress cannot be seen, the answer counts as moving.
-    if (!GetAcknowledged(connection.m_Socket, acknowledged) || acknowledged != connection.m_Acknowledged) {
+    bool waiting = false;
+    // Where progress cannot be seen, the answer counts as moving; so does one that has nothing
+    // waiting for its peer (the server itself is slow to make the rest).
+    if (!GetAcknowledged(connection.m_Socket, acknowledged, waiting) || !waiting ||
+        acknowledged != connection.m_Acknowledged) {
         connection.m_Acknowledged = acknowledged;
         connection.m_Since = now;
     }

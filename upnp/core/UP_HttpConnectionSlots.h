@@ -16,7 +16,8 @@
 //   if (!slots.Admit(client)) { answer 503 without waiting; delete client; }
 //   slots.WatchProgress();  // the listen task, about twice a second: which answers move
 //
-// An answer's progress is what its peer has acknowledged (TCP_INFO), not what the kernel took.
+// An answer's progress is what its peer has acknowledged (TCP_INFO), not what the kernel took;
+// an answer with nothing sent waiting for its peer counts as moving.
 // Thread-safe: one lock guards the list. A listed socket is cancelled (or its TCP_INFO read)
 // only under that lock, and a connection task leaves (under it) before its socket is deleted.
 #pragma once

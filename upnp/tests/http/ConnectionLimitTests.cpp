@@ -308,6 +308,46 @@ TEST_F(ConnectionLimitTest, SlotsAreSharedFairlyAmongPeers) {
     }
 }
 
+// Answers being read are never cut to make room, however many newcomers ask for one: they are
+// answered 503 instead.
+TEST_F(ConnectionLimitTest, StreamsBeingReadAreNeverCut) {
+    UP_HttpServerLimits limits;
+    limits.m_StallTimeout = 1000;
+    StartServer(m_Dir, &limits, 9); // 8 slots
+    std::vector<int> readers;
+    for (int i = 0; i < 8; ++i) {
+        readers.push_back(ConnectFrom("127.0.2.1", m_Port, true));
+        ASSERT_GE(readers.back(), 0);
+        m_Holders.push_back(readers.back());
+        const std::string request = Get("/files/big.bin");
+        ASSERT_EQ(::send(readers.back(), request.data(), request.size(), MSG_NOSIGNAL),
+                  ssize_t(request.size()));
+        ASSERT_TRUE(Answered(readers.back()));
+    }
+    std::atomic<bool> done{false};
+    std::atomic<int> cut{0};
+    std::thread reading([&] { // slowly: 2 KiB from each every 20 ms
+        char buffer[2048];
+        while (!done) {
+            for (int& fd : readers) {
+                const ssize_t n = fd < 0 ? 1 : ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                    ++cut;
+                    fd = -1; // closed with m_Holders
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+    while (std::chrono::steady_clock::now() < end) {
+        EXPECT_FALSE(ServedWithin("127.0.2.2", m_Port, std::chrono::milliseconds(100)));
+    }
+    done = true;
+    reading.join();
+    EXPECT_EQ(cut.load(), 0);
+}
+
 // A peer holds at most 16 connections: while all of them are busy its 17th is closed at once
 // (another peer is served meanwhile); a 17th takes the place of one that is idle.
 TEST_F(ConnectionLimitTest, OnePeerHoldsAtMostSixteenConnections) {
