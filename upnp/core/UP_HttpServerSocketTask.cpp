@@ -152,18 +152,11 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     KL_HttpRequest* request = nullptr;
     KL_Result result = Read(stream, request, context);
     request_owner.reset(request);
-    if (request != nullptr && !m_StayAliveForever) {
-        if (result == KL_ERROR_NOT_ENOUGH_SPACE) {
-            KL_LOG_WARNING("request body above %llu bytes refused",
-                           static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
-            RespondAndClose(stream, 413, "Request Entity Too Large");
-            return false;
-        }
-        if (result == KL_ERROR_INVALID_SYNTAX || result == KL_ERROR_NOT_IMPLEMENTED) {
-            RespondAndClose(stream, result == KL_ERROR_INVALID_SYNTAX ? 400 : 501,
-                            result == KL_ERROR_INVALID_SYNTAX ? "Bad Request" : "Not Implemented");
-            return false;
-        }
+    if (request != nullptr && !m_StayAliveForever &&
+        (result == KL_ERROR_NOT_ENOUGH_SPACE || result == KL_ERROR_INVALID_SYNTAX ||
+         result == KL_ERROR_NOT_IMPLEMENTED)) {
+        RespondAndClose(stream, result);
+        return false;
     }
     if (KL_FAILED(result) || request == nullptr) {
         return m_StayAliveForever && result != KL_ERROR_CANCELLED;
@@ -323,11 +316,17 @@ void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
     }
 }
 
-// Answers with the status and reads (and drops) what the client still sends for a while, then
-// the connection ends.
-void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, int status,
-                                              const char* reason) {
-    KL_HttpResponse response(status, reason, KL_HTTP_PROTOCOL_1_1);
+// Answers a refused request (413 for KL_ERROR_NOT_ENOUGH_SPACE, 501 for KL_ERROR_NOT_IMPLEMENTED,
+// else 400) and reads (and drops) what the client still sends for a while; the connection ends.
+void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal) {
+    KL_HttpResponse response(400, "Bad Request", KL_HTTP_PROTOCOL_1_1);
+    if (refusal == KL_ERROR_NOT_ENOUGH_SPACE) {
+        KL_LOG_WARNING("request body above %llu bytes refused",
+                       static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
+        response.SetStatus(413, "Request Entity Too Large");
+    } else if (refusal == KL_ERROR_NOT_IMPLEMENTED) {
+        response.SetStatus(501, "Not Implemented");
+    }
     bool keep_alive = false;
     (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
     if (KL_FAILED(Write(response, keep_alive, false)) || m_Socket == nullptr) {

@@ -78,7 +78,7 @@ protected:
     KL_Result ReadBody(KL_BufferedInputStreamReference& buffered_input_stream, KL_HttpRequest& request);
     KL_Result CopyBounded(KL_InputStream& from, KL_OutputStream& to);
     void SendContinue(const KL_HttpRequest& request);
-    void RespondAndClose(KL_BufferedInputStreamReference& stream, int status, const char* reason);
+    void RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal);
     // A file body of known length sent with sendfile from the file's current position.
     KL_Result SendFileBody(UP_FileInputStream& file, KL_BsdSocketOutputStream& socket, KL_LargeSize size);
 
