@@ -50,3 +50,7 @@ KL_Result KL_Socket::SetNoDelay(bool on) {
 KL_Result KL_Socket::SetQuickAck(bool on) {
     return m_Delegate->SetQuickAck(on);
 }
+
+int KL_Socket::GetDescriptor() {
+    return m_Delegate->GetDescriptor();
+}

@@ -25,6 +25,7 @@ public:
     KL_Result Cancel(bool shutdown = true) override;
     KL_Result SetNoDelay(bool on) override;
     KL_Result SetQuickAck(bool on) override;
+    int GetDescriptor() override;
 
 protected:
     KL_SocketInterface* m_Delegate;

@@ -50,4 +50,7 @@ public:
         (void)on;
         return KL_ERROR_NOT_IMPLEMENTED;
     }
+    // The descriptor, for what the interface does not name (such as reading TCP_INFO); -1 where
+    // there is none. It stays the socket's: never close it.
+    virtual int GetDescriptor() { return -1; }
 };

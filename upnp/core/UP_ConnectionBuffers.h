@@ -4,7 +4,8 @@
 //
 // Each connection runs on a thread of its own (UP_HttpServerTask), so the buffers are kept per
 // thread and live as long as the connection. A buffer that grew beyond kKeptCapacity is let go
-// when it is next asked for, so an idle connection never holds more than that.
+// only when it is next asked for: an idle connection keeps its last large answer (however large)
+// until its next request, or until it ends.
 //
 //   KL_String& didl = UP_ConnectionBuffers::Text(); // empty; valid until the next Text() here
 //   KL_MemoryStreamReference body = UP_ConnectionBuffers::AnswerStream();

@@ -4,7 +4,33 @@
 #include "KL_Socket.h"
 #include "KL_SocketInfo.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <utility>
+
 KL_SET_LOCAL_LOGGER("upnp.core.http");
+
+namespace {
+
+// The bytes of what the connection sent that its peer has acknowledged, and whether anything it
+// sent waits for that; false when unknown.
+bool GetAcknowledged(KL_Socket* socket, uint64_t& bytes, bool& waiting) {
+    const int fd = socket->GetDescriptor();
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_notsent_bytes) + sizeof info.tcpi_notsent_bytes) {
+        return false;
+    }
+    bytes = info.tcpi_bytes_acked;
+    waiting = info.tcpi_unacked != 0 || info.tcpi_notsent_bytes != 0;
+    return true;
+}
+
+} // namespace
 
 UP_HttpConnectionSlots::UP_HttpConnectionSlots(KL_Cardinal capacity) : m_Capacity(capacity) {}
 
@@ -23,31 +49,96 @@ bool UP_HttpConnectionSlots::Admit(KL_Socket* socket) {
     (void)socket->GetInfo(info);
     const uint32_t peer = info.remote_address.m_IpAddress.AsLong();
     KL_AutoLock lock(m_Lock);
-    if (m_Limits.m_MaxConnectionsPerPeer != 0) {
-        KL_Cardinal held = 0;
-        Connection* idle = nullptr;
-        for (Connection& connection : m_Connections) {
-            if (connection.m_Peer != peer || connection.m_Closed) {
-                continue;
-            }
-            ++held;
-            if (connection.m_Idle && (idle == nullptr || connection.m_IdleSince < idle->m_IdleSince)) {
-                idle = &connection;
-            }
-        }
-        if (held >= m_Limits.m_MaxConnectionsPerPeer) {
-            if (idle == nullptr) {
-                KL_LOG_WARNING("refused a connection from %s: it holds %u busy ones already",
-                               info.remote_address.m_IpAddress.ToString().GetChars(),
-                               static_cast<unsigned>(held));
-                return false;
-            }
-            // The peer's new connection takes the place of its own one idle longest.
-            Close(*idle);
+    const Clock::time_point now = Clock::now();
+    KL_Cardinal open = 0;
+    KL_Cardinal ending = 0;
+    KL_Cardinal own = 0;
+    for (const Connection& connection : m_Connections) {
+        if (connection.m_Closed) {
+            ++ending;
+        } else {
+            ++open;
+            own += connection.m_Peer == peer ? 1 : 0;
         }
     }
-    m_Connections.push_back(Connection{socket, peer, false, false, Clock::now()});
+    Connection* room = nullptr;
+    if (m_Limits.m_MaxConnectionsPerPeer != 0 && own >= m_Limits.m_MaxConnectionsPerPeer) {
+        room = Freeable(peer, now); // the peer's new connection takes the place of its own
+    } else if (m_Capacity != 0 && open >= m_Capacity) {
+        room = FreeableForNewcomer(peer, own, now);
+    } else {
+        m_Connections.push_back(Connection{socket, peer, Phase::Idle, false, now, 0});
+        return true;
+    }
+    if (room == nullptr || ending >= kMaxEnding) {
+        KL_LOG_FINE("refused a connection from %s: it holds %u, %u open, %u ending",
+                    info.remote_address.m_IpAddress.ToString().GetChars(), static_cast<unsigned>(own),
+                    static_cast<unsigned>(open), static_cast<unsigned>(ending));
+        return false;
+    }
+    KL_LOG_FINE("closing a connection to make room for one from %s",
+                info.remote_address.m_IpAddress.ToString().GetChars());
+    Close(*room);
+    m_Connections.push_back(Connection{socket, peer, Phase::Idle, false, now, 0});
     return true;
+}
+
+UP_HttpConnectionSlots::Connection* UP_HttpConnectionSlots::Freeable(uint32_t peer, Clock::time_point now) {
+    Connection* best = nullptr;
+    int best_rank = 0;
+    for (Connection& connection : m_Connections) {
+        if (connection.m_Peer != peer || connection.m_Closed) {
+            continue;
+        }
+        // No request under way first, then an answer that stalls; never a request being worked
+        // on or an answer that moves.
+        int rank = 0;
+        if (connection.m_Phase == Phase::Receiving) {
+            rank = 1;
+        } else if (connection.m_Phase == Phase::Answering) {
+            Watch(connection, now);
+            if (m_Limits.m_StallTimeout == 0 ||
+                now - connection.m_Since < std::chrono::milliseconds(m_Limits.m_StallTimeout)) {
+                continue;
+            }
+            rank = 2;
+        } else if (connection.m_Phase == Phase::Working) {
+            continue;
+        }
+        if (best == nullptr || rank < best_rank ||
+            (rank == best_rank && connection.m_Since < best->m_Since)) {
+            best = &connection;
+            best_rank = rank;
+        }
+    }
+    return best;
+}
+
+UP_HttpConnectionSlots::Connection*
+UP_HttpConnectionSlots::FreeableForNewcomer(uint32_t peer, KL_Cardinal own, Clock::time_point now) {
+    std::vector<std::pair<KL_Cardinal, uint32_t>> held; // (connections, peer), peers other than its own
+    for (const Connection& connection : m_Connections) {
+        if (connection.m_Closed || connection.m_Peer == peer) {
+            continue;
+        }
+        auto it = std::find_if(held.begin(), held.end(),
+                               [&](const auto& entry) { return entry.second == connection.m_Peer; });
+        if (it == held.end()) {
+            held.emplace_back(1, connection.m_Peer);
+        } else {
+            ++it->first;
+        }
+    }
+    std::sort(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [count, other] : held) {
+        if (count <= own) {
+            break; // its own peer holds the most of those left
+        }
+        if (Connection* connection = Freeable(other, now)) {
+            return connection;
+        }
+    }
+    return nullptr;
 }
 
 void UP_HttpConnectionSlots::Leave(KL_Socket* socket) {
@@ -60,41 +151,44 @@ void UP_HttpConnectionSlots::Leave(KL_Socket* socket) {
     }
 }
 
-bool UP_HttpConnectionSlots::SetIdle(KL_Socket* socket, bool idle) {
+bool UP_HttpConnectionSlots::SetPhase(KL_Socket* socket, Phase phase) {
     KL_AutoLock lock(m_Lock);
     Connection* connection = Find(socket);
     if (connection == nullptr) {
         return true;
     }
-    connection->m_Idle = idle;
-    if (idle) {
-        connection->m_IdleSince = Clock::now();
+    if (connection->m_Phase != phase) {
+        connection->m_Phase = phase;
+        connection->m_Since = Clock::now();
+        connection->m_Acknowledged = 0;
+        bool waiting = false;
+        if (phase == Phase::Answering) {
+            (void)GetAcknowledged(socket, connection->m_Acknowledged, waiting);
+        }
     }
     return !connection->m_Closed;
 }
 
-bool UP_HttpConnectionSlots::MakeRoom() {
+void UP_HttpConnectionSlots::WatchProgress() {
     KL_AutoLock lock(m_Lock);
-    KL_Cardinal open = 0;
-    Connection* longest = nullptr;
+    const Clock::time_point now = Clock::now();
     for (Connection& connection : m_Connections) {
-        if (connection.m_Closed) {
-            continue; // ends soon; its slot is as good as free
-        }
-        ++open;
-        if (connection.m_Idle && (longest == nullptr || connection.m_IdleSince < longest->m_IdleSince)) {
-            longest = &connection;
+        if (connection.m_Phase == Phase::Answering && !connection.m_Closed) {
+            Watch(connection, now);
         }
     }
-    if (m_Capacity == 0 || open <= m_Capacity) {
-        return true;
+}
+
+void UP_HttpConnectionSlots::Watch(Connection& connection, Clock::time_point now) {
+    uint64_t acknowledged = 0;
+    bool waiting = false;
+    // Where progress cannot be seen, the answer counts as moving; so does one that has nothing
+    // waiting for its peer (the server itself is slow to make the rest).
+    if (!GetAcknowledged(connection.m_Socket, acknowledged, waiting) || !waiting ||
+        acknowledged != connection.m_Acknowledged) {
+        connection.m_Acknowledged = acknowledged;
+        connection.m_Since = now;
     }
-    if (longest == nullptr) {
-        return false;
-    }
-    KL_LOG_FINE("every connection slot is taken: closing an idle connection");
-    Close(*longest);
-    return true;
 }
 
 void UP_HttpConnectionSlots::Close(Connection& connection) {

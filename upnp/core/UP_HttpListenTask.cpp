@@ -1,20 +1,36 @@
 #include "UP_HttpListenTask.h"
 
 #include "KL_Log.h"
+#include "KL_OutputStream.h"
 #include "KL_Socket.h"
 #include "KL_TcpServerSocket.h"
 #include "UP_HttpConnectionSlots.h"
+#include "UP_HttpServerSocketTask.h"
 #include "UP_HttpServerTask.h"
 #include "UP_TaskManager.h"
+
+#include <chrono>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
 
 namespace {
-constexpr KL_Timeout kAcceptWait = 5000;
+// Also how often the progress of answers is looked at (UP_HttpConnectionSlots::WatchProgress).
+constexpr KL_Timeout kAcceptWait = 500;
 // After a failed accept (the cause, such as a full descriptor table, may last a while).
 constexpr KL_Timeout kAcceptFailurePause = 100;
-// Between two looks for room while every connection slot is busy.
-constexpr KL_Timeout kRoomWait = 20;
+
+// A connection that gets no slot is told so and closed; the answer fits an empty socket buffer,
+// so it is written without waiting (whatever does not go out at once is dropped).
+void RefuseBusy(KL_Socket* client) {
+    static const char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                                "Connection: close\r\nServer: " UP_HTTP_SERVER_HEADER "\r\n\r\n";
+    KL_OutputStreamReference output;
+    (void)client->SetWriteTimeout(0);
+    if (KL_SUCCEEDED(client->GetOutputStream(output)) && output) {
+        (void)output->Write(kBusy, sizeof(kBusy) - 1);
+    }
+    delete client;
+}
 } // namespace
 
 UP_HttpListenTask::UP_HttpListenTask(KL_HttpRequestHandler* handler, KL_TcpServerSocket* socket,
@@ -38,9 +54,14 @@ void UP_HttpListenTask::DoRun() {
         KL_LOG_FATAL("@@@ NULL pointer parameter");
         return;
     }
+    auto next_watch = std::chrono::steady_clock::now();
     while (!IsAborting(0)) {
         KL_Socket* client = nullptr;
         KL_Result result = m_Socket->WaitForNewClient(client, kAcceptWait, KL_SOCKET_FLAG_CANCELLABLE);
+        if (m_Slots != nullptr && std::chrono::steady_clock::now() >= next_watch) {
+            m_Slots->WatchProgress();
+            next_watch = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAcceptWait);
+        }
         if (result == KL_ERROR_TIMEOUT || result == KL_ERROR_WOULD_BLOCK) {
             continue;
         }
@@ -61,17 +82,14 @@ void UP_HttpListenTask::DoRun() {
 }
 
 void UP_HttpListenTask::Serve(KL_Socket* client) {
-    if (m_Slots != nullptr) {
-        if (!m_Slots->Admit(client)) {
-            delete client;
-            return;
-        }
-        while (!m_Slots->MakeRoom() && !IsAborting(kRoomWait)) {
-        }
+    if (m_Slots != nullptr && !m_Slots->Admit(client)) {
+        RefuseBusy(client);
+        return;
     }
     UP_HttpServerTask* task = new UP_HttpServerTask(m_Handler, client, false, m_Slots);
     if (m_TaskManager != nullptr) {
-        // Waits while every slot is taken; a self-destroying task that cannot start is deleted.
+        // Without slots, waits while every place of the manager is taken; with them there is
+        // always a place. A self-destroying task that cannot start is deleted.
         (void)m_TaskManager->StartTask(task, nullptr, true);
     } else {
         (void)task->Start(nullptr, nullptr, true);

@@ -1,13 +1,13 @@
 // UP_HttpListenTask: accepts the connections of a UP_HttpServer and starts one UP_HttpServerTask
-// for each through its own task manager (which bounds how many run at once: when all slots are
-// taken, new connections wait in the listen backlog).
+// for each through its own task manager.
 //
-// With the server's connection slots, a peer that holds as many connections as it may has the
-// next one closed at once unless one of its own is idle (that one is closed instead), and when
-// every slot is taken the connection idle longest is closed to make room (the task waits for
-// room while every connection is busy). A failed accept (no
-// descriptors or memory left, a connection aborted before it was taken) is logged and retried
-// after 100 ms: only cancellation ends the task.
+// With the server's connection slots it never waits: each accepted connection is admitted (the
+// slots may close another one to make room for it, see UP_HttpConnectionSlots) and its task
+// started at once, or it is answered 503 without waiting and closed. About twice a second it
+// has the slots look at which answers make progress. Without slots, a start waits while every
+// place of the manager is taken (new connections wait in the listen backlog). A failed accept
+// (no descriptors or memory left, a connection aborted before it was taken) is logged and
+// retried after 100 ms: only cancellation ends the task.
 #pragma once
 
 #include "UP_ThreadTask.h"

@@ -78,7 +78,7 @@ KL_Result UP_HttpRequestInputStream::Read(void* buffer, KL_Size bytes_to_read, K
 }
 
 KL_Result UP_HttpRequestInputStream::ReadIdle(void* buffer, KL_Size bytes_to_read, KL_Size* bytes_read) {
-    if (m_Slots != nullptr && !m_Slots->SetIdle(m_Socket, true)) {
+    if (m_Slots != nullptr && !m_Slots->SetPhase(m_Socket, UP_HttpConnectionSlots::Phase::Idle)) {
         return KL_ERROR_CANCELLED;
     }
     (void)m_Socket->SetReadTimeout(IsBounded(m_Limits.m_IdleTimeout) ? m_Limits.m_IdleTimeout
@@ -86,7 +86,7 @@ KL_Result UP_HttpRequestInputStream::ReadIdle(void* buffer, KL_Size bytes_to_rea
     KL_Result result = m_Source->Read(buffer, bytes_to_read, bytes_read);
     // A connection closed to make room while its request arrived drops that request: the
     // client sees the close and asks again.
-    if (m_Slots != nullptr && !m_Slots->SetIdle(m_Socket, false)) {
+    if (m_Slots != nullptr && !m_Slots->SetPhase(m_Socket, UP_HttpConnectionSlots::Phase::Receiving)) {
         if (bytes_read != nullptr) {
             *bytes_read = 0;
         }

@@ -13,6 +13,7 @@
 #include "UP_ProtocolInfo.h"
 #include "UP_TaskManager.h"
 
+#include <cstring>
 #include <sys/stat.h>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
@@ -22,7 +23,9 @@ namespace {
 constexpr int kRandomPortTries = 100;
 constexpr uint16_t kRandomPortBase = 1024;
 constexpr uint32_t kRandomPortRange = 1024;
-constexpr uint32_t kMinimumBacklog = 20;
+// Connections waiting to be accepted: enough that a flood of clients that reconnect at once
+// does not crowd out a newcomer while the listen task works through them (the kernel may cap it).
+constexpr uint32_t kBacklog = 512;
 
 KL_String FormatDate(const KL_TimeStamp& time) {
     KL_DateTime date;
@@ -52,13 +55,48 @@ bool HasParentComponent(const char* path) {
     }
 }
 
+// True when a byte range value cannot be read: "bytes=" then one range "FIRST-LAST", "FIRST-" or
+// "-SUFFIX" whose bounds are not plain decimal numbers below 2^64 (or are both missing). A set
+// of several ranges and another unit are left to the range reader (416, 400).
+bool IsUnreadableByteRange(const char* range) {
+    if (range == nullptr || std::strncmp(range, "bytes=", 6) != 0 || std::strchr(range, ',') != nullptr) {
+        return false;
+    }
+    const char* set = range + 6;
+    const char* dash = std::strchr(set, '-');
+    if (dash == nullptr) {
+        return true;
+    }
+    auto is_bound = [](const char* begin, const char* end) {
+        if (end - begin > 20 || std::strspn(begin, "0123456789") < size_t(end - begin)) {
+            return false;
+        }
+        uint64_t value = 0;
+        for (const char* p = begin; p < end; ++p) {
+            if (value > (UINT64_MAX - uint64_t(*p - '0')) / 10) {
+                return false;
+            }
+            value = value * 10 + uint64_t(*p - '0');
+        }
+        return true;
+    };
+    const char* end = set + std::strlen(set);
+    const bool has_first = dash > set;
+    const bool has_last = end > dash + 1;
+    return (!has_first && !has_last) || (has_first && !is_bound(set, dash)) ||
+           (has_last && !is_bound(dash + 1, end));
+}
+
 } // namespace
 
 UP_HttpServer::UP_HttpServer(const KL_IpAddress& address, uint16_t port,
                              bool allow_random_port_on_bind_failure, KL_Cardinal max_clients,
                              bool reuse_address)
-    : KL_HttpServer(80, true), m_TaskManager(new UP_TaskManager(max_clients)), m_Address(address),
-      m_Port(port), m_AllowRandomPortOnBindFailure(allow_random_port_on_bind_failure),
+    : KL_HttpServer(80, true),
+      // Places for the ending connections beyond the slots, so that a start never waits.
+      m_TaskManager(new UP_TaskManager(max_clients > 1 ? max_clients + UP_HttpConnectionSlots::kMaxEnding
+                                                       : max_clients)),
+      m_Address(address), m_Port(port), m_AllowRandomPortOnBindFailure(allow_random_port_on_bind_failure),
       m_ReuseAddress(reuse_address), m_Slots(max_clients > 1 ? max_clients - 1 : 0) {}
 
 UP_HttpServer::~UP_HttpServer() {
@@ -95,8 +133,7 @@ KL_Result UP_HttpServer::Start() {
         KL_CHECK(BindRandomPort());
     }
     m_Port = KL_HttpServer::GetPort();
-    KL_Cardinal max_tasks = m_TaskManager->GetMaxTasks();
-    KL_CHECK_SEVERE(Listen(max_tasks > kMinimumBacklog ? max_tasks : kMinimumBacklog));
+    KL_CHECK_SEVERE(Listen(kBacklog));
 
     UP_HttpListenTask* task = new UP_HttpListenTask(this, &m_Socket, false, &m_Slots);
     const KL_Result started = m_TaskManager->StartTask(task, nullptr, true);
@@ -237,9 +274,14 @@ KL_Result UP_HttpServer::ServeStream(KL_HttpRequest& request, const KL_HttpReque
     }
     entity->SetContentType(content_type);
     const KL_HttpHeaders& headers = request.GetHeaders();
-    // A range that ends past the end is served to the last byte; every 416 names the length.
-    KL_Result result =
-        KL_HttpFileRequestHandler::SetupResponseBody(response, stream, headers.GetHeaderValue("Range"), true);
+    // A range that ends past the end is served to the last byte; every 416 names the length. A
+    // byte range that cannot be read is ignored: the whole body goes out.
+    const char* range = headers.GetHeaderValue("Range");
+    if (IsUnreadableByteRange(range)) {
+        KL_LOG_FINE("unreadable range ignored: %s", range);
+        range = nullptr;
+    }
+    KL_Result result = KL_HttpFileRequestHandler::SetupResponseBody(response, stream, range, true);
     if (KL_FAILED(result)) {
         return result;
     }

@@ -13,9 +13,11 @@
 // Handlers may be added while the server runs: the handler list is locked.
 //
 // Hostile clients: each connection lives under UP_HttpServerLimits (the wait for a request, a
-// whole head and a whole body are bounded, a client that reads nothing is given up), one peer
-// address holds at most 16 connections (a further one replaces the peer's idle one, or is
-// refused), and when every slot is taken the connection idle longest is closed for a new one.
+// whole head and a whole body are bounded, a client that reads nothing is given up), and the
+// connection slots are shared fairly among peer addresses (UP_HttpConnectionSlots): one peer
+// holds at most 16, and when every slot is taken a newcomer takes the place of a connection of
+// the peer holding the most that has no request under way or whose answer stalls, or is
+// answered 503 at once. The listen task never waits for room.
 #pragma once
 
 #include "KL_DateTime.h"
@@ -43,8 +45,10 @@ constexpr uint64_t UP_HTTP_SERVER_MAX_REQUEST_BODY = 1024 * 1024;
 
 class UP_HttpServer : public KL_HttpRequestHandler, public KL_HttpServer {
 public:
-    // address: kept, but binding always uses every interface. max_clients bounds the tasks of the
-    // server's manager (the listen task takes one of them). reuse_address binds with port reuse.
+    // address: kept, but binding always uses every interface. max_clients bounds the connections
+    // served at once (the listen task takes one of them); the server's manager has
+    // UP_HttpConnectionSlots::kMaxEnding more places for connections closed to make room whose
+    // tasks are still ending. reuse_address binds with port reuse.
     UP_HttpServer(const KL_IpAddress& address = KL_IpAddress::Any, uint16_t port = 0,
                   bool allow_random_port_on_bind_failure = true, KL_Cardinal max_clients = 100,
                   bool reuse_address = false);
@@ -82,8 +86,8 @@ public:
     [[nodiscard]] static KL_Result ServeFile(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                              KL_HttpResponse& response, const KL_InputStreamReference& file,
                                              const char* file_name);
-    // Answers with a stream: Range, Accept-Ranges, and the DLNA headers ContentFeatures (when
-    // asked), TransferMode and TimeSeekRange (406).
+    // Answers with a stream: Range (one that cannot be read is ignored), Accept-Ranges, and the
+    // DLNA headers ContentFeatures (when asked), TransferMode and TimeSeekRange (406).
     [[nodiscard]] static KL_Result ServeStream(KL_HttpRequest& request, const KL_HttpRequestContext& context,
                                                KL_HttpResponse& response,
                                                const KL_InputStreamReference& stream,

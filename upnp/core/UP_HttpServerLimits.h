@@ -7,8 +7,7 @@
 
 struct UP_HttpServerLimits {
     // Waiting for the first byte of a request (the first one of a connection, or the next one on
-    // a kept-alive connection). A connection that waits when every slot is taken is closed
-    // first, longest waiting first.
+    // a kept-alive connection).
     KL_Timeout m_IdleTimeout = 5000;
     // A whole request head, from its first byte.
     KL_Timeout m_HeadDeadline = 10000;
@@ -18,8 +17,11 @@ struct UP_HttpServerLimits {
     KL_Timeout m_ReadTimeout = 60000;
     // A client that takes nothing of an answer for this long is closed.
     KL_Timeout m_WriteTimeout = 30000;
-    // Connections one peer address may hold at once: a further one replaces the peer's
-    // connection idle longest, or is closed as soon as it is accepted when all of them are
-    // busy. 0: no bound.
+    // An answer whose peer has acknowledged nothing of it for this long may be closed to make
+    // room for a newcomer when every slot is taken (0: never).
+    KL_Timeout m_StallTimeout = 3000;
+    // Connections one peer address may hold at once: a further one replaces one of the peer's
+    // own that can be freed (UP_HttpConnectionSlots), or is refused as soon as it is accepted.
+    // 0: no bound.
     KL_Cardinal m_MaxConnectionsPerPeer = 16;
 };

@@ -14,11 +14,13 @@
 #include "KL_StreamToStreamCopy.h"
 #include "KL_System.h"
 #include "UP_FileInputStream.h"
+#include "UP_HttpConnectionSlots.h"
 #include "UP_HttpMessageHelper.h"
 #include "UP_HttpRequestContext.h"
 #include "UP_HttpRequestInputStream.h"
 #include "UP_HttpServer.h"
 
+#include <cstring>
 #include <memory>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
@@ -41,6 +43,33 @@ const char* const kPage500 =
     "<html><head><title>500 Internal Error</title></head><body><h1>Internal Error</h1><p>The server "
     "encountered "
     "an unexpected condition which prevented it from fulfilling the request.</p></html>";
+
+// How a head frames its body, as far as this server reads it: 0 when it can, else the status to
+// refuse it with: 501 for a transfer coding other than chunked, 400 for a Content-Length that is
+// not one plain decimal number (given twice, signed, with junk) or that comes with a
+// Transfer-Encoding. Anything else would read the rest of the body as the next request.
+int FramingStatus(const KL_HttpHeaders& headers) {
+    const char* length = nullptr;
+    int lengths = 0;
+    for (const KL_HttpHeader* header : headers.GetHeaders()) {
+        if (header->GetName().Compare("Content-Length", true) == 0) {
+            length = header->GetValue().GetChars();
+            ++lengths;
+        }
+    }
+    const char* encoding = headers.GetHeaderValue("Transfer-Encoding");
+    if (encoding != nullptr && !KL_HttpEntity::IsChunked(encoding)) {
+        return 501;
+    }
+    if (lengths == 0) {
+        return 0;
+    }
+    const size_t digits = std::strspn(length, "0123456789");
+    if (lengths > 1 || encoding != nullptr || digits == 0 || digits > 18 || length[digits] != '\0') {
+        return 400;
+    }
+    return 0;
+}
 
 int64_t NowMillis() {
     KL_TimeStamp now;
@@ -123,12 +152,17 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     KL_HttpRequest* request = nullptr;
     KL_Result result = Read(stream, request, context);
     request_owner.reset(request);
-    if (result == KL_ERROR_NOT_ENOUGH_SPACE && request != nullptr) {
-        RespondTooLarge(stream);
+    if (request != nullptr && !m_StayAliveForever &&
+        (result == KL_ERROR_NOT_ENOUGH_SPACE || result == KL_ERROR_INVALID_SYNTAX ||
+         result == KL_ERROR_NOT_IMPLEMENTED)) {
+        RespondAndClose(stream, result);
         return false;
     }
     if (KL_FAILED(result) || request == nullptr) {
         return m_StayAliveForever && result != KL_ERROR_CANCELLED;
+    }
+    if (!SetPhase(UP_HttpConnectionSlots::Phase::Working)) {
+        return false; // closed to make room before its request was taken up
     }
     KL_HttpResponse* response = nullptr;
     (void)RespondToClient(*request, context, response);
@@ -137,6 +171,7 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     if (response != nullptr) {
         keep_alive = UP_HttpMessageHelper::WantsKeepAlive(*request);
         bool headers_only = request->GetMethod() == "HEAD";
+        (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
         result = Write(*response, keep_alive, headers_only);
         if (KL_FAILED(result)) {
             keep_alive = false;
@@ -194,15 +229,14 @@ KL_Result UP_HttpServerSocketTask::Read(KL_BufferedInputStreamReference& stream,
 // switched off, not dropped).
 KL_Result UP_HttpServerSocketTask::ReadBody(KL_BufferedInputStreamReference& buffered_input_stream,
                                             KL_HttpRequest& request) {
+    const int framing = FramingStatus(request.GetHeaders());
+    if (framing != 0) {
+        KL_LOG_WARNING("request body framed in a way this server does not read (%d)", framing);
+        return framing == 501 ? KL_ERROR_NOT_IMPLEMENTED : KL_ERROR_INVALID_SYNTAX;
+    }
     KL_HttpEntity* request_entity = new KL_HttpEntity(request.GetHeaders());
     request.SetEntity(request_entity);
     if (!request_entity->IsChunked()) {
-        if (request.GetHeaders().GetHeaderValue("Content-Length") != nullptr &&
-            !request_entity->ContentLengthIsKnown()) {
-            KL_LOG_WARNING("unreadable Content-Length: %s",
-                           request.GetHeaders().GetHeaderValue("Content-Length"));
-            return KL_ERROR_INVALID_SYNTAX;
-        }
         if (request_entity->GetContentLength() == 0) {
             request.SetEntity(nullptr);
             return KL_SUCCESS;
@@ -282,13 +316,19 @@ void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
     }
 }
 
-// Answers 413 and reads (and drops) what the client still sends for a while, then the connection
-// ends.
-void UP_HttpServerSocketTask::RespondTooLarge(KL_BufferedInputStreamReference& stream) {
-    KL_LOG_WARNING("request body above %llu bytes refused",
-                   static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
-    KL_HttpResponse response(413, "Request Entity Too Large", KL_HTTP_PROTOCOL_1_1);
+// Answers a refused request (413 for KL_ERROR_NOT_ENOUGH_SPACE, 501 for KL_ERROR_NOT_IMPLEMENTED,
+// else 400) and reads (and drops) what the client still sends for a while; the connection ends.
+void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal) {
+    KL_HttpResponse response(400, "Bad Request", KL_HTTP_PROTOCOL_1_1);
+    if (refusal == KL_ERROR_NOT_ENOUGH_SPACE) {
+        KL_LOG_WARNING("request body above %llu bytes refused",
+                       static_cast<unsigned long long>(UP_HTTP_SERVER_MAX_REQUEST_BODY));
+        response.SetStatus(413, "Request Entity Too Large");
+    } else if (refusal == KL_ERROR_NOT_IMPLEMENTED) {
+        response.SetStatus(501, "Not Implemented");
+    }
     bool keep_alive = false;
+    (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
     if (KL_FAILED(Write(response, keep_alive, false)) || m_Socket == nullptr) {
         return;
     }
@@ -303,6 +343,10 @@ void UP_HttpServerSocketTask::RespondTooLarge(KL_BufferedInputStreamReference& s
         }
         total += count;
     }
+}
+
+bool UP_HttpServerSocketTask::SetPhase(UP_HttpConnectionSlots::Phase phase) {
+    return m_Slots == nullptr || m_Socket == nullptr || m_Slots->SetPhase(m_Socket, phase);
 }
 
 KL_Result UP_HttpServerSocketTask::RespondToClient(KL_HttpRequest& request, UP_HttpRequestContext& context,

@@ -6,7 +6,9 @@
 // Requests are read under the limits of UP_HttpServerLimits (UP_HttpRequestInputStream): the
 // wait for a request, a whole head and a whole body are bounded; a client that takes nothing of
 // an answer for the write time-out is given up. A body that a GET or HEAD declares is read and
-// dropped like any other (a larger one than the bound is refused with 413 and closes).
+// dropped like any other (a larger one than the bound is refused with 413 and closes). A head whose
+// Content-Length is not one plain number, or that pairs it with a Transfer-Encoding, is refused
+// with 400 and closes; a transfer coding other than chunked with 501.
 //
 // Subclasses supply SetupResponse (UP_HttpServerTask forwards to a request handler); a datagram
 // listener reuses the loop with its own GetInputStream and GetInfo and stay_alive_forever.
@@ -17,6 +19,7 @@
 #include "KL_OutputStream.h"
 #include "KL_Result.h"
 #include "KL_SocketInfo.h"
+#include "UP_HttpConnectionSlots.h"
 #include "UP_HttpServerLimits.h"
 #include "UP_ThreadTask.h"
 
@@ -26,7 +29,6 @@ class KL_HttpResponse;
 class KL_BsdSocketOutputStream;
 class KL_Socket;
 class UP_FileInputStream;
-class UP_HttpConnectionSlots;
 class UP_HttpRequestContext;
 class UP_HttpRequestInputStream;
 
@@ -51,7 +53,9 @@ public:
     virtual KL_Result GetInfo(KL_SocketInfo& info);
     // Reads one request (head and body). KL_ERROR_EOS / KL_ERROR_TIMEOUT: the connection is over.
     // A body above the limit gives KL_ERROR_NOT_ENOUGH_SPACE with the request handed out (its body
-    // not read): the caller answers 413 and closes.
+    // not read): the caller answers 413 and closes. So do a body framed in a way that cannot be
+    // read safely (KL_ERROR_INVALID_SYNTAX: 400; KL_ERROR_NOT_IMPLEMENTED, an unknown transfer
+    // coding: 501).
     [[nodiscard]] virtual KL_Result Read(KL_BufferedInputStreamReference& stream, KL_HttpRequest*& request,
                                          UP_HttpRequestContext& context);
     // Writes the head, then (unless headers_only) the body. keep_alive comes back cleared when the
@@ -67,12 +71,14 @@ public:
 protected:
     // The limits of the server whose connection this is; slots (null: none) lists the socket.
     void SetLimits(const UP_HttpServerLimits& limits, UP_HttpConnectionSlots* slots);
+    // Notes in the slots (if any) what the connection does; false when it was closed to make room.
+    bool SetPhase(UP_HttpConnectionSlots::Phase phase);
     // One pass of the loop; false ends the connection.
     bool ServeOneRequest(KL_BufferedInputStreamReference& stream);
     KL_Result ReadBody(KL_BufferedInputStreamReference& buffered_input_stream, KL_HttpRequest& request);
     KL_Result CopyBounded(KL_InputStream& from, KL_OutputStream& to);
     void SendContinue(const KL_HttpRequest& request);
-    void RespondTooLarge(KL_BufferedInputStreamReference& stream);
+    void RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal);
     // A file body of known length sent with sendfile from the file's current position.
     KL_Result SendFileBody(UP_FileInputStream& file, KL_BsdSocketOutputStream& socket, KL_LargeSize size);
 

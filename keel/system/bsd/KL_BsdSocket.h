@@ -33,6 +33,7 @@ public:
     KL_Result Cancel(bool shutdown = true) override;
     KL_Result SetNoDelay(bool on) override;
     KL_Result SetQuickAck(bool on) override;
+    int GetDescriptor() override { return Fd().GetFd(); }
 
     static void ToSockAddr(const KL_SocketAddress& address, struct sockaddr_in& out);
     static KL_SocketAddress FromSockAddr(const struct sockaddr_in& in);

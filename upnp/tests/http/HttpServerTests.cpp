@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <dirent.h>
 #include <future>
 #include <thread>
 #include <vector>
@@ -42,6 +43,33 @@ TEST_F(HttpServerTest, TwoRequestsOnOneConnection) {
         EXPECT_FALSE(answer.Has("content-language"));
     }
     EXPECT_EQ(client.Exchange(Get("/echo", "Accept-Language: de\r\n")).Get("content-language"), "en");
+}
+
+// The server's side of a kept-alive connection still sends at once after an answer (a Flush may
+// switch TCP_NODELAY on for a moment only): found in /proc/self/fd by its local port.
+TEST_F(HttpServerTest, ConnectionKeepsNoDelayAfterAnAnswer) {
+    RawClient client(m_Port);
+    ASSERT_EQ(client.Exchange(Get("/echo")).status, 200);
+    std::vector<int> no_delay;
+    DIR* fds = ::opendir("/proc/self/fd");
+    ASSERT_NE(fds, nullptr);
+    while (dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t length = sizeof local;
+        socklen_t peer_length = sizeof peer;
+        int on = 0;
+        socklen_t on_length = sizeof on;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+            local.sin_family == AF_INET && ntohs(local.sin_port) == m_Port &&
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0 &&
+            ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &on_length) == 0) {
+            no_delay.push_back(on);
+        }
+    }
+    ::closedir(fds);
+    EXPECT_EQ(no_delay, std::vector<int>{1});
 }
 
 TEST_F(HttpServerTest, Http10IsNeverKeptAlive) {
@@ -109,6 +137,34 @@ TEST_F(HttpServerTest, BodiesOfGetAndHeadAreReadAndDropped) {
     }
 }
 
+// A body whose framing cannot be read safely is refused and the connection closed: the rest of
+// it never passes for a next request.
+TEST_F(HttpServerTest, BadlyFramedBodiesAreRefused) {
+    struct Row {
+        const char* headers;
+        int status;
+    } rows[] = {
+        {"Content-Length: 3\r\nContent-Length: 5\r\n", 400},
+        {"Content-Length: 3, 5\r\n", 400},
+        {"Content-Length: 3junk\r\n", 400},
+        {"Content-Length: +3\r\n", 400},
+        {"Content-Length: -1\r\n", 400},
+        {"Content-Length: \r\n", 400},
+        {"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", 400},
+        {"Transfer-Encoding: gzip\r\n", 501},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.headers);
+        RawClient client(m_Port, 5);
+        const std::string smuggled = "GET /status/20001 HTTP/1.1\r\n\r\n";
+        ASSERT_TRUE(client.Send(std::string("POST /echo HTTP/1.1\r\n") + row.headers + "\r\nabc" + smuggled));
+        Answer answer = client.Read();
+        EXPECT_EQ(answer.status, row.status);
+        EXPECT_EQ(answer.Get("connection"), "close");
+        EXPECT_TRUE(client.IsClosedByPeer());
+    }
+}
+
 TEST_F(HttpServerTest, OversizedBodiesAreRefusedWith413) {
     {
         RawClient client(m_Port);
@@ -170,6 +226,7 @@ TEST_F(HttpServerTest, HandlerResultsBecomePages) {
     EXPECT_TRUE(client.IsClosedByPeer());
 }
 
+// Answered each, some of them after a 503 while every slot was taken.
 TEST_F(HttpServerTest, ManyConcurrentClientsAreAllAnswered) {
     UP_HttpServerLimits limits;
     limits.m_MaxConnectionsPerPeer = 0; // all of them come from 127.0.0.1
@@ -179,9 +236,15 @@ TEST_F(HttpServerTest, ManyConcurrentClientsAreAllAnswered) {
     std::vector<std::thread> threads;
     for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([&] {
-            RawClient client(m_Port, 60);
-            if (client.Exchange(Get("/echo", "Connection: close\r\n")).status == 200) {
-                ++answered;
+            // While every slot is taken by this one peer, its next connection is refused at once
+            // (503, or a reset when its request came before the close).
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                RawClient client(m_Port, 60);
+                if (client.Exchange(Get("/echo", "Connection: close\r\n")).status == 200) {
+                    ++answered;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
     }

@@ -263,10 +263,11 @@ private:
 class ServerFixture : public ::testing::Test {
 protected:
     // Stops the server started before, if any; limits: null for the server's defaults.
-    void StartServer(const std::string& root = std::string(), const UP_HttpServerLimits* limits = nullptr) {
+    void StartServer(const std::string& root = std::string(), const UP_HttpServerLimits* limits = nullptr,
+                     KL_Cardinal max_clients = 100) {
         m_Server.reset();
         m_Handler = std::make_unique<TestHandler>(root);
-        m_Server = std::make_unique<UP_HttpServer>(KL_IpAddress::Any, 0, true, 100, false);
+        m_Server = std::make_unique<UP_HttpServer>(KL_IpAddress::Any, 0, true, max_clients, false);
         if (limits != nullptr) {
             m_Server->SetLimits(*limits);
         }
