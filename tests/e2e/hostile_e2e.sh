@@ -2,7 +2,8 @@
 # The web servers under hostile requests: one table of requests against webserve (WebDAV, the
 # file manager and the static server; authentication off and on), each with the status it must
 # get and nothing changed on disk (Digest headers replayed, gzip bombs, partial and refused PUTs);
-# idle and trickling connections under a small descriptor limit; an upload to
+# idle and trickling connections under a small descriptor limit, one address's share and room for
+# other addresses when descriptors run low; an upload to
 # a share on a full file system (in a mount namespace of its own, skipped where refused).
 #
 #   hostile_e2e.sh WEBSERVE
@@ -335,6 +336,40 @@ else
   fail "200 trickling uploads from one address under ulimit -n 256"
 fi
 e2e_stop slowput
+
+# When descriptors run low, the address that holds the most gives up its slowest connections to
+# addresses that hold less.
+e2e_start crowded "listening on" bash -c 'ulimit -n 64 && exec "$@"' _ \
+  "$E2E_WEBSERVE" webdav "$slowshare" 0 --localhost
+if python3 - "$port" <<'EOF'; then
+import select, socket, sys, time
+port = int(sys.argv[1])
+def unanswered(socks):
+    return len(socks) - len(select.select(socks, [], [], 0)[0])
+held = []
+for _ in range(40):
+    s = socket.create_connection(('127.0.0.1', port), timeout=5)
+    s.sendall(b'GET /f.txt HTTP/1.1\r\nHo')
+    held.append(s)
+time.sleep(0.5)
+before, served = unanswered(held), 0
+for n in range(2, 7):
+    try:
+        c = socket.create_connection(('127.0.0.1', port), timeout=3, source_address=('127.0.0.%d' % n, 0))
+        c.sendall(b'GET /f.txt HTTP/1.1\r\nHost: x\r\n\r\n')
+        served += c.recv(100).startswith(b'HTTP/1.1 200')
+    except OSError:
+        pass
+time.sleep(0.5)
+after = unanswered(held)
+print('held from one address: %d, then %d; served from others: %d of 5' % (before, after, served))
+sys.exit(0 if served == 5 and after < before else 1)
+EOF
+  echo "PASS: under ulimit -n 64, the biggest holder makes room for other addresses"
+else
+  fail "the biggest holder under ulimit -n 64"
+fi
+e2e_stop crowded
 
 # Uploads are staged in the share itself (the system's temporary folder is unusable here), and on
 # a full disk the upload fails with nothing left behind.
