@@ -3,8 +3,8 @@
 # file manager and the static server; authentication off and on), each with the status it must
 # get and nothing changed on disk (Digest headers replayed, gzip bombs, partial and refused PUTs);
 # idle and trickling connections under a small descriptor limit, one address's share and room for
-# other addresses when descriptors run low; an upload to
-# a share on a full file system (in a mount namespace of its own, skipped where refused).
+# other addresses when descriptors run low; an upload to a share on a full file system (in a mount
+# namespace of its own, skipped where refused).
 #
 #   hostile_e2e.sh WEBSERVE
 set -euo pipefail
