@@ -79,9 +79,7 @@ std::shared_ptr<WebServerConnection> WebServerConnection::start(WebServerConnect
     std::shared_ptr<WebServerConnection> self(connection, Deleter{});
     connection->_server->willStartConnection(*connection);
     if (!connection->open()) {
-        ::close(connection->_socket);
-        connection->_socket = -1;
-        return nullptr;
+        return nullptr; // the socket is closed as the connection ends, once nothing refers to it
     }
     connection->_opened = true;
     connection->_readRequestHeaders();
