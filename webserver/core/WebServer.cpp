@@ -398,7 +398,11 @@ void WebServer::didEndConnection(WebServerConnection& connection) {
 
 void WebServer::didOpenRequestBody(WebServerConnection& connection) {
     const std::string peer = peerOf(connection);
-    _syncQueue->sync([&] { _peers->bodyOpened(peer, &connection); });
+    const int open = WebServerPeers::openDescriptors();
+    const int descriptorLimit = WebServerPeers::descriptorsForConnections();
+    WebServerPeers::Victims victims;
+    _syncQueue->sync([&] { _peers->bodyOpened(peer, &connection, open, descriptorLimit, victims); });
+    WebServerPeers::shutDown(std::move(victims));
 }
 
 void WebServer::didCloseRequestBody(WebServerConnection& connection) {

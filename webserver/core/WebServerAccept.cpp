@@ -7,16 +7,13 @@
 #include "dispatch/DispatchGroup.h"
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/DispatchSocket.h"
-#include "dispatch/GlobalQueue.h"
 
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <limits>
 #include <thread>
 
 using platform::dispatch::DispatchAcceptSource;
@@ -31,19 +28,7 @@ constexpr std::chrono::milliseconds kAcceptBackOff(100);
 // report again.
 constexpr int kAcceptBatch = 256;
 // How many connections are closed when accepting fails for want of descriptors.
-constexpr int kEvictionsOnAcceptFailure = 4;
-
-// Descriptors below this number may hold connections; the rest of the process's limit is kept for
-// the files and folders that requests open.
-constexpr int kReservedDescriptors = 32;
-int descriptorsForConnections() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-        return std::numeric_limits<int>::max();
-    }
-    const auto usable = static_cast<long long>(limit.rlim_cur) - kReservedDescriptors;
-    return static_cast<int>(std::clamp<long long>(usable, 16, std::numeric_limits<int>::max()));
-}
+constexpr int kEvictionsOnAcceptFailure = 16;
 
 // A refused connection gets a short answer if its socket takes it at once, and is closed.
 void refuse(int socket) {
@@ -53,34 +38,18 @@ void refuse(int socket) {
     ::close(socket);
 }
 
-// Closes the chosen connections: each one's pending operation fails and it ends as on any error.
-// On the global queue, so that no connection ends (and perhaps releases the server) on the thread
-// of an accept source.
-void evict(WebServerPeers::Victims victims) {
-    if (victims.empty()) {
-        return;
-    }
-    platform::dispatch::GlobalQueue::instance().async([victims = std::move(victims)] {
-        for (const auto& victim : victims) {
-            if (auto connection = victim.lock()) {
-                connection->shutDown();
-            }
-        }
-    });
-}
-
-// Whether the socket accepted from `remote` may be served, as the peer table has it. A socket
-// numbered at or above the descriptors for connections means the server is short of that many
-// and one more.
+// Whether the socket accepted from `remote` may be served, as the peer table has it.
 bool admit(DispatchQueue& syncQueue, WebServerPeers& peers, int socket, const sockaddr_storage& remote,
            socklen_t remoteLength) {
     const std::string peer =
         WebServerPeers::keyOfAddress(&remote, std::min<std::size_t>(remoteLength, sizeof remote));
-    const int descriptorsShort = std::max(0, socket + 1 - descriptorsForConnections());
+    // Descriptors are given out lowest first: all below the socket's are taken.
+    const int open = std::max(socket + 1, WebServerPeers::openDescriptors());
+    const int descriptorLimit = WebServerPeers::descriptorsForConnections();
     WebServerPeers::Victims victims;
     bool admitted = false;
-    syncQueue.sync([&] { admitted = peers.admit(peer, descriptorsShort, victims); });
-    evict(std::move(victims));
+    syncQueue.sync([&] { admitted = peers.admit(peer, open, descriptorLimit, victims); });
+    WebServerPeers::shutDown(std::move(victims));
     return admitted;
 }
 
@@ -134,7 +103,7 @@ std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListen
                         WebServerPeers::Victims victims;
                         syncQueue->sync(
                             [&] { peers->evictForLackOfDescriptors(kEvictionsOnAcceptFailure, victims); });
-                        evict(std::move(victims));
+                        WebServerPeers::shutDown(std::move(victims));
                         std::this_thread::sleep_for(kAcceptBackOff);
                     }
                     break; // the source stays armed

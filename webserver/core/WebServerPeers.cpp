@@ -1,12 +1,54 @@
 #include "WebServerPeers.h"
 
 #include "WebServerConnection.h"
+#include "dispatch/GlobalQueue.h"
 
+#include <dirent.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+
+namespace {
+
+// What the process's descriptor limit keeps back from connections, for the files and folders that
+// requests open.
+constexpr int kReservedDescriptors = 32;
+// Descriptors run low a little before the line, an eighth of it (at least 16): the connections
+// closed then make room for what the requests let in meanwhile open next.
+int evictionMargin(int descriptorLimit) {
+    return std::max(16, descriptorLimit / 8);
+}
+
+} // namespace
+
+int WebServerPeers::descriptorsForConnections() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::numeric_limits<int>::max();
+    }
+    const auto usable = static_cast<long long>(limit.rlim_cur) - kReservedDescriptors;
+    return static_cast<int>(std::clamp<long long>(usable, 16, std::numeric_limits<int>::max()));
+}
+
+int WebServerPeers::openDescriptors() {
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (folder == nullptr) {
+        rlimit limit{};
+        const bool known = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+        return known ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, std::numeric_limits<int>::max()))
+                     : 0;
+    }
+    int count = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        count += entry->d_name[0] != '.';
+    }
+    ::closedir(folder);
+    return count > 0 ? count - 1 : 0; // the folder's own
+}
 
 std::string WebServerPeers::keyOfAddress(const void* address, std::size_t length) {
     sa_family_t family = AF_UNSPEC;
@@ -31,29 +73,58 @@ std::string WebServerPeers::keyOfAddress(const void* address, std::size_t length
     return std::string(static_cast<const char*>(address), length);
 }
 
-bool WebServerPeers::admit(const std::string& key, int descriptorsShort, Victims& victims) {
+bool WebServerPeers::admit(const std::string& key, int openDescriptors, int descriptorLimit,
+                           Victims& victims) {
     Peer& peer = _peers[key];
     if (peer.weight >= _maximumPerPeer) {
         return false;
     }
-    if (descriptorsShort > 0) {
-        // Only a newcomer that holds less than the biggest holder gets in, at that holder's cost.
+    if (const int lacking = evictionsNeeded(openDescriptors, descriptorLimit); lacking > 0) {
+        // Only a newcomer that holds less than the biggest holder gets in, at that holder's cost;
+        // when no connection holds anything, while a descriptor is left for it.
         Peer* biggest = biggestHolder();
-        if (biggest == nullptr || biggest == &peer || biggest->weight <= peer.weight) {
+        const bool refused =
+            biggest ? biggest == &peer || biggest->weight <= peer.weight : openDescriptors >= descriptorLimit;
+        if (refused) {
             forgetIfEmpty(key);
             return false;
         }
-        // Connections closed before and not ended yet give their descriptors back soon.
-        chooseSlowest(*biggest, descriptorsShort - _evicting, victims);
+        if (biggest) {
+            chooseSlowest(*biggest, lacking, victims);
+        }
     }
     ++peer.weight;
     ++peer.reserved;
     return true;
 }
 
+// None while descriptors suffice. Otherwise at least one, whatever was closed before: what comes
+// in while descriptors are short, and the files it opens next, are made up for at once. Beyond that,
+// connections closed before and not ended yet give their descriptors back soon.
+int WebServerPeers::evictionsNeeded(int open, int descriptorLimit) const {
+    const long long lacking = 0LL + open + evictionMargin(descriptorLimit) - descriptorLimit;
+    if (lacking <= 0) {
+        return 0;
+    }
+    return static_cast<int>(std::max<long long>(1, lacking - _evicting));
+}
+
+void WebServerPeers::shutDown(Victims victims) {
+    if (victims.empty()) {
+        return;
+    }
+    platform::dispatch::GlobalQueue::instance().async([victims = std::move(victims)] {
+        for (const auto& victim : victims) {
+            if (auto connection = victim.lock()) {
+                connection->shutDown();
+            }
+        }
+    });
+}
+
 void WebServerPeers::evictForLackOfDescriptors(int count, Victims& victims) {
     if (Peer* biggest = biggestHolder()) {
-        chooseSlowest(*biggest, count - _evicting, victims);
+        chooseSlowest(*biggest, std::max(1, count - _evicting), victims);
     }
 }
 
@@ -86,10 +157,18 @@ void WebServerPeers::connectionEnded(const std::string& key, const WebServerConn
     forgetIfEmpty(key);
 }
 
-void WebServerPeers::bodyOpened(const std::string& key, const WebServerConnection* connection) {
-    if (Member* member = memberOf(key, connection)) {
-        ++member->bodies;
-        ++_peers[key].weight;
+void WebServerPeers::bodyOpened(const std::string& key, const WebServerConnection* connection,
+                                int openDescriptors, int descriptorLimit, Victims& victims) {
+    Member* member = memberOf(key, connection);
+    if (member == nullptr) {
+        return;
+    }
+    ++member->bodies;
+    ++_peers[key].weight;
+    if (const int lacking = evictionsNeeded(openDescriptors, descriptorLimit); lacking > 0) {
+        if (Peer* biggest = biggestHolder()) {
+            chooseSlowest(*biggest, lacking, victims);
+        }
     }
 }
 

@@ -14,9 +14,11 @@ class WebServerConnection;
 // connections, each counted once, and once more while it stores a request body (an upload holds
 // its socket and a file).
 //
-// A new connection from a peer that holds its bound already is refused. When descriptors run low,
-// the peer that holds the most gives up its slowest connections (fewest bytes moved per second) to
-// a newcomer that holds less; a newcomer holding as much as anyone is refused instead.
+// A new connection from a peer that holds its bound already is refused. When the process's open
+// descriptors come near the descriptors for connections (its limit less a reserve for the files
+// that requests open), the peer that holds the most gives up its slowest connections (fewest bytes
+// moved per second): to a newcomer that holds less (a newcomer holding as much as anyone is
+// refused instead), and to a body that is opened.
 //
 // Not thread-safe: the server uses it on its serial queue only. Connections are referred to
 // weakly; the evictions chosen here are carried out by the caller, outside that queue.
@@ -29,13 +31,22 @@ public:
     // The key of a peer: its address without the port (IPv4-mapped IPv6 addresses as IPv4).
     static std::string keyOfAddress(const void* address, std::size_t length);
 
-    void setMaximumPerPeer(int maximum) { _maximumPerPeer = maximum > 0 ? maximum : 1; }
-    int maximumPerPeer() const { return _maximumPerPeer; }
+    // The descriptors that connections (and what their requests open) may take: the process's
+    // limit less a reserve. And how many descriptors the process has open now (the limit, when
+    // they cannot be counted for want of one).
+    static int descriptorsForConnections();
+    static int openDescriptors();
 
-    // A socket accepted from `peer`: true when it may be served (it is then counted for the peer
-    // until `connectionEnded`). `descriptorsShort` is how many descriptors the server lacks (0
-    // when it has enough); then the connections to close are added to `victims`.
-    bool admit(const std::string& peer, int descriptorsShort, Victims& victims);
+    void setMaximumPerPeer(int maximum) { _maximumPerPeer = maximum > 0 ? maximum : 1; }
+
+    // A socket accepted from `peer`, with `openDescriptors` open: true when it may be served (it is
+    // then counted for the peer until `connectionEnded`). The connections to close for it are
+    // added to `victims`.
+    bool admit(const std::string& peer, int openDescriptors, int descriptorLimit, Victims& victims);
+    // Closes the chosen connections: each one's pending operation fails and it ends as on any
+    // error. On the global queue, so that no connection ends (and perhaps releases the server) on
+    // the caller's thread.
+    static void shutDown(Victims victims);
     // Accepting failed for want of descriptors: the slowest connections of the biggest holder.
     void evictForLackOfDescriptors(int count, Victims& victims);
 
@@ -43,7 +54,8 @@ public:
                            const WebServerConnection* identity);
     void connectionEnded(const std::string& peer, const WebServerConnection* connection);
     // A connection began or stopped storing its request body.
-    void bodyOpened(const std::string& peer, const WebServerConnection* connection);
+    void bodyOpened(const std::string& peer, const WebServerConnection* connection, int openDescriptors,
+                    int descriptorLimit, Victims& victims);
     void bodyClosed(const std::string& peer, const WebServerConnection* connection);
 
 private:
@@ -61,6 +73,8 @@ private:
 
     Member* memberOf(const std::string& peer, const WebServerConnection* connection);
     Peer* biggestHolder();
+    // How many connections to close when `open` descriptors are in use.
+    int evictionsNeeded(int open, int descriptorLimit) const;
     void chooseSlowest(Peer& peer, int count, Victims& victims);
     void forgetIfEmpty(const std::string& peer);
 
