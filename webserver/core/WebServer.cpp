@@ -14,7 +14,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,7 +24,6 @@
 #include <csignal>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 using platform::dispatch::DispatchAcceptSource;
 using platform::dispatch::DispatchGroup;
