@@ -2,8 +2,9 @@
 # The web servers under hostile requests: one table of requests against webserve (WebDAV, the
 # file manager and the static server; authentication off and on), each with the status it must
 # get and nothing changed on disk (Digest headers replayed, gzip bombs, partial and refused PUTs);
-# idle and trickling connections under a small descriptor limit; an upload to
-# a share on a full file system (in a mount namespace of its own, skipped where refused).
+# idle and trickling connections under a small descriptor limit, one address's share and room for
+# other addresses when descriptors run low; an upload to a share on a full file system (in a mount
+# namespace of its own, skipped where refused).
 #
 #   hostile_e2e.sh WEBSERVE
 set -euo pipefail
@@ -251,7 +252,8 @@ fi
 e2e_stop idle
 
 # Heads that trickle in (a byte every second, well within the idle time-out) are closed at the
-# head time-out of their first byte, and a real client is served meanwhile.
+# head time-out of their first byte (those beyond the address's share at once), and a real client
+# from another address is served meanwhile.
 e2e_start slowhead "listening on" bash -c 'ulimit -n 256 && exec "$@"' _ \
   "$E2E_WEBSERVE" webdav "$share" 0 --localhost --idle-timeout 60 --head-timeout 2
 if python3 - "$port" <<'EOF'; then
@@ -267,7 +269,7 @@ while held and time.monotonic() - start < 8:
         except OSError:
             held.remove(s)
     if not served and time.monotonic() - start > 1:
-        c = socket.create_connection(('127.0.0.1', port), timeout=10)
+        c = socket.create_connection(('127.0.0.1', port), timeout=10, source_address=('127.0.0.2', 0))
         c.sendall(b'GET /f.txt HTTP/1.1\r\nHost: x\r\n\r\n')
         served = c.recv(100).startswith(b'HTTP/1.1 200')
     time.sleep(1)
@@ -279,6 +281,95 @@ else
   fail "200 trickling heads under --head-timeout 2"
 fi
 e2e_stop slowhead
+
+# Uploads that trickle in from one address (above the minimum body rate; each holds a socket and a
+# file, and each one closed comes back at once) take no more than that address's share: under a
+# small descriptor limit, another address is answered within 3 s all along.
+slowshare=$work/slowshare
+mkdir -p "$slowshare"
+echo "hello" >"$slowshare/f.txt"
+e2e_start slowput "listening on" bash -c 'ulimit -n 256 && exec "$@"' _ \
+  "$E2E_WEBSERVE" webdav "$slowshare" 0 --localhost
+if python3 - "$port" <<'EOF'; then
+import socket, sys, threading, time
+port = int(sys.argv[1])
+stop = time.monotonic() + 8
+def put(i):
+    s = socket.socket()
+    s.setblocking(False)
+    s.connect_ex(('127.0.0.1', port))
+    return [s, b'PUT /slow%d.bin HTTP/1.1\r\nHost: x\r\nContent-Length: 10000000\r\n\r\n' % i]
+def flood():  # 200 uploads at 1,100 bytes/s each, for 8 s
+    puts = [put(i) for i in range(200)]
+    while time.monotonic() < stop:
+        for i, p in enumerate(puts):
+            try:
+                p[0].send(p[1] + b'x' * 110)
+                p[1] = b''
+            except BlockingIOError:
+                pass
+            except OSError:
+                p[0].close()
+                puts[i] = put(i)
+        time.sleep(0.1)
+    for p in puts:
+        p[0].close()
+threading.Thread(target=flood).start()
+time.sleep(1.5)
+worst, failed = 0.0, 0
+while time.monotonic() < stop - 0.5:
+    begin = time.monotonic()
+    try:
+        c = socket.create_connection(('127.0.0.1', port), timeout=3, source_address=('127.0.0.2', 0))
+        c.sendall(b'GET /f.txt HTTP/1.1\r\nHost: x\r\n\r\n')
+        failed += not c.recv(100).startswith(b'HTTP/1.1 200')
+        c.close()
+    except OSError:
+        failed += 1
+    worst = max(worst, time.monotonic() - begin)
+    time.sleep(0.5)
+print('GETs from another address: %d failed, slowest %.2f s' % (failed, worst))
+sys.exit(1 if failed else 0)
+EOF
+  echo "PASS: 200 trickling uploads from one address under ulimit -n 256; another address is served"
+else
+  fail "200 trickling uploads from one address under ulimit -n 256"
+fi
+e2e_stop slowput
+
+# When descriptors run low, the address that holds the most gives up its slowest connections to
+# addresses that hold less.
+e2e_start crowded "listening on" bash -c 'ulimit -n 64 && exec "$@"' _ \
+  "$E2E_WEBSERVE" webdav "$slowshare" 0 --localhost
+if python3 - "$port" <<'EOF'; then
+import select, socket, sys, time
+port = int(sys.argv[1])
+def unanswered(socks):
+    return len(socks) - len(select.select(socks, [], [], 0)[0])
+held = []
+for _ in range(40):
+    s = socket.create_connection(('127.0.0.1', port), timeout=5)
+    s.sendall(b'GET /f.txt HTTP/1.1\r\nHo')
+    held.append(s)
+time.sleep(0.5)
+before, served = unanswered(held), 0
+for n in range(2, 7):
+    try:
+        c = socket.create_connection(('127.0.0.1', port), timeout=3, source_address=('127.0.0.%d' % n, 0))
+        c.sendall(b'GET /f.txt HTTP/1.1\r\nHost: x\r\n\r\n')
+        served += c.recv(100).startswith(b'HTTP/1.1 200')
+    except OSError:
+        pass
+time.sleep(0.5)
+after = unanswered(held)
+print('held from one address: %d, then %d; served from others: %d of 5' % (before, after, served))
+sys.exit(0 if served == 5 and after < before else 1)
+EOF
+  echo "PASS: under ulimit -n 64, the biggest holder makes room for other addresses"
+else
+  fail "the biggest holder under ulimit -n 64"
+fi
+e2e_stop crowded
 
 # Uploads are staged in the share itself (the system's temporary folder is unusable here), and on
 # a full disk the upload fails with nothing left behind.

@@ -2,6 +2,7 @@
 
 #include "WebServerDigestNonces.h"
 #include "WebServerFunctions.h"
+#include "WebServerPeers.h"
 #include "dispatch/DispatchGroup.h"
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/DispatchSocket.h"
@@ -13,7 +14,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,7 +24,6 @@
 #include <csignal>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 using platform::dispatch::DispatchAcceptSource;
 using platform::dispatch::DispatchGroup;
@@ -33,25 +32,7 @@ using platform::dispatch::MainQueue;
 
 namespace {
 
-// How long an accept that ran out of descriptors waits before the next try.
-constexpr std::chrono::milliseconds kAcceptBackOff(100);
-// How many connections one wake-up of an accept source takes at most before it lets the source
-// report again.
-constexpr int kAcceptBatch = 256;
-
 std::atomic<int> gLogLevel{2};
-
-// Descriptors below this number may hold connections; the rest of the process's limit is kept for
-// the files and folders that requests open.
-constexpr int kReservedDescriptors = 32;
-int descriptorsForConnections() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-        return std::numeric_limits<int>::max();
-    }
-    const auto usable = static_cast<long long>(limit.rlim_cur) - kReservedDescriptors;
-    return static_cast<int>(std::clamp<long long>(usable, 16, std::numeric_limits<int>::max()));
-}
 
 template <class T> std::optional<T> optionValue(const ServerOptions& options, const char* key) {
     auto it = options.find(key);
@@ -88,7 +69,8 @@ std::optional<double> doubleOption(const ServerOptions& options, const char* key
 } // namespace
 
 WebServer::WebServer()
-    : _syncQueue(DispatchQueue::createSerial("WebServer")), _sourceGroup(std::make_unique<DispatchGroup>()) {
+    : _syncQueue(DispatchQueue::createSerial("WebServer")), _sourceGroup(std::make_unique<DispatchGroup>()),
+      _peers(std::make_shared<WebServerPeers>()) {
     InitializeServerFunctions();
 }
 
@@ -175,79 +157,6 @@ int WebServer::_createListeningSocket(bool useIPv6, const void* localAddress, un
     return listeningSocket;
 }
 
-void WebServer::_startConnection(const std::shared_ptr<WebServer>& self, int socket,
-                                 const sockaddr_storage& remote, socklen_t remoteLength) {
-    if (!self) {
-        ::close(socket);
-        return;
-    }
-    Data remoteAddress;
-    platform::appendBytes(remoteAddress, &remote, std::min<std::size_t>(remoteLength, sizeof remote));
-    std::optional<Data> localAddress;
-    sockaddr_storage local{};
-    socklen_t localLength = sizeof local;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) == 0) {
-        localAddress.emplace();
-        platform::appendBytes(*localAddress, &local, std::min<std::size_t>(localLength, sizeof local));
-    }
-    // Writes use MSG_NOSIGNAL, file sends run where SIGPIPE is blocked: a peer that went away never
-    // raises SIGPIPE.
-    const WebServerConnectionFactory& factory = self->_connectionClass;
-    WebServerConnection* connection =
-        factory ? factory(self, std::move(localAddress), std::move(remoteAddress), socket)
-                : new WebServerConnection(self, std::move(localAddress), std::move(remoteAddress), socket);
-    WebServerConnection::start(connection);
-}
-
-std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListeningSocket(int listeningSocket,
-                                                                                          bool /*isIPv6*/) {
-    _sourceGroup->enter();
-    std::weak_ptr<WebServer> weakSelf = weak_from_this();
-    DispatchGroup* group = _sourceGroup.get();
-    return DispatchAcceptSource::create(
-        listeningSocket,
-        [weakSelf, listeningSocket] {
-            // Accepts every connection waiting (up to a batch): each one but the last is started on
-            // the global queue, the last one on this thread.
-            std::function<void()> pending;
-            for (int accepted = 0; accepted < kAcceptBatch; ++accepted) {
-                sockaddr_storage remote{};
-                socklen_t remoteLength = sizeof remote;
-                const int socket = ::accept4(listeningSocket, reinterpret_cast<sockaddr*>(&remote),
-                                             &remoteLength, SOCK_CLOEXEC);
-                if (socket == -1) {
-                    // Out of descriptors (or memory): the waiting connection stays queued, and the
-                    // source, armed again at once, would spin; give other connections time to end.
-                    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                        std::this_thread::sleep_for(kAcceptBackOff);
-                    }
-                    break; // the source stays armed
-                }
-                // The last descriptors stay free for the files the connections open (with a long
-                // backlog, sockets alone would otherwise take every one): a connection that would
-                // take one of them is closed at once, and accepting backs off as above.
-                if (socket >= descriptorsForConnections()) {
-                    ::close(socket);
-                    std::this_thread::sleep_for(kAcceptBackOff);
-                    break;
-                }
-                if (pending) {
-                    platform::dispatch::DispatchQueue::global().async(std::move(pending));
-                }
-                pending = [weakSelf, socket, remote, remoteLength] {
-                    _startConnection(weakSelf.lock(), socket, remote, remoteLength);
-                };
-            }
-            if (pending) {
-                pending();
-            }
-        },
-        [listeningSocket, group] {
-            ::close(listeningSocket);
-            group->leave();
-        });
-}
-
 void WebServer::_setUpAuthentication() {
     const ServerOptions& options = *_options;
     const auto method = optionValue<std::string>(options, WebServerOption_AuthenticationMethod);
@@ -327,6 +236,11 @@ bool WebServer::_start(Error* error) {
     _minimumBodyRate = doubleOption(options, WebServerOption_MinimumBodyRate).value_or(1024.0);
     _bodyRateInterval = doubleOption(options, WebServerOption_BodyRateInterval).value_or(30.0);
     _digestNonceLifetime = doubleOption(options, WebServerOption_DigestNonceLifetime).value_or(300.0);
+    const auto maximumPerPeer =
+        static_cast<int>(std::clamp<long long>(integerOption(options, WebServerOption_MaxConnectionsPerPeer)
+                                                   .value_or(WebServerPeers::kDefaultMaximumPerPeer),
+                                               1, std::numeric_limits<int>::max()));
+    _syncQueue->sync([&] { _peers->setMaximumPerPeer(maximumPerPeer); });
     _digestNonces = std::make_shared<WebServerDigestNonces>(
         platform::makeUuidString() + platform::makeUuidString(), _digestNonceLifetime);
 
@@ -425,8 +339,20 @@ void WebServer::_stop(bool notify) {
 
 // ---- Connections and notifications ----
 
-void WebServer::willStartConnection(WebServerConnection&) {
-    _syncQueue->sync([this] {
+namespace {
+
+std::string peerOf(const WebServerConnection& connection) {
+    const Data& address = connection.remoteAddressData();
+    return WebServerPeers::keyOfAddress(address.data(), address.size());
+}
+
+} // namespace
+
+void WebServer::willStartConnection(WebServerConnection& connection) {
+    const std::string peer = peerOf(connection);
+    std::weak_ptr<WebServerConnection> weakConnection = connection.weak_from_this();
+    _syncQueue->sync([&] {
+        _peers->connectionStarted(peer, std::move(weakConnection), &connection);
         if (_activeConnections == 0) {
             auto self = shared_from_this();
             MainQueue::async([self] {
@@ -443,8 +369,10 @@ void WebServer::willStartConnection(WebServerConnection&) {
     });
 }
 
-void WebServer::didEndConnection(WebServerConnection&) {
-    _syncQueue->sync([this] {
+void WebServer::didEndConnection(WebServerConnection& connection) {
+    const std::string peer = peerOf(connection);
+    _syncQueue->sync([&] {
+        _peers->connectionEnded(peer, &connection);
         --_activeConnections;
         if (_activeConnections != 0) {
             return;
@@ -464,6 +392,20 @@ void WebServer::didEndConnection(WebServerConnection&) {
             }
         });
     });
+}
+
+void WebServer::didOpenRequestBody(WebServerConnection& connection) {
+    const std::string peer = peerOf(connection);
+    const int open = WebServerPeers::openDescriptors();
+    const int descriptorLimit = WebServerPeers::descriptorsForConnections();
+    WebServerPeers::Victims victims;
+    _syncQueue->sync([&] { _peers->bodyOpened(peer, &connection, open, descriptorLimit, victims); });
+    WebServerPeers::shutDown(std::move(victims));
+}
+
+void WebServer::didCloseRequestBody(WebServerConnection& connection) {
+    const std::string peer = peerOf(connection);
+    _syncQueue->sync([&] { _peers->bodyClosed(peer, &connection); });
 }
 
 void WebServer::_didConnect() {

@@ -24,6 +24,7 @@ class DispatchQueue;
 
 class WebServer;
 class WebServerDigestNonces;
+class WebServerPeers;
 
 // Notifications of a server, all delivered on the main queue. Every one is optional: the defaults
 // do nothing.
@@ -69,6 +70,10 @@ inline constexpr const char* WebServerOption_BodyRateInterval = "BodyRateInterva
 // Seconds a Digest nonce stays valid; an older one is answered with 401 and stale=TRUE. Default 300.
 inline constexpr const char* WebServerOption_DigestNonceLifetime = "DigestNonceLifetime";
 inline constexpr const char* WebServerOption_BonjourType = "BonjourType";
+// How much of the server one peer address may hold: its connections, each counted once more
+// while it stores a request body (a socket and a file). A new connection beyond it is refused.
+// Default 32.
+inline constexpr const char* WebServerOption_MaxConnectionsPerPeer = "MaxConnectionsPerPeer";
 
 inline constexpr const char* WebServerAuthenticationMethod_Basic = "Basic";
 inline constexpr const char* WebServerAuthenticationMethod_DigestAccess = "DigestAccess";
@@ -168,6 +173,9 @@ public:
     // Called by every connection when it starts and when it ends.
     void willStartConnection(WebServerConnection& connection);
     void didEndConnection(WebServerConnection& connection);
+    // Called by a connection when it opens its request body for storing and when it closes it.
+    void didOpenRequestBody(WebServerConnection& connection);
+    void didCloseRequestBody(WebServerConnection& connection);
 
     // Logging: the server's own messages are discarded.
     static void setLogLevel(int level);
@@ -188,6 +196,8 @@ protected:
     std::unique_ptr<platform::dispatch::DispatchGroup> _sourceGroup;
     std::vector<std::shared_ptr<WebServerHandler>> _handlers;
     long long _activeConnections = 0;
+    // What each peer address holds; touched only on _syncQueue (the accept sources share it).
+    std::shared_ptr<WebServerPeers> _peers;
     bool _connected = false;
     std::optional<std::uint64_t> _disconnectTimer;
     std::optional<ServerOptions> _options;

@@ -5,7 +5,6 @@
 #include "WebServerRequestErrors.h"
 #include "dispatch/DispatchSocket.h"
 #include "dispatch/DispatchTimer.h"
-#include "dispatch/GlobalQueue.h"
 #include "foundation/CaseInsensitive.h"
 #include "foundation/Digest.h"
 #include "foundation/SocketAddress.h"
@@ -17,7 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 using platform::dispatch::DispatchSocket;
@@ -81,9 +79,7 @@ std::shared_ptr<WebServerConnection> WebServerConnection::start(WebServerConnect
     std::shared_ptr<WebServerConnection> self(connection, Deleter{});
     connection->_server->willStartConnection(*connection);
     if (!connection->open()) {
-        ::close(connection->_socket);
-        connection->_socket = -1;
-        return nullptr;
+        return nullptr; // the socket is closed as the connection ends, once nothing refers to it
     }
     connection->_opened = true;
     connection->_readRequestHeaders();
@@ -173,124 +169,6 @@ void WebServerConnection::close() {}
 
 // ---- Socket I/O ----
 
-// A client that sends nothing while its request is read (or reads nothing while the answer is
-// written) for the idle time-out loses its connection: the socket is shut down, which ends the
-// pending operation with a failure. Operations only note when they start and end; one watchdog
-// timer per connection checks them, made when an operation first has to wait, so no timer is
-// made and cancelled per read or write.
-void WebServerConnection::_beginIO() {
-    if (_settings->idleTimeout <= 0) {
-        return;
-    }
-    _ioStarted.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
-    _ioPending.store(true, std::memory_order_release);
-}
-
-// After an operation was started: one that did not complete at once may wait, and from then on the
-// connection has its watchdog (a request served without waiting never makes a timer).
-void WebServerConnection::_watchIdle() {
-    if (_settings->idleTimeout > 0 && _ioPending.load(std::memory_order_acquire) &&
-        !_watchdogArmed.exchange(true)) {
-        _armWatchdog(_settings->idleTimeout);
-    }
-}
-
-void WebServerConnection::_noteProgress() {
-    _ioStarted.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
-}
-
-void WebServerConnection::_endIO() {
-    _ioPending.store(false, std::memory_order_release);
-}
-
-void WebServerConnection::_armWatchdog(double seconds) {
-    std::weak_ptr<WebServerConnection> weak = weak_from_this();
-    auto timer = platform::dispatch::DispatchTimer::after(platform::dispatch::GlobalQueue::instance(),
-                                                          seconds, [weak] {
-                                                              if (auto self = weak.lock()) {
-                                                                  self->_checkIdle();
-                                                              }
-                                                          });
-    std::lock_guard lock(_watchdogMutex);
-    _watchdog = std::move(timer);
-}
-
-void WebServerConnection::_checkIdle() {
-    const double idle = _settings->idleTimeout;
-    if (!_ioPending.load(std::memory_order_acquire)) {
-        _armWatchdog(idle);
-        return;
-    }
-    const auto started = std::chrono::steady_clock::time_point(
-        std::chrono::steady_clock::duration(_ioStarted.load(std::memory_order_relaxed)));
-    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (waited < idle) {
-        _armWatchdog(idle - waited);
-    } else {
-        _shutDownSocket();
-    }
-}
-
-void WebServerConnection::_shutDownSocket() {
-    if (_socket != -1) {
-        ::shutdown(_socket, SHUT_RDWR); // the pending operation ends with a failure
-    }
-}
-
-void WebServerConnection::_armPhaseTimer(double seconds, std::function<void()> check) {
-    std::weak_ptr<WebServerConnection> weak = weak_from_this();
-    auto timer = platform::dispatch::DispatchTimer::after(platform::dispatch::GlobalQueue::instance(),
-                                                          seconds, [weak, check = std::move(check)] {
-                                                              if (auto self = weak.lock()) {
-                                                                  check();
-                                                              }
-                                                          });
-    std::lock_guard lock(_watchdogMutex);
-    if (_phaseTimer) {
-        _phaseTimer->cancel();
-    }
-    _phaseTimer = std::move(timer);
-}
-
-// A head that trickles in (a byte now and then, each within the idle time-out) still has to be
-// complete within the head time-out of its first byte.
-void WebServerConnection::_startHeadDeadline() {
-    if (_settings->headTimeout <= 0) {
-        return;
-    }
-    _armPhaseTimer(_settings->headTimeout, [this] {
-        if (!_headComplete.load()) {
-            _shutDownSocket();
-        }
-    });
-}
-
-// A body has to keep a minimum pace: checked once per interval while it is read. Started when the
-// body first has to be read from the socket (a body that came with its head makes no timer).
-void WebServerConnection::_startBodyRateCheck() {
-    if (_readingBody.exchange(true)) {
-        return;
-    }
-    if (_settings->minimumBodyRate <= 0 || _settings->bodyRateInterval <= 0) {
-        return;
-    }
-    const std::uint64_t now = _bodyBytesRead.load();
-    _armPhaseTimer(_settings->bodyRateInterval, [this, now] { _checkBodyRate(now); });
-}
-
-void WebServerConnection::_checkBodyRate(std::uint64_t bytesAtLastCheck) {
-    if (!_readingBody.load()) {
-        return;
-    }
-    const std::uint64_t now = _bodyBytesRead.load();
-    if (static_cast<double>(now - bytesAtLastCheck) <
-        _settings->minimumBodyRate * _settings->bodyRateInterval) {
-        _shutDownSocket();
-        return;
-    }
-    _armPhaseTimer(_settings->bodyRateInterval, [this, now] { _checkBodyRate(now); });
-}
-
 void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t length, CompletionBlock block) {
     auto self = shared_from_this();
     _beginIO();
@@ -306,6 +184,7 @@ void WebServerConnection::_readData(std::shared_ptr<Data> buffer, std::size_t le
         } else {
             buffer->insert(buffer->end(), bytes.begin(), bytes.end());
         }
+        self->_bytesMoved += added;
         self->didReadBytes(buffer->data() + buffer->size() - added, added);
         block(true);
     });
@@ -321,6 +200,7 @@ void WebServerConnection::_writeData(std::shared_ptr<const Data> data, Completio
             block(false);
             return;
         }
+        self->_bytesMoved += data->size();
         self->didWriteBytes(data->data(), data->size());
         block(true);
     });
@@ -387,16 +267,35 @@ void WebServerConnection::_processRequestHead(Data extraData) {
         return;
     }
     const QueryDictionary query = url->query() ? ParseURLEncodedForm(*url->query()) : QueryDictionary{};
+    if (!_matchRequest(method, *url, *path, query) || !_checkRequestBeforeBody()) {
+        return;
+    }
+    if (!_request->hasBody()) {
+        _startProcessingRequest(); // bytes after the head are ignored
+        return;
+    }
+    _request->prepareForWriting();
+    if (!_request->usesChunkedTransferEncoding() && extraData.size() > _request->contentLength()) {
+        abortRequest(_request, 400);
+        return;
+    }
+    _readBodyAfterExpectation(std::move(extraData));
+}
+
+// Finds the handler that takes the request and makes the request with it.
+bool WebServerConnection::_matchRequest(const std::string& method, const Url& url, const std::string& path,
+                                        const QueryDictionary& query) {
+    const HeaderDictionary& headers = _requestMessage->headers();
     // A body framed in a way this server does not implement is refused before any handler runs.
     if (const int refusal = framingStatus(headers); refusal != 0) {
         _bodyUnread = true;
         abortRequest(nullptr, refusal);
-        return;
+        return false;
     }
     try {
         for (const auto& handler : _server->handlers()) {
             _handler = handler;
-            _request = handler->matchBlock()(method, *url, headers, *path, query);
+            _request = handler->matchBlock()(method, url, headers, path, query);
             if (_request) {
                 break;
             }
@@ -404,62 +303,65 @@ void WebServerConnection::_processRequestHead(Data extraData) {
     } catch (...) {
         _request.reset();
         abortRequest(nullptr, 500);
-        return;
+        return false;
     }
     if (!_request) {
         _handler.reset();
-        _request = std::make_shared<WebServerRequest>(method, *url, headers, *path, query);
+        _request = std::make_shared<WebServerRequest>(method, url, headers, path, query);
         abortRequest(_request, 405);
-        return;
+        return false;
     }
     _request->setLocalAddressData(_localAddress);
     _request->setRemoteAddressData(_remoteAddress);
     _bodyUnread = _request->hasBody();
-    // Credentials are checked on the head: a request without them is answered at once, and its
-    // body is never read (nor a "100 Continue" sent for it).
+    return true;
+}
+
+// Credentials are checked on the head: a request without them is answered at once, and its body
+// is never read (nor a "100 Continue" sent for it). So is a request with a body that its handler
+// refuses on the head alone (a name it will not store, a folder that is missing).
+bool WebServerConnection::_checkRequestBeforeBody() {
     if (auto refusal = preflightRequest(_request)) {
         _finishProcessingRequest(std::move(refusal));
+        return false;
+    }
+    const auto& headCheck = _handler->headCheckBlock();
+    if (!_request->hasBody() || !headCheck) {
+        return true;
+    }
+    std::shared_ptr<WebServerResponse> refusal;
+    try {
+        refusal = headCheck(_request);
+    } catch (...) {
+        abortRequest(_request, 500);
+        return false;
+    }
+    if (refusal) {
+        _finishProcessingRequest(std::move(refusal));
+        return false;
+    }
+    return true;
+}
+
+// "Expect: 100-continue" is answered with the 100 head before the body is read; any other
+// expectation with 417.
+void WebServerConnection::_readBodyAfterExpectation(Data extraData) {
+    const std::string* expect = HeaderValue(_requestMessage->headers(), "Expect");
+    if (!expect) {
+        _readBody(std::move(extraData));
         return;
     }
-    if (!_request->hasBody()) {
-        _startProcessingRequest(); // bytes after the head are ignored
+    if (!platform::equalsIgnoringCase(*expect, "100-continue")) {
+        abortRequest(_request, 417);
         return;
     }
-    // So is a request that its handler refuses on the head alone (a name it will not store, a
-    // folder that is missing): its final answer comes at once.
-    if (const auto& headCheck = _handler->headCheckBlock()) {
-        std::shared_ptr<WebServerResponse> refusal;
-        try {
-            refusal = headCheck(_request);
-        } catch (...) {
-            abortRequest(_request, 500);
-            return;
+    auto self = shared_from_this();
+    auto pending = std::make_shared<Data>(std::move(extraData));
+    _writeData(continueHead(), [self, pending](bool success) {
+        if (success) {
+            self->_readBody(std::move(*pending));
         }
-        if (refusal) {
-            _finishProcessingRequest(std::move(refusal));
-            return;
-        }
-    }
-    _request->prepareForWriting();
-    if (!_request->usesChunkedTransferEncoding() && extraData.size() > _request->contentLength()) {
-        abortRequest(_request, 400);
-        return;
-    }
-    if (const std::string* expect = HeaderValue(headers, "Expect")) {
-        if (!platform::equalsIgnoringCase(*expect, "100-continue")) {
-            abortRequest(_request, 417);
-            return;
-        }
-        auto self = shared_from_this();
-        auto pending = std::make_shared<Data>(std::move(extraData));
-        _writeData(continueHead(), [self, pending](bool success) {
-            if (success) {
-                self->_readBody(std::move(*pending));
-            }
-        });
-        return;
-    }
-    _readBody(std::move(extraData));
+    });
 }
 
 void WebServerConnection::_readBody(Data extraData) {
@@ -474,7 +376,7 @@ void WebServerConnection::_readBody(Data extraData) {
 
 void WebServerConnection::_readBodyWithLength(std::uint64_t length, Data initialData) {
     Error error;
-    if (!_request->performOpen(&error)) {
+    if (!_openRequestBody(&error)) {
         abortRequest(_request, IsWebServerBodyTooLargeError(error) ? 413 : 500);
         return;
     }
@@ -513,6 +415,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
                                  }
                                  buffer->resize(count);
                                  self->_bodyBytesRead += count;
+                                 self->_bytesMoved += count;
                                  self->didReadBytes(buffer->data(), count);
                                  Error writeError;
                                  if (!self->_request->performWriteData(*buffer, &writeError)) {
@@ -532,7 +435,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
 
 void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {
     Error error;
-    if (!_request->performOpen(&error)) {
+    if (!_openRequestBody(&error)) {
         abortRequest(_request, 500);
         return;
     }
@@ -595,17 +498,36 @@ void WebServerConnection::_finishBodyRead(bool success) {
     if (!success) {
         // The request goes before the answer: whatever it had stored of the body (temporary
         // files, finished file parts) is removed by then, not when the connection ends.
-        _request->performClose(&error);
+        _closeRequestBody(&error);
         _request.reset();
         abortRequest(nullptr, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
         return;
     }
     _bodyUnread = false;
-    if (!_request->performClose(&error)) {
+    if (!_closeRequestBody(&error)) {
         abortRequest(_request, 500);
         return;
     }
     _startProcessingRequest();
+}
+
+// A body being stored holds a descriptor of its own (a file, mostly): the server counts it for the
+// peer while it is open.
+bool WebServerConnection::_openRequestBody(Error* error) {
+    if (!_request->performOpen(error)) {
+        return false;
+    }
+    _requestBodyOpen = true;
+    _server->didOpenRequestBody(*this);
+    return true;
+}
+
+bool WebServerConnection::_closeRequestBody(Error* error) {
+    const bool closed = _request->performClose(error);
+    if (std::exchange(_requestBodyOpen, false)) {
+        _server->didCloseRequestBody(*this);
+    }
+    return closed;
 }
 
 // ---- Closing after an early answer ----

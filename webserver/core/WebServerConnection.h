@@ -45,6 +45,11 @@ public:
     const Data& remoteAddressData() const { return _remoteAddress; }
     std::uint64_t totalBytesRead() const { return _bytesRead; }
     std::uint64_t totalBytesWritten() const { return _bytesWritten; }
+    // Bytes read from and written to the socket so far; may be read from any thread.
+    std::uint64_t bytesMoved() const { return _bytesMoved.load(std::memory_order_relaxed); }
+    // Ends the connection early (any thread): its pending read or write fails, and it ends as on
+    // any failure. The server does so when descriptors run low.
+    void shutDown() { _shutDownSocket(); }
     bool isUsingIPv6() const;
     std::optional<std::string> localAddressString() const;
     std::optional<std::string> remoteAddressString() const;
@@ -77,6 +82,13 @@ private:
     void _readBodyWithRemainingLength(std::uint64_t length, CompletionBlock block);
     void _readNextBodyChunk(std::shared_ptr<Data> buffer, CompletionBlock block);
     void _processRequestHead(Data extraData);
+    // The steps of the head: false when the request was answered already.
+    bool _matchRequest(const std::string& method, const Url& url, const std::string& path,
+                       const QueryDictionary& query);
+    bool _checkRequestBeforeBody();
+    void _readBodyAfterExpectation(Data extraData);
+    bool _openRequestBody(Error* error);
+    bool _closeRequestBody(Error* error);
     void _readBody(Data extraData);
     void _writeData(std::shared_ptr<const Data> data, CompletionBlock block);
     void _writeHeadersWithCompletionBlock(CompletionBlock block);
@@ -126,6 +138,8 @@ private:
     int _socket;
     std::uint64_t _bytesRead = 0;
     std::uint64_t _bytesWritten = 0;
+    std::atomic<std::uint64_t> _bytesMoved{0};
+    bool _requestBodyOpen = false; // the server counts it against the peer
     bool _virtualHEAD = false;
     std::unique_ptr<platform::HttpRequestHead> _requestMessage;
     std::shared_ptr<WebServerRequest> _request;

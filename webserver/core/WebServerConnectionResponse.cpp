@@ -403,6 +403,7 @@ void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, Comple
         [self, body, block](std::uint64_t sent, int error) {
             self->_endIO();
             if (sent > 0) {
+                self->_bytesMoved += sent;
                 self->didWriteBytes(nullptr, static_cast<std::size_t>(sent));
             }
             if (error != 0) {

@@ -315,3 +315,37 @@ TEST_F(CoreServer, ClientsThatReadNothingAreClosed) {
     EXPECT_TRUE(waitForIdle(8.0)) << "a client that reads nothing kept its connection";
     ::unlink(pattern);
 }
+
+// One address holds at most its share of the server, an upload counting twice (its socket and
+// its file): beyond it, its newest connection is refused at once, while another address is served.
+TEST_F(CoreServer, PeerBeyondItsShareIsRefusedWhileAnotherIsServed) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer({{WebServerOption_MaxConnectionsPerPeer, 4LL}}));
+    const struct {
+        int count;
+        std::string bytes;
+    } holds[] = {{4, "GET /held HTTP/1.1\r\nHo"},
+                 {2, "PUT /up HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nonly some"}};
+    for (const auto& hold : holds) {
+        std::vector<std::unique_ptr<coretest::RawClient>> held;
+        for (int i = 0; i < hold.count; ++i) {
+            held.push_back(std::make_unique<coretest::RawClient>());
+            ASSERT_TRUE(held.back()->connect(AF_INET, port()));
+            ASSERT_TRUE(held.back()->send(hold.bytes));
+        }
+        // Once the held connections are counted, the same address is turned away.
+        bool refused = false;
+        for (int i = 0; i < 50 && !refused; ++i) {
+            refused = get(port(), "/more").status != 200;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(refused) << hold.bytes;
+        coretest::RawClient other;
+        ASSERT_TRUE(other.connect(AF_INET, port(), false, "127.0.0.2"));
+        ASSERT_TRUE(other.send("GET /other HTTP/1.1\r\nHost: x\r\n\r\n"));
+        EXPECT_EQ(coretest::parseReply(other.readAll()).status, 200) << hold.bytes;
+        held.clear();
+        ASSERT_TRUE(waitForIdle());
+    }
+    EXPECT_EQ(get(port(), "/again").status, 200);
+}

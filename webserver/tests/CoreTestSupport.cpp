@@ -149,7 +149,7 @@ void RawClient::close() {
     }
 }
 
-bool RawClient::connect(int family, std::uint16_t port, bool noDelay) {
+bool RawClient::connect(int family, std::uint16_t port, bool noDelay, const char* source) {
     close();
     _fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (_fd < 0) {
@@ -170,6 +170,13 @@ bool RawClient::connect(int family, std::uint16_t port, bool noDelay) {
     } else {
         sockaddr_in address{};
         address.sin_family = AF_INET;
+        if (source) {
+            if (::inet_pton(AF_INET, source, &address.sin_addr) != 1 ||
+                ::bind(_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                close();
+                return false;
+            }
+        }
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
         result = ::connect(_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);

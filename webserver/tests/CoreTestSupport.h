@@ -54,8 +54,9 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    // AF_INET: 127.0.0.1, AF_INET6: ::1.
-    bool connect(int family, std::uint16_t port, bool noDelay = false);
+    // AF_INET: 127.0.0.1, AF_INET6: ::1. An IPv4 `source` (another loopback address such as
+    // 127.0.0.2) makes the client another peer.
+    bool connect(int family, std::uint16_t port, bool noDelay = false, const char* source = nullptr);
     // Sends every byte (MSG_NOSIGNAL); false when the socket fails or times out.
     bool send(std::string_view bytes);
     void shutdownWrite();

@@ -63,9 +63,11 @@ void DAVServerTest::SetUp() {
     ASSERT_TRUE(folder.valid());
     server = TestDAVServer::make(folder.path());
     server->setDelegate(&delegate);
+    // Some cases hold more connections from this one address at once than a peer may.
     ServerOptions options{{WebServerOption_Port, 0LL},
                           {WebServerOption_BindToLocalhost, true},
-                          {WebServerOption_ConnectedStateCoalescingInterval, 0.0}};
+                          {WebServerOption_ConnectedStateCoalescingInterval, 0.0},
+                          {WebServerOption_MaxConnectionsPerPeer, 1024LL}};
     Error error;
     ASSERT_TRUE(server->startWithOptions(options, &error)) << error.description;
 }

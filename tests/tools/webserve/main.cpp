@@ -1,5 +1,5 @@
 // webserve MODE FOLDER PORT [--localhost] [--auth basic|digest USER PASSWORD] [--idle-timeout S]
-//          [--head-timeout S] [--nonce-lifetime S]
+//          [--head-timeout S] [--nonce-lifetime S] [--max-per-peer N]
 //
 // Runs one server on FOLDER until SIGINT or SIGTERM. Once it listens it prints one line
 // "listening on URL"; when the start fails it prints the error and exits with status 1.
@@ -23,7 +23,7 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: webserve echo|static|uploader|webdav FOLDER PORT [--localhost] "
                          "[--auth basic|digest USER PASSWORD] [--idle-timeout S] [--head-timeout S] "
-                         "[--nonce-lifetime S]\n");
+                         "[--nonce-lifetime S] [--max-per-peer N]\n");
     return 2;
 }
 
@@ -62,11 +62,13 @@ int main(int argc, char** argv) {
         return usage();
     }
     bool localhost = false;
-    // Seconds given with --idle-timeout, --head-timeout and --nonce-lifetime, by option key.
+    // Seconds given with --idle-timeout, --head-timeout and --nonce-lifetime, and the share of one
+    // peer address given with --max-per-peer, by option key.
     const std::pair<const char*, const char*> timeOptions[] = {
         {"--idle-timeout", WebServerOption_ConnectionIdleTimeout},
         {"--head-timeout", WebServerOption_HeadTimeout},
-        {"--nonce-lifetime", WebServerOption_DigestNonceLifetime}};
+        {"--nonce-lifetime", WebServerOption_DigestNonceLifetime},
+        {"--max-per-peer", WebServerOption_MaxConnectionsPerPeer}};
     std::map<std::string, double> seconds;
     std::string authMethod;
     ServerAccounts accounts;

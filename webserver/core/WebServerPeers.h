@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class WebServerConnection;
+
+// What each peer address holds of the server, so that no address can take every descriptor: its
+// connections, each counted once, and once more while it stores a request body (an upload holds
+// its socket and a file).
+//
+// A new connection from a peer that holds its bound already is refused. When the process's open
+// descriptors come near the descriptors for connections (its limit less a reserve for the files
+// that requests open), the peer that holds the most gives up its slowest connections (fewest bytes
+// moved per second): to a newcomer that holds less (a newcomer holding as much as anyone is
+// refused instead), and to a body that is opened.
+//
+// Not thread-safe: the server uses it on its serial queue only. Connections are referred to
+// weakly; the evictions chosen here are carried out by the caller, outside that queue.
+class WebServerPeers {
+public:
+    using Victims = std::vector<std::weak_ptr<WebServerConnection>>;
+
+    static constexpr int kDefaultMaximumPerPeer = 32;
+
+    // The key of a peer: its address without the port (IPv4-mapped IPv6 addresses as IPv4).
+    static std::string keyOfAddress(const void* address, std::size_t length);
+
+    // The descriptors that connections (and what their requests open) may take: the process's
+    // limit less a reserve. And how many descriptors the process has open now (the limit, when
+    // they cannot be counted for want of one).
+    static int descriptorsForConnections();
+    static int openDescriptors();
+
+    void setMaximumPerPeer(int maximum) { _maximumPerPeer = maximum > 0 ? maximum : 1; }
+
+    // A socket accepted from `peer`, with `openDescriptors` open: true when it may be served (it is
+    // then counted for the peer until `connectionEnded`). The connections to close for it are
+    // added to `victims`.
+    bool admit(const std::string& peer, int openDescriptors, int descriptorLimit, Victims& victims);
+    // Closes the chosen connections: each one's pending operation fails and it ends as on any
+    // error. On the global queue, so that no connection ends (and perhaps releases the server) on
+    // the caller's thread.
+    static void shutDown(Victims victims);
+    // Accepting failed for want of descriptors: the slowest connections of the biggest holder.
+    void evictForLackOfDescriptors(int count, Victims& victims);
+
+    void connectionStarted(const std::string& peer, std::weak_ptr<WebServerConnection> connection,
+                           const WebServerConnection* identity);
+    void connectionEnded(const std::string& peer, const WebServerConnection* connection);
+    // A connection began or stopped storing its request body.
+    void bodyOpened(const std::string& peer, const WebServerConnection* connection, int openDescriptors,
+                    int descriptorLimit, Victims& victims);
+    void bodyClosed(const std::string& peer, const WebServerConnection* connection);
+
+private:
+    struct Member {
+        std::weak_ptr<WebServerConnection> connection;
+        std::chrono::steady_clock::time_point started;
+        int bodies = 0;
+        bool evicted = false;
+    };
+    struct Peer {
+        int weight = 0;   // connections, plus the bodies they store
+        int reserved = 0; // admitted, not started yet
+        std::unordered_map<const WebServerConnection*, Member> members;
+    };
+
+    Member* memberOf(const std::string& peer, const WebServerConnection* connection);
+    Peer* biggestHolder();
+    // How many connections to close when `open` descriptors are in use.
+    int evictionsNeeded(int open, int descriptorLimit) const;
+    void chooseSlowest(Peer& peer, int count, Victims& victims);
+    void forgetIfEmpty(const std::string& peer);
+
+    int _maximumPerPeer = kDefaultMaximumPerPeer;
+    int _evicting = 0; // evicted connections that have not ended yet
+    std::unordered_map<std::string, Peer> _peers;
+};
