@@ -22,11 +22,13 @@ printf 'two\n' >"$share/file 2.txt"
 printf 'ten\n' >"$share/file 10.txt"
 printf 'secret\n' >"$share/.secret"
 head -c 70000 /dev/urandom >"$share/Photos/beach.jpg"
-# A staging folder left by a server killed during an upload: gone after an upload and a stop.
+# A staging folder left by a server killed during an upload: gone once the server listens, and
+# after an upload and a stop.
 mkdir -p "$share/.lanyard-uploads/inner"
 printf 'partial\n' >"$share/.lanyard-uploads/inner/partial"
 
 e2e_start_webserve uploader uploader "$share"
+[ -e "$share/.lanyard-uploads" ] && fail "the staging folder left from before is still there at start"
 
 message() { # NAME: the message of an error page, character references decoded
   sed -n 's/.*<h1>HTTP Error [0-9]*: \(.*\)<\/h1>.*/\1/p' "$work/$1.body" | sed 's/&quot;/"/g; s/&amp;/\&/g'

@@ -253,6 +253,7 @@ bool WebServer::_start(Error* error) {
 
     _publishBonjour();
 
+    willStartAccepting();
     _source4->resume();
     if (_source6) {
         _source6->resume();

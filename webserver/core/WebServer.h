@@ -191,6 +191,10 @@ public:
     void logException(const std::string&) const {}
 
 protected:
+    // Called on the application thread once the listening sockets are bound, before the first
+    // connection is accepted: a subclass clears what an earlier run of it may have left.
+    virtual void willStartAccepting() {}
+
     WebServerDelegate* _delegate = nullptr;
     std::shared_ptr<platform::dispatch::DispatchQueue> _syncQueue;
     std::unique_ptr<platform::dispatch::DispatchGroup> _sourceGroup;

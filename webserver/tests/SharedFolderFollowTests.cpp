@@ -126,8 +126,8 @@ TEST_F(UploaderTest, TheStagingFolderLastsOnlyWhileUploadsUseIt) {
     EXPECT_TRUE(isFolder(staging));
 }
 
-// A staging folder left by a server that ended during an upload goes with all it holds before the
-// next upload is staged; a link in it is removed, not followed.
+// A staging folder left by a server that ended during an upload goes with all it holds when the
+// server starts, before it accepts a connection; a link in it is removed, not followed.
 TEST_F(UploaderTest, AStagingFolderLeftByACrashGoesWithItsFiles) {
     const std::string staging = share(WebUploader::kStagingFolderName);
     server->stop();
@@ -137,6 +137,7 @@ TEST_F(UploaderTest, AStagingFolderLeftByACrashGoesWithItsFiles) {
     ASSERT_TRUE(uploadertest::writeFile(staging + "/inner/more", "more"));
     ASSERT_EQ(::symlink((scratch / "Share2").c_str(), (staging + "/out").c_str()), 0);
     startServer(WebUploader::create(share()));
+    EXPECT_FALSE(platform::FileSystem::itemExists(staging)) << "removed at start, before any connection";
     EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
     server->stop();
     EXPECT_TRUE(becomesMissing(staging));

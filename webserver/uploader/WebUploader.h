@@ -100,6 +100,8 @@ protected:
     bool addHandlers(const std::string& startHtml);
 
 private:
+    // Removes a staging folder left by an earlier run that ended during an upload.
+    void willStartAccepting() override;
     // The handler of an operation (the server held weakly).
     using Operation = std::shared_ptr<WebServerResponse> (WebUploader::*)(const WebServerRequest&);
     static WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Operation method);

@@ -1,7 +1,9 @@
 // The staging folder of uploads: made in the shared folder for the first upload that needs it, kept
 // while uploads use it, and removed (only when empty) once the last of them is done, at the latest
 // when the server stops. One found while no upload of the process uses it was left by a server
-// that ended during an upload, and goes with what it holds before the next upload is staged.
+// that ended during an upload, and goes with what it holds: when the server starts, before it
+// accepts a connection, and again before an upload is staged (the folder followed may have
+// changed since).
 
 #include "WebUploader.h"
 
@@ -25,11 +27,20 @@ void removeStagingFolder(const SharedFolder& folder) {
     ::unlinkat(folder.descriptor(), WebUploader::kStagingFolderName, AT_REMOVEDIR);
 }
 
+// Removes a staging folder that no upload of this process uses: it was left by a server that ended
+// during an upload, and only one server holds the port, so nothing is being written into it. It
+// goes with everything in it, beneath the shared folder's descriptor (links in it removed, never
+// followed). True when it is gone.
+bool removeLeftoverStagingFolder(const SharedFolder& folder) {
+    const platform::SharedItem leftover{
+        platform::FileDescriptor(::fcntl(folder.descriptor(), F_DUPFD_CLOEXEC, 0)),
+        WebUploader::kStagingFolderName};
+    return leftover.folder.valid() && SharedFolder::removeItem(leftover);
+}
+
 // Makes the staging folder of a shared folder. With `clearLeftover` (no upload of this process uses
-// it) one already there was left by a server that ended during an upload: only one server holds
-// the port, so nothing is being written into it. It is removed with everything in it, beneath the
-// shared folder's descriptor (links in it removed, never followed), and made afresh. When it cannot
-// be removed it serves as it is.
+// it) one already there is a leftover, removed and made afresh; when it cannot be removed it serves
+// as it is.
 bool makeStagingFolder(const SharedFolder& folder, bool clearLeftover) {
     if (::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700) == 0) {
         return true;
@@ -37,13 +48,8 @@ bool makeStagingFolder(const SharedFolder& folder, bool clearLeftover) {
     if (errno != EEXIST) {
         return false;
     }
-    if (clearLeftover) {
-        const platform::SharedItem leftover{
-            platform::FileDescriptor(::fcntl(folder.descriptor(), F_DUPFD_CLOEXEC, 0)),
-            WebUploader::kStagingFolderName};
-        if (leftover.folder.valid() && SharedFolder::removeItem(leftover)) {
-            ::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700);
-        }
+    if (clearLeftover && removeLeftoverStagingFolder(folder)) {
+        ::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700);
     }
     return true;
 }
@@ -102,6 +108,19 @@ void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
 std::shared_ptr<WebUploader::StagingUsers> WebUploader::processStagingUsers() {
     static const auto users = std::make_shared<StagingUsers>();
     return users;
+}
+
+void WebUploader::willStartAccepting() {
+    const auto folder = _sharedFolder.current();
+    if (!folder) {
+        return;
+    }
+    std::lock_guard lock(_stagingUsers->lock);
+    struct stat status {};
+    if (_stagingUsers->counts.count(folder->identity()) == 0 &&
+        ::fstatat(folder->descriptor(), kStagingFolderName, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        (void)removeLeftoverStagingFolder(*folder);
+    }
 }
 
 void WebUploader::stop() {
