@@ -41,10 +41,11 @@ bench_wait_http() {
   bench_die "$2 did not start at $1"
 }
 
-# bench_start_webserve MODE FOLDER: starts `webserve MODE FOLDER 0 --localhost`; sets webserve_url.
+# bench_start_webserve MODE FOLDER [ARGS...]: starts `webserve MODE FOLDER 0 --localhost ARGS...`;
+# sets webserve_url.
 bench_start_webserve() {
   local out="$bench_work/webserve-$1.out" _
-  "$webserve" "$1" "$2" 0 --localhost >"$out" 2>"$bench_work/webserve-$1.err" &
+  "$webserve" "$1" "$2" 0 --localhost "${@:3}" >"$out" 2>"$bench_work/webserve-$1.err" &
   bench_pids+=($!)
   webserve_url=""
   for _ in $(seq 100); do

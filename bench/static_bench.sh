@@ -26,7 +26,9 @@ echo "== writing a $mib MiB file and a 4 KiB file"
 head -c $((mib * 1048576)) /dev/urandom >"$root/big.bin"
 head -c 4096 /dev/urandom >"$root/small.bin"
 
-bench_start_webserve static "$root"
+# Every load client comes from 127.0.0.1: the share of one peer address is lifted to let them all in,
+# as the peers allow them.
+bench_start_webserve static "$root" --max-per-peer 4096
 bench_start_nginx "$root" 1
 nginx1_url=$nginx_url
 bench_start_nginx "$root" "$cores"
