@@ -397,8 +397,8 @@ void WebServer::didEndConnection(WebServerConnection& connection) {
 
 void WebServer::didOpenRequestBody(WebServerConnection& connection) {
     const std::string peer = peerOf(connection);
-    const int open = WebServerPeers::openDescriptors();
     const int descriptorLimit = WebServerPeers::descriptorsForConnections();
+    const int open = WebServerPeers::openDescriptors(descriptorLimit);
     WebServerPeers::Victims victims;
     _syncQueue->sync([&] { _peers->bodyOpened(peer, &connection, open, descriptorLimit, victims); });
     WebServerPeers::shutDown(std::move(victims));

@@ -44,8 +44,8 @@ bool admit(DispatchQueue& syncQueue, WebServerPeers& peers, int socket, const so
     const std::string peer =
         WebServerPeers::keyOfAddress(&remote, std::min<std::size_t>(remoteLength, sizeof remote));
     // Descriptors are given out lowest first: all below the socket's are taken.
-    const int open = std::max(socket + 1, WebServerPeers::openDescriptors());
     const int descriptorLimit = WebServerPeers::descriptorsForConnections();
+    const int open = std::max(socket + 1, WebServerPeers::openDescriptors(descriptorLimit));
     WebServerPeers::Victims victims;
     bool admitted = false;
     syncQueue.sync([&] { admitted = peers.admit(peer, open, descriptorLimit, victims); });

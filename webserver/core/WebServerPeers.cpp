@@ -9,8 +9,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -34,7 +36,7 @@ int WebServerPeers::descriptorsForConnections() {
     return static_cast<int>(std::clamp<long long>(usable, 16, std::numeric_limits<int>::max()));
 }
 
-int WebServerPeers::openDescriptors() {
+int WebServerPeers::countOpenDescriptors() {
     DIR* folder = ::opendir("/proc/self/fd");
     if (folder == nullptr) {
         rlimit limit{};
@@ -48,6 +50,33 @@ int WebServerPeers::openDescriptors() {
     }
     ::closedir(folder);
     return count > 0 ? count - 1 : 0; // the folder's own
+}
+
+int WebServerPeers::openDescriptors(int descriptorLimit) {
+    // Counting lists /proc/self/fd, too much for every accept of a busy server. While the last
+    // count is recent and far below the line where connections are shed, it stands for the count
+    // with three descriptors added for each connection or body let in since (a socket, a folder
+    // and a file at most); near the line, or a quarter of a second later, they are counted again.
+    static std::mutex lock;
+    static int counted = 0;
+    static int admittedSince = 0;
+    static std::chrono::steady_clock::time_point countedAt;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard guard(lock);
+        const long long estimate = counted + 3LL * ++admittedSince;
+        if (countedAt != std::chrono::steady_clock::time_point{} &&
+            now - countedAt < std::chrono::milliseconds(250) &&
+            estimate + 2LL * evictionMargin(descriptorLimit) < descriptorLimit) {
+            return static_cast<int>(estimate);
+        }
+    }
+    const int count = countOpenDescriptors();
+    std::lock_guard guard(lock);
+    counted = count;
+    admittedSince = 0;
+    countedAt = now;
+    return count;
 }
 
 std::string WebServerPeers::keyOfAddress(const void* address, std::size_t length) {

@@ -33,9 +33,10 @@ public:
 
     // The descriptors that connections (and what their requests open) may take: the process's
     // limit less a reserve. And how many descriptors the process has open now (the limit, when
-    // they cannot be counted for want of one).
+    // they cannot be counted for want of one), for one more connection or body to be let in:
+    // counted near `descriptorLimit`, an upper estimate from a recent count far below it.
     static int descriptorsForConnections();
-    static int openDescriptors();
+    static int openDescriptors(int descriptorLimit);
 
     void setMaximumPerPeer(int maximum) { _maximumPerPeer = maximum > 0 ? maximum : 1; }
 
@@ -59,6 +60,7 @@ public:
     void bodyClosed(const std::string& peer, const WebServerConnection* connection);
 
 private:
+    static int countOpenDescriptors();
     struct Member {
         std::weak_ptr<WebServerConnection> connection;
         std::chrono::steady_clock::time_point started;
