@@ -20,8 +20,14 @@ constexpr int64_t kIdleMillis = 60000;
 
 void UP_SsdpDeviceSearchResponseTask::DoRun() {
     while (!IsAborting(0)) {
+        BeforeTake();
         const int64_t now = UP_SsdpAnswerRate::Now();
         const KL_List<UP_SsdpPendingSearches::Answer> due = m_Pending->TakeDue(now, kBatch);
+        // TakeDue clears the wake-up of an abort that came since the check above: look again, or
+        // the wait below would sleep through the Stop.
+        if (IsAborting(0)) {
+            break;
+        }
         if (!due.IsEmpty()) {
             SendDue(due);
             continue;

@@ -26,6 +26,11 @@ public:
                            const KL_NetworkInterfaceList& if_list,
                            const UP_SsdpPendingSearches::Answer& answer);
 
+protected:
+    // Called on each turn of the loop between its abort check and its TakeDue; does nothing. A
+    // test lands an abort there.
+    virtual void BeforeTake() {}
+
 private:
     void SendDue(const KL_List<UP_SsdpPendingSearches::Answer>& due);
 

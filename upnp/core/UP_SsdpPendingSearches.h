@@ -55,7 +55,8 @@ public:
     int64_t NextDue();
     // Waits until an answer was queued since the last TakeDue (or Wake), at most timeout ms.
     void WaitForWork(KL_Timeout timeout);
-    // Ends a WaitForWork (the answer task's abort).
+    // Ends a WaitForWork (the answer task's abort). A TakeDue after it clears it: the task tests
+    // its abort after each TakeDue, before it waits.
     void Wake();
     void Clear();
     KL_Size GetCount();
