@@ -63,6 +63,21 @@ int lockFile(int file, int operation) {
     return result;
 }
 
+// Takes the lock shared. A remover holds it exclusively only while it removes a leftover, so this
+// waits a little (never without bound: the system's temporary folder serves meanwhile).
+bool lockShared(int file) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (lockFile(file, LOCK_SH | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK) {
+            return false;
+        }
+        ::usleep(5000);
+    }
+    return false;
+}
+
 // Removes the staging folder of a shared folder unless a server holds its lock. Under the lock,
 // taken exclusively without waiting, everything in it goes (beneath its descriptor: links are
 // removed, never followed), then the lock file, then the folder. A folder without a lock file gets
@@ -105,9 +120,11 @@ FileDescriptor holdStagingFolder(const SharedFolder& folder, FileDescriptor& hel
             return staging;
         }
         FileDescriptor lock = openStagingLock(staging.get());
-        // Waits only while a remover holds it, which it does just while removing.
-        if (!lock.valid() || lockFile(lock.get(), LOCK_SH) != 0) {
-            continue;
+        if (!lock.valid()) {
+            continue; // the folder was removed since it was opened
+        }
+        if (!lockShared(lock.get())) {
+            return FileDescriptor();
         }
         if (isCurrentLock(folder, staging.get(), lock.get())) {
             held = std::move(lock);
