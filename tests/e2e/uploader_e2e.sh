@@ -120,7 +120,7 @@ expect "the quote in the name" "$(cat "$share/quote\".txt" 2>/dev/null)" "first"
 rm -f "$share/quote\".txt"
 
 # A second server started on the folder during an upload of the first leaves that upload alone.
-head -c 300000 /dev/urandom >"$work/slow.bin"
+head -c 800000 /dev/urandom >"$work/slow.bin" # about 8 s at 100 KB/s
 curl --silent --max-time 30 --limit-rate 100k -o "$work/slow.body" -w '%{http_code}' -F path=/ \
   -F "files[]=@$work/slow.bin;filename=slow.bin" "$url/upload" >"$work/slow.status" &
 slow=$!
@@ -132,6 +132,7 @@ find "$share/.lanyard-uploads" -type f ! -name lock 2>/dev/null | grep -q . || f
 first_url=$url
 e2e_start_webserve uploader2 uploader "$share"
 url=$first_url
+kill -0 "$slow" 2>/dev/null || fail "the slow upload ended before the second server listened"
 wait "$slow"
 expect "the upload during the second server's start" "$(cat "$work/slow.status")" 200
 cmp -s "$work/slow.bin" "$share/slow.bin" || fail "the upload during the second server's start differs"
