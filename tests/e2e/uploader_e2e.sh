@@ -97,6 +97,48 @@ refused upnopath 400 'Missing "path" field' -F "files[]=@$work/a.txt;filename=x.
 [ -e "$share/.profile" ] && fail "a hidden upload was stored"
 [ -e "$work/Share2/x.txt" ] && fail "an upload left the folder"
 
+# A form with one refused name stores none of its files, however often it is sent.
+for round in 1 2; do
+  refused "upmixed$round" 403 'Uploaded file name ".m3.txt" is not allowed' -F path=/ \
+    -F "files[]=@$work/a.txt;filename=m1.txt" -F "files[]=@$work/a.txt;filename=m2.txt" \
+    -F "files[]=@$work/a.txt;filename=.m3.txt" -F "files[]=@$work/a.txt;filename=m4.txt" "$url/upload"
+done
+find "$share" -name 'm[0-9]*' | grep -q . && fail "the form with a refused name stored files"
+# Names the file system cannot take: 400, and nothing stored.
+long="$(head -c 296 /dev/zero | tr '\0' n).txt"
+refused uplong 400 "Uploaded file name \"$long\" is too long" -F path=/ -F "files[]=@$work/a.txt;filename=$long" "$url/upload"
+refused upnotutf8 400 'Uploaded file name "caf%E9.txt" is not UTF-8 text' \
+  -F path=/ -F "files[]=@$work/a.txt;filename=$(printf 'caf\351.txt')" "$url/upload"
+# A bare line feed inside a quoted name (curl would escape it, so the body is written by hand).
+printf -- '--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/\r\n--B\r\nContent-Disposition: form-data; name="files[]"; filename="a\nb.txt"\r\n\r\nx\r\n--B--\r\n' >"$work/lf.form"
+refused uplf 400 'Uploaded file name "a%0Ab.txt" holds a control character' \
+  -H 'Content-Type: multipart/form-data; boundary=B' --data-binary "@$work/lf.form" "$url/upload"
+find "$share" -name 'nnnn*' -o -name 'caf*' -o -name 'a?b.txt' | grep -q . && fail "a name that cannot be stored was stored"
+# A quote escaped in the quoted-string (curl --form-escape writes it so) is a quote of the name.
+expect "escaped quote" "$(e2e_fetch upquote --form-escape -F path=/ -F "files[]=@$work/a.txt;filename=\"quote\\\".txt\"" "$url/upload")" 200
+expect "the quote in the name" "$(cat "$share/quote\".txt" 2>/dev/null)" "first"
+rm -f "$share/quote\".txt"
+
+# A second server started on the folder during an upload of the first leaves that upload alone.
+head -c 800000 /dev/urandom >"$work/slow.bin" # about 8 s at 100 KB/s
+curl --silent --max-time 30 --limit-rate 100k -o "$work/slow.body" -w '%{http_code}' -F path=/ \
+  -F "files[]=@$work/slow.bin;filename=slow.bin" "$url/upload" >"$work/slow.status" &
+slow=$!
+for _ in $(seq 1 100); do
+  find "$share/.lanyard-uploads" -type f ! -name lock 2>/dev/null | grep -q . && break
+  sleep 0.05
+done
+find "$share/.lanyard-uploads" -type f ! -name lock 2>/dev/null | grep -q . || fail "the slow upload was not staged"
+first_url=$url
+e2e_start_webserve uploader2 uploader "$share"
+url=$first_url
+kill -0 "$slow" 2>/dev/null || fail "the slow upload ended before the second server listened"
+wait "$slow"
+expect "the upload during the second server's start" "$(cat "$work/slow.status")" 200
+cmp -s "$work/slow.bin" "$share/slow.bin" || fail "the upload during the second server's start differs"
+e2e_stop uploader2
+rm -f "$share/slow.bin"
+
 # ---- 6: move ----
 expect "rename" "$(e2e_fetch mv1 --data-urlencode 'oldPath=/a (1).txt' --data-urlencode 'newPath=/b.txt' "$url/move")" 200
 expect "rename reply" "$(cat "$work/mv1.body")" "{}"

@@ -3,6 +3,7 @@
 #include "WebServerFunctions.h"
 #include "foundation/CaseInsensitive.h"
 #include "foundation/TemporaryFile.h"
+#include "foundation/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,18 +44,39 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// A parameter of a Content-Disposition value. Unlike ExtractHeaderValueParameter, a parameter
-// present with an empty value (filename="", sent for a file field without a file) is "" and not
-// none.
-std::optional<std::string> dispositionParameter(const std::string& disposition, const std::string& name) {
-    if (auto value = ExtractHeaderValueParameter(disposition, name)) {
-        return value;
+// A quoted value of a Content-Disposition parameter, from just after its opening quote. It is read
+// as a quoted-string in which a backslash escapes a quote or a backslash (as curl's --form-escape
+// writes them); a backslash before anything else stays, for browsers send backslashes in names as
+// they are (and a quote as %22, which stays as sent). A value whose escaped reading does not close
+// is read up to the next quote as it stands, so a browser's name that ends in a backslash keeps it.
+std::string quotedParameterValue(std::string_view rest) {
+    std::string value;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '"') {
+            return value;
+        }
+        if (rest[i] == '\\' && i + 1 < rest.size() && (rest[i + 1] == '"' || rest[i + 1] == '\\')) {
+            ++i;
+        }
+        value.push_back(rest[i]);
     }
-    const std::size_t at = platform::asciiLowercase(disposition).find(name + "=");
+    return std::string(rest.substr(0, rest.find('"')));
+}
+
+// A parameter of a Content-Disposition value, found as ExtractHeaderValueParameter finds it (the
+// first occurrence of "NAME=", in any case, not at the start). A quoted value is a quoted-string
+// (above). Unlike ExtractHeaderValueParameter, a parameter present with an empty value
+// (filename="", sent for a file field without a file) is "" and not none.
+std::optional<std::string> dispositionParameter(const std::string& disposition, const std::string& name) {
+    const std::size_t at = platform::asciiLowercase(disposition).find(platform::asciiLowercase(name) + "=");
     if (at == std::string::npos || at == 0) {
         return std::nullopt;
     }
-    return std::string();
+    const std::size_t start = at + name.size() + 1;
+    if (start < disposition.size() && disposition[start] == '"') {
+        return quotedParameterValue(std::string_view(disposition).substr(start + 1));
+    }
+    return ExtractHeaderValueParameter(disposition, name).value_or(std::string());
 }
 
 } // namespace
@@ -186,19 +208,16 @@ void WebServerMIMEStreamParser::_readHeaderLines(std::size_t begin, std::size_t 
     _tmpPath.clear();
     _tmpName.clear();
     _subParser.reset();
-    const Data block(_data.begin() + static_cast<std::ptrdiff_t>(begin),
-                     _data.begin() + static_cast<std::ptrdiff_t>(end));
-    const auto text = StringFromData(block, "UTF-8");
-    if (!text) {
-        return; // undecodable headers: the part has no control name
-    }
+    // The lines are read as bytes: a file name that is not UTF-8 is the upload handler's to refuse
+    // (the file system would not take it whole), while a control name must be text.
+    const std::string text(reinterpret_cast<const char*>(_data.data()) + begin, end - begin);
     std::size_t position = 0;
-    while (position <= text->size()) {
-        std::size_t lineEnd = text->find(kCRLF, position);
+    while (position <= text.size()) {
+        std::size_t lineEnd = text.find(kCRLF, position);
         if (lineEnd == std::string::npos) {
-            lineEnd = text->size();
+            lineEnd = text.size();
         }
-        const std::string line = text->substr(position, lineEnd - position);
+        const std::string line = text.substr(position, lineEnd - position);
         const std::size_t colon = line.find(':');
         if (colon != std::string::npos) {
             _readHeader(line.substr(0, colon), trimmed(line.substr(colon + 1)));
@@ -215,6 +234,9 @@ void WebServerMIMEStreamParser::_readHeader(const std::string& name, const std::
         const std::string type = TruncateHeaderValue(disposition);
         if (type == "form-data") {
             _controlName = ExtractHeaderValueParameter(disposition, "name");
+            if (_controlName && !platform::isValidUTF8(*_controlName)) {
+                _controlName.reset();
+            }
         } else if (type == "file") {
             _controlName = _defaultcontrolName;
         } else {

@@ -3,6 +3,8 @@
 
 #include "UploaderTestSupport.h"
 
+#include <algorithm>
+
 using namespace uploadertest;
 
 namespace {
@@ -66,19 +68,77 @@ TEST_F(UploaderEdit, EveryFileOfAFormIsStored) {
                                         "upload " + share("a (2).txt")}));
 }
 
-// The first file of a form that fails gives the answer of a single upload of it; the files stored
-// before it stay, the ones after it are not stored.
-TEST_F(UploaderEdit, AFailingFileOfAFormIsNamedAndTheOnesBeforeStay) {
+// Every name of a form is checked before any of its files is stored: one refused name (the answer
+// names it) stores none of them, however often the form is sent.
+TEST_F(UploaderEdit, AFormWithOneRefusedNameStoresNothing) {
     server->setAllowedFileExtensions(std::vector<std::string>{"txt"});
-    for (const std::string bad : {"b.jpg", ".profile"}) {
-        SCOPED_TRACE(bad);
-        expectError(upload({{"path", "/", std::nullopt},
-                            {"files[]", "one", "a.txt"},
-                            {"files[]", "x", bad},
-                            {"files[]", "three", "c.txt"}}),
-                    403, "Uploaded file name \"" + bad + "\" is not allowed");
+    const struct {
+        std::string name;
+        int status;
+        std::string message;
+    } cases[] = {
+        {".m3.txt", 403, "Uploaded file name \".m3.txt\" is not allowed"},
+        {"m3.jpg", 403, "Uploaded file name \"m3.jpg\" is not allowed"},
+        {"m\x01.txt", 400, "Uploaded file name \"m%01.txt\" holds a control character"},
+    };
+    for (const auto& c : cases) {
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(c.name);
+            expectError(upload({{"path", "/", std::nullopt},
+                                {"files[]", "one", "m1.txt"},
+                                {"files[]", "two", "m2.txt"},
+                                {"files[]", "three", c.name},
+                                {"files[]", "four", "m4.txt"}}),
+                        c.status, c.message);
+        }
     }
-    EXPECT_EQ(namesIn(share()), (std::vector<std::string>{"a (1).txt", "a.txt"}));
+    EXPECT_TRUE(namesIn(share()).empty());
+    runMainQueue(0);
+    EXPECT_TRUE(delegate.events.empty());
+}
+
+// A name is stored whole or refused with 400: one longer than a file name may be (255 bytes), one
+// that is not UTF-8, one with a control character (a bare line feed among them).
+TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
+    const std::string longest = std::string(251, 'n') + ".txt";
+    const struct {
+        std::string name;
+        std::string message; // empty: stored under that name
+    } cases[] = {
+        {longest, ""},
+        {"n" + longest, "Uploaded file name \"n" + longest + "\" is too long"},
+        {"caf\xc3\xa9.txt", ""},
+        {"caf\xe9.txt", "Uploaded file name \"caf%E9.txt\" is not UTF-8 text"},
+        {"a\nb.txt", "Uploaded file name \"a%0Ab.txt\" holds a control character"},
+        {"a\x7f.txt", "Uploaded file name \"a%7F.txt\" holds a control character"},
+    };
+    std::vector<std::string> stored;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply reply = uploadFile("/", c.name, "x");
+        if (c.message.empty()) {
+            EXPECT_EQ(reply.status, 200);
+            stored.push_back(c.name);
+        } else {
+            expectError(reply, 400, c.message);
+        }
+    }
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(namesIn(share()), stored);
+}
+
+// When a file of a form cannot be put in place, the ones placed before it are taken out again: here
+// the second name is taken and the numbered names a free one would need are too long.
+TEST_F(UploaderEdit, AFormWhoseLastFileCannotBePlacedLeavesNothing) {
+    const std::string longest = std::string(251, 'n') + ".txt";
+    ASSERT_TRUE(writeFile(share(longest), "old"));
+    expectError(
+        upload({{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", longest}}), 400,
+        "Uploaded file name \"" + longest + "\" is too long");
+    EXPECT_EQ(namesIn(share()), std::vector<std::string>{longest});
+    EXPECT_EQ(readFile(share(longest)), "old");
+    runMainQueue(0);
+    EXPECT_TRUE(delegate.events.empty());
 }
 
 TEST_F(UploaderEdit, UploadReplyTypeFollowsAccept) {

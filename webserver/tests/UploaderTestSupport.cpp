@@ -34,8 +34,11 @@ bool makeDirectory(const std::string& path) {
 
 std::vector<std::string> namesIn(const std::string& folder) {
     auto names = platform::FileSystem::contentsOfDirectory(folder).value_or(std::vector<std::string>{});
-    // The server's own staging folder is not an item of the share.
+    // The server's own staging folder is not an item of the share, nor its lock file a staged file.
     names.erase(std::remove(names.begin(), names.end(), WebUploader::kStagingFolderName), names.end());
+    if (platform::FileSystem::lastPathComponent(folder) == WebUploader::kStagingFolderName) {
+        names.erase(std::remove(names.begin(), names.end(), WebUploader::kStagingLockName), names.end());
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

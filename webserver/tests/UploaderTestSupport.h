@@ -40,8 +40,8 @@ struct Part {
 
 bool isDirectory(const std::string& path);
 bool makeDirectory(const std::string& path);
-// The names in a folder, sorted (the server's staging folder left out; it stays empty between
-// uploads).
+// The names in a folder, sorted (the server's staging folder left out, and in the staging folder
+// its lock file).
 std::vector<std::string> namesIn(const std::string& folder);
 // Waits (bounded) until nothing has that name: a request lets go of what it holds (the staging
 // folder) as it ends, which may come just after its reply.

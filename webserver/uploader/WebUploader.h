@@ -52,6 +52,9 @@ public:
     // The hidden folder at the root of the upload directory where uploads are staged. It exists
     // only while uploads use it.
     static constexpr const char* kStagingFolderName = ".lanyard-uploads";
+    // The file in the staging folder that every server using the folder holds locked (flock,
+    // shared); a folder is left over only when nobody holds it.
+    static constexpr const char* kStagingLockName = "lock";
 
     // Stops the server and removes the staging folder when no upload uses it.
     void stop() override;
@@ -109,10 +112,21 @@ private:
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> uploadFile(const WebServerRequest& request);
-    // Stores one file part of an upload; none when it was stored, else the answer of its failure.
-    std::shared_ptr<WebServerResponse> storeUploadedFile(const WebServerRequest& request,
-                                                         const WebServerMultiPartFormRequest& form,
-                                                         const WebServerMultiPartFile& file);
+    // The upload's steps (WebUploaderUpload.cpp): each answers none to go on, else the answer of
+    // its refusal or failure. Every file of a form is stored, or none is.
+    struct UploadTarget;
+    struct PlacedUpload;
+    // 400 for a name the file system cannot take (too long, not UTF-8, a control character), 403
+    // for one that is not allowed here.
+    std::shared_ptr<WebServerResponse> refusedFileName(const std::string& fileName) const;
+    std::shared_ptr<WebServerResponse> checkUploads(const WebServerRequest& request,
+                                                    const WebServerMultiPartFormRequest& form,
+                                                    const std::vector<const WebServerMultiPartFile*>& files,
+                                                    UploadTarget& target);
+    std::shared_ptr<WebServerResponse> placeUploads(const std::vector<const WebServerMultiPartFile*>& files,
+                                                    const UploadTarget& target,
+                                                    std::vector<PlacedUpload>& placed);
+    static void withdrawUploads(const std::vector<PlacedUpload>& placed, const UploadTarget& target);
     std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
@@ -132,10 +146,11 @@ private:
     // Stages the request's files in the hidden folder at the root of the folder it started with
     // (on the share's own file system, so a full disk fails the upload at once and the move into
     // place is a rename), through that folder's descriptor. The folder is made for the first upload
-    // that needs it (one left by a server that ended during an upload goes first, with what it
-    // holds) and removed, when empty, as the last one ends (WebUploaderStaging.cpp); the
-    // system's temporary folder serves when it cannot be made. It is never listed, served or
-    // changed by a request.
+    // that needs it (one left by a server that ended during an upload, which nobody holds, goes
+    // first with what it holds), held through its lock file while uploads use it, and removed as
+    // the last one ends unless another server holds it (WebUploaderStaging.cpp); the system's
+    // temporary folder serves when it cannot be made. It is never listed, served or changed by a
+    // request.
     void stageUploads(WebServerMultiPartFormRequest& request);
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;
@@ -151,12 +166,17 @@ private:
     static std::string _uniqueNameForItem(const platform::SharedItem& target);
 
     // How many uploads use the staging folder of each shared folder, by the folder's identity
-    // (however many times it was opened), and one upload's use of it (WebUploaderStaging.cpp).
-    // One count for the whole process: uploads of a server stopped and those of the next one
-    // started on the same folder keep each other's staged files.
+    // (however many times it was opened), the lock file of that staging folder held shared while
+    // any does, and one upload's use of it (WebUploaderStaging.cpp). One count for the whole
+    // process: uploads of a server stopped and those of the next one started on the same folder
+    // keep each other's staged files; other processes see the lock.
+    struct StagingUse {
+        int count = 0;
+        platform::FileDescriptor lock;
+    };
     struct StagingUsers {
         std::mutex lock;
-        std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
+        std::map<std::pair<std::uint64_t, std::uint64_t>, StagingUse> uses;
     };
     class StagingLease;
     static std::shared_ptr<StagingUsers> processStagingUsers();

@@ -29,17 +29,6 @@ const std::string* queryValue(const WebServerRequest& request, const std::string
     return found == request.query().end() ? nullptr : &found->second;
 }
 
-bool acceptsJSON(const WebServerRequest& request) {
-    const std::string* accept = HeaderValue(request.headers(), "Accept");
-    return accept && platform::asciiLowercase(*accept).find("application/json") != std::string::npos;
-}
-
-// A client file name that names one item: not empty, no separator, no NUL.
-bool isPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
 void appendText(Data& out, std::string_view text) {
     platform::appendBytes(out, text.data(), text.size());
 }
@@ -109,20 +98,6 @@ void appendListEntry(Data& out, const std::string& path, std::string_view name, 
         appendJSONString(out, path + "/");
     }
     out.push_back('}');
-}
-
-// The staged file of an upload: through the staging folder's descriptor when it was staged there
-// (wherever that folder is now), else by its path.
-std::optional<platform::SharedItem> stagedItem(const WebServerMultiPartFile& file, Error* error) {
-    if (file.temporaryFolderDescriptor() == -1) {
-        return SharedFolder::itemAtPath(file.temporaryPath(), error);
-    }
-    platform::FileDescriptor folder(::fcntl(file.temporaryFolderDescriptor(), F_DUPFD_CLOEXEC, 0));
-    if (!folder.valid()) {
-        platform::setError(error, Error::posix(errno));
-        return std::nullopt;
-    }
-    return platform::SharedItem{std::move(folder), file.temporaryName()};
 }
 
 } // namespace
@@ -216,79 +191,4 @@ std::shared_ptr<WebServerResponse> WebUploader::downloadFile(const WebServerRequ
         delegate.webUploaderDidDownloadFileAtPath(server, filePath);
     });
     return response;
-}
-
-// Every file part of the form is stored, in body order, each as a single upload would be; the
-// first that fails gives the answer, and the ones stored before it stay.
-std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerRequest& request) {
-    const auto* form = dynamic_cast<const WebServerMultiPartFormRequest*>(&request);
-    if (!form) {
-        return nullptr;
-    }
-    const std::string replyType = acceptsJSON(request) ? "application/json" : "text/plain; charset=utf-8";
-    bool stored = false;
-    for (const auto& file : form->files()) {
-        if (file->controlName() != "files[]") {
-            continue;
-        }
-        if (auto failure = storeUploadedFile(request, *form, *file)) {
-            return failure;
-        }
-        stored = true;
-    }
-    return stored ? emptyObject(replyType) : missingField("files[]");
-}
-
-std::shared_ptr<WebServerResponse> WebUploader::storeUploadedFile(const WebServerRequest& request,
-                                                                  const WebServerMultiPartFormRequest& form,
-                                                                  const WebServerMultiPartFile& file) {
-    const std::string& fileName = file.fileName();
-    if (!isPlainFileName(fileName) || isHiddenName(fileName) || !_checkFileExtension(fileName)) {
-        return forbidden("Uploaded file name \"%@\" is not allowed", {fileName});
-    }
-    const auto folderPart = form.firstArgumentForControlName("path");
-    if (!folderPart || !folderPart->string()) {
-        return missingField("path");
-    }
-    const std::string& folder = *folderPart->string();
-    Error error;
-    const auto folderItem = resolveItem(request, folder, true, &error);
-    if (!folderItem && isOutside(error)) {
-        return doesNotExist(folder);
-    }
-    const auto folderFd = folderItem ? SharedFolder::openItem(*folderItem, O_PATH | O_DIRECTORY, &error)
-                                     : platform::FileDescriptor();
-    if (!folderFd.valid()) {
-        return WebServerErrorResponse::responseWithServerError(
-            500, error, "Failed moving uploaded file to \"%@\"", {folder});
-    }
-    const platform::SharedItem target{platform::FileDescriptor(::fcntl(folderFd.get(), F_DUPFD_CLOEXEC, 0)),
-                                      fileName};
-    const std::string folderPath = absolutePath(folder);
-    std::string destination = FileSystem::appendPathComponent(folderPath, _uniqueNameForItem(target));
-    if (hasHiddenComponent(destination) || !shouldUploadFileAtPath(destination, file.temporaryPath())) {
-        return forbidden("Uploading file \"%@\" to \"%@\" is not permitted", {fileName, folder});
-    }
-    // Under the first free name; a name taken meanwhile by another upload moves on to the next.
-    const auto uploaded = stagedItem(file, &error);
-    const auto chosen = uploaded
-                            ? _placeUnderFreeName(
-                                  target,
-                                  [&uploaded](const platform::SharedItem& candidate) {
-                                      Error moveError;
-                                      return SharedFolder::moveItemNoReplace(*uploaded, candidate, &moveError)
-                                                 ? 0
-                                                 : static_cast<int>(moveError.code);
-                                  },
-                                  &error)
-                            : std::nullopt;
-    if (!chosen) {
-        return WebServerErrorResponse::responseWithServerError(
-            500, error, "Failed moving uploaded file to \"%@\"", {folder});
-    }
-    destination = FileSystem::appendPathComponent(folderPath, *chosen);
-    notifyDelegate([destination](WebUploaderDelegate& delegate, WebUploader& server) {
-        delegate.webUploaderDidUploadFileAtPath(server, destination);
-    });
-    return nullptr;
 }

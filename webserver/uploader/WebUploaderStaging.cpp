@@ -1,9 +1,12 @@
 // The staging folder of uploads: made in the shared folder for the first upload that needs it, kept
-// while uploads use it, and removed (only when empty) once the last of them is done, at the latest
-// when the server stops. One found while no upload of the process uses it was left by a server
-// that ended during an upload, and goes with what it holds: when the server starts, before it
-// accepts a connection, and again before an upload is staged (the folder followed may have
-// changed since).
+// while uploads use it, and removed once the last of them is done, at the latest when the server
+// stops. Several servers (other processes, or a second Lanyard) may share one folder: each holds the
+// lock file in the staging folder (flock, shared) while its uploads use it. A staging folder whose
+// lock nobody holds was left by a server that ended during an upload, and goes with what it holds:
+// when the server starts, before it accepts a connection, and again before an upload is staged (the
+// folder followed may have changed since). It is only removed under its lock taken exclusively,
+// never waiting, and its lock file goes last, so a server that arrives meanwhile waits on that lock
+// and then sees that the folder it locked is gone.
 
 #include "WebUploader.h"
 
@@ -13,45 +16,122 @@
 #include "foundation/FileSystem.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using platform::FileDescriptor;
 using platform::SharedFolder;
 
 namespace {
 
-// Removes the staging folder of a shared folder when it is empty: a folder that holds a file
-// (one being written, or anything else) stays.
-void removeStagingFolder(const SharedFolder& folder) {
-    ::unlinkat(folder.descriptor(), WebUploader::kStagingFolderName, AT_REMOVEDIR);
+constexpr const char* kStagingName = WebUploader::kStagingFolderName;
+constexpr const char* kLockName = WebUploader::kStagingLockName;
+
+// The staging folder of a shared folder, opened (a folder, never a link); invalid with errno set.
+FileDescriptor openStagingFolder(const SharedFolder& folder) {
+    return FileDescriptor(
+        ::openat(folder.descriptor(), kStagingName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Removes a staging folder that no upload of this process uses: it was left by a server that ended
-// during an upload, and only one server holds the port, so nothing is being written into it. It
-// goes with everything in it, beneath the shared folder's descriptor (links in it removed, never
-// followed). True when it is gone.
-bool removeLeftoverStagingFolder(const SharedFolder& folder) {
-    const platform::SharedItem leftover{
-        platform::FileDescriptor(::fcntl(folder.descriptor(), F_DUPFD_CLOEXEC, 0)),
-        WebUploader::kStagingFolderName};
-    return leftover.folder.valid() && SharedFolder::removeItem(leftover);
+// The lock file of an open staging folder, made when missing; invalid with errno set.
+FileDescriptor openStagingLock(int staging) {
+    return FileDescriptor(::openat(staging, kLockName, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
-// Makes the staging folder of a shared folder. With `clearLeftover` (no upload of this process uses
-// it) one already there is a leftover, removed and made afresh; when it cannot be removed it serves
-// as it is.
-bool makeStagingFolder(const SharedFolder& folder, bool clearLeftover) {
-    if (::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700) == 0) {
-        return true;
+bool sameItem(const struct stat& one, const struct stat& other) {
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Whether an open lock file is still the lock file of the staging folder of `folder`: a lock taken
+// on one that a remover has since unlinked (or in a staging folder since removed) guards nothing.
+bool isCurrentLock(const SharedFolder& folder, int staging, int lock) {
+    struct stat held {
+    }, named{}, openFolder{}, namedFolder{};
+    return ::fstat(lock, &held) == 0 && ::fstatat(staging, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           sameItem(held, named) && ::fstat(staging, &openFolder) == 0 &&
+           ::fstatat(folder.descriptor(), kStagingName, &namedFolder, AT_SYMLINK_NOFOLLOW) == 0 &&
+           sameItem(openFolder, namedFolder);
+}
+
+int lockFile(int file, int operation) {
+    int result = 0;
+    while ((result = ::flock(file, operation)) != 0 && errno == EINTR) {
     }
-    if (errno != EEXIST) {
+    return result;
+}
+
+// Takes the lock shared. A remover holds it exclusively only while it removes a leftover, so this
+// waits a little (never without bound: the system's temporary folder serves meanwhile).
+bool lockShared(int file) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (lockFile(file, LOCK_SH | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK) {
+            return false;
+        }
+        ::usleep(5000);
+    }
+    return false;
+}
+
+// Removes the staging folder of a shared folder unless a server holds its lock. Under the lock,
+// taken exclusively without waiting, everything in it goes (beneath its descriptor: links are
+// removed, never followed), then the lock file, then the folder. A folder without a lock file gets
+// one first. True when no staging folder is left.
+bool removeUnheldStagingFolder(const SharedFolder& folder) {
+    const FileDescriptor staging = openStagingFolder(folder);
+    if (!staging.valid()) {
+        return errno == ENOENT;
+    }
+    const FileDescriptor lock = openStagingLock(staging.get());
+    if (!lock.valid() || lockFile(lock.get(), LOCK_EX | LOCK_NB) != 0 ||
+        !isCurrentLock(folder, staging.get(), lock.get())) {
         return false;
     }
-    if (clearLeftover && removeLeftoverStagingFolder(folder)) {
-        ::mkdirat(folder.descriptor(), WebUploader::kStagingFolderName, 0700);
+    for (const auto& entry :
+         SharedFolder::listDirectory(staging.get()).value_or(std::vector<platform::SharedDirectoryEntry>{})) {
+        if (entry.name != kLockName) {
+            (void)SharedFolder::removeItem(
+                platform::SharedItem{FileDescriptor(::fcntl(staging.get(), F_DUPFD_CLOEXEC, 0)), entry.name});
+        }
     }
-    return true;
+    ::unlinkat(staging.get(), kLockName, 0);
+    return ::unlinkat(folder.descriptor(), kStagingName, AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+// Makes sure `held` holds the lock of the staging folder of `folder` (shared), making the folder
+// and its lock file as needed. The staging folder's descriptor; invalid when it cannot be made or
+// held.
+FileDescriptor holdStagingFolder(const SharedFolder& folder, FileDescriptor& held) {
+    // A remover may take the folder away between two steps: the next round makes it afresh.
+    for (int round = 0; round < 8; ++round) {
+        if (::mkdirat(folder.descriptor(), kStagingName, 0700) != 0 && errno != EEXIST) {
+            return FileDescriptor();
+        }
+        FileDescriptor staging = openStagingFolder(folder);
+        if (!staging.valid()) {
+            continue;
+        }
+        if (held.valid() && isCurrentLock(folder, staging.get(), held.get())) {
+            return staging;
+        }
+        FileDescriptor lock = openStagingLock(staging.get());
+        if (!lock.valid()) {
+            continue; // the folder was removed since it was opened
+        }
+        if (!lockShared(lock.get())) {
+            return FileDescriptor();
+        }
+        if (isCurrentLock(folder, staging.get(), lock.get())) {
+            held = std::move(lock);
+            return staging;
+        }
+    }
+    return FileDescriptor();
 }
 
 constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
@@ -66,10 +146,11 @@ public:
         : _users(std::move(users)), _folder(std::move(folder)) {}
     ~StagingLease() {
         std::lock_guard lock(_users->lock);
-        const auto found = _users->counts.find(_folder->identity());
-        if (found != _users->counts.end() && --found->second == 0) {
-            _users->counts.erase(found);
-            removeStagingFolder(*_folder);
+        const auto found = _users->uses.find(_folder->identity());
+        if (found != _users->uses.end() && --found->second.count == 0) {
+            // This process lets go of the folder; it goes unless another server holds it.
+            _users->uses.erase(found);
+            (void)removeUnheldStagingFolder(*_folder);
         }
     }
     StagingLease(const StagingLease&) = delete;
@@ -85,24 +166,27 @@ void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
     if (!folder) {
         return;
     }
-    platform::FileDescriptor staging;
+    FileDescriptor staging;
     {
-        // The count and the folder change together, so a folder is never removed between the
-        // moment an upload made sure of it and the moment that upload ends.
+        // The count, the lock and the folder change together, so a folder is never removed between
+        // the moment an upload made sure of it and the moment that upload ends.
         std::lock_guard lock(_stagingUsers->lock);
-        if (!makeStagingFolder(*folder, _stagingUsers->counts.count(folder->identity()) == 0)) {
-            return;
+        StagingUse& use = _stagingUsers->uses[folder->identity()];
+        if (use.count == 0) {
+            (void)removeUnheldStagingFolder(*folder); // a leftover nobody holds
         }
-        staging.reset(::openat(folder->descriptor(), kStagingFolderName,
-                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        staging = holdStagingFolder(*folder, use.lock);
         if (!staging.valid()) {
+            if (use.count == 0) {
+                _stagingUsers->uses.erase(folder->identity());
+            }
             return;
         }
-        ++_stagingUsers->counts[folder->identity()];
+        ++use.count;
     }
     request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, folder), kStagingLeaseAttribute);
     request.setTemporaryFolder(platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName),
-                               std::make_shared<const platform::FileDescriptor>(std::move(staging)));
+                               std::make_shared<const FileDescriptor>(std::move(staging)));
 }
 
 std::shared_ptr<WebUploader::StagingUsers> WebUploader::processStagingUsers() {
@@ -116,23 +200,21 @@ void WebUploader::willStartAccepting() {
         return;
     }
     std::lock_guard lock(_stagingUsers->lock);
-    struct stat status {};
-    if (_stagingUsers->counts.count(folder->identity()) == 0 &&
-        ::fstatat(folder->descriptor(), kStagingFolderName, &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        (void)removeLeftoverStagingFolder(*folder);
+    if (_stagingUsers->uses.count(folder->identity()) == 0) {
+        (void)removeUnheldStagingFolder(*folder);
     }
 }
 
 void WebUploader::stop() {
     WebServer::stop();
     // A staging folder left from before (or by uploads that ended unusually) goes too, unless an
-    // upload still uses it.
+    // upload of this process or another server still uses it.
     const auto folder = _sharedFolder.current();
     if (!folder) {
         return;
     }
     std::lock_guard lock(_stagingUsers->lock);
-    if (_stagingUsers->counts.count(folder->identity()) == 0) {
-        removeStagingFolder(*folder);
+    if (_stagingUsers->uses.count(folder->identity()) == 0) {
+        (void)removeUnheldStagingFolder(*folder);
     }
 }
