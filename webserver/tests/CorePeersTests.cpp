@@ -8,13 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -277,6 +281,18 @@ TEST(CorePeers, SlowestConnectionsAreShedFirst) {
     EXPECT_EQ(table.shed(), (std::vector<std::string>{"A:4000", "A:8000"}));
 }
 
+// Bytes per second count from the connection's start, and from one second at least: a connection
+// is not judged on its first moments alone.
+TEST(CorePeers, PaceCountsFromTheStartAndFromOneSecondAtLeast) {
+    Table table;
+    table.hold("A", 300); // 300 bytes in 1.5 s or more: at most 200 a second
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    table.hold("A", 100); // counted as a whole second: 100 and 250 a second
+    table.hold("A", 250);
+    EXPECT_TRUE(table.admit("C", kLow + 1));
+    EXPECT_EQ(table.shed(), (std::vector<std::string>{"A:100", "A:300"}));
+}
+
 TEST(CorePeers, BodyOpenedWhileDescriptorsRunLowShedsTheBiggestHoldersSlowest) {
     const struct {
         int open;
@@ -290,7 +306,7 @@ TEST(CorePeers, BodyOpenedWhileDescriptorsRunLowShedsTheBiggestHoldersSlowest) {
 }
 
 TEST(CorePeers, AcceptFailureShedsTheBiggestHoldersSlowest) {
-    Table table({{"A", {30, 10, 20}}, {"B", {5}}});
+    Table table({{"A", {30, 10, 40, 20}}, {"B", {5}}});
     const struct {
         int count;
         std::vector<std::string> shed;
@@ -351,10 +367,26 @@ TEST(CorePeers, DescriptorsForConnectionsKeepAReserve) {
     }
 }
 
+namespace {
+
+// The descriptors open now, asked one by one.
+int openNow() {
+    rlimit limit{};
+    EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    int count = 0;
+    for (rlim_t descriptor = 0; descriptor < std::min<rlim_t>(limit.rlim_cur, 1 << 20); ++descriptor) {
+        count += ::fcntl(static_cast<int>(descriptor), F_GETFD) != -1;
+    }
+    return count;
+}
+
+} // namespace
+
 // Near the line (a limit of 16 is always near it) every call counts the open descriptors; far
 // below it a recent count stands for them, with a margin that never falls short.
 TEST(CorePeers, OpenDescriptorsAreCountedNearTheLine) {
     const int before = WebServerPeers::openDescriptors(16);
+    EXPECT_EQ(before, openNow());
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     EXPECT_GE(WebServerPeers::openDescriptors(1 << 20), before + 2);
@@ -362,4 +394,7 @@ TEST(CorePeers, OpenDescriptorsAreCountedNearTheLine) {
     ::close(ends[0]);
     ::close(ends[1]);
     EXPECT_EQ(WebServerPeers::openDescriptors(16), before);
+    // The estimate (the count and three for the one call since) is counted again while it comes
+    // within twice the margin (16 for limits this small) of the line.
+    EXPECT_EQ(WebServerPeers::openDescriptors(before + 3 + 2 * 16), before);
 }
