@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -26,6 +27,11 @@ int evictionMargin(int descriptorLimit) {
 }
 
 } // namespace
+
+WebServerPeers::WebServerPeers()
+    : WebServerPeers([](const WebServerConnection& connection) { return connection.bytesMoved(); }) {}
+
+WebServerPeers::WebServerPeers(BytesMoved bytesMoved) : _bytesMoved(std::move(bytesMoved)) {}
 
 int WebServerPeers::descriptorsForConnections() {
     rlimit limit{};
@@ -243,7 +249,7 @@ void WebServerPeers::chooseSlowest(Peer& peer, int count, Victims& victims) {
             continue;
         }
         const double age = std::max(1.0, std::chrono::duration<double>(now - member.started).count());
-        candidates.emplace_back(static_cast<double>(connection->bytesMoved()) / age, &member);
+        candidates.emplace_back(static_cast<double>(_bytesMoved(*connection)) / age, &member);
     }
     const auto chosen = std::min<std::size_t>(static_cast<std::size_t>(count), candidates.size());
     std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(chosen),

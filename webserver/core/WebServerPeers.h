@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -26,7 +27,14 @@ class WebServerPeers {
 public:
     using Victims = std::vector<std::weak_ptr<WebServerConnection>>;
 
+    // The bytes a connection read and wrote so far, by which the slowest are told.
+    using BytesMoved = std::function<std::uint64_t(const WebServerConnection&)>;
+
     static constexpr int kDefaultMaximumPerPeer = 32;
+
+    // Connections are judged by their own count of bytes moved, or by `bytesMoved` when given.
+    WebServerPeers();
+    explicit WebServerPeers(BytesMoved bytesMoved);
 
     // The key of a peer: its address without the port (IPv4-mapped IPv6 addresses as IPv4).
     static std::string keyOfAddress(const void* address, std::size_t length);
@@ -80,6 +88,7 @@ private:
     void chooseSlowest(Peer& peer, int count, Victims& victims);
     void forgetIfEmpty(const std::string& peer);
 
+    BytesMoved _bytesMoved;
     int _maximumPerPeer = kDefaultMaximumPerPeer;
     int _evicting = 0; // evicted connections that have not ended yet
     std::unordered_map<std::string, Peer> _peers;
