@@ -242,13 +242,15 @@ WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& 
         return response;
     }
     bool notModified = false;
-    if (response->lastModifiedDate() && request->ifModifiedSince()) {
+    if (const auto& noneMatch = request->ifNoneMatch()) {
+        // If-None-Match, compared weakly, decides alone: the date is not looked at beside it
+        // (RFC 9110 §13.2.2).
+        notModified = response->eTag() && (IsAnyEntityTag(*noneMatch) ||
+                                           EntityTagListMatches(*noneMatch, *response->eTag(), false));
+    } else if (response->lastModifiedDate() && request->ifModifiedSince()) {
         // Dates travel with whole seconds: compare the response's date at that precision.
         const auto modified = std::chrono::floor<std::chrono::seconds>(*response->lastModifiedDate());
         notModified = modified <= *request->ifModifiedSince();
-    }
-    if (!notModified && response->eTag() && request->ifNoneMatch()) {
-        notModified = *request->ifNoneMatch() == "*" || *request->ifNoneMatch() == *response->eTag();
     }
     if (!notModified) {
         return response;
