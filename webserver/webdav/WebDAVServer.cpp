@@ -11,6 +11,7 @@
 #include "WebServerFileRequest.h"
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
+#include "WebServerItemLocks.h"
 #include "WebServerSharedFolder.h"
 
 #include "dispatch/MainQueue.h"
@@ -51,7 +52,8 @@ std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
     if (!status) {
         return nullptr;
     }
-    const bool useRange = status->size != 0 && rangeConditionHolds(request.headers(), *status);
+    const bool useRange = status->size != 0 && rangeIsReadable(request.headers()) &&
+                          rangeConditionHolds(request.headers(), *status);
     const WebServerRange range = useRange ? request.byteRange() : WebServerRange();
     std::shared_ptr<WebServerResponse> response =
         WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
@@ -321,6 +323,8 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
         return WebServerErrorResponse::responseWithClientError(403, "Deleting \"%@\" is not permitted",
                                                                {request.path()});
     }
+    // The conditions and the removal are one step for every writer of the item in this process.
+    auto locked = WebServerItemLocks::lock({&*item});
     if (!preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
