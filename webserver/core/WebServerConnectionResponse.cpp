@@ -2,7 +2,9 @@
 
 #include "WebServer.h"
 #include "WebServerDigestNonces.h"
+#include "WebServerErrorResponse.h"
 #include "WebServerFunctions.h"
+#include "WebServerSharedFolder.h"
 #include "dispatch/DispatchSocket.h"
 #include "dispatch/DispatchTimer.h"
 #include "foundation/CaseInsensitive.h"
@@ -264,6 +266,13 @@ WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& 
 }
 
 void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResponse> response) {
+    // A request that could not open what it needed, for want of descriptors or memory, is not
+    // answered with the failure that followed ("does not exist"...): nothing is known to be
+    // wrong, and the client may try again.
+    if (_request && _request->hadResourceShortage() && (!response || response->statusCode() >= 400)) {
+        response = WebServerErrorResponse::responseWithServerError(
+            503, "The server is short of resources for \"%@\"; try again", {_request->path()});
+    }
     if (!response) {
         abortRequest(_request, 500);
         return;
@@ -275,7 +284,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
         if (!_virtualHEAD) {
             Error error;
             if (!response->performOpen(&error)) {
-                abortRequest(_request, 500);
+                abortRequest(_request, IsResourceShortage(error) ? 503 : 500);
                 return;
             }
             bodyOpened = true;

@@ -47,9 +47,11 @@ std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
 // sent whole.
 std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
                                                 const platform::SharedItem& item, const std::string& path) {
-    platform::FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK);
+    Error error;
+    platform::FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK, &error);
     const auto status = file.valid() ? FileSystem::statusOfDescriptor(file.get()) : std::nullopt;
     if (!status) {
+        NoteResourceShortage(request, error);
         return nullptr;
     }
     const bool useRange = status->size != 0 && rangeIsReadable(request.headers()) &&
@@ -207,14 +209,9 @@ std::string WebDAVServer::absolutePath(const std::string& requestPath) const {
 std::optional<platform::SharedItem> WebDAVServer::resolveItem(const WebServerRequest& request,
                                                               const std::string& requestPath,
                                                               bool followLastLink, Error* error) const {
-    const auto folder = SharedFolderOfRequest(request, _sharedFolder);
-    if (!folder) {
-        platform::setError(error, Error::posix(EXDEV));
-        return std::nullopt;
-    }
-    return folder->resolve(requestPath, followLastLink, error,
-                           allowHiddenItems() ? SharedFolder::HiddenNames::allowed
-                                              : SharedFolder::HiddenNames::refusedInLinks);
+    return ResolveSharedItem(request, _sharedFolder, requestPath, followLastLink, error,
+                             allowHiddenItems() ? SharedFolder::HiddenNames::allowed
+                                                : SharedFolder::HiddenNames::refusedInLinks);
 }
 
 std::optional<platform::FileStatus> WebDAVServer::servedStatus(const WebServerRequest& request) const {
@@ -330,6 +327,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
     }
     Error error;
     if (!SharedFolder::removeItem(*item, &error)) {
+        NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {request.path()});
     }
@@ -364,6 +362,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDat
     }
     Error error;
     if (!SharedFolder::createDirectory(*item, &error)) {
+        NoteResourceShortage(request, error);
         // Something already has that name: RFC 4918 answers 405, which clients do not retry.
         const int status = error.code == EEXIST ? 405 : 500;
         return WebServerErrorResponse::responseWithServerError(

@@ -9,6 +9,7 @@
 #include "WebServerFileRequest.h"
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerSharedFolder.h"
 
 #include "foundation/AtomicReplace.h"
 #include "foundation/CaseInsensitive.h"
@@ -198,6 +199,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
         return preconditionFailed(request);
     }
     if (!stored) {
+        NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithServerError(
             500, error, "Failed moving uploaded file to \"%@\"", {request.path()});
     }
@@ -304,6 +306,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
         return alreadyExists();
     }
     if (outcome == Transfer::Outcome::failed) {
+        NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});
     }
