@@ -98,4 +98,9 @@ TEST_F(UploaderShortageTest, EveryRouteAnswers503WhenTheServerCannotOpenWhatItNe
         EXPECT_EQ(reply.status, 503);
         EXPECT_EQ(uploadertest::namesIn(share()), std::vector<std::string>{"a.txt"});
     }
+    {
+        OpenFailure failure(EMFILE);
+        EXPECT_EQ(uploadFile("/", "u.txt", "u").status, 503);
+    }
+    EXPECT_EQ(uploadertest::namesIn(share()), std::vector<std::string>{"a.txt"});
 }

@@ -14,7 +14,9 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <string>
 #include <thread>
+#include <vector>
 
 using coretest::HttpReply;
 using davtest::DAVServerTest;
@@ -272,12 +274,27 @@ TEST_F(DAVServerTest, GetAnswersNotModifiedForTheETagAsClientsWriteIt) {
 // conditions and the change are one step, so the second finds the file changed (412) and changes
 // nothing, where it once replaced or removed the first one's acknowledged file.
 TEST_F(DAVServerTest, OfTwoConditionalWritersTheSecondFindsTheFileChanged) {
-    for (const std::string rivalMethod : {"PUT", "DELETE"}) {
-        SCOPED_TRACE(rivalMethod);
+    struct Row {
+        std::string method; // of the first writer, on /a.txt with the file's ETag in If-Match
+        std::string headers;
+        const char* lastStep;
+        int status;
+        std::string rivalMethod; // of the second, the same
+        const char* after;
+    };
+    const std::string toB = "Destination: " + url("/b.txt") + "\r\n";
+    for (const Row& row : std::vector<Row>{
+             {"PUT", "", "exchange", 204, "PUT", "a.txt=mine\n"},
+             {"PUT", "", "exchange", 204, "DELETE", "a.txt=mine\n"},
+             {"MOVE", toB, "rename", 201, "PUT", "b.txt=old\n"},
+         }) {
+        SCOPED_TRACE(row.method + " then " + row.rivalMethod);
+        ::unlink(path("b.txt").c_str());
         write("a.txt", "old");
         const std::string condition = "If-Match: \"" + headerOf(dav("GET", "/a.txt"), "ETag") + "\"\r\n";
-        const std::string rivalRequest = rivalMethod + " /a.txt HTTP/1.1\r\n" + hostHeader() + condition +
-                                         (rivalMethod == "PUT" ? "Content-Length: 6\r\n\r\ntheirs" : "\r\n");
+        const std::string rivalRequest =
+            row.rivalMethod + " /a.txt HTTP/1.1\r\n" + hostHeader() + condition +
+            (row.rivalMethod == "PUT" ? "Content-Length: 6\r\n\r\ntheirs" : "\r\n");
         // The rival's connection starts before the first writer's request, so it is served while
         // that one waits in its last step.
         coretest::RawClient rivalClient;
@@ -291,7 +308,7 @@ TEST_F(DAVServerTest, OfTwoConditionalWritersTheSecondFindsTheFileChanged) {
         std::thread rival;
         std::atomic<bool> sent{false};
         AtomicReplace::setFaultInjector([&](std::string_view step) {
-            if (step == "exchange" && !sent.exchange(true)) {
+            if (step == row.lastStep && !sent.exchange(true)) {
                 rival = std::thread([&] {
                     rivalClient.send(rivalRequest);
                     rivalDone.set_value(coretest::parseReply(rivalClient.readAll()).status);
@@ -301,12 +318,15 @@ TEST_F(DAVServerTest, OfTwoConditionalWritersTheSecondFindsTheFileChanged) {
             }
             return 0;
         });
-        const int first = dav("PUT", "/a.txt", condition, "mine").status;
+        const bool puts = row.method == "PUT";
+        const int first = dav(row.method, "/a.txt", row.headers + condition,
+                              puts ? std::optional<std::string>("mine") : std::nullopt)
+                              .status;
         AtomicReplace::setFaultInjector({});
         ASSERT_TRUE(sent);
         rival.join();
-        EXPECT_EQ(first, 204);
+        EXPECT_EQ(first, row.status);
         EXPECT_EQ(rivalStatus.get(), 412);
-        EXPECT_EQ(snapshot(), "a.txt=mine\n");
+        EXPECT_EQ(snapshot(), row.after);
     }
 }
