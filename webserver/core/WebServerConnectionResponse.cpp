@@ -236,6 +236,22 @@ void WebServerConnection::_startProcessingRequest() {
     });
 }
 
+namespace {
+
+// A request that could not open what it needed, for want of descriptors or memory, is not
+// answered with the failure that followed ("does not exist"...): nothing is known to be wrong,
+// and the client may try again.
+std::shared_ptr<WebServerResponse> unlessShortOfResources(std::shared_ptr<WebServerResponse> response,
+                                                          const WebServerRequest* request) {
+    if (!request || !request->hadResourceShortage() || (response && response->statusCode() < 400)) {
+        return response;
+    }
+    return WebServerErrorResponse::responseWithServerError(
+        503, "The server is short of resources for \"%@\"; try again", {request->path()});
+}
+
+} // namespace
+
 std::shared_ptr<WebServerResponse>
 WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& response,
                                       const std::shared_ptr<WebServerRequest>& request) {
@@ -266,13 +282,7 @@ WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& 
 }
 
 void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResponse> response) {
-    // A request that could not open what it needed, for want of descriptors or memory, is not
-    // answered with the failure that followed ("does not exist"...): nothing is known to be
-    // wrong, and the client may try again.
-    if (_request && _request->hadResourceShortage() && (!response || response->statusCode() >= 400)) {
-        response = WebServerErrorResponse::responseWithServerError(
-            503, "The server is short of resources for \"%@\"; try again", {_request->path()});
-    }
+    response = unlessShortOfResources(std::move(response), _request.get());
     if (!response) {
         abortRequest(_request, 500);
         return;
