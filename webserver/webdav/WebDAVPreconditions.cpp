@@ -93,23 +93,23 @@ bool rangeIsReadable(const HeaderDictionary& headers) {
         return true;
     }
     const std::string value = NormalizeHeaderValue(*range);
-    std::string_view spec(value);
-    if (spec.substr(0, 6) != "bytes=") {
+    std::string_view rangeSet(value);
+    if (rangeSet.substr(0, 6) != "bytes=") {
         return false;
     }
-    spec.remove_prefix(6);
-    while (!spec.empty() && (spec.front() == ' ' || spec.front() == '\t')) {
-        spec.remove_prefix(1);
+    rangeSet.remove_prefix(6);
+    while (!rangeSet.empty() && (rangeSet.front() == ' ' || rangeSet.front() == '\t')) {
+        rangeSet.remove_prefix(1);
     }
-    while (!spec.empty() && (spec.back() == ' ' || spec.back() == '\t')) {
-        spec.remove_suffix(1);
+    while (!rangeSet.empty() && (rangeSet.back() == ' ' || rangeSet.back() == '\t')) {
+        rangeSet.remove_suffix(1);
     }
-    const std::size_t dash = spec.find('-');
+    const std::size_t dash = rangeSet.find('-');
     if (dash == std::string_view::npos) {
         return false;
     }
-    const std::string_view first = spec.substr(0, dash);
-    const std::string_view last = spec.substr(dash + 1);
+    const std::string_view first = rangeSet.substr(0, dash);
+    const std::string_view last = rangeSet.substr(dash + 1);
     const auto digits = [](std::string_view text) {
         return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     };

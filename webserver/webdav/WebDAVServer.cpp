@@ -326,7 +326,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
         return preconditionFailed(request);
     }
     Error error;
-    if (!SharedFolder::removeItem(*item, &error)) {
+    const bool removed = SharedFolder::removeItem(*item, &error);
+    locked.release();
+    if (!removed) {
         NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {request.path()});
