@@ -173,11 +173,25 @@ bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem
     return true;
 }
 
+std::optional<SharedItem> AtomicReplace::copyBeside(const SharedItem& from, const SharedItem& to,
+                                                    Error* error) {
+    auto staged = stagingItemBeside(to, error);
+    if (!staged || !copyStep(from, *staged, error)) {
+        return std::nullopt; // the copy removes whatever it had created
+    }
+    return staged;
+}
+
+bool AtomicReplace::installStagedItemWithoutReplacing(const SharedItem& staged, const SharedItem& target,
+                                                      Error* error) {
+    return renameStep(staged, target, true, error);
+}
+
 bool AtomicReplace::replaceWithCopy(const SharedItem& from, const SharedItem& to, bool* replaced,
                                     Error* error) {
-    const auto staged = stagingItemBeside(to, error);
-    if (!staged || !copyStep(from, *staged, error)) {
-        return false; // the copy removes whatever it had created
+    const auto staged = copyBeside(from, to, error);
+    if (!staged) {
+        return false;
     }
     if (!installStagedItem(*staged, to, replaced, error)) {
         removeStep(*staged, nullptr);
@@ -219,8 +233,8 @@ bool AtomicReplace::replaceWithMove(const SharedItem& from, const SharedItem& to
 }
 
 bool AtomicReplace::copyWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error) {
-    const auto staged = stagingItemBeside(to, error);
-    if (!staged || !copyStep(from, *staged, error)) {
+    const auto staged = copyBeside(from, to, error);
+    if (!staged) {
         return false;
     }
     if (!renameStep(*staged, to, true, error)) {

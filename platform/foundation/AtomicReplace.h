@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/Error.h"
+#include "foundation/SharedFolder.h"
 
 #include <functional>
 #include <optional>
@@ -8,8 +9,6 @@
 #include <string_view>
 
 namespace platform {
-
-struct SharedItem;
 
 // Puts a new item in the place of an old one so that the old item stays whole until the new one
 // is complete: the new item is first built aside, under a hidden name in the target's own folder
@@ -52,6 +51,15 @@ public:
     // in place, then removes `from`.
     static bool copyWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error);
     static bool moveWithoutReplacing(const SharedItem& from, const SharedItem& to, Error* error);
+
+    // A copy in two halves, for a caller that decides at the last moment whether it may go in:
+    // `from` copied under a hidden name beside `to` (none, with nothing left behind, on failure),
+    // then put in place by installStagedItem or installStagedItemWithoutReplacing (or removed).
+    static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error);
+    // Renames the staged item to `target` only when nothing is there (EEXIST otherwise); the
+    // staged item stays on failure.
+    static bool installStagedItemWithoutReplacing(const SharedItem& staged, const SharedItem& target,
+                                                  Error* error);
 
     // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error
     // number to fail the step with, or 0 to let it run. Empty: no injection.

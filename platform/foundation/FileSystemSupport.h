@@ -25,5 +25,8 @@ bool copyFileBytes(int in, int out);
 // Removes the item `name` in the folder `base` (AT_FDCWD: the working folder): a folder with
 // everything in it, depth first, never through a link, with two descriptors open at a time.
 bool removeTreeAt(int base, const std::string& name, Error* error);
+// The error number every opening through a shared folder fails with now (0: none; see
+// SharedFolder::setOpenFailure).
+int sharedFolderOpenFailure();
 
 } // namespace platform::filesystem_detail

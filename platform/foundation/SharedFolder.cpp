@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
@@ -97,8 +98,28 @@ SharedFolder::~SharedFolder() {
     ::close(_descriptor);
 }
 
+namespace filesystem_detail {
+
+namespace {
+std::atomic<int> openFailure{0};
+} // namespace
+
+int sharedFolderOpenFailure() {
+    return openFailure.load(std::memory_order_relaxed);
+}
+
+} // namespace filesystem_detail
+
+void SharedFolder::setOpenFailure(int errorNumber) {
+    filesystem_detail::openFailure.store(errorNumber);
+}
+
 std::shared_ptr<SharedFolder> SharedFolder::open(const std::string& path, Error* error) {
     if (!checkPath(path, error)) {
+        return nullptr;
+    }
+    if (const int injected = sharedFolderOpenFailure()) {
+        setError(error, Error::posix(injected));
         return nullptr;
     }
     const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -121,6 +142,9 @@ std::optional<SharedItem> SharedFolder::resolve(std::string_view relativePath, b
                                                 Error* error, HiddenNames hidden) const {
     if (relativePath.find('\0') != std::string_view::npos) {
         return fail(error, EINVAL);
+    }
+    if (const int injected = sharedFolderOpenFailure()) {
+        return fail(error, injected);
     }
     // ".." in the request itself is taken as text, as URLs do (and never climbs above the folder);
     // links are resolved below.

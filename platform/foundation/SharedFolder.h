@@ -125,6 +125,11 @@ public:
     static std::optional<SharedItem> sibling(const SharedItem& item, std::string name,
                                              Error* error = nullptr);
 
+    // For tests: from now on every resolution, every opening of an item and every opening of a
+    // folder to share fails with this error number, as when the process is out of descriptors
+    // (EMFILE); 0 ends it.
+    static void setOpenFailure(int errorNumber);
+
 private:
     SharedFolder(std::string path, std::string realPath, int descriptor, const FileStatus& status);
     std::optional<SharedItem> resolveFast(std::string_view relativePath, bool followLastLink,

@@ -24,6 +24,10 @@ std::optional<FileStatus> SharedFolder::status(const SharedItem& item, Error* er
 }
 
 FileDescriptor SharedFolder::openItem(const SharedItem& item, int flags, Error* error) {
+    if (const int injected = sharedFolderOpenFailure()) {
+        setError(error, Error::posix(injected));
+        return FileDescriptor();
+    }
     FileDescriptor fd(::openat(item.folder.get(), item.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid()) {
         failWithErrno(error);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end check of `webserve webdav` with cadaver: a scripted session that creates a folder,
 # uploads, downloads, copies, moves and deletes, checked on the client and in the shared folder;
-# then conditional PUTs and DELETEs with curl (If-Match, If-None-Match, racing create-only PUTs).
+# then conditional PUTs and DELETEs with curl (If-Match, If-None-Match, the older date forms,
+# racing create-only and If-Match PUTs) and GETs with unreadable ranges.
 #
 # usage: webdav_cadaver.sh PATH-TO-WEBSERVE
 set -uo pipefail
@@ -88,6 +89,37 @@ for round in 1 2 3 4 5 6 7 8 9 10; do
   wait "${pids[@]}"
   statuses=$(sort race-kept.status race-changed.status | tr '\n' ' ')
   [ "$statuses" = "201 412 " ] || fail "racing create-only PUTs, round $round, answered $statuses"
+done
+
+echo "== preconditions as clients write them, racing conditional PUTs, unreadable ranges (curl)"
+expect_status 201 "PUT of tags.txt" -T kept.txt "$url/tags.txt"
+e2e_fetch tag "$url/tags.txt" >/dev/null
+tag=$(e2e_header tag ETag)
+expect_status 304 "GET with the quoted ETag in If-None-Match" -H "If-None-Match: \"$tag\"" "$url/tags.txt"
+for date in 'Sunday, 06-Nov-94 08:49:37 GMT' 'Sun Nov  6 08:49:37 1994'; do
+  expect_status 412 "PUT with If-Unmodified-Since: $date" -H "If-Unmodified-Since: $date" -T changed.txt \
+    "$url/tags.txt"
+done
+cmp -s kept.txt "$share/tags.txt" || fail "a PUT with a 1994 If-Unmodified-Since changed tags.txt"
+for range in 'bytes=a-b' 'bytes=0x0-0x5'; do
+  expect_status 200 "GET with Range: $range" -H "Range: $range" "$url/tags.txt"
+  cmp -s kept.txt cond.body || fail "GET with Range: $range did not send the whole file"
+done
+expect_status 204 "PUT with the quoted ETag in If-Match" -H "If-Match: \"$tag\"" -T changed.txt "$url/tags.txt"
+# Four PUTs with one If-Match at once: exactly one replaces the file, the others get 412.
+for round in 1 2 3 4 5 6 7 8 9 10; do
+  e2e_fetch tag "$url/tags.txt" >/dev/null
+  tag=$(e2e_header tag ETag)
+  pids=()
+  for which in 1 2 3 4; do
+    printf 'writer %s\n' "$which" >"writer-$which.txt"
+    curl --silent --max-time 10 -o /dev/null -w '%{http_code}\n' -H "If-Match: \"$tag\"" \
+      -T "writer-$which.txt" "$url/tags.txt" >"writer-$which.status" &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  statuses=$(sort writer-*.status | tr '\n' ' ')
+  [ "$statuses" = "204 412 412 412 " ] || fail "racing If-Match PUTs, round $round, answered $statuses"
 done
 
 leftovers=$(find "$share" -name '.*' | head -n 5)

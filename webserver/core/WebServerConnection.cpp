@@ -3,6 +3,7 @@
 #include "WebServer.h"
 #include "WebServerFunctions.h"
 #include "WebServerRequestErrors.h"
+#include "WebServerSharedFolder.h"
 #include "dispatch/DispatchSocket.h"
 #include "dispatch/DispatchTimer.h"
 #include "foundation/CaseInsensitive.h"
@@ -155,7 +156,11 @@ void WebServerConnection::didWriteBytes(const std::uint8_t*, std::size_t length)
     _bytesWritten += length;
 }
 
-void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>&, int statusCode) {
+void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>& request, int statusCode) {
+    // A failure after a shortage of descriptors or memory is not the client's: it may try again.
+    if (request && request->hadResourceShortage() && statusCode >= 400) {
+        statusCode = 503;
+    }
     _initializeResponseHeadersWithStatusCode(statusCode);
     auto self = shared_from_this();
     _writeHeadersWithCompletionBlock([self](bool success) {
@@ -515,6 +520,9 @@ void WebServerConnection::_finishBodyRead(bool success) {
 // peer while it is open.
 bool WebServerConnection::_openRequestBody(Error* error) {
     if (!_request->performOpen(error)) {
+        if (error) {
+            NoteResourceShortage(*_request, *error);
+        }
         return false;
     }
     _requestBodyOpen = true;

@@ -2,7 +2,9 @@
 
 #include "WebServer.h"
 #include "WebServerDigestNonces.h"
+#include "WebServerErrorResponse.h"
 #include "WebServerFunctions.h"
+#include "WebServerSharedFolder.h"
 #include "dispatch/DispatchSocket.h"
 #include "dispatch/DispatchTimer.h"
 #include "foundation/CaseInsensitive.h"
@@ -234,6 +236,22 @@ void WebServerConnection::_startProcessingRequest() {
     });
 }
 
+namespace {
+
+// A request that could not open what it needed, for want of descriptors or memory, is not
+// answered with the failure that followed ("does not exist"...): nothing is known to be wrong,
+// and the client may try again.
+std::shared_ptr<WebServerResponse> unlessShortOfResources(std::shared_ptr<WebServerResponse> response,
+                                                          const WebServerRequest* request) {
+    if (!request || !request->hadResourceShortage() || (response && response->statusCode() < 400)) {
+        return response;
+    }
+    return WebServerErrorResponse::responseWithServerError(
+        503, "The server is short of resources for \"%@\"; try again", {request->path()});
+}
+
+} // namespace
+
 std::shared_ptr<WebServerResponse>
 WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& response,
                                       const std::shared_ptr<WebServerRequest>& request) {
@@ -242,13 +260,15 @@ WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& 
         return response;
     }
     bool notModified = false;
-    if (response->lastModifiedDate() && request->ifModifiedSince()) {
+    if (const auto& noneMatch = request->ifNoneMatch()) {
+        // If-None-Match, compared weakly, decides alone: the date is not looked at beside it
+        // (RFC 9110 §13.2.2).
+        notModified = response->eTag() && (IsAnyEntityTag(*noneMatch) ||
+                                           EntityTagListMatches(*noneMatch, *response->eTag(), false));
+    } else if (response->lastModifiedDate() && request->ifModifiedSince()) {
         // Dates travel with whole seconds: compare the response's date at that precision.
         const auto modified = std::chrono::floor<std::chrono::seconds>(*response->lastModifiedDate());
         notModified = modified <= *request->ifModifiedSince();
-    }
-    if (!notModified && response->eTag() && request->ifNoneMatch()) {
-        notModified = *request->ifNoneMatch() == "*" || *request->ifNoneMatch() == *response->eTag();
     }
     if (!notModified) {
         return response;
@@ -262,6 +282,7 @@ WebServerConnection::overrideResponse(const std::shared_ptr<WebServerResponse>& 
 }
 
 void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResponse> response) {
+    response = unlessShortOfResources(std::move(response), _request.get());
     if (!response) {
         abortRequest(_request, 500);
         return;
@@ -273,7 +294,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
         if (!_virtualHEAD) {
             Error error;
             if (!response->performOpen(&error)) {
-                abortRequest(_request, 500);
+                abortRequest(_request, IsResourceShortage(error) ? 503 : 500);
                 return;
             }
             bodyOpened = true;

@@ -5,6 +5,7 @@
 
 #include "WebServerFunctions.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -144,6 +145,82 @@ std::optional<Date> ParseRFC822Date(const std::string& text) {
         return std::nullopt;
     }
     return makeDate(year, month, day, hour, minute, second);
+}
+
+namespace {
+
+constexpr const char* kFullDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                         "Thursday", "Friday", "Saturday"};
+
+// "hh:mm:ss".
+bool readTime(const std::string& text, std::size_t& pos, int& hour, int& minute, int& second) {
+    return readNumber(text, pos, 2, hour) && readLiteral(text, pos, ":") &&
+           readNumber(text, pos, 2, minute) && readLiteral(text, pos, ":") &&
+           readNumber(text, pos, 2, second);
+}
+
+// A two-digit year of the obsolete form: in this century, unless that lies more than 50 years
+// ahead, then in the one before (RFC 9110 §5.6.7).
+int fullYear(int twoDigits) {
+    using namespace std::chrono;
+    const int now = static_cast<int>(year_month_day(floor<days>(system_clock::now())).year());
+    const int year = now - now % 100 + twoDigits;
+    return year > now + 50 ? year - 100 : year;
+}
+
+// "Sunday, 06-Nov-94 08:49:37 GMT".
+std::optional<Date> parseRFC850Date(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos ||
+        std::none_of(std::begin(kFullDayNames), std::end(kFullDayNames), [&](const char* name) {
+            return platform::equalsIgnoringCase(std::string_view(text).substr(0, comma), name);
+        })) {
+        return std::nullopt;
+    }
+    std::size_t pos = comma;
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (!readLiteral(text, pos, ", ") || !readNumber(text, pos, 2, day) || !readLiteral(text, pos, "-") ||
+        !readName(text, pos, kMonthNames, month) || !readLiteral(text, pos, "-") ||
+        !readNumber(text, pos, 2, year) || !readLiteral(text, pos, " ") ||
+        !readTime(text, pos, hour, minute, second) || !readLiteral(text, pos, " GMT") || pos != text.size()) {
+        return std::nullopt;
+    }
+    return makeDate(fullYear(year), month, day, hour, minute, second);
+}
+
+// "Sun Nov  6 08:49:37 1994": the day of the month is two digits or a blank and one digit.
+std::optional<Date> parseAsctimeDate(const std::string& text) {
+    std::size_t pos = 0;
+    int weekday = 0, month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (!readName(text, pos, kDayNames, weekday) || !readLiteral(text, pos, " ") ||
+        !readName(text, pos, kMonthNames, month) || !readLiteral(text, pos, " ")) {
+        return std::nullopt;
+    }
+    if (pos < text.size() && text[pos] == ' ') {
+        ++pos;
+        if (!readNumber(text, pos, 1, day)) {
+            return std::nullopt;
+        }
+    } else if (!readNumber(text, pos, 2, day)) {
+        return std::nullopt;
+    }
+    if (!readLiteral(text, pos, " ") || !readTime(text, pos, hour, minute, second) ||
+        !readLiteral(text, pos, " ") || !readNumber(text, pos, 4, year) || pos != text.size()) {
+        return std::nullopt;
+    }
+    return makeDate(year, month, day, hour, minute, second);
+}
+
+} // namespace
+
+std::optional<Date> ParseHTTPDate(const std::string& text) {
+    if (auto date = ParseRFC822Date(text)) {
+        return date;
+    }
+    if (auto date = parseRFC850Date(text)) {
+        return date;
+    }
+    return parseAsctimeDate(text);
 }
 
 std::string FormatISO8601Date(Date date) {

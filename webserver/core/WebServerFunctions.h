@@ -16,10 +16,23 @@ void InitializeServerFunctions();
 // "Sun, 06 Nov 1994 08:49:37 GMT".
 std::string FormatRFC822Date(Date date);
 std::optional<Date> ParseRFC822Date(const std::string& text);
+// A date of a request header, in any of the three forms RFC 9110 §5.6.7 has every recipient read:
+// "Sun, 06 Nov 1994 08:49:37 GMT", the obsolete "Sunday, 06-Nov-94 08:49:37 GMT" (a two-digit year
+// more than 50 years ahead is taken from the century before) and asctime's
+// "Sun Nov  6 08:49:37 1994".
+std::optional<Date> ParseHTTPDate(const std::string& text);
 
 // "2014-03-01T12:00:00+00:00".
 std::string FormatISO8601Date(Date date);
 std::optional<Date> ParseISO8601Date(const std::string& text);
+
+// Whether an entity-tag list (the value of "If-Match", "If-None-Match" or "If-Range") names the
+// ETag: its members quoted or bare (the server sends its ETags bare, and clients echo them either
+// way), split at commas outside quotes. Compared strongly, a weak member ("W/...") never matches;
+// compared weakly, only the opaque parts are compared. "*" is the caller's to read.
+bool EntityTagListMatches(std::string_view list, std::string_view eTag, bool strong);
+// The list is "*" (any current version), blanks around it allowed.
+bool IsAnyEntityTag(std::string_view list);
 
 // The part before the first ";" lower-cased, followed by the rest unchanged.
 std::optional<std::string> NormalizeHeaderValue(const std::optional<std::string>& value);

@@ -44,7 +44,7 @@ WebServerRequest::WebServerRequest(const std::string& method, const Url& url, co
         _type.reset(); // a content type without length or chunking means no body
     }
     if (auto modified = header(_headers, "If-Modified-Since")) {
-        _modifiedSince = ParseRFC822Date(*modified);
+        _modifiedSince = ParseHTTPDate(*modified);
     }
     _noneMatch = header(_headers, "If-None-Match");
     parseRange();

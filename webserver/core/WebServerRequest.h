@@ -3,6 +3,7 @@
 #include "WebServerBody.h"
 
 #include <any>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -75,6 +76,13 @@ public:
     // False when the head was refused at construction.
     bool isValid() const { return _valid; }
 
+    // Noted when something the request needed could not be opened or made for want of
+    // descriptors or memory (EMFILE, ENFILE, ENOMEM; see WebServerSharedFolder.h). Whatever
+    // failure it was answered with then goes out as 503: nothing is known to be missing or wrong,
+    // and the client may try again.
+    void noteResourceShortage() const { _resourceShortage = true; }
+    bool hadResourceShortage() const { return _resourceShortage; }
+
 protected:
     // Subclasses refuse a request at construction by calling this.
     void setInvalid() { _valid = false; }
@@ -101,6 +109,7 @@ protected:
 private:
     void parseRange();
     bool _valid = true;
+    mutable std::atomic<bool> _resourceShortage{false};
 };
 
 // Makes the request object of a matched handler: a "request class".

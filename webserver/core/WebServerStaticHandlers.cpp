@@ -7,6 +7,7 @@
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
 #include "WebServerHTMLFunctions.h"
+#include "WebServerSharedFolder.h"
 
 #include "foundation/FileSystem.h"
 #include "foundation/SharedFolder.h"
@@ -28,10 +29,13 @@ std::shared_ptr<WebServerResponse> notFound() {
 
 // The HTML listing of a directory's first level: files and directories whose names do not begin
 // with "."; everything else is left out. None when the directory cannot be read.
-std::shared_ptr<WebServerResponse> responseWithContentsOfDirectory(const SharedItem& directory) {
-    const auto fd = SharedFolder::openItem(directory, O_RDONLY | O_DIRECTORY);
-    auto entries = fd.valid() ? SharedFolder::listDirectory(fd.get()) : std::nullopt;
+std::shared_ptr<WebServerResponse> responseWithContentsOfDirectory(const WebServerRequest& request,
+                                                                   const SharedItem& directory) {
+    Error error;
+    const auto fd = SharedFolder::openItem(directory, O_RDONLY | O_DIRECTORY, &error);
+    auto entries = fd.valid() ? SharedFolder::listDirectory(fd.get(), &error) : std::nullopt;
     if (!entries) {
+        NoteResourceShortage(request, error);
         return nullptr;
     }
     std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"></head><body>\n<ul>\n";
@@ -62,20 +66,24 @@ struct DirectoryHandlerSettings {
     std::shared_ptr<SharedFolder> folder;
 
     // The directory, kept open once it could be opened.
-    std::shared_ptr<SharedFolder> sharedFolder() {
+    std::shared_ptr<SharedFolder> sharedFolder(Error* error) {
         std::lock_guard<std::mutex> guard(lock);
         if (!folder) {
-            folder = SharedFolder::open(FileSystem::standardizePath(directoryPath));
+            folder = SharedFolder::open(FileSystem::standardizePath(directoryPath), error);
         }
         return folder;
     }
 };
 
 // A regular file of the directory, opened: what is sent is that file.
-std::shared_ptr<WebServerFileResponse> fileResponse(const SharedItem& item, const std::string& path,
-                                                    WebServerRange range) {
-    return WebServerFileResponse::responseWithFileDescriptor(
-        SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK), path, range, false);
+std::shared_ptr<WebServerFileResponse> fileResponse(const WebServerRequest& request, const SharedItem& item,
+                                                    const std::string& path, WebServerRange range) {
+    Error error;
+    FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK, &error);
+    if (!file.valid()) {
+        NoteResourceShortage(request, error);
+    }
+    return WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
 }
 
 // Only regular files and folders are served: the request path is resolved beneath the directory's
@@ -84,8 +92,12 @@ std::shared_ptr<WebServerFileResponse> fileResponse(const SharedItem& item, cons
 std::shared_ptr<WebServerResponse> answerDirectoryRequest(DirectoryHandlerSettings& settings,
                                                           const WebServerRequest& request) {
     const std::string relative = request.path().substr(settings.basePath.size());
-    const auto folder = settings.sharedFolder();
-    const auto item = folder ? folder->resolve(relative, false) : std::nullopt;
+    Error error;
+    const auto folder = settings.sharedFolder(&error);
+    const auto item = folder ? folder->resolve(relative, false, &error) : std::nullopt;
+    if (!item) {
+        NoteResourceShortage(request, error); // the connection answers 503 for the 404 below
+    }
     platform::FileType type = platform::FileType::other;
     if (item) {
         if (const auto status = SharedFolder::status(*item)) {
@@ -103,19 +115,20 @@ std::shared_ptr<WebServerResponse> answerDirectoryRequest(DirectoryHandlerSettin
             const auto indexStatus = index.folder.valid() ? SharedFolder::status(index) : std::nullopt;
             if (indexStatus && indexStatus->isRegularFile()) {
                 auto indexResponse = fileResponse(
-                    index, FileSystem::appendPathComponent(path, *settings.indexFilename), WebServerRange());
+                    request, index, FileSystem::appendPathComponent(path, *settings.indexFilename),
+                    WebServerRange());
                 return indexResponse ? indexResponse : notFound(); // the index file goes without a cache age
             }
         }
-        response = responseWithContentsOfDirectory(*item);
+        response = responseWithContentsOfDirectory(request, *item);
     } else if (type == platform::FileType::regular) {
         if (settings.allowRangeRequests) {
-            response = fileResponse(*item, path, request.byteRange());
+            response = fileResponse(request, *item, path, request.byteRange());
             if (response) {
                 response->setValueForAdditionalHeader("bytes", "Accept-Ranges");
             }
         } else {
-            response = fileResponse(*item, path, WebServerRange());
+            response = fileResponse(request, *item, path, WebServerRange());
         }
     }
     if (!response) {

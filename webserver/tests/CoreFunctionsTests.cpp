@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -109,6 +111,60 @@ TEST(CoreFunctions, FormatAndParseRFC822) {
         EXPECT_EQ(ParseRFC822Date(FormatRFC822Date(at(seconds))), std::optional<Date>(at(seconds)))
             << seconds;
     }
+}
+
+// Conditional headers may carry a date in any of the three forms of RFC 9110 §5.6.7.
+TEST(CoreFunctions, ParseHTTPDateReadsAllThreeForms) {
+    const std::optional<Date> sunday(at(784111777)); // Sun, 06 Nov 1994 08:49:37 GMT
+    for (const auto& [text, date] : std::vector<std::pair<std::string, std::optional<Date>>>{
+             {"Sun, 06 Nov 1994 08:49:37 GMT", sunday},
+             {"Sunday, 06-Nov-94 08:49:37 GMT", sunday},
+             {"Sun Nov  6 08:49:37 1994", sunday},
+             {"Sun Nov 06 08:49:37 1994", sunday},
+             {"Thursday, 01-Jan-70 00:00:00 GMT", std::optional<Date>(at(3155760000))}, // 2070
+             {"Sat, 29 Feb 2020 00:00:00 GMT", std::optional<Date>(at(1582934400))},
+             {"Sunday, 06-Nov-1994 08:49:37 GMT", std::nullopt},
+             {"Sun, 06-Nov-94 08:49:37 GMT", std::nullopt},
+             {"Someday, 06-Nov-94 08:49:37 GMT", std::nullopt},
+             {"Sunday, 06-Nov-94 08:49:37", std::nullopt},
+             {"Sun Nov 6 08:49:37 1994", std::nullopt},
+             {"Sun Nov  6 08:49:37 1994 GMT", std::nullopt},
+             {"Sun Nov  6 08:49 1994", std::nullopt},
+             {"Sun Nov 31 08:49:37 1994", std::nullopt},
+             {"", std::nullopt},
+         }) {
+        EXPECT_EQ(ParseHTTPDate(text), date) << text;
+    }
+}
+
+// RFC 9110 §8.8.3.2: strong comparison refuses weak tags; weak compares the opaque parts.
+TEST(CoreFunctions, EntityTagListsAsClientsWriteThem) {
+    struct Row {
+        const char* list;
+        bool strong;
+        bool weak;
+    };
+    for (const Row& row : {
+             Row{"1/2/3", true, true},
+             Row{"\"1/2/3\"", true, true},
+             Row{"W/\"1/2/3\"", false, true},
+             Row{"W/1/2/3", false, true},
+             Row{"\"x\", \"1/2/3\"", true, true},
+             Row{"\"x\",1/2/3", true, true},
+             Row{" \"x\" ,\t\"1/2/3\" ", true, true},
+             Row{"\"a,b\", \"1/2/3\"", true, true},
+             Row{"\"1/2/3", false, false},
+             Row{"\"1/2/4\"", false, false},
+             Row{"\"1/2/3\"x", false, false},
+             Row{"*", false, false},
+             Row{"", false, false},
+             Row{"\"\"", false, false},
+         }) {
+        EXPECT_EQ(EntityTagListMatches(row.list, "1/2/3", true), row.strong) << row.list;
+        EXPECT_EQ(EntityTagListMatches(row.list, "1/2/3", false), row.weak) << row.list;
+    }
+    EXPECT_TRUE(IsAnyEntityTag(" * "));
+    EXPECT_FALSE(IsAnyEntityTag("\"*\""));
 }
 
 TEST(CoreFunctions, MD5HexOfFormatKnownValues) {

@@ -8,10 +8,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <string>
 #include <thread>
+#include <vector>
 
 using coretest::HttpReply;
 using davtest::DAVServerTest;
@@ -57,6 +62,10 @@ TEST_F(DAVServerTest, GetServesOneByteRange) {
              // Several ranges, or a header that cannot be read: the whole file.
              Row{"bytes=0-1,5-6", 200, "<none>", 0, 1000},
              Row{"bytes=abc", 200, "<none>", 0, 1000},
+             Row{"bytes=a-b", 200, "<none>", 0, 1000},
+             Row{"bytes=0x0-0x5", 200, "<none>", 0, 1000},
+             Row{"bytes=1-2x", 200, "<none>", 0, 1000},
+             Row{"bytes=+1-2", 200, "<none>", 0, 1000},
              Row{"bytes=500-400", 200, "<none>", 0, 1000},
              Row{"items=0-5", 200, "<none>", 0, 1000},
              Row{nullptr, 200, "<none>", 0, 1000},
@@ -123,6 +132,10 @@ TEST_F(DAVServerTest, PutAndDeleteKeepTheirPreconditions) {
              Row{"DELETE", "/a.txt", "If-Match: \"nope\""},
              Row{"DELETE", "/a.txt", "If-None-Match: " + tag},
              Row{"DELETE", "/a.txt", "If-Unmodified-Since: Thu, 01 Jan 1970 00:00:00 GMT"},
+             // The two older date forms every recipient reads.
+             Row{"PUT", "/a.txt", "If-Unmodified-Since: Sunday, 06-Nov-94 08:49:37 GMT"},
+             Row{"PUT", "/a.txt", "If-Unmodified-Since: Sun Nov  6 08:49:37 1994"},
+             Row{"DELETE", "/a.txt", "If-Unmodified-Since: Sunday, 06-Nov-94 08:49:37 GMT"},
          }) {
         SCOPED_TRACE(std::string(row.method) + " " + row.path + " " + row.header);
         const bool isPut = std::string(row.method) == "PUT";
@@ -156,6 +169,27 @@ TEST_F(DAVServerTest, PutAndDeleteKeepTheirPreconditions) {
     EXPECT_EQ(dav("DELETE", "/a.txt", "If-Match: \"" + last + "\"\r\n").status, 204);
     EXPECT_EQ(dav("DELETE", "/b.txt", "If-None-Match: \"x\"\r\n").status, 204);
     EXPECT_EQ(snapshot(), "c.txt=c2\n");
+}
+
+// COPY and MOVE keep the conditions on their source, as the other methods on it do.
+TEST_F(DAVServerTest, CopyAndMoveKeepTheirSourcesPreconditions) {
+    write("a.txt", "old");
+    const std::string tag = headerOf(dav("GET", "/a.txt"), "ETag");
+    const std::string toB = "Destination: " + url("/b.txt") + "\r\n";
+    for (const auto& [method, condition] : std::vector<std::pair<std::string, std::string>>{
+             {"COPY", "If-Match: \"nope\""},
+             {"MOVE", "If-Match: \"nope\""},
+             {"COPY", "If-None-Match: \"" + tag + "\""},
+             {"MOVE", "If-Unmodified-Since: Sun Nov  6 08:49:37 1994"},
+         }) {
+        SCOPED_TRACE(method + " " + condition);
+        davtest::expectError(dav(method, "/a.txt", toB + condition + "\r\n"), 412,
+                             "Precondition failed for \"/a.txt\"");
+        EXPECT_EQ(snapshot(), "a.txt=old\n");
+    }
+    EXPECT_EQ(dav("COPY", "/a.txt", toB + "If-Match: \"" + tag + "\"\r\n").status, 201);
+    EXPECT_EQ(dav("MOVE", "/b.txt", "Destination: " + url("/c.txt") + "\r\nIf-Match: *\r\n").status, 201);
+    EXPECT_EQ(snapshot(), "a.txt=old\nc.txt=old\n");
 }
 
 // Two create-only PUTs racing for one name: exactly one stores its bytes, the other answers 412.
@@ -192,4 +226,115 @@ TEST_F(DAVServerTest, ACreateOnlyPutNeverReplacesAFileThatAppearsMeanwhile) {
     EXPECT_TRUE(appeared);
     EXPECT_EQ(snapshot(), "d.txt=theirs\n");
     EXPECT_TRUE(events().empty());
+}
+
+// The dates of If-Unmodified-Since and If-Range compare in whole seconds with Last-Modified.
+TEST_F(DAVServerTest, DatesOfConditionsCompareWithLastModifiedToTheSecond) {
+    const std::string bytes = patternBytes();
+    struct Row {
+        const char* date;
+        int put;    // If-Unmodified-Since on PUT
+        int ranged; // If-Range on a ranged GET
+    };
+    for (const Row& row : {
+             Row{"Tue, 31 Dec 2019 23:59:59 GMT", 412, 200},
+             Row{"Wed, 01 Jan 2020 00:00:00 GMT", 204, 206},
+             Row{"Wed, 01 Jan 2020 00:00:01 GMT", 204, 200},
+         }) {
+        SCOPED_TRACE(row.date);
+        write("f.bin", bytes);
+        const timespec times[2] = {{1577836800, 500000000}, {1577836800, 500000000}}; // 2020-01-01 00:00:00.5
+        ASSERT_EQ(::utimensat(AT_FDCWD, path("f.bin").c_str(), times, 0), 0);
+        ASSERT_EQ(headerOf(dav("HEAD", "/f.bin"), "Last-Modified"), "Wed, 01 Jan 2020 00:00:00 GMT");
+        EXPECT_EQ(
+            dav("GET", "/f.bin", std::string("Range: bytes=0-9\r\nIf-Range: ") + row.date + "\r\n").status,
+            row.ranged);
+        EXPECT_EQ(
+            dav("PUT", "/f.bin", std::string("If-Unmodified-Since: ") + row.date + "\r\n", "new").status,
+            row.put);
+        EXPECT_EQ(contents("f.bin"), row.put == 412 ? bytes : "new");
+    }
+}
+
+// GET answers 304 when If-None-Match names its ETag, quoted or bare, weak or in a list; the date
+// beside it is not looked at.
+TEST_F(DAVServerTest, GetAnswersNotModifiedForTheETagAsClientsWriteIt) {
+    write("a.txt", "text");
+    const std::string tag = headerOf(dav("GET", "/a.txt"), "ETag");
+    const std::string lastModified = headerOf(dav("GET", "/a.txt"), "Last-Modified");
+    for (const auto& [header, status] : std::vector<std::pair<std::string, int>>{
+             {"If-None-Match: " + tag, 304},
+             {"If-None-Match: \"" + tag + "\"", 304},
+             {"If-None-Match: W/\"" + tag + "\"", 304},
+             {"If-None-Match: \"x\", \"" + tag + "\"", 304},
+             {"If-None-Match: *", 304},
+             {"If-None-Match: \"x\"", 200},
+             {"If-None-Match: \"x\"\r\nIf-Modified-Since: " + lastModified, 200},
+             {"If-Modified-Since: " + lastModified, 304},
+         }) {
+        const HttpReply reply = dav("GET", "/a.txt", header + "\r\n");
+        EXPECT_EQ(reply.status, status) << header;
+        EXPECT_EQ(reply.body, status == 200 ? "text" : "") << header;
+    }
+}
+
+// Conditional writers of one file, one of them sent just as another reaches its last step: the
+// conditions and the change are one step, so the second finds the file changed (412) and changes
+// nothing, where it once replaced or removed the first one's acknowledged file.
+TEST_F(DAVServerTest, OfTwoConditionalWritersTheSecondFindsTheFileChanged) {
+    struct Row {
+        std::string method; // of the first writer, on /a.txt with the file's ETag in If-Match
+        std::string headers;
+        const char* lastStep;
+        int status;
+        std::string rivalMethod; // of the second, the same
+        const char* after;
+    };
+    const std::string toB = "Destination: " + url("/b.txt") + "\r\n";
+    for (const Row& row : std::vector<Row>{
+             {"PUT", "", "exchange", 204, "PUT", "a.txt=mine\n"},
+             {"PUT", "", "exchange", 204, "DELETE", "a.txt=mine\n"},
+             {"MOVE", toB, "rename", 201, "PUT", "b.txt=old\n"},
+         }) {
+        SCOPED_TRACE(row.method + " then " + row.rivalMethod);
+        ::unlink(path("b.txt").c_str());
+        write("a.txt", "old");
+        const std::string condition = "If-Match: \"" + headerOf(dav("GET", "/a.txt"), "ETag") + "\"\r\n";
+        const std::string rivalRequest =
+            row.rivalMethod + " /a.txt HTTP/1.1\r\n" + hostHeader() + condition +
+            (row.rivalMethod == "PUT" ? "Content-Length: 6\r\n\r\ntheirs" : "\r\n");
+        // The rival's connection starts before the first writer's request, so it is served while
+        // that one waits in its last step.
+        coretest::RawClient rivalClient;
+        ASSERT_TRUE(rivalClient.connect(AF_INET, port()));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (server->activeConnections() != 1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::promise<int> rivalDone;
+        std::future<int> rivalStatus = rivalDone.get_future();
+        std::thread rival;
+        std::atomic<bool> sent{false};
+        AtomicReplace::setFaultInjector([&](std::string_view step) {
+            if (step == row.lastStep && !sent.exchange(true)) {
+                rival = std::thread([&] {
+                    rivalClient.send(rivalRequest);
+                    rivalDone.set_value(coretest::parseReply(rivalClient.readAll()).status);
+                });
+                // Unless it has to wait for this writer, the rival is done long before this.
+                rivalStatus.wait_for(std::chrono::seconds(1));
+            }
+            return 0;
+        });
+        const bool puts = row.method == "PUT";
+        const int first = dav(row.method, "/a.txt", row.headers + condition,
+                              puts ? std::optional<std::string>("mine") : std::nullopt)
+                              .status;
+        AtomicReplace::setFaultInjector({});
+        ASSERT_TRUE(sent);
+        rival.join();
+        EXPECT_EQ(first, row.status);
+        EXPECT_EQ(rivalStatus.get(), 412);
+        EXPECT_EQ(snapshot(), row.after);
+    }
 }

@@ -32,9 +32,9 @@ std::optional<platform::SharedItem> WebUploader::resolveItem(const WebServerRequ
         platform::setError(error, Error::posix(EXDEV));
         return std::nullopt;
     }
-    return folder->resolve(relativePath, followLastLink, error,
-                           allowHiddenItems() ? platform::SharedFolder::HiddenNames::allowed
-                                              : platform::SharedFolder::HiddenNames::refusedInLinks);
+    return ResolveSharedItem(request, _sharedFolder, relativePath, followLastLink, error,
+                             allowHiddenItems() ? platform::SharedFolder::HiddenNames::allowed
+                                                : platform::SharedFolder::HiddenNames::refusedInLinks);
 }
 
 bool WebUploader::_checkFileExtension(const std::string& fileName) const {

@@ -11,6 +11,7 @@
 #include "WebServerFileRequest.h"
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
+#include "WebServerItemLocks.h"
 #include "WebServerSharedFolder.h"
 
 #include "dispatch/MainQueue.h"
@@ -46,12 +47,15 @@ std::shared_ptr<WebServerResponse> unexpectedMKCOLBody() {
 // sent whole.
 std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
                                                 const platform::SharedItem& item, const std::string& path) {
-    platform::FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK);
+    Error error;
+    platform::FileDescriptor file = SharedFolder::openItem(item, O_RDONLY | O_NONBLOCK, &error);
     const auto status = file.valid() ? FileSystem::statusOfDescriptor(file.get()) : std::nullopt;
     if (!status) {
+        NoteResourceShortage(request, error);
         return nullptr;
     }
-    const bool useRange = status->size != 0 && rangeConditionHolds(request.headers(), *status);
+    const bool useRange = status->size != 0 && rangeIsReadable(request.headers()) &&
+                          rangeConditionHolds(request.headers(), *status);
     const WebServerRange range = useRange ? request.byteRange() : WebServerRange();
     std::shared_ptr<WebServerResponse> response =
         WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
@@ -205,14 +209,9 @@ std::string WebDAVServer::absolutePath(const std::string& requestPath) const {
 std::optional<platform::SharedItem> WebDAVServer::resolveItem(const WebServerRequest& request,
                                                               const std::string& requestPath,
                                                               bool followLastLink, Error* error) const {
-    const auto folder = SharedFolderOfRequest(request, _sharedFolder);
-    if (!folder) {
-        platform::setError(error, Error::posix(EXDEV));
-        return std::nullopt;
-    }
-    return folder->resolve(requestPath, followLastLink, error,
-                           allowHiddenItems() ? SharedFolder::HiddenNames::allowed
-                                              : SharedFolder::HiddenNames::refusedInLinks);
+    return ResolveSharedItem(request, _sharedFolder, requestPath, followLastLink, error,
+                             allowHiddenItems() ? SharedFolder::HiddenNames::allowed
+                                                : SharedFolder::HiddenNames::refusedInLinks);
 }
 
 std::optional<platform::FileStatus> WebDAVServer::servedStatus(const WebServerRequest& request) const {
@@ -321,11 +320,16 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
         return WebServerErrorResponse::responseWithClientError(403, "Deleting \"%@\" is not permitted",
                                                                {request.path()});
     }
+    // The conditions and the removal are one step for every writer of the item in this process.
+    auto locked = WebServerItemLocks::lock({&*item});
     if (!preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
     Error error;
-    if (!SharedFolder::removeItem(*item, &error)) {
+    const bool removed = SharedFolder::removeItem(*item, &error);
+    locked.release();
+    if (!removed) {
+        NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {request.path()});
     }
@@ -360,6 +364,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDat
     }
     Error error;
     if (!SharedFolder::createDirectory(*item, &error)) {
+        NoteResourceShortage(request, error);
         // Something already has that name: RFC 4918 answers 405, which clients do not retry.
         const int status = error.code == EEXIST ? 405 : 500;
         return WebServerErrorResponse::responseWithServerError(

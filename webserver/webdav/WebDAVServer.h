@@ -122,7 +122,9 @@ private:
         std::string path;
         platform::SharedItem item;
     };
-    // The checks of a PUT that need no body: a refusal, or none with the target item.
+    // The checks of a PUT that need no body: a refusal, or none with the target item. On the head
+    // (no target asked for) they include the conditions; the PUT itself evaluates those again
+    // under the target's lock.
     std::shared_ptr<WebServerResponse> checkPUT(const WebServerRequest& request,
                                                 std::optional<platform::SharedItem>* target);
     std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,

@@ -10,6 +10,7 @@
 #include "WebServerDataResponse.h"
 #include "WebServerErrorResponse.h"
 #include "WebServerFunctions.h"
+#include "WebServerSharedFolder.h"
 
 #include "foundation/FileSystem.h"
 #include "foundation/SharedFolder.h"
@@ -71,6 +72,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPROPFIND(const WebServer
         const auto folder = SharedFolder::openItem(*item, O_RDONLY | O_DIRECTORY, &error);
         auto listed = folder.valid() ? SharedFolder::listDirectory(folder.get(), &error) : std::nullopt;
         if (!listed) {
+            NoteResourceShortage(request, error);
             return WebServerErrorResponse::responseWithServerError(
                 500, error, "Failed listing directory \"%@\"", {request.path()});
         }

@@ -8,6 +8,8 @@
 #include "WebServerErrorResponse.h"
 #include "WebServerFileRequest.h"
 #include "WebServerFunctions.h"
+#include "WebServerItemLocks.h"
+#include "WebServerSharedFolder.h"
 
 #include "foundation/AtomicReplace.h"
 #include "foundation/CaseInsensitive.h"
@@ -17,6 +19,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <functional>
 
 using platform::AtomicReplace;
 using platform::FileSystem;
@@ -75,6 +79,48 @@ bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
            platform::equalsIgnoringCase(withoutBrackets(url.host()), withoutBrackets(hostUrl->host()));
 }
 
+// The last step of COPY and MOVE. Under the locks of source and destination the conditions are
+// looked at once more and the item goes in, so no other writer of this process changes either
+// item in between. A copy is built aside before, without the locks: a long copy never holds up
+// the writers of either item.
+struct Transfer {
+    enum class Outcome { done, conditionFailed, failed };
+
+    bool isMove;
+    bool mayReplace;
+    const platform::SharedItem& from;
+    const platform::SharedItem& to;
+
+    Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
+        std::optional<platform::SharedItem> staged;
+        if (!isMove) {
+            staged = AtomicReplace::copyBeside(from, to, error);
+            if (!staged) {
+                return Outcome::failed;
+            }
+        }
+        auto locked = WebServerItemLocks::lock({&from, &to});
+        Outcome outcome = Outcome::conditionFailed;
+        if (conditionsHold()) {
+            outcome = install(staged, replaced, error) ? Outcome::done : Outcome::failed;
+        }
+        locked.release();
+        if (staged && outcome != Outcome::done) {
+            SharedFolder::removeItem(*staged);
+        }
+        return outcome;
+    }
+
+    bool install(const std::optional<platform::SharedItem>& staged, bool* replaced, Error* error) const {
+        if (isMove) {
+            return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
+                              : AtomicReplace::moveWithoutReplacing(from, to, error);
+        }
+        return mayReplace ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
+                          : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
+    }
+};
+
 } // namespace
 
 // The checks of a PUT that need no body, in the order of its table; they run on the head (so a
@@ -103,7 +149,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest
         return WebServerErrorResponse::responseWithClientError(
             403, "Uploading file name \"%@\" is not allowed", {name});
     }
-    if (!preconditionsHold(request.headers(), served)) {
+    // On the head the conditions are a first look, so a PUT bound to fail sends no body; the
+    // answer that counts is given under the item's lock, just before the file goes in.
+    if (!target && !preconditionsHold(request.headers(), served)) {
         return preconditionFailed(request);
     }
     if (target) {
@@ -135,16 +183,23 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     Error error;
     bool replaced = false;
     const auto uploaded = uploadedItem(request, &error);
-    // "If-None-Match: *" creates only: the last step never replaces, so of two such PUTs racing
-    // for one name exactly one stores its file.
+    // The conditions and the replacement are one step for every writer of the item in this
+    // process. "If-None-Match: *" creates only: the last step never replaces, so a file that
+    // appears meanwhile from elsewhere stays too.
+    auto locked = WebServerItemLocks::lock({&*item});
+    if (uploaded && !preconditionsHold(request.headers(), servedStatus(request))) {
+        return preconditionFailed(request);
+    }
     const bool onlyCreate = createsOnly(request.headers());
     const bool stored =
         uploaded && (onlyCreate ? AtomicReplace::moveWithoutReplacing(*uploaded, *item, &error)
                                 : AtomicReplace::replaceWithMove(*uploaded, *item, &replaced, &error));
+    locked.release();
     if (!stored && onlyCreate && error.code == EEXIST) {
         return preconditionFailed(request);
     }
     if (!stored) {
+        NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithServerError(
             500, error, "Failed moving uploaded file to \"%@\"", {request.path()});
     }
@@ -234,17 +289,24 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
             isMove ? "Moving \"%@\" to \"%@\" is not permitted" : "Copying \"%@\" to \"%@\" is not permitted",
             {request.path(), destinationRelativePath});
     }
+    // The source's conditions, as for any method on it: a first look here, the answer that counts
+    // under the locks, just before the item goes in.
+    if (!preconditionsHold(request.headers(), servedStatus(request))) {
+        return preconditionFailed(request);
+    }
     Error error;
     bool replaced = false;
-    const bool done =
-        !mayReplace ? (isMove ? AtomicReplace::moveWithoutReplacing(source.item, destination.item, &error)
-                              : AtomicReplace::copyWithoutReplacing(source.item, destination.item, &error))
-        : isMove    ? AtomicReplace::replaceWithMove(source.item, destination.item, &replaced, &error)
-                    : AtomicReplace::replaceWithCopy(source.item, destination.item, &replaced, &error);
-    if (!done && !mayReplace && error.code == EEXIST) {
+    const Transfer transfer{isMove, mayReplace, source.item, destination.item};
+    const auto outcome = transfer.run(
+        [&] { return preconditionsHold(request.headers(), servedStatus(request)); }, &replaced, &error);
+    if (outcome == Transfer::Outcome::conditionFailed) {
+        return preconditionFailed(request);
+    }
+    if (outcome == Transfer::Outcome::failed && !mayReplace && error.code == EEXIST) {
         return alreadyExists();
     }
-    if (!done) {
+    if (outcome == Transfer::Outcome::failed) {
+        NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});
     }
