@@ -2,8 +2,11 @@
 // with every refusal of their tables and the delegate's notifications.
 
 #include "UploaderTestSupport.h"
+#include "WebServerItemLocks.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 
 using namespace uploadertest;
 
@@ -248,6 +251,27 @@ TEST_F(UploaderEdit, DeleteRemovesFilesAndFoldersWithTheirContents) {
     runMainQueue(0);
     EXPECT_EQ(delegate.events,
               (std::vector<std::string>{"delete " + share("a.txt"), "delete " + share("dir")}));
+}
+
+TEST_F(UploaderEdit, DeleteAndMoveWaitForAWriterHoldingTheItem) {
+    ASSERT_TRUE(writeFile(share("a.txt"), "A"));
+    ASSERT_TRUE(writeFile(share("b.txt"), "B"));
+    const auto a = platform::SharedFolder::itemAtPath(share("a.txt"));
+    const auto b = platform::SharedFolder::itemAtPath(share("b.txt"));
+    ASSERT_TRUE(a && b);
+    // A conditional WebDAV write holds the items from its check to its change.
+    auto held = WebServerItemLocks::lock({&*a, &*b});
+    auto removal =
+        std::async(std::launch::async, [this] { return postForm("/delete", "path=/a.txt").status; });
+    auto move = std::async(std::launch::async,
+                           [this] { return postForm("/move", "oldPath=/b.txt&newPath=/c.txt").status; });
+    EXPECT_EQ(removal.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    EXPECT_EQ(move.wait_for(std::chrono::milliseconds(10)), std::future_status::timeout);
+    EXPECT_EQ(readFile(share("a.txt")), "A");
+    held.release();
+    EXPECT_EQ(removal.get(), 200);
+    EXPECT_EQ(move.get(), 200);
+    EXPECT_EQ(namesIn(share()), (std::vector<std::string>{"c.txt"}));
 }
 
 TEST_F(UploaderEdit, DeleteRefusals) {

@@ -3,6 +3,7 @@
 #include "WebUploader.h"
 #include "WebUploaderResponses.h"
 
+#include "WebServerItemLocks.h"
 #include "WebServerURLEncodedFormRequest.h"
 
 #include "foundation/FileSystem.h"
@@ -61,6 +62,8 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
         return forbidden("Moving \"%@\" to \"%@\" is not permitted", {*oldRelativePath, *newRelativePath});
     }
     Error error;
+    // A conditional write of the item (WebDAV) never lands between its check and this move.
+    auto locked = WebServerItemLocks::lock({&*oldItem});
     const auto chosen = _placeUnderFreeName(
         *newItem,
         [&oldItem](const platform::SharedItem& candidate) {
@@ -101,6 +104,8 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
         return forbidden("Deleting \"%@\" is not permitted", {*relativePath});
     }
     Error error;
+    // A conditional write of the item (WebDAV) never lands between its check and this removal.
+    auto locked = WebServerItemLocks::lock({&*item});
     if (!SharedFolder::removeItem(*item, &error)) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {*relativePath});
