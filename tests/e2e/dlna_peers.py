@@ -16,7 +16,8 @@ usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
          description in parallel, each on a connection of its own; prints what was served and
          exits 1 unless every stream came whole and 90 % of the requests were served
        dlna_peers.py refusals HOST PORT SOURCE
-         16 streams of /%25/Music/big.mp3 read at 400 KB/s, then 10 more GETs of it at once;
+         16 streams of /%25/Music/big.mp3 read at 400 KB/s, then 10 more GETs of it at once, each
+         written in two parts;
          prints how the 10 were answered and exits 1 when a stream was cut or more than 1 in 10
          refusals is a reset instead of a 503
        dlna_peers.py control HOST PORT SOURCES CLIENTS REQUESTS
@@ -132,12 +133,19 @@ class Answer:
         return got == self.length
 
 
-async def fetch(source, request, timeout=5):
+async def fetch(source, request, timeout=5, split=False):
     """How one request on a new connection was answered: "served" (2xx, whole), "503", "reset"
-    (refused without a status), "timeout" or "status N"."""
+    (closed without a status, or a write refused: the client gives up there, as curl does),
+    "timeout" or "status N". With split, the request goes out as many players write it: its
+    first line, and the rest 50 ms later."""
     s = None
     try:
         s = await connect(source, timeout=timeout)
+        if split:
+            first = request.index(b"\r\n") + 2
+            await asyncio.get_running_loop().sock_sendall(s, request[:first])
+            await asyncio.sleep(0.05)
+            request = request[first:]
         await asyncio.get_running_loop().sock_sendall(s, request)
         answer = Answer(s)
         status = await answer.head(timeout)
@@ -269,7 +277,7 @@ async def refusals(source):
             break
         await asyncio.sleep(0.1)
     await asyncio.sleep(1)
-    more = await asyncio.gather(*(fetch(source, get(BIG)) for _ in range(10)))
+    more = await asyncio.gather(*(fetch(source, get(BIG), split=True) for _ in range(10)))
     stop.set()
     kept = sum(await asyncio.gather(*streams))
     refused = [m for m in more if m != "served"]
