@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <utility>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
 
@@ -30,6 +30,17 @@ bool GetAcknowledged(KL_Socket* socket, uint64_t& bytes, bool& waiting) {
     return true;
 }
 
+// Whether bytes of a request have arrived that the connection has not read yet.
+bool HasUnread(KL_Socket* socket) {
+    int unread = 0;
+    const int fd = socket->GetDescriptor();
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0;
+}
+
+int64_t Millis(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
+
 } // namespace
 
 UP_HttpConnectionSlots::UP_HttpConnectionSlots(KL_Cardinal capacity) : m_Capacity(capacity) {}
@@ -44,101 +55,95 @@ UP_HttpServerLimits UP_HttpConnectionSlots::GetLimits() {
     return m_Limits;
 }
 
-bool UP_HttpConnectionSlots::Admit(KL_Socket* socket) {
+uint32_t UP_HttpConnectionSlots::PeerOf(KL_Socket* socket) {
     KL_SocketInfo info;
     (void)socket->GetInfo(info);
-    const uint32_t peer = info.remote_address.m_IpAddress.AsLong();
+    return info.remote_address.m_IpAddress.AsLong();
+}
+
+bool UP_HttpConnectionSlots::Admit(KL_Socket* socket) {
+    const uint32_t peer = PeerOf(socket);
     KL_AutoLock lock(m_Lock);
     const Clock::time_point now = Clock::now();
-    KL_Cardinal open = 0;
-    KL_Cardinal ending = 0;
-    KL_Cardinal own = 0;
-    for (const Connection& connection : m_Connections) {
-        if (connection.m_Closed) {
-            ++ending;
-        } else {
-            ++open;
-            own += connection.m_Peer == peer ? 1 : 0;
+    std::vector<UP_HttpSlotView> open;
+    std::vector<size_t> index; // of each open one in m_Connections
+    for (size_t i = 0; i < m_Connections.size(); ++i) {
+        if (!m_Connections[i].m_Closed) {
+            open.push_back(View(m_Connections[i], now));
+            index.push_back(i);
         }
     }
-    Connection* room = nullptr;
-    if (m_Limits.m_MaxConnectionsPerPeer != 0 && own >= m_Limits.m_MaxConnectionsPerPeer) {
-        room = Freeable(peer, now); // the peer's new connection takes the place of its own
-    } else if (m_Capacity != 0 && open >= m_Capacity) {
-        room = FreeableForNewcomer(peer, own, now);
-    } else {
-        m_Connections.push_back(Connection{socket, peer, Phase::Idle, false, now, 0});
-        return true;
-    }
-    if (room == nullptr || ending >= kMaxEnding) {
-        KL_LOG_FINE("refused a connection from %s: it holds %u, %u open, %u ending",
-                    info.remote_address.m_IpAddress.ToString().GetChars(), static_cast<unsigned>(own),
-                    static_cast<unsigned>(open), static_cast<unsigned>(ending));
+    const UP_HttpSlotRules rules(m_Limits, m_Capacity);
+    const int room = rules.MakeRoom(open, peer, IsBarred(peer, now));
+    if (room == UP_HttpSlotRules::kWait || (room >= 0 && m_Connections.size() - open.size() >= kMaxEnding)) {
         return false;
     }
-    KL_LOG_FINE("closing a connection to make room for one from %s",
-                info.remote_address.m_IpAddress.ToString().GetChars());
-    Close(*room);
-    m_Connections.push_back(Connection{socket, peer, Phase::Idle, false, now, 0});
+    if (room >= 0) {
+        Connection& victim = m_Connections[index[size_t(room)]];
+        int64_t age = 0;
+        const UP_HttpSlotRules::Cost cost = rules.Classify(open[size_t(room)], age);
+        KL_LOG_FINE("closing a connection (cost %d, %lld ms) to make room for a newcomer", int(cost),
+                    static_cast<long long>(age));
+        if (UP_HttpSlotRules::Bars(cost) && victim.m_Peer != peer) {
+            m_Barred.emplace_back(victim.m_Peer, now + std::chrono::milliseconds(2 * m_Limits.m_RoomGrace));
+        }
+        victim.m_Closed = true;
+        (void)victim.m_Socket->Cancel(true);
+    }
+    Connection connection;
+    connection.m_Socket = socket;
+    connection.m_Peer = peer;
+    connection.m_Since = now;
+    m_Connections.push_back(std::move(connection));
     return true;
 }
 
-UP_HttpConnectionSlots::Connection* UP_HttpConnectionSlots::Freeable(uint32_t peer, Clock::time_point now) {
-    Connection* best = nullptr;
-    int best_rank = 0;
-    for (Connection& connection : m_Connections) {
-        if (connection.m_Peer != peer || connection.m_Closed) {
-            continue;
-        }
-        // No request under way first, then an answer that stalls; never a request being worked
-        // on or an answer that moves.
-        int rank = 0;
-        if (connection.m_Phase == Phase::Receiving) {
-            rank = 1;
-        } else if (connection.m_Phase == Phase::Answering) {
-            Watch(connection, now);
-            if (m_Limits.m_StallTimeout == 0 ||
-                now - connection.m_Since < std::chrono::milliseconds(m_Limits.m_StallTimeout)) {
-                continue;
-            }
-            rank = 2;
-        } else if (connection.m_Phase == Phase::Working) {
-            continue;
-        }
-        if (best == nullptr || rank < best_rank ||
-            (rank == best_rank && connection.m_Since < best->m_Since)) {
-            best = &connection;
-            best_rank = rank;
-        }
-    }
-    return best;
+bool UP_HttpConnectionSlots::IsBarred(uint32_t peer, Clock::time_point now) {
+    m_Barred.erase(std::remove_if(m_Barred.begin(), m_Barred.end(),
+                                  [&](const auto& entry) { return entry.second <= now; }),
+                   m_Barred.end());
+    return std::any_of(m_Barred.begin(), m_Barred.end(),
+                       [&](const auto& entry) { return entry.first == peer; });
 }
 
-UP_HttpConnectionSlots::Connection*
-UP_HttpConnectionSlots::FreeableForNewcomer(uint32_t peer, KL_Cardinal own, Clock::time_point now) {
-    std::vector<std::pair<KL_Cardinal, uint32_t>> held; // (connections, peer), peers other than its own
-    for (const Connection& connection : m_Connections) {
-        if (connection.m_Closed || connection.m_Peer == peer) {
-            continue;
-        }
-        auto it = std::find_if(held.begin(), held.end(),
-                               [&](const auto& entry) { return entry.second == connection.m_Peer; });
-        if (it == held.end()) {
-            held.emplace_back(1, connection.m_Peer);
-        } else {
-            ++it->first;
-        }
+UP_HttpSlotView UP_HttpConnectionSlots::View(const Connection& connection, Clock::time_point now) const {
+    UP_HttpSlotView view;
+    view.m_Peer = connection.m_Peer;
+    view.m_Phase = connection.m_Phase;
+    view.m_Used = connection.m_Used;
+    view.m_InPhase = Millis(now - connection.m_Since);
+    if (view.m_Phase == Phase::Idle && view.m_InPhase >= int64_t(m_Limits.m_RoomGrace) &&
+        HasUnread(connection.m_Socket)) {
+        view.m_Phase = Phase::Receiving; // its next request has just come
+        view.m_InPhase = 0;
     }
-    std::sort(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [count, other] : held) {
-        if (count <= own) {
-            break; // its own peer holds the most of those left
-        }
-        if (Connection* connection = Freeable(other, now)) {
-            return connection;
-        }
+    if (view.m_Phase == Phase::Answering && !connection.m_Samples.empty()) {
+        view.m_Waiting = connection.m_Waiting;
+        view.m_Paused = connection.m_Waiting ? Millis(now - connection.m_Progress) : 0;
+        view.m_Acknowledged =
+            connection.m_Samples.back().m_Acknowledged - connection.m_Samples.front().m_Acknowledged;
     }
-    return nullptr;
+    return view;
+}
+
+void UP_HttpConnectionSlots::TakeSample(Connection& connection, Clock::time_point now) const {
+    uint64_t acknowledged = 0;
+    bool waiting = false;
+    // Where progress cannot be seen, the answer counts as moving.
+    if (!GetAcknowledged(connection.m_Socket, acknowledged, waiting)) {
+        connection.m_Waiting = false;
+        return;
+    }
+    connection.m_Waiting = waiting;
+    std::deque<Sample>& samples = connection.m_Samples;
+    if (samples.empty() || acknowledged != samples.back().m_Acknowledged) {
+        connection.m_Progress = now;
+    }
+    samples.push_back(Sample{now, acknowledged});
+    const Clock::time_point start = now - std::chrono::milliseconds(m_Limits.m_RateWindow);
+    while (samples.size() >= 2 && samples[1].m_Time <= start) {
+        samples.pop_front();
+    }
 }
 
 void UP_HttpConnectionSlots::Leave(KL_Socket* socket) {
@@ -158,12 +163,14 @@ bool UP_HttpConnectionSlots::SetPhase(KL_Socket* socket, Phase phase) {
         return true;
     }
     if (connection->m_Phase != phase) {
+        const Clock::time_point now = Clock::now();
         connection->m_Phase = phase;
-        connection->m_Since = Clock::now();
-        connection->m_Acknowledged = 0;
-        bool waiting = false;
+        connection->m_Since = now;
+        connection->m_Used = connection->m_Used || phase != Phase::Idle;
+        connection->m_Samples.clear();
+        connection->m_Waiting = false;
         if (phase == Phase::Answering) {
-            (void)GetAcknowledged(socket, connection->m_Acknowledged, waiting);
+            TakeSample(*connection, now);
         }
     }
     return !connection->m_Closed;
@@ -174,31 +181,21 @@ void UP_HttpConnectionSlots::WatchProgress() {
     const Clock::time_point now = Clock::now();
     for (Connection& connection : m_Connections) {
         if (connection.m_Phase == Phase::Answering && !connection.m_Closed) {
-            Watch(connection, now);
+            TakeSample(connection, now);
         }
     }
-}
-
-void UP_HttpConnectionSlots::Watch(Connection& connection, Clock::time_point now) {
-    uint64_t acknowledged = 0;
-    bool waiting = false;
-    // Where progress cannot be seen, the answer counts as moving; so does one that has nothing
-    // waiting for its peer (the server itself is slow to make the rest).
-    if (!GetAcknowledged(connection.m_Socket, acknowledged, waiting) || !waiting ||
-        acknowledged != connection.m_Acknowledged) {
-        connection.m_Acknowledged = acknowledged;
-        connection.m_Since = now;
-    }
-}
-
-void UP_HttpConnectionSlots::Close(Connection& connection) {
-    connection.m_Closed = true;
-    (void)connection.m_Socket->Cancel(true);
 }
 
 KL_Cardinal UP_HttpConnectionSlots::GetCount() {
     KL_AutoLock lock(m_Lock);
     return static_cast<KL_Cardinal>(m_Connections.size());
+}
+
+KL_Cardinal UP_HttpConnectionSlots::GetHeld(uint32_t peer) {
+    KL_AutoLock lock(m_Lock);
+    return static_cast<KL_Cardinal>(
+        std::count_if(m_Connections.begin(), m_Connections.end(),
+                      [&](const Connection& c) { return !c.m_Closed && c.m_Peer == peer; }));
 }
 
 UP_HttpConnectionSlots::Connection* UP_HttpConnectionSlots::Find(KL_Socket* socket) {

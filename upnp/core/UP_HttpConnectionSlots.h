@@ -1,34 +1,32 @@
 // UP_HttpConnectionSlots: the connections of one UP_HttpServer, by peer address, and what each of
-// them is doing, so that the listen task shares the connection slots fairly among peers and
-// never has to wait:
-//   - a peer holds at most m_MaxConnectionsPerPeer; beyond that its new connection takes the
-//     place of one of its own that can be freed, or is refused;
-//   - when every slot is taken, a newcomer takes the place of a connection of the peer that
-//     holds the most (of the peers holding more than its own): first one with no request under
-//     way (waiting for one, or part way through its head or body), then one whose answer has
-//     made no progress for m_StallTimeout. A newcomer whose own peer holds the most is refused,
-//     and so is one for which nothing can be freed; so a peer holding fewer than the others
-//     always gets in, and a request being worked on or an answer being read is never cut.
-// A connection closed to make room is cancelled at once and its task ends by itself; at most
-// kMaxEnding of them may still be ending. The server's task manager has that many places beyond
-// the slots, so a new connection's task never waits for an old one to end.
+// them is doing, so that the listen task can make room for a newcomer when every slot is taken
+// without ever waiting. Which connection gives way is decided by UP_HttpSlotRules on a snapshot
+// of the list; this class keeps the list, samples the answers' progress and closes what the
+// rules chose.
 //
-//   if (!slots.Admit(client)) { answer 503 without waiting; delete client; }
-//   slots.WatchProgress();  // the listen task, about twice a second: which answers move
+//   if (!slots.Admit(client)) { the listen task holds the client a moment, then answers 503 }
+//   slots.WatchProgress();  // the listen task, about twice a second: how fast answers move
 //
 // An answer's progress is what its peer has acknowledged (TCP_INFO), not what the kernel took;
-// an answer with nothing sent waiting for its peer counts as moving.
+// an answer with nothing waiting for its peer counts as moving. A connection closed to make room
+// is cancelled at once and its task ends by itself; at most kMaxEnding of them may still be
+// ending. The server's task manager has that many places beyond the slots, so a new
+// connection's task never waits for an old one to end. An address that lost a connection to
+// make room (other than a kept-alive one waiting for its next request) is barred from making
+// room at others' cost for twice the grace, which damps a chain of returns closing each other.
 // Thread-safe: one lock guards the list. A listed socket is cancelled (or its TCP_INFO read)
 // only under that lock, and a connection task leaves (under it) before its socket is deleted.
 #pragma once
 
-#include "KL_IpAddress.h"
 #include "KL_Mutex.h"
 #include "KL_Types.h"
 #include "UP_HttpServerLimits.h"
+#include "UP_HttpSlotRules.h"
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <vector>
 
 class KL_Socket;
@@ -37,14 +35,7 @@ class UP_HttpConnectionSlots {
 public:
     // Connections closed to make room whose tasks may still be ending.
     static constexpr KL_Cardinal kMaxEnding = 32;
-
-    // What a connection is doing.
-    enum class Phase {
-        Idle,      // waiting for a request
-        Receiving, // part way through a request's head or body
-        Working,   // its request is being answered (the handler runs)
-        Answering, // writing its answer
-    };
+    using Phase = UP_HttpSlotPhase;
 
     // capacity: connection tasks that can run at once besides the ending ones (0: no bound,
     // nothing is ever closed to make room).
@@ -55,44 +46,51 @@ public:
     void SetLimits(const UP_HttpServerLimits& limits);
     UP_HttpServerLimits GetLimits();
 
-    // Lists the connection (idle), closing another one to make room when needed (see above);
-    // false (refused, not listed) when it may not have a slot now. Never waits.
+    // Lists the connection (idle), closing a cheaper one to make room when needed; false (not
+    // listed) when no room can be made now. Never waits.
     [[nodiscard]] bool Admit(KL_Socket* socket);
     // Takes the connection off the list (nothing when it is not listed).
     void Leave(KL_Socket* socket);
     // Notes what the connection does now. False when it was closed to make room (it then ends).
     bool SetPhase(KL_Socket* socket, Phase phase);
-    // Notes which answers made progress since the last look.
+    // Samples how much of each answer its peer has acknowledged.
     void WatchProgress();
 
     KL_Cardinal GetCount();
+    // The open connections of an address.
+    KL_Cardinal GetHeld(uint32_t peer);
+    // The address a connection is counted under.
+    static uint32_t PeerOf(KL_Socket* socket);
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Connection {
-        KL_Socket* m_Socket;
-        uint32_t m_Peer;
-        Phase m_Phase;
-        bool m_Closed;
-        // Start of the phase; while answering, the last time its answer was seen to progress.
-        Clock::time_point m_Since;
-        // While answering: the bytes its peer had acknowledged at the last look.
+    struct Sample {
+        Clock::time_point m_Time;
         uint64_t m_Acknowledged;
+    };
+    struct Connection {
+        KL_Socket* m_Socket = nullptr;
+        uint32_t m_Peer = 0;
+        Phase m_Phase = Phase::Idle;
+        bool m_Closed = false;
+        bool m_Used = false; // it has sent a request
+        Clock::time_point m_Since;
+        // While answering: acknowledged bytes about twice a second over the last window, the
+        // last time they grew, and whether anything waits for the peer.
+        std::deque<Sample> m_Samples;
+        Clock::time_point m_Progress;
+        bool m_Waiting = false;
     };
 
     Connection* Find(KL_Socket* socket);
-    // The connection of the peer that may be closed for a newcomer, or null.
-    Connection* Freeable(uint32_t peer, Clock::time_point now);
-    // For a newcomer of a peer holding own connections when every slot is taken: a freeable
-    // connection of the peer holding the most (of those holding more than own), or null.
-    Connection* FreeableForNewcomer(uint32_t peer, KL_Cardinal own, Clock::time_point now);
-    // Looks at an answering connection's progress.
-    static void Watch(Connection& connection, Clock::time_point now);
-    // Cancels a listed connection's socket; its task ends and leaves.
-    static void Close(Connection& connection);
+    UP_HttpSlotView View(const Connection& connection, Clock::time_point now) const;
+    void TakeSample(Connection& connection, Clock::time_point now) const;
+    // Under the lock: whether the address may not make room at others' cost now.
+    bool IsBarred(uint32_t peer, Clock::time_point now);
 
     KL_Mutex m_Lock;
     UP_HttpServerLimits m_Limits;
     KL_Cardinal m_Capacity;
     std::vector<Connection> m_Connections;
+    std::vector<std::pair<uint32_t, Clock::time_point>> m_Barred; // address, until
 };

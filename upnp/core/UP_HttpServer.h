@@ -14,10 +14,11 @@
 //
 // Hostile clients: each connection lives under UP_HttpServerLimits (the wait for a request, a
 // whole head and a whole body are bounded, a client that reads nothing is given up), and the
-// connection slots are shared fairly among peer addresses (UP_HttpConnectionSlots): one peer
-// holds at most 16, and when every slot is taken a newcomer takes the place of a connection of
-// the peer holding the most that has no request under way or whose answer stalls, or is
-// answered 503 at once. The listen task never waits for room.
+// connection slots are valued by what each connection does (UP_HttpConnectionSlots,
+// UP_HttpSlotRules): one peer holds at most 16, and when every slot is taken a newcomer takes the
+// place of the cheapest connection that may give way (idle, then receiving slowly, then an
+// answer read slower than a viewer reads, then a long-paused answer), or waits a moment for room
+// and is answered 503 only when none came. The listen task never waits for room.
 #pragma once
 
 #include "KL_DateTime.h"

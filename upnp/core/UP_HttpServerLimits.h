@@ -1,9 +1,12 @@
-// UP_HttpServerLimits: how long and how many connections of one peer a UP_HttpServer grants, so
-// that quiet, slow or non-reading clients cannot hold its connection slots against the others.
+// UP_HttpServerLimits: how long and how many connections of one peer a UP_HttpServer grants, and
+// what a connection must be doing to keep its slot when every slot is wanted, so that quiet, slow
+// or non-reading clients cannot hold the connection slots against the others.
 // The defaults are the server's; tests set short ones through UP_HttpServer::SetLimits.
 #pragma once
 
 #include "KL_Types.h"
+
+#include <cstdint>
 
 struct UP_HttpServerLimits {
     // Waiting for the first byte of a request (the first one of a connection, or the next one on
@@ -17,11 +20,26 @@ struct UP_HttpServerLimits {
     KL_Timeout m_ReadTimeout = 60000;
     // A client that takes nothing of an answer for this long is closed.
     KL_Timeout m_WriteTimeout = 30000;
-    // An answer whose peer has acknowledged nothing of it for this long may be closed to make
-    // room for a newcomer when every slot is taken (0: never).
-    KL_Timeout m_StallTimeout = 3000;
     // Connections one peer address may hold at once: a further one replaces one of the peer's
-    // own that can be freed (UP_HttpConnectionSlots), or is refused as soon as it is accepted.
-    // 0: no bound.
+    // own that can be freed (UP_HttpConnectionSlots). 0: no bound.
     KL_Cardinal m_MaxConnectionsPerPeer = 16;
+
+    // When every slot is taken (UP_HttpSlotRules):
+    // A connection idle, or part way through a request, for less than this keeps its slot; so
+    // does an answer younger than twice this. An address that lost a connection to make room
+    // (other than a kept-alive one waiting for its next request) may not make room itself for
+    // twice this.
+    KL_Timeout m_RoomGrace = 1000;
+    // An answer whose peer acknowledges less than this many bytes a second over the last
+    // m_RateWindow (leaving out a pause it is in) may give way; a viewer reads far faster.
+    uint64_t m_RateFloor = 32 * 1024;
+    KL_Timeout m_RateWindow = 10000;
+    // An answer of which nothing was acknowledged for this long, while some of it waits, may
+    // give way after the slow ones (it stays below m_WriteTimeout, which ends it anyway).
+    KL_Timeout m_PauseLimit = 20000;
+    // A newcomer whose address holds fewer than this may take the place of a slow answer of an
+    // address holding as many as its own (more than its own otherwise).
+    KL_Cardinal m_FairShare = 4;
+    // How long a newcomer for which no room can be made waits for it before it is answered 503.
+    KL_Timeout m_RoomWait = 1000;
 };

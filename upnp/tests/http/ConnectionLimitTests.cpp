@@ -20,39 +20,6 @@ using namespace http_test;
 
 namespace {
 
-// A loopback connection from the given local address (127.0.0.0/8 is all local), with a small
-// receive window and segment size when asked, so that an answer it does not read fills the
-// server's socket buffers quickly; timeout_ms 0: a connect that does not wait. -1 when it fails.
-int ConnectFrom(const char* local, uint16_t port, bool small_window = false, int timeout_ms = 5000) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv); // bounds the connect
-    if (timeout_ms == 0) {
-        ::fcntl(fd, F_SETFL, O_NONBLOCK); // connected later, or failed
-    }
-    if (small_window) {
-        int buffer = 4096;
-        int segment = 1024;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ::inet_pton(AF_INET, local, &address.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-        (timeout_ms != 0 || errno != EINPROGRESS)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // True when the server closes the connection (end of stream or reset) within 5 s.
 bool ClosedByServer(int fd) {
     timeval tv{5, 0};
@@ -67,15 +34,6 @@ bool ClosedByServer(int fd) {
             return false; // nothing within 5 s
         }
     }
-}
-
-// True when the status line of an answer begins to arrive within 5 s.
-bool Answered(int fd) {
-    timeval tv{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    char status[12] = {};
-    return ::recv(fd, status, sizeof status, MSG_WAITALL) == ssize_t(sizeof status) &&
-           std::string(status, sizeof status) == "HTTP/1.1 200";
 }
 
 // A GET from the local address answered 200 within 5 s.
@@ -127,8 +85,11 @@ const UP_HttpServerLimits kShortLimits = [] {
     limits.m_HeadDeadline = 500;
     limits.m_BodyDeadline = 500;
     limits.m_WriteTimeout = 500;
-    limits.m_StallTimeout = 300;
     limits.m_MaxConnectionsPerPeer = 0;
+    limits.m_RoomGrace = 200;
+    limits.m_RateWindow = 1000;
+    limits.m_PauseLimit = 300;
+    limits.m_RoomWait = 500;
     return limits;
 }();
 
@@ -296,7 +257,8 @@ TEST_F(ConnectionLimitTest, SlotsAreSharedFairlyAmongPeers) {
     limits.m_IdleTimeout = 60000;
     limits.m_HeadDeadline = 5000; // longer than the check: no head is given up meanwhile
     limits.m_WriteTimeout = 60000;
-    limits.m_StallTimeout = 300;
+    limits.m_RoomGrace = 300;
+    limits.m_PauseLimit = 300;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         limits.m_MaxConnectionsPerPeer = KL_Cardinal(row.per_peer);
@@ -308,11 +270,13 @@ TEST_F(ConnectionLimitTest, SlotsAreSharedFairlyAmongPeers) {
     }
 }
 
-// Answers being read are never cut to make room, however many newcomers ask for one: they are
-// answered 503 instead.
+// Answers read faster than the floor are never cut to make room, however many newcomers ask for
+// one: they wait, then are answered 503.
 TEST_F(ConnectionLimitTest, StreamsBeingReadAreNeverCut) {
     UP_HttpServerLimits limits;
-    limits.m_StallTimeout = 1000;
+    limits.m_RoomGrace = 200; // answers are judged from 400 ms on
+    limits.m_RateWindow = 1000;
+    limits.m_PauseLimit = 1000;
     StartServer(m_Dir, &limits, 9); // 8 slots
     std::vector<int> readers;
     for (int i = 0; i < 8; ++i) {
@@ -348,12 +312,14 @@ TEST_F(ConnectionLimitTest, StreamsBeingReadAreNeverCut) {
     EXPECT_EQ(cut.load(), 0);
 }
 
-// A peer holds at most 16 connections: while all of them are busy its 17th is closed at once
-// (another peer is served meanwhile); a 17th takes the place of one that is idle.
+// A peer holds at most 16 connections: while all of them are busy its 17th waits and is then
+// answered 503 (another peer is served meanwhile); a 17th takes the place of one that is idle.
 TEST_F(ConnectionLimitTest, OnePeerHoldsAtMostSixteenConnections) {
     UP_HttpServerLimits limits = kShortLimits;
     limits.m_MaxConnectionsPerPeer = 16;
     limits.m_WriteTimeout = 60000;
+    limits.m_RoomGrace = 60000; // no answer is judged
+    limits.m_PauseLimit = 0;
     StartServer(m_Dir, &limits);
     // Busy: each is sent an answer that it does not read.
     ASSERT_NO_FATAL_FAILURE(Hold(16, "GET /files/big.bin HTTP/1.1\r\n\r\n", true));
@@ -362,21 +328,15 @@ TEST_F(ConnectionLimitTest, OnePeerHoldsAtMostSixteenConnections) {
     }
     int seventeenth = ConnectFrom("127.0.0.1", m_Port);
     ASSERT_GE(seventeenth, 0);
+    EXPECT_TRUE(ServedFrom("127.0.0.2", m_Port));
     EXPECT_TRUE(ClosedByServer(seventeenth));
     ::close(seventeenth);
-    EXPECT_TRUE(ServedFrom("127.0.0.2", m_Port));
 
     CloseHolders();
+    limits.m_RoomGrace = 200;
     StartServer(m_Dir, &limits);
     ASSERT_NO_FATAL_FAILURE(Hold(16, ""));
-    bool served = false; // once the 16 wait for a request
-    for (int attempt = 0; attempt < 50 && !served; ++attempt) {
-        served = ServedFrom("127.0.0.1", m_Port);
-        if (!served) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-    EXPECT_TRUE(served);
+    EXPECT_TRUE(ServedWithin("127.0.0.1", m_Port, std::chrono::seconds(3)));
 }
 
 // A kept-alive connection that sends no further request is closed after the idle time-out.

@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -288,6 +290,48 @@ protected:
 inline std::string Get(const std::string& path, const std::string& headers = std::string(),
                        const char* method = "GET", const char* protocol = "HTTP/1.1") {
     return std::string(method) + " " + path + " " + protocol + "\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+}
+
+// A loopback connection from the given local address (127.0.0.0/8 is all local), with a small
+// receive window and segment size when asked, so that an answer it does not read fills the
+// server's socket buffers quickly; timeout_ms 0: a connect that does not wait. -1 when it fails.
+inline int ConnectFrom(const char* local, uint16_t port, bool small_window = false, int timeout_ms = 5000) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv); // bounds the connect
+    if (timeout_ms == 0) {
+        ::fcntl(fd, F_SETFL, O_NONBLOCK); // connected later, or failed
+    }
+    if (small_window) {
+        int buffer = 4096;
+        int segment = 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, local, &address.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        (timeout_ms != 0 || errno != EINPROGRESS)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the status line of an answer begins to arrive within 5 s.
+inline bool Answered(int fd) {
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char status[12] = {};
+    return ::recv(fd, status, sizeof status, MSG_WAITALL) == ssize_t(sizeof status) &&
+           std::string(status, sizeof status) == "HTTP/1.1 200";
 }
 
 } // namespace http_test

@@ -1,0 +1,93 @@
+// A newcomer for which no room can be made at once waits a moment instead of being refused, and
+// a refusal arrives as a 503 followed by an orderly end, not a reset.
+#include "HttpTestSupport.h"
+
+#include <string>
+
+using namespace http_test;
+
+namespace {
+
+// Nothing that is listed may give way (every grace is long).
+UP_HttpServerLimits NothingGivesWay(KL_Timeout room_wait) {
+    UP_HttpServerLimits limits;
+    limits.m_IdleTimeout = 60000;
+    limits.m_RoomGrace = 60000;
+    limits.m_PauseLimit = 0;
+    limits.m_RoomWait = room_wait;
+    return limits;
+}
+
+// Reads up to the end of the connection (5 s at most): what came, and whether it ended with an
+// orderly end rather than a reset or a time-out.
+std::string ReadToEnd(int fd, bool& orderly) {
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    std::string received;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            orderly = n == 0;
+            return received;
+        }
+        received.append(buffer, size_t(n));
+    }
+}
+
+class HeldConnectionTest : public ServerFixture {
+protected:
+    void TearDown() override {
+        for (int fd : m_Fds) {
+            ::close(fd);
+        }
+        ServerFixture::TearDown();
+    }
+    int Open(const char* local) {
+        const int fd = ConnectFrom(local, m_Port);
+        m_Fds.push_back(fd);
+        return fd;
+    }
+    std::vector<int> m_Fds;
+};
+
+} // namespace
+
+// A burst of one client beyond the slots: every slot is held by a connection of its that may not
+// give way yet; one of them goes while the newcomer waits, and the newcomer is served.
+TEST_F(HeldConnectionTest, NewcomerWaitsForAFreedSlot) {
+    const UP_HttpServerLimits limits = NothingGivesWay(5000);
+    StartServer("", &limits, 3); // 2 slots
+    const int first = Open("127.0.0.1");
+    ASSERT_GE(first, 0);
+    ASSERT_GE(Open("127.0.0.1"), 0);
+    const int newcomer = Open("127.0.0.1");
+    ASSERT_GE(newcomer, 0);
+    const std::string request = Get("/echo");
+    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    timeval tv{0, 300 * 1000};
+    ::select(0, nullptr, nullptr, nullptr, &tv);
+    ::shutdown(first, SHUT_RDWR); // its slot frees
+    EXPECT_TRUE(Answered(newcomer));
+}
+
+// No slot frees within the wait: the newcomer, which sent a request with a body, reads the 503 and
+// then the end of the connection.
+TEST_F(HeldConnectionTest, RefusalIsReadNotReset) {
+    const UP_HttpServerLimits limits = NothingGivesWay(200);
+    StartServer("", &limits, 2); // 1 slot
+    ASSERT_GE(Open("127.0.0.1"), 0);
+    const int newcomer = Open("127.0.0.1");
+    ASSERT_GE(newcomer, 0);
+    const std::string body(100000, 'x');
+    const std::string request =
+        "POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n" + body;
+    timeval tv{5, 0};
+    ::setsockopt(newcomer, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    (void)::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL);
+    bool orderly = false;
+    const std::string answer = ReadToEnd(newcomer, orderly);
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503");
+    EXPECT_TRUE(orderly);
+}
