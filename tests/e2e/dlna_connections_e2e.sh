@@ -59,7 +59,9 @@ flood=""
 flood_start() {
   local shape=$1 sources=$2 per=$3 settle=$4 _
   rm -f "$work/flood-up"
-  peers flood "$shape" "$NETNS_DEV_ADDRESS" "$port" "10.231.7.$sources" "$per" 90 "$settle" "$work/flood-up" &
+  # ip netns exec becomes python, so that flood_stop ends the flood itself
+  ip netns exec "$NS_CP" /usr/bin/python3 "$here/dlna_peers.py" flood "$shape" "$NETNS_DEV_ADDRESS" "$port" \
+    "10.231.7.$sources" "$per" 90 "$settle" "$work/flood-up" &
   flood=$!
   for _ in $(seq 1 $((settle * 10 + 100))); do [ -s "$work/flood-up" ] && break; sleep 0.1; done
   [ -s "$work/flood-up" ] || fail "$shape: the flood started"
@@ -135,11 +137,12 @@ PYEOF
 
   # Hosts that hold more connections than the server has slots: 7 addresses x 16 always part
   # way through a head; 7 x 16 that ask for a large file and read nothing (until their answers
-  # have stalled); 20 x 16 that send nothing and reconnect as soon as the server closes them.
+  # have been paused for 22 s: a shorter pause is a viewer's, whose answer keeps its slot);
+  # 20 x 16 that send nothing and reconnect as soon as the server closes them.
   flood_start heads 10-16 16 1
   real_client heads
   flood_stop
-  flood_start stalls 10-16 16 5
+  flood_start stalls 10-16 16 22
   real_client downloads
   flood_stop
   flood_start idle 10-29 16 1
