@@ -74,7 +74,15 @@ bool UP_HttpConnectionSlots::Admit(KL_Socket* socket) {
         }
     }
     const UP_HttpSlotRules rules(m_Limits, m_Capacity);
-    const int room = rules.MakeRoom(open, peer, IsBarred(peer, now));
+    const bool barred = IsBarred(peer, now);
+    int room = rules.MakeRoom(open, peer, barred);
+    // An idle one whose next request has just come is not idle: choose again without it.
+    while (room >= 0 && open[size_t(room)].m_Phase == Phase::Idle &&
+           HasUnread(m_Connections[index[size_t(room)]].m_Socket)) {
+        open[size_t(room)].m_Phase = Phase::Receiving;
+        open[size_t(room)].m_InPhase = 0;
+        room = rules.MakeRoom(open, peer, barred);
+    }
     if (room == UP_HttpSlotRules::kWait || (room >= 0 && m_Connections.size() - open.size() >= kMaxEnding)) {
         return false;
     }
@@ -112,11 +120,6 @@ UP_HttpSlotView UP_HttpConnectionSlots::View(const Connection& connection, Clock
     view.m_Phase = connection.m_Phase;
     view.m_Used = connection.m_Used;
     view.m_InPhase = Millis(now - connection.m_Since);
-    if (view.m_Phase == Phase::Idle && view.m_InPhase >= int64_t(m_Limits.m_RoomGrace) &&
-        HasUnread(connection.m_Socket)) {
-        view.m_Phase = Phase::Receiving; // its next request has just come
-        view.m_InPhase = 0;
-    }
     if (view.m_Phase == Phase::Answering && !connection.m_Samples.empty()) {
         view.m_Waiting = connection.m_Waiting;
         view.m_Paused = connection.m_Waiting ? Millis(now - connection.m_Progress) : 0;

@@ -92,7 +92,12 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
     const size_t of_peer = size_t(
         std::count_if(m_Held.begin(), m_Held.end(), [&](const Held& held) { return held.m_Peer == peer; }));
     if (m_Held.size() >= kMaxHeld || of_peer >= kMaxHeldPerPeer) {
-        Refuse(client);
+        // No place to wait: room now, or a refusal.
+        if (m_Slots->Admit(client)) {
+            StartConnection(client);
+        } else {
+            Refuse(client);
+        }
         return;
     }
     m_Held.push_back(Held{client, peer, Clock::now()});

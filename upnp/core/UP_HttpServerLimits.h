@@ -41,5 +41,5 @@ struct UP_HttpServerLimits {
     // address holding as many as its own (more than its own otherwise).
     KL_Cardinal m_FairShare = 4;
     // How long a newcomer for which no room can be made waits for it before it is answered 503.
-    KL_Timeout m_RoomWait = 1000;
+    KL_Timeout m_RoomWait = 1500;
 };

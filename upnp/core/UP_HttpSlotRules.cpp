@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <tuple>
-#include <utility>
 
 UP_HttpSlotRules::UP_HttpSlotRules(const UP_HttpServerLimits& limits, KL_Cardinal capacity)
     : m_Limits(limits), m_Capacity(capacity) {}
@@ -65,20 +64,15 @@ bool UP_HttpSlotRules::MayFree(Cost cost, KL_Cardinal holder, KL_Cardinal own, b
 }
 
 int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_t peer, bool barred) const {
-    std::vector<std::pair<uint32_t, KL_Cardinal>> held; // (address, connections), few addresses
+    std::vector<uint32_t> peers; // sorted, to count what each address holds
+    peers.reserve(open.size());
     for (const UP_HttpSlotView& connection : open) {
-        auto it = std::find_if(held.begin(), held.end(),
-                               [&](const auto& entry) { return entry.first == connection.m_Peer; });
-        if (it == held.end()) {
-            held.emplace_back(connection.m_Peer, 1);
-        } else {
-            ++it->second;
-        }
+        peers.push_back(connection.m_Peer);
     }
+    std::sort(peers.begin(), peers.end());
     auto holding = [&](uint32_t address) {
-        auto it =
-            std::find_if(held.begin(), held.end(), [&](const auto& entry) { return entry.first == address; });
-        return it == held.end() ? KL_Cardinal(0) : it->second;
+        const auto range = std::equal_range(peers.begin(), peers.end(), address);
+        return KL_Cardinal(range.second - range.first);
     };
     const KL_Cardinal own = holding(peer);
     const bool at_max = m_Limits.m_MaxConnectionsPerPeer != 0 && own >= m_Limits.m_MaxConnectionsPerPeer;

@@ -167,6 +167,7 @@ TEST(SlotRulesTest, WaitersOrderAndWhatBars) {
     EXPECT_FALSE(UP_HttpSlotRules::ComesFirst(2, 900, 1, 10));
     EXPECT_TRUE(UP_HttpSlotRules::ComesFirst(1, 11, 1, 10));
     EXPECT_FALSE(UP_HttpSlotRules::ComesFirst(1, 10, 1, 11));
+    EXPECT_FALSE(UP_HttpSlotRules::ComesFirst(1, 10, 1, 10));
     EXPECT_FALSE(UP_HttpSlotRules::Bars(UP_HttpSlotRules::Cost::Idle));
     EXPECT_TRUE(UP_HttpSlotRules::Bars(UP_HttpSlotRules::Cost::Unused));
     EXPECT_TRUE(UP_HttpSlotRules::Bars(UP_HttpSlotRules::Cost::SlowAnswer));
