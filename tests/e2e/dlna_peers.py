@@ -50,13 +50,16 @@ def get(path, close=True):
     return ("GET %s HTTP/1.1\r\nHost: %s:%d\r\n%s\r\n" % (path, HOST, PORT, "Connection: close\r\n" if close else "")).encode()
 
 
-def browse(object_id, flag):
+def browse(control, object_id, flag, close=False):
+    """A Browse request, head and body."""
     body = ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
             's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body><u:Browse xmlns:u="%s">'
             "<ObjectID>%s</ObjectID><BrowseFlag>%s</BrowseFlag><Filter>*</Filter><StartingIndex>0</StartingIndex>"
             "<RequestedCount>0</RequestedCount><SortCriteria></SortCriteria></u:Browse></s:Body></s:Envelope>"
             % (CD, object_id, flag)).encode()
-    return body
+    return ("POST %s HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n%s"
+            "SOAPAction: \"%s#Browse\"\r\nContent-Length: %d\r\n\r\n"
+            % (control, HOST, PORT, "Connection: close\r\n" if close else "", CD, len(body))).encode() + body
 
 
 async def connect(source, rcvbuf=0, timeout=5):
@@ -288,43 +291,47 @@ async def refusals(source):
 
 # --- control -------------------------------------------------------------------------------------
 
+async def ask(s, request):
+    """One BrowseMetadata on s: "served", "refused" (503), "lost", or None when s was a kept-alive
+    connection the server had closed (nothing of an answer came); and whether s stays open."""
+    answer = Answer(s)
+    try:
+        await asyncio.get_running_loop().sock_sendall(s, request)
+        status = await answer.head(10)
+        whole = await answer.body_at(0, timeout=10, keep=True)
+    except asyncio.TimeoutError:
+        return "lost", False
+    except OSError:
+        return (None if answer.status is None else "lost"), False
+    if status == 503:
+        return "refused", False
+    if status == 200 and whole and b"<NumberReturned>1<" in answer.body:
+        return "served", not answer.closes
+    return "lost", False
+
+
 async def control_point(source, control, items, offset, requests, counts):
-    s, done = None, 0
-    while done < requests:
-        body = browse(items[(offset + done) % len(items)], "BrowseMetadata")
-        head = ("POST %s HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
-                "SOAPAction: \"%s#Browse\"\r\nContent-Length: %d\r\n\r\n" % (control, HOST, PORT, CD, len(body)))
-        outcome = None
-        for _ in range(6):
+    """A control point's BrowseMetadata in turn on a kept-alive connection, reopened when closed;
+    a request the server closed a kept-alive connection on before answering is sent again on a
+    new one, at most 5 times."""
+    s = None
+    for done in range(requests):
+        request = browse(control, items[(offset + done) % len(items)], "BrowseMetadata")
+        for attempt in range(6):
             fresh = s is None
-            answer = None
             try:
-                if fresh:
-                    s = await connect(source, timeout=10)
-                await asyncio.get_running_loop().sock_sendall(s, head.encode() + body)
-                answer = Answer(s)
-                status = await answer.head(10)
-                whole = await answer.body_at(0, timeout=10, keep=True)
-                outcome = "refused" if status == 503 else (
-                    "served" if status == 200 and whole and b"<NumberReturned>1<" in answer.body else "lost")
-            except asyncio.TimeoutError:
-                outcome = "lost"
+                s = s or await connect(source, timeout=10)
             except OSError:
-                if not fresh and (answer is None or answer.status is None):  # closed while kept alive
-                    s.close()
-                    s = None
-                    counts["sent again"] += 1
-                    continue
-                outcome = "lost"
-            if outcome == "served" and answer.closes:
+                outcome, kept = "lost", False
+                break
+            outcome, kept = await ask(s, request)
+            if not kept:
                 s.close()
                 s = None
-            break
+            if outcome is not None or fresh or attempt == 5:
+                break
+            counts["sent again"] += 1
         counts[outcome or "lost"] += 1
-        done += 1
-        if outcome != "served" and s is not None:
-            s.close()
-            s = None
     if s is not None:
         s.close()
 
@@ -335,15 +342,10 @@ async def items_of(source):
     control = "/" + re.search(rb"<controlURL>/?([^<]*ContentDirectory[^<]*)</controlURL>", description).group(1).decode()
 
     async def children(object_id):
-        body = await fetch_body(source, post(control, browse(object_id, "BrowseDirectChildren")))
+        body = await fetch_body(source, browse(control, object_id, "BrowseDirectChildren", close=True))
         return body.replace(b"&lt;", b"<").replace(b"&gt;", b">").replace(b"&quot;", b'"').replace(b"&amp;", b"&")
     folder = re.search(rb'<container id="([^"]*)"[^>]*>\s*<dc:title>Items<', await children("0")).group(1).decode()
     return control, [m.decode() for m in re.findall(rb'<item id="([^"]*)"', await children(folder))]
-
-
-def post(control, body):
-    return ("POST %s HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nConnection: close\r\n"
-            "SOAPAction: \"%s#Browse\"\r\nContent-Length: %d\r\n\r\n" % (control, HOST, PORT, CD, len(body))).encode() + body
 
 
 async def fetch_body(source, request):
