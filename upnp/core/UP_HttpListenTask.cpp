@@ -87,18 +87,36 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
         StartConnection(client);
         return;
     }
-    // Held behind those already waiting, who come first.
+    // Held behind those already waiting, who come first. With no place left, the one waiting
+    // longest of the address waiting with the most (its own, at its bound) is refused for it.
     const uint32_t peer = UP_HttpConnectionSlots::PeerOf(client);
-    const size_t of_peer = size_t(
-        std::count_if(m_Held.begin(), m_Held.end(), [&](const Held& held) { return held.m_Peer == peer; }));
-    if (m_Held.size() >= kMaxHeld || of_peer >= kMaxHeldPerPeer) {
-        // No place to wait: room now, or a refusal.
-        if (m_Slots->Admit(client)) {
-            StartConnection(client);
-        } else {
-            Refuse(client);
+    auto waiting = [&](uint32_t address) {
+        return size_t(std::count_if(m_Held.begin(), m_Held.end(),
+                                    [&](const Held& held) { return held.m_Peer == address; }));
+    };
+    if (m_Held.size() >= kMaxHeld || waiting(peer) >= kMaxHeldPerPeer) {
+        uint32_t most = peer;
+        if (waiting(peer) < kMaxHeldPerPeer) {
+            std::vector<uint32_t> peers;
+            for (const Held& held : m_Held) {
+                peers.push_back(held.m_Peer);
+            }
+            std::sort(peers.begin(), peers.end());
+            size_t longest = 0;
+            for (auto it = peers.begin(); it != peers.end();) {
+                const auto run = std::upper_bound(it, peers.end(), *it);
+                if (size_t(run - it) > longest) {
+                    longest = size_t(run - it);
+                    most = *it;
+                }
+                it = run;
+            }
         }
-        return;
+        // The list is in arrival order: the first of that address waits longest.
+        auto oldest =
+            std::find_if(m_Held.begin(), m_Held.end(), [&](const Held& held) { return held.m_Peer == most; });
+        Refuse(oldest->m_Client);
+        m_Held.erase(oldest);
     }
     m_Held.push_back(Held{client, peer, Clock::now()});
 }

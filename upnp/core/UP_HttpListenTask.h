@@ -6,10 +6,11 @@
 // started at once. One for which no room can be made is held: the task keeps a bounded list of
 // such newcomers (kMaxHeld, kMaxHeldPerPeer of one address), looks again every kRecheck while
 // any waits, and gives a freed slot to the one whose address holds the least, then the one
-// waiting longest. One still without room after the limits' m_RoomWait, or beyond the list's
-// bounds, is answered a fixed 503: the task writes it, shuts down its side and reads what the
-// client sent for up to kDrainTime (bounded list, read without waiting), so that the client
-// reads the status instead of a reset. About twice a second it has the slots sample how fast
+// waiting longest. With the list full, a newcomer takes the place of the one waiting longest of
+// the address with the most waiting (its own when at its bound). One still without room after
+// the limits' m_RoomWait, or so put out of the list, is answered a fixed 503: the task writes it, shuts down
+// its side and reads what the client sent for up to kDrainTime (bounded list, read without waiting), so that
+// the client reads the status instead of a reset. About twice a second it has the slots sample how fast
 // answers move. Without slots, a start waits while every place of the manager is taken (new
 // connections wait in the listen backlog). A failed accept (no descriptors or memory left, a
 // connection aborted before it was taken) is logged and retried after 100 ms: only cancellation

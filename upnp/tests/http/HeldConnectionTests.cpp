@@ -1,6 +1,7 @@
 // A newcomer for which no room can be made at once waits a moment instead of being refused, and
 // a refusal arrives as a 503 followed by an orderly end, not a reset.
 #include "HttpTestSupport.h"
+#include "UP_HttpListenTask.h"
 
 #include <string>
 
@@ -90,4 +91,19 @@ TEST_F(HeldConnectionTest, RefusalIsReadNotReset) {
     const std::string answer = ReadToEnd(newcomer, orderly);
     EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503");
     EXPECT_TRUE(orderly);
+}
+
+// One address has as many newcomers waiting as it may: the next one takes the place of the one
+// waiting longest, which is answered 503 at once rather than after the wait.
+TEST_F(HeldConnectionTest, NewestTakesThePlaceOfTheLongestWaiting) {
+    const UP_HttpServerLimits limits = NothingGivesWay(20000);
+    StartServer("", &limits, 2); // 1 slot
+    ASSERT_GE(Open("127.0.0.1"), 0);
+    const int longest = Open("127.0.0.1");
+    ASSERT_GE(longest, 0);
+    for (size_t i = 0; i < UP_HttpListenTask::kMaxHeldPerPeer; ++i) {
+        ASSERT_GE(Open("127.0.0.1"), 0);
+    }
+    bool orderly = false;
+    EXPECT_EQ(ReadToEnd(longest, orderly).substr(0, 12), "HTTP/1.1 503");
 }
