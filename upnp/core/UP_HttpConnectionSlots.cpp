@@ -153,6 +153,7 @@ void UP_HttpConnectionSlots::Leave(KL_Socket* socket) {
     KL_AutoLock lock(m_Lock);
     for (auto it = m_Connections.begin(); it != m_Connections.end(); ++it) {
         if (it->m_Socket == socket) {
+            m_Answered += it->m_Phase == Phase::Answering && !it->m_Closed ? 1 : 0;
             m_Connections.erase(it);
             return;
         }
@@ -167,6 +168,7 @@ bool UP_HttpConnectionSlots::SetPhase(KL_Socket* socket, Phase phase) {
     }
     if (connection->m_Phase != phase) {
         const Clock::time_point now = Clock::now();
+        m_Answered += connection->m_Phase == Phase::Answering ? 1 : 0;
         connection->m_Phase = phase;
         connection->m_Since = now;
         connection->m_Used = connection->m_Used || phase != Phase::Idle;
@@ -192,6 +194,11 @@ void UP_HttpConnectionSlots::WatchProgress() {
 KL_Cardinal UP_HttpConnectionSlots::GetCount() {
     KL_AutoLock lock(m_Lock);
     return static_cast<KL_Cardinal>(m_Connections.size());
+}
+
+uint64_t UP_HttpConnectionSlots::GetAnswered() {
+    KL_AutoLock lock(m_Lock);
+    return m_Answered;
 }
 
 KL_Cardinal UP_HttpConnectionSlots::GetHeld(uint32_t peer) {

@@ -57,6 +57,8 @@ public:
     void WatchProgress();
 
     KL_Cardinal GetCount();
+    // How many answers have been written to their end (a sign that the server is serving).
+    uint64_t GetAnswered();
     // The open connections of an address.
     KL_Cardinal GetHeld(uint32_t peer);
     // The address a connection is counted under.
@@ -93,4 +95,5 @@ private:
     KL_Cardinal m_Capacity;
     std::vector<Connection> m_Connections;
     std::vector<std::pair<uint32_t, Clock::time_point>> m_Barred; // address, until
+    uint64_t m_Answered = 0;
 };

@@ -137,6 +137,13 @@ void UP_HttpListenTask::ServeHeld(Clock::time_point now) {
         return;
     }
     const auto room_wait = std::chrono::milliseconds(m_Slots->GetLimits().m_RoomWait);
+    const uint64_t answered = m_Slots->GetAnswered();
+    if (answered != m_Answered) {
+        m_Answered = answered;
+        m_LastAnswered = now;
+    }
+    // Slots held by a busy server come free as its clients finish; held ones give no sign.
+    const bool serving = now - m_LastAnswered < room_wait;
     std::vector<std::pair<KL_Cardinal, Held>> order;
     order.reserve(m_Held.size());
     for (const Held& held : m_Held) {
@@ -150,7 +157,8 @@ void UP_HttpListenTask::ServeHeld(Clock::time_point now) {
     for (const auto& [count, held] : order) {
         if (m_Slots->Admit(held.m_Client)) {
             StartConnection(held.m_Client);
-        } else if (now - held.m_Since >= room_wait) {
+        } else if (now - held.m_Since >=
+                   (serving ? std::chrono::milliseconds(kMaxWhileServing) : room_wait)) {
             Refuse(held.m_Client);
         } else {
             m_Held.push_back(held);

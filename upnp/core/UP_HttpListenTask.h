@@ -6,9 +6,11 @@
 // started at once. One for which no room can be made is held: the task keeps a bounded list of
 // such newcomers (kMaxHeld, kMaxHeldPerPeer of one address), looks again every kRecheck while
 // any waits, and gives a freed slot to the one whose address holds the least, then the one
-// waiting longest. With the list full, a newcomer takes the place of the one waiting longest of
+// waiting longest; while answers keep finishing (the server is busy, not held) it waits on, up to
+// kMaxWhileServing. With the list full, a newcomer takes the place of the one waiting longest of
 // the address with the most waiting (its own when at its bound). One still without room after
-// the limits' m_RoomWait, or so put out of the list, is answered a fixed 503: the task writes it, shuts down
+// the limits' m_RoomWait with no answer finished meanwhile, or so put out of the list, is
+// answered a fixed 503: the task writes it, shuts down
 // its side and reads what the client sent for up to kDrainTime (bounded list, read without waiting), so that
 // the client reads the status instead of a reset. About twice a second it has the slots sample how fast
 // answers move. Without slots, a start waits while every place of the manager is taken (new
@@ -35,6 +37,8 @@ public:
     static constexpr size_t kMaxDraining = 64;
     static constexpr std::chrono::milliseconds kRecheck{20};
     static constexpr std::chrono::milliseconds kDrainTime{1000};
+    // How long a newcomer may wait while the server keeps finishing answers.
+    static constexpr std::chrono::milliseconds kMaxWhileServing{10000};
 
     // handler: what new connection tasks hand requests to (not owned); socket: listening, owned
     // only when owns_socket; slots: null (no per-peer bound, no limits), or the server's.
@@ -75,4 +79,7 @@ protected:
     std::vector<Held> m_Held;
     std::vector<Draining> m_Draining;
     Clock::time_point m_LastRecheck;
+    // When the slots last reported an answer finished, and their count then.
+    Clock::time_point m_LastAnswered;
+    uint64_t m_Answered = 0;
 };

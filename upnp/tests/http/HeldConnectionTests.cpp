@@ -4,6 +4,7 @@
 #include "UP_HttpListenTask.h"
 
 #include <string>
+#include <thread>
 
 using namespace http_test;
 
@@ -106,4 +107,27 @@ TEST_F(HeldConnectionTest, NewestTakesThePlaceOfTheLongestWaiting) {
     }
     bool orderly = false;
     EXPECT_EQ(ReadToEnd(longest, orderly).substr(0, 12), "HTTP/1.1 503");
+}
+
+// The one slot is held by a client whose requests keep being answered: the newcomer waits past
+// the room wait (the server is busy, not held) and is served once that client goes.
+TEST_F(HeldConnectionTest, NewcomerWaitsOnWhileAnswersFinish) {
+    const UP_HttpServerLimits limits = NothingGivesWay(300);
+    StartServer("", &limits, 2); // 1 slot
+    const int busy = Open("127.0.0.1");
+    ASSERT_GE(busy, 0);
+    const std::string request = Get("/echo");
+    ASSERT_EQ(::send(busy, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Answered(busy));
+    const int newcomer = Open("127.0.0.1");
+    ASSERT_GE(newcomer, 0);
+    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    for (int i = 0; i < 10; ++i) { // a request every 100 ms for 1 s
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        char drain[4096];
+        (void)::recv(busy, drain, sizeof drain, MSG_DONTWAIT);
+        ASSERT_EQ(::send(busy, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    }
+    ::shutdown(busy, SHUT_RDWR);
+    EXPECT_TRUE(Answered(newcomer));
 }
