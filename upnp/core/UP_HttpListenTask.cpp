@@ -112,7 +112,7 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
                 it = run;
             }
         }
-        // The list is in arrival order: the first of that address waits longest.
+        // Within one address the list keeps the one waiting longest first.
         auto oldest =
             std::find_if(m_Held.begin(), m_Held.end(), [&](const Held& held) { return held.m_Peer == most; });
         Refuse(oldest->m_Client);
