@@ -1,0 +1,395 @@
+"""LAN peers of dlnaserve for dlna_connections_e2e.sh, hostile and honest (run in the client
+namespace; Python 3 standard library only). Every mode opens a bounded number of connections,
+gives each blocking step a time-out and ends by itself.
+
+usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
+         PER connections from each address of SOURCES ("10.231.7.10-16": the last byte's range)
+         for SECONDS seconds, each reopened when the server closes it; MARKER is written SETTLE
+         seconds after the start. SHAPE:
+           heads      always part way through a head spread over 9.5 s (a byte every 0.5 s)
+           stalls     GET /%25/Music/big.mp3 and read nothing
+           slowreads  GET /%25/Music/big.mp3 with a 4 KiB receive buffer drained every 2.5 s
+           idle       send nothing
+       dlna_peers.py tv HOST PORT SOURCE STREAMS PAUSE
+         STREAMS streams of /%25/Video/tv.mpg read at 400 KB/s to the end (the first one paused
+         PAUSE seconds a third of the way in) and, every 2 s while they run, 10 thumbnails and the
+         description in parallel, each on a connection of its own; prints what was served and
+         exits 1 unless every stream came whole and 90 % of the requests were served
+       dlna_peers.py refusals HOST PORT SOURCE
+         16 streams of /%25/Music/big.mp3 read at 400 KB/s, then 10 more GETs of it at once, each
+         written in two parts;
+         prints how the 10 were answered and exits 1 when a stream was cut or more than 1 in 10
+         refusals is a reset instead of a 503
+       dlna_peers.py control HOST PORT SOURCES CLIENTS REQUESTS
+         CLIENTS kept-alive control points spread over SOURCES, REQUESTS BrowseMetadata each (of
+         the items in /Items, in turn); a request on a kept-alive connection the server closed
+         before answering is sent again on a new one (at most 5 times). Prints the counts and
+         exits 1 when more than 1 % are refused (503) or any is lost (no answer)
+"""
+import asyncio
+import re
+import socket
+import sys
+import time
+
+RATE = 400_000  # a TV's stream, bytes a second
+BIG = "/%25/Music/big.mp3"
+TV = "/%25/Video/tv.mpg"
+DESCRIPTION = "/DeviceDescription.xml"
+CD = "urn:schemas-upnp-org:service:ContentDirectory:1"
+HOST = PORT = None
+
+
+def sources(spec):
+    prefix, _, span = spec.rpartition(".")
+    first, _, last = span.partition("-")
+    return ["%s.%d" % (prefix, i) for i in range(int(first), int(last or first) + 1)]
+
+
+def get(path, close=True):
+    return ("GET %s HTTP/1.1\r\nHost: %s:%d\r\n%s\r\n" % (path, HOST, PORT, "Connection: close\r\n" if close else "")).encode()
+
+
+def browse(control, object_id, flag, close=False):
+    """A Browse request, head and body."""
+    body = ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
+            's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body><u:Browse xmlns:u="%s">'
+            "<ObjectID>%s</ObjectID><BrowseFlag>%s</BrowseFlag><Filter>*</Filter><StartingIndex>0</StartingIndex>"
+            "<RequestedCount>0</RequestedCount><SortCriteria></SortCriteria></u:Browse></s:Body></s:Envelope>"
+            % (CD, object_id, flag)).encode()
+    return ("POST %s HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n%s"
+            "SOAPAction: \"%s#Browse\"\r\nContent-Length: %d\r\n\r\n"
+            % (control, HOST, PORT, "Connection: close\r\n" if close else "", CD, len(body))).encode() + body
+
+
+async def connect(source, rcvbuf=0, timeout=5):
+    s = socket.socket()
+    s.setblocking(False)
+    if rcvbuf:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    try:
+        s.bind((source, 0))
+        await asyncio.wait_for(asyncio.get_running_loop().sock_connect(s, (HOST, PORT)), timeout)
+    except BaseException:
+        s.close()
+        raise
+    return s
+
+
+async def recv(s, size=65536, timeout=10):
+    return await asyncio.wait_for(asyncio.get_running_loop().sock_recv(s, size), timeout)
+
+
+def drain(s):
+    """Everything the kernel holds for s without waiting; b"" once the peer closed."""
+    got = bytearray()
+    while True:
+        try:
+            data = s.recv(65536)
+        except (BlockingIOError, InterruptedError):
+            return bytes(got) if got else None
+        if not data:
+            return bytes(got) if got else b""
+        got += data
+
+
+class Answer:
+    """One HTTP/1.1 answer read from a socket: its status, and its body in whole or at a pace."""
+
+    def __init__(self, s):
+        self.s, self.status, self.length, self.body, self.rest = s, None, None, bytearray(), b""
+        self.closes = False
+
+    async def head(self, timeout=10):
+        data = bytearray()
+        while b"\r\n\r\n" not in data:
+            chunk = await recv(self.s, 65536, timeout)
+            if not chunk:
+                raise ConnectionResetError("closed before the head" if not data else "closed in the head")
+            data += chunk
+        head, _, self.rest = bytes(data).partition(b"\r\n\r\n")
+        self.closes = re.search(rb"\r\nconnection: *close", head, re.I) is not None
+        self.status = int(head.split(b" ", 2)[1])
+        match = re.search(rb"\r\ncontent-length: *(\d+)", head, re.I)
+        self.length = int(match.group(1)) if match else None
+        return self.status
+
+    async def body_at(self, rate, pause_at=None, pause=0, timeout=10, keep=False):
+        """Reads the body at rate bytes a second (0: at once); True when it came whole."""
+        got, begin = len(self.rest), time.monotonic()
+        if keep:
+            self.body += self.rest
+        while self.length is None or got < self.length:
+            if pause_at is not None and got >= pause_at:
+                await asyncio.sleep(pause)
+                begin += pause
+                pause_at = None
+            ahead = got / rate - (time.monotonic() - begin) if rate else 0
+            if ahead > 0:
+                await asyncio.sleep(ahead)
+            chunk = await recv(self.s, 65536, timeout)
+            if not chunk:
+                return self.length is None
+            got += len(chunk)
+            if keep:
+                self.body += chunk
+        return got == self.length
+
+
+async def fetch(source, request, timeout=5, split=False):
+    """How one request on a new connection was answered: "served" (2xx, whole), "503", "reset"
+    (closed without a status, or a write refused: the client gives up there, as curl does),
+    "timeout" or "status N". With split, the request goes out as many players write it: its
+    first line, and the rest 50 ms later."""
+    s = None
+    try:
+        s = await connect(source, timeout=timeout)
+        if split:
+            first = request.index(b"\r\n") + 2
+            await asyncio.get_running_loop().sock_sendall(s, request[:first])
+            await asyncio.sleep(0.05)
+            request = request[first:]
+        await asyncio.get_running_loop().sock_sendall(s, request)
+        answer = Answer(s)
+        status = await answer.head(timeout)
+        if status == 503:
+            return "503"
+        if status // 100 != 2:
+            return "status %d" % status
+        return "served" if await answer.body_at(0, timeout=timeout) else "cut"
+    except asyncio.TimeoutError:
+        return "timeout"
+    except OSError:
+        return "reset"
+    finally:
+        if s is not None:
+            s.close()
+
+
+# --- flood ---------------------------------------------------------------------------------------
+
+async def flood_one(shape, source, end):
+    reopen = {"idle": 0.01, "heads": 0.1}.get(shape, 0.5)
+    while time.monotonic() < end:
+        s = None
+        try:
+            s = await connect(source, 4096 if shape == "slowreads" else 0, timeout=2)
+            if shape in ("stalls", "slowreads"):
+                await asyncio.get_running_loop().sock_sendall(s, get(BIG, close=False))
+            head_at = 0
+            while time.monotonic() < end:
+                if shape == "heads":
+                    now = time.monotonic()
+                    if now - head_at >= 9.5:  # the next head starts at once
+                        s.send((b"\r\n\r\n" if head_at else b"") + get(DESCRIPTION, close=False)[:-2] + b"X-Slow: ")
+                        head_at = now
+                    else:
+                        s.send(b"x")
+                data = drain(s) if shape != "stalls" else None
+                if data == b"":
+                    break
+                await asyncio.sleep(2.5 if shape == "slowreads" else 0.5 if shape != "idle" else 0.05)
+        except (OSError, asyncio.TimeoutError):
+            pass
+        finally:
+            if s is not None:
+                s.close()
+        await asyncio.sleep(reopen)
+
+
+async def flood(shape, spec, per, seconds, settle, marker):
+    end = time.monotonic() + seconds
+    tasks = [asyncio.create_task(flood_one(shape, source, end)) for source in sources(spec) for _ in range(per)]
+    await asyncio.sleep(settle)
+    with open(marker, "w") as out:
+        out.write("up\n")
+    await asyncio.gather(*tasks)
+
+
+# --- tv ------------------------------------------------------------------------------------------
+
+async def stream(source, path, rate, pause_at=None, pause=0, rcvbuf=0):
+    """True when the stream came whole at that pace."""
+    s = None
+    try:
+        s = await connect(source, rcvbuf)
+        await asyncio.get_running_loop().sock_sendall(s, get(path))
+        answer = Answer(s)
+        return await answer.head() == 200 and await answer.body_at(rate, pause_at, pause)
+    except (OSError, asyncio.TimeoutError):
+        return False
+    finally:
+        if s is not None:
+            s.close()
+
+
+async def tv(source, streams, pause):
+    size = 2_400_000
+    playing = [asyncio.create_task(stream(source, TV, RATE, size // 3 if i == 0 and pause else None, pause,
+                                          rcvbuf=65536)) for i in range(streams)]
+    outcomes = []
+    while not all(p.done() for p in playing):
+        requests = [get("/%%25/Pictures/thumb%d.jpg" % i) for i in range(10)] + [get(DESCRIPTION)]
+        outcomes += await asyncio.gather(*(fetch(source, r) for r in requests))
+        await asyncio.sleep(2)
+    whole = sum(p.result() for p in playing)
+    served = outcomes.count("served")
+    print("streams %d of %d to the end, requests %d of %d served (%s)" % (
+        whole, streams, served, len(outcomes), summary(outcomes)))
+    return whole == streams and served * 10 >= len(outcomes) * 9
+
+
+def summary(outcomes):
+    return ", ".join("%s %d" % (kind, outcomes.count(kind)) for kind in sorted(set(outcomes)))
+
+
+# --- refusals ------------------------------------------------------------------------------------
+
+async def reading(source, started, stop):
+    """A stream of the big file read at a TV's pace until stop is set; True unless it was cut."""
+    s = None
+    try:
+        s = await connect(source)
+        await asyncio.get_running_loop().sock_sendall(s, get(BIG))
+        answer = Answer(s)
+        if await answer.head() != 200:
+            return False
+        started.append(s)
+        got, begin = 0, time.monotonic()
+        while not stop.is_set():
+            ahead = got / RATE - (time.monotonic() - begin)
+            if ahead > 0:
+                await asyncio.sleep(ahead)
+            chunk = await recv(s)
+            if not chunk:
+                return False
+            got += len(chunk)
+        return True
+    except (OSError, asyncio.TimeoutError):
+        return False
+    finally:
+        if s is not None:
+            s.close()
+
+
+async def refusals(source):
+    started, stop = [], asyncio.Event()
+    streams = [asyncio.create_task(reading(source, started, stop)) for _ in range(16)]
+    for _ in range(100):
+        if len(started) == 16 or all(t.done() for t in streams):
+            break
+        await asyncio.sleep(0.1)
+    await asyncio.sleep(1)
+    more = await asyncio.gather(*(fetch(source, get(BIG), split=True) for _ in range(10)))
+    stop.set()
+    kept = sum(await asyncio.gather(*streams))
+    refused = [m for m in more if m != "served"]
+    resets = more.count("reset")
+    print("16 streams: %d read on; 10 more: %s" % (kept, summary(more)))
+    return kept == 16 and len(refused) == more.count("503") + resets and resets * 10 <= len(refused)
+
+
+# --- control -------------------------------------------------------------------------------------
+
+async def ask(s, request):
+    """One BrowseMetadata on s: "served", "refused" (503), "lost", or None when s was a kept-alive
+    connection the server had closed (nothing of an answer came); and whether s stays open."""
+    answer = Answer(s)
+    try:
+        await asyncio.get_running_loop().sock_sendall(s, request)
+        status = await answer.head(10)
+        whole = await answer.body_at(0, timeout=10, keep=True)
+    except asyncio.TimeoutError:
+        return "lost", False
+    except OSError:
+        return (None if answer.status is None else "lost"), False
+    if status == 503:
+        return "refused", False
+    if status == 200 and whole and b"<NumberReturned>1<" in answer.body:
+        return "served", not answer.closes
+    return "lost", False
+
+
+async def control_point(source, control, items, offset, requests, counts):
+    """A control point's BrowseMetadata in turn on a kept-alive connection, reopened when closed;
+    a request the server closed a kept-alive connection on before answering is sent again on a
+    new one, at most 5 times."""
+    s = None
+    for done in range(requests):
+        request = browse(control, items[(offset + done) % len(items)], "BrowseMetadata")
+        for attempt in range(6):
+            fresh = s is None
+            try:
+                s = s or await connect(source, timeout=10)
+            except OSError:
+                outcome, kept = "lost", False
+                break
+            outcome, kept = await ask(s, request)
+            if not kept:
+                s.close()
+                s = None
+            if outcome is not None or fresh or attempt == 5:
+                break
+            counts["sent again"] += 1
+        counts[outcome or "lost"] += 1
+    if s is not None:
+        s.close()
+
+
+async def items_of(source):
+    """The control URL and the ids of the items in /Items."""
+    description = await fetch_body(source, get(DESCRIPTION))
+    control = "/" + re.search(rb"<controlURL>/?([^<]*ContentDirectory[^<]*)</controlURL>", description).group(1).decode()
+
+    async def children(object_id):
+        body = await fetch_body(source, browse(control, object_id, "BrowseDirectChildren", close=True))
+        return body.replace(b"&lt;", b"<").replace(b"&gt;", b">").replace(b"&quot;", b'"').replace(b"&amp;", b"&")
+    folder = re.search(rb'<container id="([^"]*)"[^>]*>\s*<dc:title>Items<', await children("0")).group(1).decode()
+    return control, [m.decode() for m in re.findall(rb'<item id="([^"]*)"', await children(folder))]
+
+
+async def fetch_body(source, request):
+    s = await connect(source)
+    try:
+        await asyncio.get_running_loop().sock_sendall(s, request)
+        answer = Answer(s)
+        if await answer.head() != 200 or not await answer.body_at(0, keep=True):
+            raise SystemExit("no answer to %r" % request[:60])
+        return bytes(answer.body)
+    finally:
+        s.close()
+
+
+async def control(spec, clients, requests):
+    addresses = sources(spec)
+    endpoint, items = await items_of(addresses[0])
+    counts = {"served": 0, "refused": 0, "lost": 0, "sent again": 0}
+    await asyncio.wait_for(asyncio.gather(*(
+        control_point(addresses[c % len(addresses)], endpoint, items, 5 * c, requests, counts) for c in range(clients))),
+        300)
+    total = clients * requests
+    print("%d control points on %d addresses, %d BrowseMetadata: %d served, %d refused, %d lost, %d sent again"
+          % (clients, len(addresses), total, counts["served"], counts["refused"], counts["lost"], counts["sent again"]))
+    return counts["lost"] == 0 and counts["refused"] * 100 <= total and counts["served"] + counts["refused"] == total
+
+
+def main(argv):
+    global HOST, PORT
+    mode, HOST, PORT = argv[1], argv[3 if argv[1] == "flood" else 2], int(argv[4 if argv[1] == "flood" else 3])
+    if mode == "flood":
+        shape, spec, per, seconds, settle, marker = argv[2], argv[5], int(argv[6]), float(argv[7]), float(argv[8]), argv[9]
+        asyncio.run(flood(shape, spec, per, seconds, settle, marker))
+        return 0
+    if mode == "tv":
+        ok = asyncio.run(asyncio.wait_for(tv(argv[4], int(argv[5]), float(argv[6])), 120))
+    elif mode == "refusals":
+        ok = asyncio.run(asyncio.wait_for(refusals(argv[4]), 60))
+    elif mode == "control":
+        ok = asyncio.run(control(argv[4], int(argv[5]), int(argv[6])))
+    else:
+        raise SystemExit(__doc__)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
