@@ -64,13 +64,19 @@ type_pid=$!
 discover type2.out -n 4 -t "${device_type%1}2" &
 type2_pid=$!
 wait "$all_pid" "$type_pid" "$type2_pid"
-usns=$(awk '/^ *USN:/ { print $2 }' "$work/all.out" | sort -u)
-locations=$(awk '/^ *Location:/ { print $2 }' "$work/all.out" | sort -u)
-if [ "$(grep -c 'resource available' "$work/all.out")" = 4 ] && [ "$(wc -l <<<"$usns")" = 4 ] &&
-  [ "$locations" = "$location" ]; then
+lists_four() { # OUTPUT
+  local usns locations
+  usns=$(awk '/^ *USN:/ { print $2 }' "$work/$1" | sort -u)
+  locations=$(awk '/^ *Location:/ { print $2 }' "$work/$1" | sort -u)
+  [ "$(grep -c 'resource available' "$work/$1")" = 4 ] && [ "$(wc -l <<<"$usns")" = 4 ] &&
+    [ "$locations" = "$location" ]
+}
+# Datagrams of a loaded machine (the other checks run beside this one) may come late: one more
+# scan on its own before the verdict.
+if lists_four all.out || { discover all-again.out -n 6; lists_four all-again.out; }; then
   pass "gssdp-discover lists 4 resources at $location"
 else
-  fail "gssdp-discover -n 6" "$(cat "$work/all.out")"
+  fail "gssdp-discover -n 6" "$(cat "$work/all.out"; echo ---; cat "$work/all-again.out")"
 fi
 if grep -q "USN: *uuid:.*::$device_type" "$work/type.out"; then pass "gssdp-discover -t finds the device type"; else
   fail "gssdp-discover -t $device_type" "$(cat "$work/type.out")"
