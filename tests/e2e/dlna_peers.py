@@ -40,8 +40,8 @@ CD = "urn:schemas-upnp-org:service:ContentDirectory:1"
 HOST = PORT = None
 
 
-def sources(spec):
-    prefix, _, span = spec.rpartition(".")
+def sources(address_range):
+    prefix, _, span = address_range.rpartition(".")
     first, _, last = span.partition("-")
     return ["%s.%d" % (prefix, i) for i in range(int(first), int(last or first) + 1)]
 
@@ -197,9 +197,9 @@ async def flood_one(shape, source, end):
         await asyncio.sleep(reopen)
 
 
-async def flood(shape, spec, per, seconds, settle, marker):
+async def flood(shape, address_range, per, seconds, settle, marker):
     end = time.monotonic() + seconds
-    tasks = [asyncio.create_task(flood_one(shape, source, end)) for source in sources(spec) for _ in range(per)]
+    tasks = [asyncio.create_task(flood_one(shape, source, end)) for source in sources(address_range) for _ in range(per)]
     await asyncio.sleep(settle)
     with open(marker, "w") as out:
         out.write("up\n")
@@ -360,8 +360,8 @@ async def fetch_body(source, request):
         s.close()
 
 
-async def control(spec, clients, requests):
-    addresses = sources(spec)
+async def control(address_range, clients, requests):
+    addresses = sources(address_range)
     endpoint, items = await items_of(addresses[0])
     counts = {"served": 0, "refused": 0, "lost": 0, "sent again": 0}
     await asyncio.wait_for(asyncio.gather(*(
@@ -377,8 +377,8 @@ def main(argv):
     global HOST, PORT
     mode, HOST, PORT = argv[1], argv[3 if argv[1] == "flood" else 2], int(argv[4 if argv[1] == "flood" else 3])
     if mode == "flood":
-        shape, spec, per, seconds, settle, marker = argv[2], argv[5], int(argv[6]), float(argv[7]), float(argv[8]), argv[9]
-        asyncio.run(flood(shape, spec, per, seconds, settle, marker))
+        shape, address_range, per, seconds, settle, marker = argv[2], argv[5], int(argv[6]), float(argv[7]), float(argv[8]), argv[9]
+        asyncio.run(flood(shape, address_range, per, seconds, settle, marker))
         return 0
     if mode == "tv":
         ok = asyncio.run(asyncio.wait_for(tv(argv[4], int(argv[5]), float(argv[6])), 120))
