@@ -4,16 +4,6 @@
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::string_view withoutQuotes(std::string_view text) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
         text = text.substr(1, text.size() - 2);
@@ -23,7 +13,7 @@ std::string_view withoutQuotes(std::string_view text) {
 
 // Whether one member of a list ("W/" and quotes optional) names the ETag.
 bool memberMatches(std::string_view member, std::string_view eTag, bool strong) {
-    member = trimmed(member);
+    member = TrimOptionalWhitespace(member);
     if (member.size() >= 2 && member[0] == 'W' && member[1] == '/') {
         if (strong) {
             return false;
@@ -55,5 +45,15 @@ bool EntityTagListMatches(std::string_view list, std::string_view eTag, bool str
 }
 
 bool IsAnyEntityTag(std::string_view list) {
-    return trimmed(list) == "*";
+    return TrimOptionalWhitespace(list) == "*";
+}
+
+std::string_view TrimOptionalWhitespace(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
 }

@@ -33,6 +33,8 @@ std::optional<Date> ParseISO8601Date(const std::string& text);
 bool EntityTagListMatches(std::string_view list, std::string_view eTag, bool strong);
 // The list is "*" (any current version), blanks around it allowed.
 bool IsAnyEntityTag(std::string_view list);
+// The text without the spaces and tabs around it (a header's optional whitespace).
+std::string_view TrimOptionalWhitespace(std::string_view text);
 
 // The part before the first ";" lower-cased, followed by the rest unchanged.
 std::optional<std::string> NormalizeHeaderValue(const std::optional<std::string>& value);

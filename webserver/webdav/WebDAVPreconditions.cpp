@@ -98,12 +98,7 @@ bool rangeIsReadable(const HeaderDictionary& headers) {
         return false;
     }
     rangeSet.remove_prefix(6);
-    while (!rangeSet.empty() && (rangeSet.front() == ' ' || rangeSet.front() == '\t')) {
-        rangeSet.remove_prefix(1);
-    }
-    while (!rangeSet.empty() && (rangeSet.back() == ' ' || rangeSet.back() == '\t')) {
-        rangeSet.remove_suffix(1);
-    }
+    rangeSet = TrimOptionalWhitespace(rangeSet);
     const std::size_t dash = rangeSet.find('-');
     if (dash == std::string_view::npos) {
         return false;
