@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The shared folder that goes and comes back, under a running `webserve uploader` and
 # `webserve webdav`, with curl: moved away, the folder answers as a missing item; a new folder at
-# its path is served without a restart; deleted and made again, likewise; and after an upload and a
-# stop the folder holds only what was shared and uploaded.
+# its path is served without a restart; deleted and made again, likewise; a PUT whose staged body
+# another program removes stores nothing; and after an upload and a stop the folder holds only what
+# was shared and uploaded.
 #
 # usage: shared_folder_e2e.sh PATH-TO-WEBSERVE
 set -uo pipefail
@@ -73,6 +74,28 @@ expect "PROPFIND of a deleted folder" "$(propfind p4)" 404
 mkdir "$D"
 expect "PROPFIND of the folder made again" "$(propfind p5)" 207
 expect "PUT into it" "$(e2e_fetch put2 -T "$work/D.away/a.txt" "$dav/b.txt")" 201
+# A PUT whose staged body another program removes while it is received is never answered with
+# success, and its target is neither made nor changed.
+head -c 300000 /dev/urandom >"$work/slow.bin" # about 3 s at 100 KB/s
+for target in c.txt b.txt; do
+  curl --silent --max-time 30 --limit-rate 100k -o /dev/null -w '%{http_code}' -T "$work/slow.bin" \
+    "$dav/$target" >"$work/slow.status" &
+  slow=$!
+  staged=""
+  for _ in $(seq 1 100); do
+    staged=$(find "$D" -maxdepth 1 -name '.lanyard-staging-*' | head -1)
+    [ -n "$staged" ] && break
+    sleep 0.05
+  done
+  [ -n "$staged" ] || fail "the PUT of $target was not staged"
+  rm -f "$staged"
+  wait "$slow"
+  case "$(cat "$work/slow.status")" in
+    2*) fail "the PUT of $target whose staged body was removed answered $(cat "$work/slow.status")" ;;
+  esac
+done
+expect "the WebDAV folder after those PUTs" "$(contents "$D")" "b.txt"
+expect "the target those PUTs left alone" "$(cat "$D/b.txt")" "a"
 e2e_stop webdav
 expect "the WebDAV folder after a PUT and a stop" "$(contents "$D")" "b.txt"
 expect "the WebDAV folder moved away" "$(contents "$work/D.away")" "a.txt"

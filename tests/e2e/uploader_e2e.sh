@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end check of `webserve uploader` with curl: the eight routes of the web file manager,
-# their answers and messages, and the folder on disk after each change.
+# their answers and messages, the folder on disk after each change, and the staging folder (a
+# user's items in it kept, a FIFO as its lock file never waited on).
 #
 # usage: uploader_e2e.sh PATH-TO-WEBSERVE
 set -uo pipefail
@@ -22,13 +23,23 @@ printf 'two\n' >"$share/file 2.txt"
 printf 'ten\n' >"$share/file 10.txt"
 printf 'secret\n' >"$share/.secret"
 head -c 70000 /dev/urandom >"$share/Photos/beach.jpg"
-# A staging folder left by a server killed during an upload: gone once the server listens, and
-# after an upload and a stop.
-mkdir -p "$share/.lanyard-uploads/inner"
-printf 'partial\n' >"$share/.lanyard-uploads/inner/partial"
+# A folder of the staging folder's name that holds a user's file and subfolder, and what a server
+# killed during an upload left in it (a staged file and the lock file): the server's entries are
+# gone once the server listens; the user's stay through the start, the uploads and the stop.
+staged_name='????????-????-????-????-????????????'
+mkdir -p "$share/.lanyard-uploads/mine"
+printf 'mine\n' >"$share/.lanyard-uploads/notes.txt"
+printf 'inner\n' >"$share/.lanyard-uploads/mine/inner.txt"
+leftover="$share/.lanyard-uploads/$(tr a-f A-F </proc/sys/kernel/random/uuid)"
+printf 'partial\n' >"$leftover"
+: >"$share/.lanyard-uploads/lock"
+user_items() { # the user's items in the staging folder, on one line
+  (cd "$share/.lanyard-uploads" 2>/dev/null && find . -mindepth 1 ! -name lock -printf '%P\n' | sort | paste -sd' ')
+}
 
 e2e_start_webserve uploader uploader "$share"
-[ -e "$share/.lanyard-uploads" ] && fail "the staging folder left from before is still there at start"
+[ -e "$leftover" ] && fail "the staged file left from before is still there at start"
+expect "the user's items in the staging folder at start" "$(user_items)" "mine mine/inner.txt notes.txt"
 
 message() { # NAME: the message of an error page, character references decoded
   sed -n 's/.*<h1>HTTP Error [0-9]*: \(.*\)<\/h1>.*/\1/p' "$work/$1.body" | sed 's/&quot;/"/g; s/&amp;/\&/g'
@@ -125,10 +136,11 @@ curl --silent --max-time 30 --limit-rate 100k -o "$work/slow.body" -w '%{http_co
   -F "files[]=@$work/slow.bin;filename=slow.bin" "$url/upload" >"$work/slow.status" &
 slow=$!
 for _ in $(seq 1 100); do
-  find "$share/.lanyard-uploads" -type f ! -name lock 2>/dev/null | grep -q . && break
+  find "$share/.lanyard-uploads" -maxdepth 1 -type f -name "$staged_name" 2>/dev/null | grep -q . && break
   sleep 0.05
 done
-find "$share/.lanyard-uploads" -type f ! -name lock 2>/dev/null | grep -q . || fail "the slow upload was not staged"
+find "$share/.lanyard-uploads" -maxdepth 1 -type f -name "$staged_name" 2>/dev/null | grep -q . ||
+  fail "the slow upload was not staged"
 first_url=$url
 e2e_start_webserve uploader2 uploader "$share"
 url=$first_url
@@ -176,7 +188,35 @@ refused mkdeep 500 'Failed creating directory "/a/b"' -d path=/a/b "$url/create"
 refused mkout 404 '"../Share2/new" does not exist' -d path=../Share2/new "$url/create"
 refused mknone 400 'Missing "path" field' -d x=1 "$url/create"
 
+expect "the user's items in the staging folder after the uploads" "$(user_items)" "mine mine/inner.txt notes.txt"
 e2e_stop uploader
-[ -e "$share/.lanyard-uploads" ] && fail "the staging folder left from before is still there"
+expect "the user's items in the staging folder after the stop" "$(user_items)" "mine mine/inner.txt notes.txt"
+[ -e "$share/.lanyard-uploads/lock" ] && fail "the server's lock file is still there after the stop"
+find "$share/.lanyard-uploads" -name "$staged_name" 2>/dev/null | grep -q . && fail "a staged file is still there after the stop"
+
+# A FIFO named lock in the staging folder is never waited on: the server listens, takes an upload
+# and stops, each within 2 s, and the FIFO stays. (A server stuck opening it is let through after
+# 5 s, so that a wait fails here rather than holding the script.)
+fifo_share="$work/FifoShare"
+mkdir -p "$fifo_share/.lanyard-uploads"
+mkfifo "$fifo_share/.lanyard-uploads/lock"
+(
+  sleep 5
+  timeout 2 sh -c ': >"$1"' _ "$fifo_share/.lanyard-uploads/lock"
+) &
+unblocker=$!
+ms() { echo $(($(date +%s%N) / 1000000)); }
+t0=$(ms)
+e2e_start_webserve fifo uploader "$fifo_share"
+[ $(($(ms) - t0)) -le 2000 ] || fail "the server with a FIFO as lock listened after $(($(ms) - t0)) ms"
+expect "an upload beside a FIFO as lock" \
+  "$(e2e_fetch fifoup --max-time 2 -F path=/ -F "files[]=@$work/a.txt;filename=f.txt" "$url/upload")" 200
+expect "its file" "$(cat "$fifo_share/f.txt" 2>/dev/null)" "first"
+t0=$(ms)
+e2e_stop fifo
+[ $(($(ms) - t0)) -le 2000 ] || fail "the server with a FIFO as lock stopped after $(($(ms) - t0)) ms"
+[ -p "$fifo_share/.lanyard-uploads/lock" ] || fail "the FIFO is gone"
+kill "$unblocker" 2>/dev/null
+wait "$unblocker" 2>/dev/null
 
 e2e_finish uploader

@@ -88,6 +88,9 @@ std::shared_ptr<WebServerConnection> WebServerConnection::start(WebServerConnect
 }
 
 void WebServerConnection::_endOfLife() {
+    // The request goes before the socket closes: whatever it held (a body's temporary files, the
+    // staging folder of uploads) is let go of by the time the client sees the exchange end.
+    _request.reset();
     {
         std::lock_guard lock(_watchdogMutex);
         for (auto* timer : {&_watchdog, &_phaseTimer}) {

@@ -121,14 +121,18 @@ void WebServer::removeAllHandlers() {
 
 WebServerAsyncProcessBlock RunOnFileOperationsPool(WebServerProcessBlock process) {
     return [process](const std::shared_ptr<WebServerRequest>& request, WebServerCompletionBlock completion) {
-        platform::dispatch::GlobalQueue::fileOperations().async([process, request, completion] {
-            std::shared_ptr<WebServerResponse> response;
-            try {
-                response = process(request);
-            } catch (...) {
-                response = nullptr;
-            }
-            completion(std::move(response));
-        });
+        platform::dispatch::GlobalQueue::fileOperations().async(
+            [process, request = request, completion]() mutable {
+                std::shared_ptr<WebServerResponse> response;
+                try {
+                    response = process(request);
+                } catch (...) {
+                    response = nullptr;
+                }
+                // Only the connection keeps the request from here on, so it goes before the exchange
+                // ends (see WebServerConnection::_endOfLife).
+                request.reset();
+                completion(std::move(response));
+            });
     };
 }

@@ -57,6 +57,7 @@ bool WebServerFileRequest::open(Error* error) {
         platform::setError(error, Error::posix(errno));
         return false;
     }
+    _created = true;
     return true;
 }
 

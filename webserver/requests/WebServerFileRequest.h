@@ -14,7 +14,8 @@ public:
     WebServerFileRequest(const WebServerFileRequest&) = delete;
     WebServerFileRequest& operator=(const WebServerFileRequest&) = delete;
 
-    // Creates the file (write only, 0644); a failure gives a POSIX error.
+    // Creates the file (write only, 0644, never over an existing one); a failure gives a POSIX
+    // error.
     bool open(Error* error) override;
     // Writes the whole piece; a failed write gives a POSIX error.
     bool writeData(const Data& data, Error* error) override;
@@ -33,6 +34,8 @@ public:
     // in it.
     int temporaryFolderDescriptor() const { return _folder; }
     const std::string& temporaryName() const { return _name; }
+    // Whether the body's file was made (a request without a body never opens one).
+    bool hasFile() const { return _created; }
 
     std::string description() const override;
 
@@ -41,4 +44,5 @@ protected:
     int _file = -1;
     int _folder = -1;
     std::string _name;
+    bool _created = false;
 };

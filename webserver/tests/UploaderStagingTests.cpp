@@ -1,13 +1,27 @@
 // The file manager's staging folder when several servers share one folder: each holds the folder's
-// lock file while its uploads use it, and a folder is left over only when nobody holds it.
+// lock file while its uploads use it, and a folder is left over only when nobody holds it. What the
+// server did not put there (a user's items, a lock file or folder of another kind) is never
+// removed, used or waited on.
 
 #include "UploaderTestSupport.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/Uuid.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 using namespace uploadertest;
 
@@ -39,13 +53,88 @@ private:
     int _lock = -1;
 };
 
+// Every name in a folder, sorted (the lock file too).
+std::vector<std::string> allNamesIn(const std::string& folder) {
+    auto names = platform::FileSystem::contentsOfDirectory(folder).value_or(std::vector<std::string>{});
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The type bits of what a path names, the path itself when it is a link (0 when nothing is there).
+mode_t typeAt(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+bool makeSocketAt(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool bound =
+        socket != -1 && ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (socket != -1) {
+        ::close(socket);
+    }
+    return bound;
+}
+
+// Frees a server stuck opening a FIFO for reading: after a grace time far beyond what the server
+// needs, the FIFO is opened for writing now and then, which lets a waiting reader through. Counts
+// how often a reader was waiting.
+class FifoUnblocker {
+public:
+    explicit FifoUnblocker(std::string fifo)
+        : _fifo(std::move(fifo)), _thread([this] {
+              std::unique_lock lock(_mutex);
+              if (_stopped.wait_for(lock, std::chrono::seconds(3), [this] { return _stop; })) {
+                  return;
+              }
+              while (!_stopped.wait_for(lock, std::chrono::milliseconds(100), [this] { return _stop; })) {
+                  const int writer = ::open(_fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                  if (writer != -1) {
+                      ++unblocked;
+                      ::close(writer);
+                  }
+              }
+          }) {}
+    ~FifoUnblocker() {
+        {
+            std::lock_guard lock(_mutex);
+            _stop = true;
+        }
+        _stopped.notify_all();
+        _thread.join();
+    }
+    FifoUnblocker(const FifoUnblocker&) = delete;
+    FifoUnblocker& operator=(const FifoUnblocker&) = delete;
+
+    std::atomic<int> unblocked{0};
+
+private:
+    std::string _fifo;
+    std::mutex _mutex;
+    std::condition_variable _stopped;
+    bool _stop = false;
+    std::thread _thread;
+};
+
+class UploaderStagingTest : public UploaderTest {
+protected:
+    std::string staging() const { return share(WebUploader::kStagingFolderName); }
+    std::string stagingItem(const std::string& name) const { return staging() + "/" + name; }
+};
+
 } // namespace
 
 // A server that starts, uploads and stops while another server holds the staging folder leaves that
 // server's staged file alone; once nobody holds the folder, it is a leftover and goes.
 TEST_F(UploaderTest, AStagingFolderAnotherServerHoldsIsLeftAlone) {
     const std::string staging = share(WebUploader::kStagingFolderName);
-    const std::string theirs = staging + "/their-upload";
+    const std::string theirs = staging + "/" + platform::makeUuidString();
     server->stop();
     OtherServerHold other(staging);
     ASSERT_TRUE(other.held);
@@ -54,7 +143,6 @@ TEST_F(UploaderTest, AStagingFolderAnotherServerHoldsIsLeftAlone) {
     EXPECT_EQ(readFile(theirs), "theirs") << "left alone at start";
     EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
     EXPECT_EQ(readFile(share("a.txt")), "alpha");
-    EXPECT_EQ(get("/list?path=/").status, 200); // the upload's request is gone a whole exchange later
     EXPECT_EQ(readFile(theirs), "theirs") << "left alone by an upload";
     server->stop();
     EXPECT_EQ(readFile(theirs), "theirs") << "left alone at stop";
@@ -62,4 +150,155 @@ TEST_F(UploaderTest, AStagingFolderAnotherServerHoldsIsLeftAlone) {
     startServer(WebUploader::create(share()));
     EXPECT_FALSE(platform::FileSystem::itemExists(staging)) << "nobody holds it: a leftover";
     EXPECT_EQ(namesIn(share()), std::vector<std::string>{"a.txt"});
+}
+
+// A folder of the staging folder's name that holds a user's items: whenever the server clears it,
+// only what a server put there goes (staged files and the lock file), and the folder stays with the
+// user's file, subfolder and link (not followed).
+TEST_F(UploaderStagingTest, OnlyAServersOwnEntriesLeaveTheStagingFolder) {
+    const auto plant = [&] {
+        ASSERT_TRUE(platform::FileSystem::removeItem(staging()) ||
+                    !platform::FileSystem::itemExists(staging()));
+        ASSERT_TRUE(makeDirectory(staging()));
+        ASSERT_TRUE(makeDirectory(stagingItem("sub")));
+        ASSERT_TRUE(writeFile(stagingItem("mine.txt"), "mine"));
+        ASSERT_TRUE(writeFile(stagingItem("sub/inner.txt"), "inner"));
+        ASSERT_EQ(::symlink((scratch / "Share2").c_str(), stagingItem("out").c_str()), 0);
+        ASSERT_TRUE(writeFile(stagingItem(platform::makeUuidString()), "staged"));
+        ASSERT_TRUE(writeFile(stagingItem(WebUploader::kStagingLockName), ""));
+    };
+    const struct {
+        const char* moment;
+        std::function<void()> act;
+    } rows[] = {
+        {"a start",
+         [&] {
+             server->stop();
+             plant();
+             startServer(WebUploader::create(share()));
+         }},
+        {"an upload",
+         [&] {
+             plant();
+             EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
+             EXPECT_EQ(readFile(share("a.txt")), "alpha");
+         }},
+        {"a stop",
+         [&] {
+             plant();
+             server->stop();
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.moment);
+        row.act();
+        EXPECT_EQ(allNamesIn(staging()), (std::vector<std::string>{"mine.txt", "out", "sub"}));
+        EXPECT_EQ(readFile(stagingItem("mine.txt")), "mine");
+        EXPECT_EQ(readFile(stagingItem("sub/inner.txt")), "inner");
+        EXPECT_EQ(namesIn(scratch / "Share2"), std::vector<std::string>{"outside.txt"});
+    }
+}
+
+// A lock file or staging folder of another kind than the server makes is never waited on nor used:
+// the server starts, takes an upload (staged elsewhere) and stops, and the item stays as it was.
+TEST_F(UploaderStagingTest, ALockOrStagingFolderOfAnotherKindIsNeitherWaitedOnNorUsed) {
+    const std::string lock = stagingItem(WebUploader::kStagingLockName);
+    const struct {
+        const char* what;
+        std::string path;
+        mode_t type;
+        std::function<bool()> make;
+    } rows[] = {
+        {"a FIFO as lock", lock, S_IFIFO, [&] { return ::mkfifo(lock.c_str(), 0600) == 0; }},
+        {"a socket as lock", lock, S_IFSOCK, [&] { return makeSocketAt(lock); }},
+        {"a link as lock", lock, S_IFLNK,
+         [&] { return ::symlink((scratch / "Share2/outside.txt").c_str(), lock.c_str()) == 0; }},
+        {"a folder as lock", lock, S_IFDIR, [&] { return makeDirectory(lock); }},
+        {"a link as the staging folder", staging(), S_IFLNK,
+         [&] {
+             return ::rmdir(staging().c_str()) == 0 &&
+                    ::symlink((scratch / "Share2").c_str(), staging().c_str()) == 0;
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        server->stop();
+        ASSERT_TRUE(::unlink(staging().c_str()) == 0 || platform::FileSystem::removeItem(staging()) ||
+                    !platform::FileSystem::itemExists(staging()));
+        ASSERT_TRUE(makeDirectory(staging()));
+        ASSERT_TRUE(row.make());
+        {
+            FifoUnblocker unblocker(lock);
+            startServer(WebUploader::create(share()));
+            EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
+            server->stop();
+            EXPECT_EQ(unblocker.unblocked, 0) << "the server waited on the lock file";
+        }
+        EXPECT_EQ(readFile(share("a.txt")), "alpha");
+        ASSERT_TRUE(platform::FileSystem::removeItem(share("a.txt")));
+        EXPECT_EQ(typeAt(row.path), row.type);
+        EXPECT_EQ(namesIn(scratch / "Share2"), std::vector<std::string>{"outside.txt"});
+        EXPECT_EQ(readFile(scratch / "Share2/outside.txt"), "outside");
+    }
+}
+
+// A server that clears a leftover staging folder and whose lock file stops being the folder's lock
+// before it looks (another server cleared the folder meanwhile, and a third made a new lock file
+// there, holds it and stages a file) removes nothing: that file and lock belong to the third.
+TEST_F(UploaderStagingTest, ALockFileNoLongerTheFoldersGuardsNothing) {
+    server->stop();
+    ASSERT_TRUE(makeDirectory(staging()));
+    ASSERT_TRUE(writeFile(stagingItem(WebUploader::kStagingLockName), "")); // a leftover: held by none
+    const std::string theirs = stagingItem(platform::makeUuidString());
+    std::optional<OtherServerHold> third;
+    std::atomic<bool> swapped{false};
+    WebUploader::setStagingFaultInjector([&](std::string_view step) {
+        if (step == "lock" && !swapped.exchange(true)) {
+            ::unlink(stagingItem(WebUploader::kStagingLockName).c_str());
+            third.emplace(staging());
+            writeFile(theirs, "theirs");
+        }
+        return 0;
+    });
+    startServer(WebUploader::create(share()));
+    WebUploader::setStagingFaultInjector(nullptr);
+    ASSERT_TRUE(swapped);
+    ASSERT_TRUE(third && third->held);
+    EXPECT_EQ(readFile(theirs), "theirs");
+    EXPECT_EQ(typeAt(stagingItem(WebUploader::kStagingLockName)), S_IFREG);
+}
+
+// An upload refused for want of credentials never touches the staging folder: a leftover that
+// nobody holds stays until an upload that is let in clears it.
+TEST_F(UploaderStagingTest, AnUploadWithoutCredentialsLeavesTheStagingFolderAlone) {
+    server->stop();
+    server = WebUploader::create(share());
+    Error error;
+    ASSERT_TRUE(
+        server->startWithOptions({{WebServerOption_Port, 0LL},
+                                  {WebServerOption_BindToLocalhost, true},
+                                  {WebServerOption_AuthenticationMethod, WebServerAuthenticationMethod_Basic},
+                                  {WebServerOption_AuthenticationAccounts, ServerAccounts{{"u", "p"}}}},
+                                 &error))
+        << error.description;
+    // Left after the start, so that only an upload clears it.
+    ASSERT_TRUE(makeDirectory(staging()));
+    ASSERT_TRUE(writeFile(stagingItem(WebUploader::kStagingLockName), ""));
+    const std::string left = stagingItem(platform::makeUuidString());
+    ASSERT_TRUE(writeFile(left, "left"));
+    const std::string form = bodytest::MultipartBuilder("B")
+                                 .field("path", "/")
+                                 .file("files[]", "a.txt", "text/plain", "alpha")
+                                 .finish();
+    const auto post = [&](const std::string& credentials) {
+        return coretest::exchange(static_cast<std::uint16_t>(server->port()),
+                                  "POST /upload HTTP/1.1\r\nHost: x\r\n" + credentials +
+                                      "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: " +
+                                      std::to_string(form.size()) + "\r\n\r\n" + form);
+    };
+    EXPECT_EQ(post("").status, 401);
+    EXPECT_EQ(readFile(left), "left");
+    EXPECT_EQ(post("Authorization: Basic dTpw\r\n").status, 200); // "u:p"
+    EXPECT_EQ(readFile(share("a.txt")), "alpha");
+    EXPECT_FALSE(platform::FileSystem::itemExists(staging()));
 }

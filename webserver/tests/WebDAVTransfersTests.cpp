@@ -7,6 +7,12 @@
 
 #include "foundation/FileSystem.h"
 
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 using coretest::HttpReply;
 using davtest::DAVServerTest;
 using davtest::expectError;
@@ -50,6 +56,34 @@ TEST_F(DAVServerTest, PutRows) {
     server->refuseUpload = true;
     expectError(dav("PUT", "/a.txt", "", "x"), 403, "Uploading file to \"/a.txt\" is not permitted");
     EXPECT_EQ(snapshot(), "a.txt=keep\nb.JPG=x\nfolder/\n");
+}
+
+// A PUT whose staged body is removed while it is received (by another program) stores nothing and
+// is never answered with success: the target is as it was, neither made, emptied nor cut short.
+TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
+    write("old.txt", "keep");
+    const std::string body(64 * 1024, 'x');
+    for (const std::string name : {"new.txt", "old.txt"}) {
+        SCOPED_TRACE(name);
+        coretest::RawClient client;
+        ASSERT_TRUE(client.connect(AF_INET, port()));
+        ASSERT_TRUE(client.send("PUT /" + name + " HTTP/1.1\r\n" + hostHeader() + "Content-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2)));
+        std::optional<std::string> staged;
+        for (int attempt = 0; attempt < 500 && !staged; ++attempt) {
+            for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+                if (entry.path().filename().string().rfind(".lanyard-staging-", 0) == 0) {
+                    staged = entry.path().string();
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(staged);
+        ASSERT_EQ(::unlink(staged->c_str()), 0);
+        ASSERT_TRUE(client.send(body.substr(body.size() / 2)));
+        EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);
+        EXPECT_EQ(snapshot(), "old.txt=keep\n");
+    }
 }
 
 TEST_F(DAVServerTest, CopyRows) {

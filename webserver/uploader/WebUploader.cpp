@@ -62,20 +62,18 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
                         operation(weak, &WebUploader::listDirectory));
     addHandlerForMethod("GET", "/download", WebServerRequestClass<WebServerRequest>(),
                         operation(weak, &WebUploader::downloadFile));
-    // Uploads are staged in the shared folder itself, whatever order the form's parts come in.
-    const WebServerRequestFactory stagedForm =
-        [weak](const std::string& method, const Url& url, const HeaderDictionary& headers,
-               const std::string& path, const QueryDictionary& query) -> std::shared_ptr<WebServerRequest> {
-        auto request =
-            WebServerRequest::create<WebServerMultiPartFormRequest>(method, url, headers, path, query);
-        const auto self = weak.lock();
-        if (request && self) {
-            self->stageUploads(*request);
-        }
-        return request;
-    };
-    addHandlerForMethod("POST", "/upload", stagedForm,
+    addHandlerForMethod("POST", "/upload", WebServerRequestClass<WebServerMultiPartFormRequest>(),
                         RunOnFileOperationsPool(operation(weak, &WebUploader::uploadFile)));
+    // Uploads are staged in the shared folder itself, whatever order the form's parts come in, once
+    // the request is let in (its credentials checked) and before its body is read.
+    _handlers.front()->setHeadCheckBlock(
+        [weak](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+            const auto self = weak.lock();
+            if (auto* form = dynamic_cast<WebServerMultiPartFormRequest*>(request.get()); self && form) {
+                self->stageUploads(*form);
+            }
+            return nullptr;
+        });
     addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
                         RunOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
     addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -56,8 +57,14 @@ public:
     // shared); a folder is left over only when nobody holds it.
     static constexpr const char* kStagingLockName = "lock";
 
-    // Stops the server and removes the staging folder when no upload uses it.
+    // Stops the server and clears the staging folder when no upload uses it.
     void stop() override;
+
+    // For tests: every step of the staging folder's locking ("lock": a lock file taken, shared or
+    // exclusively) goes through the injector, which answers an error number to fail the step with,
+    // or 0 to let it run. Empty: no injection.
+    using StagingFaultInjector = std::function<int(std::string_view step)>;
+    static void setStagingFaultInjector(StagingFaultInjector injector);
 
     const std::string& uploadDirectory() const { return _uploadDirectory; }
     std::optional<std::vector<std::string>> allowedFileExtensions() const;
@@ -103,7 +110,7 @@ protected:
     bool addHandlers(const std::string& startHtml);
 
 private:
-    // Removes a staging folder left by an earlier run that ended during an upload.
+    // Clears a staging folder left by an earlier run that ended during an upload.
     void willStartAccepting() override;
     // The handler of an operation (the server held weakly).
     using Operation = std::shared_ptr<WebServerResponse> (WebUploader::*)(const WebServerRequest&);
@@ -145,12 +152,12 @@ private:
                                                     Error* error = nullptr) const;
     // Stages the request's files in the hidden folder at the root of the folder it started with
     // (on the share's own file system, so a full disk fails the upload at once and the move into
-    // place is a rename), through that folder's descriptor. The folder is made for the first upload
-    // that needs it (one left by a server that ended during an upload, which nobody holds, goes
-    // first with what it holds), held through its lock file while uploads use it, and removed as
-    // the last one ends unless another server holds it (WebUploaderStaging.cpp); the system's
-    // temporary folder serves when it cannot be made. It is never listed, served or changed by a
-    // request.
+    // place is a rename), through that folder's descriptor. Runs once the request is let in, before
+    // its body is read. The folder is made for the first upload that needs it (the staged files of
+    // a server that ended during an upload, which nobody holds, go first), held through its lock
+    // file while uploads use it, and cleared as the last one ends unless another server holds it
+    // (WebUploaderStaging.cpp); the system's temporary folder serves when it cannot be made or held.
+    // It is never listed, served or changed by a request.
     void stageUploads(WebServerMultiPartFormRequest& request);
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;

@@ -30,32 +30,38 @@ using namespace webdav_detail;
 namespace {
 
 // The uploaded file as an item: beside its target when the request staged it there, else in the
-// system's temporary folder. A PUT without a body has no file yet: it stores an empty one.
+// system's temporary folder. The body's file is never made afresh: one that has gone meanwhile
+// (removed by another program, or with its folder) fails the PUT, rather than an empty file taking
+// the target's place. A PUT without a body has no file yet: an empty one is made now, under its
+// fresh name.
 std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& request, Error* error) {
+    std::optional<platform::SharedItem> item;
     if (request.temporaryFolderDescriptor() != -1) {
         platform::FileDescriptor folder(::fcntl(request.temporaryFolderDescriptor(), F_DUPFD_CLOEXEC, 0));
-        std::optional<platform::SharedItem> item;
-        if (folder.valid()) {
-            item = platform::SharedItem{std::move(folder), request.temporaryName()};
-        }
-        if (item && !SharedFolder::openItem(*item, O_WRONLY | O_CREAT, error).valid()) {
+        if (!folder.valid()) {
+            platform::setError(error, Error::posix(errno));
             return std::nullopt;
         }
+        item = platform::SharedItem{std::move(folder), request.temporaryName()};
+    } else {
+        item = SharedFolder::itemAtPath(request.temporaryPath(), error);
         if (!item) {
-            platform::setError(error, Error::posix(errno));
-        }
-        return item;
-    }
-    const std::string& path = request.temporaryPath();
-    if (!FileSystem::itemExists(path)) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd == -1) {
-            platform::setError(error, Error::posix(errno));
             return std::nullopt;
         }
-        ::close(fd);
     }
-    return SharedFolder::itemAtPath(path, error);
+    bool present = false;
+    if (!request.hasFile()) {
+        present = SharedFolder::openItem(*item, O_WRONLY | O_CREAT | O_EXCL, error).valid();
+    } else if (const auto status = SharedFolder::status(*item, error)) {
+        present = status->isRegularFile();
+        if (!present) {
+            platform::setError(error, Error::posix(EINVAL));
+        }
+    }
+    if (!present) {
+        return std::nullopt;
+    }
+    return item;
 }
 
 std::string withoutBrackets(std::string host) {
