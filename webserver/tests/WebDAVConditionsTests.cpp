@@ -398,6 +398,7 @@ TEST_F(WebDAVItemLocks, WritersWaitingForAnItemLeaveTheServerAnswering) {
 TEST_F(WebDAVItemLocks, CopyAndMoveFindTheirSourceChangedWhileTheyWaited) {
     for (const char* method : {"COPY", "MOVE"}) {
         SCOPED_TRACE(method);
+        std::filesystem::remove(path("b.txt"));
         write("a.txt", "old");
         const std::string condition = "If-Match: \"" + headerOf(dav("GET", "/a.txt"), "ETag") + "\"\r\n";
         const platform::SharedItem item = itemOf("a.txt");
