@@ -55,7 +55,9 @@ get=$(curl -s -o "$work/get.body" -w '%{http_code} %{time_total}' --max-time 20 
 if kill -0 "$move" 2>/dev/null; then moving=yes; else moving=no; fi
 read -r status seconds <<<"$get"
 echo "GET during the move: $status in $seconds s (move still running: $moving)"
-[ "$status" = 200 ] && [ "$(cat "$work/get.body")" = hello ] || fail "GET of another file during the move" "$get"
+if [ "$status" != 200 ] || [ "$(cat "$work/get.body")" != hello ]; then
+  fail "GET of another file during the move" "$get"
+fi
 awk -v s="$seconds" 'BEGIN { exit !(s < 0.5) }' || fail "GET of another file took ${seconds} s"
 [ "$moving" = yes ] || fail "the move ended before the GET was answered"
 
