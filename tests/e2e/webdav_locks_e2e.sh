@@ -3,7 +3,7 @@
 # tmpfs mounted inside the share makes a second file system there; while a MOVE of a tree of files
 # from it runs and PUTs of its destination come in (more than the server has workers), a GET of
 # another file is answered within 0.5 s. Then the move is whole, its source gone, and nothing of
-# the server's staging is left. Exits 77 where mount namespaces are refused.
+# the server's staging is left. A PUT of a moved file's source while it is copied is never lost. Exits 77 where mount namespaces are refused.
 #
 #   webdav_locks_e2e.sh WEBSERVE
 set -euo pipefail
@@ -74,5 +74,25 @@ moved=$(find "$share/tree" -type f 2>/dev/null | wc -l)
 left=$(find "$share" -name '.lanyard-staging-*' | wc -l)
 [ "$left" = 0 ] || fail "staging items left behind" "$left"
 echo "MOVE $move_status, PUTs: $put_statuses, $moved files moved"
+
+# A PUT of the source while the move copies it: the PUT's bytes are kept, moved or at the source.
+head -c 200000000 /dev/zero >"$share/other/big.bin"
+curl -s -o /dev/null -w '%{http_code}' --max-time 120 -X MOVE -H "Destination: $url/big.bin" \
+  "$url/other/big.bin" >"$work/move2.status" &
+move=$!
+for _ in $(seq 1 200); do
+  compgen -G "$share/.lanyard-staging-*" >/dev/null && break
+  sleep 0.01
+done
+put=$(curl -s -o /dev/null -w '%{http_code}' --max-time 60 -T - "$url/other/big.bin" <<<"mine")
+wait "$move" || true
+kept=0
+for file in "$share/big.bin" "$share/other/big.bin"; do
+  if [ "$(head -c 10 "$file" 2>/dev/null)" = mine ]; then kept=$((kept + 1)); fi
+done
+echo "PUT of the source during the move: $put, MOVE $(cat "$work/move2.status"), its bytes kept: $kept"
+[ "$kept" = 1 ] || fail "the bytes of a PUT of the source during the move"
+left=$(find "$share" -name '.lanyard-staging-*' | wc -l)
+[ "$left" = 0 ] || fail "staging items left behind" "$left"
 
 e2e_finish "WebDAV item lock"
