@@ -106,15 +106,18 @@ bool removeStep(const SharedItem& item, Error* error) {
     return SharedFolder::removeItem(item, error);
 }
 
-bool copyStep(const SharedItem& from, const SharedItem& to, Error* error) {
+bool copyStep(const SharedItem& from, const SharedItem& to, Error* error,
+              const SharedFolder::NameFilter& leftOut = {}) {
     if (injectedFailure("copy", error)) {
         return false;
     }
-    return SharedFolder::copyItem(from, to, error);
+    return SharedFolder::copyItem(from, to, error, leftOut);
 }
 
+constexpr std::string_view kStagingPrefix = ".lanyard-staging-";
+
 std::optional<SharedItem> stagingItemBeside(const SharedItem& item, Error* error) {
-    return SharedFolder::sibling(item, ".lanyard-staging-" + makeUuidString(), error);
+    return SharedFolder::sibling(item, std::string(kStagingPrefix) + makeUuidString(), error);
 }
 
 // For file systems without an atomic exchange. Two non-folders are replaced by one rename;
@@ -139,7 +142,11 @@ bool replaceWithoutExchange(const SharedItem& staged, const SharedItem& target, 
 
 std::string AtomicReplace::stagingPathBeside(const std::string& path) {
     const std::string folder = FileSystem::deletingLastPathComponent(FileSystem::standardizePath(path));
-    return FileSystem::appendPathComponent(folder, ".lanyard-staging-" + makeUuidString());
+    return FileSystem::appendPathComponent(folder, std::string(kStagingPrefix) + makeUuidString());
+}
+
+bool AtomicReplace::isStagingName(std::string_view name) {
+    return name.substr(0, kStagingPrefix.size()) == kStagingPrefix;
 }
 
 bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
@@ -174,9 +181,9 @@ bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem
 }
 
 std::optional<SharedItem> AtomicReplace::copyBeside(const SharedItem& from, const SharedItem& to,
-                                                    Error* error) {
+                                                    Error* error, const SharedFolder::NameFilter& leftOut) {
     auto staged = stagingItemBeside(to, error);
-    if (!staged || !copyStep(from, *staged, error)) {
+    if (!staged || !copyStep(from, *staged, error, leftOut)) {
         return std::nullopt; // the copy removes whatever it had created
     }
     return staged;

@@ -54,8 +54,12 @@ public:
 
     // A copy in two halves, for a caller that decides at the last moment whether it may go in:
     // `from` copied under a hidden name beside `to` (none, with nothing left behind, on failure),
-    // then put in place by installStagedItem or installStagedItemWithoutReplacing (or removed).
-    static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error);
+    // leaving out the entries `leftOut` names, then put in place by installStagedItem or
+    // installStagedItemWithoutReplacing (or removed).
+    static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error,
+                                                const SharedFolder::NameFilter& leftOut = {});
+    // Whether a name is one this class gives the items it builds aside.
+    static bool isStagingName(std::string_view name);
     // Renames the staged item to `target` only when nothing is there (EEXIST otherwise); the
     // staged item stays on failure.
     static bool installStagedItemWithoutReplacing(const SharedItem& staged, const SharedItem& target,

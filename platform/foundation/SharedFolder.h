@@ -4,6 +4,7 @@
 #include "foundation/FileSystem.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,9 +110,13 @@ public:
     // Removes a file, a link or a folder with everything in it (links are removed, never
     // followed), depth first with a bounded number of open descriptors.
     static bool removeItem(const SharedItem& item, Error* error = nullptr);
+    // Names of entries that a copy leaves out (the item copied itself is never left out).
+    using NameFilter = std::function<bool(std::string_view name)>;
     // Copies a file, a link (as a link) or a folder with everything in it to `to`, which must not
-    // exist. Modes and modification times are kept; on failure whatever the copy made is removed.
-    static bool copyItem(const SharedItem& from, const SharedItem& to, Error* error = nullptr);
+    // exist, but for the entries `leftOut` names at any depth. Modes and modification times are
+    // kept; on failure whatever the copy made is removed.
+    static bool copyItem(const SharedItem& from, const SharedItem& to, Error* error = nullptr,
+                         const NameFilter& leftOut = {});
     // renameat2 with the given flags (RENAME_NOREPLACE, RENAME_EXCHANGE or 0).
     static bool renameItem(const SharedItem& from, const SharedItem& to, unsigned flags,
                            Error* error = nullptr);

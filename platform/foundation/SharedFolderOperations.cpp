@@ -122,6 +122,7 @@ namespace {
 struct CopyRun {
     int fromBase;
     int toBase;
+    const SharedFolder::NameFilter& leftOut;
     std::set<std::pair<dev_t, ino_t>> createdDirectories;
     bool createdTop = false;
 };
@@ -217,6 +218,9 @@ bool copyFolder(const struct stat& info, CopyRun& run, std::vector<std::string>&
         }
     }
     for (const std::string& name : *names) {
+        if (run.leftOut && run.leftOut(name)) {
+            continue;
+        }
         from.push_back(name);
         to.push_back(name);
         const bool copied = copyEntry(run, from, to, error);
@@ -278,8 +282,9 @@ bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::st
 
 } // namespace
 
-bool SharedFolder::copyItem(const SharedItem& from, const SharedItem& to, Error* error) {
-    CopyRun run{from.folder.get(), to.folder.get(), {}, false};
+bool SharedFolder::copyItem(const SharedItem& from, const SharedItem& to, Error* error,
+                            const NameFilter& leftOut) {
+    CopyRun run{from.folder.get(), to.folder.get(), leftOut, {}, false};
     std::vector<std::string> fromNames{from.name};
     std::vector<std::string> toNames{to.name};
     if (copyEntry(run, fromNames, toNames, error)) {

@@ -86,6 +86,14 @@ WebServerItemLocks::Guard WebServerItemLocks::lock(std::initializer_list<const p
     return guard;
 }
 
+int WebServerItemLocks::waitingFor(const platform::SharedItem& item) {
+    const Key key = keyOf(item);
+    Shard& shard = shardOf(key);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    const auto found = shard.entries.find(key);
+    return found == shard.entries.end() ? 0 : found->second.users - (found->second.held ? 1 : 0);
+}
+
 WebServerItemLocks::Guard& WebServerItemLocks::Guard::operator=(Guard&& other) noexcept {
     if (this != &other) {
         release();

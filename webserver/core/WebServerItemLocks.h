@@ -46,4 +46,7 @@ public:
     static Guard lock(std::initializer_list<const platform::SharedItem*> items);
 
     static Key keyOf(const platform::SharedItem& item);
+
+    // How many wait for the item's lock at this moment (its holder not counted).
+    static int waitingFor(const platform::SharedItem& item);
 };

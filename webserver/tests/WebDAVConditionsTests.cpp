@@ -4,7 +4,11 @@
 
 #include "WebDAVTestSupport.h"
 
+#include "WebServerItemLocks.h"
+
+#include "dispatch/GlobalQueue.h"
 #include "foundation/AtomicReplace.h"
+#include "foundation/SharedFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +42,25 @@ std::string patternBytes() {
     }
     return bytes;
 }
+
+// Waits (a bounded while) until a writer waits for the item's lock.
+bool someoneWaitsFor(const platform::SharedItem& item) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (WebServerItemLocks::waitingFor(item) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return WebServerItemLocks::waitingFor(item) > 0;
+}
+
+// The cases where the test holds an item's lock itself while requests wait for it.
+class WebDAVItemLocks : public DAVServerTest {
+protected:
+    platform::SharedItem itemOf(const std::string& name) {
+        auto item = platform::SharedFolder::itemAtPath(path(name));
+        EXPECT_TRUE(item) << name;
+        return item ? std::move(*item) : platform::SharedItem{};
+    }
+};
 
 } // namespace
 
@@ -336,5 +360,59 @@ TEST_F(DAVServerTest, OfTwoConditionalWritersTheSecondFindsTheFileChanged) {
         EXPECT_EQ(first, row.status);
         EXPECT_EQ(rivalStatus.get(), 412);
         EXPECT_EQ(snapshot(), row.after);
+    }
+}
+
+// Writers waiting for an item's lock hold up no other request: while the test holds the lock of
+// a.txt, more PUTs of it than the server has workers wait for it, and a GET of another file is
+// answered.
+TEST_F(WebDAVItemLocks, WritersWaitingForAnItemLeaveTheServerAnswering) {
+    write("a.txt", "old");
+    write("b.txt", "other");
+    const platform::SharedItem item = itemOf("a.txt");
+    auto held = WebServerItemLocks::lock({&item});
+    std::vector<std::unique_ptr<coretest::RawClient>> writers;
+    for (std::size_t i = 0; i <= platform::dispatch::GlobalQueue::instance().maxThreads(); ++i) {
+        auto client = std::make_unique<coretest::RawClient>();
+        const std::string body = "put " + std::to_string(i);
+        EXPECT_TRUE(client->connect(AF_INET, port()) &&
+                    client->send("PUT /a.txt HTTP/1.1\r\n" + hostHeader() +
+                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
+        writers.push_back(std::move(client));
+    }
+    const bool waiting = someoneWaitsFor(item);
+    const HttpReply other = coretest::get(port(), "/b.txt");
+    held.release();
+    EXPECT_TRUE(waiting);
+    EXPECT_EQ(other.status, 200);
+    EXPECT_EQ(other.body, "other");
+    for (auto& writer : writers) {
+        const int status = coretest::parseReply(writer->readAll()).status;
+        EXPECT_TRUE(status == 201 || status == 204) << status;
+    }
+    EXPECT_EQ(contents("a.txt").rfind("put ", 0), 0u);
+}
+
+// COPY and MOVE look at their source's conditions again once they hold its lock: a source changed
+// while they waited for it is neither copied nor moved.
+TEST_F(WebDAVItemLocks, CopyAndMoveFindTheirSourceChangedWhileTheyWaited) {
+    for (const char* method : {"COPY", "MOVE"}) {
+        SCOPED_TRACE(method);
+        std::filesystem::remove(path("b.txt"));
+        write("a.txt", "old");
+        const std::string condition = "If-Match: \"" + headerOf(dav("GET", "/a.txt"), "ETag") + "\"\r\n";
+        const platform::SharedItem item = itemOf("a.txt");
+        auto held = WebServerItemLocks::lock({&item});
+        auto reply = std::async(std::launch::async, [&] {
+            return dav(method, "/a.txt", "Destination: " + url("/b.txt") + "\r\n" + condition);
+        });
+        const bool waiting = someoneWaitsFor(item);
+        write("a.txt", "changed");
+        const timespec times[2] = {{1577836800, 0}, {1577836800, 0}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, path("a.txt").c_str(), times, 0), 0);
+        held.release();
+        EXPECT_TRUE(waiting);
+        davtest::expectError(reply.get(), 412, "Precondition failed for \"/a.txt\"");
+        EXPECT_EQ(snapshot(), "a.txt=changed\n");
     }
 }

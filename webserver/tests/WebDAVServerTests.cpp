@@ -9,7 +9,10 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 using coretest::HttpReply;
 using davtest::DAVServerTest;
@@ -229,4 +232,39 @@ TEST_F(DAVServerTest, AFolderSwappedInOneStepIsServedAtTheNextRequest) {
     EXPECT_EQ(dav("PUT", "/d.txt", "", std::string("d")).status, 201);
     EXPECT_EQ(snapshot(), "c.txt=other\nd.txt=d\n");
     EXPECT_TRUE(platform::FileSystem::removeItem(other)); // now the folder that held b.txt
+}
+
+// A copy of a folder leaves out the server's work in progress at every depth: the body of a PUT
+// still being received, and the file manager's staging folder. A user's other hidden items go
+// with the copy.
+TEST_F(DAVServerTest, CopyOfAFolderLeavesOutTheServersWorkInProgress) {
+    makeFolder("d");
+    makeFolder("d/sub");
+    makeFolder("d/.lanyard-uploads");
+    write("d/.lanyard-uploads/part", "staged");
+    write("d/.mine", "kept");
+    write("d/a.txt", "a");
+    coretest::RawClient putting;
+    ASSERT_TRUE(putting.connect(AF_INET, port()));
+    ASSERT_TRUE(
+        putting.send("PUT /d/sub/b.txt HTTP/1.1\r\n" + hostHeader() + "Content-Length: 10\r\n\r\nhalf."));
+    const auto staged = [this] {
+        for (const auto& entry : std::filesystem::directory_iterator(path("d/sub"))) {
+            if (entry.path().filename().string().rfind(".lanyard-staging-", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!staged() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(staged());
+    EXPECT_EQ(dav("COPY", "/d", "Destination: " + url("/e") + "\r\n").status, 201);
+    EXPECT_EQ(snapshot("e"), ".mine=kept\na.txt=a\nsub/\n");
+    ASSERT_TRUE(putting.send("done."));
+    EXPECT_EQ(coretest::parseReply(putting.readAll()).status, 201);
+    EXPECT_EQ(snapshot("e"), ".mine=kept\na.txt=a\nsub/\n");
+    EXPECT_EQ(contents("d/sub/b.txt"), "half.done.");
 }

@@ -127,8 +127,11 @@ void WebDAVServer::addHandlers() {
         }
         return request;
     };
-    addDefaultHandlerForMethod("PUT", stagedBesideTarget,
-                               perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT));
+    // A PUT may wait for its item's lock while another writer finishes: never on the workers that
+    // read requests and accept connections.
+    addDefaultHandlerForMethod(
+        "PUT", stagedBesideTarget,
+        RunOnFileOperationsPool(perform<WebServerFileRequest>(weak, &WebDAVServer::performPUT)));
     // A PUT or MKCOL that will be refused whatever its body holds is answered on its head.
     _handlers.front()->setHeadCheckBlock([weak](const std::shared_ptr<WebServerRequest>& request) {
         const auto self = weak.lock();

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <string_view>
 
 using platform::AtomicReplace;
 using platform::FileSystem;
@@ -85,10 +86,26 @@ bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
            platform::equalsIgnoringCase(withoutBrackets(url.host()), withoutBrackets(hostUrl->host()));
 }
 
+// The names of the server's work in progress, which a copy leaves out: the items built aside for a
+// change (the body of a PUT still being received among them) and the file manager's staging
+// folder.
+bool isServerWorkName(std::string_view name) {
+    return AtomicReplace::isStagingName(name) || name == ".lanyard-uploads";
+}
+
+// The item is still the one looked at before: the same file or folder, not changed since.
+bool isSameItem(const std::optional<platform::FileStatus>& before,
+                const std::optional<platform::FileStatus>& now) {
+    return before && now && before->type == now->type && before->device == now->device &&
+           before->inode == now->inode && before->size == now->size &&
+           before->modificationTime == now->modificationTime;
+}
+
 // The last step of COPY and MOVE. Under the locks of source and destination the conditions are
 // looked at once more and the item goes in, so no other writer of this process changes either
-// item in between. A copy is built aside before, without the locks: a long copy never holds up
-// the writers of either item.
+// item in between. A copy, and a move to another file system (a copy too), is built beside the
+// destination before, without the locks: a long copy never holds up the writers of either item,
+// and the locks are held for the last renames and the removal of a moved source.
 struct Transfer {
     enum class Outcome { done, conditionFailed, failed };
 
@@ -98,9 +115,13 @@ struct Transfer {
     const platform::SharedItem& to;
 
     Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
+        const auto source = SharedFolder::status(from);
+        const auto destinationFolder = FileSystem::statusOfDescriptor(to.folder.get());
+        const bool copies =
+            !isMove || (source && destinationFolder && source->device != destinationFolder->device);
         std::optional<platform::SharedItem> staged;
-        if (!isMove) {
-            staged = AtomicReplace::copyBeside(from, to, error);
+        if (copies) {
+            staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
             if (!staged) {
                 return Outcome::failed;
             }
@@ -108,7 +129,7 @@ struct Transfer {
         auto locked = WebServerItemLocks::lock({&from, &to});
         Outcome outcome = Outcome::conditionFailed;
         if (conditionsHold()) {
-            outcome = install(staged, replaced, error) ? Outcome::done : Outcome::failed;
+            outcome = install(staged, source, replaced, error) ? Outcome::done : Outcome::failed;
         }
         locked.release();
         if (staged && outcome != Outcome::done) {
@@ -117,13 +138,27 @@ struct Transfer {
         return outcome;
     }
 
-    bool install(const std::optional<platform::SharedItem>& staged, bool* replaced, Error* error) const {
-        if (isMove) {
+    bool install(std::optional<platform::SharedItem>& staged,
+                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error) const {
+        if (isMove && !staged) {
             return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
                               : AtomicReplace::moveWithoutReplacing(from, to, error);
         }
-        return mayReplace ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
-                          : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
+        if (isMove && !isSameItem(source, SharedFolder::status(from))) {
+            // The source changed while it was copied: what goes in is copied again, now.
+            SharedFolder::removeItem(*staged);
+            staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
+            if (!staged) {
+                return false;
+            }
+        }
+        const bool installed = mayReplace
+                                   ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
+                                   : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
+        if (installed && isMove) {
+            SharedFolder::removeItem(from); // a source that cannot be removed stays; the move is done
+        }
+        return installed;
     }
 };
 
