@@ -4,8 +4,16 @@
 #include "UploaderTestSupport.h"
 #include "WebServerItemLocks.h"
 
+#include "foundation/AtomicReplace.h"
+#include "foundation/FileSystem.h"
+#include "foundation/TemporaryFile.h"
+
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <future>
 
 using namespace uploadertest;
@@ -16,6 +24,38 @@ struct Case {
     std::string form;
     int status;
     std::string message;
+};
+
+// A scratch folder on a tmpfs (/dev/shm), when that is another file system than the system's
+// temporary folder.
+class OtherFileSystemFolder {
+public:
+    OtherFileSystemFolder() {
+        std::string pattern = "/dev/shm/lanyard-share-XXXXXX";
+        struct stat temporary {};
+        struct stat made {};
+        if (::mkdtemp(pattern.data())) {
+            _path = pattern;
+            if (::stat(platform::temporaryDirectory().c_str(), &temporary) != 0 ||
+                ::stat(_path.c_str(), &made) != 0 || made.st_dev == temporary.st_dev) {
+                platform::FileSystem::removeItem(_path);
+                _path.clear();
+            }
+        }
+    }
+    ~OtherFileSystemFolder() {
+        if (!_path.empty()) {
+            platform::FileSystem::removeItem(_path);
+        }
+    }
+    OtherFileSystemFolder(const OtherFileSystemFolder&) = delete;
+    OtherFileSystemFolder& operator=(const OtherFileSystemFolder&) = delete;
+
+    bool valid() const { return !_path.empty(); }
+    const std::string& path() const { return _path; }
+
+private:
+    std::string _path;
 };
 
 class UploaderEdit : public UploaderTest {
@@ -136,15 +176,65 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
 }
 
 // When a file of a form cannot be put in place, the ones placed before it are taken out again: here
-// the second name is taken and the numbered names a free one would need are too long.
+// the second name is taken and the numbered names a free one would need are too long. So too when
+// the form was staged on another file system than the share's (a share on a tmpfs whose staging
+// folder cannot be had, so the files wait in the system's temporary folder).
 TEST_F(UploaderEdit, AFormWhoseLastFileCannotBePlacedLeavesNothing) {
     const std::string longest = std::string(251, 'n') + ".txt";
-    ASSERT_TRUE(writeFile(share(longest), "old"));
-    expectError(
-        upload({{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", longest}}), 400,
-        "Uploaded file name \"" + longest + "\" is too long");
-    EXPECT_EQ(namesIn(share()), std::vector<std::string>{longest});
-    EXPECT_EQ(readFile(share(longest)), "old");
+    std::vector<std::string> shares{share()};
+    OtherFileSystemFolder other;
+    if (other.valid()) {
+        shares.push_back(other.path());
+    } else {
+        ADD_FAILURE() << "no tmpfs beside the system's temporary folder: /dev/shm is needed";
+    }
+    for (const std::string& folder : shares) {
+        SCOPED_TRACE(folder);
+        if (folder != share()) {
+            ASSERT_TRUE(writeFile(folder + "/" + WebUploader::kStagingFolderName, "not a folder"));
+            startServer(WebUploader::create(folder));
+        }
+        ASSERT_TRUE(writeFile(folder + "/" + longest, "old"));
+        expectError(upload({{"path", "/", std::nullopt},
+                            {"files[]", "one", "m1.txt"},
+                            {"files[]", "two", "m2.txt"},
+                            {"files[]", "three", longest}}),
+                    400, "Uploaded file name \"" + longest + "\" is too long");
+        EXPECT_EQ(namesIn(folder), std::vector<std::string>{longest});
+        EXPECT_EQ(readFile(folder + "/" + longest), "old");
+        // The same form without the name it cannot take is stored whole.
+        EXPECT_EQ(
+            upload({{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", "m2.txt"}})
+                .status,
+            200);
+        EXPECT_EQ(namesIn(folder), (std::vector<std::string>{"m1.txt", "m2.txt", longest}));
+        EXPECT_EQ(readFile(folder + "/m2.txt"), "two");
+        runMainQueue(0);
+        EXPECT_EQ(delegate.events,
+                  (std::vector<std::string>{"upload " + folder + "/m1.txt", "upload " + folder + "/m2.txt"}));
+        delegate.events.clear();
+    }
+}
+
+// A form that fails after another client took the name of one of its files (between that file's
+// placing and the rollback) leaves that client's file where it is, whole.
+TEST_F(UploaderEdit, TheRollbackLeavesAnotherClientsFileAlone) {
+    ASSERT_TRUE(writeFile(scratch / "rival.txt", "rival"));
+    int renames = 0;
+    platform::AtomicReplace::setFaultInjector([&](std::string_view step) {
+        if (step != "rename" || ++renames != 2) {
+            return 0;
+        }
+        // The second file's turn: another writer has meanwhile put its own file at the first's name.
+        EXPECT_EQ(::rename((scratch / "rival.txt").c_str(), share("m1.txt").c_str()), 0);
+        return EIO;
+    });
+    const Reply reply =
+        upload({{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", "m2.txt"}});
+    platform::AtomicReplace::setFaultInjector(nullptr);
+    expectError(reply, 500, "Failed moving uploaded file to \"/\"");
+    EXPECT_EQ(namesIn(share()), std::vector<std::string>{"m1.txt"});
+    EXPECT_EQ(readFile(share("m1.txt")), "rival");
     runMainQueue(0);
     EXPECT_TRUE(delegate.events.empty());
 }
