@@ -301,8 +301,13 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
             return Step::Fail;
         }
         _subParser->_memoryInUse = _memoryInUse;
+        _subParser->_fileCount = _fileCount;
         _subParser->setTemporaryFolder(_temporaryFolder, _stagingFolder);
     } else if (_fileName) {
+        if (++*_fileCount > kMaximumFiles) {
+            _exceededFiles = true;
+            return Step::Fail;
+        }
         if (_stagingFolder) {
             _tmpFile = platform::createTemporaryFileAt(_stagingFolder->get(), _tmpName);
             _tmpPath = _tmpFile == -1 ? std::string() : _temporaryFolder + "/" + _tmpName;
@@ -381,6 +386,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_consumeContent(std::
         if (!_subParser->appendBytes(_data.data() + _offset, end - _offset)) {
             _failedAllocating = _subParser->hasFailedAllocating();
             _exceededMemory = _subParser->hasExceededMemory();
+            _exceededFiles = _subParser->hasExceededFiles();
             return Step::Fail;
         }
         _offset = end;
@@ -406,6 +412,7 @@ bool WebServerMIMEStreamParser::_finishPart(std::size_t end) {
                        subParser->appendBytes(kCRLF.data(), kCRLF.size()) && subParser->isAtEnd();
         _failedAllocating = subParser->hasFailedAllocating();
         _exceededMemory = subParser->hasExceededMemory();
+        _exceededFiles = subParser->hasExceededFiles();
         return success;
     }
     if (_tmpFile != -1) {
