@@ -5,7 +5,6 @@
 #include "WebServerItemLocks.h"
 
 #include "foundation/AtomicReplace.h"
-#include "foundation/FileSystem.h"
 #include "foundation/TemporaryFile.h"
 
 #include <sys/stat.h>
@@ -28,35 +27,12 @@ struct Case {
 
 // A scratch folder on a tmpfs (/dev/shm), when that is another file system than the system's
 // temporary folder.
-class OtherFileSystemFolder {
-public:
-    OtherFileSystemFolder() {
-        std::string pattern = "/dev/shm/lanyard-share-XXXXXX";
-        struct stat temporary {};
-        struct stat made {};
-        if (::mkdtemp(pattern.data())) {
-            _path = pattern;
-            if (::stat(platform::temporaryDirectory().c_str(), &temporary) != 0 ||
-                ::stat(_path.c_str(), &made) != 0 || made.st_dev == temporary.st_dev) {
-                platform::FileSystem::removeItem(_path);
-                _path.clear();
-            }
-        }
-    }
-    ~OtherFileSystemFolder() {
-        if (!_path.empty()) {
-            platform::FileSystem::removeItem(_path);
-        }
-    }
-    OtherFileSystemFolder(const OtherFileSystemFolder&) = delete;
-    OtherFileSystemFolder& operator=(const OtherFileSystemFolder&) = delete;
-
-    bool valid() const { return !_path.empty(); }
-    const std::string& path() const { return _path; }
-
-private:
-    std::string _path;
-};
+bool onAnotherFileSystemThanTheTemporaryFolder(const ScratchFolder& folder) {
+    struct stat temporary {};
+    struct stat made {};
+    return folder.valid() && ::stat(platform::temporaryDirectory().c_str(), &temporary) == 0 &&
+           ::stat(folder.path().c_str(), &made) == 0 && made.st_dev != temporary.st_dev;
+}
 
 class UploaderEdit : public UploaderTest {
 protected:
@@ -182,8 +158,8 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
 TEST_F(UploaderEdit, AFormWhoseLastFileCannotBePlacedLeavesNothing) {
     const std::string longest = std::string(251, 'n') + ".txt";
     std::vector<std::string> shares{share()};
-    OtherFileSystemFolder other;
-    if (other.valid()) {
+    const ScratchFolder other("/dev/shm/lanyard-share-XXXXXX");
+    if (onAnotherFileSystemThanTheTemporaryFolder(other)) {
         shares.push_back(other.path());
     } else {
         ADD_FAILURE() << "no tmpfs beside the system's temporary folder: /dev/shm is needed";
