@@ -166,6 +166,23 @@ async function uploads(page) {
     await row(page, 'notes (1).txt').waitFor();
   });
 
+  await step('a file name with quotes is stored exactly so', async () => {
+    // Chromium writes a quote in a form's file name as %22 (the HTML standard's form encoding).
+    const name = 'Rapport "final" 2024.txt';
+    const chooser = page.waitForEvent('filechooser');
+    await page.click('#upload-button');
+    await (await chooser).setFiles([{ name, mimeType: 'text/plain', buffer: Buffer.from('final\n') }]);
+    await page.waitForFunction((uploaded) => Array.from(document.querySelectorAll('#upload-list .upload.done .upload-name'))
+      .some((shown) => shown.textContent === uploaded), name);
+    const state = await page.$$eval('#upload-list .upload.done', (rows, uploaded) => rows
+      .filter((r) => r.querySelector('.upload-name').textContent === uploaded)
+      .map((r) => r.querySelector('.upload-state').textContent), name);
+    assert.deepEqual(state, ['Done'], 'stored under the name chosen');
+    await row(page, name).waitFor();
+    assert.equal(read(name), 'final\n');
+    assert.ok(!fs.existsSync(onDisk('Rapport %22final%22 2024.txt')));
+  });
+
   await step('a file dropped on the page is uploaded into the open folder', async () => {
     await row(page, 'Music').locator('a.item-name').click();
     await waitForRows(page, ['song.mp3']);

@@ -129,6 +129,33 @@ find "$share" -name 'nnnn*' -o -name 'caf*' -o -name 'a?b.txt' | grep -q . && fa
 expect "escaped quote" "$(e2e_fetch upquote --form-escape -F path=/ -F "files[]=@$work/a.txt;filename=\"quote\\\".txt\"" "$url/upload")" 200
 expect "the quote in the name" "$(cat "$share/quote\".txt" 2>/dev/null)" "first"
 rm -f "$share/quote\".txt"
+# A browser writes a quote in a file name as %22 (and CR and LF as %0D and %0A): a quote is stored.
+printf -- '--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/\r\n--B\r\nContent-Disposition: form-data; name="files[]"; filename="Rapport %%22final%%22 2024.txt"\r\n\r\nx\r\n--B--\r\n' >"$work/pct22.form"
+expect "a browser's quote" "$(e2e_fetch uppct22 -H 'Content-Type: multipart/form-data; boundary=B' --data-binary "@$work/pct22.form" "$url/upload")" 200
+expect "the quote stored as a quote" "$(cat "$share/Rapport \"final\" 2024.txt" 2>/dev/null)" "x"
+rm -f "$share/Rapport \"final\" 2024.txt"
+# A part header folded inside the file name: 400, and the name is never cut.
+printf -- '--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/\r\n--B\r\nContent-Disposition: form-data; name="files[]"; filename="a\r\n b.txt"\r\n\r\nx\r\n--B--\r\n' >"$work/fold.form"
+refused upfold 400 'Uploaded file name "a%0D%0A b.txt" holds a control character' \
+  -H 'Content-Type: multipart/form-data; boundary=B' --data-binary "@$work/fold.form" "$url/upload"
+# A folder that does not exist, or that is a file: 404 and 409, and nothing stored.
+refused upnowhere 404 '"/nowhere" does not exist' -F path=/nowhere -F "files[]=@$work/a.txt;filename=x1.txt" "$url/upload"
+refused upintofile 409 '"/notes.txt" is not a directory' -F path=/notes.txt -F "files[]=@$work/a.txt;filename=x1.txt" "$url/upload"
+find "$share" -name 'x1.txt' -o -name a -o -name 'a*b.txt' | grep -q . && fail "a form refused for its folder or a folded name stored files"
+# 3,000 parts of one name: each takes the next free number, and placing them costs linear time (the
+# bound is generous: a form like this took over 10 s when each part searched from the first name).
+mkdir "$share/Many"
+{
+  printf -- '--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/Many\r\n'
+  for _ in $(seq 1 3000); do
+    printf -- '--B\r\nContent-Disposition: form-data; name="files[]"; filename="same.txt"\r\n\r\nx\r\n'
+  done
+  printf -- '--B--\r\n'
+} >"$work/many.form"
+expect "3,000 parts of one name within 15 s" "$(e2e_fetch upmany --max-time 15 -H 'Content-Type: multipart/form-data; boundary=B' --data-binary "@$work/many.form" "$url/upload")" 200
+expect "3,000 files stored" "$(find "$share/Many" -type f | wc -l)" 3000
+[ -f "$share/Many/same.txt" ] && [ -f "$share/Many/same (2999).txt" ] || fail "the 3,000 parts took the names same.txt to same (2999).txt"
+rm -rf "$share/Many"
 
 # A second server started on the folder during an upload of the first leaves that upload alone.
 head -c 800000 /dev/urandom >"$work/slow.bin" # about 8 s at 100 KB/s

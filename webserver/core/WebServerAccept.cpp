@@ -87,9 +87,9 @@ std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListen
     return DispatchAcceptSource::create(
         listeningSocket,
         [weakSelf, listeningSocket, syncQueue = _syncQueue, peers = _peers] {
-            // Accepts every connection waiting (up to a batch): each one but the last is started on
-            // the global queue, the last one on this thread.
-            std::function<void()> pending;
+            // Accepts every connection waiting (up to a batch), each started on the global queue:
+            // a connection whose request is read at once (a long form) never holds up the next
+            // accept.
             for (int accepted = 0; accepted < kAcceptBatch; ++accepted) {
                 sockaddr_storage remote{};
                 socklen_t remoteLength = sizeof remote;
@@ -114,15 +114,9 @@ std::shared_ptr<DispatchAcceptSource> WebServer::_createDispatchSourceWithListen
                     refuse(socket);
                     continue;
                 }
-                if (pending) {
-                    platform::dispatch::DispatchQueue::global().async(std::move(pending));
-                }
-                pending = [weakSelf, socket, remote, remoteLength] {
+                platform::dispatch::DispatchQueue::global().async([weakSelf, socket, remote, remoteLength] {
                     _startConnection(weakSelf.lock(), socket, remote, remoteLength);
-                };
-            }
-            if (pending) {
-                pending();
+                });
             }
         },
         [listeningSocket, group] {

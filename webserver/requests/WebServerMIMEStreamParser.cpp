@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string_view>
 #include <unistd.h>
@@ -47,8 +48,8 @@ std::string trimmed(const std::string& text) {
 // A quoted value of a Content-Disposition parameter, from just after its opening quote. It is read
 // as a quoted-string in which a backslash escapes a quote or a backslash (as curl's --form-escape
 // writes them); a backslash before anything else stays, for browsers send backslashes in names as
-// they are (and a quote as %22, which stays as sent). A value whose escaped reading does not close
-// is read up to the next quote as it stands, so a browser's name that ends in a backslash keeps it.
+// they are. A value whose escaped reading does not close is read up to the next quote as it stands,
+// so a browser's name that ends in a backslash keeps it.
 std::string quotedParameterValue(std::string_view rest) {
     std::string value;
     for (std::size_t i = 0; i < rest.size(); ++i) {
@@ -61,6 +62,28 @@ std::string quotedParameterValue(std::string_view rest) {
         value.push_back(rest[i]);
     }
     return std::string(rest.substr(0, rest.find('"')));
+}
+
+// A file name as a browser's form encoding wrote it: a quote, a carriage return and a line feed
+// are sent as "%22", "%0D" and "%0A" (every other byte as it is, a "%" too), and read back here.
+std::string formEncodedFileName(const std::string& sent) {
+    static constexpr struct {
+        std::string_view escape;
+        char byte;
+    } kEscapes[] = {{"%22", '"'}, {"%0D", '\r'}, {"%0A", '\n'}};
+    std::string name;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const auto escape = std::find_if(std::begin(kEscapes), std::end(kEscapes), [&](const auto& entry) {
+            return std::string_view(sent).substr(i, entry.escape.size()) == entry.escape;
+        });
+        if (escape == std::end(kEscapes)) {
+            name.push_back(sent[i]);
+        } else {
+            name.push_back(escape->byte);
+            i += escape->escape.size() - 1;
+        }
+    }
+    return name;
 }
 
 // A parameter of a Content-Disposition value, found as ExtractHeaderValueParameter finds it (the
@@ -211,18 +234,29 @@ void WebServerMIMEStreamParser::_readHeaderLines(std::size_t begin, std::size_t 
     // The lines are read as bytes: a file name that is not UTF-8 is the upload handler's to refuse
     // (the file system would not take it whole), while a control name must be text.
     const std::string text(reinterpret_cast<const char*>(_data.data()) + begin, end - begin);
+    // A line that begins with a blank continues the one before (a folded header): it is joined to
+    // it with its line break, so a value folded inside a quoted file name keeps the break (and the
+    // name is refused) instead of being cut at the fold.
+    std::vector<std::string> lines;
     std::size_t position = 0;
     while (position <= text.size()) {
         std::size_t lineEnd = text.find(kCRLF, position);
         if (lineEnd == std::string::npos) {
             lineEnd = text.size();
         }
-        const std::string line = text.substr(position, lineEnd - position);
+        std::string line = text.substr(position, lineEnd - position);
+        if (!lines.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            lines.back() += std::string(kCRLF) + line;
+        } else {
+            lines.push_back(std::move(line));
+        }
+        position = lineEnd + kCRLF.size();
+    }
+    for (const std::string& line : lines) {
         const std::size_t colon = line.find(':');
         if (colon != std::string::npos) {
             _readHeader(line.substr(0, colon), trimmed(line.substr(colon + 1)));
         }
-        position = lineEnd + kCRLF.size();
     }
 }
 
@@ -243,6 +277,9 @@ void WebServerMIMEStreamParser::_readHeader(const std::string& name, const std::
             return;
         }
         _fileName = dispositionParameter(disposition, "filename");
+        if (_fileName) {
+            _fileName = formEncodedFileName(*_fileName);
+        }
     }
 }
 
@@ -264,8 +301,13 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
             return Step::Fail;
         }
         _subParser->_memoryInUse = _memoryInUse;
+        _subParser->_fileCount = _fileCount;
         _subParser->setTemporaryFolder(_temporaryFolder, _stagingFolder);
     } else if (_fileName) {
+        if (++*_fileCount > kMaximumFiles) {
+            _exceededFiles = true;
+            return Step::Fail;
+        }
         if (_stagingFolder) {
             _tmpFile = platform::createTemporaryFileAt(_stagingFolder->get(), _tmpName);
             _tmpPath = _tmpFile == -1 ? std::string() : _temporaryFolder + "/" + _tmpName;
@@ -344,6 +386,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_consumeContent(std::
         if (!_subParser->appendBytes(_data.data() + _offset, end - _offset)) {
             _failedAllocating = _subParser->hasFailedAllocating();
             _exceededMemory = _subParser->hasExceededMemory();
+            _exceededFiles = _subParser->hasExceededFiles();
             return Step::Fail;
         }
         _offset = end;
@@ -369,6 +412,7 @@ bool WebServerMIMEStreamParser::_finishPart(std::size_t end) {
                        subParser->appendBytes(kCRLF.data(), kCRLF.size()) && subParser->isAtEnd();
         _failedAllocating = subParser->hasFailedAllocating();
         _exceededMemory = subParser->hasExceededMemory();
+        _exceededFiles = subParser->hasExceededFiles();
         return success;
     }
     if (_tmpFile != -1) {

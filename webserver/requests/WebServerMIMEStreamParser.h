@@ -28,6 +28,9 @@ public:
     // object), nested parts included.
     static constexpr std::size_t kMaximumInMemory = 16 * 1024 * 1024;
     static constexpr std::size_t kPartOverhead = 1024;
+    // The file parts one body may hold, nested parts included: what a form stages and its handler
+    // then places is bounded.
+    static constexpr std::size_t kMaximumFiles = 10000;
 
     // None when the boundary is empty or not ASCII. Parts are appended to the two lists, which
     // must outlive the parser.
@@ -54,6 +57,8 @@ public:
     }
     // The parts kept in memory would exceed kMaximumInMemory together.
     bool hasExceededMemory() const { return _exceededMemory; }
+    // The body holds more than kMaximumFiles file parts.
+    bool hasExceededFiles() const { return _exceededFiles; }
 
 private:
     enum class State { Start, Headers, Content, End, Failed };
@@ -100,9 +105,12 @@ private:
     std::unique_ptr<WebServerMIMEStreamParser> _subParser;
     bool _failedAllocating = false;
     bool _exceededMemory = false;
+    bool _exceededFiles = false;
     std::string _temporaryFolder;
     WebServerStagingFolder _stagingFolder;
     std::size_t _ownMemoryInUse = 0;
     std::size_t* _memoryInUse = &_ownMemoryInUse; // shared with nested parsers
+    std::size_t _ownFileCount = 0;
+    std::size_t* _fileCount = &_ownFileCount; // shared with nested parsers
     bool _charge(std::size_t bytes);
 };

@@ -34,11 +34,16 @@ bool WebServerMultiPartFormRequest::writeData(const Data& data, Error* error) {
         return false;
     }
     if (!_parser->appendBytes(data.data(), data.size())) {
-        platform::setError(error, _parser->hasExceededMemory() ? WebServerBodyTooLargeError("Form data")
-                                  : _parser->hasFailedAllocating()
-                                      ? WebServerAllocationError()
-                                      : Error::make(kWebServerRequestErrorDomain, -1,
-                                                    "Failed continuing to parse multipart form data"));
+        platform::setError(
+            error, _parser->hasExceededMemory() ? WebServerBodyTooLargeError("Form data")
+                   : _parser->hasExceededFiles()
+                       ? Error::make(kWebServerRequestErrorDomain, kWebServerBodyTooLargeCode,
+                                     "Form data holds more than " +
+                                         std::to_string(WebServerMIMEStreamParser::kMaximumFiles) + " files")
+                   : _parser->hasFailedAllocating()
+                       ? WebServerAllocationError()
+                       : Error::make(kWebServerRequestErrorDomain, -1,
+                                     "Failed continuing to parse multipart form data"));
         return false;
     }
     return true;

@@ -18,9 +18,9 @@ public:
 
     // Fails ("Failed starting to parse multipart form data") without a usable boundary parameter.
     bool open(Error* error) override;
-    // Fails ("Failed continuing to parse multipart form data") on a malformed body, a part that
-    // cannot be stored or a part over the size kept in memory; "Failed allocating memory" when
-    // memory ran out.
+    // Fails ("Failed continuing to parse multipart form data") on a malformed body or a part that
+    // cannot be stored; with a body-too-large error (answered 413) for parts over the size kept in
+    // memory or more file parts than a form may hold; "Failed allocating memory" when memory ran out.
     bool writeData(const Data& data, Error* error) override;
     // Fails ("Failed finishing to parse multipart form data") when the closing boundary is missing.
     bool close(Error* error) override;

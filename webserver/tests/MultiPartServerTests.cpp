@@ -122,6 +122,24 @@ TEST_F(RequestBodiesServer, ManyTextPartsAnswer413OnceTheirTotalExceedsTheCap) {
     EXPECT_EQ(post("/upload", "multipart/form-data; boundary=" + boundary, empties).status, 413);
 }
 
+// A form holds at most so many files, nested ones counted too, so that what one request stages and
+// its handler then places is bounded: one more (here in a nested part), and the answer is 413.
+TEST_F(RequestBodiesServer, FilesBeyondWhatAFormMayHoldAnswer413) {
+    const std::string boundary = "b0undary";
+    std::string body;
+    for (std::size_t i = 0; i < WebServerMIMEStreamParser::kMaximumFiles; ++i) {
+        body += "--" + boundary +
+                "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.txt\"\r\n\r\n\r\n";
+    }
+    body += "--" + boundary +
+            "\r\nContent-Disposition: form-data; name=\"files\"\r\nContent-Type: multipart/mixed; "
+            "boundary=inner\r\n\r\n--inner\r\nContent-Disposition: file; filename=\"b.txt\"\r\n\r\n\r\n"
+            "--inner--\r\n--" +
+            boundary + "--\r\n";
+    const auto reply = post("/upload", "multipart/form-data; boundary=" + boundary, body);
+    EXPECT_EQ(reply.status, 413) << reply.statusLine;
+}
+
 TEST_F(RequestBodiesServer, DataBodyInLatin1) {
     const auto reply = post("/data", "text/plain; charset=iso-8859-1", "caf\xE9");
     EXPECT_EQ(reply.status, 200) << reply.statusLine;

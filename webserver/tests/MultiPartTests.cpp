@@ -144,8 +144,9 @@ TEST_F(MultiPartParser, FileFieldWithoutFileAndHeaderNamesInAnyCase) {
 }
 
 // A quoted file name is a quoted-string whose backslash escapes a quote or a backslash (curl
-// --form-escape); browsers send other backslashes as they are and a quote as %22, which stay as
-// sent. Bytes that are not UTF-8 and a bare line feed stay in the name, for the handler to refuse.
+// --form-escape); browsers send other backslashes as they are, and a quote, CR and LF as %22, %0D
+// and %0A, which are read back. Bytes that are not UTF-8, a line break and a header folded inside
+// the name stay in it whole, for the handler to refuse.
 TEST_F(MultiPartParser, QuotedFileNamesAreReadAsClientsWriteThem) {
     const struct {
         std::string written, fileName;
@@ -154,11 +155,14 @@ TEST_F(MultiPartParser, QuotedFileNamesAreReadAsClientsWriteThem) {
         {R"("back\\slash.txt")", "back\\slash.txt"},
         {R"("C:\dir\a.txt")", "C:\\dir\\a.txt"},
         {R"("ends in\")", "ends in\\"},
-        {R"("say %22hi%22.txt")", "say %22hi%22.txt"},
+        {R"("say %22hi%22.txt")", "say \"hi\".txt"},
+        {R"("a%0D%0Ab %0d %25 %2.txt")", "a\r\nb %0d %25 %2.txt"},
         {R"("a;b=c.txt")", "a;b=c.txt"},
         {"plain.txt", "plain.txt"},
         {"\"caf\xE9.txt\"", "caf\xE9.txt"},
         {"\"a\nb.txt\"", "a\nb.txt"},
+        {"\"a\r\n b.txt\"", "a\r\n b.txt"},
+        {"\"a\r\n\tb.txt\"; x=\"y\"", "a\r\n\tb.txt"},
     };
     for (const auto& c : cases) {
         const Parsed parsed =

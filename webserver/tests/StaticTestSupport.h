@@ -15,8 +15,8 @@ namespace statictest {
 // A fresh folder in /tmp, removed with everything in it at the end.
 class ScratchFolder {
 public:
-    ScratchFolder() {
-        std::string pattern = "/tmp/lanyard-static-XXXXXX";
+    // In /tmp, or where the mkdtemp pattern says.
+    explicit ScratchFolder(std::string pattern = "/tmp/lanyard-static-XXXXXX") {
         if (::mkdtemp(pattern.data())) {
             _path = pattern;
         }

@@ -165,12 +165,16 @@ private:
     bool hasHiddenComponent(const std::string& absolutePath) const;
     // The first of "name", "name (1).ext", "name (2).ext"… that `place` can take in the folder of
     // `target`: `place` answers 0 when it made the item, EEXIST to try the next name, or another
-    // error number to give up. The name taken is returned; none with the error on failure.
+    // error number to give up. The name taken is returned; none with the error on failure. With
+    // `nextNumber` the search begins at that number and, on success, leaves it just past the one
+    // taken, so that many items of one name cost one search together.
     using PlaceBlock = std::function<int(const platform::SharedItem& candidate)>;
     static std::optional<std::string> _placeUnderFreeName(const platform::SharedItem& target,
-                                                          const PlaceBlock& place, Error* error);
-    // The first of those names free right now (for the checks that come before the operation).
-    static std::string _uniqueNameForItem(const platform::SharedItem& target);
+                                                          const PlaceBlock& place, Error* error,
+                                                          int* nextNumber = nullptr);
+    // The first of those names free right now (for the checks that come before the operation),
+    // from `nextNumber` on as above.
+    static std::string _uniqueNameForItem(const platform::SharedItem& target, int* nextNumber = nullptr);
 
     // How many uploads use the staging folder of each shared folder, by the folder's identity
     // (however many times it was opened), the lock file of that staging folder held shared while

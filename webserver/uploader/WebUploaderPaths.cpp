@@ -92,14 +92,18 @@ constexpr int kMaximumNumberedNames = 100000;
 } // namespace
 
 std::optional<std::string> WebUploader::_placeUnderFreeName(const platform::SharedItem& target,
-                                                            const PlaceBlock& place, Error* error) {
-    for (int number = 0; number < kMaximumNumberedNames; ++number) {
+                                                            const PlaceBlock& place, Error* error,
+                                                            int* nextNumber) {
+    for (int number = nextNumber ? *nextNumber : 0; number < kMaximumNumberedNames; ++number) {
         auto candidate = platform::SharedFolder::sibling(target, numberedName(target.name, number), error);
         if (!candidate) {
             return std::nullopt;
         }
         const int result = place(*candidate);
         if (result == 0) {
+            if (nextNumber) {
+                *nextNumber = number + 1;
+            }
             return candidate->name;
         }
         if (result != EEXIST) {
@@ -111,11 +115,14 @@ std::optional<std::string> WebUploader::_placeUnderFreeName(const platform::Shar
     return std::nullopt;
 }
 
-std::string WebUploader::_uniqueNameForItem(const platform::SharedItem& target) {
-    for (int number = 0;; ++number) {
+std::string WebUploader::_uniqueNameForItem(const platform::SharedItem& target, int* nextNumber) {
+    for (int number = nextNumber ? *nextNumber : 0;; ++number) {
         std::string candidate = numberedName(target.name, number);
         auto item = platform::SharedFolder::sibling(target, candidate);
         if (!item || !platform::SharedFolder::status(*item) || number >= kMaximumNumberedNames) {
+            if (nextNumber) {
+                *nextNumber = number + 1;
+            }
             return candidate;
         }
     }

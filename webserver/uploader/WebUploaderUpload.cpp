@@ -1,13 +1,15 @@
 // The upload of the web file manager: every "files[]" part of a form is stored, or none is. The
 // parts are staged while the body is read (out of the share's sight); once it is complete, every
-// name and the folder are checked, and only then are the files moved into place.
+// name and the folder are checked, and only then are the files put into place.
 
 #include "WebUploader.h"
 #include "WebUploaderResponses.h"
 
 #include "WebServerFunctions.h"
+#include "WebServerItemLocks.h"
 #include "WebServerMultiPartFormRequest.h"
 
+#include "foundation/AtomicReplace.h"
 #include "foundation/CaseInsensitive.h"
 #include "foundation/FileSystem.h"
 #include "foundation/SharedFolder.h"
@@ -16,10 +18,13 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <unordered_map>
 
+using platform::AtomicReplace;
 using platform::FileDescriptor;
 using platform::FileSystem;
 using platform::SharedFolder;
@@ -33,9 +38,8 @@ struct WebUploader::UploadTarget {
     FileDescriptor folder;
 };
 
-// A file of the form moved into place: the name it got, and the file's device and inode.
+// A file of the form put into place: the name it got, and the file's device and inode.
 struct WebUploader::PlacedUpload {
-    const WebServerMultiPartFile* file;
     std::string name;
     dev_t device;
     ino_t inode;
@@ -170,13 +174,23 @@ WebUploader::checkUploads(const WebServerRequest& request, const WebServerMultiP
     target.folder =
         folderItem ? SharedFolder::openItem(*folderItem, O_PATH | O_DIRECTORY, &error) : FileDescriptor();
     if (!target.folder.valid()) {
+        if (error.code == ENOENT) {
+            return doesNotExist(target.text);
+        }
+        if (error.code == ENOTDIR) {
+            return WebServerErrorResponse::responseWithClientError(409, "\"%@\" is not a directory",
+                                                                   {target.text});
+        }
         return WebServerErrorResponse::responseWithServerError(
             500, error, "Failed moving uploaded file to \"%@\"", {target.text});
     }
     target.path = absolutePath(target.text);
+    // The names the files would get now: several files of one name take the following numbers.
+    std::unordered_map<std::string, int> nextNumbers;
     for (const WebServerMultiPartFile* file : files) {
         const std::string destination = FileSystem::appendPathComponent(
-            target.path, _uniqueNameForItem(itemIn(target.folder, file->fileName())));
+            target.path,
+            _uniqueNameForItem(itemIn(target.folder, file->fileName()), &nextNumbers[file->fileName()]));
         if (hasHiddenComponent(destination) || !shouldUploadFileAtPath(destination, file->temporaryPath())) {
             return forbidden("Uploading file \"%@\" to \"%@\" is not permitted",
                              {file->fileName(), target.text});
@@ -185,33 +199,49 @@ WebUploader::checkUploads(const WebServerRequest& request, const WebServerMultiP
     return nullptr;
 }
 
-// Each file goes under the first free name (a name taken meanwhile by another upload moves on to
-// the next). When one cannot be placed, the ones placed before it are taken out again: the form is
+// Each file goes under the first free name (a name taken meanwhile by another writer moves on to the
+// next; the files of one name go on from the number the last one took). A file is put in place by
+// one rename within the destination's file system, never replacing anything, under the lock of the
+// name; a file staged on another file system is first copied beside its destination under a hidden
+// name. When one cannot be placed, the ones placed before it are taken out again: the form is
 // stored whole or not at all.
 std::shared_ptr<WebServerResponse>
 WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& files, const UploadTarget& target,
                           std::vector<PlacedUpload>& placed) {
+    std::unordered_map<std::string, int> nextNumbers;
     for (const WebServerMultiPartFile* file : files) {
+        int& nextNumber = nextNumbers[file->fileName()];
+        const auto placeFrom = [&](const SharedItem& source, Error* error) -> std::optional<PlacedUpload> {
+            struct stat status {};
+            if (::fstatat(source.folder.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                platform::setError(error, Error::posix(errno));
+                return std::nullopt;
+            }
+            const auto chosen = _placeUnderFreeName(
+                itemIn(target.folder, file->fileName()),
+                [&source](const SharedItem& candidate) {
+                    const auto locked = WebServerItemLocks::lock({&candidate});
+                    Error renameError;
+                    return AtomicReplace::installStagedItemWithoutReplacing(source, candidate, &renameError)
+                               ? 0
+                               : static_cast<int>(renameError.code);
+                },
+                error, &nextNumber);
+            return chosen ? std::optional(PlacedUpload{*chosen, status.st_dev, status.st_ino}) : std::nullopt;
+        };
         Error error;
-        const auto uploaded = stagedItem(*file, &error);
-        struct stat staged {};
-        if (uploaded &&
-            ::fstatat(uploaded->folder.get(), uploaded->name.c_str(), &staged, AT_SYMLINK_NOFOLLOW) != 0) {
-            error = Error::posix(errno);
+        const auto staged = stagedItem(*file, &error);
+        auto upload = staged ? placeFrom(*staged, &error) : std::nullopt;
+        if (!upload && staged && error.code == EXDEV) {
+            error = Error();
+            const auto beside =
+                AtomicReplace::copyBeside(*staged, itemIn(target.folder, file->fileName()), &error);
+            upload = beside ? placeFrom(*beside, &error) : std::nullopt;
+            if (beside && !upload) {
+                ::unlinkat(beside->folder.get(), beside->name.c_str(), 0);
+            }
         }
-        const auto chosen =
-            uploaded && staged.st_ino != 0
-                ? _placeUnderFreeName(
-                      itemIn(target.folder, file->fileName()),
-                      [&uploaded](const SharedItem& candidate) {
-                          Error moveError;
-                          return SharedFolder::moveItemNoReplace(*uploaded, candidate, &moveError)
-                                     ? 0
-                                     : static_cast<int>(moveError.code);
-                      },
-                      &error)
-                : std::nullopt;
-        if (!chosen) {
+        if (!upload) {
             withdrawUploads(placed, target);
             placed.clear();
             if (error.code == ENAMETOOLONG) { // even the numbered names of a long name
@@ -220,25 +250,23 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
             return WebServerErrorResponse::responseWithServerError(
                 500, error, "Failed moving uploaded file to \"%@\"", {target.text});
         }
-        placed.push_back(PlacedUpload{file, *chosen, staged.st_dev, staged.st_ino});
+        placed.push_back(std::move(*upload));
     }
     return nullptr;
 }
 
-// Takes files out of the share again, each back to where it was staged (from where its request
-// removes it). Only what still is the file placed goes: an item another client put under that name
-// meanwhile is moved back.
+// Takes the files placed by a form out of the share again. Only what still is the file placed goes:
+// under the lock of its name (so no writer of this server changes it meanwhile) its identity is
+// checked, and only then is it unlinked. Whatever another client put under that name is left
+// where it is, untouched.
 void WebUploader::withdrawUploads(const std::vector<PlacedUpload>& placed, const UploadTarget& target) {
-    for (const PlacedUpload& upload : placed) {
-        const auto staged = stagedItem(*upload.file, nullptr);
-        const SharedItem inShare = itemIn(target.folder, upload.name);
-        if (!staged || !SharedFolder::renameItem(inShare, *staged, RENAME_NOREPLACE)) {
-            continue;
-        }
-        struct stat moved {};
-        if (::fstatat(staged->folder.get(), staged->name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
-            moved.st_dev != upload.device || moved.st_ino != upload.inode) {
-            (void)SharedFolder::renameItem(*staged, inShare, RENAME_NOREPLACE);
+    for (auto upload = placed.rbegin(); upload != placed.rend(); ++upload) {
+        const SharedItem inShare = itemIn(target.folder, upload->name);
+        const auto locked = WebServerItemLocks::lock({&inShare});
+        struct stat current {};
+        if (::fstatat(inShare.folder.get(), inShare.name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0 &&
+            current.st_dev == upload->device && current.st_ino == upload->inode) {
+            ::unlinkat(inShare.folder.get(), inShare.name.c_str(), 0);
         }
     }
 }
