@@ -1,7 +1,7 @@
 // A newcomer for which no room can be made at once waits a moment instead of being refused, and
 // a refusal arrives as a 503 followed by an orderly end, not a reset.
 #include "HttpTestSupport.h"
-#include "UP_HttpListenTask.h"
+#include "UP_HttpWaitingList.h"
 
 #include <string>
 #include <thread>
@@ -102,7 +102,7 @@ TEST_F(HeldConnectionTest, NewestTakesThePlaceOfTheLongestWaiting) {
     ASSERT_GE(Open("127.0.0.1"), 0);
     const int longest = Open("127.0.0.1");
     ASSERT_GE(longest, 0);
-    for (size_t i = 0; i < UP_HttpListenTask::kMaxHeldPerPeer; ++i) {
+    for (size_t i = 0; i < UP_HttpWaitingList::kMaxHeldPerPeer; ++i) {
         ASSERT_GE(Open("127.0.0.1"), 0);
     }
     bool orderly = false;
@@ -130,4 +130,54 @@ TEST_F(HeldConnectionTest, NewcomerWaitsOnWhileAnswersFinish) {
     }
     ::shutdown(busy, SHUT_RDWR);
     EXPECT_TRUE(Answered(newcomer));
+}
+
+// A held newcomer whose client gives up is dropped, never admitted: the kept-alive connection
+// that could give way to it once its grace is over keeps its slot.
+TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
+    UP_HttpServerLimits limits = NothingGivesWay(10000);
+    limits.m_RoomGrace = 500;
+    StartServer("", &limits, 2); // 1 slot
+    const int kept = Open("127.0.0.2");
+    ASSERT_GE(kept, 0);
+    const std::string request = Get("/echo");
+    ASSERT_EQ(::send(kept, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Answered(kept));
+    const int gone = ConnectFrom("127.0.0.3", m_Port);
+    ASSERT_GE(gone, 0);
+    ASSERT_EQ(::send(gone, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ::close(gone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // past the grace
+    char rest[4096];
+    (void)::recv(kept, rest, sizeof rest, MSG_DONTWAIT); // the rest of the first answer
+    ASSERT_EQ(::send(kept, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    EXPECT_TRUE(Answered(kept));
+}
+
+// A refused client that sends its request in pieces, 100 ms apart, reads the 503 and the end of
+// the answer while it still sends, and never meets a reset: the server ends its side at once and
+// reads what comes for a while.
+TEST_F(HeldConnectionTest, RefusedClientSendingInPiecesIsNeverReset) {
+    const UP_HttpServerLimits limits = NothingGivesWay(200);
+    StartServer("", &limits, 2); // 1 slot
+    ASSERT_GE(Open("127.0.0.1"), 0);
+    const int newcomer = Open("127.0.0.1");
+    ASSERT_GE(newcomer, 0);
+    const std::string piece(1000, 'x');
+    const std::string head = "POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3000\r\n\r\n";
+    ASSERT_EQ(::send(newcomer, head.data(), head.size(), MSG_NOSIGNAL), ssize_t(head.size()));
+    timeval tv{5, 0};
+    ::setsockopt(newcomer, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char status[12];
+    ASSERT_EQ(::recv(newcomer, status, sizeof status, MSG_PEEK | MSG_WAITALL), ssize_t(sizeof status));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()));
+    bool orderly = false;
+    EXPECT_EQ(ReadToEnd(newcomer, orderly).substr(0, 12), "HTTP/1.1 503");
+    EXPECT_TRUE(orderly);
+    for (int i = 0; i < 2; ++i) { // the rest of the body, after the end of the answer
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()))
+            << std::strerror(errno);
+    }
 }
