@@ -155,8 +155,8 @@ TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
 }
 
 // A refused client that sends its request in pieces, 100 ms apart, reads the 503 and the end of
-// the answer while it still sends, and never meets a reset: the server ends its side at once and
-// reads what comes for a while.
+// the answer while it still sends, and meets no reset while the server drains: the server ends
+// its side at once and reads what comes, in passes, until the drain is over.
 TEST_F(HeldConnectionTest, RefusedClientSendingInPiecesIsNeverReset) {
     const UP_HttpServerLimits limits = NothingGivesWay(200);
     StartServer("", &limits, 2); // 1 slot
@@ -180,4 +180,11 @@ TEST_F(HeldConnectionTest, RefusedClientSendingInPiecesIsNeverReset) {
         EXPECT_EQ(::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()))
             << std::strerror(errno);
     }
+    // A client that never stops sending is closed once the drain is over (5 s at most here).
+    bool closed = false;
+    for (int i = 0; i < 50 && !closed; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        closed = ::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL) < 0;
+    }
+    EXPECT_TRUE(closed);
 }
