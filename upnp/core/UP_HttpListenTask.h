@@ -5,8 +5,8 @@
 // a cheaper connection to make room for it, see UP_HttpConnectionSlots) and its task started at
 // once, or it is held. What becomes of the held ones is decided by UP_HttpWaitingList on a
 // snapshot of the list: the task looks again every kRecheck while any waits, drops those whose
-// client has gone, offers the slots to the others in the list's order and answers 503 to those
-// it refuses. A refused one is written its 503 without waiting, then its side of the connection
+// client has gone, offers the slots to the others in turn and answers 503 to those it refuses.
+// A refused one is written its 503 without waiting, then its side of the connection
 // is shut down and what the client still sends is read and dropped, in passes, for up to
 // kDrainTime (at most kMaxDraining at once), so that the client reads the status instead of a
 // reset. About twice a second the task has the slots sample how fast answers move. Without

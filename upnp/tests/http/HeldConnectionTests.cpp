@@ -37,6 +37,11 @@ std::string ReadToEnd(int fd, bool& orderly) {
     }
 }
 
+// Sends all of bytes in one call; false when the connection refuses them.
+bool Send(int fd, const std::string& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+}
+
 class HeldConnectionTest : public ServerFixture {
 protected:
     void TearDown() override {
@@ -49,6 +54,13 @@ protected:
         const int fd = ConnectFrom(local, m_Port);
         m_Fds.push_back(fd);
         return fd;
+    }
+    // A server with one slot, taken by a connection that never gives way, and a newcomer that
+    // waits room_wait for it (-1 when something fails).
+    int NewcomerBehindTheOneSlot(KL_Timeout room_wait) {
+        const UP_HttpServerLimits limits = NothingGivesWay(room_wait);
+        StartServer("", &limits, 2);
+        return Open("127.0.0.1") < 0 ? -1 : Open("127.0.0.1");
     }
     std::vector<int> m_Fds;
 };
@@ -66,7 +78,7 @@ TEST_F(HeldConnectionTest, NewcomerWaitsForAFreedSlot) {
     const int newcomer = Open("127.0.0.1");
     ASSERT_GE(newcomer, 0);
     const std::string request = Get("/echo");
-    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(newcomer, request));
     timeval tv{0, 300 * 1000};
     ::select(0, nullptr, nullptr, nullptr, &tv);
     ::shutdown(first, SHUT_RDWR); // its slot frees
@@ -76,10 +88,7 @@ TEST_F(HeldConnectionTest, NewcomerWaitsForAFreedSlot) {
 // No slot frees within the wait: the newcomer, which sent a request with a body, reads the 503 and
 // then the end of the connection.
 TEST_F(HeldConnectionTest, RefusalIsReadNotReset) {
-    const UP_HttpServerLimits limits = NothingGivesWay(200);
-    StartServer("", &limits, 2); // 1 slot
-    ASSERT_GE(Open("127.0.0.1"), 0);
-    const int newcomer = Open("127.0.0.1");
+    const int newcomer = NewcomerBehindTheOneSlot(200);
     ASSERT_GE(newcomer, 0);
     const std::string body(100000, 'x');
     const std::string request =
@@ -117,16 +126,16 @@ TEST_F(HeldConnectionTest, NewcomerWaitsOnWhileAnswersFinish) {
     const int busy = Open("127.0.0.1");
     ASSERT_GE(busy, 0);
     const std::string request = Get("/echo");
-    ASSERT_EQ(::send(busy, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(busy, request));
     ASSERT_TRUE(Answered(busy));
     const int newcomer = Open("127.0.0.1");
     ASSERT_GE(newcomer, 0);
-    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(newcomer, request));
     for (int i = 0; i < 10; ++i) { // a request every 100 ms for 1 s
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         char drain[4096];
         (void)::recv(busy, drain, sizeof drain, MSG_DONTWAIT);
-        ASSERT_EQ(::send(busy, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+        ASSERT_TRUE(Send(busy, request));
     }
     ::shutdown(busy, SHUT_RDWR);
     EXPECT_TRUE(Answered(newcomer));
@@ -141,16 +150,16 @@ TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
     const int kept = Open("127.0.0.2");
     ASSERT_GE(kept, 0);
     const std::string request = Get("/echo");
-    ASSERT_EQ(::send(kept, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(kept, request));
     ASSERT_TRUE(Answered(kept));
     const int gone = ConnectFrom("127.0.0.3", m_Port);
     ASSERT_GE(gone, 0);
-    ASSERT_EQ(::send(gone, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(gone, request));
     ::close(gone);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // past the grace
     char rest[4096];
     (void)::recv(kept, rest, sizeof rest, MSG_DONTWAIT); // the rest of the first answer
-    ASSERT_EQ(::send(kept, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(kept, request));
     EXPECT_TRUE(Answered(kept));
 }
 
@@ -158,27 +167,23 @@ TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
 // the answer while it still sends, and meets no reset while the server drains: the server ends
 // its side at once and reads what comes, in passes, until the drain is over.
 TEST_F(HeldConnectionTest, RefusedClientSendingInPiecesIsNeverReset) {
-    const UP_HttpServerLimits limits = NothingGivesWay(200);
-    StartServer("", &limits, 2); // 1 slot
-    ASSERT_GE(Open("127.0.0.1"), 0);
-    const int newcomer = Open("127.0.0.1");
+    const int newcomer = NewcomerBehindTheOneSlot(200);
     ASSERT_GE(newcomer, 0);
     const std::string piece(1000, 'x');
     const std::string head = "POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3000\r\n\r\n";
-    ASSERT_EQ(::send(newcomer, head.data(), head.size(), MSG_NOSIGNAL), ssize_t(head.size()));
+    ASSERT_TRUE(Send(newcomer, head));
     timeval tv{5, 0};
     ::setsockopt(newcomer, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     char status[12];
     ASSERT_EQ(::recv(newcomer, status, sizeof status, MSG_PEEK | MSG_WAITALL), ssize_t(sizeof status));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()));
+    EXPECT_TRUE(Send(newcomer, piece));
     bool orderly = false;
     EXPECT_EQ(ReadToEnd(newcomer, orderly).substr(0, 12), "HTTP/1.1 503");
     EXPECT_TRUE(orderly);
     for (int i = 0; i < 2; ++i) { // the rest of the body, after the end of the answer
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()))
-            << std::strerror(errno);
+        EXPECT_TRUE(Send(newcomer, piece)) << std::strerror(errno);
     }
     // A client that never stops sending is closed once the drain is over (5 s at most here).
     bool closed = false;
