@@ -61,7 +61,7 @@ uint32_t UP_HttpConnectionSlots::PeerOf(KL_Socket* socket) {
     return info.remote_address.m_IpAddress.AsLong();
 }
 
-bool UP_HttpConnectionSlots::Admit(KL_Socket* socket) {
+bool UP_HttpConnectionSlots::Admit(KL_Socket* socket, int64_t /*waited_ms*/, KL_Cardinal /*waiting*/) {
     const uint32_t peer = PeerOf(socket);
     KL_AutoLock lock(m_Lock);
     const Clock::time_point now = Clock::now();

@@ -48,7 +48,7 @@ public:
 
     // Lists the connection (idle), closing a cheaper one to make room when needed; false (not
     // listed) when no room can be made now. Never waits.
-    [[nodiscard]] bool Admit(KL_Socket* socket);
+    [[nodiscard]] bool Admit(KL_Socket* socket, int64_t waited_ms = 0, KL_Cardinal waiting = 0);
     // Takes the connection off the list (nothing when it is not listed).
     void Leave(KL_Socket* socket);
     // Notes what the connection does now. False when it was closed to make room (it then ends).

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <poll.h>
 #include <sys/socket.h>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
@@ -22,6 +23,8 @@ constexpr KL_Timeout kAcceptWait = 500;
 constexpr KL_Timeout kAcceptFailurePause = 100;
 // What one pass reads of one refused client.
 constexpr size_t kDrainPerPass = 64 * 1024;
+constexpr char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                         "Connection: close\r\nServer: " UP_HTTP_SERVER_HEADER "\r\n\r\n";
 } // namespace
 
 UP_HttpListenTask::UP_HttpListenTask(KL_HttpRequestHandler* handler, KL_TcpServerSocket* socket,
@@ -83,42 +86,65 @@ void UP_HttpListenTask::DoRun() {
 }
 
 void UP_HttpListenTask::Serve(KL_Socket* client) {
-    if (m_Slots == nullptr || (m_Held.empty() && m_Slots->Admit(client))) {
+    if (m_Slots == nullptr) {
         StartConnection(client);
         return;
     }
-    // Held behind those already waiting, who come first. With no place left, the one waiting
-    // longest of the address waiting with the most (its own, at its bound) is refused for it.
-    const uint32_t peer = UP_HttpConnectionSlots::PeerOf(client);
-    auto waiting = [&](uint32_t address) {
-        return size_t(std::count_if(m_Held.begin(), m_Held.end(),
-                                    [&](const Held& held) { return held.m_Peer == address; }));
-    };
-    if (m_Held.size() >= kMaxHeld || waiting(peer) >= kMaxHeldPerPeer) {
-        uint32_t most = peer;
-        if (waiting(peer) < kMaxHeldPerPeer) {
-            std::vector<uint32_t> peers;
-            for (const Held& held : m_Held) {
-                peers.push_back(held.m_Peer);
-            }
-            std::sort(peers.begin(), peers.end());
-            size_t longest = 0;
-            for (auto it = peers.begin(); it != peers.end();) {
-                const auto run = std::upper_bound(it, peers.end(), *it);
-                if (size_t(run - it) > longest) {
-                    longest = size_t(run - it);
-                    most = *it;
-                }
-                it = run;
-            }
+    const Clock::time_point now = Clock::now();
+    UP_HttpWaiterView newcomer;
+    newcomer.m_Peer = UP_HttpConnectionSlots::PeerOf(client);
+    const std::vector<UP_HttpWaiterView> waiters = Snapshot(now, false);
+    const UP_HttpWaitingList list(m_Slots->GetLimits());
+    std::vector<bool> leaving(m_Held.size(), false);
+    bool hold = false;
+    for (const UP_HttpWaitingList::Step& step : list.Arrive(waiters, newcomer)) {
+        if (step.m_Index == m_Held.size()) {
+            // Offered a slot when nobody waits (held when none is made), else held behind them.
+            hold = step.m_Fate == UP_HttpWaitingList::Fate::Hold || !m_Slots->Admit(client, 0, 0);
+            continue;
         }
-        // Within one address the list keeps the one waiting longest first.
-        auto oldest =
-            std::find_if(m_Held.begin(), m_Held.end(), [&](const Held& held) { return held.m_Peer == most; });
-        Refuse(oldest->m_Client);
-        m_Held.erase(oldest);
+        leaving[step.m_Index] = true;
+        KL_Socket* held = m_Held[step.m_Index].m_Client;
+        if (step.m_Fate == UP_HttpWaitingList::Fate::Drop) {
+            KL_LOG_FINE("dropped a held connection: its client has gone");
+            delete held;
+        } else {
+            KL_LOG_FINE("refused a held connection to hold a newer one (%zu held)", m_Held.size());
+            Refuse(held);
+        }
     }
-    m_Held.push_back(Held{client, peer, Clock::now()});
+    std::vector<Held> staying;
+    for (size_t i = 0; i < m_Held.size(); ++i) {
+        if (!leaving[i]) {
+            staying.push_back(m_Held[i]);
+        }
+    }
+    m_Held = std::move(staying);
+    if (hold) {
+        m_Held.push_back(Held{client, newcomer.m_Peer, now});
+    } else {
+        StartConnection(client);
+    }
+}
+
+std::vector<UP_HttpWaiterView> UP_HttpListenTask::Snapshot(Clock::time_point now, bool with_held) const {
+    std::vector<UP_HttpWaiterView> waiters(m_Held.size());
+    std::vector<pollfd> polled(m_Held.size());
+    for (size_t i = 0; i < m_Held.size(); ++i) {
+        waiters[i].m_Peer = m_Held[i].m_Peer;
+        waiters[i].m_Waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - m_Held[i].m_Since).count();
+        waiters[i].m_Held = with_held ? m_Slots->GetHeld(m_Held[i].m_Peer) : 0;
+        polled[i] = pollfd{m_Held[i].m_Client->GetDescriptor(), POLLRDHUP, 0};
+    }
+    // A client that has ended its side (closed, or reset) has given up: an HTTP client ends its
+    // side only when it is done.
+    if (!polled.empty() && ::poll(polled.data(), polled.size(), 0) > 0) {
+        for (size_t i = 0; i < polled.size(); ++i) {
+            waiters[i].m_Gone = (polled[i].revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+        }
+    }
+    return waiters;
 }
 
 void UP_HttpListenTask::StartConnection(KL_Socket* client) {
@@ -136,42 +162,46 @@ void UP_HttpListenTask::ServeHeld(Clock::time_point now) {
     if (m_Held.empty()) {
         return;
     }
-    const auto room_wait = std::chrono::milliseconds(m_Slots->GetLimits().m_RoomWait);
     const uint64_t answered = m_Slots->GetAnswered();
     if (answered != m_Answered) {
         m_Answered = answered;
         m_LastAnswered = now;
     }
-    // Slots held by a busy server come free as its clients finish; held ones give no sign.
-    const bool serving = now - m_LastAnswered < room_wait;
-    std::vector<std::pair<KL_Cardinal, Held>> order;
-    order.reserve(m_Held.size());
-    for (const Held& held : m_Held) {
-        order.emplace_back(m_Slots->GetHeld(held.m_Peer), held);
-    }
-    std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
-        return UP_HttpSlotRules::ComesFirst(a.first, (now - a.second.m_Since).count(), b.first,
-                                            (now - b.second.m_Since).count());
-    });
-    m_Held.clear();
-    for (const auto& [count, held] : order) {
-        if (m_Slots->Admit(held.m_Client)) {
-            StartConnection(held.m_Client);
-        } else if (now - held.m_Since >=
-                   (serving ? std::chrono::milliseconds(kMaxWhileServing) : room_wait)) {
-            Refuse(held.m_Client);
+    const int64_t since_answer =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - m_LastAnswered).count();
+    const std::vector<UP_HttpWaiterView> waiters = Snapshot(now, true);
+    const UP_HttpWaitingList list(m_Slots->GetLimits());
+    const std::vector<UP_HttpWaitingList::Step> steps = list.Pass(waiters, since_answer);
+    std::vector<Held> held;
+    held.swap(m_Held);
+    KL_Cardinal waiting = KL_Cardinal(held.size());
+    for (const UP_HttpWaitingList::Step& step : steps) {
+        const Held& waiter = held[step.m_Index];
+        const int64_t waited = waiters[step.m_Index].m_Waited;
+        if (step.m_Fate == UP_HttpWaitingList::Fate::Drop) {
+            KL_LOG_FINE("dropped a held connection after %lld ms: its client has gone",
+                        static_cast<long long>(waited));
+            delete waiter.m_Client;
+            --waiting;
+        } else if (m_Slots->Admit(waiter.m_Client, waited, waiting)) {
+            StartConnection(waiter.m_Client);
+            --waiting;
+        } else if (step.m_Fate == UP_HttpWaitingList::Fate::Last) {
+            KL_LOG_FINE("refused a held connection after %lld ms without room",
+                        static_cast<long long>(waited));
+            Refuse(waiter.m_Client);
+            --waiting;
         } else {
-            m_Held.push_back(held);
+            m_Held.push_back(waiter);
         }
     }
 }
 
 // A connection that gets no slot is told so. The answer fits an empty socket buffer, so it is
-// written without waiting; then the client's request is read and dropped for a moment, since
-// closing a socket with unread bytes sends a reset that may overtake the answer.
+// written without waiting (what a full one did not take, on the next passes); then this side is
+// shut down, and the client's request read and dropped for a moment, since closing a socket with
+// unread bytes sends a reset that may overtake the answer.
 void UP_HttpListenTask::Refuse(KL_Socket* client) {
-    static const char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
-                                "Connection: close\r\nServer: " UP_HTTP_SERVER_HEADER "\r\n\r\n";
     const int fd = client->GetDescriptor();
     if (fd < 0 || m_Draining.size() >= kMaxDraining) {
         KL_LOG_FINE("refused a connection at once: %zu refused ones draining", m_Draining.size());
@@ -181,17 +211,29 @@ void UP_HttpListenTask::Refuse(KL_Socket* client) {
         delete client;
         return;
     }
-    (void)::send(fd, kBusy, sizeof(kBusy) - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-    (void)::shutdown(fd, SHUT_WR);
-    m_Draining.push_back(Draining{client, Clock::now() + kDrainTime});
+    m_Draining.push_back(Draining{client, Clock::now() + kDrainTime, 0});
     Drain(Clock::now());
 }
 
 void UP_HttpListenTask::Drain(Clock::time_point now) {
-    auto done = [&](const Draining& draining) {
+    auto done = [&](Draining& draining) {
         const int fd = draining.m_Client->GetDescriptor();
+        if (fd < 0) {
+            return true;
+        }
+        if (draining.m_Written < sizeof(kBusy) - 1) {
+            const ssize_t n = ::send(fd, kBusy + draining.m_Written, sizeof(kBusy) - 1 - draining.m_Written,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                return true; // it reset
+            }
+            draining.m_Written += n > 0 ? size_t(n) : 0;
+            if (draining.m_Written == sizeof(kBusy) - 1) {
+                (void)::shutdown(fd, SHUT_WR);
+            }
+        }
         char buffer[4096];
-        for (size_t total = 0; fd >= 0 && total < kDrainPerPass;) {
+        for (size_t total = 0; total < kDrainPerPass;) {
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n > 0) {
                 total += size_t(n);
@@ -202,7 +244,7 @@ void UP_HttpListenTask::Drain(Clock::time_point now) {
             }
             break;
         }
-        return fd < 0 || now >= draining.m_Until;
+        return now >= draining.m_Until;
     };
     for (auto it = m_Draining.begin(); it != m_Draining.end();) {
         if (done(*it)) {

@@ -1,7 +1,7 @@
 // A newcomer for which no room can be made at once waits a moment instead of being refused, and
 // a refusal arrives as a 503 followed by an orderly end, not a reset.
 #include "HttpTestSupport.h"
-#include "UP_HttpListenTask.h"
+#include "UP_HttpWaitingList.h"
 
 #include <string>
 #include <thread>
@@ -37,6 +37,11 @@ std::string ReadToEnd(int fd, bool& orderly) {
     }
 }
 
+// Sends all of bytes in one call; false when the connection refuses them.
+bool Send(int fd, const std::string& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+}
+
 class HeldConnectionTest : public ServerFixture {
 protected:
     void TearDown() override {
@@ -49,6 +54,13 @@ protected:
         const int fd = ConnectFrom(local, m_Port);
         m_Fds.push_back(fd);
         return fd;
+    }
+    // A server with one slot, taken by a connection that never gives way, and a newcomer that
+    // waits room_wait for it (-1 when something fails).
+    int NewcomerBehindTheOneSlot(KL_Timeout room_wait) {
+        const UP_HttpServerLimits limits = NothingGivesWay(room_wait);
+        StartServer("", &limits, 2);
+        return Open("127.0.0.1") < 0 ? -1 : Open("127.0.0.1");
     }
     std::vector<int> m_Fds;
 };
@@ -66,7 +78,7 @@ TEST_F(HeldConnectionTest, NewcomerWaitsForAFreedSlot) {
     const int newcomer = Open("127.0.0.1");
     ASSERT_GE(newcomer, 0);
     const std::string request = Get("/echo");
-    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(newcomer, request));
     timeval tv{0, 300 * 1000};
     ::select(0, nullptr, nullptr, nullptr, &tv);
     ::shutdown(first, SHUT_RDWR); // its slot frees
@@ -76,10 +88,7 @@ TEST_F(HeldConnectionTest, NewcomerWaitsForAFreedSlot) {
 // No slot frees within the wait: the newcomer, which sent a request with a body, reads the 503 and
 // then the end of the connection.
 TEST_F(HeldConnectionTest, RefusalIsReadNotReset) {
-    const UP_HttpServerLimits limits = NothingGivesWay(200);
-    StartServer("", &limits, 2); // 1 slot
-    ASSERT_GE(Open("127.0.0.1"), 0);
-    const int newcomer = Open("127.0.0.1");
+    const int newcomer = NewcomerBehindTheOneSlot(200);
     ASSERT_GE(newcomer, 0);
     const std::string body(100000, 'x');
     const std::string request =
@@ -102,7 +111,7 @@ TEST_F(HeldConnectionTest, NewestTakesThePlaceOfTheLongestWaiting) {
     ASSERT_GE(Open("127.0.0.1"), 0);
     const int longest = Open("127.0.0.1");
     ASSERT_GE(longest, 0);
-    for (size_t i = 0; i < UP_HttpListenTask::kMaxHeldPerPeer; ++i) {
+    for (size_t i = 0; i < UP_HttpWaitingList::kMaxHeldPerPeer; ++i) {
         ASSERT_GE(Open("127.0.0.1"), 0);
     }
     bool orderly = false;
@@ -117,17 +126,70 @@ TEST_F(HeldConnectionTest, NewcomerWaitsOnWhileAnswersFinish) {
     const int busy = Open("127.0.0.1");
     ASSERT_GE(busy, 0);
     const std::string request = Get("/echo");
-    ASSERT_EQ(::send(busy, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(busy, request));
     ASSERT_TRUE(Answered(busy));
     const int newcomer = Open("127.0.0.1");
     ASSERT_GE(newcomer, 0);
-    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ASSERT_TRUE(Send(newcomer, request));
     for (int i = 0; i < 10; ++i) { // a request every 100 ms for 1 s
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         char drain[4096];
         (void)::recv(busy, drain, sizeof drain, MSG_DONTWAIT);
-        ASSERT_EQ(::send(busy, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+        ASSERT_TRUE(Send(busy, request));
     }
     ::shutdown(busy, SHUT_RDWR);
     EXPECT_TRUE(Answered(newcomer));
+}
+
+// A held newcomer whose client gives up is dropped, never admitted: the kept-alive connection
+// that could give way to it once its grace is over keeps its slot.
+TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
+    UP_HttpServerLimits limits = NothingGivesWay(10000);
+    limits.m_RoomGrace = 500;
+    StartServer("", &limits, 2); // 1 slot
+    const int kept = Open("127.0.0.2");
+    ASSERT_GE(kept, 0);
+    const std::string request = Get("/echo");
+    ASSERT_TRUE(Send(kept, request));
+    ASSERT_TRUE(Answered(kept));
+    const int gone = ConnectFrom("127.0.0.3", m_Port);
+    ASSERT_GE(gone, 0);
+    ASSERT_TRUE(Send(gone, request));
+    ::close(gone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // past the grace
+    char rest[4096];
+    (void)::recv(kept, rest, sizeof rest, MSG_DONTWAIT); // the rest of the first answer
+    ASSERT_TRUE(Send(kept, request));
+    EXPECT_TRUE(Answered(kept));
+}
+
+// A refused client that sends its request in pieces, 100 ms apart, reads the 503 and the end of
+// the answer while it still sends, and meets no reset while the server drains: the server ends
+// its side at once and reads what comes, in passes, until the drain is over.
+TEST_F(HeldConnectionTest, RefusedClientSendingInPiecesIsNeverReset) {
+    const int newcomer = NewcomerBehindTheOneSlot(200);
+    ASSERT_GE(newcomer, 0);
+    const std::string piece(1000, 'x');
+    const std::string head = "POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3000\r\n\r\n";
+    ASSERT_TRUE(Send(newcomer, head));
+    timeval tv{5, 0};
+    ::setsockopt(newcomer, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char status[12];
+    ASSERT_EQ(::recv(newcomer, status, sizeof status, MSG_PEEK | MSG_WAITALL), ssize_t(sizeof status));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Send(newcomer, piece));
+    bool orderly = false;
+    EXPECT_EQ(ReadToEnd(newcomer, orderly).substr(0, 12), "HTTP/1.1 503");
+    EXPECT_TRUE(orderly);
+    for (int i = 0; i < 2; ++i) { // the rest of the body, after the end of the answer
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(Send(newcomer, piece)) << std::strerror(errno);
+    }
+    // A client that never stops sending is closed once the drain is over (5 s at most here).
+    bool closed = false;
+    for (int i = 0; i < 50 && !closed; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        closed = ::send(newcomer, piece.data(), piece.size(), MSG_NOSIGNAL) < 0;
+    }
+    EXPECT_TRUE(closed);
 }
