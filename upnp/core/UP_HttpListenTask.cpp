@@ -155,7 +155,8 @@ void UP_HttpListenTask::ServeHeld(Clock::time_point now) {
     });
     m_Held.clear();
     for (const auto& [count, held] : order) {
-        if (m_Slots->Admit(held.m_Client)) {
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - held.m_Since);
+        if (m_Slots->Admit(held.m_Client, waited.count(), KL_Cardinal(order.size()))) {
             StartConnection(held.m_Client);
         } else if (now - held.m_Since >=
                    (serving ? std::chrono::milliseconds(kMaxWhileServing) : room_wait)) {
