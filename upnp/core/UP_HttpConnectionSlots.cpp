@@ -188,6 +188,12 @@ bool UP_HttpConnectionSlots::EndsAfterAnswer(KL_Socket* socket) {
     return connection != nullptr && connection->m_Yielding;
 }
 
+bool UP_HttpConnectionSlots::IsClosed(KL_Socket* socket) {
+    KL_AutoLock lock(m_Lock);
+    const Connection* connection = Find(socket);
+    return connection != nullptr && connection->m_Closed;
+}
+
 KL_Cardinal UP_HttpConnectionSlots::GetCount() {
     KL_AutoLock lock(m_Lock);
     return static_cast<KL_Cardinal>(m_Connections.size());

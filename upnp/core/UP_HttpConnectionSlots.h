@@ -60,6 +60,8 @@ public:
     void WatchProgress();
     // Whether the connection, starting an answer, is to end after it (told to make room).
     bool EndsAfterAnswer(KL_Socket* socket);
+    // Whether the connection was closed to make room.
+    bool IsClosed(KL_Socket* socket);
 
     KL_Cardinal GetCount();
     // How many answers have been written to their end (a sign that the server is serving).
