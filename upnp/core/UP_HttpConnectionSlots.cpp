@@ -73,10 +73,12 @@ bool UP_HttpConnectionSlots::Admit(KL_Socket* socket, int64_t waited_ms, KL_Card
             index.push_back(i);
         }
     }
+    // Only an idle connection past its grace could give way as idle: has its request come?
     if (m_Capacity != 0 && open.size() >= m_Capacity) {
         for (size_t i = 0; i < open.size(); ++i) {
-            open[i].m_RequestWaiting =
-                open[i].m_Phase == Phase::Idle && HasUnread(m_Connections[index[i]].m_Socket);
+            open[i].m_RequestWaiting = open[i].m_Phase == Phase::Idle &&
+                                       open[i].m_InPhase >= int64_t(m_Limits.m_RoomGrace) &&
+                                       HasUnread(m_Connections[index[i]].m_Socket);
         }
     }
     const UP_HttpSlotRules rules(m_Limits, m_Capacity);

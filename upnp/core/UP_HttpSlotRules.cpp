@@ -185,7 +185,7 @@ std::vector<size_t> UP_HttpSlotRules::Yields(const std::vector<UP_HttpSlotView>&
     const KL_Cardinal own = holding(peer);
     const bool at_max = share != 0 && own >= share;
     size_t wanted = std::max<size_t>(waiting, 1);
-    std::vector<std::tuple<KL_Cardinal, UP_HttpSlotPhase, int64_t, size_t>> candidates;
+    std::vector<std::tuple<bool, KL_Cardinal, UP_HttpSlotPhase, int64_t, size_t>> candidates;
     for (size_t i = 0; i < open.size(); ++i) {
         const UP_HttpSlotView& connection = open[i];
         if (connection.m_Yielding) {
@@ -195,14 +195,16 @@ std::vector<size_t> UP_HttpSlotRules::Yields(const std::vector<UP_HttpSlotView>&
         const KL_Cardinal holder = holding(connection.m_Peer);
         if (connection.m_Used && connection.m_Phase != UP_HttpSlotPhase::Draining &&
             MayTake(true, holder, own, connection.m_Peer == peer, barred, at_max)) {
-            // Of the biggest holder first; between requests before part way through one.
-            candidates.emplace_back(~holder, connection.m_Phase, -connection.m_InPhase, i);
+            // Not an answer under way if it can be helped (it may be a film), then of the
+            // biggest holder, between requests before part way through one.
+            const bool answering = connection.m_Phase == UP_HttpSlotPhase::Answering;
+            candidates.emplace_back(answering, ~holder, connection.m_Phase, -connection.m_InPhase, i);
         }
     }
     std::sort(candidates.begin(), candidates.end());
     std::vector<size_t> yields;
     for (size_t i = 0; i < candidates.size() && yields.size() < wanted; ++i) {
-        yields.push_back(std::get<3>(candidates[i]));
+        yields.push_back(std::get<4>(candidates[i]));
     }
     return yields;
 }

@@ -177,8 +177,9 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         // Barred.
         {"barred: not another's", {Idle(kB, 5000)}, kWait, kAny, {}, 500, 0, true},
         {"barred: its own", {Idle(kB, 5000), Idle(kA, 1000)}, 1, 0, {}, 500, 0, true},
-        // Nothing to free now: kept-alive connections end after their answer, of the address
-        // holding the most first, between requests before in one; one per newcomer waiting.
+        // Nothing to free now: kept-alive connections end after their answer, one per newcomer
+        // waiting: not an answer under way if it can be helped, of the address holding the most
+        // first, between requests before in one.
         {"a polling connection told to end",
          {Idle(kC, 400), Answer(kB, 500, 1), Idle(kB, 400)},
          kWait,
@@ -186,11 +187,11 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
          {2},
          0,
          1},
-        {"two waiting: two told",
+        {"two waiting: two told, an answer under way last",
          {Idle(kC, 400), Answer(kB, 500, 1), Idle(kB, 400)},
          kWait,
          kAny,
-         {2, 1},
+         {2, 0},
          0,
          2},
         {"one told already", {Idle(kC, 400), Yielding(Idle(kB, 400)), Idle(kB, 400)}, kWait, kAny, {}, 0, 1},
