@@ -357,6 +357,26 @@ TEST_F(ConnectionLimitTest, KeptAliveConnectionGivesWayBetweenRequests) {
     EXPECT_TRUE(Answered(newcomer));
 }
 
+// A connection that drains a refused request (while its client keeps sending) gives way to a
+// newcomer at once, long before its drain would end.
+TEST_F(ConnectionLimitTest, RefusedRequestGivesWayAtOnce) {
+    StartServer(m_Dir, &kShortLimits, 2); // 1 slot
+    ASSERT_NO_FATAL_FAILURE(Hold(1, "POST /echo HTTP/1.1\r\nContent-Length: x\r\n\r\n"));
+    char status[12] = {};
+    ASSERT_EQ(::recv(m_Holders[0], status, sizeof status, MSG_WAITALL), ssize_t(sizeof status));
+    ASSERT_EQ(std::string(status, sizeof status), "HTTP/1.1 400");
+    std::atomic<bool> done{false};
+    std::thread sending([&] {
+        for (int i = 0; !done && i < 30; ++i) {
+            (void)::send(m_Holders[0], "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    EXPECT_TRUE(ServedWithin("127.0.0.2", m_Port, std::chrono::milliseconds(1000)));
+    done = true;
+    sending.join();
+}
+
 // A kept-alive connection that sends no further request is closed after the idle time-out.
 TEST_F(ConnectionLimitTest, IdleKeptAliveConnectionIsClosed) {
     UP_HttpServerLimits limits = kShortLimits;
