@@ -36,10 +36,12 @@ struct UP_HttpServerLimits {
     // cost for twice this.
     KL_Timeout m_RoomGrace = 1000;
     // An answer whose peer acknowledges less than this many bytes a second over the last
-    // m_RateWindow (leaving out a pause it is in) may give way. Below audio rates (64 kbit/s is
-    // 8 KB/s, and a viewer reads far faster), so that music is a listener, yet above the trickle
-    // of a reader that drains a small receive buffer now and then (about 2 KB/s).
-    uint64_t m_RateFloor = 4 * 1024;
+    // m_RateWindow (leaving out a pause it is in) may give way, but only when nothing else can
+    // (see m_AnswerWait). A viewer reads far faster. Music (8 to 24 KB/s) is below it, and so
+    // is a reader that drains a small receive buffer every few seconds: over a fast link each
+    // drain takes what the server refills meanwhile, so such a reader averages anything from
+    // 8 KB/s up, and no floor tells it from music; music keeps its slot by the order instead.
+    uint64_t m_RateFloor = 32 * 1024;
     KL_Timeout m_RateWindow = 10000;
     // An answer of which nothing was acknowledged for this long, while some of it waits, may
     // give way after the slow ones; with slots to spare it waits for its peer (m_WriteTimeout).
@@ -48,7 +50,8 @@ struct UP_HttpServerLimits {
     // address holding as many as its own (more than its own otherwise).
     KL_Cardinal m_FairShare = 4;
     // An answer gives way only to a newcomer that has waited this long, so that the connections
-    // of a burst can finish and free their slots first; cheaper ones give way at once.
+    // of a burst can finish and free their slots first (cheaper ones give way at once), and only
+    // while no connection between or within requests can be told to end after its answer.
     KL_Timeout m_AnswerWait = 500;
     // How long a newcomer for which no room can be made waits for it before it is answered 503.
     KL_Timeout m_RoomWait = 1500;

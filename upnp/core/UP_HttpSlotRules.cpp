@@ -133,6 +133,12 @@ bool UP_HttpSlotRules::MayTake(bool answer, KL_Cardinal holder, KL_Cardinal own,
     return !answer || holder > own || (holder == own && own < m_Limits.m_FairShare);
 }
 
+bool UP_HttpSlotRules::MayTellToEnd(const UP_HttpSlotView& connection, KL_Cardinal holder, KL_Cardinal own,
+                                    bool same, bool barred, bool at_max) const {
+    return connection.m_Used && connection.m_Phase != UP_HttpSlotPhase::Draining &&
+           MayTake(true, holder, own, same, barred, at_max);
+}
+
 bool UP_HttpSlotRules::IsFull(const std::vector<UP_HttpSlotView>& open) const {
     return m_Capacity != 0 && open.size() >= m_Capacity;
 }
@@ -146,6 +152,13 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
     const KL_Cardinal share = m_Limits.m_MaxConnectionsPerPeer;
     const KL_Cardinal own = holding(peer);
     const bool at_max = share != 0 && own >= share;
+    // A connection that is not answering, told to end after its answer (now or before), frees
+    // its slot sooner than an answer under way, which may be a film or music.
+    const bool sooner = std::any_of(open.begin(), open.end(), [&](const UP_HttpSlotView& connection) {
+        return connection.m_Phase != UP_HttpSlotPhase::Answering &&
+               MayTellToEnd(connection, holding(connection.m_Peer), own, connection.m_Peer == peer, barred,
+                            at_max);
+    });
     int best = kWait;
     std::tuple<int, Cost, KL_Cardinal, int64_t> best_key{0, Cost::Kept, 0, 0};
     for (size_t i = 0; i < open.size(); ++i) {
@@ -156,7 +169,7 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
         int64_t age = 0;
         const Cost cost = Classify(connection, beyond, age);
         const bool answer = connection.m_Phase == UP_HttpSlotPhase::Answering;
-        if (cost == Cost::Kept || (answer && waited < int64_t(m_Limits.m_AnswerWait)) ||
+        if (cost == Cost::Kept || (answer && (sooner || waited < int64_t(m_Limits.m_AnswerWait))) ||
             !MayTake(answer && !beyond, holder, own, same, barred, at_max)) {
             continue;
         }
@@ -193,8 +206,7 @@ std::vector<size_t> UP_HttpSlotRules::Yields(const std::vector<UP_HttpSlotView>&
             continue;
         }
         const KL_Cardinal holder = holding(connection.m_Peer);
-        if (connection.m_Used && connection.m_Phase != UP_HttpSlotPhase::Draining &&
-            MayTake(true, holder, own, connection.m_Peer == peer, barred, at_max)) {
+        if (MayTellToEnd(connection, holder, own, connection.m_Peer == peer, barred, at_max)) {
             // Not an answer under way if it can be helped (it may be a film), then of the
             // biggest holder, between requests before part way through one.
             const bool answering = connection.m_Phase == UP_HttpSlotPhase::Answering;

@@ -16,9 +16,11 @@
 //      but a request being worked on.
 // A request being worked on, an answer moving at m_RateFloor or more, and an answer with nothing
 // waiting for its peer (the server itself is slow to make it) never give way otherwise. An answer
-// gives way only to a newcomer that has waited m_AnswerWait. The drain goes first, then what an
-// address holds beyond its share, then the rest; within each the cheapest, then the connection
-// of the address holding the most, then the one longest in that state.
+// gives way only when nothing else can: to a newcomer that has waited m_AnswerWait, while no
+// connection that is not answering may be told to end instead (see below), so that music or a
+// film is never cut for a burst of control points. The drain goes first, then what an address
+// holds beyond its share, then the rest; within each the cheapest, then the connection of the
+// address holding the most, then the one longest in that state.
 //
 // Who may take room: a newcomer may free any connection of its own address that gives way, and
 // a cheap one (0 to 3) or one beyond a share of any address; an answer only of an address
@@ -27,8 +29,9 @@
 // to make room, BarFor): so a closed connection's return does not close another at once.
 //
 // When nothing may be freed now, kept-alive connections are told to end after the answer they
-// are on (Yields), one for each newcomer waiting: of the address holding the most that the
-// newcomer may take from, so that a connection that keeps polling still gives way.
+// are on (Yields), one for each newcomer waiting: not an answer under way if it can be helped,
+// of the address holding the most that the newcomer may take an answer from, so that a
+// connection that keeps polling still gives way.
 //
 //   UP_HttpSlotRules rules(limits, 99);
 //   const int room = rules.MakeRoom(snapshot, peer, barred, waited);  // kAdmit, kWait or an index
@@ -121,6 +124,9 @@ private:
     // Whether a newcomer of an address holding own (at its share: at_max) may take from a
     // connection of an address holding holder: an answer (answer) or a cheaper one.
     bool MayTake(bool answer, KL_Cardinal holder, KL_Cardinal own, bool same, bool barred, bool at_max) const;
+    // Whether such a newcomer may tell the connection to end after its answer.
+    bool MayTellToEnd(const UP_HttpSlotView& connection, KL_Cardinal holder, KL_Cardinal own, bool same,
+                      bool barred, bool at_max) const;
     bool IsFull(const std::vector<UP_HttpSlotView>& open) const;
 
     UP_HttpServerLimits m_Limits;

@@ -64,11 +64,15 @@ UP_HttpSlotView Answer(uint32_t peer, int64_t ms, uint64_t acknowledged, int64_t
     return view;
 }
 
-// The floor, 4 KiB/s over 10 s, is 40,960 bytes; music at 64 kbit/s is 8 KB/s.
-constexpr uint64_t kFloorBytes = 4 * 1024 * 10;
+// The floor, 32 KiB/s over 10 s, is 327,680 bytes; music at 64 kbit/s is 8 KB/s.
+constexpr uint64_t kFloorBytes = 32 * 1024 * 10;
 constexpr uint64_t kAudioBytes = 8000 * 10;
-constexpr uint64_t kTrickleBytes = 2000 * 10;
 constexpr uint64_t kFastBytes = 1024 * 1024 * 10;
+
+// An answer read fast: it never gives way, nor is it told to end before others.
+UP_HttpSlotView Busy(uint32_t peer) {
+    return Answer(peer, 10000, kFastBytes);
+}
 
 std::vector<UP_HttpSlotView> Times(size_t count, const UP_HttpSlotView& view,
                                    std::vector<UP_HttpSlotView> tail = {}) {
@@ -77,7 +81,7 @@ std::vector<UP_HttpSlotView> Times(size_t count, const UP_HttpSlotView& view,
     return open;
 }
 
-// grace 1 s, floor 4 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms
+// grace 1 s, floor 32 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms
 const UP_HttpServerLimits kLimits;
 constexpr size_t kCapacity = 40;
 constexpr int kWait = UP_HttpSlotRules::kWait;
@@ -127,8 +131,16 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"a refused request's drain, at once", {Draining(kB, 0)}, 0, kBar, {}, 0},
         {"an answer at the floor", {Answer(kB, 10000, kFloorBytes)}, kWait},
         {"an answer below the floor", {Answer(kB, 10000, kFloorBytes - 1)}, 0, kBar},
-        {"music at 8 KB/s", {Answer(kB, 10000, kAudioBytes)}, kWait},
-        {"a trickle at 2 KB/s", {Answer(kB, 10000, kTrickleBytes)}, 0, kBar},
+        // A slow answer (music too) goes only when no other connection may be told to end.
+        {"music, nothing else to end", {Answer(kB, 10000, kAudioBytes)}, 0, kBar},
+        {"music, a request worked on ends first", {Answer(kB, 10000, kAudioBytes), Working(kC, 0)}, kWait},
+        {"music, a kept-alive one told to end",
+         {Answer(kB, 10000, kAudioBytes), Idle(kC, 400)},
+         kWait,
+         kAny,
+         {1},
+         500,
+         1},
         {"a slow answer too young to judge", {Answer(kB, 1999, 1)}, kWait},
         {"a slow answer just old enough", {Answer(kB, 2000, 1)}, 0},
         {"young: judged over its life", {Answer(kB, 5000, kFloorBytes / 2)}, kWait},
@@ -150,21 +162,17 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"longest idle first", {Idle(kB, 1500), Idle(kB, 1501)}, 1},
         {"the biggest holder first", {Idle(kC, 5000), Idle(kB, 1000), Working(kB, 0)}, 1},
         // The fair share: a slow answer of an address holding as many as the newcomer's.
-        {"3 beside 3 gets in",
-         {Answer(kB, 10000, 1), Working(kB, 0), Working(kB, 0), Working(kA, 0), Working(kA, 0),
-          Working(kA, 0)},
-         0},
+        {"3 beside 3 gets in", {Answer(kB, 10000, 1), Busy(kB), Busy(kB), Busy(kA), Busy(kA), Busy(kA)}, 0},
         {"4 beside 4 does not",
-         {Answer(kB, 10000, 1), Working(kB, 0), Working(kB, 0), Working(kB, 0), Working(kA, 0),
-          Working(kA, 0), Working(kA, 0), Working(kA, 0)},
+         {Answer(kB, 10000, 1), Busy(kB), Busy(kB), Busy(kB), Busy(kA), Busy(kA), Busy(kA), Busy(kA)},
          kWait},
         {"4 beside 5 gets in",
-         {Answer(kB, 10000, 1), Working(kB, 0), Working(kB, 0), Working(kB, 0), Working(kB, 0),
-          Working(kA, 0), Working(kA, 0), Working(kA, 0), Working(kA, 0)},
+         {Answer(kB, 10000, 1), Busy(kB), Busy(kB), Busy(kB), Busy(kB), Busy(kA), Busy(kA), Busy(kA),
+          Busy(kA)},
          0},
-        {"2 beside 1 does not take an answer", {Answer(kB, 10000, 1), Working(kA, 0), Working(kA, 0)}, kWait},
+        {"2 beside 1 does not take an answer", {Answer(kB, 10000, 1), Busy(kA), Busy(kA)}, kWait},
         {"idle ones go wherever they are", {Idle(kB, 1000), Working(kA, 0), Working(kA, 0)}, 0},
-        {"its own slow answer, no bar", {Answer(kA, 10000, 1), Working(kA, 0)}, 0, 0},
+        {"its own slow answer, no bar", {Answer(kA, 10000, 1), Busy(kA)}, 0, 0},
         // An address's share of 16: beyond it, anything but a request worked on gives way.
         {"16 fast answers stay", Times(16, Answer(kB, 10000, kFastBytes)), kWait},
         {"17 fast answers: one goes", Times(17, Answer(kB, 10000, kFastBytes)), 0, kBar},
