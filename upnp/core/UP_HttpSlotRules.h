@@ -25,8 +25,8 @@
 // Who may take room: a newcomer may free any connection of its own address that gives way, and
 // a cheap one (0 to 3) or one beyond a share of any address; an answer only of an address
 // holding more than its own, or as many when its own holds fewer than m_FairShare. An address
-// at its share frees only its own. So may an address barred for a while (it lost a connection
-// to make room, BarFor): so a closed connection's return does not close another at once.
+// at its share frees only its own, and so does one barred for a while (it lost a connection to
+// make room, BarFor): so a closed connection's return does not close another at once.
 //
 // When nothing may be freed now, kept-alive connections are told to end after the answer they
 // are on (Yields), one for each newcomer waiting: not an answer under way if it can be helped,
