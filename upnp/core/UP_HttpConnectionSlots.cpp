@@ -61,7 +61,7 @@ uint32_t UP_HttpConnectionSlots::PeerOf(KL_Socket* socket) {
     return info.remote_address.m_IpAddress.AsLong();
 }
 
-bool UP_HttpConnectionSlots::Admit(KL_Socket* socket, int64_t /*waited_ms*/, KL_Cardinal /*waiting*/) {
+bool UP_HttpConnectionSlots::Admit(KL_Socket* socket, int64_t waited_ms, KL_Cardinal waiting) {
     const uint32_t peer = PeerOf(socket);
     KL_AutoLock lock(m_Lock);
     const Clock::time_point now = Clock::now();
@@ -73,27 +73,32 @@ bool UP_HttpConnectionSlots::Admit(KL_Socket* socket, int64_t /*waited_ms*/, KL_
             index.push_back(i);
         }
     }
+    // Only an idle connection past its grace could give way as idle: has its request come?
+    if (m_Capacity != 0 && open.size() >= m_Capacity) {
+        for (size_t i = 0; i < open.size(); ++i) {
+            open[i].m_RequestWaiting = open[i].m_Phase == Phase::Idle &&
+                                       open[i].m_InPhase >= int64_t(m_Limits.m_RoomGrace) &&
+                                       HasUnread(m_Connections[index[i]].m_Socket);
+        }
+    }
     const UP_HttpSlotRules rules(m_Limits, m_Capacity);
     const bool barred = IsBarred(peer, now);
-    int room = rules.MakeRoom(open, peer, barred);
-    // An idle one whose next request has just come is not idle: choose again without it.
-    while (room >= 0 && open[size_t(room)].m_Phase == Phase::Idle &&
-           HasUnread(m_Connections[index[size_t(room)]].m_Socket)) {
-        open[size_t(room)].m_Phase = Phase::Receiving;
-        open[size_t(room)].m_InPhase = 0;
-        room = rules.MakeRoom(open, peer, barred);
-    }
+    UP_HttpSlotRules::Cost cost = UP_HttpSlotRules::Cost::Kept;
+    const int room = rules.MakeRoom(open, peer, barred, waited_ms, &cost);
     if (room == UP_HttpSlotRules::kWait || (room >= 0 && m_Connections.size() - open.size() >= kMaxEnding)) {
+        for (size_t i : rules.Yields(open, peer, barred, waiting)) {
+            KL_LOG_FINE("a connection is to end after its answer to make room for a newcomer");
+            m_Connections[index[i]].m_Yielding = true;
+        }
         return false;
     }
     if (room >= 0) {
         Connection& victim = m_Connections[index[size_t(room)]];
-        int64_t age = 0;
-        const UP_HttpSlotRules::Cost cost = rules.Classify(open[size_t(room)], age);
-        KL_LOG_FINE("closing a connection (cost %d, %lld ms) to make room for a newcomer", int(cost),
-                    static_cast<long long>(age));
-        if (UP_HttpSlotRules::Bars(cost) && victim.m_Peer != peer) {
-            m_Barred.emplace_back(victim.m_Peer, now + std::chrono::milliseconds(2 * m_Limits.m_RoomGrace));
+        KL_LOG_INFO("closing a connection (%s, %lld ms) to make room for a newcomer",
+                    UP_HttpSlotRules::Name(cost), static_cast<long long>(open[size_t(room)].m_InPhase));
+        const int64_t bar = rules.BarFor(cost, victim.m_Peer == peer);
+        if (bar > 0) {
+            m_Barred.emplace_back(victim.m_Peer, now + std::chrono::milliseconds(bar));
         }
         victim.m_Closed = true;
         (void)victim.m_Socket->Cancel(true);
@@ -119,12 +124,10 @@ UP_HttpSlotView UP_HttpConnectionSlots::View(const Connection& connection, Clock
     view.m_Peer = connection.m_Peer;
     view.m_Phase = connection.m_Phase;
     view.m_Used = connection.m_Used;
+    view.m_Yielding = connection.m_Yielding;
     view.m_InPhase = Millis(now - connection.m_Since);
-    if (view.m_Phase == Phase::Answering && !connection.m_Samples.empty()) {
-        view.m_Waiting = connection.m_Waiting;
-        view.m_Paused = connection.m_Waiting ? Millis(now - connection.m_Progress) : 0;
-        view.m_Acknowledged =
-            connection.m_Samples.back().m_Acknowledged - connection.m_Samples.front().m_Acknowledged;
+    if (view.m_Phase == Phase::Answering) {
+        connection.m_Progress.Fill(view, Millis(now.time_since_epoch()));
     }
     return view;
 }
@@ -132,20 +135,11 @@ UP_HttpSlotView UP_HttpConnectionSlots::View(const Connection& connection, Clock
 void UP_HttpConnectionSlots::TakeSample(Connection& connection, Clock::time_point now) const {
     uint64_t acknowledged = 0;
     bool waiting = false;
-    // Where progress cannot be seen, the answer counts as moving.
-    if (!GetAcknowledged(connection.m_Socket, acknowledged, waiting)) {
-        connection.m_Waiting = false;
-        return;
-    }
-    connection.m_Waiting = waiting;
-    std::deque<Sample>& samples = connection.m_Samples;
-    if (samples.empty() || acknowledged != samples.back().m_Acknowledged) {
-        connection.m_Progress = now;
-    }
-    samples.push_back(Sample{now, acknowledged});
-    const Clock::time_point start = now - std::chrono::milliseconds(m_Limits.m_RateWindow);
-    while (samples.size() >= 2 && samples[1].m_Time <= start) {
-        samples.pop_front();
+    if (GetAcknowledged(connection.m_Socket, acknowledged, waiting)) {
+        connection.m_Progress.Add(Millis(now.time_since_epoch()), acknowledged, waiting,
+                                  int64_t(m_Limits.m_RateWindow));
+    } else {
+        connection.m_Progress.AddUnknown();
     }
 }
 
@@ -172,8 +166,7 @@ bool UP_HttpConnectionSlots::SetPhase(KL_Socket* socket, Phase phase) {
         connection->m_Phase = phase;
         connection->m_Since = now;
         connection->m_Used = connection->m_Used || phase != Phase::Idle;
-        connection->m_Samples.clear();
-        connection->m_Waiting = false;
+        connection->m_Progress.Clear();
         if (phase == Phase::Answering) {
             TakeSample(*connection, now);
         }
@@ -189,6 +182,18 @@ void UP_HttpConnectionSlots::WatchProgress() {
             TakeSample(connection, now);
         }
     }
+}
+
+bool UP_HttpConnectionSlots::EndsAfterAnswer(KL_Socket* socket) {
+    KL_AutoLock lock(m_Lock);
+    const Connection* connection = Find(socket);
+    return connection != nullptr && connection->m_Yielding;
+}
+
+bool UP_HttpConnectionSlots::IsClosed(KL_Socket* socket) {
+    KL_AutoLock lock(m_Lock);
+    const Connection* connection = Find(socket);
+    return connection != nullptr && connection->m_Closed;
 }
 
 KL_Cardinal UP_HttpConnectionSlots::GetCount() {

@@ -4,18 +4,20 @@
 // of the list; this class keeps the list, samples the answers' progress and closes what the
 // rules chose.
 //
-//   if (!slots.Admit(client)) { the listen task holds the client a moment, then answers 503 }
+//   if (!slots.Admit(client, waited, waiting)) { the listen task holds the client a moment }
 //   slots.WatchProgress();  // the listen task, about twice a second: how fast answers move
+//   if (slots.EndsAfterAnswer(socket)) { the answer carries "Connection: close" }
 //
 // An answer's progress is what its peer has acknowledged (TCP_INFO), not what the kernel took;
-// an answer with nothing waiting for its peer counts as moving. A connection closed to make room
-// is cancelled at once and its task ends by itself; at most kMaxEnding of them may still be
-// ending. The server's task manager has that many places beyond the slots, so a new
-// connection's task never waits for an old one to end. An address that lost a connection to
-// make room (other than a kept-alive one waiting for its next request) is barred from making
-// room at others' cost for twice the grace, which damps a chain of returns closing each other.
-// Thread-safe: one lock guards the list. A listed socket is cancelled (or its TCP_INFO read)
-// only under that lock, and a connection task leaves (under it) before its socket is deleted.
+// an answer with nothing waiting for its peer counts as moving. An idle connection is looked at
+// (FIONREAD) for a request that has already arrived when every slot is taken. A connection
+// closed to make room is cancelled at once and its task ends by itself (one INFO line says
+// why); at most kMaxEnding of them may still be ending. The server's task manager has that many places beyond
+// the slots, so a new connection's task never waits for an old one to end. An address that lost a connection
+// to make room (other than a kept-alive one waiting for its next request) is barred from making room at
+// others' cost for twice the grace, which damps a chain of returns closing each other. Thread-safe: one lock
+// guards the list. A listed socket is cancelled (or its TCP_INFO read) only under that lock, and a connection
+// task leaves (under it) before its socket is deleted.
 #pragma once
 
 #include "KL_Mutex.h"
@@ -25,7 +27,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,9 @@ public:
     UP_HttpServerLimits GetLimits();
 
     // Lists the connection (idle), closing a cheaper one to make room when needed; false (not
-    // listed) when no room can be made now. Never waits.
+    // listed) when no room can be made now: then kept-alive connections are told to end after
+    // their answers, one for each newcomer waiting. waited_ms: how long this newcomer has been
+    // held; waiting: how many newcomers are held in all (0 when it is not held). Never waits.
     [[nodiscard]] bool Admit(KL_Socket* socket, int64_t waited_ms = 0, KL_Cardinal waiting = 0);
     // Takes the connection off the list (nothing when it is not listed).
     void Leave(KL_Socket* socket);
@@ -55,6 +58,10 @@ public:
     bool SetPhase(KL_Socket* socket, Phase phase);
     // Samples how much of each answer its peer has acknowledged.
     void WatchProgress();
+    // Whether the connection, starting an answer, is to end after it (told to make room).
+    bool EndsAfterAnswer(KL_Socket* socket);
+    // Whether the connection was closed to make room.
+    bool IsClosed(KL_Socket* socket);
 
     KL_Cardinal GetCount();
     // How many answers have been written to their end (a sign that the server is serving).
@@ -66,22 +73,16 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Sample {
-        Clock::time_point m_Time;
-        uint64_t m_Acknowledged;
-    };
     struct Connection {
         KL_Socket* m_Socket = nullptr;
         uint32_t m_Peer = 0;
         Phase m_Phase = Phase::Idle;
         bool m_Closed = false;
-        bool m_Used = false; // it has sent a request
+        bool m_Used = false;     // it has sent a request
+        bool m_Yielding = false; // told to end after its answer
         Clock::time_point m_Since;
-        // While answering: acknowledged bytes about twice a second over the last window, the
-        // last time they grew, and whether anything waits for the peer.
-        std::deque<Sample> m_Samples;
-        Clock::time_point m_Progress;
-        bool m_Waiting = false;
+        // While answering: acknowledged bytes sampled about twice a second.
+        UP_HttpAnswerProgress m_Progress;
     };
 
     Connection* Find(KL_Socket* socket);

@@ -74,12 +74,18 @@ KL_Result UP_HttpRequestInputStream::Read(void* buffer, KL_Size bytes_to_read, K
         return KL_ERROR_TIMEOUT;
     }
     (void)m_Socket->SetReadTimeout(timeout);
-    return m_Source->Read(buffer, bytes_to_read, bytes_read);
+    KL_Result result = m_Source->Read(buffer, bytes_to_read, bytes_read);
+    // A head cut short by a close to make room is the end of the connection, not a failure.
+    if (result == KL_ERROR_CANCELLED && m_Phase == Phase::Head && m_Slots != nullptr &&
+        m_Slots->IsClosed(m_Socket)) {
+        return KL_ERROR_EOS;
+    }
+    return result;
 }
 
 KL_Result UP_HttpRequestInputStream::ReadIdle(void* buffer, KL_Size bytes_to_read, KL_Size* bytes_read) {
     if (m_Slots != nullptr && !m_Slots->SetPhase(m_Socket, UP_HttpConnectionSlots::Phase::Idle)) {
-        return KL_ERROR_CANCELLED;
+        return KL_ERROR_EOS;
     }
     (void)m_Socket->SetReadTimeout(IsBounded(m_Limits.m_IdleTimeout) ? m_Limits.m_IdleTimeout
                                                                      : m_Limits.m_ReadTimeout);
@@ -90,7 +96,7 @@ KL_Result UP_HttpRequestInputStream::ReadIdle(void* buffer, KL_Size bytes_to_rea
         if (bytes_read != nullptr) {
             *bytes_read = 0;
         }
-        return KL_ERROR_CANCELLED;
+        return KL_ERROR_EOS;
     }
     if (KL_SUCCEEDED(result)) {
         StartDeadline(Phase::Head, m_Limits.m_HeadDeadline);

@@ -5,7 +5,8 @@
 //   - in a head: what is left of the head's deadline, which starts at its first byte;
 //   - in a body: what is left of the body's deadline;
 //   - otherwise the socket's read time-out as it stands.
-// A deadline that has passed is KL_ERROR_TIMEOUT.
+// A deadline that has passed is KL_ERROR_TIMEOUT. A connection closed to make room while it waits
+// for a request or reads its head reads the end of the stream (KL_ERROR_EOS): it ends quietly.
 #pragma once
 
 #include "KL_InputStream.h"

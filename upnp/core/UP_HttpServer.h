@@ -15,10 +15,12 @@
 // Hostile clients: each connection lives under UP_HttpServerLimits (the wait for a request, a
 // whole head and a whole body are bounded, a client that reads nothing is given up), and the
 // connection slots are valued by what each connection does (UP_HttpConnectionSlots,
-// UP_HttpSlotRules): one peer holds at most 16, and when every slot is taken a newcomer takes the
-// place of the cheapest connection that may give way (idle, then receiving slowly, then an
-// answer read slower than a viewer reads, then a long-paused answer), or waits a moment for room
-// and is answered 503 only when none came. The listen task never waits for room.
+// UP_HttpSlotRules): while a slot is free every newcomer gets one; when every slot is taken a
+// newcomer takes the place of the cheapest connection that may give way (a refused request's
+// drain, idle, receiving slowly, an answer read slower than a listener reads, a long-paused
+// answer, what a peer holds beyond its share of 16), or waits a moment for room, kept-alive
+// connections being told to end after their answer, and is answered 503 only when none came.
+// The listen task never waits for room.
 #pragma once
 
 #include "KL_DateTime.h"

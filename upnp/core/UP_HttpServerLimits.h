@@ -18,28 +18,41 @@ struct UP_HttpServerLimits {
     KL_Timeout m_BodyDeadline = 10000;
     // Any single read outside a head or body (the drain after a refused body).
     KL_Timeout m_ReadTimeout = 60000;
-    // A client that takes nothing of an answer for this long is closed.
-    KL_Timeout m_WriteTimeout = 30000;
-    // Connections one peer address may hold at once: a further one replaces one of the peer's
-    // own that can be freed (UP_HttpConnectionSlots). 0: no bound.
+    // A client that takes nothing of an answer for this long is closed. Long, so that a film
+    // paused for minutes reads on where it stopped (a player need not reconnect): a paused answer
+    // gives way when its slot is wanted (m_PauseLimit), and a peer gone for good is found sooner
+    // by TCP's own retransmission limit.
+    KL_Timeout m_WriteTimeout = 600000;
+    // An address's share of the slots. It matters only when every slot is taken (while any is
+    // free every newcomer is admitted at once): then what an address holds beyond this is the
+    // first to give way to another address's newcomers, answers too (never a request being
+    // worked on), and a newcomer of an address holding this many frees only its own. 0: no share.
     KL_Cardinal m_MaxConnectionsPerPeer = 16;
 
     // When every slot is taken (UP_HttpSlotRules):
     // A connection idle, or part way through a request, for less than this keeps its slot; so
     // does an answer younger than twice this. An address that lost a connection to make room
-    // (other than a kept-alive one waiting for its next request) may not make room itself for
-    // twice this.
+    // (other than a kept-alive one waiting for its next request) may not make room at others'
+    // cost for twice this.
     KL_Timeout m_RoomGrace = 1000;
     // An answer whose peer acknowledges less than this many bytes a second over the last
-    // m_RateWindow (leaving out a pause it is in) may give way; a viewer reads far faster.
+    // m_RateWindow (leaving out a pause it is in) may give way, but only when nothing else can
+    // (see m_AnswerWait). A viewer reads far faster. Music (8 to 24 KB/s) is below it, and so
+    // is a reader that drains a small receive buffer every few seconds: over a fast link each
+    // drain takes what the server refills meanwhile, so such a reader averages anything from
+    // 8 KB/s up, and no floor tells it from music; music keeps its slot by the order instead.
     uint64_t m_RateFloor = 32 * 1024;
     KL_Timeout m_RateWindow = 10000;
     // An answer of which nothing was acknowledged for this long, while some of it waits, may
-    // give way after the slow ones (it stays below m_WriteTimeout, which ends it anyway).
+    // give way after the slow ones; with slots to spare it waits for its peer (m_WriteTimeout).
     KL_Timeout m_PauseLimit = 20000;
     // A newcomer whose address holds fewer than this may take the place of a slow answer of an
     // address holding as many as its own (more than its own otherwise).
     KL_Cardinal m_FairShare = 4;
+    // An answer gives way only to a newcomer that has waited this long, so that the connections
+    // of a burst can finish and free their slots first (cheaper ones give way at once), and only
+    // while no connection between or within requests can be told to end after its answer.
+    KL_Timeout m_AnswerWait = 500;
     // How long a newcomer for which no room can be made waits for it before it is answered 503.
     KL_Timeout m_RoomWait = 1500;
 };

@@ -71,6 +71,19 @@ int FramingStatus(const KL_HttpHeaders& headers) {
     return 0;
 }
 
+// A check of the answer's writing: a failure is logged at WARNING and handed up, but for a socket
+// cancelled (closed to make room, or the server stopping), whose connection ends quietly.
+#define UP_CHECK_WRITE(expr)                                                                                 \
+    do {                                                                                                     \
+        KL_Result up_check_result_ = (expr);                                                                 \
+        if (KL_FAILED(up_check_result_)) {                                                                   \
+            if (up_check_result_ != KL_ERROR_CANCELLED) {                                                    \
+                KL_LOG_CHECK_FAILED(KL_LOG_LEVEL_WARNING, up_check_result_, "(" #expr ")");                  \
+            }                                                                                                \
+            return up_check_result_;                                                                         \
+        }                                                                                                    \
+    } while (0)
+
 int64_t NowMillis() {
     KL_TimeStamp now;
     (void)KL_System::GetCurrentTimeStamp(now);
@@ -172,6 +185,10 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
         keep_alive = UP_HttpMessageHelper::WantsKeepAlive(*request);
         bool headers_only = request->GetMethod() == "HEAD";
         (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
+        // Told to make room: this answer is its last ("Connection: close").
+        if (keep_alive && m_Slots != nullptr && m_Socket != nullptr && m_Slots->EndsAfterAnswer(m_Socket)) {
+            keep_alive = false;
+        }
         result = Write(*response, keep_alive, headers_only);
         if (KL_FAILED(result)) {
             keep_alive = false;
@@ -194,7 +211,7 @@ KL_Result UP_HttpServerSocketTask::Read(KL_BufferedInputStreamReference& stream,
         m_RequestStream->ExpectHead();
     }
     KL_Result res = KL_HttpRequest::Parse(*stream, &context.GetLocalAddress(), request);
-    if (res == KL_ERROR_EOS || res == KL_ERROR_TIMEOUT) {
+    if (res == KL_ERROR_EOS || res == KL_ERROR_TIMEOUT || res == KL_ERROR_CANCELLED) {
         return res;
     }
     if (KL_FAILED(res)) {
@@ -252,6 +269,9 @@ KL_Result UP_HttpServerSocketTask::ReadBody(KL_BufferedInputStreamReference& buf
         KL_Result result = KL_StreamToStreamCopy(*buffered_input_stream.AsPointer(), *body_stream, 0,
                                                  request_entity->GetContentLength());
         if (KL_FAILED(result)) {
+            if (result == KL_ERROR_CANCELLED) {
+                return result;
+            }
             KL_LOG_CHECK_FAILED(
                 KL_LOG_LEVEL_SEVERE, result,
                 "(KL_StreamToStreamCopy( *buffered_input_stream.AsPointer(), *body_stream, 0, "
@@ -262,7 +282,7 @@ KL_Result UP_HttpServerSocketTask::ReadBody(KL_BufferedInputStreamReference& buf
         KL_InputStreamReference chunked(
             new KL_HttpChunkedInputStream(KL_InputStreamReference(buffered_input_stream)));
         KL_Result result = CopyBounded(*chunked, *body_stream);
-        if (result == KL_ERROR_NOT_ENOUGH_SPACE) {
+        if (result == KL_ERROR_NOT_ENOUGH_SPACE || result == KL_ERROR_CANCELLED) {
             return result;
         }
         if (KL_FAILED(result)) {
@@ -318,6 +338,7 @@ void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
 
 // Answers a refused request (413 for KL_ERROR_NOT_ENOUGH_SPACE, 501 for KL_ERROR_NOT_IMPLEMENTED,
 // else 400) and reads (and drops) what the client still sends for a while; the connection ends.
+// Meanwhile it is draining, the first to give way when a newcomer wants its slot.
 void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal) {
     KL_HttpResponse response(400, "Bad Request", KL_HTTP_PROTOCOL_1_1);
     if (refusal == KL_ERROR_NOT_ENOUGH_SPACE) {
@@ -328,8 +349,8 @@ void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& s
         response.SetStatus(501, "Not Implemented");
     }
     bool keep_alive = false;
-    (void)SetPhase(UP_HttpConnectionSlots::Phase::Answering);
-    if (KL_FAILED(Write(response, keep_alive, false)) || m_Socket == nullptr) {
+    if (!SetPhase(UP_HttpConnectionSlots::Phase::Draining) || KL_FAILED(Write(response, keep_alive, false)) ||
+        m_Socket == nullptr) {
         return;
     }
     m_Socket->SetReadTimeout(kDrainReadTimeout);
@@ -388,11 +409,11 @@ KL_Result UP_HttpServerSocketTask::Write(KL_HttpResponse& response, bool& keep_a
         return KL_ERROR_INVALID_STATE;
     }
     KL_OutputStreamReference output_stream;
-    KL_CHECK(m_Socket->GetOutputStream(output_stream));
+    UP_CHECK_WRITE(m_Socket->GetOutputStream(output_stream));
     KL_CHECK_POINTER(output_stream.AsPointer());
-    KL_CHECK(SendResponseHeaders(response, *output_stream, keep_alive));
+    UP_CHECK_WRITE(SendResponseHeaders(response, *output_stream, keep_alive));
     if (!headers_only) {
-        KL_CHECK(SendResponseBody(response, *output_stream));
+        UP_CHECK_WRITE(SendResponseBody(response, *output_stream));
     }
     return output_stream->Flush();
 }
@@ -438,7 +459,7 @@ KL_Result UP_HttpServerSocketTask::SendResponseHeaders(KL_HttpResponse& response
                                 &response);
     KL_MemoryStream header_stream(1024);
     KL_CHECK(response.Emit(header_stream));
-    KL_CHECK(output_stream.WriteFully(header_stream.GetData(), header_stream.GetDataSize()));
+    UP_CHECK_WRITE(output_stream.WriteFully(header_stream.GetData(), header_stream.GetDataSize()));
     return KL_SUCCESS;
 }
 

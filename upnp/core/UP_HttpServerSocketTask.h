@@ -37,7 +37,7 @@ class UP_HttpRequestInputStream;
 
 class UP_HttpServerSocketTask : public UP_ThreadTask {
 public:
-    // Takes the socket; the default limits (read time-out 60 s, write time-out 30 s).
+    // Takes the socket; the default limits (read time-out 60 s, write time-out 10 min).
     explicit UP_HttpServerSocketTask(KL_Socket* socket, bool stay_alive_forever = false);
     // Cancels, then deletes the socket.
     ~UP_HttpServerSocketTask() override;

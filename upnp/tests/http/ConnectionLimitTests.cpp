@@ -1,6 +1,7 @@
 // Clients that hold the server's connection slots (idle, trickling a head or a body, reading
-// nothing of an answer), one peer with many connections, an idle kept-alive connection, and
-// failing accepts: a real client is still answered. Short limits come through SetLimits.
+// nothing of an answer), one peer with many connections, a kept-alive connection that keeps
+// asking, an idle kept-alive connection, and failing accepts: a real client is still answered.
+// Short limits come through SetLimits.
 #include "HttpTestSupport.h"
 #include "KL_Socket.h"
 #include "KL_TcpServerSocket.h"
@@ -34,19 +35,6 @@ bool ClosedByServer(int fd) {
             return false; // nothing within 5 s
         }
     }
-}
-
-// A GET from the local address answered 200 within 5 s.
-bool ServedFrom(const char* local, uint16_t port) {
-    int fd = ConnectFrom(local, port);
-    if (fd < 0) {
-        return false;
-    }
-    const std::string request = Get("/echo");
-    bool answered =
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()) && Answered(fd);
-    ::close(fd);
-    return answered;
 }
 
 // A GET from the local address answered 200 within the time; an attempt refused (503 or a
@@ -312,31 +300,81 @@ TEST_F(ConnectionLimitTest, StreamsBeingReadAreNeverCut) {
     EXPECT_EQ(cut.load(), 0);
 }
 
-// A peer holds at most 16 connections: while all of them are busy its 17th waits and is then
-// answered 503 (another peer is served meanwhile); a 17th takes the place of one that is idle.
-TEST_F(ConnectionLimitTest, OnePeerHoldsAtMostSixteenConnections) {
+// Room first: while slots are free, one peer gets every connection it opens at once and keeps
+// them (a TV's thumbnail grid). When every slot is taken, what a peer holds beyond its share of
+// 16 gives way to another peer's newcomer, answers too.
+TEST_F(ConnectionLimitTest, RoomFirstThenAShareOfSixteen) {
     UP_HttpServerLimits limits = kShortLimits;
     limits.m_MaxConnectionsPerPeer = 16;
     limits.m_WriteTimeout = 60000;
-    limits.m_RoomGrace = 60000; // no answer is judged
+    limits.m_RoomGrace = 60000; // nothing is cheap to close, no answer is judged
     limits.m_PauseLimit = 0;
     StartServer(m_Dir, &limits);
+    ASSERT_NO_FATAL_FAILURE(Hold(30, ""));
+    const std::string request = Get("/echo");
+    for (int fd : m_Holders) {
+        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    }
+    for (int fd : m_Holders) {
+        EXPECT_TRUE(Answered(fd));
+    }
+
+    CloseHolders();
+    StartServer(m_Dir, &limits, 21); // 20 slots
     // Busy: each is sent an answer that it does not read.
-    ASSERT_NO_FATAL_FAILURE(Hold(16, "GET /files/big.bin HTTP/1.1\r\n\r\n", true));
+    ASSERT_NO_FATAL_FAILURE(Hold(20, "GET /files/big.bin HTTP/1.1\r\n\r\n", true));
     for (int fd : m_Holders) {
         ASSERT_TRUE(Answered(fd));
     }
-    int seventeenth = ConnectFrom("127.0.0.1", m_Port);
-    ASSERT_GE(seventeenth, 0);
-    EXPECT_TRUE(ServedFrom("127.0.0.2", m_Port));
-    EXPECT_TRUE(ClosedByServer(seventeenth));
-    ::close(seventeenth);
+    EXPECT_TRUE(ServedWithin("127.0.0.2", m_Port, std::chrono::seconds(3)));
+}
 
-    CloseHolders();
-    limits.m_RoomGrace = 200;
-    StartServer(m_Dir, &limits);
-    ASSERT_NO_FATAL_FAILURE(Hold(16, ""));
-    EXPECT_TRUE(ServedWithin("127.0.0.1", m_Port, std::chrono::seconds(3)));
+// A newcomer waits and nothing may be closed: a kept-alive connection of the peer holding the
+// most ends after the answer it is on, though it asks again at once ("Connection: close"), and
+// the newcomer gets its slot.
+TEST_F(ConnectionLimitTest, KeptAliveConnectionGivesWayBetweenRequests) {
+    UP_HttpServerLimits limits = kShortLimits;
+    limits.m_RoomGrace = 60000; // nothing may be closed
+    limits.m_RoomWait = 5000;
+    StartServer(m_Dir, &limits, 3); // 2 slots
+    RawClient polling(m_Port, 5);
+    ASSERT_TRUE(polling.Send(Get("/echo")));
+    const Answer first = polling.Read();
+    ASSERT_EQ(first.status, 200);
+    EXPECT_FALSE(first.Has("connection"));
+    ASSERT_NO_FATAL_FAILURE(Hold(1, "")); // the other slot, never used
+    const int newcomer = ConnectFrom("127.0.0.2", m_Port);
+    ASSERT_GE(newcomer, 0);
+    m_Holders.push_back(newcomer);
+    const std::string request = Get("/echo");
+    ASSERT_EQ(::send(newcomer, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // it is held
+    ASSERT_TRUE(polling.Send(request));
+    const Answer last = polling.Read();
+    EXPECT_EQ(last.status, 200);
+    EXPECT_EQ(last.Get("connection"), "close");
+    EXPECT_EQ(polling.Read().status, 0); // the server ended the connection
+    EXPECT_TRUE(Answered(newcomer));
+}
+
+// A connection that drains a refused request (while its client keeps sending) gives way to a
+// newcomer at once, long before its drain would end.
+TEST_F(ConnectionLimitTest, RefusedRequestGivesWayAtOnce) {
+    StartServer(m_Dir, &kShortLimits, 2); // 1 slot
+    ASSERT_NO_FATAL_FAILURE(Hold(1, "POST /echo HTTP/1.1\r\nContent-Length: x\r\n\r\n"));
+    char status[12] = {};
+    ASSERT_EQ(::recv(m_Holders[0], status, sizeof status, MSG_WAITALL), ssize_t(sizeof status));
+    ASSERT_EQ(std::string(status, sizeof status), "HTTP/1.1 400");
+    std::atomic<bool> done{false};
+    std::thread sending([&] {
+        for (int i = 0; !done && i < 30; ++i) {
+            (void)::send(m_Holders[0], "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    EXPECT_TRUE(ServedWithin("127.0.0.2", m_Port, std::chrono::milliseconds(1000)));
+    done = true;
+    sending.join();
 }
 
 // A kept-alive connection that sends no further request is closed after the idle time-out.
