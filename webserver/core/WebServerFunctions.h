@@ -40,6 +40,13 @@ std::string_view TrimOptionalWhitespace(std::string_view text);
 std::optional<std::string> NormalizeHeaderValue(const std::optional<std::string>& value);
 std::string NormalizeHeaderValue(const std::string& value);
 
+// The one byte range of a "Range" value, as RFC 9110 §14.1.2 writes it: "bytes=FIRST-LAST",
+// "bytes=FIRST-" or "bytes=-SUFFIX" in decimal digits (the unit in any case, blanks after "=").
+// Anything else is no range, so the whole item is sent: several ranges, a last position before the
+// first, "bytes=-0", and values that only a lenient number reading takes for a range
+// ("bytes=0x0-0x5", "bytes=+1-2", "bytes=1-2x").
+WebServerRange ParseByteRange(std::string_view value);
+
 // The value of `name=` inside a header value ("multipart/form-data; boundary=x" → "x"); quoted
 // values lose their quotes. None when absent or when the value begins with the name.
 std::optional<std::string> ExtractHeaderValueParameter(const std::string& value, const std::string& name);

@@ -54,8 +54,7 @@ std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
         NoteResourceShortage(request, error);
         return nullptr;
     }
-    const bool useRange = status->size != 0 && rangeIsReadable(request.headers()) &&
-                          rangeConditionHolds(request.headers(), *status);
+    const bool useRange = status->size != 0 && rangeConditionHolds(request.headers(), *status);
     const WebServerRange range = useRange ? request.byteRange() : WebServerRange();
     std::shared_ptr<WebServerResponse> response =
         WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
