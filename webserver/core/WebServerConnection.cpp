@@ -517,16 +517,22 @@ void WebServerConnection::_finishBodyRead(bool success) {
 }
 
 // A body being stored holds a descriptor of its own (a file, mostly): the server counts it for the
-// peer while it is open.
+// peer while it is open. When descriptors are short and nothing can make room for it, the request
+// is answered 503 before anything of it is stored.
 bool WebServerConnection::_openRequestBody(Error* error) {
+    if (!_beginCarryingOut() || !_server->willOpenRequestBody(*this)) {
+        _request->noteResourceShortage();
+        return false;
+    }
+    _requestBodyOpen = true;
     if (!_request->performOpen(error)) {
         if (error) {
             NoteResourceShortage(*_request, *error);
         }
+        _requestBodyOpen = false;
+        _server->didCloseRequestBody(*this);
         return false;
     }
-    _requestBodyOpen = true;
-    _server->didOpenRequestBody(*this);
     return true;
 }
 

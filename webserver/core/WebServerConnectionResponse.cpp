@@ -227,6 +227,10 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
 
 // Authentication ran on the head already (_processRequestHead).
 void WebServerConnection::_startProcessingRequest() {
+    if (!_beginCarryingOut()) {
+        abortRequest(_request, 503); // shut down for want of descriptors: nothing is carried out
+        return;
+    }
     auto self = shared_from_this();
     processRequest(_request, [self](std::shared_ptr<WebServerResponse> response) {
         if (self->_responded.exchange(true)) {
