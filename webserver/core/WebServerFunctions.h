@@ -4,11 +4,13 @@
 
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 struct sockaddr;
+class WebServerResponse;
 
 // Prepares the shared date formatters once per process (called by the server; safe to call again).
 void InitializeServerFunctions();
@@ -79,6 +81,13 @@ std::string StringWithFormat(std::string_view format, std::initializer_list<std:
 const std::string* HeaderValue(const HeaderDictionary& headers, std::string_view name);
 
 // ---- Text, types and URLs ----
+
+// The check of every route that names a new item (upload, PUT, MKCOL, COPY, MOVE, and the file
+// manager's create and move), before anything is stored: a name over 255 bytes, not UTF-8, or
+// holding a control character gets 400 with a plain message, "<subject> \"%@\" is too long",
+// "... is not UTF-8 text" or "... holds a control character" (the name shown with its control
+// characters, and the bytes beyond ASCII of a name that is not UTF-8, as %XX). None for another name.
+std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std::string_view subject);
 
 // A text encoding, named by its canonical charset name ("UTF-8", "ISO-8859-1", ...).
 using TextEncoding = std::string;
