@@ -228,8 +228,7 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
 // Authentication ran on the head already (_processRequestHead).
 void WebServerConnection::_startProcessingRequest() {
     if (!_beginCarryingOut()) {
-        abortRequest(_request, 503); // shut down for want of descriptors: nothing is carried out
-        return;
+        return; // shut down for want of descriptors already: nothing is carried out
     }
     auto self = shared_from_this();
     processRequest(_request, [self](std::shared_ptr<WebServerResponse> response) {
