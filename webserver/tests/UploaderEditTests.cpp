@@ -133,16 +133,7 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
 // /create and /move refuse the names an upload refuses, with the same plain messages.
 TEST_F(UploaderEdit, CreateAndMoveRefuseTheNamesAnUploadRefuses) {
     ASSERT_TRUE(writeFile(share("a.txt"), "A"));
-    const std::string tooLong = std::string(252, 'n') + ".txt";
-    const struct {
-        std::string escaped; // in the form
-        std::string message; // after the subject
-    } rows[] = {
-        {tooLong, "\"" + tooLong + "\" is too long"},
-        {"a%0Ab.txt", "\"a%0Ab.txt\" holds a control character"},
-        {"a%01b.txt", "\"a%01b.txt\" holds a control character"},
-    };
-    for (const auto& row : rows) {
+    for (const auto& row : coretest::unstorableNames()) {
         expectRefusals("/create", {{"path=/" + row.escaped, 400, "Directory name " + row.message}});
         expectRefusals("/move",
                        {{"oldPath=/a.txt&newPath=/" + row.escaped, 400, "Item name " + row.message}});

@@ -213,16 +213,7 @@ TEST_F(DAVServerTest, PutIsStagedBesideItsTargetAndReplacesOnlyOnceComplete) {
 // PUT, MKCOL, COPY and MOVE refuse the names an upload refuses, with the same plain messages.
 TEST_F(DAVServerTest, NamesTheFileSystemCannotTakeAnswer400) {
     write("a.txt", "A");
-    const std::string tooLong = std::string(252, 'n') + ".txt";
-    const struct {
-        std::string escaped; // in the URL
-        std::string message; // after the subject
-    } rows[] = {
-        {tooLong, "\"" + tooLong + "\" is too long"},
-        {"a%0Ab.txt", "\"a%0Ab.txt\" holds a control character"},
-        {"a%01b.txt", "\"a%01b.txt\" holds a control character"},
-    };
-    for (const auto& row : rows) {
+    for (const auto& row : coretest::unstorableNames()) {
         SCOPED_TRACE(row.escaped);
         const std::string destination = "Destination: " + url("/" + row.escaped) + "\r\n";
         expectError(dav("PUT", "/" + row.escaped, "", "x"), 400, "File name " + row.message);
