@@ -430,3 +430,20 @@ TEST_F(CoreServer, ARequestBegunIsAnsweredWhenDescriptorsRunLow) {
         }
     }
 }
+
+// A connection the server cannot take is told so (503, the client may try again) before it is
+// closed.
+TEST_F(CoreServer, ARefusedConnectionIsAnswered503) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer({{WebServerOption_MaxConnectionsPerPeer, 1LL}}));
+    coretest::RawClient held;
+    ASSERT_TRUE(held.connect(AF_INET, port()));
+    ASSERT_TRUE(held.send("GET /held HTTP/1.1\r\nHo"));
+    for (int i = 0; i < 500 && server->activeConnections() < 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    coretest::RawClient refused; // sends nothing, so that nothing unread resets the answer
+    ASSERT_TRUE(refused.connect(AF_INET, port()));
+    EXPECT_EQ(coretest::parseReply(refused.readAll()).status, 503);
+    EXPECT_EQ(handlerCalls, 0);
+}
