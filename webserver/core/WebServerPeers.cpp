@@ -253,9 +253,9 @@ bool WebServerPeers::anyToShed(const WebServerConnection* except) {
 }
 
 // The connections that may be shed that moved the fewest bytes per second since they started (at
-// least a second is counted, so a new connection is not judged on its first moments alone). A member's
-// connection stays alive while the member is in the table: it leaves the table before it is deleted, on the
-// queue this table is used on.
+// least a second is counted, so a new connection is not judged on its first moments alone). A
+// member's connection stays alive while the member is in the table: it leaves the table before it
+// is deleted, on the queue this table is used on.
 void WebServerPeers::chooseSlowest(Peer& peer, int count, Victims& victims,
                                    const WebServerConnection* except) {
     if (count <= 0) {
