@@ -51,8 +51,9 @@ public:
     // pending read or write fails, and it ends as on any failure. The server does so when
     // descriptors run low. True when it did.
     bool shutDown();
-    // The server has begun to carry out the request (it stores its body, or its handler runs):
-    // from then on the connection is not shut down early, so that its client learns the outcome.
+    // The server has begun to carry out the request (it stores its body, or its handler runs), and
+    // the head of the answer is not out yet: the connection is not shut down early meanwhile, so
+    // that its client learns the outcome.
     bool isCarryingOutRequest() const { return _shedState.load() == ShedState::CarryingOut; }
     bool isUsingIPv6() const;
     std::optional<std::string> localAddressString() const;
@@ -130,6 +131,9 @@ private:
     void _shutDownSocket();
     // False when the connection was shut down early already: the request is then not carried out.
     bool _beginCarryingOut();
+    // The head of the answer is out, so its client knows the outcome: a slow reader of the body
+    // may be shut down early again.
+    void _endCarryingOut();
     // A Digest answer: none when it authorises the request, else the 401 to give.
     std::shared_ptr<WebServerResponse> _checkDigestAnswer(const std::shared_ptr<WebServerRequest>& request);
     // Decoded chunk data gathered for the request, written in large pieces.

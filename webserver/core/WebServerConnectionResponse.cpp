@@ -342,6 +342,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
             self->_response->performClose();
             return;
         }
+        self->_endCarryingOut();
         self->_writeBodyWithCompletionBlock([self](bool written) {
             self->_response->performClose();
             if (written) {

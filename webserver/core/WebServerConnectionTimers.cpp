@@ -83,6 +83,11 @@ bool WebServerConnection::_beginCarryingOut() {
            state == ShedState::CarryingOut;
 }
 
+void WebServerConnection::_endCarryingOut() {
+    auto state = ShedState::CarryingOut;
+    _shedState.compare_exchange_strong(state, ShedState::Open);
+}
+
 void WebServerConnection::_shutDownSocket() {
     if (_socket != -1) {
         ::shutdown(_socket, SHUT_RDWR); // the pending operation ends with a failure

@@ -21,8 +21,8 @@ class WebServerConnection;
 // moved per second): to a newcomer that holds less (a newcomer holding as much as anyone is
 // refused instead), and to a body that is opened (on a tie, another peer gives one up; a body whose
 // peer holds more than any other that can give one up is refused). A connection whose request the
-// server has begun to carry out (it stores a body, or its handler runs) is never given up: its
-// client would not learn what became of its request.
+// server has begun to carry out (it stores a body, or its handler runs) is never given up until the
+// head of its answer is out: its client would not learn what became of its request.
 //
 // Not thread-safe: the server uses it on its serial queue only. Connections are referred to
 // weakly; the evictions chosen here are carried out by the caller, outside that queue.
