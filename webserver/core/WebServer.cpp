@@ -395,13 +395,16 @@ void WebServer::didEndConnection(WebServerConnection& connection) {
     });
 }
 
-void WebServer::didOpenRequestBody(WebServerConnection& connection) {
+bool WebServer::willOpenRequestBody(WebServerConnection& connection) {
     const std::string peer = peerOf(connection);
     const int descriptorLimit = WebServerPeers::descriptorsForConnections();
     const int open = WebServerPeers::openDescriptors(descriptorLimit);
     WebServerPeers::Victims victims;
-    _syncQueue->sync([&] { _peers->bodyOpened(peer, &connection, open, descriptorLimit, victims); });
+    bool allowed = false;
+    _syncQueue->sync(
+        [&] { allowed = _peers->bodyOpened(peer, &connection, open, descriptorLimit, victims); });
     WebServerPeers::shutDown(std::move(victims));
+    return allowed;
 }
 
 void WebServer::didCloseRequestBody(WebServerConnection& connection) {

@@ -173,8 +173,9 @@ public:
     // Called by every connection when it starts and when it ends.
     void willStartConnection(WebServerConnection& connection);
     void didEndConnection(WebServerConnection& connection);
-    // Called by a connection when it opens its request body for storing and when it closes it.
-    void didOpenRequestBody(WebServerConnection& connection);
+    // Called by a connection before it opens its request body for storing (false: descriptors are
+    // short and it may not), and when it has closed it (or failed to open it).
+    bool willOpenRequestBody(WebServerConnection& connection);
     void didCloseRequestBody(WebServerConnection& connection);
 
     // Logging: the server's own messages are discarded.

@@ -382,10 +382,20 @@ void WebServerConnection::_readBody(Data extraData) {
 
 // ---- Request body ----
 
+namespace {
+
+// A body that could not be stored: too large for the request (413), or for the file system (507,
+// the status WebDAV clients know for a full disk), else a failure of the server.
+int bodyFailureStatus(const Error& error) {
+    return IsWebServerBodyTooLargeError(error) ? 413 : IsOutOfSpace(error) ? 507 : 500;
+}
+
+} // namespace
+
 void WebServerConnection::_readBodyWithLength(std::uint64_t length, Data initialData) {
     Error error;
     if (!_openRequestBody(&error)) {
-        abortRequest(_request, IsWebServerBodyTooLargeError(error) ? 413 : 500);
+        abortRequest(_request, bodyFailureStatus(error));
         return;
     }
     if (!initialData.empty() && !_request->performWriteData(initialData, &error)) {
@@ -444,7 +454,7 @@ void WebServerConnection::_readBodyWithRemainingLength(std::uint64_t length, Com
 void WebServerConnection::_readChunkedBodyWithInitialData(Data initialData) {
     Error error;
     if (!_openRequestBody(&error)) {
-        abortRequest(_request, 500);
+        abortRequest(_request, bodyFailureStatus(error));
         return;
     }
     _chunkParser = std::make_unique<WebServerChunkedBodyParser>();
@@ -508,7 +518,7 @@ void WebServerConnection::_finishBodyRead(bool success) {
         // files, finished file parts) is removed by then, not when the connection ends.
         _closeRequestBody(&error);
         _request.reset();
-        abortRequest(nullptr, IsWebServerBodyTooLargeError(_bodyError) ? 413 : 500);
+        abortRequest(nullptr, bodyFailureStatus(_bodyError));
         return;
     }
     _bodyUnread = false;
@@ -520,16 +530,22 @@ void WebServerConnection::_finishBodyRead(bool success) {
 }
 
 // A body being stored holds a descriptor of its own (a file, mostly): the server counts it for the
-// peer while it is open.
+// peer while it is open. When descriptors are short and nothing can make room for it, the request
+// is answered 503 before anything of it is stored.
 bool WebServerConnection::_openRequestBody(Error* error) {
+    if (!_beginCarryingOut() || !_server->willOpenRequestBody(*this)) {
+        _request->noteResourceShortage();
+        return false;
+    }
+    _requestBodyOpen = true;
     if (!_request->performOpen(error)) {
         if (error) {
             NoteResourceShortage(*_request, *error);
         }
+        _requestBodyOpen = false;
+        _server->didCloseRequestBody(*this);
         return false;
     }
-    _requestBodyOpen = true;
-    _server->didOpenRequestBody(*this);
     return true;
 }
 

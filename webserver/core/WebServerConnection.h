@@ -47,9 +47,14 @@ public:
     std::uint64_t totalBytesWritten() const { return _bytesWritten; }
     // Bytes read from and written to the socket so far; may be read from any thread.
     std::uint64_t bytesMoved() const { return _bytesMoved.load(std::memory_order_relaxed); }
-    // Ends the connection early (any thread): its pending read or write fails, and it ends as on
-    // any failure. The server does so when descriptors run low.
-    void shutDown() { _shutDownSocket(); }
+    // Ends the connection early (any thread), unless its request has begun to be carried out: its
+    // pending read or write fails, and it ends as on any failure. The server does so when
+    // descriptors run low. True when it did.
+    bool shutDown();
+    // The server has begun to carry out the request (it stores its body, or its handler runs), and
+    // the head of the answer is not out yet: the connection is not shut down early meanwhile, so
+    // that its client learns the outcome.
+    bool isCarryingOutRequest() const { return _shedState.load() == ShedState::CarryingOut; }
     bool isUsingIPv6() const;
     std::optional<std::string> localAddressString() const;
     std::optional<std::string> remoteAddressString() const;
@@ -124,6 +129,11 @@ private:
     void _startBodyRateCheck();
     void _checkBodyRate(std::uint64_t bytesAtLastCheck);
     void _shutDownSocket();
+    // False when the connection was shut down early already: the request is then not carried out.
+    bool _beginCarryingOut();
+    // The head of the answer is out, so its client knows the outcome: a slow reader of the body
+    // may be shut down early again.
+    void _endCarryingOut();
     // A Digest answer: none when it authorises the request, else the 401 to give.
     std::shared_ptr<WebServerResponse> _checkDigestAnswer(const std::shared_ptr<WebServerRequest>& request);
     // Decoded chunk data gathered for the request, written in large pieces.
@@ -139,6 +149,8 @@ private:
     std::uint64_t _bytesRead = 0;
     std::uint64_t _bytesWritten = 0;
     std::atomic<std::uint64_t> _bytesMoved{0};
+    enum class ShedState { Open, CarryingOut, ShutDown };
+    std::atomic<ShedState> _shedState{ShedState::Open};
     bool _requestBodyOpen = false; // the server counts it against the peer
     bool _virtualHEAD = false;
     std::unique_ptr<platform::HttpRequestHead> _requestMessage;

@@ -227,6 +227,9 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
 
 // Authentication ran on the head already (_processRequestHead).
 void WebServerConnection::_startProcessingRequest() {
+    if (!_beginCarryingOut()) {
+        return; // shut down for want of descriptors already: nothing is carried out
+    }
     auto self = shared_from_this();
     processRequest(_request, [self](std::shared_ptr<WebServerResponse> response) {
         if (self->_responded.exchange(true)) {
@@ -339,6 +342,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
             self->_response->performClose();
             return;
         }
+        self->_endCarryingOut();
         self->_writeBodyWithCompletionBlock([self](bool written) {
             self->_response->performClose();
             if (written) {

@@ -68,6 +68,26 @@ void WebServerConnection::_checkIdle() {
     }
 }
 
+bool WebServerConnection::shutDown() {
+    auto state = ShedState::Open;
+    if (!_shedState.compare_exchange_strong(state, ShedState::ShutDown)) {
+        return false;
+    }
+    _shutDownSocket();
+    return true;
+}
+
+bool WebServerConnection::_beginCarryingOut() {
+    auto state = ShedState::Open;
+    return _shedState.compare_exchange_strong(state, ShedState::CarryingOut) ||
+           state == ShedState::CarryingOut;
+}
+
+void WebServerConnection::_endCarryingOut() {
+    auto state = ShedState::CarryingOut;
+    _shedState.compare_exchange_strong(state, ShedState::Open);
+}
+
 void WebServerConnection::_shutDownSocket() {
     if (_socket != -1) {
         ::shutdown(_socket, SHUT_RDWR); // the pending operation ends with a failure

@@ -159,13 +159,16 @@ bool readTime(const std::string& text, std::size_t& pos, int& hour, int& minute,
            readNumber(text, pos, 2, second);
 }
 
-// A two-digit year of the obsolete form: in this century, unless that lies more than 50 years
-// ahead, then in the one before (RFC 9110 §5.6.7).
+// A two-digit year of the obsolete form: the year with those last digits that lies at most 50
+// years ahead; one more than 50 years ahead is the one a century earlier (RFC 9110 §5.6.7).
 int fullYear(int twoDigits) {
     using namespace std::chrono;
     const int now = static_cast<int>(year_month_day(floor<days>(system_clock::now())).year());
     const int year = now - now % 100 + twoDigits;
-    return year > now + 50 ? year - 100 : year;
+    if (year > now + 50) {
+        return year - 100;
+    }
+    return year + 100 <= now + 50 ? year + 100 : year;
 }
 
 // "Sunday, 06-Nov-94 08:49:37 GMT".

@@ -6,6 +6,7 @@
 #include "foundation/SocketAddress.h"
 #include "sysconfig/SystemConfiguration.h"
 
+#include <charconv>
 #include <memory>
 
 namespace {
@@ -27,7 +28,45 @@ void replacePlus(std::string& text) {
     }
 }
 
+// Decimal digits only, within 64 bits; none for empty text.
+std::optional<std::uint64_t> decimal(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || text.front() < '0' || text.front() > '9' || error != std::errc() ||
+        end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 } // namespace
+
+WebServerRange ParseByteRange(std::string_view value) {
+    const std::string normalized = NormalizeHeaderValue(std::string(value));
+    std::string_view set(normalized);
+    if (set.substr(0, 6) != "bytes=") {
+        return {};
+    }
+    set = TrimOptionalWhitespace(set.substr(6));
+    const std::size_t dash = set.find('-');
+    if (dash == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view firstText = set.substr(0, dash);
+    const std::string_view lastText = set.substr(dash + 1);
+    const auto first = decimal(firstText);
+    const auto last = decimal(lastText);
+    if (first && last && *last >= *first && *last != kWebServerNotFound) {
+        return {*first, *last - *first + 1};
+    }
+    if (first && lastText.empty() && *first != kWebServerNotFound) {
+        return {*first, kWebServerNotFound}; // from FIRST to the end
+    }
+    if (firstText.empty() && last && *last >= 1) {
+        return {kWebServerNotFound, *last}; // the last LAST bytes
+    }
+    return {};
+}
 
 void InitializeServerFunctions() {
     // Dates are formatted and parsed without shared state (WebServerDates.cpp), the MIME table is

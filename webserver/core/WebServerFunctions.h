@@ -4,11 +4,13 @@
 
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 struct sockaddr;
+class WebServerResponse;
 
 // Prepares the shared date formatters once per process (called by the server; safe to call again).
 void InitializeServerFunctions();
@@ -39,6 +41,13 @@ std::string_view TrimOptionalWhitespace(std::string_view text);
 // The part before the first ";" lower-cased, followed by the rest unchanged.
 std::optional<std::string> NormalizeHeaderValue(const std::optional<std::string>& value);
 std::string NormalizeHeaderValue(const std::string& value);
+
+// The one byte range of a "Range" value, as RFC 9110 §14.1.2 writes it: "bytes=FIRST-LAST",
+// "bytes=FIRST-" or "bytes=-SUFFIX" in decimal digits (the unit in any case, blanks after "=").
+// Anything else is no range, so the whole item is sent: several ranges, a last position before the
+// first, "bytes=-0", and values that only a lenient number reading takes for a range
+// ("bytes=0x0-0x5", "bytes=+1-2", "bytes=1-2x").
+WebServerRange ParseByteRange(std::string_view value);
 
 // The value of `name=` inside a header value ("multipart/form-data; boundary=x" → "x"); quoted
 // values lose their quotes. None when absent or when the value begins with the name.
@@ -72,6 +81,13 @@ std::string StringWithFormat(std::string_view format, std::initializer_list<std:
 const std::string* HeaderValue(const HeaderDictionary& headers, std::string_view name);
 
 // ---- Text, types and URLs ----
+
+// The check of every route that names a new item (upload, PUT, MKCOL, COPY, MOVE, and the file
+// manager's create and move), before anything is stored: a name over 255 bytes, not UTF-8, or
+// holding a control character gets 400 with a plain message, "<subject> \"%@\" is too long",
+// "... is not UTF-8 text" or "... holds a control character" (the name shown with its control
+// characters, and the bytes beyond ASCII of a name that is not UTF-8, as %XX). None for another name.
+std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std::string_view subject);
 
 // A text encoding, named by its canonical charset name ("UTF-8", "ISO-8859-1", ...).
 using TextEncoding = std::string;

@@ -115,17 +115,13 @@ bool WebServerPeers::admit(const std::string& key, int openDescriptors, int desc
         return false;
     }
     if (const int lacking = evictionsNeeded(openDescriptors, descriptorLimit); lacking > 0) {
-        // Only a newcomer that holds less than the biggest holder gets in, at that holder's cost;
-        // when no connection holds anything, while a descriptor is left for it.
-        Peer* biggest = biggestHolder();
-        const bool refused =
-            biggest ? biggest == &peer || biggest->weight <= peer.weight : openDescriptors >= descriptorLimit;
-        if (refused) {
+        // Only a newcomer that holds less than a peer with a connection to give up gets in, at
+        // that peer's cost; when nobody has one to give up, while a descriptor is left for it.
+        if (Peer* holder = biggestToShed(peer.weight + 1, nullptr, &peer)) {
+            chooseSlowest(*holder, lacking, victims);
+        } else if (anyToShed(nullptr) || openDescriptors >= descriptorLimit) {
             forgetIfEmpty(key);
             return false;
-        }
-        if (biggest) {
-            chooseSlowest(*biggest, lacking, victims);
         }
     }
     ++peer.weight;
@@ -158,8 +154,8 @@ void WebServerPeers::shutDown(Victims victims) {
 }
 
 void WebServerPeers::evictForLackOfDescriptors(int count, Victims& victims) {
-    if (Peer* biggest = biggestHolder()) {
-        chooseSlowest(*biggest, std::max(1, count - _evicting), victims);
+    if (Peer* holder = biggestToShed(1, nullptr, nullptr)) {
+        chooseSlowest(*holder, std::max(1, count - _evicting), victims);
     }
 }
 
@@ -192,19 +188,25 @@ void WebServerPeers::connectionEnded(const std::string& key, const WebServerConn
     forgetIfEmpty(key);
 }
 
-void WebServerPeers::bodyOpened(const std::string& key, const WebServerConnection* connection,
+bool WebServerPeers::bodyOpened(const std::string& key, const WebServerConnection* connection,
                                 int openDescriptors, int descriptorLimit, Victims& victims) {
     Member* member = memberOf(key, connection);
     if (member == nullptr) {
-        return;
+        return true;
     }
-    ++member->bodies;
-    ++_peers[key].weight;
+    Peer& peer = _peers[key];
     if (const int lacking = evictionsNeeded(openDescriptors, descriptorLimit); lacking > 0) {
-        if (Peer* biggest = biggestHolder()) {
-            chooseSlowest(*biggest, lacking, victims);
+        // The body's own connection stays: a peer that holds as much gives way (another peer on a
+        // tie), or the body is refused before anything of it is stored.
+        if (Peer* holder = biggestToShed(peer.weight, connection, &peer)) {
+            chooseSlowest(*holder, lacking, victims, connection);
+        } else if (anyToShed(connection) || openDescriptors >= descriptorLimit) {
+            return false;
         }
     }
+    ++member->bodies;
+    ++peer.weight;
+    return true;
 }
 
 void WebServerPeers::bodyClosed(const std::string& key, const WebServerConnection* connection) {
@@ -224,28 +226,45 @@ WebServerPeers::Member* WebServerPeers::memberOf(const std::string& key,
     return member == it->second.members.end() ? nullptr : &member->second;
 }
 
-WebServerPeers::Peer* WebServerPeers::biggestHolder() {
+bool WebServerPeers::mayShed(const WebServerConnection* connection, const Member& member) {
+    return !member.evicted && member.bodies == 0 && !connection->isCarryingOutRequest();
+}
+
+WebServerPeers::Peer* WebServerPeers::biggestToShed(int minimumWeight, const WebServerConnection* except,
+                                                    const Peer* own) {
     Peer* biggest = nullptr;
     for (auto& [key, peer] : _peers) {
-        if (peer.weight > 0 && (biggest == nullptr || peer.weight > biggest->weight)) {
+        if (peer.weight < std::max(1, minimumWeight) ||
+            std::none_of(peer.members.begin(), peer.members.end(), [&](const auto& entry) {
+                return entry.first != except && mayShed(entry.first, entry.second);
+            })) {
+            continue;
+        }
+        if (biggest == nullptr || peer.weight > biggest->weight ||
+            (peer.weight == biggest->weight && biggest == own)) {
             biggest = &peer;
         }
     }
     return biggest;
 }
 
-// The connections that moved the fewest bytes per second since they started (at least a second
-// is counted, so a new connection is not judged on its first moments alone). A member's connection
-// stays alive while the member is in the table: it leaves the table before it is deleted, on the
-// queue this table is used on.
-void WebServerPeers::chooseSlowest(Peer& peer, int count, Victims& victims) {
+bool WebServerPeers::anyToShed(const WebServerConnection* except) {
+    return biggestToShed(1, except, nullptr) != nullptr;
+}
+
+// The connections that may be shed that moved the fewest bytes per second since they started (at
+// least a second is counted, so a new connection is not judged on its first moments alone). A
+// member's connection stays alive while the member is in the table: it leaves the table before it
+// is deleted, on the queue this table is used on.
+void WebServerPeers::chooseSlowest(Peer& peer, int count, Victims& victims,
+                                   const WebServerConnection* except) {
     if (count <= 0) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
     std::vector<std::pair<double, Member*>> candidates;
     for (auto& [connection, member] : peer.members) {
-        if (member.evicted) {
+        if (connection == except || !mayShed(connection, member)) {
             continue;
         }
         const double age = std::max(1.0, std::chrono::duration<double>(now - member.started).count());

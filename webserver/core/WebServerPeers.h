@@ -19,7 +19,10 @@ class WebServerConnection;
 // descriptors come near the descriptors for connections (its limit less a reserve for the files
 // that requests open), the peer that holds the most gives up its slowest connections (fewest bytes
 // moved per second): to a newcomer that holds less (a newcomer holding as much as anyone is
-// refused instead), and to a body that is opened.
+// refused instead), and to a body that is opened (on a tie, another peer gives one up; a body whose
+// peer holds more than any other that can give one up is refused). A connection whose request the
+// server has begun to carry out (it stores a body, or its handler runs) is never given up until the
+// head of its answer is out: its client would not learn what became of its request.
 //
 // Not thread-safe: the server uses it on its serial queue only. Connections are referred to
 // weakly; the evictions chosen here are carried out by the caller, outside that queue.
@@ -62,8 +65,9 @@ public:
     void connectionStarted(const std::string& peer, std::weak_ptr<WebServerConnection> connection,
                            const WebServerConnection* identity);
     void connectionEnded(const std::string& peer, const WebServerConnection* connection);
-    // A connection began or stopped storing its request body.
-    void bodyOpened(const std::string& peer, const WebServerConnection* connection, int openDescriptors,
+    // A connection is about to store its request body: true when it may (the body then counts
+    // until `bodyClosed`), false when descriptors are short and no connection can give way for it.
+    bool bodyOpened(const std::string& peer, const WebServerConnection* connection, int openDescriptors,
                     int descriptorLimit, Victims& victims);
     void bodyClosed(const std::string& peer, const WebServerConnection* connection);
 
@@ -82,10 +86,15 @@ private:
     };
 
     Member* memberOf(const std::string& peer, const WebServerConnection* connection);
-    Peer* biggestHolder();
+    // A connection that may be shed: not chosen before, and no request of it begun.
+    static bool mayShed(const WebServerConnection* connection, const Member& member);
+    // The peer holding the most, at least `minimumWeight`, that has a connection other than
+    // `except` to shed; on a tie, one other than `own`. None when there is none.
+    Peer* biggestToShed(int minimumWeight, const WebServerConnection* except, const Peer* own);
+    bool anyToShed(const WebServerConnection* except);
     // How many connections to close when `open` descriptors are in use.
     int evictionsNeeded(int open, int descriptorLimit) const;
-    void chooseSlowest(Peer& peer, int count, Victims& victims);
+    void chooseSlowest(Peer& peer, int count, Victims& victims, const WebServerConnection* except = nullptr);
     void forgetIfEmpty(const std::string& peer);
 
     BytesMoved _bytesMoved;

@@ -56,31 +56,8 @@ WebServerRequest::WebServerRequest(const std::string& method, const Url& url, co
 WebServerRequest::~WebServerRequest() = default;
 
 void WebServerRequest::parseRange() {
-    _range = WebServerRange{};
-    auto rangeHeader = NormalizeHeaderValue(header(_headers, "Range"));
-    if (!rangeHeader || rangeHeader->rfind("bytes=", 0) != 0) {
-        return;
-    }
-    const std::string ranges = rangeHeader->substr(6);
-    if (ranges.find(',') != std::string::npos) {
-        return; // exactly one range is supported
-    }
-    const std::size_t dash = ranges.find('-');
-    if (dash == std::string::npos || ranges.find('-', dash + 1) != std::string::npos) {
-        return;
-    }
-    const std::string startText = ranges.substr(0, dash);
-    const std::string endText = ranges.substr(dash + 1);
-    const long long start = startText.empty() ? 0 : platform::leadingInteger(startText);
-    const long long end = endText.empty() ? 0 : platform::leadingInteger(endText);
-    if (!startText.empty() && start >= 0 && !endText.empty() && end >= start) {
-        _range = {static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end - start) + 1};
-    } else if (!startText.empty() && start >= 0 && endText.empty()) {
-        // "500-": from 500 to the end. A last position before the first ("500-400") is no range.
-        _range = {static_cast<std::uint64_t>(start), kWebServerNotFound};
-    } else if (startText.empty() && !endText.empty() && end >= 1) {
-        _range = {kWebServerNotFound, static_cast<std::uint64_t>(end)};
-    }
+    const std::string* rangeHeader = HeaderValue(_headers, "Range");
+    _range = rangeHeader ? ParseByteRange(*rangeHeader) : WebServerRange{};
 }
 
 std::optional<std::string> WebServerRequest::localAddressString() const {

@@ -20,6 +20,12 @@ inline bool IsResourceShortage(const Error& error) {
            (error.code == EMFILE || error.code == ENFILE || error.code == ENOMEM);
 }
 
+// The file system is full, or the user's quota used up: 507 for WebDAV (RFC 4918), whose clients
+// tell it apart from a failure of the server.
+inline bool IsOutOfSpace(const Error& error) {
+    return error.domain == platform::kPOSIXErrorDomain && (error.code == ENOSPC || error.code == EDQUOT);
+}
+
 // Notes on the request a failure for want of descriptors or memory (see
 // WebServerRequest::noteResourceShortage); true when it was one.
 inline bool NoteResourceShortage(const WebServerRequest& request, const Error& error) {

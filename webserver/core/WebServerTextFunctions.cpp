@@ -1,10 +1,37 @@
-// Header-value truncation, charsets, the test for textual content and body descriptions.
+// Header-value truncation, charsets, the test for textual content, body descriptions, and the
+// names an item may take.
 
+#include "WebServerErrorResponse.h"
 #include "WebServerFunctions.h"
 
 #include "foundation/Charset.h"
+#include "foundation/Text.h"
+
+#include <algorithm>
+#include <climits>
 
 namespace {
+
+bool isControlCharacter(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// The name as a message shows it: control characters, and every byte beyond ASCII of a name that
+// is not UTF-8, written as %XX.
+std::string printableName(const std::string& name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const bool isText = platform::isValidUTF8(name);
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isControlCharacter(c) || (!isText && byte >= 0x80)) {
+            shown += {'%', kHex[byte >> 4], kHex[byte & 15]};
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return shown;
+}
 
 constexpr const char* kDefaultEncoding = "UTF-8";
 
@@ -46,4 +73,19 @@ std::string DescribeBodyData(const Data& data, const std::string& type) {
         }
     }
     return "<" + std::to_string(data.size()) + " bytes>";
+}
+
+std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std::string_view subject) {
+    const char* fault = nullptr;
+    if (name.size() > NAME_MAX) {
+        fault = " \"%@\" is too long";
+    } else if (!platform::isValidUTF8(name)) {
+        fault = " \"%@\" is not UTF-8 text";
+    } else if (std::any_of(name.begin(), name.end(), isControlCharacter)) {
+        fault = " \"%@\" holds a control character";
+    } else {
+        return nullptr;
+    }
+    return WebServerErrorResponse::responseWithClientError(400, std::string(subject) + fault,
+                                                           {printableName(name)});
 }

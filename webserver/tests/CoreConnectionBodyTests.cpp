@@ -269,3 +269,52 @@ TEST_F(CoreConnection, AsynchronousAnswerFromAnotherThread) {
         worker.join();
     }
 }
+
+namespace {
+
+std::atomic<int> failingOpenError{0};
+
+class FailingOpenRequest : public WebServerRequest {
+public:
+    using WebServerRequest::WebServerRequest;
+    bool open(Error* error) override {
+        platform::setError(error, Error::posix(failingOpenError));
+        return false;
+    }
+};
+
+class FailingOpenResponse : public WebServerResponse {
+public:
+    FailingOpenResponse() { setContentType("text/plain"); }
+    bool open(Error* error) override {
+        platform::setError(error, Error::posix(failingOpenError));
+        return false;
+    }
+};
+
+} // namespace
+
+// A request body or a response body that cannot be opened for want of descriptors or memory
+// answers 503 (the client may try again), a full disk 507, any other failure 500.
+TEST_F(CoreConnection, BodiesThatCannotBeOpenedAnswerByTheirCause) {
+    server->addHandlerForMethod(
+        "PUT", "/in", WebServerRequestClass<FailingOpenRequest>(),
+        [](const std::shared_ptr<WebServerRequest>&) { return coretest::textResponse("x"); });
+    addGet("/out", [](const std::shared_ptr<WebServerRequest>&) -> std::shared_ptr<WebServerResponse> {
+        return std::make_shared<FailingOpenResponse>();
+    });
+    ASSERT_TRUE(startServer());
+    const struct {
+        int error;
+        int put;
+        int get;
+    } rows[] = {
+        {EMFILE, 503, 503}, {ENFILE, 503, 503}, {ENOMEM, 503, 503}, {ENOSPC, 507, 500}, {EIO, 500, 500}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error);
+        failingOpenError = row.error;
+        EXPECT_EQ(exchange(port(), "PUT /in HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\ndata").status,
+                  row.put);
+        EXPECT_EQ(get(port(), "/out").status, row.get);
+    }
+}

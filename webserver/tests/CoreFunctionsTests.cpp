@@ -137,6 +137,20 @@ TEST(CoreFunctions, ParseHTTPDateReadsAllThreeForms) {
     }
 }
 
+// A two-digit year lies at most 50 years ahead (RFC 9110 §5.6.7), whichever year it is now.
+TEST(CoreFunctions, TwoDigitYearsLieAtMostFiftyYearsAhead) {
+    using namespace std::chrono;
+    const int now = static_cast<int>(year_month_day(floor<days>(system_clock::now())).year());
+    for (const int year : {now + 50, now + 49, now, now - 1, now - 49}) {
+        const int twoDigits = year % 100;
+        const std::string text = std::string("Monday, 01-Jan-") + char('0' + twoDigits / 10) +
+                                 char('0' + twoDigits % 10) + " 00:00:00 GMT";
+        const auto date = ParseHTTPDate(text);
+        ASSERT_TRUE(date) << text;
+        EXPECT_EQ(static_cast<int>(year_month_day(floor<days>(*date)).year()), year) << text;
+    }
+}
+
 // RFC 9110 §8.8.3.2: strong comparison refuses weak tags; weak compares the opaque parts.
 TEST(CoreFunctions, EntityTagListsAsClientsWriteThem) {
     struct Row {

@@ -76,9 +76,9 @@ public:
         }
         return count;
     }
-    void openBody(const WebServerConnection* connection, int open) {
+    bool openBody(const WebServerConnection* connection, int open, int limit = kLimit) {
         victims.clear();
-        peers.bodyOpened(_known.at(connection).peer, connection, open, kLimit, victims);
+        return peers.bodyOpened(_known.at(connection).peer, connection, open, limit, victims);
     }
     void closeBody(const WebServerConnection* connection) {
         peers.bodyClosed(_known.at(connection).peer, connection);
@@ -213,10 +213,11 @@ TEST(CorePeers, OnlyAPeerHoldingLessThanTheBiggestGetsIn) {
         {{{"A", three}, {"B", two}}, "A", kLow, false, {}},
         {{{"A", {5}}}, "C", kLow, true, {"A:5"}},
         {{{"A", {5}}}, "A", kLow, false, {}},
-        // A body counts in what its peer holds.
-        {{{"A", {1}, 1}, {"B", {7}}}, "B", kLow, true, {"A:1"}},
+        // A body counts in what its peer holds, and its connection is never shed.
+        {{{"A", {1}, 1}, {"B", {7}}}, "B", kLow, false, {}},
         {{{"A", {1}, 1}, {"B", two}}, "B", kLow, false, {}},
-        {{{"A", {1}}, {"B", two, 1}}, "A", kLow, true, {"B:1"}},
+        {{{"A", {1}}, {"B", two, 1}}, "A", kLow, true, {"B:2"}},
+        {{{"A", {1}, 1}}, "B", kLow, true, {}}, // nothing to shed: in while descriptors are left
         // Below the line everyone gets in, within its share.
         {{{"A", two}, {"B", two}}, "A", kLow - 1, true, {}},
         {{{"A", three}, {"B", two}}, "B", kLow - 1, true, {}},
@@ -303,6 +304,37 @@ TEST(CorePeers, BodyOpenedWhileDescriptorsRunLowShedsTheBiggestHoldersSlowest) {
         table.openBody(table.find("B", 5), row.open);
         EXPECT_EQ(table.shed(), row.shed) << row.open;
     }
+}
+
+// A body opened while descriptors run low never sheds its own connection, nor one storing a body:
+// a peer holding as much gives up an idle one (another peer on a tie), else the body is refused.
+TEST(CorePeers, BodyOpenedNeverShedsARequestBegun) {
+    const struct {
+        std::vector<Holding> holdings;
+        std::string peer; // the body's connection: the one of `peer` that moved `bytes`
+        std::uint64_t bytes;
+        int open;
+        bool opened;
+        std::vector<std::string> shed;
+    } rows[] = {
+        {{{"A", {1}}, {"B", {2}}}, "A", 1, kLow, true, {"B:2"}},
+        {{{"A", {1}}, {"B", {2}}, {"C", {4, 5}}}, "A", 1, kLow, true, {"C:4"}},
+        {{{"A", {1, 3}}, {"B", {2}}}, "A", 1, kLow, true, {"A:3"}},
+        {{{"A", {1}}, {"B", {2}, 1}}, "A", 1, kLow, true, {}},     // nothing to shed: descriptors left
+        {{{"A", {1}}, {"B", {2}, 1}}, "A", 1, kLimit, false, {}},  // nothing to shed, none left
+        {{{"A", {3, 1}, 1}, {"B", {2}}}, "A", 1, kLow, false, {}}, // only peers holding less
+        {{{"A", {3, 1}, 1}, {"B", {2}}}, "A", 1, kLow - 1, true, {}},
+    };
+    for (const auto& row : rows) {
+        Table table(row.holdings);
+        const std::string name = describe(row.holdings, row.peer, row.open);
+        EXPECT_EQ(table.openBody(table.find(row.peer, row.bytes), row.open), row.opened) << name;
+        EXPECT_EQ(table.shed(), row.shed) << name;
+    }
+    // Nor is a connection storing a body shed when accepting fails.
+    Table table({{"A", {30, 10}, 1}});
+    table.evictForLackOfDescriptors(2);
+    EXPECT_EQ(table.shed(), std::vector<std::string>{"A:10"});
 }
 
 TEST(CorePeers, AcceptFailureShedsTheBiggestHoldersSlowest) {

@@ -4,7 +4,9 @@
 #include "CoreTestSupport.h"
 #include "WebServerFunctions.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -348,4 +350,100 @@ TEST_F(CoreServer, PeerBeyondItsShareIsRefusedWhileAnotherIsServed) {
         ASSERT_TRUE(waitForIdle());
     }
     EXPECT_EQ(get(port(), "/again").status, 200);
+}
+
+namespace {
+
+int openDescriptorCount() {
+    int count = 0;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(folder)) {
+            count += entry->d_name[0] != '.';
+        }
+        ::closedir(folder);
+    }
+    return count - 1; // the folder's own
+}
+
+// Lowers the process's descriptor limit while it lives.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit) {
+        ::getrlimit(RLIMIT_NOFILE, &_saved);
+        rlimit lowered = _saved;
+        lowered.rlim_cur = limit;
+        _set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &_saved); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+    bool set() const { return _set; }
+
+private:
+    rlimit _saved{};
+    bool _set = false;
+};
+
+} // namespace
+
+// Short of descriptors, with ten addresses holding an idle connection each, a PUT from another
+// address is answered: stored (200) or refused before it is stored (503), never cut off once its
+// handler has run.
+TEST_F(CoreServer, ARequestBegunIsAnsweredWhenDescriptorsRunLow) {
+    std::atomic<int> stored{0};
+    server->addHandlerForMethod("PUT", "/up", WebServerRequestClass<coretest::CollectingRequest>(),
+                                [&stored](const std::shared_ptr<WebServerRequest>&) {
+                                    ++stored;
+                                    // Long enough for a connection shed meanwhile to lose its answer.
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                                    return coretest::textResponse("stored");
+                                });
+    ASSERT_TRUE(startServer());
+    std::vector<std::unique_ptr<coretest::RawClient>> idle;
+    for (int i = 0; i < 10; ++i) {
+        const std::string source = "127.0.0." + std::to_string(10 + i);
+        idle.push_back(std::make_unique<coretest::RawClient>());
+        ASSERT_TRUE(idle.back()->connect(AF_INET, port(), false, source.c_str()));
+        ASSERT_TRUE(idle.back()->send("GET /held HTTP/1.1\r\nHo"));
+    }
+    for (int i = 0; i < 500 && server->activeConnections() < 10; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(server->activeConnections(), 10);
+    // Connections are shed from 16 descriptors below the limit less its reserve of 32: a few are
+    // lacking from now on, while plenty are left for what the requests open.
+    const DescriptorLimit limit(static_cast<rlim_t>(openDescriptorCount() + 44));
+    ASSERT_TRUE(limit.set());
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const int before = stored;
+        coretest::RawClient client;
+        const std::string source = "127.0.0." + std::to_string(30 + i);
+        ASSERT_TRUE(client.connect(AF_INET, port(), false, source.c_str()));
+        ASSERT_TRUE(client.send("PUT /up HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\ndata"));
+        const HttpReply reply = coretest::parseReply(client.readAll());
+        if (reply.status == 503) {
+            EXPECT_EQ(stored, before);
+        } else {
+            EXPECT_EQ(reply.status, 200);
+            EXPECT_EQ(stored, before + 1);
+        }
+    }
+}
+
+// A connection the server cannot take is told so (503, the client may try again) before it is
+// closed.
+TEST_F(CoreServer, ARefusedConnectionIsAnswered503) {
+    coretest::addEchoHandler(*server, &handlerCalls);
+    ASSERT_TRUE(startServer({{WebServerOption_MaxConnectionsPerPeer, 1LL}}));
+    coretest::RawClient held;
+    ASSERT_TRUE(held.connect(AF_INET, port()));
+    ASSERT_TRUE(held.send("GET /held HTTP/1.1\r\nHo"));
+    for (int i = 0; i < 500 && server->activeConnections() < 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    coretest::RawClient refused; // sends nothing, so that nothing unread resets the answer
+    ASSERT_TRUE(refused.connect(AF_INET, port()));
+    EXPECT_EQ(coretest::parseReply(refused.readAll()).status, 503);
+    EXPECT_EQ(handlerCalls, 0);
 }

@@ -153,4 +153,19 @@ protected:
     std::atomic<int> handlerCalls{0};
 };
 
+// Names no item may take, percent-escaped as a URL or a form carries them, and the refusal's
+// message after its subject ("File name", "Item name"...).
+struct UnstorableName {
+    std::string escaped;
+    std::string message;
+};
+inline std::vector<UnstorableName> unstorableNames() {
+    const std::string tooLong = std::string(252, 'n') + ".txt";
+    return {
+        {tooLong, "\"" + tooLong + "\" is too long"},
+        {"a%0Ab.txt", "\"a%0Ab.txt\" holds a control character"},
+        {"a%01b.txt", "\"a%01b.txt\" holds a control character"},
+    };
+}
+
 } // namespace coretest

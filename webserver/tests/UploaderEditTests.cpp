@@ -151,6 +151,44 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
     EXPECT_EQ(namesIn(share()), stored);
 }
 
+// /create and /move refuse the names an upload refuses, with the same plain messages.
+TEST_F(UploaderEdit, CreateAndMoveRefuseTheNamesAnUploadRefuses) {
+    ASSERT_TRUE(writeFile(share("a.txt"), "A"));
+    for (const auto& row : coretest::unstorableNames()) {
+        expectRefusals("/create", {{"path=/" + row.escaped, 400, "Directory name " + row.message}});
+        expectRefusals("/move",
+                       {{"oldPath=/a.txt&newPath=/" + row.escaped, 400, "Item name " + row.message}});
+    }
+}
+
+// An item another program removes between the checks and the change answers 404.
+TEST_F(UploaderEdit, AnItemRemovedMeanwhileAnswers404) {
+    class RemovingUploader : public WebUploader {
+    public:
+        using WebUploader::WebUploader;
+        static std::shared_ptr<RemovingUploader> create(const std::string& folder) {
+            auto uploader = std::make_shared<RemovingUploader>(folder);
+            return uploader->addHandlers("index") ? uploader : nullptr;
+        }
+
+    protected:
+        bool shouldMoveItemFromPath(const std::string& from, const std::string&) override {
+            return platform::FileSystem::removeItem(from);
+        }
+        bool shouldDeleteItemAtPath(const std::string& path) override {
+            return platform::FileSystem::removeItem(path);
+        }
+    };
+    startServer(RemovingUploader::create(share()));
+    for (const auto& [route, form] : std::vector<std::pair<std::string, std::string>>{
+             {"/move", "oldPath=/a.txt&newPath=/b.txt"}, {"/delete", "path=/a.txt"}}) {
+        SCOPED_TRACE(route);
+        ASSERT_TRUE(writeFile(share("a.txt"), "A"));
+        EXPECT_EQ(postForm(route, form).status, 404);
+        EXPECT_TRUE(namesIn(share()).empty());
+    }
+}
+
 // When a file of a form cannot be put in place, the ones placed before it are taken out again: here
 // the second name is taken and the numbered names a free one would need are too long. So too when
 // the form was staged on another file system than the share's (a share on a tmpfs whose staging

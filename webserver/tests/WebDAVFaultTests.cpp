@@ -178,10 +178,9 @@ TEST_F(DAVServerTest, ACopyThatCannotCompleteLeavesTheDestinationWhole) {
 TEST_F(DAVServerTest, AMoveOrPutThatCannotCompleteLeavesEverythingInPlace) {
     write("a.txt", "A");
     const std::string longName(300, 'n');
-    expectError(dav("MOVE", "/a.txt", "Destination: " + url("/" + longName) + "\r\n"), 403,
-                "Failed copying \"/a.txt\" to \"/" + longName + "\"");
-    expectError(dav("PUT", "/" + longName, "", "data"), 500,
-                "Failed moving uploaded file to \"/" + longName + "\"");
+    expectError(dav("MOVE", "/a.txt", "Destination: " + url("/" + longName) + "\r\n"), 400,
+                "Item name \"" + longName + "\" is too long");
+    expectError(dav("PUT", "/" + longName, "", "data"), 400, "File name \"" + longName + "\" is too long");
     EXPECT_EQ(snapshot(), "a.txt=A\n");
 }
 
@@ -207,4 +206,52 @@ TEST_F(DAVServerTest, PutIsStagedBesideItsTargetAndReplacesOnlyOnceComplete) {
         ::unsetenv("TMPDIR");
     }
     EXPECT_EQ(snapshot(), "a.txt=" + body + "\nb.txt=b\n");
+}
+
+// ---- Statuses a client can act on ----
+
+// PUT, MKCOL, COPY and MOVE refuse the names an upload refuses, with the same plain messages.
+TEST_F(DAVServerTest, NamesTheFileSystemCannotTakeAnswer400) {
+    write("a.txt", "A");
+    for (const auto& row : coretest::unstorableNames()) {
+        SCOPED_TRACE(row.escaped);
+        const std::string destination = "Destination: " + url("/" + row.escaped) + "\r\n";
+        expectError(dav("PUT", "/" + row.escaped, "", "x"), 400, "File name " + row.message);
+        expectError(dav("MKCOL", "/" + row.escaped), 400, "Directory name " + row.message);
+        expectError(dav("COPY", "/a.txt", destination), 400, "Item name " + row.message);
+        expectError(dav("MOVE", "/a.txt", destination), 400, "Item name " + row.message);
+    }
+    EXPECT_EQ(snapshot(), "a.txt=A\n");
+}
+
+// An item another program removes between the checks and the change answers 404, as any item
+// that is not there.
+TEST_F(DAVServerTest, AnItemRemovedMeanwhileAnswers404) {
+    server->removeWhenAllowed = true;
+    const std::string destination = "Destination: " + url("/b.txt") + "\r\n";
+    for (const auto& [method, headers] :
+         std::vector<std::pair<std::string, std::string>>{{"MOVE", destination}, {"DELETE", ""}}) {
+        SCOPED_TRACE(method);
+        write("a.txt", "A");
+        EXPECT_EQ(dav(method, "/a.txt", headers).status, 404);
+        EXPECT_EQ(snapshot(), "");
+    }
+}
+
+// A full file system (or a used-up quota) answers 507 and leaves every item as it was.
+TEST_F(DAVServerTest, AFullDiskAnswers507) {
+    write("a.txt", "old");
+    for (const int error : {ENOSPC, EDQUOT}) {
+        for (const auto& [method, target] : std::vector<std::pair<std::string, std::string>>{
+                 {"PUT", "/a.txt"}, {"PUT", "/new.txt"}, {"COPY", "/b.txt"}}) {
+            SCOPED_TRACE(method + " " + target + " " + std::to_string(error));
+            AtomicReplace::setFaultInjector([error](std::string_view) { return error; });
+            const HttpReply reply = method == "PUT"
+                                        ? dav("PUT", target, "", "new")
+                                        : dav("COPY", "/a.txt", "Destination: " + url(target) + "\r\n");
+            AtomicReplace::setFaultInjector({});
+            EXPECT_EQ(reply.status, 507);
+            EXPECT_EQ(snapshot(), "a.txt=old\n");
+        }
+    }
 }

@@ -71,17 +71,29 @@ public:
     std::atomic<bool> refuseCreate{false};
     // Runs before every copy is allowed (set before the server starts).
     std::function<void()> beforeCopy;
+    // The item is removed just after a move or deletion of it is allowed, as by another program.
+    std::atomic<bool> removeWhenAllowed{false};
 
 protected:
     bool shouldUploadFileAtPath(const std::string&, const std::string&) override { return !refuseUpload; }
-    bool shouldMoveItemFromPath(const std::string&, const std::string&) override { return !refuseMove; }
+    bool shouldMoveItemFromPath(const std::string& from, const std::string&) override {
+        if (removeWhenAllowed && !refuseMove) {
+            platform::FileSystem::removeItem(from);
+        }
+        return !refuseMove;
+    }
     bool shouldCopyItemFromPath(const std::string&, const std::string&) override {
         if (beforeCopy) {
             beforeCopy();
         }
         return !refuseCopy;
     }
-    bool shouldDeleteItemAtPath(const std::string&) override { return !refuseDelete; }
+    bool shouldDeleteItemAtPath(const std::string& path) override {
+        if (removeWhenAllowed && !refuseDelete) {
+            platform::FileSystem::removeItem(path);
+        }
+        return !refuseDelete;
+    }
     bool shouldCreateDirectoryAtPath(const std::string&) override { return !refuseCreate; }
 };
 

@@ -3,6 +3,7 @@
 #include "WebUploader.h"
 #include "WebUploaderResponses.h"
 
+#include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
 #include "WebServerURLEncodedFormRequest.h"
 
@@ -34,6 +35,9 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
     const std::string* newRelativePath = formValue(request, "newPath");
     if (!newRelativePath) {
         return missingField("newPath");
+    }
+    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*newRelativePath), "Item name")) {
+        return refusal;
     }
     const std::string oldPath = absolutePath(*oldRelativePath);
     const auto oldItem = resolveItem(request, *oldRelativePath, false);
@@ -73,6 +77,13 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
                        : static_cast<int>(moveError.code);
         },
         &error);
+    if (!chosen && error.code == ENOENT) { // removed meanwhile
+        return doesNotExist(*oldRelativePath);
+    }
+    if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
+        return WebServerErrorResponse::responseWithClientError(400, "Item name \"%@\" is too long",
+                                                               {FileSystem::lastPathComponent(newPath)});
+    }
     if (!chosen) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed moving \"%@\" to \"%@\"",
                                                                {*oldRelativePath, *newRelativePath});
@@ -107,8 +118,9 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
     // A conditional write of the item (WebDAV) never lands between its check and this removal.
     auto locked = WebServerItemLocks::lock({&*item});
     if (!SharedFolder::removeItem(*item, &error)) {
-        return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
-                                                               {*relativePath});
+        return error.code == ENOENT ? doesNotExist(*relativePath) // removed meanwhile
+                                    : WebServerErrorResponse::responseWithServerError(
+                                          500, error, "Failed deleting \"%@\"", {*relativePath});
     }
     notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {
         delegate.webUploaderDidDeleteItemAtPath(server, path);
@@ -120,6 +132,9 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     const std::string* relativePath = formValue(request, "path");
     if (!relativePath) {
         return missingField("path");
+    }
+    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*relativePath), "Directory name")) {
+        return refusal;
     }
     Error error;
     const auto item = resolveItem(request, *relativePath, false, &error);
@@ -149,6 +164,10 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
                        : static_cast<int>(createError.code);
         },
         &error);
+    if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
+        return WebServerErrorResponse::responseWithClientError(400, "Directory name \"%@\" is too long",
+                                                               {name});
+    }
     if (!chosen) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed creating directory \"%@\"",
                                                                {*relativePath});

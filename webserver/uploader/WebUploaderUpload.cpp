@@ -57,32 +57,6 @@ bool isPlainFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-bool isControlCharacter(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-}
-
-// The name as a message shows it: control characters, and every byte beyond ASCII of a name that
-// is not UTF-8, written as %XX.
-std::string printableName(const std::string& name) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const bool isText = platform::isValidUTF8(name);
-    std::string shown;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isControlCharacter(c) || (!isText && byte >= 0x80)) {
-            shown += {'%', kHex[byte >> 4], kHex[byte & 15]};
-        } else {
-            shown.push_back(c);
-        }
-    }
-    return shown;
-}
-
-// 400 for a name the share's file system cannot take.
-std::shared_ptr<WebServerResponse> unstorableName(const std::string& name, std::string_view format) {
-    return WebServerErrorResponse::responseWithClientError(400, format, {printableName(name)});
-}
-
 SharedItem itemIn(const FileDescriptor& folder, std::string name) {
     return SharedItem{FileDescriptor(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0)), std::move(name)};
 }
@@ -136,14 +110,8 @@ std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerReques
 }
 
 std::shared_ptr<WebServerResponse> WebUploader::refusedFileName(const std::string& fileName) const {
-    if (fileName.size() > NAME_MAX) {
-        return unstorableName(fileName, "Uploaded file name \"%@\" is too long");
-    }
-    if (!platform::isValidUTF8(fileName)) {
-        return unstorableName(fileName, "Uploaded file name \"%@\" is not UTF-8 text");
-    }
-    if (std::any_of(fileName.begin(), fileName.end(), isControlCharacter)) {
-        return unstorableName(fileName, "Uploaded file name \"%@\" holds a control character");
+    if (auto refusal = RefusedItemName(fileName, "Uploaded file name")) {
+        return refusal;
     }
     if (!isPlainFileName(fileName) || isHiddenName(fileName) || !_checkFileExtension(fileName)) {
         return forbidden("Uploaded file name \"%@\" is not allowed", {fileName});
@@ -245,7 +213,8 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
             withdrawUploads(placed, target);
             placed.clear();
             if (error.code == ENAMETOOLONG) { // even the numbered names of a long name
-                return unstorableName(file->fileName(), "Uploaded file name \"%@\" is too long");
+                return WebServerErrorResponse::responseWithClientError(
+                    400, "Uploaded file name \"%@\" is too long", {file->fileName()});
             }
             return WebServerErrorResponse::responseWithServerError(
                 500, error, "Failed moving uploaded file to \"%@\"", {target.text});

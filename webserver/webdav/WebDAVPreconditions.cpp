@@ -3,7 +3,6 @@
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -85,30 +84,6 @@ bool rangeConditionHolds(const HeaderDictionary& headers, const platform::FileSt
     // One strong tag only: a list is not an If-Range value.
     const auto eTag = WebServerFileResponse::eTagForStatus(file);
     return ifRange->find(',') == std::string::npos && EntityTagListMatches(*ifRange, eTag, true);
-}
-
-bool rangeIsReadable(const HeaderDictionary& headers) {
-    const std::string* range = HeaderValue(headers, "Range");
-    if (!range) {
-        return true;
-    }
-    const std::string value = NormalizeHeaderValue(*range);
-    std::string_view rangeSet(value);
-    if (rangeSet.substr(0, 6) != "bytes=") {
-        return false;
-    }
-    rangeSet.remove_prefix(6);
-    rangeSet = TrimOptionalWhitespace(rangeSet);
-    const std::size_t dash = rangeSet.find('-');
-    if (dash == std::string_view::npos) {
-        return false;
-    }
-    const std::string_view first = rangeSet.substr(0, dash);
-    const std::string_view last = rangeSet.substr(dash + 1);
-    const auto digits = [](std::string_view text) {
-        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    return (!first.empty() || !last.empty()) && digits(first) && digits(last);
 }
 
 bool createsOnly(const HeaderDictionary& headers) {

@@ -22,11 +22,6 @@ bool preconditionsHold(const HeaderDictionary& headers, const std::optional<plat
 // client never joins pieces of two versions of a file.
 bool rangeConditionHolds(const HeaderDictionary& headers, const platform::FileStatus& file);
 
-// The Range header is absent or one range as RFC 9110 §14.1.2 writes it: "bytes=FIRST-LAST",
-// "bytes=FIRST-" or "bytes=-SUFFIX" in decimal digits. Any other value (say "bytes=a-b" or
-// "bytes=0x0-0x5", which a lenient reading takes for byte 0) is ignored: the whole file is sent.
-bool rangeIsReadable(const HeaderDictionary& headers);
-
 // "If-None-Match: *": the request may only create, never replace.
 bool createsOnly(const HeaderDictionary& headers);
 

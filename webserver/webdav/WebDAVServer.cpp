@@ -54,8 +54,7 @@ std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
         NoteResourceShortage(request, error);
         return nullptr;
     }
-    const bool useRange = status->size != 0 && rangeIsReadable(request.headers()) &&
-                          rangeConditionHolds(request.headers(), *status);
+    const bool useRange = status->size != 0 && rangeConditionHolds(request.headers(), *status);
     const WebServerRange range = useRange ? request.byteRange() : WebServerRange();
     std::shared_ptr<WebServerResponse> response =
         WebServerFileResponse::responseWithFileDescriptor(std::move(file), path, range, false);
@@ -331,6 +330,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
     Error error;
     const bool removed = SharedFolder::removeItem(*item, &error);
     locked.release();
+    if (!removed && error.code == ENOENT) { // removed meanwhile
+        return doesNotExist(request);
+    }
     if (!removed) {
         NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
@@ -345,6 +347,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
 std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDataRequest& request) {
     if (request.hasBody() && request.contentLength() != 0) {
         return unexpectedMKCOLBody();
+    }
+    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(request.path()), "Directory name")) {
+        return refusal;
     }
     const std::string path = absolutePath(request.path());
     Error resolveError;
@@ -369,7 +374,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDat
     if (!SharedFolder::createDirectory(*item, &error)) {
         NoteResourceShortage(request, error);
         // Something already has that name: RFC 4918 answers 405, which clients do not retry.
-        const int status = error.code == EEXIST ? 405 : 500;
+        const int status = error.code == EEXIST ? 405 : IsOutOfSpace(error) ? 507 : 500;
         return WebServerErrorResponse::responseWithServerError(
             status, error, "Failed creating directory \"%@\"", {request.path()});
     }

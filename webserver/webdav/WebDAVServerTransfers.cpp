@@ -172,6 +172,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest
     if (request.hasByteRange() || HeaderValue(request.headers(), "Content-Range")) {
         return WebServerErrorResponse::responseWithClientError(400, "Range uploads not supported");
     }
+    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(request.path()), "File name")) {
+        return refusal;
+    }
     Error resolveError;
     auto item = resolveItem(request, request.path(), false, &resolveError);
     if (!item) {
@@ -241,8 +244,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     }
     if (!stored) {
         NoteResourceShortage(request, error);
-        return WebServerErrorResponse::responseWithServerError(
-            500, error, "Failed moving uploaded file to \"%@\"", {request.path()});
+        return WebServerErrorResponse::responseWithServerError(IsOutOfSpace(error) ? 507 : 500, error,
+                                                               "Failed moving uploaded file to \"%@\"",
+                                                               {request.path()});
     }
     notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
         davDelegate.davServerDidUploadFileAtPath(server, path);
@@ -281,6 +285,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
     if (!isSameServer(*destinationUrl, *host)) {
         return WebServerErrorResponse::responseWithClientError(502, "Destination \"%@\" is on another server",
                                                                {*destination});
+    }
+    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*relativePath), "Item name")) {
+        return refusal;
     }
     const std::string destinationPath = absolutePath(*relativePath);
     Error resolveError;
@@ -345,6 +352,13 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
     }
     if (outcome == Transfer::Outcome::failed && !mayReplace && error.code == EEXIST) {
         return alreadyExists();
+    }
+    if (outcome == Transfer::Outcome::failed && error.code == ENOENT) { // the source went meanwhile
+        return doesNotExist(request);
+    }
+    if (outcome == Transfer::Outcome::failed && IsOutOfSpace(error)) {
+        return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
+                                                               {request.path(), destinationRelativePath});
     }
     if (outcome == Transfer::Outcome::failed) {
         NoteResourceShortage(request, error);
