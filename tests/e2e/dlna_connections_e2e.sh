@@ -230,12 +230,12 @@ idle() {
 
 share() {
   peers_check "streams at 16 and 8 KB/s beside 200 control points: neither cut, at most 1 % refused, none lost" \
-    listeners "10.231.7.$tv" 16000,8000 8 10.231.7.150-199 200 20
+    listeners "10.231.7.$tv" 16000,8000 10 10.231.7.150-199 200 20
   tv=$((tv + 1))
   flood_start refused 10-109 1 3
   tv_check "100 x 1 refused requests" 1 0
   flood_stop
-  flood_start downloads 10 100 5
+  flood_start downloads 10 100 3
   tv_check "100 downloads from one address" 1 0
   flood_stop
   flood_start polls 10-129 1 3

@@ -11,7 +11,7 @@ usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
            slowreads  GET /%25/Music/big.mp3 with a 4 KiB receive buffer drained every 2.5 s
            idle       send nothing
            refused    a POST whose Content-Length is not a number (refused with 400), then a
-                      byte every 0.25 s
+                      byte every 0.25 s; reopened as soon as the server closes it
            downloads  GET /%25/Music/big.mp3 read at 64 KB/s (16 KiB every 0.25 s, a 64 KiB
                       receive buffer)
            polls      GET of the description on a kept-alive connection every 0.5 s (the first
@@ -46,8 +46,8 @@ usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
        dlna_peers.py listeners HOST PORT SOURCE RATES SETTLE CP_SOURCES CLIENTS REQUESTS
          streams of /%25/Music/big.mp3 read at RATES ("16000,8000", bytes a second; 64 KiB
          receive buffers) from SOURCE; SETTLE seconds later the control points of mode control
-         (CP_SOURCES CLIENTS REQUESTS); exits 1 when a stream was cut before the control points
-         were done, or as control does
+         (CP_SOURCES CLIENTS REQUESTS); then 4 MB more of each stream at once. Exits 1 when a
+         stream was cut before the control points were done, or as control does
 """
 import asyncio
 import random
@@ -204,7 +204,7 @@ async def fetch(source, request, timeout=5, split=False, opened=None):
 # A request the server refuses (400) before reading a body; the bytes sent after it are drained.
 REFUSED = b"POST / HTTP/1.1\r\nHost: peer\r\nContent-Length: 1x\r\n\r\n"
 # Between two looks at a connection: its pace.
-PACE = {"slowreads": 2.5, "idle": 0.05, "refused": 0.25, "downloads": 0.25}
+PACE = {"slowreads": 2.5, "idle": 0.05, "downloads": 0.25}
 
 
 async def polls(s, end):
@@ -217,8 +217,20 @@ async def polls(s, end):
         await asyncio.sleep(0.5)
 
 
+async def refused(s, end):
+    """A request the server refuses, then a byte whenever nothing came for 0.25 s, until end or
+    until the server closes s."""
+    await asyncio.get_running_loop().sock_sendall(s, REFUSED)
+    while time.monotonic() < end:
+        try:
+            if not await recv(s, 65536, 0.25):
+                return
+        except asyncio.TimeoutError:
+            s.send(b"x")
+
+
 async def flood_one(shape, source, end):
-    reopen = {"idle": 0.01, "heads": 0.1, "refused": 0.1}.get(shape, 0.5)
+    reopen = {"idle": 0.01, "heads": 0.1, "refused": 0}.get(shape, 0.5)
     if shape == "polls":
         await asyncio.sleep(random.uniform(0, 0.5))
     while time.monotonic() < end:
@@ -228,11 +240,11 @@ async def flood_one(shape, source, end):
             if shape in ("stalls", "slowreads", "downloads"):
                 await asyncio.get_running_loop().sock_sendall(s, get(BIG, close=False))
             elif shape == "refused":
-                await asyncio.get_running_loop().sock_sendall(s, REFUSED)
+                await refused(s, end)
             elif shape == "polls":
                 await polls(s, end)
             head_at = 0
-            while shape != "polls" and time.monotonic() < end:
+            while shape not in ("polls", "refused") and time.monotonic() < end:
                 if shape == "heads":
                     now = time.monotonic()
                     if now - head_at >= 9.5:  # the next head starts at once
@@ -240,8 +252,6 @@ async def flood_one(shape, source, end):
                         head_at = now
                     else:
                         s.send(b"x")
-                elif shape == "refused":
-                    s.send(b"x")
                 data = None if shape == "stalls" else drain(s, 16384 if shape == "downloads" else 1 << 62)
                 if data == b"":
                     break
@@ -302,9 +312,10 @@ def summary(outcomes):
 
 # --- refusals ------------------------------------------------------------------------------------
 
-async def reading(source, started, stop, rate=RATE, rcvbuf=0):
+async def reading(source, started, stop, rate=RATE, rcvbuf=0, tail=0):
     """A stream of the big file read at rate (a TV's pace) until stop is set, a quarter of a
-    second's worth at a time; True unless it was cut."""
+    second's worth at a time, then tail bytes more at once (past what the socket buffers held
+    when it was cut); True unless it was cut."""
     s = None
     try:
         s = await connect(source, rcvbuf)
@@ -322,6 +333,11 @@ async def reading(source, started, stop, rate=RATE, rcvbuf=0):
             if not chunk:
                 return False
             got += len(chunk)
+        while tail > 0:
+            chunk = await recv(s)
+            if not chunk:
+                return False
+            tail -= len(chunk)
         return True
     except (OSError, asyncio.TimeoutError):
         return False
@@ -530,7 +546,7 @@ async def pause(source, seconds):
 
 async def listeners(source, rates, settle, cp_range, clients, requests):
     started, stop = [], asyncio.Event()
-    streams = [asyncio.create_task(reading(source, started, stop, rate, 65536)) for rate in rates]
+    streams = [asyncio.create_task(reading(source, started, stop, rate, 65536, 4 << 20)) for rate in rates]
     await asyncio.sleep(settle)
     served = await control(cp_range, clients, requests)
     stop.set()
