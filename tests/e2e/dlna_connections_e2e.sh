@@ -18,6 +18,19 @@
 #   load   one address holding 16 streams read at 400 KB/s asks for 10 more: each refusal is a
 #          503 (at most 1 in 10 a reset); 200 kept-alive control points on 50 addresses, 40
 #          BrowseMetadata each: at most 1 % refused, none lost.
+#   idle   on a server with slots to spare, every answer comes at once: 60 connections opened at
+#          once from one address, one 20 KB photo each, all served within 0.5 s; 2 addresses x 30
+#          at once, 5 rounds, all served; 2 addresses x a kept-alive pool of 30, each connection
+#          used again 2 s later, all served within 0.5 s and none closed by the server. Beside
+#          them (they end within seconds; the rest of the pause has the server to itself) a
+#          stream paused for 40 s (PAUSE_SECONDS) reads on to the end on its one connection.
+#   share  streams read at 16 KB/s and 8 KB/s from one address beside 200 kept-alive control
+#          points on 50 addresses, 20 BrowseMetadata each: neither stream cut, at most 1 %
+#          refused, none lost. A TV streams a file to the end and 90 % of its requests are served
+#          beside 100 x 1 connections reopened to keep a refused request's drain busy; beside 100
+#          downloads read at 64 KB/s from one address; and beside 120 x 1 kept-alive connections
+#          that ask for the description every 0.5 s, where a real client on a fresh address is
+#          answered within 3 s every time too.
 #
 #   dlna_connections_e2e.sh DLNASERVE [GROUP]      (GROUP: basic by default)
 #
@@ -28,7 +41,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/netns_lib.sh"
 e2e_init "${1:?usage: dlna_connections_e2e.sh DLNASERVE [GROUP]}"
 group=${2:-basic}
-case $group in basic | slow | ties | load) ;; *) fail "unknown group $group" && e2e_finish "DLNA connections" ;; esac
+case $group in basic | slow | ties | load | idle | share) ;; *) fail "unknown group $group" && e2e_finish "DLNA connections" ;; esac
 netns_up
 trap 'netns_down; e2e_cleanup' EXIT
 chmod 755 "$work"
@@ -38,9 +51,12 @@ head -c 4096 /dev/zero >"$share/Music/song.mp3"
 truncate -s 64M "$share/Music/big.mp3"
 head -c 2400000 /dev/zero >"$share/Video/tv.mpg"
 for i in $(seq 0 9); do head -c 8192 /dev/zero >"$share/Pictures/thumb$i.jpg"; done
+for i in $(seq 0 9); do head -c 20480 /dev/zero >"$share/Pictures/photo$i.jpg"; done
+truncate -s 16M "$share/Video/film.mpg"
 for i in $(seq 10 29); do head -c 4096 /dev/zero >"$share/Items/item$i.mp3"; done
-# Peers: 10.231.7.10-109 hostile, .150-199 control points, .200-219 real clients, .220-239 TVs.
-for i in $(seq 10 109) $(seq 150 239); do ip -n "$NS_CP" addr add "10.231.7.$i/24" dev cp0; done
+# Peers: 10.231.7.10-149 hostile (and the idle server's bursts), .150-199 control points,
+# .200-219 real clients, .220-239 TVs and listeners.
+for i in $(seq 10 239); do ip -n "$NS_CP" addr add "10.231.7.$i/24" dev cp0; done
 fresh=200 # the next real client's address
 tv=220    # the next TV's address
 
@@ -189,6 +205,45 @@ load() {
   out=$(peers control "$NETNS_DEV_ADDRESS" "$port" 10.231.7.150-199 200 40 2>&1) ||
     fail "200 control points: at most 1 % refused, none lost" "$out"
   echo "control points: $out"
+}
+
+# peers_check WHAT MODE ARGS...: a dlna_peers.py mode against the server, its figures printed.
+peers_check() {
+  local what=$1 mode=$2 out
+  shift 2
+  out=$(peers "$mode" "$NETNS_DEV_ADDRESS" "$port" "$@" 2>&1) || fail "$what" "$out"
+  echo "$mode: $out"
+}
+
+idle() {
+  local pause=${PAUSE_SECONDS:-40} pauser
+  peers pause "$NETNS_DEV_ADDRESS" "$port" "10.231.7.$tv" "$pause" >"$work/pause.out" 2>&1 &
+  pauser=$!
+  tv=$((tv + 1))
+  peers_check "60 at once from one address: all served within 0.5 s" burst 10.231.7.10 60 1 0.5
+  peers_check "2 addresses x 30 at once, 5 rounds: all served" burst 10.231.7.11-12 30 5 10
+  peers_check "2 kept-alive pools of 30, used again 2 s later: all served within 0.5 s, none closed" \
+    pools 10.231.7.13-14 30 2 0.5
+  wait "$pauser" || fail "a stream paused for $pause s reads on to the end" "$(cat "$work/pause.out")"
+  echo "pause: $(cat "$work/pause.out")"
+}
+
+share() {
+  peers_check "streams at 16 and 8 KB/s beside 200 control points: neither cut, at most 1 % refused, none lost" \
+    listeners "10.231.7.$tv" 16000,8000 10 10.231.7.150-199 200 20
+  tv=$((tv + 1))
+  flood_start refused 10-109 1 3
+  tv_check "100 x 1 refused requests" 1 0
+  flood_stop
+  flood_start downloads 10 100 3
+  tv_check "100 downloads from one address" 1 0
+  flood_stop
+  flood_start polls 10-129 1 3
+  real_client "120 x 1 polling"
+  real_client "120 x 1 polling"
+  real_client "120 x 1 polling"
+  tv_check "120 x 1 polling" 1 0
+  flood_stop
 }
 
 "$group"

@@ -10,6 +10,12 @@ usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
            stalls     GET /%25/Music/big.mp3 and read nothing
            slowreads  GET /%25/Music/big.mp3 with a 4 KiB receive buffer drained every 2.5 s
            idle       send nothing
+           refused    a POST whose Content-Length is not a number (refused with 400), then a
+                      byte every 0.25 s; reopened as soon as the server closes it
+           downloads  GET /%25/Music/big.mp3 read at 64 KB/s (16 KiB every 0.25 s, a 64 KiB
+                      receive buffer)
+           polls      GET of the description on a kept-alive connection every 0.5 s (the first
+                      one within 0.5 s of the start)
        dlna_peers.py tv HOST PORT SOURCE STREAMS PAUSE
          STREAMS streams of /%25/Video/tv.mpg read at 400 KB/s to the end (the first one paused
          PAUSE seconds a third of the way in) and, every 2 s while they run, 10 thumbnails and the
@@ -25,8 +31,26 @@ usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
          the items in /Items, in turn); a request on a kept-alive connection the server closed
          before answering is sent again on a new one (at most 5 times). Prints the counts and
          exits 1 when more than 1 % are refused (503) or any is lost (no answer)
+       dlna_peers.py burst HOST PORT SOURCES CONNECTIONS ROUNDS LIMIT
+         ROUNDS rounds, 1 s apart, in which each address of SOURCES opens CONNECTIONS connections
+         at once and 0.1 s later sends one GET of a 20 KB photo on each; exits 1 unless every one was
+         served within LIMIT seconds of the round's start
+       dlna_peers.py pools HOST PORT SOURCES CONNECTIONS REUSE LIMIT
+         each address of SOURCES opens a pool of CONNECTIONS kept-alive connections at once, 0.1 s
+         later sends one GET of a 20 KB photo on each, and uses each again REUSE seconds after its
+         answer; exits 1 unless all were served within LIMIT seconds (the first ones of the
+         start) and the server closed none
+       dlna_peers.py pause HOST PORT SOURCE PAUSE
+         GET /%25/Video/film.mpg (16 MB, a 64 KiB receive buffer): reads 1 MB, pauses PAUSE
+         seconds, reads the rest at once; exits 1 unless it came whole on that one connection
+       dlna_peers.py listeners HOST PORT SOURCE RATES SETTLE CP_SOURCES CLIENTS REQUESTS
+         streams of /%25/Music/big.mp3 read at RATES ("16000,8000", bytes a second; 64 KiB
+         receive buffers) from SOURCE; SETTLE seconds later the control points of mode control
+         (CP_SOURCES CLIENTS REQUESTS); then 4 MB more of each stream at once. Exits 1 when a
+         stream was cut before the control points were done, or as control does
 """
 import asyncio
+import random
 import re
 import socket
 import sys
@@ -35,6 +59,8 @@ import time
 RATE = 400_000  # a TV's stream, bytes a second
 BIG = "/%25/Music/big.mp3"
 TV = "/%25/Video/tv.mpg"
+FILM = "/%25/Video/film.mpg"
+PHOTO = "/%%25/Pictures/photo%d.jpg"
 DESCRIPTION = "/DeviceDescription.xml"
 CD = "urn:schemas-upnp-org:service:ContentDirectory:1"
 HOST = PORT = None
@@ -80,17 +106,19 @@ async def recv(s, size=65536, timeout=10):
     return await asyncio.wait_for(asyncio.get_running_loop().sock_recv(s, size), timeout)
 
 
-def drain(s):
-    """Everything the kernel holds for s without waiting; b"" once the peer closed."""
+def drain(s, most=1 << 62):
+    """Everything the kernel holds for s without waiting (at most most bytes); b"" once the peer
+    closed."""
     got = bytearray()
-    while True:
+    while len(got) < most:
         try:
-            data = s.recv(65536)
+            data = s.recv(min(65536, most - len(got)))
         except (BlockingIOError, InterruptedError):
             return bytes(got) if got else None
         if not data:
             return bytes(got) if got else b""
         got += data
+    return bytes(got)
 
 
 class Answer:
@@ -98,7 +126,7 @@ class Answer:
 
     def __init__(self, s):
         self.s, self.status, self.length, self.body, self.rest = s, None, None, bytearray(), b""
-        self.closes = False
+        self.closes, self.got = False, 0
 
     async def head(self, timeout=10):
         data = bytearray()
@@ -117,6 +145,7 @@ class Answer:
     async def body_at(self, rate, pause_at=None, pause=0, timeout=10, keep=False):
         """Reads the body at rate bytes a second (0: at once); True when it came whole."""
         got, begin = len(self.rest), time.monotonic()
+        self.got = got
         if keep:
             self.body += self.rest
         while self.length is None or got < self.length:
@@ -131,19 +160,23 @@ class Answer:
             if not chunk:
                 return self.length is None
             got += len(chunk)
+            self.got = got
             if keep:
                 self.body += chunk
         return got == self.length
 
 
-async def fetch(source, request, timeout=5, split=False):
+async def fetch(source, request, timeout=5, split=False, opened=None):
     """How one request on a new connection was answered: "served" (2xx, whole), "503", "reset"
     (closed without a status, or a write refused: the client gives up there, as curl does),
     "timeout" or "status N". With split, the request goes out as many players write it: its
-    first line, and the rest 50 ms later."""
+    first line, and the rest 50 ms later. opened: the connection's socket (or the exception its
+    connect raised), when it was opened already."""
     s = None
     try:
-        s = await connect(source, timeout=timeout)
+        if isinstance(opened, BaseException):
+            raise opened
+        s = opened or await connect(source, timeout=timeout)
         if split:
             first = request.index(b"\r\n") + 2
             await asyncio.get_running_loop().sock_sendall(s, request[:first])
@@ -168,16 +201,50 @@ async def fetch(source, request, timeout=5, split=False):
 
 # --- flood ---------------------------------------------------------------------------------------
 
+# A request the server refuses (400) before reading a body; the bytes sent after it are drained.
+REFUSED = b"POST / HTTP/1.1\r\nHost: peer\r\nContent-Length: 1x\r\n\r\n"
+# Between two looks at a connection: its pace.
+PACE = {"slowreads": 2.5, "idle": 0.05, "downloads": 0.25}
+
+
+async def polls(s, end):
+    """The description every 0.5 s on s until end, or until the server closes s."""
+    while time.monotonic() < end:
+        await asyncio.get_running_loop().sock_sendall(s, get(DESCRIPTION, close=False))
+        answer = Answer(s)
+        if await answer.head(5) != 200 or not await answer.body_at(0, timeout=5) or answer.closes:
+            return
+        await asyncio.sleep(0.5)
+
+
+async def refused(s, end):
+    """A request the server refuses, then a byte whenever nothing came for 0.25 s, until end or
+    until the server closes s."""
+    await asyncio.get_running_loop().sock_sendall(s, REFUSED)
+    while time.monotonic() < end:
+        try:
+            if not await recv(s, 65536, 0.25):
+                return
+        except asyncio.TimeoutError:
+            s.send(b"x")
+
+
 async def flood_one(shape, source, end):
-    reopen = {"idle": 0.01, "heads": 0.1}.get(shape, 0.5)
+    reopen = {"idle": 0.01, "heads": 0.1, "refused": 0}.get(shape, 0.5)
+    if shape == "polls":
+        await asyncio.sleep(random.uniform(0, 0.5))
     while time.monotonic() < end:
         s = None
         try:
-            s = await connect(source, 4096 if shape == "slowreads" else 0, timeout=2)
-            if shape in ("stalls", "slowreads"):
+            s = await connect(source, {"slowreads": 4096, "downloads": 65536}.get(shape, 0), timeout=2)
+            if shape in ("stalls", "slowreads", "downloads"):
                 await asyncio.get_running_loop().sock_sendall(s, get(BIG, close=False))
+            elif shape == "refused":
+                await refused(s, end)
+            elif shape == "polls":
+                await polls(s, end)
             head_at = 0
-            while time.monotonic() < end:
+            while shape not in ("polls", "refused") and time.monotonic() < end:
                 if shape == "heads":
                     now = time.monotonic()
                     if now - head_at >= 9.5:  # the next head starts at once
@@ -185,10 +252,10 @@ async def flood_one(shape, source, end):
                         head_at = now
                     else:
                         s.send(b"x")
-                data = drain(s) if shape != "stalls" else None
+                data = None if shape == "stalls" else drain(s, 16384 if shape == "downloads" else 1 << 62)
                 if data == b"":
                     break
-                await asyncio.sleep(2.5 if shape == "slowreads" else 0.5 if shape != "idle" else 0.05)
+                await asyncio.sleep(PACE.get(shape, 0.5))
         except (OSError, asyncio.TimeoutError):
             pass
         finally:
@@ -245,11 +312,13 @@ def summary(outcomes):
 
 # --- refusals ------------------------------------------------------------------------------------
 
-async def reading(source, started, stop):
-    """A stream of the big file read at a TV's pace until stop is set; True unless it was cut."""
+async def reading(source, started, stop, rate=RATE, rcvbuf=0, tail=0):
+    """A stream of the big file read at rate (a TV's pace) until stop is set, a quarter of a
+    second's worth at a time, then tail bytes more at once (past what the socket buffers held
+    when it was cut); True unless it was cut."""
     s = None
     try:
-        s = await connect(source)
+        s = await connect(source, rcvbuf)
         await asyncio.get_running_loop().sock_sendall(s, get(BIG))
         answer = Answer(s)
         if await answer.head() != 200:
@@ -257,13 +326,18 @@ async def reading(source, started, stop):
         started.append(s)
         got, begin = 0, time.monotonic()
         while not stop.is_set():
-            ahead = got / RATE - (time.monotonic() - begin)
+            ahead = got / rate - (time.monotonic() - begin)
             if ahead > 0:
                 await asyncio.sleep(ahead)
-            chunk = await recv(s)
+            chunk = await recv(s, min(65536, max(1024, rate // 4)))
             if not chunk:
                 return False
             got += len(chunk)
+        while tail > 0:
+            chunk = await recv(s)
+            if not chunk:
+                return False
+            tail -= len(chunk)
         return True
     except (OSError, asyncio.TimeoutError):
         return False
@@ -373,6 +447,115 @@ async def control(address_range, clients, requests):
     return counts["lost"] == 0 and counts["refused"] * 100 <= total and counts["served"] + counts["refused"] == total
 
 
+# --- idle server ---------------------------------------------------------------------------------
+
+async def opening(address_range, connections):
+    """CONNECTIONS connections from each address, opened at once (a socket, or what its connect
+    raised), with the address and the photo each asks for; 0.1 s after the last one is open, as a
+    device that opens its pool before it sends."""
+    wanted = [(source, PHOTO % (i % 10)) for source in sources(address_range) for i in range(connections)]
+    opened = await asyncio.gather(*(connect(source, timeout=10) for source, _ in wanted), return_exceptions=True)
+    await asyncio.sleep(0.1)
+    return [(source, path, s) for (source, path), s in zip(wanted, opened)]
+
+
+async def burst(address_range, connections, rounds, limit):
+    """Each round opens every connection first, then sends every GET: a grid of thumbnails."""
+    outcomes, slowest = [], 0.0
+    for round_ in range(rounds):
+        if round_:
+            await asyncio.sleep(1)
+        begin = time.monotonic()
+
+        async def timed(source, path, s):
+            outcome = await fetch(source, get(path), 10, opened=s)
+            return outcome, time.monotonic() - begin
+        results = await asyncio.gather(*(timed(*one) for one in await opening(address_range, connections)))
+        outcomes += [outcome for outcome, _ in results]
+        slowest = max([slowest] + [took for _, took in results])
+    served = outcomes.count("served")
+    print("%d x %d at once, %d rounds: %d of %d served (%s), the slowest in %.2f s" % (
+        len(sources(address_range)), connections, rounds, served, len(outcomes), summary(outcomes), slowest))
+    return served == len(outcomes) and slowest <= limit
+
+
+async def pooled(s, path, reuse, begin, outcomes, times):
+    """One connection of a pool: a GET, and another reuse seconds after its answer."""
+    try:
+        if isinstance(s, BaseException):
+            raise s
+        for use in range(2):
+            if use:
+                await asyncio.sleep(reuse)
+                if drain(s) == b"":
+                    outcomes.append("closed")
+                    return
+                begin = time.monotonic()
+            await asyncio.get_running_loop().sock_sendall(s, get(path, close=False))
+            answer = Answer(s)
+            status = await answer.head(10)
+            whole = await answer.body_at(0, timeout=10)
+            times.append(time.monotonic() - begin)
+            if status != 200 or not whole:
+                outcomes.append("status %d" % status if whole else "cut")
+                return
+            outcomes.append("served")
+            if answer.closes:
+                outcomes.append("closed")
+                return
+    except asyncio.TimeoutError:
+        outcomes.append("timeout")
+    except OSError:
+        outcomes.append("closed")
+    finally:
+        if not isinstance(s, BaseException):
+            s.close()
+
+
+async def pools(address_range, connections, reuse, limit):
+    """Every connection of the pools is opened first, then each sends its first GET."""
+    outcomes, times, begin = [], [], time.monotonic()
+    await asyncio.gather(*(pooled(s, path, reuse, begin, outcomes, times)
+                           for _, path, s in await opening(address_range, connections)))
+    served, total = outcomes.count("served"), 2 * connections * len(sources(address_range))
+    print("%d pools of %d, each used twice %.0f s apart: %d of %d served (%s), the slowest in %.2f s" % (
+        len(sources(address_range)), connections, reuse, served, total, summary(outcomes), max(times or [0])))
+    return served == total and len(outcomes) == total and max(times or [0]) <= limit
+
+
+async def pause(source, seconds):
+    s = None
+    answer = None
+    try:
+        s = await connect(source, 65536)
+        await asyncio.get_running_loop().sock_sendall(s, get(FILM))
+        answer = Answer(s)
+        whole = await answer.head() == 200 and await answer.body_at(0, 1 << 20, seconds)
+    except (OSError, asyncio.TimeoutError) as error:
+        whole = False
+        print("%s:" % (type(error).__name__), end=" ")
+    finally:
+        if s is not None:
+            s.close()
+    got = answer.got if answer is not None else 0
+    length = answer.length if answer is not None and answer.length else 0
+    print("paused %.0f s after 1 MB: %d of %d bytes on one connection%s" % (
+        seconds, got, length, ", to the end" if whole else ""))
+    return whole
+
+
+async def listeners(source, rates, settle, cp_range, clients, requests):
+    started, stop = [], asyncio.Event()
+    streams = [asyncio.create_task(reading(source, started, stop, rate, 65536, 4 << 20)) for rate in rates]
+    await asyncio.sleep(settle)
+    served = await control(cp_range, clients, requests)
+    stop.set()
+    kept = await asyncio.gather(*streams)
+    print("streams at %s bytes a second: %s" % (
+        ", ".join(str(rate) for rate in rates), ", ".join("read on" if k else "cut" for k in kept)))
+    return served and all(kept)
+
+
 def main(argv):
     global HOST, PORT
     mode, HOST, PORT = argv[1], argv[3 if argv[1] == "flood" else 2], int(argv[4 if argv[1] == "flood" else 3])
@@ -386,6 +569,15 @@ def main(argv):
         ok = asyncio.run(asyncio.wait_for(refusals(argv[4]), 60))
     elif mode == "control":
         ok = asyncio.run(control(argv[4], int(argv[5]), int(argv[6])))
+    elif mode == "burst":
+        ok = asyncio.run(asyncio.wait_for(burst(argv[4], int(argv[5]), int(argv[6]), float(argv[7])), 60))
+    elif mode == "pools":
+        ok = asyncio.run(asyncio.wait_for(pools(argv[4], int(argv[5]), float(argv[6]), float(argv[7])), 60))
+    elif mode == "pause":
+        ok = asyncio.run(asyncio.wait_for(pause(argv[4], float(argv[5])), float(argv[5]) + 60))
+    elif mode == "listeners":
+        rates = [int(rate) for rate in argv[5].split(",")]
+        ok = asyncio.run(listeners(argv[4], rates, float(argv[6]), argv[7], int(argv[8]), int(argv[9])))
     else:
         raise SystemExit(__doc__)
     return 0 if ok else 1
