@@ -8,7 +8,7 @@
 #          reconnect idle connections; a media URL that names nothing servable answers the
 #          server's 404 page; a control point on the server's own computer (its LAN address),
 #          started once the start-up NOTIFYs are over, finds it by searching.
-#   slow   beside 7 x 16 and beside 100 x 1 downloads read slowly (a 4 KiB receive buffer drained
+#   slow   beside 7 x 16 and beside 100 x 1 downloads read slowly (4 KiB of a 4 KiB receive buffer
 #          every 2.5 s), a real client on a fresh address is answered within 3 s every time, and
 #          a TV streams a file at 400 KB/s to the end while 90 % of its parallel requests are
 #          served.

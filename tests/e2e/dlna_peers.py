@@ -8,7 +8,7 @@ usage: dlna_peers.py flood SHAPE HOST PORT SOURCES PER SECONDS SETTLE MARKER
          seconds after the start. SHAPE:
            heads      always part way through a head spread over 9.5 s (a byte every 0.5 s)
            stalls     GET /%25/Music/big.mp3 and read nothing
-           slowreads  GET /%25/Music/big.mp3 with a 4 KiB receive buffer drained every 2.5 s
+           slowreads  GET /%25/Music/big.mp3 with a 4 KiB receive buffer, 4 KiB read every 2.5 s
            idle       send nothing
            refused    a POST whose Content-Length is not a number (refused with 400), then a
                       byte every 0.25 s; reopened as soon as the server closes it
@@ -252,7 +252,7 @@ async def flood_one(shape, source, end):
                         head_at = now
                     else:
                         s.send(b"x")
-                data = None if shape == "stalls" else drain(s, 16384 if shape == "downloads" else 1 << 62)
+                data = None if shape == "stalls" else drain(s, {"downloads": 16384, "slowreads": 4096}.get(shape, 1 << 62))
                 if data == b"":
                     break
                 await asyncio.sleep(PACE.get(shape, 0.5))

@@ -37,11 +37,10 @@ struct UP_HttpServerLimits {
     KL_Timeout m_RoomGrace = 1000;
     // An answer whose peer acknowledges less than this many bytes a second over the last
     // m_RateWindow (leaving out a pause it is in) may give way, but only when nothing else can
-    // (see m_AnswerWait). A viewer reads far faster. Music (8 to 24 KB/s) is below it, and so
-    // is a reader that drains a small receive buffer every few seconds: over a fast link each
-    // drain takes what the server refills meanwhile, so such a reader averages anything from
-    // 8 KB/s up, and no floor tells it from music; music keeps its slot by the order instead.
-    uint64_t m_RateFloor = 32 * 1024;
+    // (see m_AnswerWait). Below the lowest audio rate (64 kbit/s, 8 KB/s): music and films are
+    // listeners and keep their slots, while a reader that takes a small receive buffer every few
+    // seconds (about 2 KB/s) does not hold one against newcomers.
+    uint64_t m_RateFloor = 6 * 1024;
     KL_Timeout m_RateWindow = 10000;
     // An answer of which nothing was acknowledged for this long, while some of it waits, may
     // give way after the slow ones; with slots to spare it waits for its peer (m_WriteTimeout).

@@ -64,9 +64,11 @@ UP_HttpSlotView Answer(uint32_t peer, int64_t ms, uint64_t acknowledged, int64_t
     return view;
 }
 
-// The floor, 32 KiB/s over 10 s, is 327,680 bytes; music at 64 kbit/s is 8 KB/s.
-constexpr uint64_t kFloorBytes = 32 * 1024 * 10;
+// The floor, 6 KiB/s over 10 s, is 61,440 bytes; music at 64 kbit/s is 8 KB/s, a reader taking
+// 4 KiB every 2.5 s about 1.6 KB/s.
+constexpr uint64_t kFloorBytes = 6 * 1024 * 10;
 constexpr uint64_t kAudioBytes = 8000 * 10;
+constexpr uint64_t kTrickleBytes = 1640 * 10;
 constexpr uint64_t kFastBytes = 1024 * 1024 * 10;
 
 // An answer read fast: it never gives way, nor is it told to end before others.
@@ -81,7 +83,7 @@ std::vector<UP_HttpSlotView> Times(size_t count, const UP_HttpSlotView& view,
     return open;
 }
 
-// grace 1 s, floor 32 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms
+// grace 1 s, floor 6 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms
 const UP_HttpServerLimits kLimits;
 constexpr size_t kCapacity = 40;
 constexpr int kWait = UP_HttpSlotRules::kWait;
@@ -131,11 +133,12 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"a refused request's drain, at once", {Draining(kB, 0)}, 0, kBar, {}, 0},
         {"an answer at the floor", {Answer(kB, 10000, kFloorBytes)}, kWait},
         {"an answer below the floor", {Answer(kB, 10000, kFloorBytes - 1)}, 0, kBar},
-        // A slow answer (music too) goes only when no other connection may be told to end.
-        {"music, nothing else to end", {Answer(kB, 10000, kAudioBytes)}, 0, kBar},
-        {"music, a request worked on ends first", {Answer(kB, 10000, kAudioBytes), Working(kC, 0)}, kWait},
-        {"music, a kept-alive one told to end",
-         {Answer(kB, 10000, kAudioBytes), Idle(kC, 400)},
+        // Music is a listener; a slow answer goes only when no other connection may be told to end.
+        {"music, nothing else to end", {Answer(kB, 10000, kAudioBytes)}, kWait},
+        {"a trickle, nothing else to end", {Answer(kB, 10000, kTrickleBytes)}, 0, kBar},
+        {"a trickle, a request worked on ends first", {Answer(kB, 10000, kTrickleBytes), Working(kC, 0)}, kWait},
+        {"a trickle, a kept-alive one told to end",
+         {Answer(kB, 10000, kTrickleBytes), Idle(kC, 400)},
          kWait,
          kAny,
          {1},
