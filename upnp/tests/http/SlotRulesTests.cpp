@@ -136,7 +136,9 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         // Music is a listener; a slow answer goes only when no other connection may be told to end.
         {"music, nothing else to end", {Answer(kB, 10000, kAudioBytes)}, kWait},
         {"a trickle, nothing else to end", {Answer(kB, 10000, kTrickleBytes)}, 0, kBar},
-        {"a trickle, a request worked on ends first", {Answer(kB, 10000, kTrickleBytes), Working(kC, 0)}, kWait},
+        {"a trickle, a request worked on ends first",
+         {Answer(kB, 10000, kTrickleBytes), Working(kC, 0)},
+         kWait},
         {"a trickle, a kept-alive one told to end",
          {Answer(kB, 10000, kTrickleBytes), Idle(kC, 400)},
          kWait,
