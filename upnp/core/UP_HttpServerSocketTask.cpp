@@ -338,7 +338,8 @@ void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
 
 // Answers a refused request (413 for KL_ERROR_NOT_ENOUGH_SPACE, 501 for KL_ERROR_NOT_IMPLEMENTED,
 // else 400) and reads (and drops) what the client still sends for a while; the connection ends.
-// Meanwhile it is draining, the first to give way when a newcomer wants its slot.
+// Once the refusal is written the connection is draining, the first to give way when a newcomer
+// wants its slot (not before: the client is to read why it was refused).
 void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal) {
     KL_HttpResponse response(400, "Bad Request", KL_HTTP_PROTOCOL_1_1);
     if (refusal == KL_ERROR_NOT_ENOUGH_SPACE) {
@@ -349,7 +350,8 @@ void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& s
         response.SetStatus(501, "Not Implemented");
     }
     bool keep_alive = false;
-    if (!SetPhase(UP_HttpConnectionSlots::Phase::Draining) || KL_FAILED(Write(response, keep_alive, false)) ||
+    if (!SetPhase(UP_HttpConnectionSlots::Phase::Answering) ||
+        KL_FAILED(Write(response, keep_alive, false)) || !SetPhase(UP_HttpConnectionSlots::Phase::Draining) ||
         m_Socket == nullptr) {
         return;
     }
