@@ -88,6 +88,9 @@ const std::string* HeaderValue(const HeaderDictionary& headers, std::string_view
 // "... is not UTF-8 text" or "... holds a control character" (the name shown with its control
 // characters, and the bytes beyond ASCII of a name that is not UTF-8, as %XX). None for another name.
 std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std::string_view subject);
+// The 400 for a name too long for the file system, as RefusedItemName words it: also for a name
+// that only becomes too long once it is numbered to be free.
+std::shared_ptr<WebServerResponse> TooLongItemName(const std::string& name, std::string_view subject);
 
 // A text encoding, named by its canonical charset name ("UTF-8", "ISO-8859-1", ...).
 using TextEncoding = std::string;

@@ -78,8 +78,9 @@ std::string DescribeBodyData(const Data& data, const std::string& type) {
 std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std::string_view subject) {
     const char* fault = nullptr;
     if (name.size() > NAME_MAX) {
-        fault = " \"%@\" is too long";
-    } else if (!platform::isValidUTF8(name)) {
+        return TooLongItemName(name, subject);
+    }
+    if (!platform::isValidUTF8(name)) {
         fault = " \"%@\" is not UTF-8 text";
     } else if (std::any_of(name.begin(), name.end(), isControlCharacter)) {
         fault = " \"%@\" holds a control character";
@@ -87,5 +88,10 @@ std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std:
         return nullptr;
     }
     return WebServerErrorResponse::responseWithClientError(400, std::string(subject) + fault,
+                                                           {printableName(name)});
+}
+
+std::shared_ptr<WebServerResponse> TooLongItemName(const std::string& name, std::string_view subject) {
+    return WebServerErrorResponse::responseWithClientError(400, std::string(subject) + " \"%@\" is too long",
                                                            {printableName(name)});
 }

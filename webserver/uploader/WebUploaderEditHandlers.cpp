@@ -81,8 +81,7 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
         return doesNotExist(*oldRelativePath);
     }
     if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
-        return WebServerErrorResponse::responseWithClientError(400, "Item name \"%@\" is too long",
-                                                               {FileSystem::lastPathComponent(newPath)});
+        return TooLongItemName(FileSystem::lastPathComponent(newPath), "Item name");
     }
     if (!chosen) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed moving \"%@\" to \"%@\"",
@@ -165,8 +164,7 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
         },
         &error);
     if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
-        return WebServerErrorResponse::responseWithClientError(400, "Directory name \"%@\" is too long",
-                                                               {name});
+        return TooLongItemName(name, "Directory name");
     }
     if (!chosen) {
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed creating directory \"%@\"",

@@ -213,8 +213,7 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
             withdrawUploads(placed, target);
             placed.clear();
             if (error.code == ENAMETOOLONG) { // even the numbered names of a long name
-                return WebServerErrorResponse::responseWithClientError(
-                    400, "Uploaded file name \"%@\" is too long", {file->fileName()});
+                return TooLongItemName(file->fileName(), "Uploaded file name");
             }
             return WebServerErrorResponse::responseWithServerError(
                 500, error, "Failed moving uploaded file to \"%@\"", {target.text});
