@@ -46,12 +46,14 @@ bool WebServerFileRequest::open(Error* error) {
         platform::setError(error, Error::posix(EBUSY));
         return false;
     }
-    // The name is fresh, so the file must not exist yet: never follow a link planted there.
+    // The name is fresh, so the file must not exist yet: never follow a link planted there. Appended
+    // to, so that a file cut meanwhile ends short of what was written (WebServerStoredFile).
     do {
-        _file =
-            _folder != -1
-                ? ::openat(_folder, _name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)
-                : ::open(_temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        _file = _folder != -1
+                    ? ::openat(_folder, _name.c_str(),
+                               O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)
+                    : ::open(_temporaryPath.c_str(),
+                             O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (_file == -1 && errno == EINTR);
     if (_file == -1) {
         platform::setError(error, Error::posix(errno));
@@ -78,12 +80,14 @@ bool WebServerFileRequest::writeData(const Data& data, Error* error) {
         }
         written += static_cast<std::size_t>(result);
     }
+    _written += written;
     return true;
 }
 
 bool WebServerFileRequest::close(Error* error) {
     const int file = _file;
     _file = -1;
+    _stored = WebServerStoredFile::of(file, _written);
     if (::close(file) != 0) {
         platform::setError(error, Error::posix(errno));
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WebServerRequest.h"
+#include "WebServerStoredFile.h"
 
 #include <string>
 
@@ -36,6 +37,8 @@ public:
     const std::string& temporaryName() const { return _name; }
     // Whether the body's file was made (a request without a body never opens one).
     bool hasFile() const { return _created; }
+    // The body's file as it was written, once it is closed.
+    const WebServerStoredFile& storedFile() const { return _stored; }
 
     std::string description() const override;
 
@@ -45,4 +48,6 @@ protected:
     int _folder = -1;
     std::string _name;
     bool _created = false;
+    std::uint64_t _written = 0;
+    WebServerStoredFile _stored;
 };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
 #include <new>
 #include <string_view>
@@ -319,6 +320,12 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
             _tmpName.clear();
             return Step::Fail;
         }
+        // Appended to, so that a file cut meanwhile ends short of the part (WebServerStoredFile).
+        _tmpWritten = 0;
+        if (::fcntl(_tmpFile, F_SETFL, O_APPEND) != 0) {
+            _discardTemporaryFile();
+            return Step::Fail;
+        }
     }
     _state = State::Content;
     return Step::Continue;
@@ -435,13 +442,14 @@ bool WebServerMIMEStreamParser::_finishFilePart(std::size_t end) {
     }
     const int file = _tmpFile;
     _tmpFile = -1;
+    const WebServerStoredFile stored = WebServerStoredFile::of(file, _tmpWritten);
     if (::close(file) != 0) {
         _discardTemporaryFile();
         return false;
     }
     // From here on the file object owns the file (and deletes it if the list cannot take it).
     auto part = std::make_shared<WebServerMultiPartFile>(*_controlName, *_contentType, *_fileName, _tmpPath,
-                                                         _stagingFolder, std::move(_tmpName));
+                                                         _stagingFolder, std::move(_tmpName), stored);
     _tmpPath.clear();
     _tmpName.clear();
     _files.push_back(std::move(part));
@@ -458,6 +466,7 @@ bool WebServerMIMEStreamParser::_writeToFile(std::size_t begin, std::size_t end)
             return false;
         }
         begin += static_cast<std::size_t>(written);
+        _tmpWritten += static_cast<std::uint64_t>(written);
     }
     return true;
 }

@@ -102,6 +102,7 @@ private:
     std::string _tmpPath;
     std::string _tmpName; // in _stagingFolder
     int _tmpFile = -1;
+    std::uint64_t _tmpWritten = 0; // bytes of the part in _tmpFile
     std::unique_ptr<WebServerMIMEStreamParser> _subParser;
     bool _failedAllocating = false;
     bool _exceededMemory = false;

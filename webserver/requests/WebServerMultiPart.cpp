@@ -22,9 +22,10 @@ std::string WebServerMultiPartArgument::description() const {
 
 WebServerMultiPartFile::WebServerMultiPartFile(const std::string& controlName, const std::string& contentType,
                                                const std::string& fileName, const std::string& temporaryPath,
-                                               WebServerStagingFolder folder, std::string temporaryName)
+                                               WebServerStagingFolder folder, std::string temporaryName,
+                                               WebServerStoredFile stored)
     : WebServerMultiPart(controlName, contentType), _fileName(fileName), _temporaryPath(temporaryPath),
-      _folder(std::move(folder)), _temporaryName(std::move(temporaryName)) {}
+      _folder(std::move(folder)), _temporaryName(std::move(temporaryName)), _stored(stored) {}
 
 WebServerMultiPartFile::~WebServerMultiPartFile() {
     // The handler may have moved the file away: a missing file is fine.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "WebServerStoredFile.h"
 #include "WebServerTypes.h"
 
 #include "foundation/SharedFolder.h"
@@ -56,7 +57,8 @@ public:
     // deleted through it); none for a file named by its path alone.
     WebServerMultiPartFile(const std::string& controlName, const std::string& contentType,
                            const std::string& fileName, const std::string& temporaryPath,
-                           WebServerStagingFolder folder = nullptr, std::string temporaryName = "");
+                           WebServerStagingFolder folder = nullptr, std::string temporaryName = "",
+                           WebServerStoredFile stored = {});
     ~WebServerMultiPartFile() override;
     WebServerMultiPartFile(const WebServerMultiPartFile&) = delete;
     WebServerMultiPartFile& operator=(const WebServerMultiPartFile&) = delete;
@@ -67,6 +69,8 @@ public:
     // The open folder that holds the file (-1 when there is none) and the file's name there.
     int temporaryFolderDescriptor() const { return _folder ? _folder->get() : -1; }
     const std::string& temporaryName() const { return _temporaryName; }
+    // The file as the parser wrote it.
+    const WebServerStoredFile& storedFile() const { return _stored; }
 
     // "<WebServerMultiPartFile | 'image/png' | 'photo.png>'".
     std::string description() const override;
@@ -76,4 +80,5 @@ protected:
     std::string _temporaryPath;
     WebServerStagingFolder _folder;
     std::string _temporaryName;
+    WebServerStoredFile _stored;
 };

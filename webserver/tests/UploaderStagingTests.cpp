@@ -302,3 +302,50 @@ TEST_F(UploaderStagingTest, AnUploadWithoutCredentialsLeavesTheStagingFolderAlon
     EXPECT_EQ(readFile(share("a.txt")), "alpha");
     EXPECT_FALSE(platform::FileSystem::itemExists(staging()));
 }
+
+// A form whose staged file another program removes, makes again (empty) or cuts while the form is
+// received is never answered with success, and nothing of it is stored.
+TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
+    const std::string content(64 * 1024, 'x');
+    const std::string form = bodytest::MultipartBuilder("B")
+                                 .field("path", "/")
+                                 .file("files[]", "a.txt", "text/plain", content)
+                                 .finish();
+    const std::string head = "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
+                             "boundary=B\r\nContent-Length: " +
+                             std::to_string(form.size()) + "\r\n\r\n";
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> act;
+    } meddlings[] = {
+        {"removed", [](const std::string& staged) { return ::unlink(staged.c_str()) == 0; }},
+        {"made again",
+         [](const std::string& staged) {
+             const int made = ::unlink(staged.c_str()) == 0
+                                  ? ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)
+                                  : -1;
+             return made != -1 && ::close(made) == 0;
+         }},
+        {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
+    };
+    for (const auto& meddling : meddlings) {
+        SCOPED_TRACE(meddling.what);
+        coretest::RawClient client;
+        ASSERT_TRUE(client.connect(AF_INET, static_cast<std::uint16_t>(server->port())));
+        ASSERT_TRUE(client.send(head + form.substr(0, form.size() / 2)));
+        std::optional<std::string> staged;
+        for (int attempt = 0; attempt < 500 && !staged; ++attempt) {
+            for (const std::string& name : allNamesIn(staging())) {
+                if (name != WebUploader::kStagingLockName) {
+                    staged = stagingItem(name);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(staged);
+        ASSERT_TRUE(meddling.act(*staged));
+        ASSERT_TRUE(client.send(form.substr(form.size() / 2)));
+        EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);
+        EXPECT_FALSE(platform::FileSystem::itemExists(share("a.txt")));
+    }
+}

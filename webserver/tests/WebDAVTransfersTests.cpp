@@ -7,10 +7,12 @@
 
 #include "foundation/FileSystem.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 using coretest::HttpReply;
@@ -58,32 +60,49 @@ TEST_F(DAVServerTest, PutRows) {
     EXPECT_EQ(snapshot(), "a.txt=keep\nb.JPG=x\nfolder/\n");
 }
 
-// A PUT whose staged body is removed while it is received (by another program) stores nothing and
-// is never answered with success: the target is as it was, neither made, emptied nor cut short.
+// A PUT whose staged body another program removes, makes again (empty) or cuts while it is received
+// stores nothing and is never answered with success: the target is as it was, neither made,
+// emptied nor cut short.
 TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
     write("old.txt", "keep");
     const std::string body(64 * 1024, 'x');
-    for (const std::string name : {"new.txt", "old.txt"}) {
-        SCOPED_TRACE(name);
-        coretest::RawClient client;
-        ASSERT_TRUE(client.connect(AF_INET, port()));
-        ASSERT_TRUE(client.send("PUT /" + name + " HTTP/1.1\r\n" + hostHeader() + "Content-Length: " +
-                                std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2)));
-        std::optional<std::string> staged;
-        for (int attempt = 0; attempt < 500 && !staged; ++attempt) {
-            for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-                if (entry.path().filename().string().rfind(".lanyard-staging-", 0) == 0) {
-                    staged = entry.path().string();
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> act;
+    } meddlings[] = {
+        {"removed", [](const std::string& staged) { return ::unlink(staged.c_str()) == 0; }},
+        {"made again",
+         [](const std::string& staged) {
+             const int made = ::unlink(staged.c_str()) == 0
+                                  ? ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)
+                                  : -1;
+             return made != -1 && ::close(made) == 0;
+         }},
+        {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
+    };
+    for (const auto& meddling : meddlings)
+        for (const std::string name : {"new.txt", "old.txt"}) {
+            SCOPED_TRACE(std::string(meddling.what) + " " + name);
+            coretest::RawClient client;
+            ASSERT_TRUE(client.connect(AF_INET, port()));
+            ASSERT_TRUE(client.send("PUT /" + name + " HTTP/1.1\r\n" + hostHeader() +
+                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                                    body.substr(0, body.size() / 2)));
+            std::optional<std::string> staged;
+            for (int attempt = 0; attempt < 500 && !staged; ++attempt) {
+                for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+                    if (entry.path().filename().string().rfind(".lanyard-staging-", 0) == 0) {
+                        staged = entry.path().string();
+                    }
                 }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_TRUE(staged);
+            ASSERT_TRUE(meddling.act(*staged));
+            ASSERT_TRUE(client.send(body.substr(body.size() / 2)));
+            EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);
+            EXPECT_EQ(snapshot(), "old.txt=keep\n");
         }
-        ASSERT_TRUE(staged);
-        ASSERT_EQ(::unlink(staged->c_str()), 0);
-        ASSERT_TRUE(client.send(body.substr(body.size() / 2)));
-        EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);
-        EXPECT_EQ(snapshot(), "old.txt=keep\n");
-    }
 }
 
 TEST_F(DAVServerTest, CopyRows) {

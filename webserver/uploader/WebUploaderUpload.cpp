@@ -179,10 +179,16 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
     std::unordered_map<std::string, int> nextNumbers;
     for (const WebServerMultiPartFile* file : files) {
         int& nextNumber = nextNumbers[file->fileName()];
-        const auto placeFrom = [&](const SharedItem& source, Error* error) -> std::optional<PlacedUpload> {
+        // staged: the source is the file the parser wrote, which must still be that file, whole.
+        const auto placeFrom = [&](const SharedItem& source, bool staged,
+                                   Error* error) -> std::optional<PlacedUpload> {
             struct stat status {};
             if (::fstatat(source.folder.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
                 platform::setError(error, Error::posix(errno));
+                return std::nullopt;
+            }
+            if (staged && !file->storedFile().isHeldBy(status)) {
+                platform::setError(error, Error::posix(ESTALE));
                 return std::nullopt;
             }
             const auto chosen = _placeUnderFreeName(
@@ -199,12 +205,12 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
         };
         Error error;
         const auto staged = stagedItem(*file, &error);
-        auto upload = staged ? placeFrom(*staged, &error) : std::nullopt;
+        auto upload = staged ? placeFrom(*staged, true, &error) : std::nullopt;
         if (!upload && staged && error.code == EXDEV) {
             error = Error();
             const auto beside =
                 AtomicReplace::copyBeside(*staged, itemIn(target.folder, file->fileName()), &error);
-            upload = beside ? placeFrom(*beside, &error) : std::nullopt;
+            upload = beside ? placeFrom(*beside, false, &error) : std::nullopt;
             if (beside && !upload) {
                 ::unlinkat(beside->folder.get(), beside->name.c_str(), 0);
             }

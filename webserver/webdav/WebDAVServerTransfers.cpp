@@ -18,6 +18,7 @@
 #include "foundation/Url.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -32,9 +33,9 @@ namespace {
 
 // The uploaded file as an item: beside its target when the request staged it there, else in the
 // system's temporary folder. The body's file is never made afresh: one that has gone meanwhile
-// (removed by another program, or with its folder) fails the PUT, rather than an empty file taking
-// the target's place. A PUT without a body has no file yet: an empty one is made now, under its
-// fresh name.
+// (removed by another program, or with its folder), or that is no longer the file written whole,
+// fails the PUT, rather than an empty or cut file taking the target's place. A PUT without a body has no file
+// yet: an empty one is made now, under its fresh name.
 std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& request, Error* error) {
     std::optional<platform::SharedItem> item;
     if (request.temporaryFolderDescriptor() != -1) {
@@ -53,10 +54,15 @@ std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& req
     bool present = false;
     if (!request.hasFile()) {
         present = SharedFolder::openItem(*item, O_WRONLY | O_CREAT | O_EXCL, error).valid();
-    } else if (const auto status = SharedFolder::status(*item, error)) {
-        present = status->isRegularFile();
+    } else {
+        // Still the file the body went into, with all of it: not one made again under its name,
+        // nor one cut meanwhile.
+        struct stat status {};
+        const bool found =
+            ::fstatat(item->folder.get(), item->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+        present = found && request.storedFile().isHeldBy(status);
         if (!present) {
-            platform::setError(error, Error::posix(EINVAL));
+            platform::setError(error, Error::posix(found ? ESTALE : errno));
         }
     }
     if (!present) {
@@ -226,11 +232,12 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     }
     Error error;
     bool replaced = false;
-    const auto uploaded = uploadedItem(request, &error);
     // The conditions and the replacement are one step for every writer of the item in this
     // process. "If-None-Match: *" creates only: the last step never replaces, so a file that
-    // appears meanwhile from elsewhere stays too.
+    // appears meanwhile from elsewhere stays too. The body's file is looked at last, right before
+    // it goes in.
     auto locked = WebServerItemLocks::lock({&*item});
+    const auto uploaded = uploadedItem(request, &error);
     if (uploaded && !preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
