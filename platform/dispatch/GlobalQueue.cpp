@@ -24,6 +24,13 @@ GlobalQueue& GlobalQueue::fileOperations() {
     return *queue;
 }
 
+GlobalQueue& GlobalQueue::longOperations() {
+    static GlobalQueue* const queue = new GlobalQueue(
+        "long-operations",
+        std::max<std::size_t>(2, static_cast<std::size_t>(std::thread::hardware_concurrency()) / 2));
+    return *queue;
+}
+
 GlobalQueue::GlobalQueue(std::string label, std::size_t maxThreads)
     : _label(std::move(label)), _maxThreads(maxThreads) {}
 

@@ -16,9 +16,12 @@ namespace platform::dispatch {
 class GlobalQueue final : public DispatchQueue {
 public:
     static GlobalQueue& instance();
-    // A second, smaller pool for long file operations (copies, moves across file systems,
-    // recursive removals), so that they never occupy the workers every connection needs.
+    // A second, smaller pool for the writes of the file routes (a PUT's rename, an upload's placing,
+    // a rename, a removal, MKCOL), so that they never occupy the workers every connection needs.
     static GlobalQueue& fileOperations();
+    // A third pool for long work (copies, the copy of a move across file systems, recursive
+    // removals), so that however many run, the quick writes above never queue behind them.
+    static GlobalQueue& longOperations();
 
     void async(Block block) override;
     // Runs the block on the caller's thread (the queue is concurrent).
