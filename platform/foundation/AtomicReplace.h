@@ -54,11 +54,15 @@ public:
 
     // A copy in two halves, for a caller that decides at the last moment whether it may go in:
     // `from` copied under a hidden name beside `to` (none, with nothing left behind, on failure),
-    // leaving out the entries `leftOut` names, then put in place by installStagedItem or
+    // leaving out the entries `leftOut` names (with `record`, noting what it copied, see
+    // SharedFolder::copyItem), then put in place by installStagedItem or
     // installStagedItemWithoutReplacing (or removed).
     static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error,
-                                                const SharedFolder::NameFilter& leftOut = {});
-    // Whether a name is one this class gives the items it builds aside.
+                                                const SharedFolder::NameFilter& leftOut = {},
+                                                CopiedItem* record = nullptr);
+    // Whether a name is one this class (or a request staging its body beside its target) gives the
+    // items it builds aside: the prefix and a UUID in the exact form it writes; a name of like
+    // shape with anything else after the prefix is a user's.
     static bool isStagingName(std::string_view name);
     // Renames the staged item to `target` only when nothing is there (EEXIST otherwise); the
     // staged item stays on failure.

@@ -3,6 +3,7 @@
 #include "WebUploader.h"
 
 #include "WebServerFunctions.h"
+#include "WebServerMoveAcross.h"
 #include "WebServerMultiPartFormRequest.h"
 #include "WebServerSharedFolder.h"
 #include "WebServerURLEncodedFormRequest.h"
@@ -74,8 +75,18 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
             }
             return nullptr;
         });
-    addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        RunOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
+    // A move to another file system copies as long work, apart from the quick writes.
+    addHandlerForMethod(
+        "POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
+        RunFileOperationInSteps(
+            [weak](const std::shared_ptr<WebServerRequest>& request) -> WebServerFileOperation {
+                const auto self = weak.lock();
+                if (!self) {
+                    return {};
+                }
+                TakeSharedFolder(*request, self->_sharedFolder);
+                return self->moveItem(request);
+            }));
     addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
                         RunOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
     addHandlerForMethod("POST", "/create", WebServerRequestClass<WebServerURLEncodedFormRequest>(),

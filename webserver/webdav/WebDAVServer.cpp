@@ -12,6 +12,7 @@
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerMoveAcross.h"
 #include "WebServerSharedFolder.h"
 
 #include "dispatch/MainQueue.h"
@@ -149,7 +150,18 @@ void WebDAVServer::addHandlers() {
             });
     };
     addDefaultHandlerForMethod("COPY", WebServerRequestClass<WebServerRequest>(), copyOrMove(false));
-    addDefaultHandlerForMethod("MOVE", WebServerRequestClass<WebServerRequest>(), copyOrMove(true));
+    // A MOVE to another file system copies as long work, apart from the quick writes.
+    addDefaultHandlerForMethod(
+        "MOVE", WebServerRequestClass<WebServerRequest>(),
+        RunFileOperationInSteps(
+            [weak](const std::shared_ptr<WebServerRequest>& request) -> WebServerFileOperation {
+                const auto server = weak.lock();
+                if (!server) {
+                    return {};
+                }
+                TakeSharedFolder(*request, server->_sharedFolder);
+                return server->performMOVE(request);
+            }));
     addDefaultHandlerForMethod("LOCK", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performLOCK));
     addDefaultHandlerForMethod("UNLOCK", WebServerRequestClass<WebServerRequest>(),

@@ -17,6 +17,11 @@ class WebDAVServer;
 class WebServerDataRequest;
 
 class WebServerFileRequest;
+class WebServerMoveAcross;
+struct WebServerFileOperation;
+
+// How a COPY or MOVE ended.
+enum class WebDAVTransferOutcome { done, conditionFailed, failed };
 
 // Notifications of the WebDAV server, delivered on the main queue. All optional.
 class WebDAVServerDelegate : public WebServerDelegate {
@@ -80,6 +85,9 @@ protected:
     std::shared_ptr<WebServerResponse> performDELETE(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performMKCOL(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performCOPY(const WebServerRequest& request, bool isMove);
+    // A MOVE: a rename at once, or to another file system a copy run as long work and a last step
+    // (see WebServerMoveAcross).
+    WebServerFileOperation performMOVE(const std::shared_ptr<WebServerRequest>& request);
     std::shared_ptr<WebServerResponse> performPROPFIND(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performLOCK(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performUNLOCK(const WebServerRequest& request);
@@ -127,10 +135,27 @@ private:
     // under the target's lock.
     std::shared_ptr<WebServerResponse> checkPUT(const WebServerRequest& request,
                                                 std::optional<platform::SharedItem>* target);
-    std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,
-                                                      const ResolvedItem& source,
-                                                      const ResolvedItem& destination,
-                                                      const std::string& destinationRelativePath);
+    // What a COPY or MOVE acts on once its checks pass.
+    struct Transfer {
+        ResolvedItem source;
+        ResolvedItem destination;
+        std::string destinationRelativePath;
+        bool mayReplace = false;
+    };
+    // The checks of COPY and MOVE, in the order of their table: a refusal, or none with what to
+    // act on. The conditions are a first look; the answer that counts is given under the locks.
+    std::shared_ptr<WebServerResponse> checkTransfer(const WebServerRequest& request, bool isMove,
+                                                     std::optional<Transfer>* transfer);
+    // A COPY, or a MOVE within one file system, done now.
+    std::shared_ptr<WebServerResponse> transferItem(const WebServerRequest& request, bool isMove,
+                                                    const Transfer& transfer);
+    // The last step of a MOVE to another file system, once its copy is made.
+    std::shared_ptr<WebServerResponse> finishMoveAcross(const WebServerRequest& request,
+                                                        const Transfer& transfer, WebServerMoveAcross& move);
+    // The answer of a COPY or MOVE that ended so, with its notification when it was done.
+    std::shared_ptr<WebServerResponse> transferAnswer(const WebServerRequest& request, bool isMove,
+                                                      const Transfer& transfer, WebDAVTransferOutcome outcome,
+                                                      const Error& error, bool replaced);
     void addPropertyResponseForItem(const std::string& nameOrPath, const platform::FileStatus& status,
                                     const std::string& resource, int properties, std::string& xmlString);
     // Posts a notification to the main queue, for a delegate that is a WebDAVServerDelegate.

@@ -9,6 +9,7 @@
 #include "WebServerFileRequest.h"
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerMoveAcross.h"
 #include "WebServerSharedFolder.h"
 
 #include "foundation/AtomicReplace.h"
@@ -92,42 +93,24 @@ bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
            platform::equalsIgnoringCase(withoutBrackets(url.host()), withoutBrackets(hostUrl->host()));
 }
 
-// The names of the server's work in progress, which a copy leaves out: the items built aside for a
-// change (the body of a PUT still being received among them) and the file manager's staging
-// folder.
-bool isServerWorkName(std::string_view name) {
-    return AtomicReplace::isStagingName(name) || name == ".lanyard-uploads";
-}
-
-// The item is still the one looked at before: the same file or folder, not changed since.
-bool isSameItem(const std::optional<platform::FileStatus>& before,
-                const std::optional<platform::FileStatus>& now) {
-    return before && now && before->type == now->type && before->device == now->device &&
-           before->inode == now->inode && before->size == now->size &&
-           before->modificationTime == now->modificationTime;
-}
-
-// The last step of COPY and MOVE. Under the locks of source and destination the conditions are
-// looked at once more and the item goes in, so no other writer of this process changes either
-// item in between. A copy, and a move to another file system (a copy too), is built beside the
-// destination before, without the locks: a long copy never holds up the writers of either item,
-// and the locks are held for the last renames and the removal of a moved source.
-struct Transfer {
-    enum class Outcome { done, conditionFailed, failed };
+// The last step of a COPY, and of a MOVE within one file system. Under the locks of source and
+// destination the conditions are looked at once more and the item goes in, so no other writer of
+// this process changes either item in between. A copy is built beside the destination before,
+// without the locks: a long copy never holds up the writers of either item. (A move to another
+// file system is WebServerMoveAcross's.)
+struct CopyOrRename {
+    using Outcome = WebDAVTransferOutcome;
 
     bool isMove;
     bool mayReplace;
     const platform::SharedItem& from;
     const platform::SharedItem& to;
+    const SharedFolder::NameFilter& leftOut;
 
     Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
-        const auto source = SharedFolder::status(from);
-        const auto destinationFolder = FileSystem::statusOfDescriptor(to.folder.get());
-        const bool copies =
-            !isMove || (source && destinationFolder && source->device != destinationFolder->device);
         std::optional<platform::SharedItem> staged;
-        if (copies) {
-            staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
+        if (!isMove) {
+            staged = AtomicReplace::copyBeside(from, to, error, leftOut);
             if (!staged) {
                 return Outcome::failed;
             }
@@ -135,7 +118,7 @@ struct Transfer {
         auto locked = WebServerItemLocks::lock({&from, &to});
         Outcome outcome = Outcome::conditionFailed;
         if (conditionsHold()) {
-            outcome = install(staged, source, replaced, error) ? Outcome::done : Outcome::failed;
+            outcome = install(staged, replaced, error) ? Outcome::done : Outcome::failed;
         }
         locked.release();
         if (staged && outcome != Outcome::done) {
@@ -144,27 +127,13 @@ struct Transfer {
         return outcome;
     }
 
-    bool install(std::optional<platform::SharedItem>& staged,
-                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error) const {
-        if (isMove && !staged) {
+    bool install(const std::optional<platform::SharedItem>& staged, bool* replaced, Error* error) const {
+        if (!staged) {
             return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
                               : AtomicReplace::moveWithoutReplacing(from, to, error);
         }
-        if (isMove && !isSameItem(source, SharedFolder::status(from))) {
-            // The source changed while it was copied: what goes in is copied again, now.
-            SharedFolder::removeItem(*staged);
-            staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
-            if (!staged) {
-                return false;
-            }
-        }
-        const bool installed = mayReplace
-                                   ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
-                                   : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
-        if (installed && isMove) {
-            SharedFolder::removeItem(from); // a source that cannot be removed stays; the move is done
-        }
-        return installed;
+        return mayReplace ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
+                          : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
     }
 };
 
@@ -262,6 +231,15 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
 }
 
 std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequest& request, bool isMove) {
+    std::optional<Transfer> transfer;
+    if (auto refusal = checkTransfer(request, isMove, &transfer)) {
+        return refusal;
+    }
+    return transferItem(request, isMove, *transfer);
+}
+
+std::shared_ptr<WebServerResponse> WebDAVServer::checkTransfer(const WebServerRequest& request, bool isMove,
+                                                               std::optional<Transfer>* transfer) {
     const HeaderDictionary& headers = request.headers();
     if (const std::string* depth = HeaderValue(headers, "Depth"); !isMove && depth && *depth != "infinity") {
         return WebServerErrorResponse::responseWithClientError(400, "Unsupported 'Depth' header: %@",
@@ -309,31 +287,26 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
         return WebServerErrorResponse::responseWithClientError(403, "%@ to item name \"%@\" is not allowed",
                                                                {verb, destinationName});
     }
-    return copyOrMoveItem(request, isMove, {sourcePath, std::move(*sourceItem)},
-                          {destinationPath, std::move(*destinationItem)}, *relativePath);
-}
-
-// The last checks of COPY and MOVE, and the operation itself.
-std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerRequest& request, bool isMove,
-                                                                const ResolvedItem& source,
-                                                                const ResolvedItem& destination,
-                                                                const std::string& destinationRelativePath) {
-    const std::string& sourcePath = source.path;
-    const std::string& destinationPath = destination.path;
+    *transfer = Transfer{{sourcePath, std::move(*sourceItem)},
+                         {destinationPath, std::move(*destinationItem)},
+                         *relativePath,
+                         false};
+    const std::string& destinationRelativePath = (*transfer)->destinationRelativePath;
     const std::string* overwrite = HeaderValue(request.headers(), "Overwrite");
     // Without leave to overwrite, an item that appears at the destination meanwhile (a PUT racing
     // this request) is never replaced: the last step refuses an existing name by itself.
     const bool mayReplace = isMove ? overwrite && *overwrite == "T" : !overwrite || *overwrite != "F";
+    (*transfer)->mayReplace = mayReplace;
     auto alreadyExists = [&] {
         return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
                                                                {destinationRelativePath});
     };
-    if (!mayReplace && SharedFolder::status(destination.item)) {
+    if (!mayReplace && SharedFolder::status((*transfer)->destination.item)) {
         return alreadyExists();
     }
     // The shared folder itself is never copied, moved or replaced, and an item never replaces
     // itself, an item inside it, or a folder that holds it.
-    const bool refused = source.item.isRoot() || destination.item.isRoot() ||
+    const bool refused = (*transfer)->source.item.isRoot() || (*transfer)->destination.item.isRoot() ||
                          sourcePath == _uploadDirectory || destinationPath == _uploadDirectory ||
                          FileSystem::isPathInsideOrEqual(destinationPath, sourcePath) ||
                          FileSystem::isPathInside(sourcePath, destinationPath);
@@ -349,29 +322,54 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
     if (!preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
+    return nullptr;
+}
+
+std::shared_ptr<WebServerResponse> WebDAVServer::transferItem(const WebServerRequest& request, bool isMove,
+                                                              const Transfer& transfer) {
     Error error;
     bool replaced = false;
-    const Transfer transfer{isMove, mayReplace, source.item, destination.item};
-    const auto outcome = transfer.run(
-        [&] { return preconditionsHold(request.headers(), servedStatus(request)); }, &replaced, &error);
-    if (outcome == Transfer::Outcome::conditionFailed) {
+    const auto leftOut = ServersOwnItems(SharedFolderOfRequest(request, _sharedFolder));
+    const CopyOrRename step{isMove, transfer.mayReplace, transfer.source.item, transfer.destination.item,
+                            leftOut};
+    const auto outcome = step.run([&] { return preconditionsHold(request.headers(), servedStatus(request)); },
+                                  &replaced, &error);
+    return transferAnswer(request, isMove, transfer, outcome, error, replaced);
+}
+
+std::shared_ptr<WebServerResponse> WebDAVServer::transferAnswer(const WebServerRequest& request, bool isMove,
+                                                                const Transfer& transfer,
+                                                                WebDAVTransferOutcome outcome,
+                                                                const Error& error, bool replaced) {
+    const std::string& destinationRelativePath = transfer.destinationRelativePath;
+    if (outcome == WebDAVTransferOutcome::conditionFailed) {
         return preconditionFailed(request);
     }
-    if (outcome == Transfer::Outcome::failed && !mayReplace && error.code == EEXIST) {
-        return alreadyExists();
+    if (outcome == WebDAVTransferOutcome::failed && !transfer.mayReplace && error.code == EEXIST) {
+        return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
+                                                               {destinationRelativePath});
     }
-    if (outcome == Transfer::Outcome::failed && error.code == ENOENT) { // the source went meanwhile
+    if (outcome == WebDAVTransferOutcome::failed && error.code == ENOENT) { // the source went meanwhile
         return doesNotExist(request);
     }
-    if (outcome == Transfer::Outcome::failed && IsOutOfSpace(error)) {
+    if (outcome == WebDAVTransferOutcome::failed && IsOutOfSpace(error)) {
         return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});
     }
-    if (outcome == Transfer::Outcome::failed) {
+    if (outcome == WebDAVTransferOutcome::failed && isMove && error.code == EAGAIN) {
+        // Written to all along: nothing was moved, and the client may try again once it is still.
+        auto response = WebServerErrorResponse::responseWithServerError(
+            503, error, "\"%@\" kept changing while it was being moved", {request.path()});
+        response->setValueForAdditionalHeader("2", "Retry-After");
+        return response;
+    }
+    if (outcome == WebDAVTransferOutcome::failed) {
         NoteResourceShortage(request, error);
         return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});
     }
+    const std::string& sourcePath = transfer.source.path;
+    const std::string& destinationPath = transfer.destination.path;
     notifyDelegate(
         [isMove, sourcePath, destinationPath](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
             if (isMove) {
