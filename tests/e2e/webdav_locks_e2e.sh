@@ -116,12 +116,13 @@ for i in range(1500):
 EOF
 }
 
-# 4 clients PUT new files into the folder $1 (a path on the server) until $2 exists; each answer
-# is noted as "path status" in $3.
+# 4 clients PUT new files into the folder $1 (a path on the server), each pausing $4 s before
+# each PUT, until $2 exists; each answer is noted as "path status" in $3.
 write_during() {
-  python3 - "$davurl" "$1" "$2" "$3" <<'EOF'
+  python3 - "$davurl" "$1" "$2" "$3" "$4" <<'EOF'
 import http.client, os, sys, threading, time, urllib.parse
 base, folder, stop, out = sys.argv[1:5]
+pause = float(sys.argv[5])
 host = urllib.parse.urlsplit(base).netloc
 lines, lock = [], threading.Lock()
 def client(c):
@@ -132,6 +133,7 @@ def client(c):
         path = '%s/w%d-%d.txt' % (folder, c, n)
         try:
             connection = connection or http.client.HTTPConnection(host, timeout=30)
+            time.sleep(pause)
             connection.request('PUT', path, body=(path + ' ' + 'y' * (n % 500)).encode())
             response = connection.getresponse()
             response.read()
@@ -177,11 +179,14 @@ print(answered, moved, left)
 EOF
 }
 
+# Moves $2 to $3 (by $1) while 4 clients write into $4, pausing $5 s between PUTs: without pauses
+# the source rarely stays still long enough, and the move is mostly given up; with them, it is
+# mostly done with the last PUTs left in the source. Either way nothing answered is lost.
 move_while_writing() {
-  local how=$1 source=$2 destination=$3 into=$4 status kept originals
+  local how=$1 source=$2 destination=$3 into=$4 pause=$5 status kept originals
   make_folder "$share/$source"
   rm -f "$work/stop"
-  write_during "/$into" "$work/stop" "$work/writes.$source" &
+  write_during "/$into" "$work/stop" "$work/writes.$source" "$pause" &
   local writers=$!
   sleep 0.3
   if [ "$how" = WebDAV ]; then
@@ -204,13 +209,14 @@ move_while_writing() {
   left=$(find "$share/other" -name '.lanyard-staging-*' | wc -l)
   [ "$left" = 0 ] || fail "staging items left at the destination" "$left"
   read -r answered moved remained <<<"$kept"
-  echo "$how move of $source while PUTs land in /$into: $status; $answered PUTs answered 2xx, all whole" \
+  echo "$how move of $source while PUTs land in /$into (pause $pause s): $status; $answered PUTs answered" \
+    "2xx, all whole" \
     "($moved moved, $remained still in the source)"
 }
 
-move_while_writing WebDAV src1 other/moved1 src1/sub
-move_while_writing WebDAV src2 other/moved2 src2
-move_while_writing "file manager" src3 other/moved3 src3/sub
+move_while_writing WebDAV src1 other/moved1 src1/sub 0
+move_while_writing WebDAV src2 other/moved2 src2 0.01
+move_while_writing "file manager" src3 other/moved3 src3/sub 0.01
 
 # A user's items named like the server's own go with a move like any other.
 for how in WebDAV "file manager"; do
