@@ -50,8 +50,11 @@ struct FolderPass {
         CopiedItem fresh;
         Error copyError;
         if (!SharedFolder::copyItem(itemIn(source, name), itemIn(copy, name), &copyError, leftOut, &fresh)) {
+            if (isGone(copyError.code)) {
+                return true; // gone meanwhile: nothing to copy
+            }
             setError(error, copyError);
-            return isGone(copyError.code);
+            return false;
         }
         folder.entries[name] = std::move(fresh);
         return true;

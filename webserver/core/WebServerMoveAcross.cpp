@@ -64,14 +64,19 @@ WebServerAsyncProcessBlock RunFileOperationInSteps(WebServerFileOperationBlock p
                 completion(std::move(operation.response));
                 return;
             }
-            GlobalQueue::longOperations().async([operation, request, completion]() mutable {
+            // Each step hands on what it holds, so no pool keeps the request once it is answered.
+            GlobalQueue::longOperations().async([operation = std::move(operation),
+                                                 request = std::move(request),
+                                                 completion = std::move(completion)]() mutable {
                 const bool worked = guarded([&] {
                     if (operation.longWork) {
                         operation.longWork();
                     }
                     return true;
                 });
-                GlobalQueue::fileOperations().async([operation, request, completion, worked]() mutable {
+                GlobalQueue::fileOperations().async([operation = std::move(operation),
+                                                     request = std::move(request),
+                                                     completion = std::move(completion), worked]() mutable {
                     auto response = worked ? guarded([&] { return operation.lastStep(); }) : nullptr;
                     operation = WebServerFileOperation();
                     request.reset();
