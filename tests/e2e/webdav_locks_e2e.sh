@@ -179,6 +179,16 @@ print(answered, moved, left)
 EOF
 }
 
+# Moves $2 to $3 (paths below the share) by WebDAV or the file manager ($1); prints the status.
+move_by() {
+  if [ "$1" = WebDAV ]; then
+    curl -s -o /dev/null -w '%{http_code}' --max-time 120 -X MOVE -H "Destination: $davurl/$3" "$davurl/$2"
+  else
+    curl -s -o /dev/null -w '%{http_code}' --max-time 120 \
+      --data-urlencode "oldPath=/$2" --data-urlencode "newPath=/$3" "$upurl/move"
+  fi
+}
+
 # Moves $2 to $3 (by $1) while 4 clients write into $4, pausing $5 s between PUTs: without pauses
 # the source rarely stays still long enough, and the move is mostly given up; with them, it is
 # mostly done with the last PUTs left in the source. Either way nothing answered is lost.
@@ -189,13 +199,7 @@ move_while_writing() {
   write_during "/$into" "$work/stop" "$work/writes.$source" "$pause" &
   local writers=$!
   sleep 0.3
-  if [ "$how" = WebDAV ]; then
-    status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 120 -X MOVE \
-      -H "Destination: $davurl/$destination" "$davurl/$source")
-  else
-    status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 120 \
-      --data-urlencode "oldPath=/$source" --data-urlencode "newPath=/$destination" "$upurl/move")
-  fi
+  status=$(move_by "$how" "$source" "$destination")
   touch "$work/stop"
   wait "$writers"
   kept=$(check_kept "$work/writes.$source" "$source" "$destination") || fail "$how move of $source" "$kept"
@@ -223,13 +227,7 @@ for how in WebDAV "file manager"; do
   mkdir -p "$share/mine/sub/.lanyard-uploads" "$share/mine/x"
   echo notes >"$share/mine/sub/.lanyard-uploads/notes.txt"
   echo staged >"$share/mine/x/.lanyard-staging-notes.txt"
-  if [ "$how" = WebDAV ]; then
-    status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 60 -X MOVE \
-      -H "Destination: $davurl/other/mine" "$davurl/mine")
-  else
-    status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 60 \
-      --data-urlencode "oldPath=/mine" --data-urlencode "newPath=/other/mine" "$upurl/move")
-  fi
+  status=$(move_by "$how" mine other/mine)
   [ "$(cat "$share/other/mine/sub/.lanyard-uploads/notes.txt" 2>/dev/null)" = notes ] &&
     [ "$(cat "$share/other/mine/x/.lanyard-staging-notes.txt" 2>/dev/null)" = staged ] &&
     [ ! -e "$share/mine" ] || fail "$how move of a user's items named like the server's" "$status"
