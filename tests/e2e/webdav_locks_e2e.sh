@@ -117,7 +117,8 @@ EOF
 }
 
 # 4 clients PUT new files into the folder $1 (a path on the server), each pausing $4 s before
-# each PUT, until $2 exists; each answer is noted as "path status" in $3.
+# each PUT, until $2 exists; each answer is noted as "path status" in $3 ($3.started is made at
+# the first).
 write_during() {
   python3 - "$davurl" "$1" "$2" "$3" "$4" <<'EOF'
 import http.client, os, sys, threading, time, urllib.parse
@@ -145,6 +146,8 @@ def client(c):
             connection = None
         with lock:
             lines.append('%s %d' % (path, status))
+            if len(lines) == 1:
+                open(out + '.started', 'w').close()
 threads = [threading.Thread(target=client, args=(c,)) for c in range(4)]
 for t in threads: t.start()
 for t in threads: t.join()
@@ -198,7 +201,10 @@ move_while_writing() {
   rm -f "$work/stop"
   write_during "/$into" "$work/stop" "$work/writes.$source" "$pause" &
   local writers=$!
-  sleep 0.3
+  for _ in $(seq 1 200); do
+    [ -e "$work/writes.$source.started" ] && break
+    sleep 0.05
+  done
   status=$(move_by "$how" "$source" "$destination")
   touch "$work/stop"
   wait "$writers"

@@ -146,6 +146,8 @@ private:
         std::string oldPath;
         std::string newPath;
     };
+    std::shared_ptr<WebServerResponse> renameItem(const platform::SharedItem& oldItem,
+                                                  const platform::SharedItem& newItem, const Move& names);
     std::shared_ptr<WebServerResponse> finishMoveAcross(WebServerMoveAcross& move, const Move& names);
     // The answer of a move that placed the item under `chosen` (none: it failed with the error).
     std::shared_ptr<WebServerResponse>

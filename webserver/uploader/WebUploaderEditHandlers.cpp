@@ -81,20 +81,27 @@ WebServerFileOperation WebUploader::moveItem(const std::shared_ptr<WebServerRequ
         return {nullptr, [move] { move->copy(); },
                 [self, move, names] { return self->finishMoveAcross(*move, names); }};
     }
+    return {renameItem(*oldItem, *newItem, names), {}, {}};
+}
+
+// A move within one file system: a rename to the first free name.
+std::shared_ptr<WebServerResponse> WebUploader::renameItem(const platform::SharedItem& oldItem,
+                                                           const platform::SharedItem& newItem,
+                                                           const Move& names) {
     Error error;
     // A conditional write of the item (WebDAV) never lands between its check and this move.
-    auto locked = WebServerItemLocks::lock({&*oldItem});
+    auto locked = WebServerItemLocks::lock({&oldItem});
     const auto chosen = _placeUnderFreeName(
-        *newItem,
+        newItem,
         [&oldItem](const platform::SharedItem& candidate) {
             Error moveError;
-            return SharedFolder::moveItemNoReplace(*oldItem, candidate, &moveError)
+            return SharedFolder::moveItemNoReplace(oldItem, candidate, &moveError)
                        ? 0
                        : static_cast<int>(moveError.code);
         },
         &error);
     locked.release();
-    return {movedAnswer(names, chosen, error), {}, {}};
+    return movedAnswer(names, chosen, error);
 }
 
 // The last step of a move to another file system: under the lock of the item moved, the copy

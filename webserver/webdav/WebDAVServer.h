@@ -146,6 +146,8 @@ private:
     // act on. The conditions are a first look; the answer that counts is given under the locks.
     std::shared_ptr<WebServerResponse> checkTransfer(const WebServerRequest& request, bool isMove,
                                                      std::optional<Transfer>* transfer);
+    std::shared_ptr<WebServerResponse> checkTransferRights(const WebServerRequest& request, bool isMove,
+                                                           Transfer& transfer);
     // A COPY, or a MOVE within one file system, done now.
     std::shared_ptr<WebServerResponse> transferItem(const WebServerRequest& request, bool isMove,
                                                     const Transfer& transfer);

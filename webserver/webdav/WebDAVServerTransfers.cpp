@@ -291,22 +291,31 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkTransfer(const WebServerRe
                          {destinationPath, std::move(*destinationItem)},
                          *relativePath,
                          false};
-    const std::string& destinationRelativePath = (*transfer)->destinationRelativePath;
+    return checkTransferRights(request, isMove, **transfer);
+}
+
+// The last checks of COPY and MOVE, on the items resolved: leave to overwrite, what may never be
+// replaced, and the source's conditions.
+std::shared_ptr<WebServerResponse> WebDAVServer::checkTransferRights(const WebServerRequest& request,
+                                                                     bool isMove, Transfer& transfer) {
+    const std::string& sourcePath = transfer.source.path;
+    const std::string& destinationPath = transfer.destination.path;
+    const std::string& destinationRelativePath = transfer.destinationRelativePath;
     const std::string* overwrite = HeaderValue(request.headers(), "Overwrite");
     // Without leave to overwrite, an item that appears at the destination meanwhile (a PUT racing
     // this request) is never replaced: the last step refuses an existing name by itself.
     const bool mayReplace = isMove ? overwrite && *overwrite == "T" : !overwrite || *overwrite != "F";
-    (*transfer)->mayReplace = mayReplace;
+    transfer.mayReplace = mayReplace;
     auto alreadyExists = [&] {
         return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
                                                                {destinationRelativePath});
     };
-    if (!mayReplace && SharedFolder::status((*transfer)->destination.item)) {
+    if (!mayReplace && SharedFolder::status(transfer.destination.item)) {
         return alreadyExists();
     }
     // The shared folder itself is never copied, moved or replaced, and an item never replaces
     // itself, an item inside it, or a folder that holds it.
-    const bool refused = (*transfer)->source.item.isRoot() || (*transfer)->destination.item.isRoot() ||
+    const bool refused = transfer.source.item.isRoot() || transfer.destination.item.isRoot() ||
                          sourcePath == _uploadDirectory || destinationPath == _uploadDirectory ||
                          FileSystem::isPathInsideOrEqual(destinationPath, sourcePath) ||
                          FileSystem::isPathInside(sourcePath, destinationPath);
