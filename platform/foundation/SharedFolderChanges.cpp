@@ -141,42 +141,51 @@ std::optional<std::size_t> changesIn(int fromBase, int toBase, std::vector<std::
     return changes;
 }
 
-// Removes the entry `names` leads to beneath `base` when it is still as recorded (a folder once
-// everything recorded in it has gone and nothing else is there); true when it has gone.
-bool removeRecorded(int base, std::vector<std::string>& names, const CopiedItem& record,
-                    const SharedFolder::GuardedStep& guarded) {
-    Error error;
-    const auto before = [&]() -> std::optional<FileStatus> {
-        FileDescriptor parent(openFolderChain(base, names, names.size() - 1, O_PATH));
-        if (!parent.valid()) {
-            failWithErrno(&error);
-            return std::nullopt;
-        }
-        return statusAt(parent.get(), names.back(), AT_SYMLINK_NOFOLLOW, &error);
-    }();
-    if (!before) {
-        return isGone(error.code);
-    }
-    if (!record.isUnchanged(*before)) {
-        return false;
-    }
-    bool everythingGone = true;
-    for (const auto& [name, entry] : record.entries) {
-        names.push_back(name);
-        everythingGone = removeRecorded(base, names, entry, guarded) && everythingGone;
-        names.pop_back();
-    }
-    FileDescriptor parent(openFolderChain(base, names, names.size() - 1, O_PATH));
-    if (!everythingGone || !parent.valid()) {
-        return false;
-    }
+// Removes the entry `name` of an open folder while it is still the one recorded (a folder only
+// when empty), looked at under `guarded`; true when it has gone.
+bool removeEntry(int folder, const std::string& name, const CopiedItem& record,
+                 const SharedFolder::GuardedStep& guarded) {
     bool removed = false;
-    guarded(itemIn(parent.get(), names.back()), [&] {
-        const auto now = statusAt(parent.get(), names.back(), AT_SYMLINK_NOFOLLOW, nullptr);
+    guarded(itemIn(folder, name), [&] {
+        const auto now = statusAt(folder, name, AT_SYMLINK_NOFOLLOW, nullptr);
         removed = now && record.isUnchanged(*now) &&
-                  ::unlinkat(parent.get(), names.back().c_str(), now->isDirectory() ? AT_REMOVEDIR : 0) == 0;
+                  ::unlinkat(folder, name.c_str(), now->isDirectory() ? AT_REMOVEDIR : 0) == 0;
     });
     return removed;
+}
+
+// Empties the folder `names` leads to beneath `base` of what is recorded and unchanged, its own
+// entries through one descriptor and then the folders below it (no descriptor held meanwhile), and
+// removes it when it is still the folder copied and nothing else is there; true when it has gone.
+bool removeRecorded(int base, std::vector<std::string>& names, const CopiedItem& record,
+                    const SharedFolder::GuardedStep& guarded) {
+    bool everythingGone = true;
+    {
+        FileDescriptor folder(openFolderChain(base, names, names.size(), O_PATH));
+        Error error;
+        const auto status =
+            folder.valid() ? FileSystem::statusOfDescriptor(folder.get(), &error) : std::nullopt;
+        if (!status) {
+            return !folder.valid() && isGone(errno);
+        }
+        if (!record.isUnchanged(*status)) {
+            return false;
+        }
+        for (const auto& [name, entry] : record.entries) {
+            if (!entry.status.isDirectory()) {
+                everythingGone = removeEntry(folder.get(), name, entry, guarded) && everythingGone;
+            }
+        }
+    }
+    for (const auto& [name, entry] : record.entries) {
+        if (entry.status.isDirectory()) {
+            names.push_back(name);
+            everythingGone = removeRecorded(base, names, entry, guarded) && everythingGone;
+            names.pop_back();
+        }
+    }
+    FileDescriptor parent(openFolderChain(base, names, names.size() - 1, O_PATH));
+    return everythingGone && parent.valid() && removeEntry(parent.get(), names.back(), record, guarded);
 }
 
 } // namespace
@@ -209,6 +218,9 @@ bool SharedFolder::removeCopied(const SharedItem& item, const CopiedItem& record
                                 const GuardedStep& guarded) {
     if (item.isRoot()) {
         return false;
+    }
+    if (!record.status.isDirectory()) {
+        return removeEntry(item.folder.get(), item.name, record, guarded);
     }
     std::vector<std::string> names{item.name};
     return removeRecorded(item.folder.get(), names, record, guarded);
