@@ -200,6 +200,7 @@ TEST_F(MoveAcross, ASourceThatNeverStaysStillIsLeftWhole) {
     for (const auto& reply : {moveByDAV(disk.path() + "/d", memory.path() + "/e"),
                               moveByForm(disk.path() + "/d", memory.path() + "/e")}) {
         EXPECT_EQ(reply.status, 503);
+        EXPECT_TRUE(reply.header("Retry-After"));
     }
     WebServerMoveAcross::setStepHook({});
     EXPECT_EQ(platform::FileSystem::contentsOfDirectory(memory.path())->size(), 0u);
