@@ -5,6 +5,7 @@
 #include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -23,6 +24,13 @@ class WebServerMultiPartFormRequest;
 namespace platform {
 class ResourceBundle;
 }
+
+namespace webuploader {
+// Where a staging folder is, and the key of its uses: the identity of the folder that holds it and
+// its name there (WebUploaderStaging.cpp).
+struct StagingPlace;
+using StagingKey = std::pair<std::pair<std::uint64_t, std::uint64_t>, std::string>;
+} // namespace webuploader
 
 // Notifications of the web file manager, delivered on the main queue. All optional.
 class WebUploaderDelegate : public WebServerDelegate {
@@ -56,6 +64,10 @@ public:
     // The file in the staging folder that every server using the folder holds locked (flock,
     // shared); a folder is left over only when nobody holds it.
     static constexpr const char* kStagingLockName = "lock";
+    // When the share's staging folder cannot be used (an item of another kind holds its name or its
+    // lock file's, or another program holds its lock exclusively), uploads are staged in a folder
+    // of the user's own in the system's temporary folder: this prefix and the user's id.
+    static constexpr const char* kPrivateStagingFolderPrefix = "lanyard-uploads-";
 
     // Stops the server and clears the staging folder when no upload uses it.
     void stop() override;
@@ -153,12 +165,17 @@ private:
     // Stages the request's files in the hidden folder at the root of the folder it started with
     // (on the share's own file system, so a full disk fails the upload at once and the move into
     // place is a rename), through that folder's descriptor. Runs once the request is let in, before
-    // its body is read. The folder is made for the first upload that needs it (the staged files of
-    // a server that ended during an upload, which nobody holds, go first), held through its lock
-    // file while uploads use it, and cleared as the last one ends unless another server holds it
-    // (WebUploaderStaging.cpp); the system's temporary folder serves when it cannot be made or held.
-    // It is never listed, served or changed by a request.
+    // its body is read, on the thread that reads it: it never waits. The folder is made for the
+    // first upload that needs it (the staged files of a server that ended during an upload, which
+    // nobody holds, go first), held through its lock file while uploads use it, and cleared as the
+    // last one ends unless another server holds it (WebUploaderStaging.cpp); a folder of the same
+    // kind in the system's temporary folder serves when it cannot be made or held. It is never
+    // listed, served or changed by a request.
     void stageUploads(WebServerMultiPartFormRequest& request);
+    // Stages in one place; false when its folder cannot be made or held now.
+    bool stageUploadsIn(WebServerMultiPartFormRequest& request, const webuploader::StagingPlace& place);
+    // Clears the staging folders (the share's and the private one) no upload of this process uses.
+    void removeUnusedStagingFolders();
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;
     // True when a component of the client path below the upload directory is hidden.
@@ -176,18 +193,21 @@ private:
     // from `nextNumber` on as above.
     static std::string _uniqueNameForItem(const platform::SharedItem& target, int* nextNumber = nullptr);
 
-    // How many uploads use the staging folder of each shared folder, by the folder's identity
-    // (however many times it was opened), the lock file of that staging folder held shared while
-    // any does, and one upload's use of it (WebUploaderStaging.cpp). One count for the whole
+    // How many uploads use each staging folder (the share's, by the share's identity however many
+    // times it was opened, and the private one), the lock file of that staging folder held shared
+    // while any does, and one upload's use of it (WebUploaderStaging.cpp). One count for the whole
     // process: uploads of a server stopped and those of the next one started on the same folder
-    // keep each other's staged files; other processes see the lock.
+    // keep each other's staged files; other processes see the lock. A lock another program held
+    // exclusively is not tried again before `retryAt`.
     struct StagingUse {
         int count = 0;
         platform::FileDescriptor lock;
+        std::chrono::steady_clock::time_point retryAt;
     };
     struct StagingUsers {
         std::mutex lock;
-        std::map<std::pair<std::uint64_t, std::uint64_t>, StagingUse> uses;
+        std::map<webuploader::StagingKey, StagingUse> uses;
+        bool isUsed(const webuploader::StagingKey& key) const;
     };
     class StagingLease;
     static std::shared_ptr<StagingUsers> processStagingUsers();

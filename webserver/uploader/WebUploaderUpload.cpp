@@ -179,16 +179,14 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
     std::unordered_map<std::string, int> nextNumbers;
     for (const WebServerMultiPartFile* file : files) {
         int& nextNumber = nextNumbers[file->fileName()];
-        // staged: the source is the file the parser wrote, which must still be that file, whole.
+        // staged: the source is the file the parser wrote, which must still be that file, whole; it
+        // takes the permissions of a file of the user's now (a copy of it takes them too).
         const auto placeFrom = [&](const SharedItem& source, bool staged,
                                    Error* error) -> std::optional<PlacedUpload> {
             struct stat status {};
-            if (::fstatat(source.folder.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (::fstatat(source.folder.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+                (staged && !file->storedFile().publishAt(source.folder.get(), source.name.c_str()))) {
                 platform::setError(error, Error::posix(errno));
-                return std::nullopt;
-            }
-            if (staged && !file->storedFile().isHeldBy(status)) {
-                platform::setError(error, Error::posix(ESTALE));
                 return std::nullopt;
             }
             const auto chosen = _placeUnderFreeName(

@@ -56,13 +56,10 @@ std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& req
         present = SharedFolder::openItem(*item, O_WRONLY | O_CREAT | O_EXCL, error).valid();
     } else {
         // Still the file the body went into, with all of it: not one made again under its name,
-        // nor one cut meanwhile.
-        struct stat status {};
-        const bool found =
-            ::fstatat(item->folder.get(), item->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-        present = found && request.storedFile().isHeldBy(status);
+        // nor one cut meanwhile. Private while it was received, it becomes a file of the user's.
+        present = request.storedFile().publishAt(item->folder.get(), item->name.c_str());
         if (!present) {
-            platform::setError(error, Error::posix(found ? ESTALE : errno));
+            platform::setError(error, Error::posix(errno));
         }
     }
     if (!present) {
