@@ -330,7 +330,8 @@ std::shared_ptr<WebUploader::StagingUsers> WebUploader::processStagingUsers() {
 }
 
 // Clears the staging folders of the share and of the system's temporary folder that no upload of
-// this process uses, unless another server holds them.
+// this process uses, unless another server holds them. A start or stop forgets which locks other
+// programs held.
 void WebUploader::removeUnusedStagingFolders() {
     std::vector<StagingPlace> places;
     if (auto folder = _sharedFolder.current()) {
@@ -340,6 +341,8 @@ void WebUploader::removeUnusedStagingFolders() {
         places.push_back(std::move(*place));
     }
     std::lock_guard lock(_stagingUsers->lock);
+    // What was known of other programs' locks is looked at afresh.
+    std::erase_if(_stagingUsers->uses, [](const auto& use) { return use.second.count == 0; });
     for (const StagingPlace& place : places) {
         if (!_stagingUsers->isUsed(place.key())) {
             (void)removeUnheldStagingFolder(place);
