@@ -293,12 +293,14 @@ for _ in $(seq 1 50); do
   flock --nonblock --shared "$held_share/.lanyard-uploads/lock" true || break
   sleep 0.05
 done
+uploads=()
 for i in $(seq 1 20); do
   curl --silent --max-time 10 -o /dev/null -w '%{http_code}\n' -F path=/ \
     -F "files[]=@$work/a.txt;filename=held$i.txt" "$url/upload" >"$work/held$i.status" &
+  uploads+=($!)
 done
 expect "a listing beside them" "$(e2e_fetch heldlist --max-time 1 "$url/list?path=/")" 200
-wait $(jobs -p | grep -vx "$holder")
+wait "${uploads[@]}"
 expect "the uploads beside a lock held by another program" "$(sort -u "$work"/held*.status | paste -sd' ')" 200
 expect "their files" "$(find "$held_share" -maxdepth 1 -name 'held*.txt' | wc -l)" 20
 kill "$holder" 2>/dev/null
