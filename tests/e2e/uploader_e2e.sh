@@ -265,12 +265,7 @@ head -c 200000 /dev/urandom >"$work/slow.bin" # about 2 s at 100 KB/s
 curl --silent --max-time 30 --limit-rate 100k -o /dev/null -w '%{http_code}' -F path=/ \
   -F "files[]=@$work/slow.bin;filename=slow.bin" "$url/upload" >"$work/slow.status" &
 slow=$!
-staged=""
-for _ in $(seq 1 100); do
-  staged=$(find "$own" -maxdepth 1 -name "$staged_name" | head -1)
-  [ -n "$staged" ] && break
-  sleep 0.05
-done
+staged=$(e2e_await_file "$own" "$staged_name")
 [ -n "$staged" ] || fail "the slow upload was not staged in the temporary folder"
 expect "the permissions of a part in flight" "$(stat -c %a "$staged" 2>/dev/null)" 600
 expect "the permissions of the server's folder" "$(stat -c %a "$own")" 700
