@@ -149,10 +149,10 @@ bool sameItem(const struct stat& one, const struct stat& other) {
 bool isCurrentLock(const StagingPlace& place, int staging, int lock) {
     struct stat held {
     }, named{}, openFolder{}, namedFolder{};
+    const int parent = place.parent->descriptor();
     return ::fstat(lock, &held) == 0 && ::fstatat(staging, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            sameItem(held, named) && ::fstat(staging, &openFolder) == 0 &&
-           ::fstatat(place.parent->descriptor(), place.name.c_str(), &namedFolder, AT_SYMLINK_NOFOLLOW) ==
-               0 &&
+           ::fstatat(parent, place.name.c_str(), &namedFolder, AT_SYMLINK_NOFOLLOW) == 0 &&
            sameItem(openFolder, namedFolder);
 }
 
@@ -313,7 +313,7 @@ void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
         return;
     }
     // Else the private folder in the system's temporary folder; when even that cannot be had, the
-    // parts are staged in the temporary folder itself (readable by the user only, as ever).
+    // parts are staged in the temporary folder itself (still readable by the user only).
     if (const auto place = privateStagingPlace()) {
         (void)stageUploadsIn(request, *place);
     }
