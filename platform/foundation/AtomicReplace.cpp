@@ -288,6 +288,38 @@ bool AtomicReplace::replaceWithMove(const std::string& from, const std::string& 
     return toItem && replaceWithMove(*fromItem, *toItem, replaced, error);
 }
 
+std::optional<SharedItem> AtomicReplace::moveAside(const SharedItem& item, Error* error) {
+    auto aside = stagingItemBeside(item, error);
+    if (!aside || !renameStep(item, *aside, true, error)) {
+        return std::nullopt;
+    }
+    return aside;
+}
+
+bool AtomicReplace::removeAside(const SharedItem& aside, const std::string& name, Error* error) {
+    // A writer that opened a folder inside before it was set aside may still add an entry while the
+    // removal runs: the removal goes over it again.
+    constexpr int kAttempts = 3;
+    Error removeError;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        removeError = Error();
+        if (removeStep(aside, &removeError)) {
+            return true;
+        }
+        if (removeError.code != ENOTEMPTY) {
+            break;
+        }
+    }
+    if (!SharedFolder::status(aside)) {
+        return true; // gone all the same
+    }
+    setError(error, removeError);
+    if (const auto back = SharedFolder::sibling(aside, name)) {
+        renameStep(aside, *back, true, nullptr);
+    }
+    return false;
+}
+
 void AtomicReplace::setFaultInjector(FaultInjector newInjector) {
     std::lock_guard<std::mutex> guard(injectorLock());
     injector() = std::move(newInjector);

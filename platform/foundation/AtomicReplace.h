@@ -65,6 +65,13 @@ public:
     static bool installStagedItemWithoutReplacing(const SharedItem& staged, const SharedItem& target,
                                                   Error* error);
 
+    // A removal in two halves, for a caller that holds the item's lock only for the first: the item
+    // renamed to a hidden name beside it (none on failure, the item as it was), then removed with
+    // everything in it, which may take long, without the lock. When that removal fails part way, what
+    // is left goes back under `name` (its name before) unless something has taken it meanwhile.
+    static std::optional<SharedItem> moveAside(const SharedItem& item, Error* error);
+    static bool removeAside(const SharedItem& aside, const std::string& name, Error* error);
+
     // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error
     // number to fail the step with, or 0 to let it run. Empty: no injection.
     using FaultInjector = std::function<int(std::string_view step)>;

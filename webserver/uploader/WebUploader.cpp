@@ -17,9 +17,11 @@
 using platform::FileSystem;
 
 // Each operation works in the folder that its request started with.
-WebServerProcessBlock WebUploader::operation(std::weak_ptr<WebUploader> weak, Operation method) {
-    return [weak = std::move(weak),
-            method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+template <class Result>
+std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+WebUploader::operation(std::weak_ptr<WebUploader> weak,
+                       Result (WebUploader::*method)(const WebServerRequest&)) {
+    return [weak = std::move(weak), method](const std::shared_ptr<WebServerRequest>& request) -> Result {
         const auto self = weak.lock();
         if (!self || !request) {
             return nullptr;
@@ -77,9 +79,9 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
     addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
                         RunOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
     addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        RunOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
+                        RunStepsOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
     addHandlerForMethod("POST", "/create", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        operation(weak, &WebUploader::createDirectory));
+                        RunOnFileOperationsPool(operation(weak, &WebUploader::createDirectory)));
     return true;
 }
 

@@ -112,9 +112,10 @@ protected:
 private:
     // Clears a staging folder left by an earlier run that ended during an upload.
     void willStartAccepting() override;
-    // The handler of an operation (the server held weakly).
-    using Operation = std::shared_ptr<WebServerResponse> (WebUploader::*)(const WebServerRequest&);
-    static WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Operation method);
+    // The handler of an operation, answering at once or in steps (the server held weakly).
+    template <class Result>
+    static std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+    operation(std::weak_ptr<WebUploader> weak, Result (WebUploader::*method)(const WebServerRequest&));
     // The operations (WebUploaderHandlers.cpp).
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
@@ -135,7 +136,8 @@ private:
                                                     std::vector<PlacedUpload>& placed);
     static void withdrawUploads(const std::vector<PlacedUpload>& placed, const UploadTarget& target);
     std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
-    std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
+    // A folder's contents are removed after the quick step under the item's lock, on the long pool.
+    WebServerStep deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
     // The start page, built afresh for each request (WebUploaderStartPage.cpp).
     std::shared_ptr<WebServerResponse> startPage(const platform::ResourceBundle& bundle,
