@@ -166,6 +166,20 @@ TEST_F(DAVServerTest, AFailedCopyOrMoveKeepsSourceAndDestination) {
     EXPECT_TRUE(events().empty());
 }
 
+// A folder is set aside under its lock and emptied after it: a failure at either step leaves it
+// whole under its name.
+TEST_F(DAVServerTest, AFailedDeleteOfAFolderLeavesItWhole) {
+    makeFolder("d");
+    write("d/a.txt", "A");
+    for (int step = 1; step <= 2; ++step) {
+        SCOPED_TRACE(step);
+        StepFailure failure(step, false);
+        expectError(dav("DELETE", "/d"), 500, "Failed deleting \"/d\"");
+        EXPECT_EQ(snapshot(), "d/\nd/a.txt=A\n");
+    }
+    EXPECT_TRUE(events().empty());
+}
+
 TEST_F(DAVServerTest, ACopyThatCannotCompleteLeavesTheDestinationWhole) {
     makeFolder("src");
     write("src/a.txt", "new a");
