@@ -151,6 +151,19 @@ bool AtomicReplace::isStagingName(std::string_view name) {
 
 bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
                                       Error* error) {
+    bool leftOld = false;
+    if (!installStagedItemLeavingOld(staged, target, replaced, &leftOld, error)) {
+        return false;
+    }
+    if (leftOld) {
+        removeStep(staged, nullptr); // the old item, now under the staging name
+    }
+    return true;
+}
+
+bool AtomicReplace::installStagedItemLeavingOld(const SharedItem& staged, const SharedItem& target,
+                                                bool* replaced, bool* leftOld, Error* error) {
+    *leftOld = false;
     if (replaced) {
         *replaced = false;
     }
@@ -167,7 +180,7 @@ bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem
     }
     Error exchangeError;
     if (exchangeStep(staged, target, &exchangeError)) {
-        removeStep(staged, nullptr); // the old item, now under the staging name
+        *leftOld = true;
     } else if (!isUnsupported(exchangeError.code)) {
         setError(error, exchangeError);
         return false;

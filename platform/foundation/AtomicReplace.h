@@ -58,6 +58,11 @@ public:
     // installStagedItemWithoutReplacing (or removed).
     static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error,
                                                 const SharedFolder::NameFilter& leftOut = {});
+    // installStagedItem for a caller that removes the old item itself, later and without the
+    // target's lock: an old item swapped out is left under the staged item's name, and `leftOld`
+    // tells whether it is there (a file system without an atomic exchange removes it at once).
+    static bool installStagedItemLeavingOld(const SharedItem& staged, const SharedItem& target,
+                                            bool* replaced, bool* leftOld, Error* error);
     // Whether a name is one this class gives the items it builds aside.
     static bool isStagingName(std::string_view name);
     // Renames the staged item to `target` only when nothing is there (EEXIST otherwise); the

@@ -139,11 +139,12 @@ struct Transfer {
     // The quick half, under the locks; a staged copy that does not go in is removed.
     Outcome finish(std::optional<platform::SharedItem>& staged,
                    const std::optional<platform::FileStatus>& source,
-                   const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
+                   const std::function<bool()>& conditionsHold, bool* replaced, Error* error,
+                   std::optional<platform::SharedItem>* old = nullptr) const {
         auto locked = WebServerItemLocks::lock({&from, &to});
         Outcome outcome = Outcome::conditionFailed;
         if (conditionsHold()) {
-            outcome = install(staged, source, replaced, error) ? Outcome::done : Outcome::failed;
+            outcome = install(staged, source, replaced, error, old) ? Outcome::done : Outcome::failed;
         }
         locked.release();
         if (staged && outcome != Outcome::done) {
@@ -162,8 +163,10 @@ struct Transfer {
         return finish(staged, source, conditionsHold, replaced, error);
     }
 
+    // A COPY that replaces an item leaves it in `old`, swapped out, for its caller to remove.
     bool install(std::optional<platform::SharedItem>& staged,
-                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error) const {
+                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error,
+                 std::optional<platform::SharedItem>* old = nullptr) const {
         if (isMove && !staged) {
             return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
                               : AtomicReplace::moveWithoutReplacing(from, to, error);
@@ -175,6 +178,15 @@ struct Transfer {
             if (!staged) {
                 return false;
             }
+        }
+        if (!isMove && mayReplace && old) {
+            bool leftOld = false;
+            const bool installed =
+                AtomicReplace::installStagedItemLeavingOld(*staged, to, replaced, &leftOld, error);
+            if (leftOld) {
+                *old = std::move(staged); // the old item, under the staged name now
+            }
+            return installed;
         }
         const bool installed = mayReplace
                                    ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
@@ -454,8 +466,18 @@ WebServerStep WebDAVServer::transferItem(const WebServerRequest& request, bool i
         Error finishError;
         bool replacedNow = false;
         const Transfer transfer{false, mayReplace, state->source, state->destination};
+        std::optional<platform::SharedItem> old;
         const auto outcome =
-            transfer.finish(state->staged, std::nullopt, conditionsHold, &replacedNow, &finishError);
-        return answer(outcome, replacedNow, finishError);
+            transfer.finish(state->staged, std::nullopt, conditionsHold, &replacedNow, &finishError, &old);
+        if (!old) {
+            return answer(outcome, replacedNow, finishError);
+        }
+        // The item replaced is removed after the locks, on the long pool.
+        return WebServerStep::onLongOperations(
+            [oldItem = std::make_shared<platform::SharedItem>(std::move(*old)), answer, outcome, replacedNow,
+             finishError]() -> WebServerStep {
+                SharedFolder::removeItem(*oldItem);
+                return answer(outcome, replacedNow, finishError);
+            });
     });
 }
