@@ -65,7 +65,7 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
     addHandlerForMethod("GET", "/download", WebServerRequestClass<WebServerRequest>(),
                         operation(weak, &WebUploader::downloadFile));
     addHandlerForMethod("POST", "/upload", WebServerRequestClass<WebServerMultiPartFormRequest>(),
-                        RunOnFileOperationsPool(operation(weak, &WebUploader::uploadFile)));
+                        RunStepsOnFileOperationsPool(operation(weak, &WebUploader::uploadFile)));
     // Uploads are staged in the shared folder itself, whatever order the form's parts come in, once
     // the request is let in (its credentials checked) and before its body is read.
     _handlers.front()->setHeadCheckBlock(
