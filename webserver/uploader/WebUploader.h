@@ -124,17 +124,23 @@ protected:
 private:
     // Clears a staging folder left by an earlier run that ended during an upload.
     void willStartAccepting() override;
-    // The handler of an operation (the server held weakly).
-    using Operation = std::shared_ptr<WebServerResponse> (WebUploader::*)(const WebServerRequest&);
-    static WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Operation method);
+    // The handler of an operation, answering at once or in steps (the server held weakly).
+    template <class Result>
+    static std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+    operation(std::weak_ptr<WebUploader> weak, Result (WebUploader::*method)(const WebServerRequest&));
     // The operations (WebUploaderHandlers.cpp).
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
-    std::shared_ptr<WebServerResponse> uploadFile(const WebServerRequest& request);
+    // Files staged on another file system than their folder are copied beside it first, on the
+    // long pool; the placing is a quick step on the file-operations pool.
+    WebServerStep uploadFile(const WebServerRequest& request);
     // The upload's steps (WebUploaderUpload.cpp): each answers none to go on, else the answer of
     // its refusal or failure. Every file of a form is stored, or none is.
     struct UploadTarget;
     struct PlacedUpload;
+    struct UploadRun;
+    std::shared_ptr<WebServerResponse> copyUploadsBeside(UploadRun& run);
+    std::shared_ptr<WebServerResponse> storeUploads(UploadRun& run);
     // 400 for a name the file system cannot take (too long, not UTF-8, a control character), 403
     // for one that is not allowed here.
     std::shared_ptr<WebServerResponse> refusedFileName(const std::string& fileName) const;
@@ -142,12 +148,11 @@ private:
                                                     const WebServerMultiPartFormRequest& form,
                                                     const std::vector<const WebServerMultiPartFile*>& files,
                                                     UploadTarget& target);
-    std::shared_ptr<WebServerResponse> placeUploads(const std::vector<const WebServerMultiPartFile*>& files,
-                                                    const UploadTarget& target,
-                                                    std::vector<PlacedUpload>& placed);
+    std::shared_ptr<WebServerResponse> placeUploads(const UploadRun& run, std::vector<PlacedUpload>& placed);
     static void withdrawUploads(const std::vector<PlacedUpload>& placed, const UploadTarget& target);
     std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
-    std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
+    // A folder's contents are removed after the quick step under the item's lock, on the long pool.
+    WebServerStep deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
     // The start page, built afresh for each request (WebUploaderStartPage.cpp).
     std::shared_ptr<WebServerResponse> startPage(const platform::ResourceBundle& bundle,
