@@ -131,6 +131,7 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
         {"caf\xc3\xa9.txt", "", {}},
         {"caf\xe9.txt", "Uploaded file name \"caf%E9.txt\" is not UTF-8 text", {}},
         {"a\nb.txt", "Uploaded file name \"a%0Ab.txt\" holds a control character", {}},
+        {"a\x1f.txt", "Uploaded file name \"a%1F.txt\" holds a control character", {}},
         {"a\x7f.txt", "Uploaded file name \"a%7F.txt\" holds a control character", {}},
         {"a%0Ab.txt", "Uploaded file name \"a%0Ab.txt\" holds a control character", {}},
         {"a\r\n b.txt", "Uploaded file name \"a%0D%0A b.txt\" holds a control character", {}},
