@@ -33,7 +33,8 @@ TEST(CoreRequest, ByteRanges) {
         {"bytes=0-", {0, kWebServerNotFound}},
         {"bytes=-500", {kWebServerNotFound, 500}},
         {"bytes= 7-8", {7, 2}}, // blanks after the unit
-        {"bytes=0-18446744073709551614", {0, kWebServerNotFound}}, // the last position a length holds
+        // The last position whose length 64 bits hold.
+        {"bytes=0-18446744073709551614", {0, kWebServerNotFound}},
     };
     for (const auto& [value, range] : cases) {
         auto request = makeRequest({{"Range", value}});
