@@ -303,8 +303,8 @@ TEST_F(UploaderStagingTest, AnUploadWithoutCredentialsLeavesTheStagingFolderAlon
     EXPECT_FALSE(platform::FileSystem::itemExists(staging()));
 }
 
-// A form whose staged file another program removes, makes again (empty) or cuts while the form is
-// received is never answered with success, and nothing of it is stored.
+// A form whose staged file another program removes, makes again (empty, or as long as the part) or
+// cuts while the form is received is never answered with success, and nothing of it is stored.
 TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
     const std::string content(64 * 1024, 'x');
     const std::string form = bodytest::MultipartBuilder("B")
@@ -325,6 +325,10 @@ TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
                                   ? ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)
                                   : -1;
              return made != -1 && ::close(made) == 0;
+         }},
+        {"made again as long",
+         [&](const std::string& staged) {
+             return ::unlink(staged.c_str()) == 0 && writeFile(staged, std::string(content.size(), 'y'));
          }},
         {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
     };
