@@ -343,10 +343,10 @@ TEST_F(UploaderStagingTest, AnUploadWithoutCredentialsLeavesTheStagingFolderAlon
     EXPECT_FALSE(platform::FileSystem::itemExists(staging()));
 }
 
-// A form whose staged file another program removes, makes again (empty) or cuts while the form is
-// received is never answered with success, and nothing of it is stored; wherever it is staged (the
-// share's staging folder, or the private one when a folder holds the lock file's name), the staged
-// file is readable by the server's user only.
+// A form whose staged file another program removes, makes again (empty, or as long as the part) or
+// cuts while the form is received is never answered with success, and nothing of it is stored;
+// wherever it is staged (the share's staging folder, or the private one when a folder holds the
+// lock file's name), the staged file is readable by the server's user only.
 TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
     const std::string request = uploadRequest("a.txt", std::string(64 * 1024, 'x'));
     const std::size_t half = request.size() - 32 * 1024;
@@ -361,6 +361,10 @@ TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
                                   ? ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)
                                   : -1;
              return made != -1 && ::close(made) == 0;
+         }},
+        {"made again as long",
+         [&](const std::string& staged) {
+             return ::unlink(staged.c_str()) == 0 && writeFile(staged, std::string(64 * 1024, 'y'));
          }},
         {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
     };

@@ -67,9 +67,10 @@ TEST_F(DAVServerTest, PutRows) {
     EXPECT_EQ(snapshot(), "a.txt=keep\nb.JPG=x\nfolder/\n");
 }
 
-// A PUT whose staged body another program removes, makes again (empty) or cuts while it is received
-// stores nothing and is never answered with success: the target is as it was, neither made,
-// emptied nor cut short. The staged body is readable by the server's user only.
+// A PUT whose staged body another program removes, makes again (empty, or as long as the body) or
+// cuts while it is received stores nothing and is never answered with success: the target is as it
+// was, neither made, emptied, replaced nor cut short. The staged body is readable by the server's
+// user only.
 TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
     write("old.txt", "keep");
     const std::string body(64 * 1024, 'x');
@@ -84,6 +85,11 @@ TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
                                   ? ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)
                                   : -1;
              return made != -1 && ::close(made) == 0;
+         }},
+        {"made again as long",
+         [&](const std::string& staged) {
+             return ::unlink(staged.c_str()) == 0 &&
+                    statictest::writeFile(staged, std::string(body.size(), 'y'));
          }},
         {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
     };
