@@ -60,6 +60,11 @@ public:
     static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error,
                                                 const SharedFolder::NameFilter& leftOut = {},
                                                 CopiedItem* record = nullptr);
+    // installStagedItem for a caller that removes the old item itself, later and without the
+    // target's lock: an old item swapped out is left under the staged item's name, and `leftOld`
+    // tells whether it is there (a file system without an atomic exchange removes it at once).
+    static bool installStagedItemLeavingOld(const SharedItem& staged, const SharedItem& target,
+                                            bool* replaced, bool* leftOld, Error* error);
     // Whether a name is one this class (or a request staging its body beside its target) gives the
     // items it builds aside: the prefix and a UUID in the exact form it writes; a name of like
     // shape with anything else after the prefix is a user's.
@@ -68,6 +73,13 @@ public:
     // staged item stays on failure.
     static bool installStagedItemWithoutReplacing(const SharedItem& staged, const SharedItem& target,
                                                   Error* error);
+
+    // A removal in two halves, for a caller that holds the item's lock only for the first: the item
+    // renamed to a hidden name beside it (none on failure, the item as it was), then removed with
+    // everything in it, which may take long, without the lock. When that removal fails part way, what
+    // is left goes back under `name` (its name before) unless something has taken it meanwhile.
+    static std::optional<SharedItem> moveAside(const SharedItem& item, Error* error);
+    static bool removeAside(const SharedItem& aside, const std::string& name, Error* error);
 
     // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error
     // number to fail the step with, or 0 to let it run. Empty: no injection.

@@ -2,7 +2,6 @@
 
 #include "WebServerItemLocks.h"
 
-#include "dispatch/GlobalQueue.h"
 #include "foundation/AtomicReplace.h"
 
 #include <fcntl.h>
@@ -13,7 +12,6 @@
 using platform::AtomicReplace;
 using platform::SharedFolder;
 using platform::SharedItem;
-using platform::dispatch::GlobalQueue;
 
 namespace {
 
@@ -32,15 +30,6 @@ WebServerMoveAcross::StepHook& hook() {
     return value;
 }
 
-// Runs a block of the operation, an exception counting as no answer (500).
-template <class Block> auto guarded(Block&& block) -> decltype(block()) {
-    try {
-        return block();
-    } catch (...) {
-        return {};
-    }
-}
-
 } // namespace
 
 bool IsServersOwnItem(const SharedFolder& share, const platform::FileStatus& folder, std::string_view name) {
@@ -50,40 +39,6 @@ bool IsServersOwnItem(const SharedFolder& share, const platform::FileStatus& fol
 SharedFolder::NameFilter ServersOwnItems(std::shared_ptr<const SharedFolder> share) {
     return [share = std::move(share)](const platform::FileStatus& folder, std::string_view name) {
         return share ? IsServersOwnItem(*share, folder, name) : AtomicReplace::isStagingName(name);
-    };
-}
-
-WebServerAsyncProcessBlock RunFileOperationInSteps(WebServerFileOperationBlock process) {
-    return [process](const std::shared_ptr<WebServerRequest>& request, WebServerCompletionBlock completion) {
-        GlobalQueue::fileOperations().async([process, request = request, completion]() mutable {
-            WebServerFileOperation operation = guarded([&] { return process(request); });
-            if (!operation.lastStep) {
-                // Only the connection keeps the request from here on, so it goes before the
-                // exchange ends (see WebServerConnection::_endOfLife).
-                request.reset();
-                completion(std::move(operation.response));
-                return;
-            }
-            // Each step hands on what it holds, so no pool keeps the request once it is answered.
-            GlobalQueue::longOperations().async([operation = std::move(operation),
-                                                 request = std::move(request),
-                                                 completion = std::move(completion)]() mutable {
-                const bool worked = guarded([&] {
-                    if (operation.longWork) {
-                        operation.longWork();
-                    }
-                    return true;
-                });
-                GlobalQueue::fileOperations().async([operation = std::move(operation),
-                                                     request = std::move(request),
-                                                     completion = std::move(completion), worked]() mutable {
-                    auto response = worked ? guarded([&] { return operation.lastStep(); }) : nullptr;
-                    operation = WebServerFileOperation();
-                    request.reset();
-                    completion(std::move(response));
-                });
-            });
-        });
     };
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-// A move to another file system, shared by WebDAV's MOVE and the file manager's move, and the
-// handler shape that runs it: quick checks, then the long copy apart from the quick writes, then a
-// short last step.
+// A move to another file system, shared by WebDAV's MOVE and the file manager's move: quick
+// checks, then the long copy apart from the quick writes (WebServerStep::onLongOperations), then a
+// short last step (WebServerStep::onFileOperations).
 
-#include "WebServerHandler.h"
+#include "WebServerTypes.h"
 
 #include "foundation/SharedFolder.h"
 
@@ -23,20 +23,6 @@ bool IsServersOwnItem(const platform::SharedFolder& share, const platform::FileS
                       std::string_view name);
 // The filter of every copy inside `share`: IsServersOwnItem.
 platform::SharedFolder::NameFilter ServersOwnItems(std::shared_ptr<const platform::SharedFolder> share);
-
-// A file operation in up to three steps. The first runs on the file-operations pool and answers,
-// or hands on long work and the last step that follows it: the long work runs on the pool of long
-// work (where nothing waits for an item lock), the last step back on the file-operations pool.
-struct WebServerFileOperation {
-    std::shared_ptr<WebServerResponse> response;
-    std::function<void()> longWork;
-    std::function<std::shared_ptr<WebServerResponse>()> lastStep;
-};
-using WebServerFileOperationBlock =
-    std::function<WebServerFileOperation(const std::shared_ptr<WebServerRequest>& request)>;
-// The handler that runs such an operation (the request kept until its last step has run). An
-// exception answers 500.
-WebServerAsyncProcessBlock RunFileOperationInSteps(WebServerFileOperationBlock process);
 
 // A move of `from` to `to` on another file system that never loses a write answered meanwhile:
 // 1. copy(), the long work, without any lock: `from` copied beside `to` under a work name, with a

@@ -5,6 +5,7 @@
 
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerItemRemoval.h"
 #include "WebServerMoveAcross.h"
 #include "WebServerSharedFolder.h"
 #include "WebServerURLEncodedFormRequest.h"
@@ -30,33 +31,32 @@ const std::string* formValue(const WebServerRequest& request, const std::string&
 
 } // namespace
 
-WebServerFileOperation WebUploader::moveItem(const std::shared_ptr<WebServerRequest>& requestPointer) {
-    const WebServerRequest& request = *requestPointer;
+WebServerStep WebUploader::moveItem(const WebServerRequest& request) {
     const std::string* oldRelativePath = formValue(request, "oldPath");
     if (!oldRelativePath) {
-        return {missingField("oldPath"), {}, {}};
+        return missingField("oldPath");
     }
     const std::string* newRelativePath = formValue(request, "newPath");
     if (!newRelativePath) {
-        return {missingField("newPath"), {}, {}};
+        return missingField("newPath");
     }
     if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*newRelativePath), "Item name")) {
-        return {refusal, {}, {}};
+        return refusal;
     }
     const std::string oldPath = absolutePath(*oldRelativePath);
     auto oldItem = resolveItem(request, *oldRelativePath, false);
     const auto status = oldItem ? SharedFolder::status(*oldItem) : std::nullopt;
     if (!status) {
-        return {doesNotExist(*oldRelativePath), {}, {}};
+        return doesNotExist(*oldRelativePath);
     }
     // The item moved must itself be one the page could show.
     const std::string oldName = FileSystem::lastPathComponent(oldPath);
     if (hasHiddenComponent(oldPath) || (!status->isDirectory() && !_checkFileExtension(oldName))) {
-        return {forbidden("Moving item name \"%@\" is not allowed", {oldName}), {}, {}};
+        return forbidden("Moving item name \"%@\" is not allowed", {oldName});
     }
     auto newItem = resolveItem(request, *newRelativePath, false);
     if (!newItem || newItem->isRoot()) {
-        return {doesNotExist(*newRelativePath), {}, {}};
+        return doesNotExist(*newRelativePath);
     }
     const Move names{
         *oldRelativePath, *newRelativePath, oldPath,
@@ -65,23 +65,24 @@ WebServerFileOperation WebUploader::moveItem(const std::shared_ptr<WebServerRequ
     const std::string newName = FileSystem::lastPathComponent(names.newPath);
     if (hasHiddenComponent(names.newPath) || isHiddenName(newName) ||
         (!status->isDirectory() && !_checkFileExtension(newName))) {
-        return {forbidden("Moving to item name \"%@\" is not allowed", {newName}), {}, {}};
+        return forbidden("Moving to item name \"%@\" is not allowed", {newName});
     }
     // The shared folder itself stays where it is.
     if (oldPath == _uploadDirectory || oldItem->isRoot() || !shouldMoveItemFromPath(oldPath, names.newPath)) {
-        return {forbidden("Moving \"%@\" to \"%@\" is not permitted", {*oldRelativePath, *newRelativePath}),
-                {},
-                {}};
+        return forbidden("Moving \"%@\" to \"%@\" is not permitted", {*oldRelativePath, *newRelativePath});
     }
     if (WebServerMoveAcross::isAcross(*oldItem, *newItem)) {
         // Copied beside its new place as long work, then put there under the first free name.
         auto move = std::make_shared<WebServerMoveAcross>(SharedFolderOfRequest(request, _sharedFolder),
                                                           std::move(*oldItem), std::move(*newItem));
         auto self = std::static_pointer_cast<WebUploader>(shared_from_this());
-        return {nullptr, [move] { move->copy(); },
-                [self, move, names] { return self->finishMoveAcross(*move, names); }};
+        return WebServerStep::onLongOperations([self, move, names] {
+            move->copy();
+            return WebServerStep::onFileOperations(
+                [self, move, names]() -> WebServerStep { return self->finishMoveAcross(*move, names); });
+        });
     }
-    return {renameItem(*oldItem, *newItem, names), {}, {}};
+    return renameItem(*oldItem, *newItem, names);
 }
 
 // A move within one file system: a rename to the first free name.
@@ -158,7 +159,7 @@ WebUploader::movedAnswer(const Move& names, const std::optional<std::string>& ch
     return emptyObject();
 }
 
-std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerRequest& request) {
+WebServerStep WebUploader::deleteItem(const WebServerRequest& request) {
     const std::string* relativePath = formValue(request, "path");
     if (!relativePath) {
         return missingField("path");
@@ -177,18 +178,22 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
     if (path == _uploadDirectory || item->isRoot() || !shouldDeleteItemAtPath(path)) {
         return forbidden("Deleting \"%@\" is not permitted", {*relativePath});
     }
-    Error error;
     // A conditional write of the item (WebDAV) never lands between its check and this removal.
     auto locked = WebServerItemLocks::lock({&*item});
-    if (!SharedFolder::removeItem(*item, &error)) {
-        return error.code == ENOENT ? doesNotExist(*relativePath) // removed meanwhile
-                                    : WebServerErrorResponse::responseWithServerError(
-                                          500, error, "Failed deleting \"%@\"", {*relativePath});
-    }
-    notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {
-        delegate.webUploaderDidDeleteItemAtPath(server, path);
-    });
-    return emptyObject();
+    auto answer = [self = std::static_pointer_cast<WebUploader>(shared_from_this()), path,
+                   relativePath = *relativePath](bool removed,
+                                                 const Error& error) -> std::shared_ptr<WebServerResponse> {
+        if (!removed) {
+            return error.code == ENOENT ? doesNotExist(relativePath) // removed meanwhile
+                                        : WebServerErrorResponse::responseWithServerError(
+                                              500, error, "Failed deleting \"%@\"", {relativePath});
+        }
+        self->notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {
+            delegate.webUploaderDidDeleteItemAtPath(server, path);
+        });
+        return emptyObject();
+    };
+    return RemoveLockedItem(*item, std::move(locked), std::move(answer));
 }
 
 std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerRequest& request) {

@@ -17,8 +17,6 @@ class WebDAVServer;
 class WebServerDataRequest;
 
 class WebServerFileRequest;
-class WebServerMoveAcross;
-struct WebServerFileOperation;
 
 // How a COPY or MOVE ended.
 enum class WebDAVTransferOutcome { done, conditionFailed, failed };
@@ -82,12 +80,12 @@ protected:
     std::shared_ptr<WebServerResponse> performOPTIONS(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performGET(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performPUT(const WebServerFileRequest& request);
-    std::shared_ptr<WebServerResponse> performDELETE(const WebServerRequest& request);
+    // A folder's contents are removed after the answer's last quick step, on the long pool.
+    WebServerStep performDELETE(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performMKCOL(const WebServerDataRequest& request);
-    std::shared_ptr<WebServerResponse> performCOPY(const WebServerRequest& request, bool isMove);
-    // A MOVE: a rename at once, or to another file system a copy run as long work and a last step
-    // (see WebServerMoveAcross).
-    WebServerFileOperation performMOVE(const std::shared_ptr<WebServerRequest>& request);
+    // A COPY runs its copy first (on the long pool) and then hops to the file-operations pool to put
+    // it in place under the locks.
+    WebServerStep performCOPY(const WebServerRequest& request, bool isMove);
     std::shared_ptr<WebServerResponse> performPROPFIND(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performLOCK(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performUNLOCK(const WebServerRequest& request);
@@ -104,10 +102,9 @@ private:
     void addHandlers();
     // The handler of a method: the request takes its folder, then the method runs (the server
     // held weakly).
-    template <class Request>
-    static WebServerProcessBlock
-    perform(std::weak_ptr<WebDAVServer> weakServer,
-            std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&));
+    template <class Request, class Result>
+    static std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+    perform(std::weak_ptr<WebDAVServer> weakServer, Result (WebDAVServer::*method)(const Request&));
     // The upload directory joined with a request path, standardized.
     std::string absolutePath(const std::string& requestPath) const;
     // The item a request path names, resolved beneath the descriptor of the folder the request
@@ -135,29 +132,21 @@ private:
     // under the target's lock.
     std::shared_ptr<WebServerResponse> checkPUT(const WebServerRequest& request,
                                                 std::optional<platform::SharedItem>* target);
-    // What a COPY or MOVE acts on once its checks pass.
-    struct Transfer {
-        ResolvedItem source;
-        ResolvedItem destination;
-        std::string destinationRelativePath;
-        bool mayReplace = false;
-    };
-    // The checks of COPY and MOVE, in the order of their table: a refusal, or none with what to
-    // act on. The conditions are a first look; the answer that counts is given under the locks.
-    std::shared_ptr<WebServerResponse> checkTransfer(const WebServerRequest& request, bool isMove,
-                                                     std::optional<Transfer>* transfer);
-    std::shared_ptr<WebServerResponse> checkTransferRights(const WebServerRequest& request, bool isMove,
-                                                           Transfer& transfer);
-    // A COPY, or a MOVE within one file system, done now.
-    std::shared_ptr<WebServerResponse> transferItem(const WebServerRequest& request, bool isMove,
-                                                    const Transfer& transfer);
-    // The last step of a MOVE to another file system, once its copy is made.
-    std::shared_ptr<WebServerResponse> finishMoveAcross(const WebServerRequest& request,
-                                                        const Transfer& transfer, WebServerMoveAcross& move);
-    // The answer of a COPY or MOVE that ended so, with its notification when it was done.
-    std::shared_ptr<WebServerResponse> transferAnswer(const WebServerRequest& request, bool isMove,
-                                                      const Transfer& transfer, WebDAVTransferOutcome outcome,
-                                                      const Error& error, bool replaced);
+    WebServerStep copyOrMoveItem(const WebServerRequest& request, bool isMove, ResolvedItem source,
+                                 ResolvedItem destination, const std::string& destinationRelativePath);
+    WebServerStep transferItem(const WebServerRequest& request, bool isMove, bool mayReplace,
+                               ResolvedItem source, ResolvedItem destination,
+                               const std::string& destinationRelativePath);
+    // A MOVE to another file system (WebServerMoveAcross): its copy on the long pool, then its last
+    // step on the file-operations pool, which `answer` ends.
+    using TransferAnswer = std::function<std::shared_ptr<WebServerResponse>(
+        WebDAVTransferOutcome outcome, bool replaced, const Error& error)>;
+    WebServerStep moveAcross(const WebServerRequest& request, bool mayReplace, platform::SharedItem source,
+                             platform::SharedItem destination, std::function<bool()> conditionsHold,
+                             TransferAnswer answer);
+    // The answer of a DELETE once its removal is over.
+    std::shared_ptr<WebServerResponse> deleted(const WebServerRequest& request, bool removed,
+                                               const Error& error);
     void addPropertyResponseForItem(const std::string& nameOrPath, const platform::FileStatus& status,
                                     const std::string& resource, int properties, std::string& xmlString);
     // Posts a notification to the main queue, for a delegate that is a WebDAVServerDelegate.

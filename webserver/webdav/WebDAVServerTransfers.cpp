@@ -57,13 +57,10 @@ std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& req
         present = SharedFolder::openItem(*item, O_WRONLY | O_CREAT | O_EXCL, error).valid();
     } else {
         // Still the file the body went into, with all of it: not one made again under its name,
-        // nor one cut meanwhile.
-        struct stat status {};
-        const bool found =
-            ::fstatat(item->folder.get(), item->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-        present = found && request.storedFile().isHeldBy(status);
+        // nor one cut meanwhile. Private while it was received, it becomes a file of the user's.
+        present = request.storedFile().publishAt(item->folder.get(), item->name.c_str());
         if (!present) {
-            platform::setError(error, Error::posix(found ? ESTALE : errno));
+            platform::setError(error, Error::posix(errno));
         }
     }
     if (!present) {
@@ -96,44 +93,113 @@ bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
 // The last step of a COPY, and of a MOVE within one file system. Under the locks of source and
 // destination the conditions are looked at once more and the item goes in, so no other writer of
 // this process changes either item in between. A copy is built beside the destination before,
-// without the locks: a long copy never holds up the writers of either item. (A move to another
-// file system is WebServerMoveAcross's.)
-struct CopyOrRename {
+// without the locks (on the long pool, apart from the quick writes): a long copy never holds up the
+// writers of either item. (A move to another file system is WebServerMoveAcross's, see
+// WebDAVServerMove.cpp.)
+struct Transfer {
     using Outcome = WebDAVTransferOutcome;
 
     bool isMove;
     bool mayReplace;
     const platform::SharedItem& from;
     const platform::SharedItem& to;
-    const SharedFolder::NameFilter& leftOut;
+    SharedFolder::NameFilter leftOut = {};
 
-    Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
-        std::optional<platform::SharedItem> staged;
+    // The long half: the copy beside the destination (none for a move, which renames).
+    bool stage(std::optional<platform::SharedItem>& staged, Error* error) const {
         if (!isMove) {
             staged = AtomicReplace::copyBeside(from, to, error, leftOut);
-            if (!staged) {
-                return Outcome::failed;
-            }
+            return staged.has_value();
         }
+        return true;
+    }
+
+    // The quick half, under the locks; a staged copy that does not go in is removed.
+    Outcome finish(std::optional<platform::SharedItem>& staged, const std::function<bool()>& conditionsHold,
+                   bool* replaced, Error* error, std::optional<platform::SharedItem>* old = nullptr) const {
         auto locked = WebServerItemLocks::lock({&from, &to});
         Outcome outcome = Outcome::conditionFailed;
         if (conditionsHold()) {
-            outcome = install(staged, replaced, error) ? Outcome::done : Outcome::failed;
+            outcome = install(staged, replaced, error, old) ? Outcome::done : Outcome::failed;
         }
         locked.release();
         if (staged && outcome != Outcome::done) {
             SharedFolder::removeItem(*staged);
         }
+        staged.reset();
         return outcome;
     }
 
-    bool install(const std::optional<platform::SharedItem>& staged, bool* replaced, Error* error) const {
+    Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
+        std::optional<platform::SharedItem> staged;
+        if (!stage(staged, error)) {
+            return Outcome::failed;
+        }
+        return finish(staged, conditionsHold, replaced, error);
+    }
+
+    // A COPY that replaces an item leaves it in `old`, swapped out, for its caller to remove.
+    bool install(std::optional<platform::SharedItem>& staged, bool* replaced, Error* error,
+                 std::optional<platform::SharedItem>* old = nullptr) const {
         if (!staged) {
             return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
                               : AtomicReplace::moveWithoutReplacing(from, to, error);
         }
+        if (mayReplace && old) {
+            bool leftOld = false;
+            const bool installed =
+                AtomicReplace::installStagedItemLeavingOld(*staged, to, replaced, &leftOld, error);
+            if (leftOld) {
+                *old = std::move(staged); // the old item, under the staged name now
+            }
+            return installed;
+        }
         return mayReplace ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
                           : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
+    }
+};
+
+// The answer of a COPY or MOVE that did not go through; none when it did.
+std::shared_ptr<WebServerResponse> failedTransfer(const WebServerRequest& request, Transfer::Outcome outcome,
+                                                  bool mayReplace, const Error& error,
+                                                  const std::string& destinationRelativePath) {
+    if (outcome == Transfer::Outcome::done) {
+        return nullptr;
+    }
+    if (outcome == Transfer::Outcome::conditionFailed) {
+        return preconditionFailed(request);
+    }
+    if (!mayReplace && error.code == EEXIST) {
+        return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
+                                                               {destinationRelativePath});
+    }
+    if (error.code == ENOENT) { // the source went meanwhile
+        return doesNotExist(request);
+    }
+    if (IsOutOfSpace(error)) {
+        return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
+                                                               {request.path(), destinationRelativePath});
+    }
+    if (error.code == EAGAIN) { // a move whose source was written to all along: nothing was moved
+        auto response = WebServerErrorResponse::responseWithServerError(
+            503, error, "\"%@\" kept changing while it was being moved", {request.path()});
+        response->setValueForAdditionalHeader("2", "Retry-After"); // once its writers are done
+        return response;
+    }
+    NoteResourceShortage(request, error);
+    return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
+                                                           {request.path(), destinationRelativePath});
+}
+
+// What a COPY's last step needs once the request's first step is over.
+struct CopyState {
+    std::optional<platform::SharedItem> staged;
+    platform::SharedItem source;
+    platform::SharedItem destination;
+    ~CopyState() {
+        if (staged) { // the last step never ran
+            SharedFolder::removeItem(*staged);
+        }
     }
 };
 
@@ -230,16 +296,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     return WebServerResponse::responseWithStatusCode(replaced ? 204 : 201);
 }
 
-std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequest& request, bool isMove) {
-    std::optional<Transfer> transfer;
-    if (auto refusal = checkTransfer(request, isMove, &transfer)) {
-        return refusal;
-    }
-    return transferItem(request, isMove, *transfer);
-}
-
-std::shared_ptr<WebServerResponse> WebDAVServer::checkTransfer(const WebServerRequest& request, bool isMove,
-                                                               std::optional<Transfer>* transfer) {
+WebServerStep WebDAVServer::performCOPY(const WebServerRequest& request, bool isMove) {
     const HeaderDictionary& headers = request.headers();
     if (const std::string* depth = HeaderValue(headers, "Depth"); !isMove && depth && *depth != "infinity") {
         return WebServerErrorResponse::responseWithClientError(400, "Unsupported 'Depth' header: %@",
@@ -287,35 +344,30 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkTransfer(const WebServerRe
         return WebServerErrorResponse::responseWithClientError(403, "%@ to item name \"%@\" is not allowed",
                                                                {verb, destinationName});
     }
-    *transfer = Transfer{{sourcePath, std::move(*sourceItem)},
-                         {destinationPath, std::move(*destinationItem)},
-                         *relativePath,
-                         false};
-    return checkTransferRights(request, isMove, **transfer);
+    return copyOrMoveItem(request, isMove, {sourcePath, std::move(*sourceItem)},
+                          {destinationPath, std::move(*destinationItem)}, *relativePath);
 }
 
-// The last checks of COPY and MOVE, on the items resolved: leave to overwrite, what may never be
-// replaced, and the source's conditions.
-std::shared_ptr<WebServerResponse> WebDAVServer::checkTransferRights(const WebServerRequest& request,
-                                                                     bool isMove, Transfer& transfer) {
-    const std::string& sourcePath = transfer.source.path;
-    const std::string& destinationPath = transfer.destination.path;
-    const std::string& destinationRelativePath = transfer.destinationRelativePath;
+// The last checks of COPY and MOVE, and the operation itself.
+WebServerStep WebDAVServer::copyOrMoveItem(const WebServerRequest& request, bool isMove, ResolvedItem source,
+                                           ResolvedItem destination,
+                                           const std::string& destinationRelativePath) {
+    const std::string& sourcePath = source.path;
+    const std::string& destinationPath = destination.path;
     const std::string* overwrite = HeaderValue(request.headers(), "Overwrite");
     // Without leave to overwrite, an item that appears at the destination meanwhile (a PUT racing
     // this request) is never replaced: the last step refuses an existing name by itself.
     const bool mayReplace = isMove ? overwrite && *overwrite == "T" : !overwrite || *overwrite != "F";
-    transfer.mayReplace = mayReplace;
     auto alreadyExists = [&] {
         return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
                                                                {destinationRelativePath});
     };
-    if (!mayReplace && SharedFolder::status(transfer.destination.item)) {
+    if (!mayReplace && SharedFolder::status(destination.item)) {
         return alreadyExists();
     }
     // The shared folder itself is never copied, moved or replaced, and an item never replaces
     // itself, an item inside it, or a folder that holds it.
-    const bool refused = transfer.source.item.isRoot() || transfer.destination.item.isRoot() ||
+    const bool refused = source.item.isRoot() || destination.item.isRoot() ||
                          sourcePath == _uploadDirectory || destinationPath == _uploadDirectory ||
                          FileSystem::isPathInsideOrEqual(destinationPath, sourcePath) ||
                          FileSystem::isPathInside(sourcePath, destinationPath);
@@ -331,61 +383,71 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkTransferRights(const WebSe
     if (!preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
-    return nullptr;
+    return transferItem(request, isMove, mayReplace, std::move(source), std::move(destination),
+                        destinationRelativePath);
 }
 
-std::shared_ptr<WebServerResponse> WebDAVServer::transferItem(const WebServerRequest& request, bool isMove,
-                                                              const Transfer& transfer) {
+// COPY and MOVE once every first check passed. A MOVE runs here to its end; a COPY makes its copy
+// here (on the long pool) and puts it in place in a last step on the file-operations pool, where
+// it may wait for the locks.
+WebServerStep WebDAVServer::transferItem(const WebServerRequest& request, bool isMove, bool mayReplace,
+                                         ResolvedItem source, ResolvedItem destination,
+                                         const std::string& destinationRelativePath) {
+    const auto server = std::static_pointer_cast<WebDAVServer>(shared_from_this());
+    const auto held = request.shared_from_this();
+    const auto conditionsHold = [server, held] {
+        return preconditionsHold(held->headers(), server->servedStatus(*held));
+    };
+    const auto answer =
+        [server, held, isMove, mayReplace, sourcePath = source.path, destinationPath = destination.path,
+         destinationRelativePath](Transfer::Outcome outcome, bool replaced, const Error& error) {
+            if (auto failure = failedTransfer(*held, outcome, mayReplace, error, destinationRelativePath)) {
+                return failure;
+            }
+            server->notifyDelegate(
+                [isMove, sourcePath, destinationPath](WebDAVServerDelegate& davDelegate, WebDAVServer& dav) {
+                    if (isMove) {
+                        davDelegate.davServerDidMoveItemFromPath(dav, sourcePath, destinationPath);
+                    } else {
+                        davDelegate.davServerDidCopyItemFromPath(dav, sourcePath, destinationPath);
+                    }
+                });
+            return WebServerResponse::responseWithStatusCode(replaced ? 204 : 201);
+        };
     Error error;
     bool replaced = false;
-    const auto leftOut = ServersOwnItems(SharedFolderOfRequest(request, _sharedFolder));
-    const CopyOrRename step{isMove, transfer.mayReplace, transfer.source.item, transfer.destination.item,
-                            leftOut};
-    const auto outcome = step.run([&] { return preconditionsHold(request.headers(), servedStatus(request)); },
-                                  &replaced, &error);
-    return transferAnswer(request, isMove, transfer, outcome, error, replaced);
-}
-
-std::shared_ptr<WebServerResponse> WebDAVServer::transferAnswer(const WebServerRequest& request, bool isMove,
-                                                                const Transfer& transfer,
-                                                                WebDAVTransferOutcome outcome,
-                                                                const Error& error, bool replaced) {
-    const std::string& destinationRelativePath = transfer.destinationRelativePath;
-    if (outcome == WebDAVTransferOutcome::conditionFailed) {
-        return preconditionFailed(request);
+    if (isMove && WebServerMoveAcross::isAcross(source.item, destination.item)) {
+        return moveAcross(request, mayReplace, std::move(source.item), std::move(destination.item),
+                          conditionsHold, answer);
     }
-    if (outcome == WebDAVTransferOutcome::failed && !transfer.mayReplace && error.code == EEXIST) {
-        return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
-                                                               {destinationRelativePath});
+    if (isMove) {
+        const Transfer transfer{isMove, mayReplace, source.item, destination.item};
+        const auto outcome = transfer.run(conditionsHold, &replaced, &error);
+        return answer(outcome, replaced, error);
     }
-    if (outcome == WebDAVTransferOutcome::failed && error.code == ENOENT) { // the source went meanwhile
-        return doesNotExist(request);
+    auto state = std::make_shared<CopyState>();
+    state->source = std::move(source.item);
+    state->destination = std::move(destination.item);
+    const Transfer copy{false, mayReplace, state->source, state->destination,
+                        ServersOwnItems(SharedFolderOfRequest(request, _sharedFolder))};
+    if (!copy.stage(state->staged, &error)) {
+        return answer(Transfer::Outcome::failed, false, error);
     }
-    if (outcome == WebDAVTransferOutcome::failed && IsOutOfSpace(error)) {
-        return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
-                                                               {request.path(), destinationRelativePath});
-    }
-    if (outcome == WebDAVTransferOutcome::failed && isMove && error.code == EAGAIN) {
-        // Written to all along: nothing was moved, and the client may try again once it is still.
-        auto response = WebServerErrorResponse::responseWithServerError(
-            503, error, "\"%@\" kept changing while it was being moved", {request.path()});
-        response->setValueForAdditionalHeader("2", "Retry-After");
-        return response;
-    }
-    if (outcome == WebDAVTransferOutcome::failed) {
-        NoteResourceShortage(request, error);
-        return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
-                                                               {request.path(), destinationRelativePath});
-    }
-    const std::string& sourcePath = transfer.source.path;
-    const std::string& destinationPath = transfer.destination.path;
-    notifyDelegate(
-        [isMove, sourcePath, destinationPath](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
-            if (isMove) {
-                davDelegate.davServerDidMoveItemFromPath(server, sourcePath, destinationPath);
-            } else {
-                davDelegate.davServerDidCopyItemFromPath(server, sourcePath, destinationPath);
-            }
-        });
-    return WebServerResponse::responseWithStatusCode(replaced ? 204 : 201);
+    return WebServerStep::onFileOperations([state, mayReplace, conditionsHold, answer]() -> WebServerStep {
+        Error finishError;
+        bool replacedNow = false;
+        const Transfer transfer{false, mayReplace, state->source, state->destination};
+        std::optional<platform::SharedItem> old;
+        const auto outcome = transfer.finish(state->staged, conditionsHold, &replacedNow, &finishError, &old);
+        if (!old) {
+            return answer(outcome, replacedNow, finishError);
+        }
+        // The item replaced is removed after the locks, on the long pool.
+        return WebServerStep::onLongOperations(
+            [oldItem = std::make_shared<platform::SharedItem>(std::move(*old)), answer, outcome, replacedNow,
+             finishError]() -> WebServerStep {
+                SharedFolder::removeItem(*oldItem);
+                return answer(outcome, replacedNow, finishError);
+            });
+    });
 }
