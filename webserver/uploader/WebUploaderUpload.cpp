@@ -134,6 +134,9 @@ WebUploader::checkUploads(const WebServerRequest& request, const WebServerMultiP
         return missingField("path");
     }
     target.text = *folderPart->string();
+    if (auto refusal = RefusedPath(target.text)) {
+        return refusal;
+    }
     Error error;
     const auto folderItem = resolveItem(request, target.text, true, &error);
     if (!folderItem && isOutside(error)) {
@@ -221,8 +224,10 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
             if (error.code == ENAMETOOLONG) { // even the numbered names of a long name
                 return TooLongItemName(file->fileName(), "Uploaded file name");
             }
-            return WebServerErrorResponse::responseWithServerError(
-                500, error, "Failed moving uploaded file to \"%@\"", {target.text});
+            // A full disk (most likely while a file staged elsewhere is copied in): 507, as for PUT.
+            return WebServerErrorResponse::responseWithServerError(IsOutOfSpace(error) ? 507 : 500, error,
+                                                                   "Failed moving uploaded file to \"%@\"",
+                                                                   {target.text});
         }
         placed.push_back(std::move(*upload));
     }
