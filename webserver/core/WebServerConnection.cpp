@@ -164,6 +164,10 @@ void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>& 
     if (request && request->hadResourceShortage() && statusCode >= 400) {
         statusCode = 503;
     }
+    // A read that failed because the server shut the connection down for want of descriptors.
+    if (statusCode == 500 && _shedState.load() == ShedState::ShutDown) {
+        statusCode = 503;
+    }
     _initializeResponseHeadersWithStatusCode(statusCode);
     auto self = shared_from_this();
     _writeHeadersWithCompletionBlock([self](bool success) {

@@ -6,6 +6,7 @@
 #include "WebServer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -151,6 +152,23 @@ protected:
 
     std::shared_ptr<ObservableServer> server = std::make_shared<ObservableServer>();
     std::atomic<int> handlerCalls{0};
+};
+
+// The descriptors the process has open now.
+int openDescriptorCount();
+
+// Lowers the process's descriptor limit while it lives.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit);
+    ~DescriptorLimit();
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+    bool set() const { return _set; }
+
+private:
+    rlimit _saved{};
+    bool _set = false;
 };
 
 // Names no item may take (and a path none may have), percent-escaped as a URL or a form carries
