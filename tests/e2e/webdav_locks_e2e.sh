@@ -3,7 +3,8 @@
 # tmpfs mounted inside the share makes a second file system there; while a MOVE of a tree of files
 # from it runs and PUTs of its destination come in (more than the server has workers), a GET of
 # another file is answered within 0.5 s. Then the move is whole, its source gone, and nothing of
-# the server's staging is left. A PUT of a moved file's source while it is copied is never lost. Exits 77 where mount namespaces are refused.
+# the server's staging is left. A PUT of a moved file's source while it is copied is never lost. An
+# upload form onto a full tmpfs answers 507. Exits 77 where mount namespaces are refused.
 #
 #   webdav_locks_e2e.sh WEBSERVE
 set -euo pipefail
@@ -22,7 +23,7 @@ e2e_init "${1:?usage: webdav_locks_e2e.sh WEBSERVE}"
 share=$work/share
 mkdir -p "$share/other"
 mount -t tmpfs -o size=256m lanyard-other "$share/other"
-trap 'umount -l "$share/other" 2>/dev/null; e2e_cleanup' EXIT
+trap 'umount -l "$share/other" "$share/small" 2>/dev/null; e2e_cleanup' EXIT
 echo "hello" >"$share/f.txt"
 # A tree whose copy takes a while (made quickly on the tmpfs): 80 folders of 100 files.
 python3 - "$share/other/tree" <<'EOF'
@@ -94,5 +95,19 @@ echo "PUT of the source during the move: $put, MOVE $(cat "$work/move2.status"),
 [ "$kept" = 1 ] || fail "the bytes of a PUT of the source during the move"
 left=$(find "$share" -name '.lanyard-staging-*' | wc -l)
 [ "$left" = 0 ] || fail "staging items left behind" "$left"
+
+# An upload form onto a full file system (a small tmpfs inside the share; the form is staged on the
+# share's own disk and copied in) answers 507, as a PUT does, and leaves nothing there.
+mkdir -p "$share/small"
+mount -t tmpfs -o size=1m lanyard-small "$share/small"
+head -c 3000000 /dev/urandom >"$work/big.form.bin"
+e2e_start_webserve uploader uploader "$share"
+full=$(curl -s -o /dev/null -w '%{http_code}' --max-time 60 -F path=/small \
+  -F "files[]=@$work/big.form.bin;filename=big.bin" "$url/upload")
+echo "an upload form onto a full tmpfs: $full"
+[ "$full" = 507 ] || fail "an upload form onto a full tmpfs answers 507" "$full"
+left=$(find "$share/small" -mindepth 1 | wc -l)
+[ "$left" = 0 ] || fail "what a form onto a full tmpfs left there" "$left"
+e2e_stop uploader
 
 e2e_finish "WebDAV item lock"
