@@ -12,11 +12,10 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
-
-class CoreShedding : public coretest::ServerTest {};
 
 // Reads at least `count` bytes (fewer when the socket ends or times out); returns how many.
 std::size_t readAtLeast(const coretest::RawClient& client, std::size_t count) {
@@ -32,6 +31,63 @@ std::size_t readAtLeast(const coretest::RawClient& client, std::size_t count) {
     return total;
 }
 
+constexpr off_t kBigSize = 256 * 1024 * 1024; // sparse: more than the socket buffers hold
+
+// GET /big (a large file), GET /slow (answered once released), GET /other, PUT /up (a body kept
+// in memory), with enough descriptors open that the limit a test sets leaves fewer for connections
+// than the fewest the server ever counts on (16).
+class CoreShedding : public coretest::ServerTest {
+protected:
+    void SetUp() override {
+        const int fd = ::mkstemp(_big);
+        ASSERT_NE(fd, -1);
+        ASSERT_EQ(::ftruncate(fd, kBigSize), 0);
+        ::close(fd);
+        server->addGETHandlerForPathWithFile("/big", _big, false, 0, false);
+        addGet("/slow",
+               [this](const std::shared_ptr<WebServerRequest>&, WebServerCompletionBlock completion) {
+                   std::lock_guard guard(_lock);
+                   _pending = std::move(completion);
+               });
+        addGet("/other",
+               [](const std::shared_ptr<WebServerRequest>&) { return coretest::textResponse("other"); });
+        server->addHandlerForMethod("PUT", "/up", WebServerRequestClass<coretest::CollectingRequest>(),
+                                    [this](const std::shared_ptr<WebServerRequest>&) {
+                                        ++handlerCalls;
+                                        return coretest::textResponse("stored");
+                                    });
+        ASSERT_TRUE(startServer());
+        while (coretest::openDescriptorCount() < 24) {
+            _padding.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+            ASSERT_NE(_padding.back(), -1);
+        }
+    }
+    void TearDown() override {
+        releaseSlow();
+        for (const int descriptor : _padding) {
+            ::close(descriptor);
+        }
+        ::unlink(_big);
+        ServerTest::TearDown();
+    }
+    bool slowRuns() {
+        std::lock_guard guard(_lock);
+        return static_cast<bool>(_pending);
+    }
+    void releaseSlow() {
+        std::lock_guard guard(_lock);
+        if (_pending) {
+            std::exchange(_pending, nullptr)(coretest::textResponse("slow"));
+        }
+    }
+
+private:
+    char _big[32] = "/tmp/lanyard-shed-XXXXXX";
+    std::vector<int> _padding;
+    std::mutex _lock;
+    WebServerCompletionBlock _pending;
+};
+
 } // namespace
 
 // With no descriptor left, a newcomer from another address gets in only at the cost of a connection
@@ -39,38 +95,6 @@ std::size_t readAtLeast(const coretest::RawClient& client, std::size_t count) {
 // head is out (its answer is cut): never of one whose handler runs (the newcomer is refused with
 // 503 instead). A body that comes then is refused with 503 before anything of it is stored.
 TEST_F(CoreShedding, WhatGivesWayWhenNoDescriptorIsLeft) {
-    char big[] = "/tmp/lanyard-shed-XXXXXX";
-    const int fd = ::mkstemp(big);
-    ASSERT_NE(fd, -1);
-    constexpr off_t kBigSize = 256 * 1024 * 1024; // sparse: more than the socket buffers hold
-    ASSERT_EQ(::ftruncate(fd, kBigSize), 0);
-    ::close(fd);
-    server->addGETHandlerForPathWithFile("/big", big, false, 0, false);
-    std::mutex lock;
-    WebServerCompletionBlock pending; // the completion of GET /slow, called once released
-    addGet("/slow", [&](const std::shared_ptr<WebServerRequest>&, WebServerCompletionBlock completion) {
-        std::lock_guard guard(lock);
-        pending = std::move(completion);
-    });
-    const auto slowRuns = [&] {
-        std::lock_guard guard(lock);
-        return static_cast<bool>(pending);
-    };
-    addGet("/other",
-           [](const std::shared_ptr<WebServerRequest>&) { return coretest::textResponse("other"); });
-    server->addHandlerForMethod("PUT", "/up", WebServerRequestClass<coretest::CollectingRequest>(),
-                                [this](const std::shared_ptr<WebServerRequest>&) {
-                                    ++handlerCalls;
-                                    return coretest::textResponse("stored");
-                                });
-    ASSERT_TRUE(startServer());
-    // Enough descriptors open that the limit set below leaves fewer for connections than the
-    // fewest the server ever counts on (16).
-    std::vector<int> padding;
-    while (coretest::openDescriptorCount() < 24) {
-        padding.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-        ASSERT_NE(padding.back(), -1);
-    }
     enum class Stage { HeadUnfinished, HandlerRuns, AnswerGoesOut, BodyComes };
     const struct {
         Stage stage;
@@ -110,11 +134,7 @@ TEST_F(CoreShedding, WhatGivesWayWhenNoDescriptorIsLeft) {
                 firstReply = first.readUntil("\r\n\r\n");
             }
         }
-        if (row.stage == Stage::HandlerRuns) {
-            std::lock_guard guard(lock);
-            pending(coretest::textResponse("slow"));
-            pending = nullptr;
-        }
+        releaseSlow();
         firstReply += first.readAll();
         EXPECT_EQ(coretest::parseReply(firstReply).status, row.first);
         if (row.stage == Stage::AnswerGoesOut) { // cut short
@@ -124,8 +144,4 @@ TEST_F(CoreShedding, WhatGivesWayWhenNoDescriptorIsLeft) {
         ASSERT_TRUE(waitForIdle());
     }
     EXPECT_EQ(handlerCalls, 0); // the body refused was never stored
-    for (const int descriptor : padding) {
-        ::close(descriptor);
-    }
-    ::unlink(big);
 }
