@@ -5,7 +5,8 @@
 # another file is answered within 0.5 s. Then the move is whole, its source gone, and nothing of
 # the server's staging is left. A PUT of a moved file's source while it is copied is never lost,
 # nor one into a folder moved to the tmpfs (see below). While COPYs of many small files run, a 1 KB
-# PUT from another address answers within 0.5 s. Exits 77 where mount namespaces are refused.
+# PUT from another address answers within 0.5 s. An upload form onto a full tmpfs answers 507.
+# Exits 77 where mount namespaces are refused.
 #
 #   webdav_locks_e2e.sh WEBSERVE
 set -euo pipefail
@@ -24,7 +25,7 @@ e2e_init "${1:?usage: webdav_locks_e2e.sh WEBSERVE}"
 share=$work/share
 mkdir -p "$share/other"
 mount -t tmpfs -o size=256m lanyard-other "$share/other"
-trap 'umount -l "$share/other" 2>/dev/null; e2e_cleanup' EXIT
+trap 'umount -l "$share/other" "$share/small" 2>/dev/null; e2e_cleanup' EXIT
 echo "hello" >"$share/f.txt"
 # A tree whose copy takes a while (made quickly on the tmpfs): 80 folders of 100 files.
 python3 - "$share/other/tree" <<'EOF'
@@ -284,5 +285,17 @@ for how in WebDAV "file manager"; do
   echo "$how move of a user's .lanyard-uploads and .lanyard-staging-notes.txt: $status, both moved"
   rm -rf "$share/other/mine"
 done
+
+# An upload form onto a full file system (a small tmpfs inside the share; the form is staged on the
+# share's own disk and copied in) answers 507, as a PUT does, and leaves nothing there.
+mkdir -p "$share/small"
+mount -t tmpfs -o size=1m lanyard-small "$share/small"
+head -c 3000000 /dev/urandom >"$work/big.form.bin"
+full=$(curl -s -o /dev/null -w '%{http_code}' --max-time 60 -F path=/small \
+  -F "files[]=@$work/big.form.bin;filename=big.bin" "$upurl/upload")
+echo "an upload form onto a full tmpfs: $full"
+[ "$full" = 507 ] || fail "an upload form onto a full tmpfs answers 507" "$full"
+left=$(find "$share/small" -mindepth 1 | wc -l)
+[ "$left" = 0 ] || fail "what a form onto a full tmpfs left there" "$left"
 
 e2e_finish "WebDAV item lock"

@@ -40,7 +40,7 @@ WebServerStep WebUploader::moveItem(const WebServerRequest& request) {
     if (!newRelativePath) {
         return missingField("newPath");
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*newRelativePath), "Item name")) {
+    if (auto refusal = RefusedItemPath(*newRelativePath, "Item name")) {
         return refusal;
     }
     const std::string oldPath = absolutePath(*oldRelativePath);
@@ -201,18 +201,14 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     if (!relativePath) {
         return missingField("path");
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*relativePath), "Directory name")) {
+    if (auto refusal = RefusedItemPath(*relativePath, "Directory name")) {
         return refusal;
     }
     Error error;
     const auto item = resolveItem(request, *relativePath, false, &error);
-    if (!item) {
-        return isOutside(error) ? doesNotExist(*relativePath)
-                                : WebServerErrorResponse::responseWithServerError(
-                                      500, error, "Failed creating directory \"%@\"", {*relativePath});
-    }
-    if (item->isRoot()) {
-        return doesNotExist(*relativePath);
+    if (!item || item->isRoot()) {
+        return !item ? folderRefusal(*relativePath, error, "Failed creating directory \"%@\"")
+                     : doesNotExist(*relativePath);
     }
     const std::string folderPath = FileSystem::deletingLastPathComponent(absolutePath(*relativePath));
     std::string path = FileSystem::appendPathComponent(folderPath, _uniqueNameForItem(*item));
@@ -235,9 +231,8 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
         return TooLongItemName(name, "Directory name");
     }
-    if (!chosen) {
-        return WebServerErrorResponse::responseWithServerError(500, error, "Failed creating directory \"%@\"",
-                                                               {*relativePath});
+    if (!chosen) { // its folder removed or replaced meanwhile, a full disk...
+        return folderRefusal(*relativePath, error, "Failed creating directory \"%@\"");
     }
     path = FileSystem::appendPathComponent(folderPath, *chosen);
     notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {

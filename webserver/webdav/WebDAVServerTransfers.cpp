@@ -213,7 +213,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest
     if (request.hasByteRange() || HeaderValue(request.headers(), "Content-Range")) {
         return WebServerErrorResponse::responseWithClientError(400, "Range uploads not supported");
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(request.path()), "File name")) {
+    if (auto refusal = RefusedItemPath(request.path(), "File name")) {
         return refusal;
     }
     Error resolveError;
@@ -328,7 +328,7 @@ WebServerStep WebDAVServer::performCOPY(const WebServerRequest& request, bool is
         return WebServerErrorResponse::responseWithClientError(502, "Destination \"%@\" is on another server",
                                                                {*destination});
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*relativePath), "Item name")) {
+    if (auto refusal = RefusedItemPath(*relativePath, "Item name")) {
         return refusal;
     }
     const std::string destinationPath = absolutePath(*relativePath);
