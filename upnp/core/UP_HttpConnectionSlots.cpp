@@ -87,6 +87,7 @@ void UP_HttpConnectionSlots::Offer(std::vector<Newcomer>& newcomers) {
         connection.m_Socket = newcomer.m_Socket;
         connection.m_Peer = peers[i];
         connection.m_Since = now;
+        connection.m_Listed = now;
         m_Connections.push_back(std::move(connection));
         snapshot.m_Open.push_back(View(m_Connections.back(), now));
         snapshot.m_Index.push_back(m_Connections.size() - 1);
@@ -124,6 +125,7 @@ UP_HttpSlotView UP_HttpConnectionSlots::View(const Connection& connection, Clock
     view.m_Used = connection.m_Used;
     view.m_Yielding = connection.m_Yielding;
     view.m_InPhase = Millis(now - connection.m_Since);
+    view.m_Listed = Millis(now - connection.m_Listed);
     if (HasProgress(view.m_Phase)) {
         connection.m_Progress.Fill(view);
     }
@@ -197,6 +199,13 @@ bool UP_HttpConnectionSlots::IsClosed(KL_Socket* socket) {
 KL_Cardinal UP_HttpConnectionSlots::GetCount() {
     KL_AutoLock lock(m_Lock);
     return static_cast<KL_Cardinal>(m_Connections.size());
+}
+
+bool UP_HttpConnectionSlots::HasRoom() {
+    KL_AutoLock lock(m_Lock);
+    const auto open = std::count_if(m_Connections.begin(), m_Connections.end(),
+                                    [](const Connection& connection) { return !connection.m_Closed; });
+    return m_Capacity == 0 || KL_Cardinal(open) < m_Capacity;
 }
 
 uint64_t UP_HttpConnectionSlots::GetAnswered() {

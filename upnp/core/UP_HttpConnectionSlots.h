@@ -77,6 +77,8 @@ public:
     bool IsClosed(KL_Socket* socket);
 
     KL_Cardinal GetCount();
+    // Whether a slot is free (a newcomer would be admitted without closing anything).
+    bool HasRoom();
     // How many answers have been written to their end (a sign that the server is serving).
     uint64_t GetAnswered();
     // The address a connection is counted under.
@@ -89,9 +91,10 @@ private:
         uint32_t m_Peer = 0;
         Phase m_Phase = Phase::Idle;
         bool m_Closed = false;
-        bool m_Used = false;     // it has sent a request
-        bool m_Yielding = false; // told to end after its answer
-        Clock::time_point m_Since;
+        bool m_Used = false;        // it has sent a request
+        bool m_Yielding = false;    // told to end after its answer
+        Clock::time_point m_Since;  // in its phase
+        Clock::time_point m_Listed; // admitted
         // While answering or draining: acknowledged bytes sampled about twice a second.
         UP_HttpAnswerProgress m_Progress;
     };

@@ -92,6 +92,11 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
         return;
     }
     const Clock::time_point now = Clock::now();
+    // Slots freed since the last pass go to those waiting first (a burst of returns would
+    // otherwise fill the list while slots stand free).
+    if (!m_Held.empty() && m_Slots->HasRoom()) {
+        ServeHeld(now);
+    }
     UP_HttpWaiterView view;
     view.m_Peer = m_Slots->PeerOf(client);
     const std::vector<UP_HttpWaiterView> waiters = Snapshot(now);

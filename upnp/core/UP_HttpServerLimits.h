@@ -46,7 +46,7 @@ struct UP_HttpServerLimits {
     // An answer of which nothing was acknowledged for this long, while some of it waits, may
     // give way (before the slow ones); with slots to spare it waits for its peer (m_WriteTimeout).
     // This pause is kept for an address holding at most m_FairShare connections; beyond that, an
-    // answer that makes no progress for twice m_RoomGrace gives way, and its rate counts its pause.
+    // answer that makes no progress for m_RoomGrace gives way, and its rate counts its pause.
     KL_Timeout m_PauseLimit = 20000;
     // A newcomer whose address holds fewer than this may take the place of a slow answer of an
     // address holding as many as its own (more than its own otherwise). An address holding at
@@ -57,6 +57,10 @@ struct UP_HttpServerLimits {
     // one that has acknowledged nothing for the longest goes, else the slowest, whatever else is
     // in the slots.
     KL_Timeout m_AnswerWait = 500;
+    // A connection is told to end after its answer (to make room for a newcomer) only once it has
+    // held its slot this long: each client has a turn, and many clients on few slots reconnect
+    // once a turn rather than once a request.
+    KL_Timeout m_Turn = 1000;
     // How long a newcomer for which no room can be made waits for it before it is answered 503.
     KL_Timeout m_RoomWait = 1500;
 };

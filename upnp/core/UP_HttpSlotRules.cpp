@@ -109,10 +109,10 @@ UP_HttpSlotRules::Cost UP_HttpSlotRules::ClassifyAnswer(const UP_HttpSlotView& c
         return Cost::Kept; // the server itself is slow to make it, or it is all taken
     }
     // Within its address's fair share a pause is kept for m_PauseLimit (a film paused on a busy
-    // server); beyond it, an answer that makes no progress is judged as soon as any answer is.
+    // server); beyond it, an answer that makes no progress for the grace is judged at once.
     const bool fair = holder <= m_Limits.m_FairShare;
     const int64_t judged = 2 * int64_t(m_Limits.m_RoomGrace);
-    const int64_t pause_limit = fair ? int64_t(m_Limits.m_PauseLimit) : judged;
+    const int64_t pause_limit = fair ? int64_t(m_Limits.m_PauseLimit) : int64_t(m_Limits.m_RoomGrace);
     if ((!fair || m_Limits.m_PauseLimit != 0) && connection.m_Paused >= pause_limit) {
         age = connection.m_Paused;
         return Cost::PausedAnswer;
@@ -145,6 +145,7 @@ bool UP_HttpSlotRules::MayTake(bool answer, KL_Cardinal holder, KL_Cardinal own,
 bool UP_HttpSlotRules::MayTellToEnd(const UP_HttpSlotView& connection, KL_Cardinal holder, KL_Cardinal own,
                                     bool same, bool barred, bool at_max) const {
     return connection.m_Used && connection.m_Phase != UP_HttpSlotPhase::Draining &&
+           connection.m_Listed >= int64_t(m_Limits.m_Turn) &&
            MayTake(true, holder, own, same, barred, at_max);
 }
 

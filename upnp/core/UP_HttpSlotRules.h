@@ -12,7 +12,7 @@
 //   3. part way through a request's head or body for m_RoomGrace;
 //   4. an answer that makes no progress: nothing acknowledged for m_PauseLimit while some of it
 //      waits (a film paused on a busy server), or, for an address holding more than m_FairShare,
-//      for twice m_RoomGrace;
+//      for m_RoomGrace;
 //   5. an answer its peer acknowledges more slowly than m_RateFloor over the last m_RateWindow,
 //      judged once older than twice m_RoomGrace (within the fair share a pause it is in is left
 //      out: a viewer who paused a moment is judged by how it read before);
@@ -32,8 +32,9 @@
 // at its share frees only its own, and so does one barred for a while (it lost a connection to
 // make room, BarFor): so a closed connection's return does not close another at once.
 //
-// When nothing may be freed now, a kept-alive connection is told to end after the answer it is
-// on (Yields; each newcomer tells one): not an answer under way if it can be helped, of the
+// When nothing may be freed now, a kept-alive connection that has had its turn (m_Turn) is told
+// to end after the answer it is on (Yields; each newcomer tells one): not an answer under way if
+// it can be helped, of the
 // address holding the most that the newcomer may take an answer from, so that a connection that
 // keeps polling still gives way. One already told frees nothing until its answer ends, so it
 // counts for nothing here.
@@ -67,6 +68,7 @@ struct UP_HttpSlotView {
     bool m_RequestWaiting = false; // idle, but bytes of its next request have arrived
     bool m_Yielding = false;       // told to end after the answer it is on
     int64_t m_InPhase = 0;         // since its phase began
+    int64_t m_Listed = 0;          // since it was admitted
     // Answering and draining only: whether bytes of the answer wait for the peer, since when the peer has
     // acknowledged nothing (0: it just did), and what it acknowledged over the last
     // m_RateWindow (over the whole answer when younger). See UP_HttpAnswerProgress.

@@ -93,6 +93,7 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
         FakeProbe probe;
         UP_HttpServerLimits limits;
         limits.m_RoomGrace = row.grace;
+        limits.m_Turn = 0;
         UP_HttpConnectionSlots slots(KL_Cardinal(row.listed.size()), &probe);
         slots.SetLimits(limits);
         std::vector<std::unique_ptr<KL_Socket>> sockets;

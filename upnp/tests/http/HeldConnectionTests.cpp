@@ -18,6 +18,7 @@ UP_HttpServerLimits NothingGivesWay(KL_Timeout room_wait) {
     limits.m_RoomGrace = 60000;
     limits.m_PauseLimit = 0;
     limits.m_RoomWait = room_wait;
+    limits.m_Turn = 0; // but a connection may be told to end after its answer
     return limits;
 }
 

@@ -15,11 +15,18 @@ constexpr uint32_t kA = 1; // the newcomer's address
 constexpr uint32_t kB = 2;
 constexpr uint32_t kC = 3;
 
+// Listed for a minute: it has had its turn.
 UP_HttpSlotView Idle(uint32_t peer, int64_t ms, bool used = true) {
     UP_HttpSlotView view;
     view.m_Peer = peer;
     view.m_Used = used;
     view.m_InPhase = ms;
+    view.m_Listed = 60000;
+    return view;
+}
+
+UP_HttpSlotView Listed(UP_HttpSlotView view, int64_t ms) {
+    view.m_Listed = ms;
     return view;
 }
 
@@ -86,7 +93,8 @@ std::vector<UP_HttpSlotView> Times(size_t count, const UP_HttpSlotView& view,
     return open;
 }
 
-// grace 1 s, floor 6 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms
+// grace 1 s, floor 6 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms,
+// a turn of 1 s
 const UP_HttpServerLimits kLimits;
 constexpr size_t kCapacity = 40;
 constexpr int kWait = UP_HttpSlotRules::kWait;
@@ -184,8 +192,8 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         // progress is judged at once (downloads that read nothing after their first bytes).
         {"4 non-reading answers of one address", Times(4, Answer(kB, 3000, 8000, 2500)), kWait},
         {"5 non-reading answers of one address", Times(5, Answer(kB, 3000, 8000, 2500)), 0, kBar},
-        {"5 of one address, paused 1999 ms", Times(5, Answer(kB, 10000, kFastBytes, 1999)), kWait},
-        {"5 of one address, paused 2000 ms", Times(5, Answer(kB, 10000, kFastBytes, 2000)), 0},
+        {"5 of one address, paused 999 ms", Times(5, Answer(kB, 10000, kFastBytes, 999)), kWait},
+        {"5 of one address, paused 1000 ms", Times(5, Answer(kB, 10000, kFastBytes, 1000)), 0},
         {"4 of one address, at the floor while moving",
          Times(4, Answer(kB, 10000, kFloorBytes * 9 / 10, 1500)), kWait},
         {"5 of one address, slow over the pause", Times(5, Answer(kB, 10000, kFloorBytes * 9 / 10, 1500)), 0},
@@ -240,6 +248,8 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
          0,
          1},
         {"not a fresh one", {Idle(kB, 400, false)}, kWait, kAny, {}, 0, 1},
+        {"not before its turn", {Listed(Idle(kB, 400), 999)}, kWait, kAny, {}, 0, 1},
+        {"once it had its turn", {Listed(Idle(kB, 400), 1000)}, kWait, kAny, {0}, 0, 1},
         {"barred: its own only",
          {Idle(kB, 400), Idle(kB, 400), Working(kA, 0)},
          kWait,
