@@ -40,10 +40,6 @@ bool UP_HttpConnectionSlots::Admit(Newcomer& newcomer) {
 }
 
 void UP_HttpConnectionSlots::Offer(std::vector<Newcomer>& newcomers) {
-    std::vector<uint32_t> peers;
-    for (const Newcomer& newcomer : newcomers) {
-        peers.push_back(PeerOf(newcomer.m_Socket));
-    }
     KL_AutoLock lock(m_Lock);
     const Clock::time_point now = Clock::now();
     Snapshot snapshot;
@@ -67,12 +63,12 @@ void UP_HttpConnectionSlots::Offer(std::vector<Newcomer>& newcomers) {
                                         m_Probe.HasUnread(m_Connections[snapshot.m_Index[j]].m_Socket);
             }
         }
-        const bool barred = IsBarred(peers[i], now);
+        const bool barred = IsBarred(newcomer.m_Peer, now);
         UP_HttpSlotRules::Cost cost = UP_HttpSlotRules::Cost::Kept;
-        const int room = rules.MakeRoom(snapshot.m_Open, peers[i], barred, newcomer.m_Waited, &cost);
+        const int room = rules.MakeRoom(snapshot.m_Open, newcomer.m_Peer, barred, newcomer.m_Waited, &cost);
         const KL_Cardinal ending = KL_Cardinal(m_Connections.size() - snapshot.m_Open.size());
         if (room == UP_HttpSlotRules::kWait || (room >= 0 && ending >= kMaxEnding)) {
-            for (size_t j : rules.Yields(snapshot.m_Open, peers[i], barred, newcomer.m_Told ? 0 : 1)) {
+            for (size_t j : rules.Yields(snapshot.m_Open, newcomer.m_Peer, barred, newcomer.m_Told ? 0 : 1)) {
                 KL_LOG_FINE("a connection is to end after its answer to make room for a newcomer");
                 m_Connections[snapshot.m_Index[j]].m_Yielding = true;
                 snapshot.m_Open[j].m_Yielding = true;
@@ -81,11 +77,11 @@ void UP_HttpConnectionSlots::Offer(std::vector<Newcomer>& newcomers) {
             continue;
         }
         if (room >= 0) {
-            Close(snapshot, size_t(room), cost, peers[i], rules, now);
+            Close(snapshot, size_t(room), cost, newcomer.m_Peer, rules, now);
         }
         Connection connection;
         connection.m_Socket = newcomer.m_Socket;
-        connection.m_Peer = peers[i];
+        connection.m_Peer = newcomer.m_Peer;
         connection.m_Since = now;
         connection.m_Listed = now;
         m_Connections.push_back(std::move(connection));

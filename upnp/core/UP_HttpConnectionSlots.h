@@ -45,6 +45,7 @@ public:
     // A newcomer offered a slot.
     struct Newcomer {
         KL_Socket* m_Socket = nullptr;
+        uint32_t m_Peer = 0;     // its address (PeerOf)
         int64_t m_Waited = 0;    // ms since it was held (0: it just came)
         bool m_Told = false;     // it has told a connection to end after its answer (in and out)
         bool m_Admitted = false; // out: listed

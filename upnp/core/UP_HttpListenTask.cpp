@@ -104,6 +104,7 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
     std::vector<bool> leaving(m_Held.size(), false);
     UP_HttpConnectionSlots::Newcomer newcomer;
     newcomer.m_Socket = client;
+    newcomer.m_Peer = view.m_Peer;
     bool hold = false;
     bool refuse = false;
     for (const UP_HttpWaitingList::Step& step : list.Arrive(waiters, view)) {
@@ -203,6 +204,7 @@ void UP_HttpListenTask::ServeHeld(Clock::time_point now) {
         }
         UP_HttpConnectionSlots::Newcomer newcomer;
         newcomer.m_Socket = waiter.m_Client;
+        newcomer.m_Peer = waiter.m_Peer;
         newcomer.m_Waited = waiters[step.m_Index].m_Waited;
         newcomer.m_Told = waiter.m_Told;
         offered.push_back(newcomer);

@@ -105,6 +105,7 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
         for (const Listed& listed : row.listed) {
             UP_HttpConnectionSlots::Newcomer newcomer;
             newcomer.m_Socket = make(listed.peer);
+            newcomer.m_Peer = listed.peer;
             ASSERT_TRUE(slots.Admit(newcomer));
             if (listed.waiting) {
                 probe.m_Waiting.insert(newcomer.m_Socket);
@@ -120,6 +121,7 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
         for (const Arriving& arriving : row.newcomers) {
             UP_HttpConnectionSlots::Newcomer newcomer;
             newcomer.m_Socket = make(arriving.peer);
+            newcomer.m_Peer = arriving.peer;
             newcomer.m_Told = arriving.told;
             pass.push_back(newcomer);
         }
