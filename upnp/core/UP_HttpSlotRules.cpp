@@ -120,6 +120,8 @@ UP_HttpSlotRules::Cost UP_HttpSlotRules::ClassifyAnswer(const UP_HttpSlotView& c
     if (connection.m_InPhase < judged) {
         return Cost::Kept; // too young to judge
     }
+    // Within the fair share, the rate while it moved: a viewer who paused a moment is judged by
+    // how it read before. Beyond it, its pause counts.
     const int64_t span = std::min(connection.m_InPhase, int64_t(m_Limits.m_RateWindow));
     const int64_t moving = fair ? span - std::min(connection.m_Paused, span) : span;
     if (moving <= 0 || (fair && connection.m_Acknowledged == 0) ||
@@ -194,7 +196,7 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
 
 std::vector<size_t> UP_HttpSlotRules::Yields(const std::vector<UP_HttpSlotView>& open, uint32_t peer,
                                              bool barred, KL_Cardinal wanted) const {
-    if (!IsFull(open)) {
+    if (!IsFull(open) || wanted == 0) {
         return {};
     }
     const Holdings holding(open);

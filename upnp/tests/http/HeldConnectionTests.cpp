@@ -18,7 +18,6 @@ UP_HttpServerLimits NothingGivesWay(KL_Timeout room_wait) {
     limits.m_RoomGrace = 60000;
     limits.m_PauseLimit = 0;
     limits.m_RoomWait = room_wait;
-    limits.m_Turn = 0; // but a connection may be told to end after its answer
     return limits;
 }
 
@@ -104,7 +103,8 @@ TEST_F(HeldConnectionTest, AConnectionToldToEndWhileItAnswersEndsAfterThatAnswer
     ASSERT_GE(out, 0);
     ASSERT_EQ(::ftruncate(out, 1024 * 1024), 0);
     ::close(out);
-    const UP_HttpServerLimits limits = NothingGivesWay(5000);
+    UP_HttpServerLimits limits = NothingGivesWay(5000);
+    limits.m_Turn = 0; // but it may be told to end after its answer
     StartServer(dir, &limits, 2); // 1 slot
     const int reader = ConnectFrom("127.0.0.1", m_Port, true);
     ASSERT_GE(reader, 0);
