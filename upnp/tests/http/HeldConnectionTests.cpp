@@ -104,7 +104,7 @@ TEST_F(HeldConnectionTest, AConnectionToldToEndWhileItAnswersEndsAfterThatAnswer
     ASSERT_EQ(::ftruncate(out, 1024 * 1024), 0);
     ::close(out);
     UP_HttpServerLimits limits = NothingGivesWay(5000);
-    limits.m_Turn = 0; // but it may be told to end after its answer
+    limits.m_Turn = 0;            // but it may be told to end after its answer
     StartServer(dir, &limits, 2); // 1 slot
     const int reader = ConnectFrom("127.0.0.1", m_Port, true);
     ASSERT_GE(reader, 0);
