@@ -53,14 +53,17 @@ void UP_HttpConnectionSlots::Offer(std::vector<Newcomer>& newcomers) {
     for (size_t i = 0; i < newcomers.size(); ++i) {
         Newcomer& newcomer = newcomers[i];
         newcomer.m_Admitted = false;
-        // Only an idle connection past its grace could give way as idle: has its request come?
+        // Only an idle connection past its grace could give way as idle: is it done? Not while its
+        // next request has come, nor while its last answer is still on its way to the peer: a
+        // client that pipelines sends its next request once it reads that answer's head, and a
+        // close before then would turn that request into a reset that cuts the answer.
         if (!snapshot.m_Looked && m_Capacity != 0 && snapshot.m_Open.size() >= m_Capacity) {
             snapshot.m_Looked = true;
             for (size_t j = 0; j < snapshot.m_Open.size(); ++j) {
                 UP_HttpSlotView& view = snapshot.m_Open[j];
                 view.m_RequestWaiting = view.m_Phase == Phase::Idle &&
                                         view.m_InPhase >= int64_t(m_Limits.m_RoomGrace) &&
-                                        m_Probe.HasUnread(m_Connections[snapshot.m_Index[j]].m_Socket);
+                                        IsUnfinished(m_Connections[snapshot.m_Index[j]].m_Socket);
             }
         }
         const bool barred = IsBarred(newcomer.m_Peer, now);
@@ -104,6 +107,12 @@ void UP_HttpConnectionSlots::Close(Snapshot& snapshot, size_t i, UP_HttpSlotRule
     m_Probe.Cancel(victim.m_Socket);
     snapshot.m_Open.erase(snapshot.m_Open.begin() + std::ptrdiff_t(i));
     snapshot.m_Index.erase(snapshot.m_Index.begin() + std::ptrdiff_t(i));
+}
+
+bool UP_HttpConnectionSlots::IsUnfinished(KL_Socket* socket) {
+    uint64_t acknowledged = 0;
+    bool waiting = false;
+    return m_Probe.HasUnread(socket) || (m_Probe.GetAcknowledged(socket, acknowledged, waiting) && waiting);
 }
 
 bool UP_HttpConnectionSlots::IsBarred(uint32_t peer, Clock::time_point now) {

@@ -116,6 +116,9 @@ private:
     // Under the lock: closes the connection at position i of the snapshot to make room.
     void Close(Snapshot& snapshot, size_t i, UP_HttpSlotRules::Cost cost, uint32_t peer,
                const UP_HttpSlotRules& rules, Clock::time_point now);
+    // Under the lock: whether an idle connection is not done yet: its next request has come, or
+    // its last answer still waits for its peer.
+    bool IsUnfinished(KL_Socket* socket);
     // Under the lock: whether the address may not make room at others' cost now.
     bool IsBarred(uint32_t peer, Clock::time_point now);
 

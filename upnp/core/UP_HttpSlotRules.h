@@ -65,7 +65,7 @@ struct UP_HttpSlotView {
     uint32_t m_Peer = 0;
     UP_HttpSlotPhase m_Phase = UP_HttpSlotPhase::Idle;
     bool m_Used = false;           // it has sent a request
-    bool m_RequestWaiting = false; // idle, but bytes of its next request have arrived
+    bool m_RequestWaiting = false; // idle, but its next request has come (or its last answer is on its way)
     bool m_Yielding = false;       // told to end after the answer it is on
     int64_t m_InPhase = 0;         // since its phase began
     int64_t m_Listed = 0;          // since it was admitted

@@ -70,6 +70,12 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
     } rows[] = {
         {"an idle one whose request has come stays", 0, {{kB, {Phase::Idle}, true}}, {{kA}}, "0", {}},
         {"an idle one without a request goes", 0, {{kB, {Phase::Idle}, false}}, {{kA}}, "1", {0}},
+        {"an idle one whose last answer is on its way stays",
+         0,
+         {{kB, {Phase::Idle}, false, true}},
+         {{kA}},
+         "0",
+         {}},
         {"a drain with nothing waiting goes", 60000, {{kB, kDraining}}, {{kA}}, "1", {0}},
         {"a drain whose answer waits stays", 60000, {{kB, kDraining, false, true}}, {{kA}}, "0", {}},
         {"the address that lost one is barred",
