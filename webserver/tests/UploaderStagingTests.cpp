@@ -131,6 +131,12 @@ mode_t permissionsOf(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
+// The size of a file (-1 when it cannot be read).
+off_t fileSize(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
 // The staged files in a staging folder (every name but the lock file's) once there are `count` of
 // them; waits a bounded time.
 std::vector<std::string> stagedFilesIn(const std::string& folder, std::size_t count = 1) {
@@ -382,6 +388,10 @@ TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
             ASSERT_TRUE(client.send(request.substr(0, half)));
             const auto staged = stagedFilesIn(folder);
             ASSERT_EQ(staged.size(), 1u);
+            // Meddled with once some of the part is written (cut before that, it would lose nothing).
+            for (int attempt = 0; attempt < 500 && fileSize(staged[0]) == 0; ++attempt) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             EXPECT_EQ(permissionsOf(staged[0]), 0600u);
             EXPECT_EQ(permissionsOf(folder), 0700u);
             ASSERT_TRUE(meddling.act(staged[0]));

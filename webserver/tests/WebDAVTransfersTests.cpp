@@ -111,6 +111,12 @@ TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             ASSERT_TRUE(staged);
+            // Meddled with once some of the body is written (cut before that, it would lose nothing).
+            std::error_code error;
+            for (int attempt = 0; attempt < 500 && std::filesystem::file_size(*staged, error) == 0;
+                 ++attempt) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             EXPECT_EQ(std::filesystem::status(*staged).permissions(),
                       std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
                 << "readable by others while it is received";
