@@ -5,6 +5,8 @@
 #include "HttpTestSupport.h"
 #include "KL_Socket.h"
 #include "KL_TcpServerSocket.h"
+#include "ScriptedSocket.h"
+#include "UP_HttpConnectionSlots.h"
 #include "UP_HttpListenTask.h"
 #include "UP_TaskManager.h"
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <netinet/tcp.h>
 #include <sys/stat.h>
 #include <thread>
@@ -375,6 +378,40 @@ TEST_F(ConnectionLimitTest, RefusedRequestGivesWayAtOnce) {
     EXPECT_TRUE(ServedWithin("127.0.0.2", m_Port, std::chrono::milliseconds(1000)));
     done = true;
     sending.join();
+}
+
+// A refused request counts as draining (the first to give way) only once its 400 is written: a
+// newcomer that comes while it is written never closes the connection ahead of it.
+TEST(RefusalTest, NewcomerNeverClosesARefusalBeingWritten) {
+    class Refusing : public UP_HttpServerTask {
+    public:
+        Refusing(KL_HttpRequestHandler& handler, KL_Socket* socket, UP_HttpConnectionSlots& slots,
+                 KL_Socket& newcomer)
+            : UP_HttpServerTask(&handler, socket, false, &slots), m_Newcomer(newcomer) {}
+        KL_Result Write(KL_HttpResponse& response, bool& keep_alive, bool headers_only) override {
+            (void)m_Slots->Admit(&m_Newcomer);
+            m_ClosedFirst = m_ClosedFirst || m_Slots->IsClosed(m_Socket);
+            return UP_HttpServerTask::Write(response, keep_alive, headers_only);
+        }
+        KL_Socket& m_Newcomer;
+        bool m_ClosedFirst = false;
+    };
+    UP_HttpConnectionSlots slots(1);
+    slots.SetLimits(kShortLimits);
+    auto state = std::make_shared<upnp_test::ScriptedConnection>();
+    state->input = "POST /echo HTTP/1.1\r\nContent-Length: x\r\n\r\n";
+    KL_Socket newcomer(
+        new upnp_test::ScriptedSocketDelegate(std::make_shared<upnp_test::ScriptedConnection>()));
+    KL_Socket* socket = new KL_Socket(new upnp_test::ScriptedSocketDelegate(state));
+    ASSERT_TRUE(slots.Admit(socket));
+    TestHandler handler;
+    {
+        Refusing task(handler, socket, slots, newcomer);
+        task.DoRun();
+        EXPECT_FALSE(task.m_ClosedFirst);
+    }
+    EXPECT_EQ(state->output.rfind("HTTP/1.1 400", 0), 0u);
+    slots.Leave(&newcomer);
 }
 
 // A kept-alive connection that sends no further request is closed after the idle time-out.
