@@ -31,9 +31,11 @@ const std::shared_ptr<const Data>& continueHead() {
     return head;
 }
 
-// What a connection answered early (before its body was read) still reads and drops at most, so
-// that closing does not reset the connection before the client has read the answer.
-constexpr std::size_t kLingerBytes = 1024 * 1024;
+// What a connection still reads and drops after its answer, at most, before it closes: closing
+// with bytes unread (a request pipelined behind the answer, the rest of a body answered early)
+// would reset the connection, and the end of the answer would be lost.
+constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
+constexpr double kLingerSeconds = 2.0;
 
 // 0 when the head frames its body in a way this server implements, else the status to answer:
 // 501 for a transfer coding other than chunked, 400 for a Content-Length that is not one plain
@@ -72,7 +74,7 @@ WebServerConnection::WebServerConnection(std::shared_ptr<WebServer> server, std:
           _server->serverName(), _server->authenticationRealm(), _server->authenticationBasicAccounts(),
           _server->authenticationDigestAccounts(), _server->shouldAutomaticallyMapHEADToGET(),
           _server->connectionIdleTimeout(), _server->headTimeout(), _server->minimumBodyRate(),
-          _server->bodyRateInterval(), _server->digestNonces()})) {}
+          _server->bodyRateInterval(), _server->digestNonces(), _server->stopCount()})) {}
 
 WebServerConnection::~WebServerConnection() = default;
 
@@ -168,7 +170,7 @@ void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>& 
     auto self = shared_from_this();
     _writeHeadersWithCompletionBlock([self](bool success) {
         if (success) {
-            self->_lingerIfBodyUnread();
+            self->_lingerAfterAnswer();
         }
     });
 }
@@ -296,7 +298,6 @@ bool WebServerConnection::_matchRequest(const std::string& method, const Url& ur
     const HeaderDictionary& headers = _requestMessage->headers();
     // A body framed in a way this server does not implement is refused before any handler runs.
     if (const int refusal = framingStatus(headers); refusal != 0) {
-        _bodyUnread = true;
         abortRequest(nullptr, refusal);
         return false;
     }
@@ -321,7 +322,6 @@ bool WebServerConnection::_matchRequest(const std::string& method, const Url& ur
     }
     _request->setLocalAddressData(_localAddress);
     _request->setRemoteAddressData(_remoteAddress);
-    _bodyUnread = _request->hasBody();
     return true;
 }
 
@@ -521,7 +521,6 @@ void WebServerConnection::_finishBodyRead(bool success) {
         abortRequest(nullptr, bodyFailureStatus(_bodyError));
         return;
     }
-    _bodyUnread = false;
     if (!_closeRequestBody(&error)) {
         abortRequest(_request, 500);
         return;
@@ -557,14 +556,28 @@ bool WebServerConnection::_closeRequestBody(Error* error) {
     return closed;
 }
 
-// ---- Closing after an early answer ----
+// ---- Closing after the answer ----
 
-void WebServerConnection::_lingerIfBodyUnread() {
-    if (!_bodyUnread || _socket == -1) {
+// The answer is out and the connection ends: the sending side is shut down (the client sees the
+// answer end), then what the client still sends is read and dropped until its end of stream, for
+// at most kLingerSeconds and kLingerBytes, and only then is the socket closed. Meanwhile the
+// connection is draining: the first to go when descriptors run short, and shut down at once when
+// the server stops. Reads go through the reactor and the time limit is the phase timer: no worker
+// waits.
+void WebServerConnection::_lingerAfterAnswer() {
+    if (_socket == -1) {
         return;
     }
-    _bodyUnread = false;
+    // The request goes before the client sees the answer end, as it would with the close: whatever
+    // it held (a body's temporary files, the staging folder of uploads) is let go of by then.
+    _request.reset();
+    _endCarryingOut(); // its client knows the outcome: it may be shed again
+    _draining = true;
+    if (_server->stopCount() != _settings->stopCount) {
+        return; // the server stopped: the socket closes now
+    }
     ::shutdown(_socket, SHUT_WR);
+    _armPhaseTimer(kLingerSeconds, [this] { _shutDownSocket(); });
     _drain(kLingerBytes);
 }
 

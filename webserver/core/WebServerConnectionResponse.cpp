@@ -334,7 +334,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
     _writeHeadersWithCompletionBlock([self, bodyOpened](bool success) {
         if (!bodyOpened) {
             if (success) {
-                self->_lingerIfBodyUnread();
+                self->_lingerAfterAnswer();
             }
             return;
         }
@@ -346,7 +346,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
         self->_writeBodyWithCompletionBlock([self](bool written) {
             self->_response->performClose();
             if (written) {
-                self->_lingerIfBodyUnread();
+                self->_lingerAfterAnswer();
             }
         });
     });
