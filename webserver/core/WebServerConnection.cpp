@@ -31,12 +31,6 @@ const std::shared_ptr<const Data>& continueHead() {
     return head;
 }
 
-// What a connection still reads and drops after its answer, at most, before it closes: closing
-// with bytes unread (a request pipelined behind the answer, the rest of a body answered early)
-// would reset the connection, and the end of the answer would be lost.
-constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
-constexpr double kLingerSeconds = 2.0;
-
 // 0 when the head frames its body in a way this server implements, else the status to answer:
 // 501 for a transfer coding other than chunked, 400 for a Content-Length that is not one plain
 // number (repeated fields arrive joined with ", ") or that comes with a Transfer-Encoding.
@@ -554,40 +548,4 @@ bool WebServerConnection::_closeRequestBody(Error* error) {
         _server->didCloseRequestBody(*this);
     }
     return closed;
-}
-
-// ---- Closing after the answer ----
-
-// The answer is out and the connection ends: the sending side is shut down (the client sees the
-// answer end), then what the client still sends is read and dropped until its end of stream, for
-// at most kLingerSeconds and kLingerBytes, and only then is the socket closed. Meanwhile the
-// connection is draining: the first to go when descriptors run short, and shut down at once when
-// the server stops. Reads go through the reactor and the time limit is the phase timer: no worker
-// waits.
-void WebServerConnection::_lingerAfterAnswer() {
-    if (_socket == -1) {
-        return;
-    }
-    // The request goes before the client sees the answer end, as it would with the close: whatever
-    // it held (a body's temporary files, the staging folder of uploads) is let go of by then.
-    _request.reset();
-    _endCarryingOut(); // its client knows the outcome: it may be shed again
-    _draining = true;
-    if (_server->stopCount() != _settings->stopCount) {
-        return; // the server stopped: the socket closes now
-    }
-    ::shutdown(_socket, SHUT_WR);
-    _armPhaseTimer(kLingerSeconds, [this] { _shutDownSocket(); });
-    _drain(kLingerBytes);
-}
-
-void WebServerConnection::_drain(std::size_t remaining) {
-    auto buffer = std::make_shared<Data>();
-    auto self = shared_from_this();
-    _readData(buffer, std::min<std::size_t>(remaining, kBodyReadCapacity),
-              [self, buffer, remaining](bool success) {
-                  if (success && buffer->size() < remaining) {
-                      self->_drain(remaining - buffer->size());
-                  }
-              });
 }

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <map>
 #include <string_view>
+#include <sys/socket.h>
 
 // The processing half of a connection: authentication, the handler, conditional requests and
 // writing the response.
@@ -27,6 +28,13 @@ namespace {
 
 // What one file send covers at most before the connection hears of it (didWriteBytes).
 constexpr std::uint64_t kSendFileSlice = 16 * 1024 * 1024;
+
+// What a connection still reads and drops after its answer, at most, before it closes (and in
+// reads of what size): closing with bytes unread (a request pipelined behind the answer, the rest
+// of a body answered early) would reset the connection, and the end of the answer would be lost.
+constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
+constexpr double kLingerSeconds = 2.0;
+constexpr std::size_t kLingerReadSlice = 64 * 1024;
 
 const std::shared_ptr<const Data>& lastChunk() {
     static const auto bytes = std::make_shared<const Data>(platform::dataFromString("0\r\n\r\n"));
@@ -442,4 +450,40 @@ void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, Comple
         // The operation holds the completion, and so the connection, while it reports progress.
         [connection = this](std::uint64_t) { connection->_noteProgress(); });
     _watchIdle();
+}
+
+// ---- Closing after the answer ----
+
+// The answer is out and the connection ends: the sending side is shut down (the client sees the
+// answer end), then what the client still sends is read and dropped until its end of stream, for
+// at most kLingerSeconds and kLingerBytes, and only then is the socket closed. Meanwhile the
+// connection is draining: the first to go when descriptors run short, and shut down at once when
+// the server stops. Reads go through the reactor and the time limit is the phase timer: no worker
+// waits.
+void WebServerConnection::_lingerAfterAnswer() {
+    if (_socket == -1) {
+        return;
+    }
+    // The request goes before the client sees the answer end, as it would with the close: whatever
+    // it held (a body's temporary files, the staging folder of uploads) is let go of by then.
+    _request.reset();
+    _endCarryingOut(); // its client knows the outcome: it may be shed again
+    _draining = true;
+    if (_server->stopCount() != _settings->stopCount) {
+        return; // the server stopped: the socket closes now
+    }
+    ::shutdown(_socket, SHUT_WR);
+    _armPhaseTimer(kLingerSeconds, [this] { _shutDownSocket(); });
+    _drain(kLingerBytes);
+}
+
+void WebServerConnection::_drain(std::size_t remaining) {
+    auto buffer = std::make_shared<Data>();
+    auto self = shared_from_this();
+    _readData(buffer, std::min<std::size_t>(remaining, kLingerReadSlice),
+              [self, buffer, remaining](bool success) {
+                  if (success && buffer->size() < remaining) {
+                      self->_drain(remaining - buffer->size());
+                  }
+              });
 }
