@@ -239,7 +239,10 @@ void WebServerConnection::_startProcessingRequest() {
         return; // shut down for want of descriptors already: nothing is carried out
     }
     auto self = shared_from_this();
-    processRequest(_request, [self](std::shared_ptr<WebServerResponse> response) {
+    // The handler gets a request of its own: the answer, which its completion may write at once,
+    // lets go of the connection's before the handler has returned.
+    const std::shared_ptr<WebServerRequest> request = _request;
+    processRequest(request, [self](std::shared_ptr<WebServerResponse> response) {
         if (self->_responded.exchange(true)) {
             return; // a completion called a second time is ignored
         }
