@@ -123,8 +123,11 @@ private:
     void _armWatchdog(double seconds);
     void _checkIdle();
     // After the answer: stop sending, read and drop what the client still sends (bounded in time
-    // and bytes), so that the close does not reset the connection under the answer.
+    // and bytes), so that the close does not reset the connection under the answer. It begins
+    // once the answer is out and the handler has let go of its completion (_lingerOnceDone is
+    // called for each; the last one begins it).
     void _lingerAfterAnswer();
+    void _lingerOnceDone();
     void _drain(std::size_t remaining);
     // Deadlines of a phase rather than of one operation: the whole head from its first byte
     // (HeadTimeout), and the body's pace (MinimumBodyRate over BodyRateInterval). One timer, made
@@ -157,7 +160,8 @@ private:
     enum class ShedState { Open, CarryingOut, ShutDown };
     std::atomic<ShedState> _shedState{ShedState::Open};
     std::atomic<bool> _draining{false};
-    bool _requestBodyOpen = false; // the server counts it against the peer
+    std::atomic<int> _lingerWaits{1}; // for the answer, and for the handler while it holds on
+    bool _requestBodyOpen = false;    // the server counts it against the peer
     bool _virtualHEAD = false;
     std::unique_ptr<platform::HttpRequestHead> _requestMessage;
     std::shared_ptr<WebServerRequest> _request;

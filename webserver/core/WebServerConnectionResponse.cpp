@@ -239,10 +239,18 @@ void WebServerConnection::_startProcessingRequest() {
         return; // shut down for want of descriptors already: nothing is carried out
     }
     auto self = shared_from_this();
-    // The handler gets a request of its own: the answer, which its completion may write at once,
-    // lets go of the connection's before the handler has returned.
-    const std::shared_ptr<WebServerRequest> request = _request;
-    processRequest(request, [self](std::shared_ptr<WebServerResponse> response) {
+    // The drain after the answer waits for the handler to let go of its completion too: by then
+    // the handler is done with the request (and whatever the request holds goes with it).
+    _lingerWaits.fetch_add(1);
+    struct Release {
+        explicit Release(std::shared_ptr<WebServerConnection> held) : connection(std::move(held)) {}
+        Release(const Release&) = delete;
+        Release& operator=(const Release&) = delete;
+        ~Release() { connection->_lingerOnceDone(); }
+        std::shared_ptr<WebServerConnection> connection;
+    };
+    auto release = std::make_shared<Release>(self);
+    processRequest(_request, [self, release](std::shared_ptr<WebServerResponse> response) {
         if (self->_responded.exchange(true)) {
             return; // a completion called a second time is ignored
         }
@@ -457,20 +465,24 @@ void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, Comple
 
 // ---- Closing after the answer ----
 
-// The answer is out and the connection ends: the sending side is shut down (the client sees the
-// answer end), then what the client still sends is read and dropped until its end of stream, for
-// at most kLingerSeconds and kLingerBytes, and only then is the socket closed. Meanwhile the
-// connection is draining: the first to go when descriptors run short, and shut down at once when
-// the server stops. Reads go through the reactor and the time limit is the phase timer: no worker
-// waits.
+// The answer is out and the connection ends: once the handler, if one ran, has let go of its
+// completion, the request goes, the sending side is shut down (the client sees the answer end),
+// then what the client still sends is read and dropped until its end of stream, for at most
+// kLingerSeconds and kLingerBytes, and only then is the socket closed. Meanwhile the connection is
+// draining: the first to go when descriptors run short, and shut down at once when the server
+// stops. Reads go through the reactor and the time limit is the phase timer: no worker waits.
 void WebServerConnection::_lingerAfterAnswer() {
-    if (_socket == -1) {
+    _endCarryingOut(); // its client knows the outcome: it may be shed again
+    _lingerOnceDone();
+}
+
+void WebServerConnection::_lingerOnceDone() {
+    if (_lingerWaits.fetch_sub(1, std::memory_order_acq_rel) != 1 || _socket == -1) {
         return;
     }
-    // The request goes before the client sees the answer end, as it would with the close: whatever
-    // it held (a body's temporary files, the staging folder of uploads) is let go of by then.
+    // Whatever the request held (a body's temporary files, the staging folder of uploads) is let
+    // go of before the client sees the answer end, as it was before a close.
     _request.reset();
-    _endCarryingOut(); // its client knows the outcome: it may be shed again
     _draining = true;
     if (_server->stopCount() != _settings->stopCount) {
         return; // the server stopped: the socket closes now
