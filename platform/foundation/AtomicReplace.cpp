@@ -151,6 +151,19 @@ bool AtomicReplace::isStagingName(std::string_view name) {
 
 bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
                                       Error* error) {
+    bool leftOld = false;
+    if (!installStagedItemLeavingOld(staged, target, replaced, &leftOld, error)) {
+        return false;
+    }
+    if (leftOld) {
+        removeStep(staged, nullptr); // the old item, now under the staging name
+    }
+    return true;
+}
+
+bool AtomicReplace::installStagedItemLeavingOld(const SharedItem& staged, const SharedItem& target,
+                                                bool* replaced, bool* leftOld, Error* error) {
+    *leftOld = false;
     if (replaced) {
         *replaced = false;
     }
@@ -167,7 +180,7 @@ bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem
     }
     Error exchangeError;
     if (exchangeStep(staged, target, &exchangeError)) {
-        removeStep(staged, nullptr); // the old item, now under the staging name
+        *leftOld = true;
     } else if (!isUnsupported(exchangeError.code)) {
         setError(error, exchangeError);
         return false;
@@ -286,6 +299,38 @@ bool AtomicReplace::replaceWithMove(const std::string& from, const std::string& 
     auto fromItem = SharedFolder::itemAtPath(from, error);
     auto toItem = fromItem ? SharedFolder::itemAtPath(to, error) : std::nullopt;
     return toItem && replaceWithMove(*fromItem, *toItem, replaced, error);
+}
+
+std::optional<SharedItem> AtomicReplace::moveAside(const SharedItem& item, Error* error) {
+    auto aside = stagingItemBeside(item, error);
+    if (!aside || !renameStep(item, *aside, true, error)) {
+        return std::nullopt;
+    }
+    return aside;
+}
+
+bool AtomicReplace::removeAside(const SharedItem& aside, const std::string& name, Error* error) {
+    // A writer that opened a folder inside before it was set aside may still add an entry while the
+    // removal runs: the removal goes over it again.
+    constexpr int kAttempts = 3;
+    Error removeError;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        removeError = Error();
+        if (removeStep(aside, &removeError)) {
+            return true;
+        }
+        if (removeError.code != ENOTEMPTY) {
+            break;
+        }
+    }
+    if (!SharedFolder::status(aside)) {
+        return true; // gone all the same
+    }
+    setError(error, removeError);
+    if (const auto back = SharedFolder::sibling(aside, name)) {
+        renameStep(aside, *back, true, nullptr);
+    }
+    return false;
 }
 
 void AtomicReplace::setFaultInjector(FaultInjector newInjector) {

@@ -58,12 +58,24 @@ public:
     // installStagedItemWithoutReplacing (or removed).
     static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error,
                                                 const SharedFolder::NameFilter& leftOut = {});
+    // installStagedItem for a caller that removes the old item itself, later and without the
+    // target's lock: an old item swapped out is left under the staged item's name, and `leftOld`
+    // tells whether it is there (a file system without an atomic exchange removes it at once).
+    static bool installStagedItemLeavingOld(const SharedItem& staged, const SharedItem& target,
+                                            bool* replaced, bool* leftOld, Error* error);
     // Whether a name is one this class gives the items it builds aside.
     static bool isStagingName(std::string_view name);
     // Renames the staged item to `target` only when nothing is there (EEXIST otherwise); the
     // staged item stays on failure.
     static bool installStagedItemWithoutReplacing(const SharedItem& staged, const SharedItem& target,
                                                   Error* error);
+
+    // A removal in two halves, for a caller that holds the item's lock only for the first: the item
+    // renamed to a hidden name beside it (none on failure, the item as it was), then removed with
+    // everything in it, which may take long, without the lock. When that removal fails part way, what
+    // is left goes back under `name` (its name before) unless something has taken it meanwhile.
+    static std::optional<SharedItem> moveAside(const SharedItem& item, Error* error);
+    static bool removeAside(const SharedItem& aside, const std::string& name, Error* error);
 
     // The steps are named "copy", "rename", "exchange" and "remove". The injector answers an error
     // number to fail the step with, or 0 to let it run. Empty: no injection.

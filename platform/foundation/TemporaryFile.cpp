@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 
 namespace platform {
 
@@ -39,7 +40,7 @@ int createUnderFreshName(int folder, const MakeName& makeName, std::string& name
         std::string name = makeName();
         int file;
         do {
-            file = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            file = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         } while (file == -1 && errno == EINTR);
         if (file != -1) {
             nameOut = std::move(name);
@@ -67,6 +68,22 @@ int createTemporaryFile(std::string& pathOut, const std::string& folder) {
                                   : folder + (folder.back() == '/' ? "" : "/") + makeUuidString();
         },
         pathOut);
+}
+
+unsigned publishedFileMode() {
+    // umask() cannot be read without setting it, which would race with files other threads make.
+    static const unsigned mode = [] {
+        unsigned mask = 022;
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("Umask:", 0) == 0) {
+                mask = static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+                break;
+            }
+        }
+        return 0644u & ~mask;
+    }();
+    return mode;
 }
 
 } // namespace platform

@@ -16,6 +16,8 @@
 #   e2e_fetch NAME CURL-ARGS...            # body in $work/NAME.body, head in $work/NAME.head;
 #                                          # prints the status (000 when curl gets no answer)
 #   e2e_header NAME HEADER                 # the value of a header of that fetch, without CR
+#   e2e_await_file FOLDER PATTERN          # waits up to 5 s for a file of FOLDER whose name
+#                                          # matches PATTERN (find -name); prints its path
 #   e2e_stop NAME                          # stops a server; any unclean stop is a failure
 #                                          # (e2e_stop_webserve is the same)
 #   e2e_finish WHAT                        # stops the servers left, sums up, exits 0 or 1
@@ -94,6 +96,16 @@ e2e_start_webserve() {
   mkdir -p "$folder"
   e2e_start "$name" "listening on" "$E2E_WEBSERVE" "$mode" "$folder" 0 --localhost "$@"
   echo "started $name server at $url ($mode $folder)"
+}
+
+e2e_await_file() {
+  local folder=$1 pattern=$2 found="" _
+  for _ in $(seq 1 100); do
+    found=$(find "$folder" -maxdepth 1 -name "$pattern" | head -1)
+    [ -n "$found" ] && break
+    sleep 0.05
+  done
+  echo "$found"
 }
 
 e2e_stop() {

@@ -81,12 +81,7 @@ for target in c.txt b.txt; do
   curl --silent --max-time 30 --limit-rate 100k -o /dev/null -w '%{http_code}' -T "$work/slow.bin" \
     "$dav/$target" >"$work/slow.status" &
   slow=$!
-  staged=""
-  for _ in $(seq 1 100); do
-    staged=$(find "$D" -maxdepth 1 -name '.lanyard-staging-*' | head -1)
-    [ -n "$staged" ] && break
-    sleep 0.05
-  done
+  staged=$(e2e_await_file "$D" '.lanyard-staging-*')
   [ -n "$staged" ] || fail "the PUT of $target was not staged"
   rm -f "$staged"
   wait "$slow"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end check of `webserve uploader` with curl: the eight routes of the web file manager,
 # their answers and messages, the folder on disk after each change, and the staging folder (a
-# user's items in it kept, a FIFO as its lock file never waited on).
+# user's items in it kept, a FIFO as its lock file never waited on, the server's own folder in the
+# system's temporary folder when the share's cannot be used, a lock another program holds).
 #
 # usage: uploader_e2e.sh PATH-TO-WEBSERVE
 set -uo pipefail
@@ -245,5 +246,60 @@ e2e_stop fifo
 [ -p "$fifo_share/.lanyard-uploads/lock" ] || fail "the FIFO is gone"
 kill "$unblocker" 2>/dev/null
 wait "$unblocker" 2>/dev/null
+
+# A folder named lock in the staging folder: uploads are staged in the server's own folder in the
+# system's temporary folder. A part a killed server left there goes at start, a user's file stays;
+# a part in flight is readable by the user only (and the folder closed to others); the file stored
+# gets the permissions a new file gets; nothing of the server's is left after the stop.
+tmp="$work/tmp"
+own="$tmp/lanyard-uploads-$(id -u)"
+lock_share="$work/LockShare"
+mkdir -p "$lock_share/.lanyard-uploads/lock" "$own"
+chmod 700 "$own"
+left="$own/$(tr a-f A-F </proc/sys/kernel/random/uuid)"
+printf 'partial\n' >"$left"
+printf 'mine\n' >"$own/notes.txt"
+TMPDIR=$tmp e2e_start_webserve locked uploader "$lock_share"
+[ -e "$left" ] && fail "a part a killed server left in the temporary folder is still there at start"
+head -c 200000 /dev/urandom >"$work/slow.bin" # about 2 s at 100 KB/s
+curl --silent --max-time 30 --limit-rate 100k -o /dev/null -w '%{http_code}' -F path=/ \
+  -F "files[]=@$work/slow.bin;filename=slow.bin" "$url/upload" >"$work/slow.status" &
+slow=$!
+staged=$(e2e_await_file "$own" "$staged_name")
+[ -n "$staged" ] || fail "the slow upload was not staged in the temporary folder"
+expect "the permissions of a part in flight" "$(stat -c %a "$staged" 2>/dev/null)" 600
+expect "the permissions of the server's folder" "$(stat -c %a "$own")" 700
+wait "$slow"
+expect "the slow upload" "$(cat "$work/slow.status")" 200
+cmp -s "$work/slow.bin" "$lock_share/slow.bin" || fail "the slow upload's file is not whole"
+expect "the permissions of the file stored" "$(stat -c %a "$lock_share/slow.bin")" \
+  "$(printf '%o' $((0644 & ~$(umask))))"
+e2e_stop locked
+expect "the server's folder after the stop" "$(ls -A "$own" | paste -sd' ')" "notes.txt"
+
+# A lock file another program holds exclusively is never waited for: 20 uploads at once are stored
+# (staged in the temporary folder), and a listing meanwhile answers at once.
+held_share="$work/HeldShare"
+TMPDIR=$tmp e2e_start_webserve held uploader "$held_share"
+mkdir -p "$held_share/.lanyard-uploads"
+flock --exclusive "$held_share/.lanyard-uploads/lock" sleep 30 &
+holder=$!
+for _ in $(seq 1 50); do
+  flock --nonblock --shared "$held_share/.lanyard-uploads/lock" true || break
+  sleep 0.05
+done
+uploads=()
+for i in $(seq 1 20); do
+  curl --silent --max-time 10 -o /dev/null -w '%{http_code}\n' -F path=/ \
+    -F "files[]=@$work/a.txt;filename=held$i.txt" "$url/upload" >"$work/held$i.status" &
+  uploads+=($!)
+done
+expect "a listing beside them" "$(e2e_fetch heldlist --max-time 1 "$url/list?path=/")" 200
+wait "${uploads[@]}"
+expect "the uploads beside a lock held by another program" "$(sort -u "$work"/held*.status | paste -sd' ')" 200
+expect "their files" "$(find "$held_share" -maxdepth 1 -name 'held*.txt' | wc -l)" 20
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+e2e_stop held
 
 e2e_finish uploader

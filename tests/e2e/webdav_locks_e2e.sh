@@ -3,7 +3,9 @@
 # tmpfs mounted inside the share makes a second file system there; while a MOVE of a tree of files
 # from it runs and PUTs of its destination come in (more than the server has workers), a GET of
 # another file is answered within 0.5 s. Then the move is whole, its source gone, and nothing of
-# the server's staging is left. A PUT of a moved file's source while it is copied is never lost. Exits 77 where mount namespaces are refused.
+# the server's staging is left. A PUT of a moved file's source while it is copied is never lost.
+# While COPYs of many small files run, a 1 KB PUT from another address answers within 0.5 s.
+# Exits 77 where mount namespaces are refused.
 #
 #   webdav_locks_e2e.sh WEBSERVE
 set -euo pipefail
@@ -94,5 +96,48 @@ echo "PUT of the source during the move: $put, MOVE $(cat "$work/move2.status"),
 [ "$kept" = 1 ] || fail "the bytes of a PUT of the source during the move"
 left=$(find "$share" -name '.lanyard-staging-*' | wc -l)
 [ "$left" = 0 ] || fail "staging items left behind" "$left"
+
+# Long copies never hold a short write: while COPYs of a folder of many small files run (as many
+# as the file-operations pool has threads, at least 4), a 1 KB PUT from another address answers
+# within 0.5 s.
+python3 - "$share/many" <<'EOF'
+import os, sys
+os.makedirs(sys.argv[1])
+for i in range(5000):
+    with open(os.path.join(sys.argv[1], 'f%d.txt' % i), 'w') as f:
+        f.write('x' * 100)
+EOF
+copies=$(($(nproc) / 2))
+[ "$copies" -ge 4 ] || copies=4
+copiers=()
+for i in $(seq 1 "$copies"); do
+  curl -s -o /dev/null -w '%{http_code}' --max-time 120 -X COPY -H "Destination: $url/many.$i" \
+    "$url/many" >"$work/copy.$i.status" &
+  copiers+=($!)
+done
+# The copies have begun once their hidden items are beside their destinations.
+for _ in $(seq 1 200); do
+  [ "$(find "$share" -maxdepth 1 -name '.lanyard-staging-*' | wc -l)" -ge "$copies" ] && break
+  sleep 0.05
+done
+head -c 1024 /dev/urandom >"$work/kb.bin"
+put=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' --max-time 30 --interface 127.0.0.2 \
+  -T "$work/kb.bin" "${url/localhost/127.0.0.1}/kb.bin" || true)
+running=0
+for pid in "${copiers[@]}"; do
+  if kill -0 "$pid" 2>/dev/null; then running=$((running + 1)); fi
+done
+read -r status seconds <<<"$put"
+echo "1 KB PUT from 127.0.0.2 beside $copies COPYs of 5,000 files: $status in $seconds s ($running copies still running)"
+[ "$status" = 201 ] || fail "PUT of 1 KB during the copies" "$put"
+cmp -s "$work/kb.bin" "$share/kb.bin" || fail "the PUT's 1 KB stored"
+awk -v s="$seconds" 'BEGIN { exit !(s < 0.5) }' || fail "PUT of 1 KB during the copies took ${seconds} s"
+[ "$running" -gt 0 ] || fail "the copies ended before the PUT was answered"
+for i in $(seq 1 "$copies"); do
+  wait "${copiers[$((i - 1))]}" || true
+  [ "$(cat "$work/copy.$i.status")" = 201 ] || fail "COPY $i" "$(cat "$work/copy.$i.status")"
+  copied=$(find "$share/many.$i" -type f | wc -l)
+  [ "$copied" = 5000 ] || fail "files in copy $i" "$copied"
+done
 
 e2e_finish "WebDAV item lock"

@@ -3,6 +3,8 @@
 #include "WebServerRequest.h"
 #include "WebServerResponse.h"
 
+#include <concepts>
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -24,10 +26,52 @@ using WebServerAsyncProcessBlock = std::function<void(const std::shared_ptr<WebS
 using WebServerHeadCheckBlock =
     std::function<std::shared_ptr<WebServerResponse>(const std::shared_ptr<WebServerRequest>& request)>;
 
-// The handler run on the pool of long file operations (copies, moves, removals, uploads that may
-// copy across file systems) instead of the workers that every connection needs. An exception it
-// throws answers 500.
+// One step of a handler that works in steps on the pools of file work: the answer, or the next step
+// and the pool it runs on. A writer waits for item locks only on the file-operations pool, and its
+// long work (a copy, a recursive removal) runs without them on the long-operations pool, so however
+// many long steps run, a quick write waits only for other quick writes.
+class WebServerStep {
+public:
+    using Block = std::function<WebServerStep()>;
+    enum class Pool { fileOperations, longOperations };
+
+    // The answer (none answers 500).
+    WebServerStep(std::nullptr_t = nullptr) {}
+    template <class Response>
+    requires std::derived_from<Response, WebServerResponse> WebServerStep(std::shared_ptr<Response> response)
+        : _response(std::move(response)) {}
+
+    // The quick last steps, which may wait for item locks.
+    static WebServerStep onFileOperations(Block next) {
+        return WebServerStep(Pool::fileOperations, std::move(next));
+    }
+    // Long work, holding no item lock.
+    static WebServerStep onLongOperations(Block next) {
+        return WebServerStep(Pool::longOperations, std::move(next));
+    }
+
+    const std::shared_ptr<WebServerResponse>& response() const { return _response; }
+    Pool pool() const { return _pool; }
+    Block& next() { return _next; }
+
+private:
+    WebServerStep(Pool pool, Block next) : _pool(pool), _next(std::move(next)) {}
+
+    std::shared_ptr<WebServerResponse> _response;
+    Pool _pool = Pool::fileOperations;
+    Block _next;
+};
+
+using WebServerStepBlock = std::function<WebServerStep(const std::shared_ptr<WebServerRequest>& request)>;
+
+// The handler run on the file-operations pool (writes that may wait for an item's lock) instead of
+// the workers that every connection needs. An exception it throws answers 500.
 WebServerAsyncProcessBlock RunOnFileOperationsPool(WebServerProcessBlock process);
+// The same for a handler in steps whose first step is quick (it may hop to the long pool).
+WebServerAsyncProcessBlock RunStepsOnFileOperationsPool(WebServerStepBlock process);
+// A handler in steps whose first step is long work (a copy): it runs on the long-operations pool
+// and hops to the file-operations pool for the step that takes item locks.
+WebServerAsyncProcessBlock RunOnLongOperationsPool(WebServerStepBlock process);
 
 // One entry of a server's handler list.
 class WebServerHandler {

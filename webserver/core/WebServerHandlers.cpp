@@ -119,20 +119,58 @@ void WebServer::removeAllHandlers() {
     _handlers.clear();
 }
 
-WebServerAsyncProcessBlock RunOnFileOperationsPool(WebServerProcessBlock process) {
-    return [process](const std::shared_ptr<WebServerRequest>& request, WebServerCompletionBlock completion) {
-        platform::dispatch::GlobalQueue::fileOperations().async(
-            [process, request = request, completion]() mutable {
-                std::shared_ptr<WebServerResponse> response;
-                try {
-                    response = process(request);
-                } catch (...) {
-                    response = nullptr;
-                }
-                // Only the connection keeps the request from here on, so it goes before the exchange
-                // ends (see WebServerConnection::_endOfLife).
-                request.reset();
-                completion(std::move(response));
-            });
+namespace {
+
+platform::dispatch::GlobalQueue& poolOf(WebServerStep::Pool pool) {
+    return pool == WebServerStep::Pool::longOperations ? platform::dispatch::GlobalQueue::longOperations()
+                                                       : platform::dispatch::GlobalQueue::fileOperations();
+}
+
+// Runs one step on its pool, then the next one on its own, until a step answers.
+void runStep(WebServerStep::Pool pool, WebServerStep::Block step, std::shared_ptr<WebServerRequest> request,
+             WebServerCompletionBlock completion) {
+    poolOf(pool).async(
+        [step = std::move(step), request = std::move(request), completion = std::move(completion)]() mutable {
+            WebServerStep outcome;
+            try {
+                outcome = step();
+            } catch (...) {
+                outcome = nullptr;
+            }
+            step = nullptr; // what the step held goes before the next step runs, or the answer is given
+            if (outcome.next()) {
+                runStep(outcome.pool(), std::move(outcome.next()), std::move(request), std::move(completion));
+                return;
+            }
+            // Only the connection keeps the request from here on, so it goes before the exchange ends
+            // (see WebServerConnection::_endOfLife).
+            request.reset();
+            completion(outcome.response());
+        });
+}
+
+WebServerAsyncProcessBlock runInSteps(WebServerStep::Pool first, WebServerStepBlock process) {
+    return [first, process = std::move(process)](const std::shared_ptr<WebServerRequest>& request,
+                                                 WebServerCompletionBlock completion) {
+        runStep(
+            first, [process, request]() -> WebServerStep { return process(request); }, request,
+            std::move(completion));
     };
+}
+
+} // namespace
+
+WebServerAsyncProcessBlock RunOnFileOperationsPool(WebServerProcessBlock process) {
+    return runInSteps(WebServerStep::Pool::fileOperations,
+                      [process = std::move(process)](const std::shared_ptr<WebServerRequest>& request) {
+                          return WebServerStep(process(request));
+                      });
+}
+
+WebServerAsyncProcessBlock RunStepsOnFileOperationsPool(WebServerStepBlock process) {
+    return runInSteps(WebServerStep::Pool::fileOperations, std::move(process));
+}
+
+WebServerAsyncProcessBlock RunOnLongOperationsPool(WebServerStepBlock process) {
+    return runInSteps(WebServerStep::Pool::longOperations, std::move(process));
 }

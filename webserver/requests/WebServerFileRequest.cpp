@@ -47,13 +47,14 @@ bool WebServerFileRequest::open(Error* error) {
         return false;
     }
     // The name is fresh, so the file must not exist yet: never follow a link planted there. Appended
-    // to, so that a file cut meanwhile ends short of what was written (WebServerStoredFile).
+    // to, so that a file cut meanwhile ends short of what was written, and readable by its owner
+    // only until it is put in place (WebServerStoredFile).
     do {
         _file = _folder != -1
                     ? ::openat(_folder, _name.c_str(),
-                               O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)
+                               O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
                     : ::open(_temporaryPath.c_str(),
-                             O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                             O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     } while (_file == -1 && errno == EINTR);
     if (_file == -1) {
         platform::setError(error, Error::posix(errno));

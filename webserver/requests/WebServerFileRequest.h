@@ -15,7 +15,7 @@ public:
     WebServerFileRequest(const WebServerFileRequest&) = delete;
     WebServerFileRequest& operator=(const WebServerFileRequest&) = delete;
 
-    // Creates the file (write only, 0644, never over an existing one); a failure gives a POSIX
+    // Creates the file (write only, 0600, never over an existing one); a failure gives a POSIX
     // error.
     bool open(Error* error) override;
     // Writes the whole piece; a failed write gives a POSIX error.

@@ -123,6 +123,9 @@ TEST(CoreFunctions, ParseHTTPDateReadsAllThreeForms) {
              {"Sun Nov 06 08:49:37 1994", sunday},
              {"Thursday, 01-Jan-70 00:00:00 GMT", std::optional<Date>(at(3155760000))}, // 2070
              {"Sat, 29 Feb 2020 00:00:00 GMT", std::optional<Date>(at(1582934400))},
+             {"Tue, 29 Feb 2000 00:00:00 GMT", std::optional<Date>(at(951782400))}, // every 400 years
+             {"Mon, 29 Feb 2021 00:00:00 GMT", std::nullopt},
+             {"Thu, 29 Feb 1900 00:00:00 GMT", std::nullopt}, // not every 100 years
              {"Sunday, 06-Nov-1994 08:49:37 GMT", std::nullopt},
              {"Sun, 06-Nov-94 08:49:37 GMT", std::nullopt},
              {"Someday, 06-Nov-94 08:49:37 GMT", std::nullopt},
@@ -167,6 +170,7 @@ TEST(CoreFunctions, EntityTagListsAsClientsWriteThem) {
              Row{"\"x\",1/2/3", true, true},
              Row{" \"x\" ,\t\"1/2/3\" ", true, true},
              Row{"\"a,b\", \"1/2/3\"", true, true},
+             Row{"\"x,1/2/3,y\"", false, false}, // one tag: a comma inside quotes splits nothing
              Row{"\"1/2/3", false, false},
              Row{"\"1/2/4\"", false, false},
              Row{"\"1/2/3\"x", false, false},

@@ -33,6 +33,8 @@ TEST(CoreRequest, ByteRanges) {
         {"bytes=0-", {0, kWebServerNotFound}},
         {"bytes=-500", {kWebServerNotFound, 500}},
         {"bytes= 7-8", {7, 2}}, // blanks after the unit
+        // The last position whose length 64 bits hold.
+        {"bytes=0-18446744073709551614", {0, kWebServerNotFound}},
     };
     for (const auto& [value, range] : cases) {
         auto request = makeRequest({{"Range", value}});
@@ -44,7 +46,9 @@ TEST(CoreRequest, ByteRanges) {
                                     "bytes=", "bytes=-", "bytes=1-2-3", "bytes=5",
                                     // Only a lenient number reading takes these for ranges.
                                     "bytes=0x0-0x5", "bytes=a-b", "bytes=1-2x", "bytes=+1-2", "bytes=-+5",
-                                    "bytes=1 -2", "bytes=99999999999999999999-"}) {
+                                    "bytes=1 -2", "bytes=99999999999999999999-",
+                                    // Positions whose length or start 64 bits cannot hold.
+                                    "bytes=0-18446744073709551615", "bytes=18446744073709551615-"}) {
         auto request = makeRequest({{"Range", value}});
         ASSERT_TRUE(request) << value;
         EXPECT_EQ(request->byteRange(), (WebServerRange{kWebServerNotFound, 0})) << value;

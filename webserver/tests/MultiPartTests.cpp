@@ -1,4 +1,5 @@
 #include "RequestBodiesTestSupport.h"
+#include "StaticTestSupport.h"
 #include "WebServerMIMEStreamParser.h"
 #include "WebServerMultiPartFormRequest.h"
 
@@ -239,6 +240,27 @@ TEST_F(MultiPartParser, TextPartOverTheCapFails) {
                                 "\r\nContent-Disposition: form-data; name=a\r\n\r\n" +
                                 std::string(2 * WebServerMIMEStreamParser::kMaximumArgumentSize, 'y');
     EXPECT_FALSE(parse(endless).appended);
+}
+
+// A body holds at most 10,000 file parts: the last of them is taken, the next fails. (On a tmpfs,
+// where making the files costs little.)
+TEST_F(MultiPartParser, FilePartsBeyondTheCapFail) {
+    const std::string part = "--" + std::string(kBoundary) +
+                             "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a\"\r\n\r\n\r\n";
+    const std::size_t cap = 10000;
+    std::string parts;
+    for (std::size_t i = 0; i < cap; ++i) {
+        parts += part;
+    }
+    const statictest::ScratchFolder onTmpfs("/dev/shm/lanyard-parts-XXXXXX");
+    WebServerMultiPartArgumentList arguments;
+    WebServerMultiPartFileList files;
+    auto parser = WebServerMIMEStreamParser::create(kBoundary, std::nullopt, arguments, files);
+    parser->setTemporaryFolder(onTmpfs.valid() ? onTmpfs.path() : temporary.path());
+    ASSERT_TRUE(parser->appendBytes(parts.data(), parts.size()));
+    EXPECT_FALSE(parser->appendBytes(part.data(), part.size()));
+    EXPECT_TRUE(parser->hasExceededFiles());
+    EXPECT_EQ(files.size(), cap);
 }
 
 TEST_F(MultiPartParser, LongPreambleIsDiscardedAsItArrives) {

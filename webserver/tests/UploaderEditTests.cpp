@@ -131,6 +131,7 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
         {"caf\xc3\xa9.txt", "", {}},
         {"caf\xe9.txt", "Uploaded file name \"caf%E9.txt\" is not UTF-8 text", {}},
         {"a\nb.txt", "Uploaded file name \"a%0Ab.txt\" holds a control character", {}},
+        {"a\x1f.txt", "Uploaded file name \"a%1F.txt\" holds a control character", {}},
         {"a\x7f.txt", "Uploaded file name \"a%7F.txt\" holds a control character", {}},
         {"a%0Ab.txt", "Uploaded file name \"a%0Ab.txt\" holds a control character", {}},
         {"a\r\n b.txt", "Uploaded file name \"a%0D%0A b.txt\" holds a control character", {}},
@@ -231,22 +232,43 @@ TEST_F(UploaderEdit, AFormWhoseLastFileCannotBePlacedLeavesNothing) {
 }
 
 // A form that fails after another client took the name of one of its files (between that file's
-// placing and the rollback) leaves that client's file where it is, whole.
+// placing and the rollback) leaves that client's file where it is, whole. The rollback looks at a
+// name only while it holds the name's lock: it waits for a writer holding it.
 TEST_F(UploaderEdit, TheRollbackLeavesAnotherClientsFileAlone) {
     ASSERT_TRUE(writeFile(scratch / "rival.txt", "rival"));
+    std::promise<void> secondTurn;
+    std::promise<void> taken;
+    auto isTaken = taken.get_future();
     int renames = 0;
     platform::AtomicReplace::setFaultInjector([&](std::string_view step) {
         if (step != "rename" || ++renames != 2) {
             return 0;
         }
-        // The second file's turn: another writer has meanwhile put its own file at the first's name.
+        // The second file's turn: another writer has meanwhile put its own file at the first's name,
+        // and now holds that name.
         EXPECT_EQ(::rename((scratch / "rival.txt").c_str(), share("m1.txt").c_str()), 0);
+        secondTurn.set_value();
+        isTaken.wait_for(std::chrono::seconds(10));
         return EIO;
     });
-    const Reply reply =
-        upload({{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", "m2.txt"}});
+    auto reply = std::async(std::launch::async, [this] {
+        return upload(
+            {{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", "m2.txt"}});
+    });
+    EXPECT_EQ(secondTurn.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto first = platform::SharedFolder::itemAtPath(share("m1.txt"));
+    ASSERT_TRUE(first);
+    auto held = WebServerItemLocks::lock({&*first});
+    taken.set_value();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (WebServerItemLocks::waitingFor(*first) == 0 &&
+           reply.wait_for(std::chrono::milliseconds(2)) == std::future_status::timeout &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    EXPECT_EQ(WebServerItemLocks::waitingFor(*first), 1);
+    held.release();
+    expectError(reply.get(), 500, "Failed moving uploaded file to \"/\"");
     platform::AtomicReplace::setFaultInjector(nullptr);
-    expectError(reply, 500, "Failed moving uploaded file to \"/\"");
     EXPECT_EQ(namesIn(share()), std::vector<std::string>{"m1.txt"});
     EXPECT_EQ(readFile(share("m1.txt")), "rival");
     runMainQueue(0);

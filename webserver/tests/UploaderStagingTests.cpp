@@ -1,11 +1,13 @@
 // The file manager's staging folder when several servers share one folder: each holds the folder's
 // lock file while its uploads use it, and a folder is left over only when nobody holds it. What the
 // server did not put there (a user's items, a lock file or folder of another kind) is never
-// removed, used or waited on.
+// removed, used or waited on. When the share's folder cannot be used, a private one in the system's
+// temporary folder serves; staged files are readable by the server's user only, wherever they are.
 
 #include "UploaderTestSupport.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/TemporaryFile.h"
 #include "foundation/Uuid.h"
 
 #include <fcntl.h>
@@ -28,14 +30,15 @@ using namespace uploadertest;
 namespace {
 
 // Another server's hold on a staging folder, taken as another process takes it: the lock file
-// locked shared through an open file description of its own.
+// locked shared through an open file description of its own (or exclusively, as another program
+// might).
 class OtherServerHold {
 public:
-    explicit OtherServerHold(const std::string& staging) {
+    explicit OtherServerHold(const std::string& staging, int operation = LOCK_SH) {
         makeDirectory(staging);
         const std::string lock = staging + "/" + WebUploader::kStagingLockName;
         _lock = ::open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-        held = _lock != -1 && ::flock(_lock, LOCK_SH | LOCK_NB) == 0;
+        held = _lock != -1 && ::flock(_lock, operation | LOCK_NB) == 0;
     }
     ~OtherServerHold() { release(); }
     OtherServerHold(const OtherServerHold&) = delete;
@@ -122,12 +125,49 @@ private:
     std::thread _thread;
 };
 
+// The permission bits of what a path names (the path itself when it is a link).
+mode_t permissionsOf(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// The staged files in a staging folder (every name but the lock file's) once there are `count` of
+// them; waits a bounded time.
+std::vector<std::string> stagedFilesIn(const std::string& folder, std::size_t count = 1) {
+    std::vector<std::string> staged;
+    for (int attempt = 0; attempt < 500 && staged.size() < count; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        staged = allNamesIn(folder);
+        staged.erase(std::remove(staged.begin(), staged.end(), WebUploader::kStagingLockName), staged.end());
+    }
+    for (std::string& name : staged) {
+        name = folder + "/" + name;
+    }
+    return staged;
+}
+
 class UploaderStagingTest : public UploaderTest {
 protected:
     std::string staging() const { return share(WebUploader::kStagingFolderName); }
     std::string stagingItem(const std::string& name) const { return staging() + "/" + name; }
-};
+    // The staging folder of the user's own in the system's temporary folder (one per test).
+    std::string privateStaging() const {
+        return temporary.path() + "/" + WebUploader::kPrivateStagingFolderPrefix +
+               std::to_string(::geteuid());
+    }
+    // An upload of one file to the share's root, as a whole request.
+    static std::string uploadRequest(const std::string& fileName, const std::string& content) {
+        const std::string form = bodytest::MultipartBuilder("B")
+                                     .field("path", "/")
+                                     .file("files[]", fileName, "text/plain", content)
+                                     .finish();
+        return "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
+               "boundary=B\r\nContent-Length: " +
+               std::to_string(form.size()) + "\r\n\r\n" + form;
+    }
 
+    bodytest::ScopedTemporaryFolder temporary; // set before the server starts
+};
 } // namespace
 
 // A server that starts, uploads and stops while another server holds the staging folder leaves that
@@ -303,17 +343,13 @@ TEST_F(UploaderStagingTest, AnUploadWithoutCredentialsLeavesTheStagingFolderAlon
     EXPECT_FALSE(platform::FileSystem::itemExists(staging()));
 }
 
-// A form whose staged file another program removes, makes again (empty) or cuts while the form is
-// received is never answered with success, and nothing of it is stored.
+// A form whose staged file another program removes, makes again (empty, or as long as the part) or
+// cuts while the form is received is never answered with success, and nothing of it is stored;
+// wherever it is staged (the share's staging folder, or the private one when a folder holds the
+// lock file's name), the staged file is readable by the server's user only.
 TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
-    const std::string content(64 * 1024, 'x');
-    const std::string form = bodytest::MultipartBuilder("B")
-                                 .field("path", "/")
-                                 .file("files[]", "a.txt", "text/plain", content)
-                                 .finish();
-    const std::string head = "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
-                             "boundary=B\r\nContent-Length: " +
-                             std::to_string(form.size()) + "\r\n\r\n";
+    const std::string request = uploadRequest("a.txt", std::string(64 * 1024, 'x'));
+    const std::size_t half = request.size() - 32 * 1024;
     const struct {
         const char* what;
         std::function<bool(const std::string&)> act;
@@ -326,26 +362,113 @@ TEST_F(UploaderStagingTest, AFormWhoseStagedFileIsMeddledWithStoresNothing) {
                                   : -1;
              return made != -1 && ::close(made) == 0;
          }},
+        {"made again as long",
+         [&](const std::string& staged) {
+             return ::unlink(staged.c_str()) == 0 && writeFile(staged, std::string(64 * 1024, 'y'));
+         }},
         {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
     };
-    for (const auto& meddling : meddlings) {
-        SCOPED_TRACE(meddling.what);
-        coretest::RawClient client;
-        ASSERT_TRUE(client.connect(AF_INET, static_cast<std::uint16_t>(server->port())));
-        ASSERT_TRUE(client.send(head + form.substr(0, form.size() / 2)));
-        std::optional<std::string> staged;
-        for (int attempt = 0; attempt < 500 && !staged; ++attempt) {
-            for (const std::string& name : allNamesIn(staging())) {
-                if (name != WebUploader::kStagingLockName) {
-                    staged = stagingItem(name);
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const bool inPrivateFolder : {false, true}) {
+        if (inPrivateFolder) {
+            ASSERT_TRUE(becomesMissing(staging()));
+            ASSERT_TRUE(makeDirectory(staging()) &&
+                        makeDirectory(stagingItem(WebUploader::kStagingLockName)));
         }
-        ASSERT_TRUE(staged);
-        ASSERT_TRUE(meddling.act(*staged));
-        ASSERT_TRUE(client.send(form.substr(form.size() / 2)));
-        EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);
-        EXPECT_FALSE(platform::FileSystem::itemExists(share("a.txt")));
+        const std::string folder = inPrivateFolder ? privateStaging() : staging();
+        for (const auto& meddling : meddlings) {
+            SCOPED_TRACE(std::string(meddling.what) + (inPrivateFolder ? " in the private folder" : ""));
+            coretest::RawClient client;
+            ASSERT_TRUE(client.connect(AF_INET, static_cast<std::uint16_t>(server->port())));
+            ASSERT_TRUE(client.send(request.substr(0, half)));
+            const auto staged = stagedFilesIn(folder);
+            ASSERT_EQ(staged.size(), 1u);
+            EXPECT_EQ(permissionsOf(staged[0]), 0600u);
+            EXPECT_EQ(permissionsOf(folder), 0700u);
+            ASSERT_TRUE(meddling.act(staged[0]));
+            ASSERT_TRUE(client.send(request.substr(half)));
+            EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);
+            EXPECT_FALSE(platform::FileSystem::itemExists(share("a.txt")));
+        }
     }
+}
+
+// The private staging folder in the system's temporary folder: what a killed server left there goes
+// when a server starts (only the server's own entries: a user's file stays), and an upload staged
+// there leaves nothing behind and stores a file with the permissions a new file of the user's gets.
+TEST_F(UploaderStagingTest, ThePrivateStagingFolderKeepsNothingOfAServers) {
+    server->stop();
+    ASSERT_EQ(::mkdir(privateStaging().c_str(), 0700), 0);
+    ASSERT_TRUE(writeFile(privateStaging() + "/" + platform::makeUuidString(), "left by a killed server"));
+    ASSERT_TRUE(writeFile(privateStaging() + "/" + WebUploader::kStagingLockName, ""));
+    ASSERT_TRUE(writeFile(privateStaging() + "/notes.txt", "mine"));
+    startServer(WebUploader::create(share()));
+    EXPECT_EQ(allNamesIn(privateStaging()), std::vector<std::string>{"notes.txt"});
+    ASSERT_TRUE(::unlink((privateStaging() + "/notes.txt").c_str()) == 0);
+    ASSERT_TRUE(makeDirectory(staging()) && makeDirectory(stagingItem(WebUploader::kStagingLockName)));
+    EXPECT_EQ(uploadFile("/", "a.txt", "alpha").status, 200);
+    EXPECT_EQ(readFile(share("a.txt")), "alpha");
+    EXPECT_EQ(permissionsOf(share("a.txt")), platform::publishedFileMode());
+    EXPECT_TRUE(becomesMissing(privateStaging()));
+}
+
+// A lock file that another program holds exclusively is never waited for: the upload is staged in
+// the private folder at once, the lock is not tried again for each upload that follows, and a
+// listing is answered while the uploads are under way. Once the program lets go, nothing is left.
+TEST_F(UploaderStagingTest, ALockAnotherProgramHoldsIsNeverWaitedFor) {
+    std::optional<OtherServerHold> program(std::in_place, staging(), LOCK_EX);
+    ASSERT_TRUE(program->held);
+    std::atomic<int> lockTries{0};
+    WebUploader::setStagingFaultInjector([&](std::string_view step) {
+        lockTries += step == "lock" ? 1 : 0;
+        return 0;
+    });
+    constexpr int kUploads = 8;
+    std::vector<std::string> requests;
+    std::vector<coretest::RawClient> clients(kUploads);
+    for (int i = 0; i < kUploads; ++i) {
+        requests.push_back(uploadRequest("f" + std::to_string(i) + ".txt", std::string(64 * 1024, 'x')));
+        ASSERT_TRUE(clients[i].connect(AF_INET, static_cast<std::uint16_t>(server->port())));
+        ASSERT_TRUE(clients[i].send(requests[i].substr(0, requests[i].size() - 32 * 1024)));
+    }
+    const auto staged = stagedFilesIn(privateStaging(), kUploads);
+    EXPECT_EQ(staged.size(), static_cast<std::size_t>(kUploads));
+    for (const std::string& file : staged) {
+        EXPECT_EQ(permissionsOf(file), 0600u);
+    }
+    // The lock is looked at once (a leftover's removal and a hold; then the private folder's), and
+    // again only after a moment: not for each upload.
+    EXPECT_LT(lockTries, kUploads);
+    EXPECT_EQ(get("/list?path=/").status, 200);
+    for (int i = 0; i < kUploads; ++i) {
+        ASSERT_TRUE(clients[i].send(requests[i].substr(requests[i].size() - 32 * 1024)));
+        EXPECT_EQ(coretest::parseReply(clients[i].readAll()).status, 200);
+    }
+    WebUploader::setStagingFaultInjector(nullptr);
+    EXPECT_EQ(namesIn(share()).size(), static_cast<std::size_t>(kUploads));
+    program.reset();
+    EXPECT_TRUE(becomesMissing(privateStaging()));
+}
+
+// A lock taken on a lock file that was removed between its opening and its locking (a remover of
+// another server cleared the folder) guards nothing: the server takes the lock of the lock file the
+// folder holds then, so no other server may clear the folder while the upload is under way.
+TEST_F(UploaderStagingTest, ALockTakenOnARemovedLockFileIsTakenAgain) {
+    std::atomic<bool> removed{false};
+    WebUploader::setStagingFaultInjector([&](std::string_view step) {
+        if (step == "lock" && !removed.exchange(true)) {
+            ::unlink(stagingItem(WebUploader::kStagingLockName).c_str());
+        }
+        return 0;
+    });
+    const std::string request = uploadRequest("a.txt", std::string(64 * 1024, 'x'));
+    coretest::RawClient client;
+    ASSERT_TRUE(client.connect(AF_INET, static_cast<std::uint16_t>(server->port())));
+    ASSERT_TRUE(client.send(request.substr(0, request.size() - 32 * 1024)));
+    ASSERT_EQ(stagedFilesIn(staging()).size(), 1u);
+    WebUploader::setStagingFaultInjector(nullptr);
+    ASSERT_TRUE(removed);
+    EXPECT_FALSE(OtherServerHold(staging(), LOCK_EX).held) << "another server could clear the folder";
+    ASSERT_TRUE(client.send(request.substr(request.size() - 32 * 1024)));
+    EXPECT_EQ(coretest::parseReply(client.readAll()).status, 200);
+    EXPECT_EQ(readFile(share("a.txt")), std::string(64 * 1024, 'x'));
 }

@@ -3,6 +3,7 @@
 
 #include "WebDAVTestSupport.h"
 
+#include "dispatch/GlobalQueue.h"
 #include "foundation/AtomicReplace.h"
 #include "foundation/FileSystem.h"
 
@@ -11,8 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <mutex>
 
 using coretest::HttpReply;
 using davtest::DAVServerTest;
@@ -162,6 +166,20 @@ TEST_F(DAVServerTest, AFailedCopyOrMoveKeepsSourceAndDestination) {
     EXPECT_TRUE(events().empty());
 }
 
+// A folder is set aside under its lock and emptied after it: a failure at either step leaves it
+// whole under its name.
+TEST_F(DAVServerTest, AFailedDeleteOfAFolderLeavesItWhole) {
+    makeFolder("d");
+    write("d/a.txt", "A");
+    for (int step = 1; step <= 2; ++step) {
+        SCOPED_TRACE(step);
+        StepFailure failure(step, false);
+        expectError(dav("DELETE", "/d"), 500, "Failed deleting \"/d\"");
+        EXPECT_EQ(snapshot(), "d/\nd/a.txt=A\n");
+    }
+    EXPECT_TRUE(events().empty());
+}
+
 TEST_F(DAVServerTest, ACopyThatCannotCompleteLeavesTheDestinationWhole) {
     makeFolder("src");
     write("src/a.txt", "new a");
@@ -253,5 +271,69 @@ TEST_F(DAVServerTest, AFullDiskAnswers507) {
             EXPECT_EQ(reply.status, 507);
             EXPECT_EQ(snapshot(), "a.txt=old\n");
         }
+    }
+}
+
+// ---- Long work beside quick writes ----
+
+// Long work never holds a thread of the quick writes: while as many COPYs, or recursive DELETEs,
+// as the file-operations pool has threads are parked in their long step, a PUT of another file
+// is answered, and the parked requests end as they should once let go.
+TEST_F(DAVServerTest, APutIsAnsweredWhileLongWorkIsParked) {
+    const std::size_t count = platform::dispatch::GlobalQueue::fileOperations().maxThreads();
+    ASSERT_LE(count, platform::dispatch::GlobalQueue::longOperations().maxThreads());
+    struct Row {
+        std::string method;
+        std::string step; // the step the long work is parked in
+        int status;
+        std::string after; // what is left of the first folder
+    };
+    for (const Row& row : {Row{"COPY", "copy", 201, "f.txt=f\n"}, Row{"DELETE", "remove", 204, ""}}) {
+        SCOPED_TRACE(row.method);
+        std::mutex lock;
+        std::condition_variable changed;
+        std::size_t parked = 0;
+        bool released = false;
+        AtomicReplace::setFaultInjector([&](std::string_view step) {
+            std::unique_lock<std::mutex> guard(lock);
+            if (step == row.step && !released) {
+                ++parked;
+                changed.notify_all();
+                changed.wait_for(guard, std::chrono::seconds(10), [&] { return released; });
+            }
+            return 0;
+        });
+        std::vector<std::future<HttpReply>> parkedReplies;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string name = row.method + std::to_string(i);
+            makeFolder(name);
+            write(name + "/f.txt", "f");
+            const std::string destination = "Destination: " + url("/copy" + std::to_string(i)) + "\r\n";
+            parkedReplies.push_back(std::async(std::launch::async, [this, row, name, destination] {
+                return dav(row.method, "/" + name, row.method == "COPY" ? destination : "");
+            }));
+        }
+        bool allParked = false;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            allParked = changed.wait_for(guard, std::chrono::seconds(10), [&] { return parked == count; });
+        }
+        auto put = std::async(std::launch::async, [this] { return dav("PUT", "/new.txt", "", "1 KB"); });
+        const bool answered = put.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            released = true;
+        }
+        changed.notify_all();
+        EXPECT_TRUE(allParked);
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(put.get().status, 201);
+        for (auto& reply : parkedReplies) {
+            EXPECT_EQ(reply.get().status, row.status);
+        }
+        AtomicReplace::setFaultInjector({});
+        EXPECT_EQ(snapshot(row.method + "0"), row.after);
+        EXPECT_EQ(contents("new.txt"), "1 KB");
+        ::unlink(path("new.txt").c_str());
     }
 }

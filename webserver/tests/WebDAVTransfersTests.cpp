@@ -6,6 +6,7 @@
 #include "WebServerFunctions.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/TemporaryFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -33,6 +34,12 @@ TEST_F(DAVServerTest, PutCreatesAndReplacesFiles) {
                                                              "Transfer-Encoding: chunked\r\n\r\n"
                                                              "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n");
     EXPECT_EQ(chunked.status, 201);
+    // Staged privately, each is stored with the permissions a new file of the user's gets.
+    for (const char* name : {"new.txt", "empty.txt", "c.txt"}) {
+        EXPECT_EQ(std::filesystem::status(path(name)).permissions(),
+                  static_cast<std::filesystem::perms>(platform::publishedFileMode()))
+            << name;
+    }
     // Nothing is left beside the files.
     EXPECT_EQ(snapshot(), "c.txt=hello world\nempty.txt=\nnew.txt=\nzero.txt=\n");
 }
@@ -60,9 +67,10 @@ TEST_F(DAVServerTest, PutRows) {
     EXPECT_EQ(snapshot(), "a.txt=keep\nb.JPG=x\nfolder/\n");
 }
 
-// A PUT whose staged body another program removes, makes again (empty) or cuts while it is received
-// stores nothing and is never answered with success: the target is as it was, neither made,
-// emptied nor cut short.
+// A PUT whose staged body another program removes, makes again (empty, or as long as the body) or
+// cuts while it is received stores nothing and is never answered with success: the target is as it
+// was, neither made, emptied, replaced nor cut short. The staged body is readable by the server's
+// user only.
 TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
     write("old.txt", "keep");
     const std::string body(64 * 1024, 'x');
@@ -77,6 +85,11 @@ TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
                                   ? ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)
                                   : -1;
              return made != -1 && ::close(made) == 0;
+         }},
+        {"made again as long",
+         [&](const std::string& staged) {
+             return ::unlink(staged.c_str()) == 0 &&
+                    statictest::writeFile(staged, std::string(body.size(), 'y'));
          }},
         {"cut", [](const std::string& staged) { return ::truncate(staged.c_str(), 0) == 0; }},
     };
@@ -98,6 +111,9 @@ TEST_F(DAVServerTest, APutWhoseStagedBodyGoesMeanwhileStoresNothing) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             ASSERT_TRUE(staged);
+            EXPECT_EQ(std::filesystem::status(*staged).permissions(),
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+                << "readable by others while it is received";
             ASSERT_TRUE(meddling.act(*staged));
             ASSERT_TRUE(client.send(body.substr(body.size() / 2)));
             EXPECT_EQ(coretest::parseReply(client.readAll()).status, 500);

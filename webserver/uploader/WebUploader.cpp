@@ -17,9 +17,11 @@
 using platform::FileSystem;
 
 // Each operation works in the folder that its request started with.
-WebServerProcessBlock WebUploader::operation(std::weak_ptr<WebUploader> weak, Operation method) {
-    return [weak = std::move(weak),
-            method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+template <class Result>
+std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+WebUploader::operation(std::weak_ptr<WebUploader> weak,
+                       Result (WebUploader::*method)(const WebServerRequest&)) {
+    return [weak = std::move(weak), method](const std::shared_ptr<WebServerRequest>& request) -> Result {
         const auto self = weak.lock();
         if (!self || !request) {
             return nullptr;
@@ -63,7 +65,7 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
     addHandlerForMethod("GET", "/download", WebServerRequestClass<WebServerRequest>(),
                         operation(weak, &WebUploader::downloadFile));
     addHandlerForMethod("POST", "/upload", WebServerRequestClass<WebServerMultiPartFormRequest>(),
-                        RunOnFileOperationsPool(operation(weak, &WebUploader::uploadFile)));
+                        RunStepsOnFileOperationsPool(operation(weak, &WebUploader::uploadFile)));
     // Uploads are staged in the shared folder itself, whatever order the form's parts come in, once
     // the request is let in (its credentials checked) and before its body is read.
     _handlers.front()->setHeadCheckBlock(
@@ -77,9 +79,9 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
     addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
                         RunOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
     addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        RunOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
+                        RunStepsOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
     addHandlerForMethod("POST", "/create", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        operation(weak, &WebUploader::createDirectory));
+                        RunOnFileOperationsPool(operation(weak, &WebUploader::createDirectory)));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -23,6 +24,13 @@ class WebServerMultiPartFormRequest;
 namespace platform {
 class ResourceBundle;
 }
+
+namespace webuploader {
+// Where a staging folder is, and the key of its uses: the identity of the folder that holds it and
+// its name there (WebUploaderStaging.cpp).
+struct StagingPlace;
+using StagingKey = std::pair<std::pair<std::uint64_t, std::uint64_t>, std::string>;
+} // namespace webuploader
 
 // Notifications of the web file manager, delivered on the main queue. All optional.
 class WebUploaderDelegate : public WebServerDelegate {
@@ -56,6 +64,10 @@ public:
     // The file in the staging folder that every server using the folder holds locked (flock,
     // shared); a folder is left over only when nobody holds it.
     static constexpr const char* kStagingLockName = "lock";
+    // When the share's staging folder cannot be used (an item of another kind holds its name or its
+    // lock file's, or another program holds its lock exclusively), uploads are staged in a folder
+    // of the user's own in the system's temporary folder: this prefix and the user's id.
+    static constexpr const char* kPrivateStagingFolderPrefix = "lanyard-uploads-";
 
     // Stops the server and clears the staging folder when no upload uses it.
     void stop() override;
@@ -112,17 +124,23 @@ protected:
 private:
     // Clears a staging folder left by an earlier run that ended during an upload.
     void willStartAccepting() override;
-    // The handler of an operation (the server held weakly).
-    using Operation = std::shared_ptr<WebServerResponse> (WebUploader::*)(const WebServerRequest&);
-    static WebServerProcessBlock operation(std::weak_ptr<WebUploader> weak, Operation method);
+    // The handler of an operation, answering at once or in steps (the server held weakly).
+    template <class Result>
+    static std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+    operation(std::weak_ptr<WebUploader> weak, Result (WebUploader::*method)(const WebServerRequest&));
     // The operations (WebUploaderHandlers.cpp).
     std::shared_ptr<WebServerResponse> listDirectory(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> downloadFile(const WebServerRequest& request);
-    std::shared_ptr<WebServerResponse> uploadFile(const WebServerRequest& request);
+    // Files staged on another file system than their folder are copied beside it first, on the
+    // long pool; the placing is a quick step on the file-operations pool.
+    WebServerStep uploadFile(const WebServerRequest& request);
     // The upload's steps (WebUploaderUpload.cpp): each answers none to go on, else the answer of
     // its refusal or failure. Every file of a form is stored, or none is.
     struct UploadTarget;
     struct PlacedUpload;
+    struct UploadRun;
+    std::shared_ptr<WebServerResponse> copyUploadsBeside(UploadRun& run);
+    std::shared_ptr<WebServerResponse> storeUploads(UploadRun& run);
     // 400 for a name the file system cannot take (too long, not UTF-8, a control character), 403
     // for one that is not allowed here.
     std::shared_ptr<WebServerResponse> refusedFileName(const std::string& fileName) const;
@@ -130,12 +148,11 @@ private:
                                                     const WebServerMultiPartFormRequest& form,
                                                     const std::vector<const WebServerMultiPartFile*>& files,
                                                     UploadTarget& target);
-    std::shared_ptr<WebServerResponse> placeUploads(const std::vector<const WebServerMultiPartFile*>& files,
-                                                    const UploadTarget& target,
-                                                    std::vector<PlacedUpload>& placed);
+    std::shared_ptr<WebServerResponse> placeUploads(const UploadRun& run, std::vector<PlacedUpload>& placed);
     static void withdrawUploads(const std::vector<PlacedUpload>& placed, const UploadTarget& target);
     std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
-    std::shared_ptr<WebServerResponse> deleteItem(const WebServerRequest& request);
+    // A folder's contents are removed after the quick step under the item's lock, on the long pool.
+    WebServerStep deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);
     // The start page, built afresh for each request (WebUploaderStartPage.cpp).
     std::shared_ptr<WebServerResponse> startPage(const platform::ResourceBundle& bundle,
@@ -153,12 +170,17 @@ private:
     // Stages the request's files in the hidden folder at the root of the folder it started with
     // (on the share's own file system, so a full disk fails the upload at once and the move into
     // place is a rename), through that folder's descriptor. Runs once the request is let in, before
-    // its body is read. The folder is made for the first upload that needs it (the staged files of
-    // a server that ended during an upload, which nobody holds, go first), held through its lock
-    // file while uploads use it, and cleared as the last one ends unless another server holds it
-    // (WebUploaderStaging.cpp); the system's temporary folder serves when it cannot be made or held.
-    // It is never listed, served or changed by a request.
+    // its body is read, on the thread that reads it: it never waits. The folder is made for the
+    // first upload that needs it (the staged files of a server that ended during an upload, which
+    // nobody holds, go first), held through its lock file while uploads use it, and cleared as the
+    // last one ends unless another server holds it (WebUploaderStaging.cpp); a folder of the same
+    // kind in the system's temporary folder serves when it cannot be made or held. It is never
+    // listed, served or changed by a request.
     void stageUploads(WebServerMultiPartFormRequest& request);
+    // Stages in one place; false when its folder cannot be made or held now.
+    bool stageUploadsIn(WebServerMultiPartFormRequest& request, const webuploader::StagingPlace& place);
+    // Clears the staging folders (the share's and the private one) no upload of this process uses.
+    void removeUnusedStagingFolders();
     bool _checkFileExtension(const std::string& fileName) const;
     bool isHiddenName(const std::string& name) const;
     // True when a component of the client path below the upload directory is hidden.
@@ -176,18 +198,21 @@ private:
     // from `nextNumber` on as above.
     static std::string _uniqueNameForItem(const platform::SharedItem& target, int* nextNumber = nullptr);
 
-    // How many uploads use the staging folder of each shared folder, by the folder's identity
-    // (however many times it was opened), the lock file of that staging folder held shared while
-    // any does, and one upload's use of it (WebUploaderStaging.cpp). One count for the whole
+    // How many uploads use each staging folder (the share's, by the share's identity however many
+    // times it was opened, and the private one), the lock file of that staging folder held shared
+    // while any does, and one upload's use of it (WebUploaderStaging.cpp). One count for the whole
     // process: uploads of a server stopped and those of the next one started on the same folder
-    // keep each other's staged files; other processes see the lock.
+    // keep each other's staged files; other processes see the lock. A lock another program held
+    // exclusively is not tried again before `retryAt`.
     struct StagingUse {
         int count = 0;
         platform::FileDescriptor lock;
+        std::chrono::steady_clock::time_point retryAt;
     };
     struct StagingUsers {
         std::mutex lock;
-        std::map<std::pair<std::uint64_t, std::uint64_t>, StagingUse> uses;
+        std::map<webuploader::StagingKey, StagingUse> uses;
+        bool isUsed(const webuploader::StagingKey& key) const;
     };
     class StagingLease;
     static std::shared_ptr<StagingUsers> processStagingUsers();

@@ -5,6 +5,7 @@
 
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerItemRemoval.h"
 #include "WebServerURLEncodedFormRequest.h"
 
 #include "foundation/FileSystem.h"
@@ -94,7 +95,7 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
     return emptyObject();
 }
 
-std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerRequest& request) {
+WebServerStep WebUploader::deleteItem(const WebServerRequest& request) {
     const std::string* relativePath = formValue(request, "path");
     if (!relativePath) {
         return missingField("path");
@@ -113,18 +114,22 @@ std::shared_ptr<WebServerResponse> WebUploader::deleteItem(const WebServerReques
     if (path == _uploadDirectory || item->isRoot() || !shouldDeleteItemAtPath(path)) {
         return forbidden("Deleting \"%@\" is not permitted", {*relativePath});
     }
-    Error error;
     // A conditional write of the item (WebDAV) never lands between its check and this removal.
     auto locked = WebServerItemLocks::lock({&*item});
-    if (!SharedFolder::removeItem(*item, &error)) {
-        return error.code == ENOENT ? doesNotExist(*relativePath) // removed meanwhile
-                                    : WebServerErrorResponse::responseWithServerError(
-                                          500, error, "Failed deleting \"%@\"", {*relativePath});
-    }
-    notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {
-        delegate.webUploaderDidDeleteItemAtPath(server, path);
-    });
-    return emptyObject();
+    auto answer = [self = std::static_pointer_cast<WebUploader>(shared_from_this()), path,
+                   relativePath = *relativePath](bool removed,
+                                                 const Error& error) -> std::shared_ptr<WebServerResponse> {
+        if (!removed) {
+            return error.code == ENOENT ? doesNotExist(relativePath) // removed meanwhile
+                                        : WebServerErrorResponse::responseWithServerError(
+                                              500, error, "Failed deleting \"%@\"", {relativePath});
+        }
+        self->notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {
+            delegate.webUploaderDidDeleteItemAtPath(server, path);
+        });
+        return emptyObject();
+    };
+    return RemoveLockedItem(*item, std::move(locked), std::move(answer));
 }
 
 std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerRequest& request) {

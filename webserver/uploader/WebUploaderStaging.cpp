@@ -5,14 +5,20 @@
 // lock nobody holds was left by a server that ended during an upload: its staged files go when the
 // server starts, before it accepts a connection, and again before an upload is staged (the folder
 // followed may have changed since). It is only cleared under its lock taken exclusively, never
-// waiting, and its lock file goes last, so a server that arrives meanwhile waits on that lock and
+// waiting, and its lock file goes last, so a server that arrives meanwhile and takes that lock
 // then sees that the lock it holds is gone.
 //
 // The folder may hold what the server never put there (a user's own folder of that name, or what
 // another program left in it): only the server's own entries go, its staged files and its lock file,
 // and the folder itself only when nothing else is left. A lock file or staging folder of another
-// kind (a link, a FIFO, a socket, a device, a folder) is never opened in a way that waits, nor used:
-// uploads are then staged in the system's temporary folder.
+// kind (a link, a FIFO, a socket, a device, a folder) is never opened in a way that waits, nor used.
+//
+// The lock is never waited for: a thread that stages an upload reads requests. A lock held
+// exclusively by another program is noted, and for a moment the uploads that follow do not try it.
+// When the share's staging folder cannot be used, uploads are staged in a staging folder of the
+// same kind in the system's temporary folder, `lanyard-uploads-<uid>`: a folder of the user's own
+// (never a link, never one another user made), closed to everyone else (0700), shared by the
+// user's servers through its lock file as above, so a start clears what a killed server left there.
 
 #include "WebUploader.h"
 
@@ -20,6 +26,7 @@
 #include "WebServerSharedFolder.h"
 
 #include "foundation/FileSystem.h"
+#include "foundation/TemporaryFile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -36,8 +43,9 @@ using platform::SharedFolder;
 
 namespace {
 
-constexpr const char* kStagingName = WebUploader::kStagingFolderName;
 constexpr const char* kLockName = WebUploader::kStagingLockName;
+// How long uploads stage elsewhere without trying a lock that another program held exclusively.
+constexpr auto kRetryHeldLockAfter = std::chrono::milliseconds(500);
 
 std::mutex& faultInjectorLock() {
     static std::mutex lock;
@@ -59,10 +67,43 @@ int injectedFault(std::string_view step) {
     return injector ? injector(step) : 0;
 }
 
-// The staging folder of a shared folder, opened (a folder, never a link); invalid with errno set.
-FileDescriptor openStagingFolder(const SharedFolder& folder) {
-    return FileDescriptor(::openat(folder.descriptor(), kStagingName,
-                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+} // namespace
+
+// Where a staging folder is: its name in an open folder (the share, or the system's temporary
+// folder). The private one must be the user's own, and is kept closed to everyone else.
+struct webuploader::StagingPlace {
+    std::shared_ptr<SharedFolder> parent;
+    std::string name;
+    bool isPrivate = false;
+
+    StagingKey key() const { return {parent->identity(), name}; }
+    std::string path() const { return platform::FileSystem::appendPathComponent(parent->path(), name); }
+};
+
+using webuploader::StagingKey;
+using webuploader::StagingPlace;
+
+namespace {
+
+// A staging folder that is the user's own (not another user's, made in a folder everyone may write
+// to), closed to everyone else; one that was open to others is closed now.
+bool isOwnAndClosed(int staging) {
+    struct stat status {};
+    if (::fstat(staging, &status) != 0 || status.st_uid != ::geteuid()) {
+        errno = EPERM;
+        return false;
+    }
+    return (status.st_mode & 077) == 0 || ::fchmod(staging, 0700) == 0;
+}
+
+// The staging folder of a place, opened (a folder, never a link); invalid with errno set.
+FileDescriptor openStagingFolder(const StagingPlace& place) {
+    FileDescriptor staging(::openat(place.parent->descriptor(), place.name.c_str(),
+                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (staging.valid() && place.isPrivate && !isOwnAndClosed(staging.get())) {
+        return FileDescriptor();
+    }
+    return staging;
 }
 
 // The lock file of an open staging folder, made when missing; invalid with errno set (EINVAL when
@@ -103,55 +144,41 @@ bool sameItem(const struct stat& one, const struct stat& other) {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
-// Whether an open lock file is still the lock file of the staging folder of `folder`: a lock taken
+// Whether an open lock file is still the lock file of the staging folder of a place: a lock taken
 // on one that a remover has since unlinked (or in a staging folder since removed) guards nothing.
-bool isCurrentLock(const SharedFolder& folder, int staging, int lock) {
+bool isCurrentLock(const StagingPlace& place, int staging, int lock) {
     struct stat held {
     }, named{}, openFolder{}, namedFolder{};
+    const int parent = place.parent->descriptor();
     return ::fstat(lock, &held) == 0 && ::fstatat(staging, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            sameItem(held, named) && ::fstat(staging, &openFolder) == 0 &&
-           ::fstatat(folder.descriptor(), kStagingName, &namedFolder, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(parent, place.name.c_str(), &namedFolder, AT_SYMLINK_NOFOLLOW) == 0 &&
            sameItem(openFolder, namedFolder);
 }
 
-int lockFile(int file, int operation) {
+// Takes the lock without waiting: false with EWOULDBLOCK when another holds it in a conflicting way.
+bool lockFile(int file, int operation) {
     if (const int injected = injectedFault("lock")) {
         errno = injected;
-        return -1;
+        return false;
     }
     int result = 0;
-    while ((result = ::flock(file, operation)) != 0 && errno == EINTR) {
+    while ((result = ::flock(file, operation | LOCK_NB)) != 0 && errno == EINTR) {
     }
-    return result;
+    return result == 0;
 }
 
-// Takes the lock shared. A remover holds it exclusively only while it removes a leftover, so this
-// waits a little (never without bound: the system's temporary folder serves meanwhile).
-bool lockShared(int file) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (lockFile(file, LOCK_SH | LOCK_NB) == 0) {
-            return true;
-        }
-        if (errno != EWOULDBLOCK) {
-            return false;
-        }
-        ::usleep(5000);
-    }
-    return false;
-}
-
-// Clears the staging folder of a shared folder unless a server holds its lock. Under the lock,
-// taken exclusively without waiting, the staged files go (removed beneath its descriptor, never
+// Clears the staging folder of a place unless a server holds its lock. Under the lock, taken
+// exclusively without waiting, the staged files go (removed beneath its descriptor, never
 // followed), then the lock file, then the folder when nothing else is left in it. A folder without
 // a lock file gets one first. True when no staging folder is left.
-bool removeUnheldStagingFolder(const SharedFolder& folder) {
-    const FileDescriptor staging = openStagingFolder(folder);
+bool removeUnheldStagingFolder(const StagingPlace& place) {
+    const FileDescriptor staging = openStagingFolder(place);
     if (!staging.valid()) {
         return errno == ENOENT;
     }
     const FileDescriptor lock = openStagingLock(staging.get());
-    if (!lock.valid() || lockFile(lock.get(), LOCK_EX | LOCK_NB) != 0 ||
-        !isCurrentLock(folder, staging.get(), lock.get())) {
+    if (!lock.valid() || !lockFile(lock.get(), LOCK_EX) || !isCurrentLock(place, staging.get(), lock.get())) {
         return false;
     }
     for (const auto& entry :
@@ -161,28 +188,28 @@ bool removeUnheldStagingFolder(const SharedFolder& folder) {
         }
     }
     ::unlinkat(staging.get(), kLockName, 0);
-    return ::unlinkat(folder.descriptor(), kStagingName, AT_REMOVEDIR) == 0 || errno == ENOENT;
+    return ::unlinkat(place.parent->descriptor(), place.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
-// Makes sure `held` holds the lock of the staging folder of `folder` (shared), making the folder
+// Makes sure `held` holds the lock of the staging folder of a place (shared), making the folder
 // and its lock file as needed. The staging folder's descriptor; invalid when it cannot be made or
-// held.
-FileDescriptor holdStagingFolder(const SharedFolder& folder, FileDescriptor& held) {
+// held (`heldElsewhere` set when another holds its lock exclusively).
+FileDescriptor holdStagingFolder(const StagingPlace& place, FileDescriptor& held, bool& heldElsewhere) {
     // A remover may take the folder away between two steps: the next round makes it afresh. Any
     // other failure (a link or another kind of item where the folder or its lock file should be)
     // gives up at once.
     for (int round = 0; round < 8; ++round) {
-        if (::mkdirat(folder.descriptor(), kStagingName, 0700) != 0 && errno != EEXIST) {
+        if (::mkdirat(place.parent->descriptor(), place.name.c_str(), 0700) != 0 && errno != EEXIST) {
             return FileDescriptor();
         }
-        FileDescriptor staging = openStagingFolder(folder);
+        FileDescriptor staging = openStagingFolder(place);
         if (!staging.valid()) {
             if (errno == ENOENT) {
                 continue;
             }
             return FileDescriptor();
         }
-        if (held.valid() && isCurrentLock(folder, staging.get(), held.get())) {
+        if (held.valid() && isCurrentLock(place, staging.get(), held.get())) {
             return staging;
         }
         FileDescriptor lock = openStagingLock(staging.get());
@@ -192,10 +219,12 @@ FileDescriptor holdStagingFolder(const SharedFolder& folder, FileDescriptor& hel
             }
             return FileDescriptor();
         }
-        if (!lockShared(lock.get())) {
+        if (!lockFile(lock.get(), LOCK_SH)) {
+            heldElsewhere = errno == EWOULDBLOCK;
             return FileDescriptor();
         }
-        if (isCurrentLock(folder, staging.get(), lock.get())) {
+        // The lock file may have been removed (and another made) between its opening and its lock.
+        if (isCurrentLock(place, staging.get(), lock.get())) {
             held = std::move(lock);
             return staging;
         }
@@ -203,23 +232,35 @@ FileDescriptor holdStagingFolder(const SharedFolder& folder, FileDescriptor& hel
     return FileDescriptor();
 }
 
+// The private staging place in the system's temporary folder; none when that folder cannot be
+// opened.
+std::optional<StagingPlace> privateStagingPlace() {
+    auto temporary = SharedFolder::open(platform::temporaryDirectory());
+    if (!temporary) {
+        return std::nullopt;
+    }
+    return StagingPlace{std::move(temporary),
+                        std::string(WebUploader::kPrivateStagingFolderPrefix) + std::to_string(::geteuid()),
+                        true};
+}
+
 constexpr const char* kStagingLeaseAttribute = "WebUploaderStagingLease";
 
 } // namespace
 
-// One upload's use of the staging folder, kept by its request (as an attribute) until the request
+// One upload's use of a staging folder, kept by its request (as an attribute) until the request
 // goes, after its staged files.
 class WebUploader::StagingLease {
 public:
-    StagingLease(std::shared_ptr<StagingUsers> users, std::shared_ptr<SharedFolder> folder)
-        : _users(std::move(users)), _folder(std::move(folder)) {}
+    StagingLease(std::shared_ptr<StagingUsers> users, StagingPlace place)
+        : _users(std::move(users)), _place(std::move(place)) {}
     ~StagingLease() {
         std::lock_guard lock(_users->lock);
-        const auto found = _users->uses.find(_folder->identity());
+        const auto found = _users->uses.find(_place.key());
         if (found != _users->uses.end() && --found->second.count == 0) {
             // This process lets go of the folder; it is cleared unless another server holds it.
             _users->uses.erase(found);
-            (void)removeUnheldStagingFolder(*_folder);
+            (void)removeUnheldStagingFolder(_place);
         }
     }
     StagingLease(const StagingLease&) = delete;
@@ -227,35 +268,55 @@ public:
 
 private:
     std::shared_ptr<StagingUsers> _users;
-    std::shared_ptr<SharedFolder> _folder;
+    StagingPlace _place;
 };
 
-void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
-    const auto folder = TakeSharedFolder(request, _sharedFolder);
-    if (!folder) {
-        return;
-    }
+bool WebUploader::StagingUsers::isUsed(const StagingKey& key) const {
+    const auto found = uses.find(key);
+    return found != uses.end() && found->second.count > 0;
+}
+
+bool WebUploader::stageUploadsIn(WebServerMultiPartFormRequest& request, const StagingPlace& place) {
     FileDescriptor staging;
     {
         // The count, the lock and the folder change together, so a folder is never removed between
         // the moment an upload made sure of it and the moment that upload ends.
         std::lock_guard lock(_stagingUsers->lock);
-        StagingUse& use = _stagingUsers->uses[folder->identity()];
-        if (use.count == 0) {
-            (void)removeUnheldStagingFolder(*folder); // a leftover nobody holds
+        StagingUse& use = _stagingUsers->uses[place.key()];
+        const auto now = std::chrono::steady_clock::now();
+        if (use.count == 0 && now < use.retryAt) {
+            return false; // another program held its lock a moment ago
         }
-        staging = holdStagingFolder(*folder, use.lock);
+        if (use.count == 0) {
+            (void)removeUnheldStagingFolder(place); // a leftover nobody holds
+        }
+        bool heldElsewhere = false;
+        staging = holdStagingFolder(place, use.lock, heldElsewhere);
         if (!staging.valid()) {
-            if (use.count == 0) {
-                _stagingUsers->uses.erase(folder->identity());
+            if (heldElsewhere) {
+                use.retryAt = now + kRetryHeldLockAfter;
+            } else if (use.count == 0) {
+                _stagingUsers->uses.erase(place.key());
             }
-            return;
+            return false;
         }
         ++use.count;
     }
-    request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, folder), kStagingLeaseAttribute);
-    request.setTemporaryFolder(platform::FileSystem::appendPathComponent(folder->path(), kStagingFolderName),
-                               std::make_shared<const FileDescriptor>(std::move(staging)));
+    request.setAttribute(std::make_shared<StagingLease>(_stagingUsers, place), kStagingLeaseAttribute);
+    request.setTemporaryFolder(place.path(), std::make_shared<const FileDescriptor>(std::move(staging)));
+    return true;
+}
+
+void WebUploader::stageUploads(WebServerMultiPartFormRequest& request) {
+    const auto folder = TakeSharedFolder(request, _sharedFolder);
+    if (folder && stageUploadsIn(request, StagingPlace{folder, kStagingFolderName, false})) {
+        return;
+    }
+    // Else the private folder in the system's temporary folder; when even that cannot be had, the
+    // parts are staged in the temporary folder itself (still readable by the user only).
+    if (const auto place = privateStagingPlace()) {
+        (void)stageUploadsIn(request, *place);
+    }
 }
 
 void WebUploader::setStagingFaultInjector(StagingFaultInjector injector) {
@@ -268,27 +329,34 @@ std::shared_ptr<WebUploader::StagingUsers> WebUploader::processStagingUsers() {
     return users;
 }
 
-void WebUploader::willStartAccepting() {
-    const auto folder = _sharedFolder.current();
-    if (!folder) {
-        return;
+// Clears the staging folders of the share and of the system's temporary folder that no upload of
+// this process uses, unless another server holds them. A start or stop forgets which locks other
+// programs held.
+void WebUploader::removeUnusedStagingFolders() {
+    std::vector<StagingPlace> places;
+    if (auto folder = _sharedFolder.current()) {
+        places.push_back(StagingPlace{std::move(folder), kStagingFolderName, false});
+    }
+    if (auto place = privateStagingPlace()) {
+        places.push_back(std::move(*place));
     }
     std::lock_guard lock(_stagingUsers->lock);
-    if (_stagingUsers->uses.count(folder->identity()) == 0) {
-        (void)removeUnheldStagingFolder(*folder);
+    // What was known of other programs' locks is looked at afresh.
+    std::erase_if(_stagingUsers->uses, [](const auto& use) { return use.second.count == 0; });
+    for (const StagingPlace& place : places) {
+        if (!_stagingUsers->isUsed(place.key())) {
+            (void)removeUnheldStagingFolder(place);
+        }
     }
+}
+
+void WebUploader::willStartAccepting() {
+    removeUnusedStagingFolders();
 }
 
 void WebUploader::stop() {
     WebServer::stop();
     // A staging folder left from before (or by uploads that ended unusually) is cleared too, unless
     // an upload of this process or another server still uses it.
-    const auto folder = _sharedFolder.current();
-    if (!folder) {
-        return;
-    }
-    std::lock_guard lock(_stagingUsers->lock);
-    if (_stagingUsers->uses.count(folder->identity()) == 0) {
-        (void)removeUnheldStagingFolder(*folder);
-    }
+    removeUnusedStagingFolders();
 }

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <unordered_map>
@@ -77,36 +78,115 @@ std::optional<SharedItem> stagedItem(const WebServerMultiPartFile& file, Error* 
 
 } // namespace
 
-std::shared_ptr<WebServerResponse> WebUploader::uploadFile(const WebServerRequest& request) {
+// A form's upload across its steps: its files, their folder, and the copies made beside it of
+// those staged on another file system (none for the others). The copies not put in place go with
+// it.
+struct WebUploader::UploadRun {
+    std::vector<const WebServerMultiPartFile*> files;
+    UploadTarget target;
+    std::string replyType;
+    std::vector<std::optional<SharedItem>> copies;
+    ~UploadRun() {
+        for (const auto& copy : copies) {
+            if (copy) {
+                ::unlinkat(copy->folder.get(), copy->name.c_str(), 0);
+            }
+        }
+    }
+};
+
+WebServerStep WebUploader::uploadFile(const WebServerRequest& request) {
     const auto* form = dynamic_cast<const WebServerMultiPartFormRequest*>(&request);
     if (!form) {
         return nullptr;
     }
-    const std::string replyType = acceptsJSON(request) ? "application/json" : "text/plain; charset=utf-8";
-    std::vector<const WebServerMultiPartFile*> files;
+    auto run = std::make_shared<UploadRun>();
+    run->replyType = acceptsJSON(request) ? "application/json" : "text/plain; charset=utf-8";
     for (const auto& file : form->files()) {
         if (file->controlName() == "files[]") {
-            files.push_back(file.get());
+            run->files.push_back(file.get());
         }
     }
-    if (files.empty()) {
+    if (run->files.empty()) {
         return missingField("files[]");
     }
-    UploadTarget target;
-    if (auto refusal = checkUploads(request, *form, files, target)) {
+    if (auto refusal = checkUploads(request, *form, run->files, run->target)) {
         return refusal;
     }
+    struct stat folder {};
+    const bool known = ::fstat(run->target.folder.get(), &folder) == 0;
+    const bool copies =
+        known && std::any_of(run->files.begin(), run->files.end(), [&folder](const auto* file) {
+            const auto staged = stagedItem(*file, nullptr);
+            struct stat status {};
+            return staged &&
+                   ::fstatat(staged->folder.get(), staged->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   status.st_dev != folder.st_dev;
+        });
+    if (!copies) {
+        return storeUploads(*run);
+    }
+    const auto self = std::static_pointer_cast<WebUploader>(shared_from_this());
+    return WebServerStep::onLongOperations([self, run]() -> WebServerStep {
+        if (auto failure = self->copyUploadsBeside(*run)) {
+            return failure;
+        }
+        return WebServerStep::onFileOperations(
+            [self, run]() -> WebServerStep { return self->storeUploads(*run); });
+    });
+}
+
+// The files staged on another file system are copied beside their folder, out of sight, so that
+// putting them in place is a rename. Each must be the file the parser wrote, whole, before and
+// after its copy.
+std::shared_ptr<WebServerResponse> WebUploader::copyUploadsBeside(UploadRun& run) {
+    struct stat folder {};
+    if (::fstat(run.target.folder.get(), &folder) != 0) {
+        return WebServerErrorResponse::responseWithServerError(
+            500, Error::posix(errno), "Failed moving uploaded file to \"%@\"", {run.target.text});
+    }
+    run.copies.resize(run.files.size());
+    for (std::size_t index = 0; index < run.files.size(); ++index) {
+        const WebServerMultiPartFile& file = *run.files[index];
+        Error error;
+        const auto staged = stagedItem(file, &error);
+        struct stat before {};
+        struct stat after {};
+        const auto heldWhole = [&](struct stat& status) {
+            return ::fstatat(staged->folder.get(), staged->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   file.storedFile().isHeldBy(status);
+        };
+        if (staged && heldWhole(before) && before.st_dev == folder.st_dev) {
+            continue; // placed by a rename
+        }
+        if (staged && heldWhole(before)) {
+            run.copies[index] =
+                AtomicReplace::copyBeside(*staged, itemIn(run.target.folder, file.fileName()), &error);
+        }
+        if (!run.copies[index] || !heldWhole(after) || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+            after.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
+            if (error.code == 0) {
+                error = Error::posix(ESTALE);
+            }
+            return WebServerErrorResponse::responseWithServerError(
+                500, error, "Failed moving uploaded file to \"%@\"", {run.target.text});
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<WebServerResponse> WebUploader::storeUploads(UploadRun& run) {
     std::vector<PlacedUpload> placed;
-    if (auto failure = placeUploads(files, target, placed)) {
+    if (auto failure = placeUploads(run, placed)) {
         return failure;
     }
     for (const PlacedUpload& upload : placed) {
-        notifyDelegate([destination = FileSystem::appendPathComponent(target.path, upload.name)](
+        notifyDelegate([destination = FileSystem::appendPathComponent(run.target.path, upload.name)](
                            WebUploaderDelegate& delegate, WebUploader& server) {
             delegate.webUploaderDidUploadFileAtPath(server, destination);
         });
     }
-    return emptyObject(replyType);
+    return emptyObject(run.replyType);
 }
 
 std::shared_ptr<WebServerResponse> WebUploader::refusedFileName(const std::string& fileName) const {
@@ -170,25 +250,25 @@ WebUploader::checkUploads(const WebServerRequest& request, const WebServerMultiP
 // Each file goes under the first free name (a name taken meanwhile by another writer moves on to the
 // next; the files of one name go on from the number the last one took). A file is put in place by
 // one rename within the destination's file system, never replacing anything, under the lock of the
-// name; a file staged on another file system is first copied beside its destination under a hidden
-// name. When one cannot be placed, the ones placed before it are taken out again: the form is
-// stored whole or not at all.
-std::shared_ptr<WebServerResponse>
-WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& files, const UploadTarget& target,
-                          std::vector<PlacedUpload>& placed) {
+// name; a file staged on another file system has been copied beside its destination under a hidden
+// name before (copyUploadsBeside), or is copied here should its rename still meet another one. When one
+// cannot be placed, the ones placed before it are taken out again: the form is stored whole or not at all.
+std::shared_ptr<WebServerResponse> WebUploader::placeUploads(const UploadRun& run,
+                                                             std::vector<PlacedUpload>& placed) {
+    const UploadTarget& target = run.target;
     std::unordered_map<std::string, int> nextNumbers;
-    for (const WebServerMultiPartFile* file : files) {
+    for (std::size_t index = 0; index < run.files.size(); ++index) {
+        const WebServerMultiPartFile* file = run.files[index];
+        const bool copied = index < run.copies.size() && run.copies[index];
         int& nextNumber = nextNumbers[file->fileName()];
-        // staged: the source is the file the parser wrote, which must still be that file, whole.
+        // staged: the source is the file the parser wrote, which must still be that file, whole; it
+        // takes the permissions of a file of the user's now (a copy of it takes them too).
         const auto placeFrom = [&](const SharedItem& source, bool staged,
                                    Error* error) -> std::optional<PlacedUpload> {
             struct stat status {};
-            if (::fstatat(source.folder.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (::fstatat(source.folder.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+                (staged && !file->storedFile().publishAt(source.folder.get(), source.name.c_str()))) {
                 platform::setError(error, Error::posix(errno));
-                return std::nullopt;
-            }
-            if (staged && !file->storedFile().isHeldBy(status)) {
-                platform::setError(error, Error::posix(ESTALE));
                 return std::nullopt;
             }
             const auto chosen = _placeUnderFreeName(
@@ -204,8 +284,10 @@ WebUploader::placeUploads(const std::vector<const WebServerMultiPartFile*>& file
             return chosen ? std::optional(PlacedUpload{*chosen, status.st_dev, status.st_ino}) : std::nullopt;
         };
         Error error;
-        const auto staged = stagedItem(*file, &error);
-        auto upload = staged ? placeFrom(*staged, true, &error) : std::nullopt;
+        const auto staged = copied ? std::nullopt : stagedItem(*file, &error);
+        auto upload = copied   ? placeFrom(*run.copies[index], false, &error)
+                      : staged ? placeFrom(*staged, true, &error)
+                               : std::nullopt;
         if (!upload && staged && error.code == EXDEV) {
             error = Error();
             const auto beside =

@@ -12,6 +12,7 @@
 #include "WebServerFileResponse.h"
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerItemRemoval.h"
 #include "WebServerSharedFolder.h"
 
 #include "dispatch/MainQueue.h"
@@ -70,12 +71,11 @@ std::shared_ptr<WebServerResponse> fileResponse(const WebServerRequest& request,
 
 } // namespace
 
-template <class Request>
-WebServerProcessBlock
+template <class Request, class Result>
+std::function<Result(const std::shared_ptr<WebServerRequest>&)>
 WebDAVServer::perform(std::weak_ptr<WebDAVServer> weakServer,
-                      std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&)) {
-    return [weakServer,
-            method](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
+                      Result (WebDAVServer::*method)(const Request&)) {
+    return [weakServer, method](const std::shared_ptr<WebServerRequest>& request) -> Result {
         const auto server = weakServer.lock();
         const auto* typed = dynamic_cast<const Request*>(request.get());
         if (!server || !typed) {
@@ -99,8 +99,9 @@ void WebDAVServer::addHandlers() {
     const std::weak_ptr<WebDAVServer> weak = std::static_pointer_cast<WebDAVServer>(shared_from_this());
     addDefaultHandlerForMethod("PROPFIND", WebServerRequestClass<WebServerDataRequest>(),
                                perform<WebServerDataRequest>(weak, &WebDAVServer::performPROPFIND));
-    addDefaultHandlerForMethod("MKCOL", WebServerRequestClass<WebServerDataRequest>(),
-                               perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL));
+    addDefaultHandlerForMethod(
+        "MKCOL", WebServerRequestClass<WebServerDataRequest>(),
+        RunOnFileOperationsPool(perform<WebServerDataRequest>(weak, &WebDAVServer::performMKCOL)));
     _handlers.front()->setHeadCheckBlock([](const std::shared_ptr<WebServerRequest>& request) {
         return request->contentLength() != 0 ? unexpectedMKCOLBody() : nullptr;
     });
@@ -108,7 +109,7 @@ void WebDAVServer::addHandlers() {
                                perform<WebServerRequest>(weak, &WebDAVServer::performGET));
     addDefaultHandlerForMethod(
         "DELETE", WebServerRequestClass<WebServerRequest>(),
-        RunOnFileOperationsPool(perform<WebServerRequest>(weak, &WebDAVServer::performDELETE)));
+        RunStepsOnFileOperationsPool(perform<WebServerRequest>(weak, &WebDAVServer::performDELETE)));
     // A PUT's body is staged beside its target (on the share's file system, through the folder's
     // descriptor), so a full disk fails it at once and putting it in place is a rename.
     const WebServerRequestFactory stagedBesideTarget =
@@ -136,17 +137,18 @@ void WebDAVServer::addHandlers() {
         const auto self = weak.lock();
         return self ? self->checkPUT(*request, nullptr) : nullptr;
     });
+    // A COPY starts with its copy, on the long pool; a MOVE with its checks, on the file-operations pool.
     const auto copyOrMove = [weak](bool isMove) {
-        return RunOnFileOperationsPool(
-            [weak,
-             isMove](const std::shared_ptr<WebServerRequest>& request) -> std::shared_ptr<WebServerResponse> {
-                const auto server = weak.lock();
-                if (!server) {
-                    return nullptr;
-                }
-                TakeSharedFolder(*request, server->_sharedFolder);
-                return server->performCOPY(*request, isMove);
-            });
+        const WebServerStepBlock steps =
+            [weak, isMove](const std::shared_ptr<WebServerRequest>& request) -> WebServerStep {
+            const auto server = weak.lock();
+            if (!server) {
+                return nullptr;
+            }
+            TakeSharedFolder(*request, server->_sharedFolder);
+            return server->performCOPY(*request, isMove);
+        };
+        return isMove ? RunStepsOnFileOperationsPool(steps) : RunOnLongOperationsPool(steps);
     };
     addDefaultHandlerForMethod("COPY", WebServerRequestClass<WebServerRequest>(), copyOrMove(false));
     addDefaultHandlerForMethod("MOVE", WebServerRequestClass<WebServerRequest>(), copyOrMove(true));
@@ -302,7 +304,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performGET(const WebServerReque
 
 // ---- DELETE and MKCOL ----
 
-std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRequest& request) {
+WebServerStep WebDAVServer::performDELETE(const WebServerRequest& request) {
     if (const std::string* depth = HeaderValue(request.headers(), "Depth"); depth && *depth != "infinity") {
         return WebServerErrorResponse::responseWithClientError(400, "Unsupported 'Depth' header: %@",
                                                                {*depth});
@@ -322,14 +324,21 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
         return WebServerErrorResponse::responseWithClientError(403, "Deleting \"%@\" is not permitted",
                                                                {request.path()});
     }
-    // The conditions and the removal are one step for every writer of the item in this process.
+    // The conditions and the removal are one step for every writer of the item in this process;
+    // what is inside a folder is removed after it, without the lock.
     auto locked = WebServerItemLocks::lock({&*item});
     if (!preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
-    Error error;
-    const bool removed = SharedFolder::removeItem(*item, &error);
-    locked.release();
+    auto server = std::static_pointer_cast<WebDAVServer>(shared_from_this());
+    auto answer = [server, held = request.shared_from_this()](bool removed, const Error& error) {
+        return server->deleted(*held, removed, error);
+    };
+    return RemoveLockedItem(*item, std::move(locked), std::move(answer));
+}
+
+std::shared_ptr<WebServerResponse> WebDAVServer::deleted(const WebServerRequest& request, bool removed,
+                                                         const Error& error) {
     if (!removed && error.code == ENOENT) { // removed meanwhile
         return doesNotExist(request);
     }
@@ -338,6 +347,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performDELETE(const WebServerRe
         return WebServerErrorResponse::responseWithServerError(500, error, "Failed deleting \"%@\"",
                                                                {request.path()});
     }
+    const std::string path = absolutePath(request.path());
     notifyDelegate([path](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
         davDelegate.davServerDidDeleteItemAtPath(server, path);
     });

@@ -77,9 +77,12 @@ protected:
     std::shared_ptr<WebServerResponse> performOPTIONS(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performGET(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performPUT(const WebServerFileRequest& request);
-    std::shared_ptr<WebServerResponse> performDELETE(const WebServerRequest& request);
+    // A folder's contents are removed after the answer's last quick step, on the long pool.
+    WebServerStep performDELETE(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> performMKCOL(const WebServerDataRequest& request);
-    std::shared_ptr<WebServerResponse> performCOPY(const WebServerRequest& request, bool isMove);
+    // A COPY runs its copy first (on the long pool) and then hops to the file-operations pool to put
+    // it in place under the locks.
+    WebServerStep performCOPY(const WebServerRequest& request, bool isMove);
     std::shared_ptr<WebServerResponse> performPROPFIND(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performLOCK(const WebServerDataRequest& request);
     std::shared_ptr<WebServerResponse> performUNLOCK(const WebServerRequest& request);
@@ -96,10 +99,9 @@ private:
     void addHandlers();
     // The handler of a method: the request takes its folder, then the method runs (the server
     // held weakly).
-    template <class Request>
-    static WebServerProcessBlock
-    perform(std::weak_ptr<WebDAVServer> weakServer,
-            std::shared_ptr<WebServerResponse> (WebDAVServer::*method)(const Request&));
+    template <class Request, class Result>
+    static std::function<Result(const std::shared_ptr<WebServerRequest>&)>
+    perform(std::weak_ptr<WebDAVServer> weakServer, Result (WebDAVServer::*method)(const Request&));
     // The upload directory joined with a request path, standardized.
     std::string absolutePath(const std::string& requestPath) const;
     // The item a request path names, resolved beneath the descriptor of the folder the request
@@ -127,10 +129,14 @@ private:
     // under the target's lock.
     std::shared_ptr<WebServerResponse> checkPUT(const WebServerRequest& request,
                                                 std::optional<platform::SharedItem>* target);
-    std::shared_ptr<WebServerResponse> copyOrMoveItem(const WebServerRequest& request, bool isMove,
-                                                      const ResolvedItem& source,
-                                                      const ResolvedItem& destination,
-                                                      const std::string& destinationRelativePath);
+    WebServerStep copyOrMoveItem(const WebServerRequest& request, bool isMove, ResolvedItem source,
+                                 ResolvedItem destination, const std::string& destinationRelativePath);
+    WebServerStep transferItem(const WebServerRequest& request, bool isMove, bool mayReplace,
+                               ResolvedItem source, ResolvedItem destination,
+                               const std::string& destinationRelativePath);
+    // The answer of a DELETE once its removal is over.
+    std::shared_ptr<WebServerResponse> deleted(const WebServerRequest& request, bool removed,
+                                               const Error& error);
     void addPropertyResponseForItem(const std::string& nameOrPath, const platform::FileStatus& status,
                                     const std::string& resource, int properties, std::string& xmlString);
     // Posts a notification to the main queue, for a delegate that is a WebDAVServerDelegate.

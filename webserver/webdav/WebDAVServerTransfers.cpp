@@ -56,13 +56,10 @@ std::optional<platform::SharedItem> uploadedItem(const WebServerFileRequest& req
         present = SharedFolder::openItem(*item, O_WRONLY | O_CREAT | O_EXCL, error).valid();
     } else {
         // Still the file the body went into, with all of it: not one made again under its name,
-        // nor one cut meanwhile.
-        struct stat status {};
-        const bool found =
-            ::fstatat(item->folder.get(), item->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-        present = found && request.storedFile().isHeldBy(status);
+        // nor one cut meanwhile. Private while it was received, it becomes a file of the user's.
+        present = request.storedFile().publishAt(item->folder.get(), item->name.c_str());
         if (!present) {
-            platform::setError(error, Error::posix(found ? ESTALE : errno));
+            platform::setError(error, Error::posix(errno));
         }
     }
     if (!present) {
@@ -110,8 +107,9 @@ bool isSameItem(const std::optional<platform::FileStatus>& before,
 // The last step of COPY and MOVE. Under the locks of source and destination the conditions are
 // looked at once more and the item goes in, so no other writer of this process changes either
 // item in between. A copy, and a move to another file system (a copy too), is built beside the
-// destination before, without the locks: a long copy never holds up the writers of either item,
-// and the locks are held for the last renames and the removal of a moved source.
+// destination before, without the locks (for a COPY on the long pool, apart from the quick writes):
+// a long copy never holds up the writers of either item, and the locks are held for the last
+// renames and the removal of a moved source.
 struct Transfer {
     enum class Outcome { done, conditionFailed, failed };
 
@@ -120,32 +118,52 @@ struct Transfer {
     const platform::SharedItem& from;
     const platform::SharedItem& to;
 
-    Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
-        const auto source = SharedFolder::status(from);
+    // The long half: the copy beside the destination (none for a move within one file system), and
+    // the source's status as it began.
+    bool stage(std::optional<platform::SharedItem>& staged, std::optional<platform::FileStatus>& source,
+               Error* error) const {
+        source = SharedFolder::status(from);
         const auto destinationFolder = FileSystem::statusOfDescriptor(to.folder.get());
         const bool copies =
             !isMove || (source && destinationFolder && source->device != destinationFolder->device);
-        std::optional<platform::SharedItem> staged;
         if (copies) {
             staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
-            if (!staged) {
-                return Outcome::failed;
-            }
+            return staged.has_value();
         }
+        return true;
+    }
+
+    // The quick half, under the locks; a staged copy that does not go in is removed.
+    Outcome finish(std::optional<platform::SharedItem>& staged,
+                   const std::optional<platform::FileStatus>& source,
+                   const std::function<bool()>& conditionsHold, bool* replaced, Error* error,
+                   std::optional<platform::SharedItem>* old = nullptr) const {
         auto locked = WebServerItemLocks::lock({&from, &to});
         Outcome outcome = Outcome::conditionFailed;
         if (conditionsHold()) {
-            outcome = install(staged, source, replaced, error) ? Outcome::done : Outcome::failed;
+            outcome = install(staged, source, replaced, error, old) ? Outcome::done : Outcome::failed;
         }
         locked.release();
         if (staged && outcome != Outcome::done) {
             SharedFolder::removeItem(*staged);
         }
+        staged.reset();
         return outcome;
     }
 
+    Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
+        std::optional<platform::SharedItem> staged;
+        std::optional<platform::FileStatus> source;
+        if (!stage(staged, source, error)) {
+            return Outcome::failed;
+        }
+        return finish(staged, source, conditionsHold, replaced, error);
+    }
+
+    // A COPY that replaces an item leaves it in `old`, swapped out, for its caller to remove.
     bool install(std::optional<platform::SharedItem>& staged,
-                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error) const {
+                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error,
+                 std::optional<platform::SharedItem>* old = nullptr) const {
         if (isMove && !staged) {
             return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
                               : AtomicReplace::moveWithoutReplacing(from, to, error);
@@ -158,6 +176,15 @@ struct Transfer {
                 return false;
             }
         }
+        if (!isMove && mayReplace && old) {
+            bool leftOld = false;
+            const bool installed =
+                AtomicReplace::installStagedItemLeavingOld(*staged, to, replaced, &leftOld, error);
+            if (leftOld) {
+                *old = std::move(staged); // the old item, under the staged name now
+            }
+            return installed;
+        }
         const bool installed = mayReplace
                                    ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
                                    : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
@@ -165,6 +192,44 @@ struct Transfer {
             SharedFolder::removeItem(from); // a source that cannot be removed stays; the move is done
         }
         return installed;
+    }
+};
+
+// The answer of a COPY or MOVE that did not go through; none when it did.
+std::shared_ptr<WebServerResponse> failedTransfer(const WebServerRequest& request, Transfer::Outcome outcome,
+                                                  bool mayReplace, const Error& error,
+                                                  const std::string& destinationRelativePath) {
+    if (outcome == Transfer::Outcome::done) {
+        return nullptr;
+    }
+    if (outcome == Transfer::Outcome::conditionFailed) {
+        return preconditionFailed(request);
+    }
+    if (!mayReplace && error.code == EEXIST) {
+        return WebServerErrorResponse::responseWithClientError(412, "Destination \"%@\" already exists",
+                                                               {destinationRelativePath});
+    }
+    if (error.code == ENOENT) { // the source went meanwhile
+        return doesNotExist(request);
+    }
+    if (IsOutOfSpace(error)) {
+        return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
+                                                               {request.path(), destinationRelativePath});
+    }
+    NoteResourceShortage(request, error);
+    return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
+                                                           {request.path(), destinationRelativePath});
+}
+
+// What a COPY's last step needs once the request's first step is over.
+struct CopyState {
+    std::optional<platform::SharedItem> staged;
+    platform::SharedItem source;
+    platform::SharedItem destination;
+    ~CopyState() {
+        if (staged) { // the last step never ran
+            SharedFolder::removeItem(*staged);
+        }
     }
 };
 
@@ -261,7 +326,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performPUT(const WebServerFileR
     return WebServerResponse::responseWithStatusCode(replaced ? 204 : 201);
 }
 
-std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequest& request, bool isMove) {
+WebServerStep WebDAVServer::performCOPY(const WebServerRequest& request, bool isMove) {
     const HeaderDictionary& headers = request.headers();
     if (const std::string* depth = HeaderValue(headers, "Depth"); !isMove && depth && *depth != "infinity") {
         return WebServerErrorResponse::responseWithClientError(400, "Unsupported 'Depth' header: %@",
@@ -314,10 +379,9 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performCOPY(const WebServerRequ
 }
 
 // The last checks of COPY and MOVE, and the operation itself.
-std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerRequest& request, bool isMove,
-                                                                const ResolvedItem& source,
-                                                                const ResolvedItem& destination,
-                                                                const std::string& destinationRelativePath) {
+WebServerStep WebDAVServer::copyOrMoveItem(const WebServerRequest& request, bool isMove, ResolvedItem source,
+                                           ResolvedItem destination,
+                                           const std::string& destinationRelativePath) {
     const std::string& sourcePath = source.path;
     const std::string& destinationPath = destination.path;
     const std::string* overwrite = HeaderValue(request.headers(), "Overwrite");
@@ -349,36 +413,68 @@ std::shared_ptr<WebServerResponse> WebDAVServer::copyOrMoveItem(const WebServerR
     if (!preconditionsHold(request.headers(), servedStatus(request))) {
         return preconditionFailed(request);
     }
+    return transferItem(request, isMove, mayReplace, std::move(source), std::move(destination),
+                        destinationRelativePath);
+}
+
+// COPY and MOVE once every first check passed. A MOVE runs here to its end; a COPY makes its copy
+// here (on the long pool) and puts it in place in a last step on the file-operations pool, where
+// it may wait for the locks.
+WebServerStep WebDAVServer::transferItem(const WebServerRequest& request, bool isMove, bool mayReplace,
+                                         ResolvedItem source, ResolvedItem destination,
+                                         const std::string& destinationRelativePath) {
+    const auto server = std::static_pointer_cast<WebDAVServer>(shared_from_this());
+    const auto held = request.shared_from_this();
+    const auto conditionsHold = [server, held] {
+        return preconditionsHold(held->headers(), server->servedStatus(*held));
+    };
+    const auto answer =
+        [server, held, isMove, mayReplace, sourcePath = source.path, destinationPath = destination.path,
+         destinationRelativePath](Transfer::Outcome outcome, bool replaced, const Error& error) {
+            if (auto failure = failedTransfer(*held, outcome, mayReplace, error, destinationRelativePath)) {
+                return failure;
+            }
+            server->notifyDelegate(
+                [isMove, sourcePath, destinationPath](WebDAVServerDelegate& davDelegate, WebDAVServer& dav) {
+                    if (isMove) {
+                        davDelegate.davServerDidMoveItemFromPath(dav, sourcePath, destinationPath);
+                    } else {
+                        davDelegate.davServerDidCopyItemFromPath(dav, sourcePath, destinationPath);
+                    }
+                });
+            return WebServerResponse::responseWithStatusCode(replaced ? 204 : 201);
+        };
     Error error;
     bool replaced = false;
-    const Transfer transfer{isMove, mayReplace, source.item, destination.item};
-    const auto outcome = transfer.run(
-        [&] { return preconditionsHold(request.headers(), servedStatus(request)); }, &replaced, &error);
-    if (outcome == Transfer::Outcome::conditionFailed) {
-        return preconditionFailed(request);
+    if (isMove) {
+        const Transfer transfer{isMove, mayReplace, source.item, destination.item};
+        const auto outcome = transfer.run(conditionsHold, &replaced, &error);
+        return answer(outcome, replaced, error);
     }
-    if (outcome == Transfer::Outcome::failed && !mayReplace && error.code == EEXIST) {
-        return alreadyExists();
+    auto state = std::make_shared<CopyState>();
+    state->source = std::move(source.item);
+    state->destination = std::move(destination.item);
+    std::optional<platform::FileStatus> sourceStatus;
+    const Transfer copy{false, mayReplace, state->source, state->destination};
+    if (!copy.stage(state->staged, sourceStatus, &error)) {
+        return answer(Transfer::Outcome::failed, false, error);
     }
-    if (outcome == Transfer::Outcome::failed && error.code == ENOENT) { // the source went meanwhile
-        return doesNotExist(request);
-    }
-    if (outcome == Transfer::Outcome::failed && IsOutOfSpace(error)) {
-        return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
-                                                               {request.path(), destinationRelativePath});
-    }
-    if (outcome == Transfer::Outcome::failed) {
-        NoteResourceShortage(request, error);
-        return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
-                                                               {request.path(), destinationRelativePath});
-    }
-    notifyDelegate(
-        [isMove, sourcePath, destinationPath](WebDAVServerDelegate& davDelegate, WebDAVServer& server) {
-            if (isMove) {
-                davDelegate.davServerDidMoveItemFromPath(server, sourcePath, destinationPath);
-            } else {
-                davDelegate.davServerDidCopyItemFromPath(server, sourcePath, destinationPath);
-            }
-        });
-    return WebServerResponse::responseWithStatusCode(replaced ? 204 : 201);
+    return WebServerStep::onFileOperations([state, mayReplace, conditionsHold, answer]() -> WebServerStep {
+        Error finishError;
+        bool replacedNow = false;
+        const Transfer transfer{false, mayReplace, state->source, state->destination};
+        std::optional<platform::SharedItem> old;
+        const auto outcome =
+            transfer.finish(state->staged, std::nullopt, conditionsHold, &replacedNow, &finishError, &old);
+        if (!old) {
+            return answer(outcome, replacedNow, finishError);
+        }
+        // The item replaced is removed after the locks, on the long pool.
+        return WebServerStep::onLongOperations(
+            [oldItem = std::make_shared<platform::SharedItem>(std::move(*old)), answer, outcome, replacedNow,
+             finishError]() -> WebServerStep {
+                SharedFolder::removeItem(*oldItem);
+                return answer(outcome, replacedNow, finishError);
+            });
+    });
 }

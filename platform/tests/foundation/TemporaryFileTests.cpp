@@ -73,7 +73,8 @@ TEST(TemporaryFile, CreatesANewWritableFile) {
     EXPECT_EQ(::write(file, "abc", 3), 3);
     struct stat status {};
     ASSERT_EQ(::fstat(file, &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "private until it becomes a file of the user's";
+    EXPECT_EQ(platform::publishedFileMode(), 0644u & ~oldMask);
     EXPECT_EQ(status.st_size, 3);
     EXPECT_NE(::fcntl(file, F_GETFD) & FD_CLOEXEC, 0);
     EXPECT_EQ(::fcntl(file, F_GETFL) & O_ACCMODE, O_WRONLY);
