@@ -1,7 +1,8 @@
 // Clients that hold the server's connection slots (idle, trickling a head or a body, reading
 // nothing of an answer), one peer with many connections, a kept-alive connection that keeps
 // asking, an idle kept-alive connection, and failing accepts: a real client is still answered.
-// Short limits come through SetLimits.
+// A newcomer never closes a connection before the refusal it is writing is out. Short limits come
+// through SetLimits.
 #include "HttpTestSupport.h"
 #include "KL_Socket.h"
 #include "KL_TcpServerSocket.h"
