@@ -239,8 +239,9 @@ void WebServerConnection::_startProcessingRequest() {
         return; // shut down for want of descriptors already: nothing is carried out
     }
     auto self = shared_from_this();
-    // The drain after the answer waits for the handler to let go of its completion too: by then
-    // the handler is done with the request (and whatever the request holds goes with it).
+    // The drain after the answer also waits for the handler to return and let go of its
+    // completion (`release` is held by both): by then the handler is done with the request, which
+    // the drain lets go of (and whatever the request holds with it).
     _lingerWaits.fetch_add(1);
     struct Release {
         explicit Release(std::shared_ptr<WebServerConnection> held) : connection(std::move(held)) {}
