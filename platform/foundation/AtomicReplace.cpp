@@ -107,11 +107,11 @@ bool removeStep(const SharedItem& item, Error* error) {
 }
 
 bool copyStep(const SharedItem& from, const SharedItem& to, Error* error,
-              const SharedFolder::NameFilter& leftOut = {}) {
+              const SharedFolder::NameFilter& leftOut = {}, CopiedItem* record = nullptr) {
     if (injectedFailure("copy", error)) {
         return false;
     }
-    return SharedFolder::copyItem(from, to, error, leftOut);
+    return SharedFolder::copyItem(from, to, error, leftOut, record);
 }
 
 constexpr std::string_view kStagingPrefix = ".lanyard-staging-";
@@ -146,7 +146,8 @@ std::string AtomicReplace::stagingPathBeside(const std::string& path) {
 }
 
 bool AtomicReplace::isStagingName(std::string_view name) {
-    return name.substr(0, kStagingPrefix.size()) == kStagingPrefix;
+    return name.substr(0, kStagingPrefix.size()) == kStagingPrefix &&
+           isUuidString(name.substr(kStagingPrefix.size()));
 }
 
 bool AtomicReplace::installStagedItem(const SharedItem& staged, const SharedItem& target, bool* replaced,
@@ -194,9 +195,10 @@ bool AtomicReplace::installStagedItemLeavingOld(const SharedItem& staged, const 
 }
 
 std::optional<SharedItem> AtomicReplace::copyBeside(const SharedItem& from, const SharedItem& to,
-                                                    Error* error, const SharedFolder::NameFilter& leftOut) {
+                                                    Error* error, const SharedFolder::NameFilter& leftOut,
+                                                    CopiedItem* record) {
     auto staged = stagingItemBeside(to, error);
-    if (!staged || !copyStep(from, *staged, error, leftOut)) {
+    if (!staged || !copyStep(from, *staged, error, leftOut, record)) {
         return std::nullopt; // the copy removes whatever it had created
     }
     return staged;

@@ -54,16 +54,20 @@ public:
 
     // A copy in two halves, for a caller that decides at the last moment whether it may go in:
     // `from` copied under a hidden name beside `to` (none, with nothing left behind, on failure),
-    // leaving out the entries `leftOut` names, then put in place by installStagedItem or
+    // leaving out the entries `leftOut` names (with `record`, noting what it copied, see
+    // SharedFolder::copyItem), then put in place by installStagedItem or
     // installStagedItemWithoutReplacing (or removed).
     static std::optional<SharedItem> copyBeside(const SharedItem& from, const SharedItem& to, Error* error,
-                                                const SharedFolder::NameFilter& leftOut = {});
+                                                const SharedFolder::NameFilter& leftOut = {},
+                                                CopiedItem* record = nullptr);
     // installStagedItem for a caller that removes the old item itself, later and without the
     // target's lock: an old item swapped out is left under the staged item's name, and `leftOld`
     // tells whether it is there (a file system without an atomic exchange removes it at once).
     static bool installStagedItemLeavingOld(const SharedItem& staged, const SharedItem& target,
                                             bool* replaced, bool* leftOld, Error* error);
-    // Whether a name is one this class gives the items it builds aside.
+    // Whether a name is one this class (or a request staging its body beside its target) gives the
+    // items it builds aside: the prefix and a UUID in the exact form it writes; a name of like
+    // shape with anything else after the prefix is a user's.
     static bool isStagingName(std::string_view name);
     // Renames the staged item to `target` only when nothing is there (EEXIST otherwise); the
     // staged item stays on failure.

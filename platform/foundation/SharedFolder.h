@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,17 @@ struct SharedItem {
 struct SharedDirectoryEntry {
     std::string name;
     FileStatus status;
+};
+
+// What a copy copied: the status of each source entry as it was copied, a folder's entries below
+// it by name.
+struct CopiedItem {
+    FileStatus status;
+    std::map<std::string, CopiedItem> entries;
+
+    // Whether a status taken later is still of the entry copied: the same file or folder, and for
+    // anything but a folder (whose own times change with its entries) of the same size and time.
+    bool isUnchanged(const FileStatus& now) const;
 };
 
 // A shared folder kept open, and every path below it resolved beneath that descriptor, one
@@ -110,13 +122,28 @@ public:
     // Removes a file, a link or a folder with everything in it (links are removed, never
     // followed), depth first with a bounded number of open descriptors.
     static bool removeItem(const SharedItem& item, Error* error = nullptr);
-    // Names of entries that a copy leaves out (the item copied itself is never left out).
-    using NameFilter = std::function<bool(std::string_view name)>;
+    // Entries that a copy leaves out, by the status of the folder that holds them and their name
+    // (the item copied itself is never left out).
+    using NameFilter = std::function<bool(const FileStatus& folder, std::string_view name)>;
     // Copies a file, a link (as a link) or a folder with everything in it to `to`, which must not
     // exist, but for the entries `leftOut` names at any depth. Modes and modification times are
-    // kept; on failure whatever the copy made is removed.
+    // kept; on failure whatever the copy made is removed. With `record`, each entry copied is noted
+    // there with its status as it was copied (a file's taken before its bytes are read).
     static bool copyItem(const SharedItem& from, const SharedItem& to, Error* error = nullptr,
-                         const NameFilter& leftOut = {});
+                         const NameFilter& leftOut = {}, CopiedItem* record = nullptr);
+    // Brings a copy made with a record up to date with its source: what appeared or changed in
+    // `from` since (by status) is copied again, what went is removed from the copy, and the record
+    // follows. The number of entries that differed; none, with the error, on failure (ENOENT when
+    // the source itself has gone).
+    static std::optional<std::size_t> copyChanges(const SharedItem& from, const SharedItem& copy,
+                                                  CopiedItem& record, Error* error = nullptr,
+                                                  const NameFilter& leftOut = {});
+    // Runs a step while no other writer of the process can change the item (its lock held).
+    using GuardedStep = std::function<void(const SharedItem& item, const std::function<void()>& step)>;
+    // Removes from `item` what a copy with `record` copied and is still as it was copied (compared
+    // by status, just before each removal, within `guarded`); everything else stays, with the
+    // folders that hold it. True when the item itself has gone.
+    static bool removeCopied(const SharedItem& item, const CopiedItem& record, const GuardedStep& guarded);
     // renameat2 with the given flags (RENAME_NOREPLACE, RENAME_EXCHANGE or 0).
     static bool renameItem(const SharedItem& from, const SharedItem& to, unsigned flags,
                            Error* error = nullptr);

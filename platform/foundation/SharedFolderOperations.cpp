@@ -127,17 +127,33 @@ struct CopyRun {
     bool createdTop = false;
 };
 
+// Notes an entry's status in the record of a copy, when there is one; false (errno set) when the
+// status cannot be had.
+bool noteStatus(CopiedItem* record, int folder, const char* name) {
+    if (!record) {
+        return true;
+    }
+    const auto status =
+        statusAt(folder, name, name[0] == '\0' ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW, nullptr);
+    if (status) {
+        record->status = *status;
+    }
+    return status.has_value();
+}
+
 // The folder holding the last of `names`, opened beneath `base`.
 FileDescriptor parentOf(int base, const std::vector<std::string>& names) {
     return FileDescriptor(openFolderChain(base, names, names.size() - 1, O_PATH));
 }
 
-bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::string>& to, Error* error);
+bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::string>& to, Error* error,
+               CopiedItem* record);
 
 bool copyFile(int fromParent, int toParent, const std::string& fromName, const std::string& toName,
-              const struct stat& info, CopyRun& run, Error* error) {
+              const struct stat& info, CopyRun& run, Error* error, CopiedItem* record) {
     FileDescriptor in(::openat(fromParent, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (!in.valid()) {
+    // What is noted is the file opened, before its bytes are read: a write after it changes its time.
+    if (!in.valid() || !noteStatus(record, in.get(), "")) {
         return failWithErrno(error);
     }
     FileDescriptor out(
@@ -202,11 +218,21 @@ bool makeFolder(int toParent, const std::string& toName, CopyRun& run, Error* er
 // No descriptor stays open while the entries are copied: a tree of any depth is copied with a few
 // descriptors at a time.
 bool copyFolder(const struct stat& info, CopyRun& run, std::vector<std::string>& from,
-                std::vector<std::string>& to, Error* error) {
+                std::vector<std::string>& to, Error* error, CopiedItem* record) {
     const std::string toName = to.back();
     auto names = folderNames(run.fromBase, from, error);
     if (!names) {
         return false;
+    }
+    FileStatus folderStatus;
+    if (run.leftOut) {
+        FileDescriptor fromParent = parentOf(run.fromBase, from);
+        auto status = fromParent.valid() ? statusAt(fromParent.get(), from.back(), AT_SYMLINK_NOFOLLOW, error)
+                                         : std::nullopt;
+        if (!status) {
+            return fromParent.valid() ? false : failWithErrno(error);
+        }
+        folderStatus = *status;
     }
     {
         FileDescriptor toParent = parentOf(run.toBase, to);
@@ -218,12 +244,12 @@ bool copyFolder(const struct stat& info, CopyRun& run, std::vector<std::string>&
         }
     }
     for (const std::string& name : *names) {
-        if (run.leftOut && run.leftOut(name)) {
+        if (run.leftOut && run.leftOut(folderStatus, name)) {
             continue;
         }
         from.push_back(name);
         to.push_back(name);
-        const bool copied = copyEntry(run, from, to, error);
+        const bool copied = copyEntry(run, from, to, error, record ? &record->entries[name] : nullptr);
         from.pop_back();
         to.pop_back();
         if (!copied) {
@@ -243,7 +269,8 @@ bool copyFolder(const struct stat& info, CopyRun& run, std::vector<std::string>&
 
 // Copies the item named by `from` (below the source base) to `to` (below the destination base).
 // No descriptor is held across the recursion.
-bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::string>& to, Error* error) {
+bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::string>& to, Error* error,
+               CopiedItem* record) {
     FileDescriptor fromParent = parentOf(run.fromBase, from);
     FileDescriptor toParent = parentOf(run.toBase, to);
     if (!fromParent.valid() || !toParent.valid()) {
@@ -255,9 +282,12 @@ bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::st
     if (::fstatat(fromParent.get(), fromName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return failWithErrno(error);
     }
+    if ((info.st_mode & S_IFMT) != S_IFREG && !noteStatus(record, fromParent.get(), fromName.c_str())) {
+        return failWithErrno(error);
+    }
     switch (info.st_mode & S_IFMT) {
     case S_IFREG:
-        return copyFile(fromParent.get(), toParent.get(), fromName, toName, info, run, error);
+        return copyFile(fromParent.get(), toParent.get(), fromName, toName, info, run, error, record);
     case S_IFLNK:
         return copyLink(fromParent.get(), toParent.get(), fromName, toName, run, error);
     case S_IFDIR: {
@@ -266,7 +296,7 @@ bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::st
         }
         fromParent.reset();
         toParent.reset();
-        return copyFolder(info, run, from, to, error);
+        return copyFolder(info, run, from, to, error, record);
     }
     case S_IFIFO:
         if (::mkfifoat(toParent.get(), toName.c_str(), info.st_mode & 0777) != 0) {
@@ -283,11 +313,11 @@ bool copyEntry(CopyRun& run, std::vector<std::string>& from, std::vector<std::st
 } // namespace
 
 bool SharedFolder::copyItem(const SharedItem& from, const SharedItem& to, Error* error,
-                            const NameFilter& leftOut) {
+                            const NameFilter& leftOut, CopiedItem* record) {
     CopyRun run{from.folder.get(), to.folder.get(), leftOut, {}, false};
     std::vector<std::string> fromNames{from.name};
     std::vector<std::string> toNames{to.name};
-    if (copyEntry(run, fromNames, toNames, error)) {
+    if (copyEntry(run, fromNames, toNames, error, record)) {
         return true;
     }
     if (run.createdTop) {

@@ -12,4 +12,18 @@ std::string makeUuidString() {
     return std::string(text);
 }
 
+bool isUuidString(std::string_view text) {
+    if (text.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const char c = text[i];
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace platform

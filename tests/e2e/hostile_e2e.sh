@@ -3,8 +3,8 @@
 # file manager and the static server; authentication off and on), each with the status it must
 # get and nothing changed on disk (Digest headers replayed, gzip bombs, partial and refused PUTs);
 # idle and trickling connections under a small descriptor limit, one address's share and room for
-# other addresses when descriptors run low; an upload to a share on a full file system (in a mount
-# namespace of its own, skipped where refused).
+# other addresses when descriptors run low, every write answered then; an upload to a share on a
+# full file system (in a mount namespace of its own, skipped where refused).
 #
 #   hostile_e2e.sh WEBSERVE
 set -euo pipefail
@@ -371,6 +371,80 @@ else
 fi
 e2e_stop crowded
 
+# Writes while descriptors are short: ten idle connections from other addresses (made again as
+# they are shed), and four writers each sending 25 PUTs (WebDAV) or forms (the file manager), one
+# after another. Every write is answered: stored with 2xx, or 503 with nothing stored.
+for mode in webdav uploader; do
+  short=$work/short-$mode
+  mkdir -p "$short"
+  e2e_start "short$mode" "listening on" bash -c 'ulimit -n 64 && exec "$@"' _ \
+    "$E2E_WEBSERVE" "$mode" "$short" 0 --localhost
+  if python3 - "$port" "$mode" "$short" <<'EOF'; then
+import os, socket, sys, threading, time
+port, mode, share = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+stop, lock, seen = threading.Event(), threading.Lock(), {}
+def hold(n):
+    while not stop.is_set():
+        try:
+            s = socket.create_connection(('127.0.0.1', port), timeout=5, source_address=('127.0.0.%d' % (100 + n), 0))
+            s.sendall(b'GET /f HTTP/1.1\r\nHo')
+            s.settimeout(0.2)
+            while not stop.is_set():
+                try:
+                    if not s.recv(100):
+                        break
+                except socket.timeout:
+                    pass
+            s.close()
+        except OSError:
+            time.sleep(0.05)
+def request(name):
+    if mode == 'webdav':
+        return b'PUT /%s HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\ndata' % name.encode()
+    form = (b'--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/\r\n--B\r\nContent-Disposition: '
+            b'form-data; name="files[]"; filename="%s"\r\n\r\ndata\r\n--B--\r\n' % name.encode())
+    return (b'POST /upload HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=B\r\n'
+            b'Content-Length: %d\r\n\r\n' % len(form) + form)
+def write(w):
+    for r in range(25):
+        name, reply = 'w%d-%d.txt' % (w, r), b''
+        try:
+            c = socket.create_connection(('127.0.0.1', port), timeout=10, source_address=('127.0.0.%d' % (2 + w), 0))
+            c.sendall(request(name))
+            while True:
+                piece = c.recv(65536)
+                if not piece:
+                    break
+                reply += piece
+            c.close()
+        except OSError:
+            pass
+        status = reply[9:12].decode() if reply.startswith(b'HTTP/1.1 ') else 'none'
+        stored = os.path.exists(os.path.join(share, name))
+        with lock:
+            key = (status, stored)
+            seen[key] = seen.get(key, 0) + 1
+holders = [threading.Thread(target=hold, args=(n,), daemon=True) for n in range(10)]
+for t in holders:
+    t.start()
+time.sleep(0.5)
+writers = [threading.Thread(target=write, args=(w,)) for w in range(4)]
+for t in writers:
+    t.start()
+for t in writers:
+    t.join()
+stop.set()
+print('%s writes under ulimit -n 64 (status, stored): %s' % (mode, sorted(seen.items())))
+answered = all((s == '503' and not stored) or (s in ('200', '201') and stored) for s, stored in seen)
+sys.exit(0 if answered else 1)
+EOF
+    echo "PASS: every $mode write under ulimit -n 64 beside idle holders is answered"
+  else
+    fail "$mode writes under ulimit -n 64 beside idle holders"
+  fi
+  e2e_stop "short$mode"
+done
+
 # Uploads are staged in the share itself (the system's temporary folder is unusable here), and on
 # a full disk the upload fails with nothing left behind.
 if unshare -rm true 2>/dev/null; then
@@ -390,7 +464,7 @@ if unshare -rm true 2>/dev/null; then
     left=$(find "$1" -type f | wc -l)
     kill -TERM $pid; wait $pid
     echo "$fits $full $left"' _ "$small" "$E2E_WEBSERVE" "$work" 2>&1 | tail -1)
-  check "uploads staged in the share; a full share fails and leaves nothing" "200 500 1" "$result"
+  check "uploads staged in the share; a full share answers 507 and leaves nothing" "200 507 1" "$result"
 else
   echo "SKIP: mount namespaces refused; uploads to a full share are not tried"
 fi

@@ -139,6 +139,10 @@ rm -f "$share/Rapport \"final\" 2024.txt"
 printf -- '--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/\r\n--B\r\nContent-Disposition: form-data; name="files[]"; filename="a\r\n b.txt"\r\n\r\nx\r\n--B--\r\n' >"$work/fold.form"
 refused upfold 400 'Uploaded file name "a%0D%0A b.txt" holds a control character' \
   -H 'Content-Type: multipart/form-data; boundary=B' --data-binary "@$work/fold.form" "$url/upload"
+# A NUL in the folder "path" (a raw byte of its text part): 400.
+printf -- '--B\r\nContent-Disposition: form-data; name="path"\r\n\r\n/x\0y\r\n--B\r\nContent-Disposition: form-data; name="files[]"; filename="x1.txt"\r\n\r\nx\r\n--B--\r\n' >"$work/nul.form"
+refused upnul 400 'Path "/x%00y" holds a control character' \
+  -H 'Content-Type: multipart/form-data; boundary=B' --data-binary "@$work/nul.form" "$url/upload"
 # A folder that does not exist, or that is a file: 404 and 409, and nothing stored.
 refused upnowhere 404 '"/nowhere" does not exist' -F path=/nowhere -F "files[]=@$work/a.txt;filename=x1.txt" "$url/upload"
 refused upintofile 409 '"/notes.txt" is not a directory' -F path=/notes.txt -F "files[]=@$work/a.txt;filename=x1.txt" "$url/upload"
@@ -212,7 +216,8 @@ expect "create" "$(e2e_fetch mk1 -d path=/new "$url/create")" 200
 expect "create again" "$(e2e_fetch mk2 -d path=/new "$url/create")" 200
 [ -d "$share/new" ] && [ -d "$share/new (1)" ] || fail "new and new (1)"
 refused mkhidden 403 'Creating directory name ".cache" is not allowed' -d path=/.cache "$url/create"
-refused mkdeep 500 'Failed creating directory "/a/b"' -d path=/a/b "$url/create"
+refused mkdeep 404 '"/a" does not exist' -d path=/a/b "$url/create"
+refused mknul 400 'Path "/x%00y/b" holds a control character' -d 'path=/x%00y/b' "$url/create"
 refused mkout 404 '"../Share2/new" does not exist' -d path=../Share2/new "$url/create"
 refused mknone 400 'Missing "path" field' -d x=1 "$url/create"
 

@@ -6,6 +6,7 @@
 #include "UP_HttpConnectionSlots.h"
 #include "UP_HttpServerSocketTask.h"
 #include "UP_HttpServerTask.h"
+#include "UP_HttpSocketProbe.h"
 #include "UP_TaskManager.h"
 
 #include <algorithm>
@@ -91,16 +92,27 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
         return;
     }
     const Clock::time_point now = Clock::now();
-    UP_HttpWaiterView newcomer;
-    newcomer.m_Peer = UP_HttpConnectionSlots::PeerOf(client);
-    const std::vector<UP_HttpWaiterView> waiters = Snapshot(now, false);
+    // Slots freed since the last pass go to those waiting first (a burst of returns would
+    // otherwise fill the list while slots stand free).
+    if (!m_Held.empty() && m_Slots->HasRoom()) {
+        ServeHeld(now);
+    }
+    UP_HttpWaiterView view;
+    view.m_Peer = m_Slots->PeerOf(client);
+    const std::vector<UP_HttpWaiterView> waiters = Snapshot(now);
     const UP_HttpWaitingList list(m_Slots->GetLimits());
     std::vector<bool> leaving(m_Held.size(), false);
+    UP_HttpConnectionSlots::Newcomer newcomer;
+    newcomer.m_Socket = client;
+    newcomer.m_Peer = view.m_Peer;
     bool hold = false;
-    for (const UP_HttpWaitingList::Step& step : list.Arrive(waiters, newcomer)) {
+    bool refuse = false;
+    for (const UP_HttpWaitingList::Step& step : list.Arrive(waiters, view)) {
         if (step.m_Index == m_Held.size()) {
-            // Offered a slot when nobody waits (held when none is made), else held behind them.
-            hold = step.m_Fate == UP_HttpWaitingList::Fate::Hold || !m_Slots->Admit(client, 0, 0);
+            // Offered a slot when nobody waits (held when none is made), else held behind them;
+            // refused when it would pass the list's bounds.
+            refuse = step.m_Fate == UP_HttpWaitingList::Fate::Refuse;
+            hold = step.m_Fate == UP_HttpWaitingList::Fate::Hold || (!refuse && !m_Slots->Admit(newcomer));
             continue;
         }
         leaving[step.m_Index] = true;
@@ -120,28 +132,34 @@ void UP_HttpListenTask::Serve(KL_Socket* client) {
         }
     }
     m_Held = std::move(staying);
-    if (hold) {
-        m_Held.push_back(Held{client, newcomer.m_Peer, now});
+    if (refuse) {
+        KL_LOG_FINE("refused a newcomer: its address waits beyond its share of the list");
+        Refuse(client);
+    } else if (hold) {
+        m_Held.push_back(Held{client, view.m_Peer, now, newcomer.m_Told});
     } else {
         StartConnection(client);
     }
 }
 
-std::vector<UP_HttpWaiterView> UP_HttpListenTask::Snapshot(Clock::time_point now, bool with_held) const {
+std::vector<UP_HttpWaiterView> UP_HttpListenTask::Snapshot(Clock::time_point now) const {
     std::vector<UP_HttpWaiterView> waiters(m_Held.size());
     std::vector<pollfd> polled(m_Held.size());
     for (size_t i = 0; i < m_Held.size(); ++i) {
         waiters[i].m_Peer = m_Held[i].m_Peer;
         waiters[i].m_Waited =
             std::chrono::duration_cast<std::chrono::milliseconds>(now - m_Held[i].m_Since).count();
-        waiters[i].m_Held = with_held ? m_Slots->GetHeld(m_Held[i].m_Peer) : 0;
         polled[i] = pollfd{m_Held[i].m_Client->GetDescriptor(), POLLRDHUP, 0};
     }
-    // A client that has ended its side (closed, or reset) has given up: an HTTP client ends its
-    // side only when it is done.
+    // A client that has ended its side (closed, or reset) without a request has given up: an HTTP
+    // client ends its side only when it is done. One that ended it after sending its request
+    // waits for the answer.
     if (!polled.empty() && ::poll(polled.data(), polled.size(), 0) > 0) {
         for (size_t i = 0; i < polled.size(); ++i) {
-            waiters[i].m_Gone = (polled[i].revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+            const short events = polled[i].revents;
+            waiters[i].m_Gone =
+                (events & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+                ((events & POLLRDHUP) != 0 && !UP_HttpSocketProbe::System().HasUnread(m_Held[i].m_Client));
         }
     }
     return waiters;
@@ -169,29 +187,40 @@ void UP_HttpListenTask::ServeHeld(Clock::time_point now) {
     }
     const int64_t since_answer =
         std::chrono::duration_cast<std::chrono::milliseconds>(now - m_LastAnswered).count();
-    const std::vector<UP_HttpWaiterView> waiters = Snapshot(now, true);
+    const std::vector<UP_HttpWaiterView> waiters = Snapshot(now);
     const UP_HttpWaitingList list(m_Slots->GetLimits());
     const std::vector<UP_HttpWaitingList::Step> steps = list.Pass(waiters, since_answer);
     std::vector<Held> held;
     held.swap(m_Held);
-    KL_Cardinal waiting = KL_Cardinal(held.size());
+    std::vector<UP_HttpConnectionSlots::Newcomer> offered;
+    std::vector<const UP_HttpWaitingList::Step*> offered_steps;
     for (const UP_HttpWaitingList::Step& step : steps) {
         const Held& waiter = held[step.m_Index];
-        const int64_t waited = waiters[step.m_Index].m_Waited;
         if (step.m_Fate == UP_HttpWaitingList::Fate::Drop) {
             KL_LOG_FINE("dropped a held connection after %lld ms: its client has gone",
-                        static_cast<long long>(waited));
+                        static_cast<long long>(waiters[step.m_Index].m_Waited));
             delete waiter.m_Client;
-            --waiting;
-        } else if (m_Slots->Admit(waiter.m_Client, waited, waiting)) {
+            continue;
+        }
+        UP_HttpConnectionSlots::Newcomer newcomer;
+        newcomer.m_Socket = waiter.m_Client;
+        newcomer.m_Peer = waiter.m_Peer;
+        newcomer.m_Waited = waiters[step.m_Index].m_Waited;
+        newcomer.m_Told = waiter.m_Told;
+        offered.push_back(newcomer);
+        offered_steps.push_back(&step);
+    }
+    m_Slots->Offer(offered);
+    for (size_t i = 0; i < offered.size(); ++i) {
+        Held waiter = held[offered_steps[i]->m_Index];
+        if (offered[i].m_Admitted) {
             StartConnection(waiter.m_Client);
-            --waiting;
-        } else if (step.m_Fate == UP_HttpWaitingList::Fate::Last) {
+        } else if (offered_steps[i]->m_Fate == UP_HttpWaitingList::Fate::Last) {
             KL_LOG_FINE("refused a held connection after %lld ms without room",
-                        static_cast<long long>(waited));
+                        static_cast<long long>(offered[i].m_Waited));
             Refuse(waiter.m_Client);
-            --waiting;
         } else {
+            waiter.m_Told = offered[i].m_Told;
             m_Held.push_back(waiter);
         }
     }

@@ -5,7 +5,8 @@
 // a cheaper connection to make room for it, see UP_HttpConnectionSlots) and its task started at
 // once, or it is held. What becomes of the held ones is decided by UP_HttpWaitingList on a
 // snapshot of the list: the task looks again every kRecheck while any waits, drops those whose
-// client has gone, offers the slots to the others in turn and answers 503 to those it refuses.
+// client has gone, offers the slots to the others in turn (one pass of the slots for all) and
+// answers 503 to those it refuses.
 // A refused one is written its 503 without waiting, then its side of the connection
 // is shut down and what the client still sends is read and dropped, in passes, for up to
 // kDrainTime (at most kMaxDraining at once), so that the client reads the status instead of a
@@ -49,6 +50,7 @@ protected:
         KL_Socket* m_Client;
         uint32_t m_Peer;
         Clock::time_point m_Since;
+        bool m_Told; // it has told a connection to end after its answer
     };
     struct Draining {
         KL_Socket* m_Client;
@@ -61,8 +63,8 @@ protected:
     void StartConnection(KL_Socket* client);
     // Offers the slots to the held clients in turn; refuses or drops those the list says.
     void ServeHeld(Clock::time_point now);
-    // The held clients as the waiting list sees them; with_held: with what each address holds.
-    std::vector<UP_HttpWaiterView> Snapshot(Clock::time_point now, bool with_held) const;
+    // The held clients as the waiting list sees them.
+    std::vector<UP_HttpWaiterView> Snapshot(Clock::time_point now) const;
     // Answers 503 and drains the client (closes it at once when too many drain).
     void Refuse(KL_Socket* client);
     // Writes the rest of each 503, then shuts that side down, and reads what the refused clients

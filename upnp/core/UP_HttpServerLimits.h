@@ -36,22 +36,31 @@ struct UP_HttpServerLimits {
     // cost for twice this.
     KL_Timeout m_RoomGrace = 1000;
     // An answer whose peer acknowledges less than this many bytes a second over the last
-    // m_RateWindow (leaving out a pause it is in) may give way, but only when nothing else can
-    // (see m_AnswerWait). Below the lowest audio rate (64 kbit/s, 8 KB/s): music and films are
-    // listeners and keep their slots, while a reader that takes a small receive buffer every few
-    // seconds (about 2 KB/s) does not hold one against newcomers.
+    // m_RateWindow (leaving out a pause it is in, for an address within m_FairShare) may give
+    // way (see m_AnswerWait). Below the lowest audio rate (64 kbit/s, 8 KB/s): music and films
+    // are listeners and keep their slots, while a reader that takes a small receive buffer every
+    // few seconds (about 2 KB/s) does not hold one against newcomers. The price: 99 listeners at
+    // 7 KB/s (about 680 KB/s in all) can hold every slot.
     uint64_t m_RateFloor = 6 * 1024;
     KL_Timeout m_RateWindow = 10000;
     // An answer of which nothing was acknowledged for this long, while some of it waits, may
-    // give way after the slow ones; with slots to spare it waits for its peer (m_WriteTimeout).
+    // give way (before the slow ones); with slots to spare it waits for its peer (m_WriteTimeout).
+    // This pause is kept for an address holding at most m_FairShare connections; beyond that, an
+    // answer that makes no progress for m_RoomGrace gives way, and its rate counts its pause.
     KL_Timeout m_PauseLimit = 20000;
     // A newcomer whose address holds fewer than this may take the place of a slow answer of an
-    // address holding as many as its own (more than its own otherwise).
+    // address holding as many as its own (more than its own otherwise). An address holding at
+    // most this many keeps its paused answers for m_PauseLimit.
     KL_Cardinal m_FairShare = 4;
     // An answer gives way only to a newcomer that has waited this long, so that the connections
-    // of a burst can finish and free their slots first (cheaper ones give way at once), and only
-    // while no connection between or within requests can be told to end after its answer.
+    // of a burst can finish and free their slots first (cheaper ones give way at once); then the
+    // one that has acknowledged nothing for the longest goes, else the slowest, whatever else is
+    // in the slots.
     KL_Timeout m_AnswerWait = 500;
+    // A connection is told to end after its answer (to make room for a newcomer) only once it has
+    // held its slot this long: each client has a turn, and many clients on few slots reconnect
+    // once a turn rather than once a request.
+    KL_Timeout m_Turn = 1000;
     // How long a newcomer for which no room can be made waits for it before it is answered 503.
     KL_Timeout m_RoomWait = 1500;
 };

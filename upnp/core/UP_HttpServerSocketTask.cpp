@@ -194,7 +194,9 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
             keep_alive = false;
         }
         result = Write(*response, keep_alive, headers_only);
-        if (KL_FAILED(result)) {
+        // Told to make room while it answered: it ends after this answer all the same.
+        if (KL_FAILED(result) ||
+            (keep_alive && m_Slots != nullptr && m_Socket != nullptr && m_Slots->EndsAfterAnswer(m_Socket))) {
             keep_alive = false;
         }
         // The server ends the connection after a whole answer: it does so gracefully.

@@ -42,12 +42,13 @@ void UP_HttpAnswerProgress::Add(int64_t time, uint64_t acknowledged, bool waitin
     }
 }
 
-void UP_HttpAnswerProgress::Fill(UP_HttpSlotView& view, int64_t now) const {
+void UP_HttpAnswerProgress::Fill(UP_HttpSlotView& view) const {
     if (m_Samples.empty()) {
         return;
     }
+    // A pause is what the samples saw: between two samples an answer counts as moving.
     view.m_Waiting = m_Waiting;
-    view.m_Paused = m_Waiting ? now - m_Progress : 0;
+    view.m_Paused = m_Waiting ? m_Samples.back().first - m_Progress : 0;
     view.m_Acknowledged = m_Samples.back().second - m_Samples.front().second;
 }
 
@@ -57,17 +58,17 @@ UP_HttpSlotRules::UP_HttpSlotRules(const UP_HttpServerLimits& limits, KL_Cardina
 const char* UP_HttpSlotRules::Name(Cost cost) {
     switch (cost) {
     case Cost::Draining:
-        return "draining a refused request";
+        return "draining after its last answer";
     case Cost::Unused:
         return "never used";
     case Cost::Idle:
         return "idle";
     case Cost::Receiving:
         return "receiving slowly";
+    case Cost::PausedAnswer:
+        return "an answer making no progress";
     case Cost::SlowAnswer:
         return "a slow answer";
-    case Cost::PausedAnswer:
-        return "a paused answer";
     case Cost::BeyondShare:
         return "beyond its address's share";
     case Cost::Kept:
@@ -76,14 +77,15 @@ const char* UP_HttpSlotRules::Name(Cost cost) {
     return "kept";
 }
 
-UP_HttpSlotRules::Cost UP_HttpSlotRules::Classify(const UP_HttpSlotView& connection, bool beyond,
-                                                  int64_t& age) const {
+UP_HttpSlotRules::Cost UP_HttpSlotRules::Classify(const UP_HttpSlotView& connection, KL_Cardinal holder,
+                                                  bool beyond, int64_t& age) const {
     age = connection.m_InPhase;
     const int64_t grace = int64_t(m_Limits.m_RoomGrace);
     Cost cost = Cost::Kept;
     switch (connection.m_Phase) {
     case UP_HttpSlotPhase::Draining:
-        return Cost::Draining;
+        // Its answer is out; while some of it waits for the peer, closing would cut it.
+        return connection.m_Waiting ? Cost::Kept : Cost::Draining;
     case UP_HttpSlotPhase::Idle:
         if (!connection.m_RequestWaiting && age >= grace) {
             cost = connection.m_Used ? Cost::Idle : Cost::Unused;
@@ -95,30 +97,39 @@ UP_HttpSlotRules::Cost UP_HttpSlotRules::Classify(const UP_HttpSlotView& connect
     case UP_HttpSlotPhase::Working:
         return Cost::Kept;
     case UP_HttpSlotPhase::Answering:
-        cost = ClassifyAnswer(connection, age);
+        cost = ClassifyAnswer(connection, holder, age);
         break;
     }
     return cost == Cost::Kept && beyond ? Cost::BeyondShare : cost;
 }
 
-UP_HttpSlotRules::Cost UP_HttpSlotRules::ClassifyAnswer(const UP_HttpSlotView& connection,
+UP_HttpSlotRules::Cost UP_HttpSlotRules::ClassifyAnswer(const UP_HttpSlotView& connection, KL_Cardinal holder,
                                                         int64_t& age) const {
     if (!connection.m_Waiting) {
         return Cost::Kept; // the server itself is slow to make it, or it is all taken
     }
-    if (m_Limits.m_PauseLimit != 0 && connection.m_Paused >= int64_t(m_Limits.m_PauseLimit)) {
+    // Within its address's fair share a pause is kept for m_PauseLimit (a film paused on a busy
+    // server); beyond it, an answer that makes no progress for the grace is judged at once.
+    const bool fair = holder <= m_Limits.m_FairShare;
+    const int64_t judged = 2 * int64_t(m_Limits.m_RoomGrace);
+    const int64_t pause_limit = fair ? int64_t(m_Limits.m_PauseLimit) : int64_t(m_Limits.m_RoomGrace);
+    if ((!fair || m_Limits.m_PauseLimit != 0) && connection.m_Paused >= pause_limit) {
         age = connection.m_Paused;
         return Cost::PausedAnswer;
     }
-    if (connection.m_InPhase < 2 * int64_t(m_Limits.m_RoomGrace) || connection.m_Acknowledged == 0) {
-        return Cost::Kept; // too young to judge, or paused (not yet for long)
+    if (connection.m_InPhase < judged) {
+        return Cost::Kept; // too young to judge
     }
-    // The rate while it moved: a viewer who paused a moment is judged by how it read before.
+    // Within the fair share, the rate while it moved: a viewer who paused a moment is judged by
+    // how it read before. Beyond it, its pause counts.
     const int64_t span = std::min(connection.m_InPhase, int64_t(m_Limits.m_RateWindow));
-    const int64_t moving = span - std::min(connection.m_Paused, span);
-    if (moving <= 0 || connection.m_Acknowledged * 1000 >= m_Limits.m_RateFloor * uint64_t(moving)) {
-        return Cost::Kept;
+    const int64_t moving = fair ? span - std::min(connection.m_Paused, span) : span;
+    if (moving <= 0 || (fair && connection.m_Acknowledged == 0) ||
+        connection.m_Acknowledged * 1000 >= m_Limits.m_RateFloor * uint64_t(moving)) {
+        return Cost::Kept; // paused (not yet for long), or at the floor
     }
+    // The slowest first: the longer "age", the slower (bytes a second below the floor).
+    age = int64_t(m_Limits.m_RateFloor) - int64_t(connection.m_Acknowledged * 1000 / uint64_t(moving));
     return Cost::SlowAnswer;
 }
 
@@ -136,6 +147,7 @@ bool UP_HttpSlotRules::MayTake(bool answer, KL_Cardinal holder, KL_Cardinal own,
 bool UP_HttpSlotRules::MayTellToEnd(const UP_HttpSlotView& connection, KL_Cardinal holder, KL_Cardinal own,
                                     bool same, bool barred, bool at_max) const {
     return connection.m_Used && connection.m_Phase != UP_HttpSlotPhase::Draining &&
+           connection.m_Listed >= int64_t(m_Limits.m_Turn) &&
            MayTake(true, holder, own, same, barred, at_max);
 }
 
@@ -152,13 +164,7 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
     const KL_Cardinal share = m_Limits.m_MaxConnectionsPerPeer;
     const KL_Cardinal own = holding(peer);
     const bool at_max = share != 0 && own >= share;
-    // A connection that is not answering, told to end after its answer (now or before), frees
-    // its slot sooner than an answer under way, which may be a film or music.
-    const bool sooner = std::any_of(open.begin(), open.end(), [&](const UP_HttpSlotView& connection) {
-        return connection.m_Phase != UP_HttpSlotPhase::Answering &&
-               MayTellToEnd(connection, holding(connection.m_Peer), own, connection.m_Peer == peer, barred,
-                            at_max);
-    });
+    const bool answers = waited >= int64_t(m_Limits.m_AnswerWait);
     int best = kWait;
     std::tuple<int, Cost, KL_Cardinal, int64_t> best_key{0, Cost::Kept, 0, 0};
     for (size_t i = 0; i < open.size(); ++i) {
@@ -167,9 +173,9 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
         const KL_Cardinal holder = holding(connection.m_Peer);
         const bool beyond = !same && share != 0 && holder > share;
         int64_t age = 0;
-        const Cost cost = Classify(connection, beyond, age);
+        const Cost cost = Classify(connection, holder, beyond, age);
         const bool answer = connection.m_Phase == UP_HttpSlotPhase::Answering;
-        if (cost == Cost::Kept || (answer && (sooner || waited < int64_t(m_Limits.m_AnswerWait))) ||
+        if (cost == Cost::Kept || (answer && !answers) ||
             !MayTake(answer && !beyond, holder, own, same, barred, at_max)) {
             continue;
         }
@@ -189,34 +195,31 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
 }
 
 std::vector<size_t> UP_HttpSlotRules::Yields(const std::vector<UP_HttpSlotView>& open, uint32_t peer,
-                                             bool barred, KL_Cardinal waiting) const {
-    if (!IsFull(open)) {
+                                             bool barred, KL_Cardinal wanted) const {
+    if (!IsFull(open) || wanted == 0) {
         return {};
     }
     const Holdings holding(open);
     const KL_Cardinal share = m_Limits.m_MaxConnectionsPerPeer;
     const KL_Cardinal own = holding(peer);
     const bool at_max = share != 0 && own >= share;
-    size_t wanted = std::max<size_t>(waiting, 1);
-    std::vector<std::tuple<bool, KL_Cardinal, UP_HttpSlotPhase, int64_t, size_t>> candidates;
+    std::vector<std::tuple<bool, int64_t, KL_Cardinal, UP_HttpSlotPhase, int64_t, size_t>> candidates;
     for (size_t i = 0; i < open.size(); ++i) {
         const UP_HttpSlotView& connection = open[i];
-        if (connection.m_Yielding) {
-            wanted -= std::min<size_t>(wanted, 1);
-            continue;
-        }
         const KL_Cardinal holder = holding(connection.m_Peer);
-        if (MayTellToEnd(connection, holder, own, connection.m_Peer == peer, barred, at_max)) {
-            // Not an answer under way if it can be helped (it may be a film), then of the
-            // biggest holder, between requests before part way through one.
+        if (!connection.m_Yielding &&
+            MayTellToEnd(connection, holder, own, connection.m_Peer == peer, barred, at_max)) {
+            // Not an answer under way if it can be helped (it may be a film), and then one that
+            // moves; of the biggest holder, between requests before part way through one.
             const bool answering = connection.m_Phase == UP_HttpSlotPhase::Answering;
-            candidates.emplace_back(answering, ~holder, connection.m_Phase, -connection.m_InPhase, i);
+            candidates.emplace_back(answering, answering ? connection.m_Paused : 0, ~holder,
+                                    connection.m_Phase, -connection.m_InPhase, i);
         }
     }
     std::sort(candidates.begin(), candidates.end());
     std::vector<size_t> yields;
     for (size_t i = 0; i < candidates.size() && yields.size() < wanted; ++i) {
-        yields.push_back(std::get<4>(candidates[i]));
+        yields.push_back(std::get<5>(candidates[i]));
     }
     return yields;
 }

@@ -3,15 +3,17 @@
 // the snapshot and does what is decided).
 //
 // - A newcomer is offered a slot at once only when nobody waits; otherwise it is held behind
-//   those waiting, and offered a slot with them on the next pass.
-// - The list is bounded: kMaxHeld newcomers in all, kMaxHeldPerPeer of one address. A newcomer
-//   that would pass a bound takes the place of the one waiting longest of the address with the
-//   most waiting (its own, when it is at its bound; among equals, the address whose first waited
-//   longest), which is refused.
-// - A waiter whose client has gone (it closed or reset) is dropped: closed, nothing written, and
-//   never offered a slot.
-// - A pass offers the slots to the waiters in turn: first the one whose address holds the
-//   fewest connections, then the one waiting longest.
+//   those waiting, and offered a slot with them on the next pass. So a connection told to end to
+//   make room, and its client's next connection, never come back ahead of those it was closed for.
+// - The list is bounded: kMaxHeld newcomers in all, kMaxHeldPerPeer of one address, counting only
+//   waiters whose clients are still there. A newcomer that would pass a bound makes the newest
+//   waiter of the address with the most waiting (its own, when it is at its bound; among equals,
+//   its own, then the address whose newest came last) refused: the newcomer itself when that is
+//   its address, so what an address asked first keeps its place.
+// - A waiter whose client has gone (it closed or reset before its request came) is dropped:
+//   closed, nothing written, and never offered a slot.
+// - A pass offers the slots to the waiters in turn: the one waiting longest first, whatever its
+//   address holds.
 // - A waiter is refused (answered 503) when it is offered a slot in vain after waiting the
 //   limits' m_RoomWait, or, while answers keep finishing (one finished within m_RoomWait, so the
 //   slots are moving), after kMaxWhileServing.
@@ -30,9 +32,8 @@
 // A held newcomer as the waiting list sees it.
 struct UP_HttpWaiterView {
     uint32_t m_Peer = 0;
-    int64_t m_Waited = 0;   // milliseconds since it was held
-    KL_Cardinal m_Held = 0; // connections its address holds open (read by a pass only)
-    bool m_Gone = false;    // its client has closed or reset the connection
+    int64_t m_Waited = 0; // milliseconds since it was held
+    bool m_Gone = false;  // its client has closed or reset the connection before its request came
 };
 
 class UP_HttpWaitingList {
@@ -58,8 +59,8 @@ public:
     explicit UP_HttpWaitingList(const UP_HttpServerLimits& limits);
 
     // A newcomer arrives: the gone waiters dropped, at most one refused to keep the bounds, and
-    // the newcomer's own step (Offer or Hold, last; whether it has gone is not asked). Waiters
-    // that are not named stay as they are.
+    // the newcomer's own step (Offer, Hold or Refuse, last; whether it has gone is not asked).
+    // Waiters that are not named stay as they are.
     std::vector<Step> Arrive(const std::vector<UP_HttpWaiterView>& waiters,
                              const UP_HttpWaiterView& newcomer) const;
     // A pass over the list: the gone waiters dropped, then every other one offered a slot (Offer

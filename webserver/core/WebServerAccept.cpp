@@ -30,11 +30,22 @@ constexpr int kAcceptBatch = 256;
 // How many connections are closed when accepting fails for want of descriptors.
 constexpr int kEvictionsOnAcceptFailure = 16;
 
+// What a refused connection's client sent already and is read and dropped before the close, at
+// most: a socket closed with bytes unread resets the connection, and the client may lose the answer.
+constexpr std::size_t kRefusedDrainBytes = 64 * 1024;
+
 // A refused connection gets a short answer if its socket takes it at once, and is closed.
 void refuse(int socket) {
     static constexpr char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\nConnection: Close\r\n"
                                     "Content-Length: 0\r\n\r\n";
     ::send(socket, kBusy, sizeof kBusy - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(socket, SHUT_WR);
+    char discarded[4096];
+    std::size_t drained = 0;
+    for (ssize_t count; drained < kRefusedDrainBytes &&
+                        (count = ::recv(socket, discarded, sizeof discarded, MSG_DONTWAIT)) > 0;) {
+        drained += static_cast<std::size_t>(count);
+    }
     ::close(socket);
 }
 

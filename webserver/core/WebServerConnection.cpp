@@ -160,6 +160,10 @@ void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>& 
     if (request && request->hadResourceShortage() && statusCode >= 400) {
         statusCode = 503;
     }
+    // A read that failed because the server shut the connection down for want of descriptors.
+    if (statusCode == 500 && _shedState.load() == ShedState::ShutDown) {
+        statusCode = 503;
+    }
     _initializeResponseHeadersWithStatusCode(statusCode);
     auto self = shared_from_this();
     _writeHeadersWithCompletionBlock([self](bool success) {
@@ -379,9 +383,13 @@ void WebServerConnection::_readBody(Data extraData) {
 namespace {
 
 // A body that could not be stored: too large for the request (413), or for the file system (507,
-// the status WebDAV clients know for a full disk), else a failure of the server.
+// the status WebDAV clients know for a full disk), for want of descriptors or memory (503: the
+// client may try again), else a failure of the server.
 int bodyFailureStatus(const Error& error) {
-    return IsWebServerBodyTooLargeError(error) ? 413 : IsOutOfSpace(error) ? 507 : 500;
+    return IsWebServerBodyTooLargeError(error) ? 413
+           : IsOutOfSpace(error)               ? 507
+           : IsResourceShortage(error)         ? 503
+                                               : 500;
 }
 
 } // namespace
@@ -516,7 +524,7 @@ void WebServerConnection::_finishBodyRead(bool success) {
         return;
     }
     if (!_closeRequestBody(&error)) {
-        abortRequest(_request, 500);
+        abortRequest(_request, bodyFailureStatus(error));
         return;
     }
     _startProcessingRequest();

@@ -50,8 +50,9 @@ public:
     std::uint64_t totalBytesWritten() const { return _bytesWritten; }
     // Bytes read from and written to the socket so far; may be read from any thread.
     std::uint64_t bytesMoved() const { return _bytesMoved.load(std::memory_order_relaxed); }
-    // Ends the connection early (any thread), unless its request has begun to be carried out: its
-    // pending read or write fails, and it ends as on any failure. The server does so when
+    // Ends the connection early (any thread), unless its request has begun to be carried out: a
+    // connection with no answer out yet stops reading and answers 503; one whose answer is going
+    // out has its pending write fail, and it ends as on any failure. The server does so when
     // descriptors run low. True when it did.
     bool shutDown();
     // The server has begun to carry out the request (it stores its body, or its handler runs), and
@@ -157,7 +158,9 @@ private:
     std::uint64_t _bytesRead = 0;
     std::uint64_t _bytesWritten = 0;
     std::atomic<std::uint64_t> _bytesMoved{0};
-    enum class ShedState { Open, CarryingOut, ShutDown };
+    // Open: nothing of the request is carried out, nor anything of an answer out; CarryingOut:
+    // never shut down early; Answering: the head of the answer is out.
+    enum class ShedState { Open, CarryingOut, Answering, ShutDown };
     std::atomic<ShedState> _shedState{ShedState::Open};
     std::atomic<bool> _draining{false};
     std::atomic<int> _lingerWaits{1}; // for the answer, and for the handler while it holds on

@@ -236,7 +236,8 @@ WebServerConnection::preflightRequest(const std::shared_ptr<WebServerRequest>& r
 // Authentication ran on the head already (_processRequestHead).
 void WebServerConnection::_startProcessingRequest() {
     if (!_beginCarryingOut()) {
-        return; // shut down for want of descriptors already: nothing is carried out
+        abortRequest(_request, 503); // shut down for want of descriptors already: nothing is carried out
+        return;
     }
     auto self = shared_from_this();
     // The drain after the answer also waits for the handler to return and let go of its

@@ -68,9 +68,17 @@ void WebServerConnection::_checkIdle() {
     }
 }
 
+// Before its answer has begun, only reading stops: the pending read ends, and the connection
+// answers 503 itself (its client may try again). Once the answer's head is out, the whole socket.
 bool WebServerConnection::shutDown() {
     auto state = ShedState::Open;
-    if (!_shedState.compare_exchange_strong(state, ShedState::ShutDown)) {
+    if (_shedState.compare_exchange_strong(state, ShedState::ShutDown)) {
+        if (_socket != -1) {
+            ::shutdown(_socket, SHUT_RD);
+        }
+        return true;
+    }
+    if (state != ShedState::Answering || !_shedState.compare_exchange_strong(state, ShedState::ShutDown)) {
         return false;
     }
     _shutDownSocket();
@@ -85,7 +93,7 @@ bool WebServerConnection::_beginCarryingOut() {
 
 void WebServerConnection::_endCarryingOut() {
     auto state = ShedState::CarryingOut;
-    _shedState.compare_exchange_strong(state, ShedState::Open);
+    _shedState.compare_exchange_strong(state, ShedState::Answering);
 }
 
 void WebServerConnection::_shutDownSocket() {

@@ -83,11 +83,19 @@ const std::string* HeaderValue(const HeaderDictionary& headers, std::string_view
 // ---- Text, types and URLs ----
 
 // The check of every route that names a new item (upload, PUT, MKCOL, COPY, MOVE, and the file
-// manager's create and move), before anything is stored: a name over 255 bytes, not UTF-8, or
-// holding a control character gets 400 with a plain message, "<subject> \"%@\" is too long",
-// "... is not UTF-8 text" or "... holds a control character" (the name shown with its control
-// characters, and the bytes beyond ASCII of a name that is not UTF-8, as %XX). None for another name.
+// manager's create and move; those that name it by its path through RefusedItemPath), before
+// anything is stored: a name over 255 bytes, not UTF-8, or holding a control character gets 400
+// with a plain message, "<subject> \"%@\" is too long", "... is not UTF-8 text" or "... holds a
+// control character" (the name shown with its control characters, and the bytes beyond ASCII of a
+// name that is not UTF-8, as %XX). None for another name.
 std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std::string_view subject);
+// The check of the whole path of a new item (or of the folder an upload goes to): one holding a
+// NUL, which no path can hold, gets 400 "Path \"%@\" holds a control character" (shown as
+// RefusedItemName shows names). None for another path.
+std::shared_ptr<WebServerResponse> RefusedPath(const std::string& path);
+// Both checks for a new item named by its path: RefusedItemName of its last component, then
+// RefusedPath.
+std::shared_ptr<WebServerResponse> RefusedItemPath(const std::string& path, std::string_view subject);
 // The 400 for a name too long for the file system, as RefusedItemName words it: also for a name
 // that only becomes too long once it is numbered to be free.
 std::shared_ptr<WebServerResponse> TooLongItemName(const std::string& name, std::string_view subject);

@@ -5,6 +5,7 @@
 #include "WebServerFunctions.h"
 
 #include "foundation/Charset.h"
+#include "foundation/FileSystem.h"
 #include "foundation/Text.h"
 
 #include <algorithm>
@@ -89,6 +90,19 @@ std::shared_ptr<WebServerResponse> RefusedItemName(const std::string& name, std:
     }
     return WebServerErrorResponse::responseWithClientError(400, std::string(subject) + fault,
                                                            {printableName(name)});
+}
+
+std::shared_ptr<WebServerResponse> RefusedPath(const std::string& path) {
+    if (path.find('\0') == std::string::npos) {
+        return nullptr;
+    }
+    return WebServerErrorResponse::responseWithClientError(400, "Path \"%@\" holds a control character",
+                                                           {printableName(path)});
+}
+
+std::shared_ptr<WebServerResponse> RefusedItemPath(const std::string& path, std::string_view subject) {
+    auto refusal = RefusedItemName(platform::FileSystem::lastPathComponent(path), subject);
+    return refusal ? refusal : RefusedPath(path);
 }
 
 std::shared_ptr<WebServerResponse> TooLongItemName(const std::string& name, std::string_view subject) {

@@ -316,6 +316,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
             _tmpFile = platform::createTemporaryFile(_tmpPath, _temporaryFolder);
         }
         if (_tmpFile == -1) {
+            _storageFailed();
             _tmpPath.clear();
             _tmpName.clear();
             return Step::Fail;
@@ -323,6 +324,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_beginPart() {
         // Appended to, so that a file cut meanwhile ends short of the part (WebServerStoredFile).
         _tmpWritten = 0;
         if (::fcntl(_tmpFile, F_SETFL, O_APPEND) != 0) {
+            _storageFailed();
             _discardTemporaryFile();
             return Step::Fail;
         }
@@ -391,9 +393,7 @@ WebServerMIMEStreamParser::Step WebServerMIMEStreamParser::_consumeContent(std::
         _offset = end; // the preamble is discarded
     } else if (_subParser) {
         if (!_subParser->appendBytes(_data.data() + _offset, end - _offset)) {
-            _failedAllocating = _subParser->hasFailedAllocating();
-            _exceededMemory = _subParser->hasExceededMemory();
-            _exceededFiles = _subParser->hasExceededFiles();
+            _takeFailure(*_subParser);
             return Step::Fail;
         }
         _offset = end;
@@ -417,9 +417,7 @@ bool WebServerMIMEStreamParser::_finishPart(std::size_t end) {
         auto subParser = std::move(_subParser);
         bool success = subParser->appendBytes(_data.data() + _offset, end - _offset) &&
                        subParser->appendBytes(kCRLF.data(), kCRLF.size()) && subParser->isAtEnd();
-        _failedAllocating = subParser->hasFailedAllocating();
-        _exceededMemory = subParser->hasExceededMemory();
-        _exceededFiles = subParser->hasExceededFiles();
+        _takeFailure(*subParser);
         return success;
     }
     if (_tmpFile != -1) {
@@ -444,6 +442,7 @@ bool WebServerMIMEStreamParser::_finishFilePart(std::size_t end) {
     _tmpFile = -1;
     const WebServerStoredFile stored = WebServerStoredFile::of(file, _tmpWritten);
     if (::close(file) != 0) {
+        _storageFailed();
         _discardTemporaryFile();
         return false;
     }
@@ -463,12 +462,24 @@ bool WebServerMIMEStreamParser::_writeToFile(std::size_t begin, std::size_t end)
             continue;
         }
         if (written <= 0) {
-            return false;
+            return _storageFailed(written == 0 ? ENOSPC : 0);
         }
         begin += static_cast<std::size_t>(written);
         _tmpWritten += static_cast<std::uint64_t>(written);
     }
     return true;
+}
+
+bool WebServerMIMEStreamParser::_storageFailed(int errorNumber) {
+    _storageError = errorNumber != 0 ? errorNumber : errno;
+    return false;
+}
+
+void WebServerMIMEStreamParser::_takeFailure(const WebServerMIMEStreamParser& subParser) {
+    _failedAllocating = subParser._failedAllocating;
+    _exceededMemory = subParser._exceededMemory;
+    _exceededFiles = subParser._exceededFiles;
+    _storageError = subParser._storageError;
 }
 
 void WebServerMIMEStreamParser::_discardTemporaryFile() {

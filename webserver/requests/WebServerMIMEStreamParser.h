@@ -59,6 +59,9 @@ public:
     bool hasExceededMemory() const { return _exceededMemory; }
     // The body holds more than kMaximumFiles file parts.
     bool hasExceededFiles() const { return _exceededFiles; }
+    // The error number of the system call that failed to store a file part (a full disk, no
+    // descriptor left...); 0 when the failure was another.
+    int storageError() const { return _storageError; }
 
 private:
     enum class State { Start, Headers, Content, End, Failed };
@@ -84,6 +87,9 @@ private:
     bool _finishFilePart(std::size_t end);
     bool _writeToFile(std::size_t begin, std::size_t end);
     void _discardTemporaryFile();
+    // Notes what failed the part's storage (errno, or `errorNumber` when given); false, to return.
+    bool _storageFailed(int errorNumber = 0);
+    void _takeFailure(const WebServerMIMEStreamParser& subParser);
     void _compact();
     void _fail();
 
@@ -107,6 +113,7 @@ private:
     bool _failedAllocating = false;
     bool _exceededMemory = false;
     bool _exceededFiles = false;
+    int _storageError = 0;
     std::string _temporaryFolder;
     WebServerStagingFolder _stagingFolder;
     std::size_t _ownMemoryInUse = 0;

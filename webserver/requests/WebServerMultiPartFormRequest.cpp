@@ -40,8 +40,9 @@ bool WebServerMultiPartFormRequest::writeData(const Data& data, Error* error) {
                        ? Error::make(kWebServerRequestErrorDomain, kWebServerBodyTooLargeCode,
                                      "Form data holds more than " +
                                          std::to_string(WebServerMIMEStreamParser::kMaximumFiles) + " files")
-                   : _parser->hasFailedAllocating()
-                       ? WebServerAllocationError()
+                   : _parser->hasFailedAllocating() ? WebServerAllocationError()
+                   : _parser->storageError() != 0
+                       ? Error::posix(_parser->storageError()) // a full disk, no descriptor left...
                        : Error::make(kWebServerRequestErrorDomain, -1,
                                      "Failed continuing to parse multipart form data"));
         return false;

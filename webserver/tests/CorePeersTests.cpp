@@ -325,6 +325,8 @@ TEST(CorePeers, BodyOpenedNeverShedsARequestBegun) {
         {{{"A", {1}}, {"B", {2}}}, "A", 1, kLow, true, {"B:2"}},
         {{{"A", {1}}, {"B", {2}}, {"C", {4, 5}}}, "A", 1, kLow, true, {"C:4"}},
         {{{"A", {1, 3}}, {"B", {2}}}, "A", 1, kLow, true, {"A:3"}},
+        {{{"A", {1, 3}}, {"B", {2, 4}}}, "A", 1, kLow, true, {"B:2"}}, // a tie: the other peer
+        {{{"A", {1, 3}}, {"B", {2, 4}}}, "B", 2, kLow, true, {"A:1"}},
         {{{"A", {1}}, {"B", {2}, 1}}, "A", 1, kLow, true, {}},     // nothing to shed: descriptors left
         {{{"A", {1}}, {"B", {2}, 1}}, "A", 1, kLimit, false, {}},  // nothing to shed, none left
         {{{"A", {3, 1}, 1}, {"B", {2}}}, "A", 1, kLow, false, {}}, // only peers holding less

@@ -4,9 +4,7 @@
 #include "CoreTestSupport.h"
 #include "WebServerFunctions.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -352,40 +350,6 @@ TEST_F(CoreServer, PeerBeyondItsShareIsRefusedWhileAnotherIsServed) {
     EXPECT_EQ(get(port(), "/again").status, 200);
 }
 
-namespace {
-
-int openDescriptorCount() {
-    int count = 0;
-    if (DIR* folder = ::opendir("/proc/self/fd")) {
-        while (const dirent* entry = ::readdir(folder)) {
-            count += entry->d_name[0] != '.';
-        }
-        ::closedir(folder);
-    }
-    return count - 1; // the folder's own
-}
-
-// Lowers the process's descriptor limit while it lives.
-class DescriptorLimit {
-public:
-    explicit DescriptorLimit(rlim_t limit) {
-        ::getrlimit(RLIMIT_NOFILE, &_saved);
-        rlimit lowered = _saved;
-        lowered.rlim_cur = limit;
-        _set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
-    }
-    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &_saved); }
-    DescriptorLimit(const DescriptorLimit&) = delete;
-    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
-    bool set() const { return _set; }
-
-private:
-    rlimit _saved{};
-    bool _set = false;
-};
-
-} // namespace
-
 // Short of descriptors, with ten addresses holding an idle connection each, a PUT from another
 // address is answered: stored (200) or refused before it is stored (503), never cut off once its
 // handler has run.
@@ -412,7 +376,7 @@ TEST_F(CoreServer, ARequestBegunIsAnsweredWhenDescriptorsRunLow) {
     ASSERT_EQ(server->activeConnections(), 10);
     // Connections are shed from 16 descriptors below the limit less its reserve of 32: a few are
     // lacking from now on, while plenty are left for what the requests open.
-    const DescriptorLimit limit(static_cast<rlim_t>(openDescriptorCount() + 44));
+    const coretest::DescriptorLimit limit(static_cast<rlim_t>(coretest::openDescriptorCount() + 44));
     ASSERT_TRUE(limit.set());
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);

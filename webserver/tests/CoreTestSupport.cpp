@@ -6,6 +6,7 @@
 #include "dispatch/MainQueue.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
@@ -31,6 +32,28 @@ bool isDigits(std::string_view text) {
 }
 
 } // namespace
+
+int openDescriptorCount() {
+    int count = 0;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(folder)) {
+            count += entry->d_name[0] != '.';
+        }
+        ::closedir(folder);
+    }
+    return count - 1; // the folder's own
+}
+
+DescriptorLimit::DescriptorLimit(rlim_t limit) {
+    ::getrlimit(RLIMIT_NOFILE, &_saved);
+    rlimit lowered = _saved;
+    lowered.rlim_cur = limit;
+    _set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+}
+
+DescriptorLimit::~DescriptorLimit() {
+    ::setrlimit(RLIMIT_NOFILE, &_saved);
+}
 
 bool ipv6LoopbackAvailable() {
     const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);

@@ -6,6 +6,7 @@
 #include "WebServer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -153,11 +154,33 @@ protected:
     std::atomic<int> handlerCalls{0};
 };
 
-// Names no item may take, percent-escaped as a URL or a form carries them, and the refusal's
-// message after its subject ("File name", "Item name"...).
+// The descriptors the process has open now.
+int openDescriptorCount();
+
+// Lowers the process's descriptor limit while it lives.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit);
+    ~DescriptorLimit();
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+    bool set() const { return _set; }
+
+private:
+    rlimit _saved{};
+    bool _set = false;
+};
+
+// Names no item may take (and a path none may have), percent-escaped as a URL or a form carries
+// them, and the refusal's message after its subject ("File name", "Item name"...), or whole.
 struct UnstorableName {
     std::string escaped;
     std::string message;
+    bool wholeMessage = false;
+    // The message of the refusal on a route whose names are called `subject`.
+    std::string refusal(const std::string& subject) const {
+        return wholeMessage ? message : subject + " " + message;
+    }
 };
 inline std::vector<UnstorableName> unstorableNames() {
     const std::string tooLong = std::string(252, 'n') + ".txt";
@@ -165,6 +188,8 @@ inline std::vector<UnstorableName> unstorableNames() {
         {tooLong, "\"" + tooLong + "\" is too long"},
         {"a%0Ab.txt", "\"a%0Ab.txt\" holds a control character"},
         {"a%01b.txt", "\"a%01b.txt\" holds a control character"},
+        {"a%00b.txt", "\"a%00b.txt\" holds a control character"},
+        {"x%00y/b.txt", "Path \"/x%00y/b.txt\" holds a control character", true},
     };
 }
 

@@ -152,13 +152,13 @@ TEST_F(UploaderEdit, NamesTheFileSystemCannotTakeAnswer400) {
     EXPECT_EQ(namesIn(share()), stored);
 }
 
-// /create and /move refuse the names an upload refuses, with the same plain messages.
+// /create and /move refuse the names an upload refuses, with the same plain messages, and a path
+// holding a NUL.
 TEST_F(UploaderEdit, CreateAndMoveRefuseTheNamesAnUploadRefuses) {
     ASSERT_TRUE(writeFile(share("a.txt"), "A"));
     for (const auto& row : coretest::unstorableNames()) {
-        expectRefusals("/create", {{"path=/" + row.escaped, 400, "Directory name " + row.message}});
-        expectRefusals("/move",
-                       {{"oldPath=/a.txt&newPath=/" + row.escaped, 400, "Item name " + row.message}});
+        expectRefusals("/create", {{"path=/" + row.escaped, 400, row.refusal("Directory name")}});
+        expectRefusals("/move", {{"oldPath=/a.txt&newPath=/" + row.escaped, 400, row.refusal("Item name")}});
     }
 }
 
@@ -229,6 +229,28 @@ TEST_F(UploaderEdit, AFormWhoseLastFileCannotBePlacedLeavesNothing) {
                   (std::vector<std::string>{"upload " + folder + "/m1.txt", "upload " + folder + "/m2.txt"}));
         delegate.events.clear();
     }
+}
+
+// A form whose files cannot be put in place for a full disk (here the copy of a file staged in the
+// system's temporary folder onto a tmpfs share) answers 507, as a PUT does, and leaves nothing.
+TEST_F(UploaderEdit, AFormOntoAFullDiskAnswers507) {
+    const ScratchFolder other("/dev/shm/lanyard-share-XXXXXX");
+    ASSERT_TRUE(onAnotherFileSystemThanTheTemporaryFolder(other)) << "/dev/shm is needed";
+    ASSERT_TRUE(writeFile(other.path() + "/" + WebUploader::kStagingFolderName, "not a folder"));
+    startServer(WebUploader::create(other.path()));
+    for (const int error : {ENOSPC, EDQUOT}) {
+        SCOPED_TRACE(error);
+        int copies = 0;
+        platform::AtomicReplace::setFaultInjector(
+            [&](std::string_view step) { return step == "copy" && ++copies == 2 ? error : 0; });
+        const Reply reply =
+            upload({{"path", "/", std::nullopt}, {"files[]", "one", "m1.txt"}, {"files[]", "two", "m2.txt"}});
+        platform::AtomicReplace::setFaultInjector(nullptr);
+        expectError(reply, 507, "Failed moving uploaded file to \"/\"");
+        EXPECT_TRUE(namesIn(other.path()).empty()); // nor anything copied beside
+    }
+    runMainQueue(0);
+    EXPECT_TRUE(delegate.events.empty());
 }
 
 // A form that fails after another client took the name of one of its files (between that file's
@@ -306,6 +328,7 @@ TEST_F(UploaderEdit, UploadRefusals) {
         {"/nowhere/deeper", "files[]", "a.txt", 404, "\"/nowhere/deeper\" does not exist"},
         {"/file.txt", "files[]", "a.txt", 409, "\"/file.txt\" is not a directory"},
         {"/file.txt/deeper", "files[]", "a.txt", 409, "\"/file.txt/deeper\" is not a directory"},
+        {std::string("/x\0y", 4), "files[]", "a.txt", 400, "Path \"/x%00y\" holds a control character"},
         {"/", "file", "a.txt", 400, "Missing \"files[]\" field"},
         {std::nullopt, "files[]", "a.txt", 400, "Missing \"path\" field"},
     };
@@ -443,13 +466,16 @@ TEST_F(UploaderEdit, CreateTakesTheNextFreeName) {
 
 TEST_F(UploaderEdit, CreateRefusals) {
     ASSERT_TRUE(makeDirectory(share(".git")));
+    ASSERT_TRUE(writeFile(share("file.txt"), "F"));
     expectRefusals("/create", {
                                   {"path=/../Share2/new", 404, "\"/../Share2/new\" does not exist"},
                                   {"path=../Share2/x", 404, "\"../Share2/x\" does not exist"},
                                   {"path=/", 404, "\"/\" does not exist"},
                                   {"path=/.cache", 403, "Creating directory name \".cache\" is not allowed"},
                                   {"path=/.git/refs", 403, "Creating directory name \"refs\" is not allowed"},
-                                  {"path=/a/b", 500, "Failed creating directory \"/a/b\""},
+                                  {"path=/a/b", 404, "\"/a\" does not exist"},
+                                  {"path=/a/b/c", 404, "\"/a/b\" does not exist"},
+                                  {"path=/file.txt/b", 409, "\"/file.txt\" is not a directory"},
                                   {"", 400, "Missing \"path\" field"},
                               });
 }

@@ -228,16 +228,17 @@ TEST_F(DAVServerTest, PutIsStagedBesideItsTargetAndReplacesOnlyOnceComplete) {
 
 // ---- Statuses a client can act on ----
 
-// PUT, MKCOL, COPY and MOVE refuse the names an upload refuses, with the same plain messages.
+// PUT, MKCOL, COPY and MOVE refuse the names an upload refuses, with the same plain messages, and a
+// path holding a NUL.
 TEST_F(DAVServerTest, NamesTheFileSystemCannotTakeAnswer400) {
     write("a.txt", "A");
     for (const auto& row : coretest::unstorableNames()) {
         SCOPED_TRACE(row.escaped);
         const std::string destination = "Destination: " + url("/" + row.escaped) + "\r\n";
-        expectError(dav("PUT", "/" + row.escaped, "", "x"), 400, "File name " + row.message);
-        expectError(dav("MKCOL", "/" + row.escaped), 400, "Directory name " + row.message);
-        expectError(dav("COPY", "/a.txt", destination), 400, "Item name " + row.message);
-        expectError(dav("MOVE", "/a.txt", destination), 400, "Item name " + row.message);
+        expectError(dav("PUT", "/" + row.escaped, "", "x"), 400, row.refusal("File name"));
+        expectError(dav("MKCOL", "/" + row.escaped), 400, row.refusal("Directory name"));
+        expectError(dav("COPY", "/a.txt", destination), 400, row.refusal("Item name"));
+        expectError(dav("MOVE", "/a.txt", destination), 400, row.refusal("Item name"));
     }
     EXPECT_EQ(snapshot(), "a.txt=A\n");
 }

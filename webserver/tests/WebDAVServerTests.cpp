@@ -235,8 +235,8 @@ TEST_F(DAVServerTest, AFolderSwappedInOneStepIsServedAtTheNextRequest) {
 }
 
 // A copy of a folder leaves out the server's work in progress at every depth: the body of a PUT
-// still being received, and the file manager's staging folder. A user's other hidden items go
-// with the copy.
+// still being received. A user's hidden items go with the copy, a folder named like the file
+// manager's staging folder too (that one is only ever at the root of the share).
 TEST_F(DAVServerTest, CopyOfAFolderLeavesOutTheServersWorkInProgress) {
     makeFolder("d");
     makeFolder("d/sub");
@@ -262,9 +262,10 @@ TEST_F(DAVServerTest, CopyOfAFolderLeavesOutTheServersWorkInProgress) {
     }
     ASSERT_TRUE(staged());
     EXPECT_EQ(dav("COPY", "/d", "Destination: " + url("/e") + "\r\n").status, 201);
-    EXPECT_EQ(snapshot("e"), ".mine=kept\na.txt=a\nsub/\n");
+    const std::string copied = ".lanyard-uploads/\n.lanyard-uploads/part=staged\n.mine=kept\na.txt=a\nsub/\n";
+    EXPECT_EQ(snapshot("e"), copied);
     ASSERT_TRUE(putting.send("done."));
     EXPECT_EQ(coretest::parseReply(putting.readAll()).status, 201);
-    EXPECT_EQ(snapshot("e"), ".mine=kept\na.txt=a\nsub/\n");
+    EXPECT_EQ(snapshot("e"), copied);
     EXPECT_EQ(contents("d/sub/b.txt"), "half.done.");
 }

@@ -3,6 +3,7 @@
 #include "WebUploader.h"
 
 #include "WebServerFunctions.h"
+#include "WebServerMoveAcross.h"
 #include "WebServerMultiPartFormRequest.h"
 #include "WebServerSharedFolder.h"
 #include "WebServerURLEncodedFormRequest.h"
@@ -76,8 +77,9 @@ bool WebUploader::addHandlers(const std::string& startHtml) {
             }
             return nullptr;
         });
+    // A move to another file system copies as long work, apart from the quick writes.
     addHandlerForMethod("POST", "/move", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
-                        RunOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
+                        RunStepsOnFileOperationsPool(operation(weak, &WebUploader::moveItem)));
     addHandlerForMethod("POST", "/delete", WebServerRequestClass<WebServerURLEncodedFormRequest>(),
                         RunStepsOnFileOperationsPool(operation(weak, &WebUploader::deleteItem)));
     addHandlerForMethod("POST", "/create", WebServerRequestClass<WebServerURLEncodedFormRequest>(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WebServer.h"
+#include "WebServerMoveAcross.h"
 
 #include "foundation/FollowedSharedFolder.h"
 #include "foundation/SharedFolder.h"
@@ -60,7 +61,7 @@ public:
     std::string className() const override { return "WebUploader"; }
     // The hidden folder at the root of the upload directory where uploads are staged. It exists
     // only while uploads use it.
-    static constexpr const char* kStagingFolderName = ".lanyard-uploads";
+    static constexpr const char* kStagingFolderName = kWebServerUploadsFolderName;
     // The file in the staging folder that every server using the folder holds locked (flock,
     // shared); a folder is left over only when nobody holds it.
     static constexpr const char* kStagingLockName = "lock";
@@ -150,7 +151,23 @@ private:
                                                     UploadTarget& target);
     std::shared_ptr<WebServerResponse> placeUploads(const UploadRun& run, std::vector<PlacedUpload>& placed);
     static void withdrawUploads(const std::vector<PlacedUpload>& placed, const UploadTarget& target);
-    std::shared_ptr<WebServerResponse> moveItem(const WebServerRequest& request);
+    // A move: a rename at once, or to another file system a copy run as long work and a last step
+    // (WebServerMoveAcross).
+    WebServerStep moveItem(const WebServerRequest& request);
+    // The paths of a move, as the client gave them and absolute (the new one before a free name is
+    // taken).
+    struct Move {
+        std::string oldRelativePath;
+        std::string newRelativePath;
+        std::string oldPath;
+        std::string newPath;
+    };
+    std::shared_ptr<WebServerResponse> renameItem(const platform::SharedItem& oldItem,
+                                                  const platform::SharedItem& newItem, const Move& names);
+    std::shared_ptr<WebServerResponse> finishMoveAcross(WebServerMoveAcross& move, const Move& names);
+    // The answer of a move that placed the item under `chosen` (none: it failed with the error).
+    std::shared_ptr<WebServerResponse>
+    movedAnswer(const Move& names, const std::optional<std::string>& chosen, const Error& error);
     // A folder's contents are removed after the quick step under the item's lock, on the long pool.
     WebServerStep deleteItem(const WebServerRequest& request);
     std::shared_ptr<WebServerResponse> createDirectory(const WebServerRequest& request);

@@ -6,8 +6,11 @@
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
 #include "WebServerItemRemoval.h"
+#include "WebServerMoveAcross.h"
+#include "WebServerSharedFolder.h"
 #include "WebServerURLEncodedFormRequest.h"
 
+#include "foundation/AtomicReplace.h"
 #include "foundation/FileSystem.h"
 #include "foundation/SharedFolder.h"
 
@@ -28,7 +31,7 @@ const std::string* formValue(const WebServerRequest& request, const std::string&
 
 } // namespace
 
-std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest& request) {
+WebServerStep WebUploader::moveItem(const WebServerRequest& request) {
     const std::string* oldRelativePath = formValue(request, "oldPath");
     if (!oldRelativePath) {
         return missingField("oldPath");
@@ -37,11 +40,11 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
     if (!newRelativePath) {
         return missingField("newPath");
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*newRelativePath), "Item name")) {
+    if (auto refusal = RefusedItemPath(*newRelativePath, "Item name")) {
         return refusal;
     }
     const std::string oldPath = absolutePath(*oldRelativePath);
-    const auto oldItem = resolveItem(request, *oldRelativePath, false);
+    auto oldItem = resolveItem(request, *oldRelativePath, false);
     const auto status = oldItem ? SharedFolder::status(*oldItem) : std::nullopt;
     if (!status) {
         return doesNotExist(*oldRelativePath);
@@ -51,45 +54,106 @@ std::shared_ptr<WebServerResponse> WebUploader::moveItem(const WebServerRequest&
     if (hasHiddenComponent(oldPath) || (!status->isDirectory() && !_checkFileExtension(oldName))) {
         return forbidden("Moving item name \"%@\" is not allowed", {oldName});
     }
-    const auto newItem = resolveItem(request, *newRelativePath, false);
+    auto newItem = resolveItem(request, *newRelativePath, false);
     if (!newItem || newItem->isRoot()) {
         return doesNotExist(*newRelativePath);
     }
-    std::string newPath = FileSystem::appendPathComponent(
-        FileSystem::deletingLastPathComponent(absolutePath(*newRelativePath)), _uniqueNameForItem(*newItem));
-    const std::string newName = FileSystem::lastPathComponent(newPath);
-    if (hasHiddenComponent(newPath) || isHiddenName(newName) ||
+    const Move names{
+        *oldRelativePath, *newRelativePath, oldPath,
+        FileSystem::appendPathComponent(FileSystem::deletingLastPathComponent(absolutePath(*newRelativePath)),
+                                        _uniqueNameForItem(*newItem))};
+    const std::string newName = FileSystem::lastPathComponent(names.newPath);
+    if (hasHiddenComponent(names.newPath) || isHiddenName(newName) ||
         (!status->isDirectory() && !_checkFileExtension(newName))) {
         return forbidden("Moving to item name \"%@\" is not allowed", {newName});
     }
     // The shared folder itself stays where it is.
-    if (oldPath == _uploadDirectory || oldItem->isRoot() || !shouldMoveItemFromPath(oldPath, newPath)) {
+    if (oldPath == _uploadDirectory || oldItem->isRoot() || !shouldMoveItemFromPath(oldPath, names.newPath)) {
         return forbidden("Moving \"%@\" to \"%@\" is not permitted", {*oldRelativePath, *newRelativePath});
     }
+    if (WebServerMoveAcross::isAcross(*oldItem, *newItem)) {
+        // Copied beside its new place as long work, then put there under the first free name.
+        auto move = std::make_shared<WebServerMoveAcross>(SharedFolderOfRequest(request, _sharedFolder),
+                                                          std::move(*oldItem), std::move(*newItem));
+        auto self = std::static_pointer_cast<WebUploader>(shared_from_this());
+        return WebServerStep::onLongOperations([self, move, names] {
+            move->copy();
+            return WebServerStep::onFileOperations(
+                [self, move, names]() -> WebServerStep { return self->finishMoveAcross(*move, names); });
+        });
+    }
+    return renameItem(*oldItem, *newItem, names);
+}
+
+// A move within one file system: a rename to the first free name.
+std::shared_ptr<WebServerResponse> WebUploader::renameItem(const platform::SharedItem& oldItem,
+                                                           const platform::SharedItem& newItem,
+                                                           const Move& names) {
     Error error;
     // A conditional write of the item (WebDAV) never lands between its check and this move.
-    auto locked = WebServerItemLocks::lock({&*oldItem});
+    auto locked = WebServerItemLocks::lock({&oldItem});
     const auto chosen = _placeUnderFreeName(
-        *newItem,
+        newItem,
         [&oldItem](const platform::SharedItem& candidate) {
             Error moveError;
-            return SharedFolder::moveItemNoReplace(*oldItem, candidate, &moveError)
+            return SharedFolder::moveItemNoReplace(oldItem, candidate, &moveError)
                        ? 0
                        : static_cast<int>(moveError.code);
         },
         &error);
+    locked.release();
+    return movedAnswer(names, chosen, error);
+}
+
+// The last step of a move to another file system: under the lock of the item moved, the copy
+// brought up to date and put in place; then the source emptied of what was copied (see
+// WebServerMoveAcross).
+std::shared_ptr<WebServerResponse> WebUploader::finishMoveAcross(WebServerMoveAcross& move,
+                                                                 const Move& names) {
+    Error error;
+    std::optional<std::string> chosen;
+    auto locked = WebServerItemLocks::lock({&move.from()});
+    if (move.catchUp(&error)) {
+        chosen = _placeUnderFreeName(
+            move.to(),
+            [&move](const platform::SharedItem& candidate) {
+                Error placeError;
+                return platform::AtomicReplace::installStagedItemWithoutReplacing(move.staged(), candidate,
+                                                                                  &placeError)
+                           ? 0
+                           : static_cast<int>(placeError.code);
+            },
+            &error);
+    }
+    locked.release();
+    if (chosen) {
+        move.removeSource();
+    }
+    return movedAnswer(names, chosen, error);
+}
+
+std::shared_ptr<WebServerResponse>
+WebUploader::movedAnswer(const Move& names, const std::optional<std::string>& chosen, const Error& error) {
     if (!chosen && error.code == ENOENT) { // removed meanwhile
-        return doesNotExist(*oldRelativePath);
+        return doesNotExist(names.oldRelativePath);
     }
     if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
-        return TooLongItemName(FileSystem::lastPathComponent(newPath), "Item name");
+        return TooLongItemName(FileSystem::lastPathComponent(names.newPath), "Item name");
+    }
+    if (!chosen && error.code == EAGAIN) { // written to all along: nothing was moved
+        auto response = WebServerErrorResponse::responseWithServerError(
+            503, error, "\"%@\" kept changing while it was being moved", {names.oldRelativePath});
+        response->setValueForAdditionalHeader("2", "Retry-After");
+        return response;
     }
     if (!chosen) {
-        return WebServerErrorResponse::responseWithServerError(500, error, "Failed moving \"%@\" to \"%@\"",
-                                                               {*oldRelativePath, *newRelativePath});
+        return WebServerErrorResponse::responseWithServerError(
+            IsOutOfSpace(error) ? 507 : 500, error, "Failed moving \"%@\" to \"%@\"",
+            {names.oldRelativePath, names.newRelativePath});
     }
-    newPath = FileSystem::appendPathComponent(FileSystem::deletingLastPathComponent(newPath), *chosen);
-    notifyDelegate([oldPath, newPath](WebUploaderDelegate& delegate, WebUploader& server) {
+    const std::string newPath =
+        FileSystem::appendPathComponent(FileSystem::deletingLastPathComponent(names.newPath), *chosen);
+    notifyDelegate([oldPath = names.oldPath, newPath](WebUploaderDelegate& delegate, WebUploader& server) {
         delegate.webUploaderDidMoveItemFromPath(server, oldPath, newPath);
     });
     return emptyObject();
@@ -137,18 +201,14 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     if (!relativePath) {
         return missingField("path");
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*relativePath), "Directory name")) {
+    if (auto refusal = RefusedItemPath(*relativePath, "Directory name")) {
         return refusal;
     }
     Error error;
     const auto item = resolveItem(request, *relativePath, false, &error);
-    if (!item) {
-        return isOutside(error) ? doesNotExist(*relativePath)
-                                : WebServerErrorResponse::responseWithServerError(
-                                      500, error, "Failed creating directory \"%@\"", {*relativePath});
-    }
-    if (item->isRoot()) {
-        return doesNotExist(*relativePath);
+    if (!item || item->isRoot()) {
+        return !item ? folderRefusal(*relativePath, error, "Failed creating directory \"%@\"")
+                     : doesNotExist(*relativePath);
     }
     const std::string folderPath = FileSystem::deletingLastPathComponent(absolutePath(*relativePath));
     std::string path = FileSystem::appendPathComponent(folderPath, _uniqueNameForItem(*item));
@@ -171,9 +231,8 @@ std::shared_ptr<WebServerResponse> WebUploader::createDirectory(const WebServerR
     if (!chosen && error.code == ENAMETOOLONG) { // even the numbered names of a long name
         return TooLongItemName(name, "Directory name");
     }
-    if (!chosen) {
-        return WebServerErrorResponse::responseWithServerError(500, error, "Failed creating directory \"%@\"",
-                                                               {*relativePath});
+    if (!chosen) { // its folder removed or replaced meanwhile, a full disk...
+        return folderRefusal(*relativePath, error, "Failed creating directory \"%@\"");
     }
     path = FileSystem::appendPathComponent(folderPath, *chosen);
     notifyDelegate([path](WebUploaderDelegate& delegate, WebUploader& server) {

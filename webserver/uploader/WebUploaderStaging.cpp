@@ -27,8 +27,8 @@
 
 #include "foundation/FileSystem.h"
 #include "foundation/TemporaryFile.h"
+#include "foundation/Uuid.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -127,17 +127,7 @@ bool isStagedName(std::string_view name) {
     if (name.substr(0, kPrefix.size()) == kPrefix) {
         name.remove_prefix(kPrefix.size());
     }
-    if (name.size() != 36) {
-        return false;
-    }
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        const auto c = static_cast<unsigned char>(name[i]);
-        if (dash ? c != '-' : !(std::isdigit(c) || (c >= 'A' && c <= 'F'))) {
-            return false;
-        }
-    }
-    return true;
+    return platform::isUuidString(name);
 }
 
 bool sameItem(const struct stat& one, const struct stat& other) {

@@ -76,6 +76,13 @@ std::optional<SharedItem> stagedItem(const WebServerMultiPartFile& file, Error* 
     return SharedItem{std::move(folder), file.temporaryName()};
 }
 
+// A form's files could not be put in place in the folder named by `folderText`: 507 for a full disk
+// (most likely while a file staged elsewhere is copied in), as a PUT answers, else 500.
+std::shared_ptr<WebServerResponse> placingFailure(const Error& error, const std::string& folderText) {
+    return WebServerErrorResponse::responseWithServerError(
+        IsOutOfSpace(error) ? 507 : 500, error, "Failed moving uploaded file to \"%@\"", {folderText});
+}
+
 } // namespace
 
 // A form's upload across its steps: its files, their folder, and the copies made beside it of
@@ -142,8 +149,7 @@ WebServerStep WebUploader::uploadFile(const WebServerRequest& request) {
 std::shared_ptr<WebServerResponse> WebUploader::copyUploadsBeside(UploadRun& run) {
     struct stat folder {};
     if (::fstat(run.target.folder.get(), &folder) != 0) {
-        return WebServerErrorResponse::responseWithServerError(
-            500, Error::posix(errno), "Failed moving uploaded file to \"%@\"", {run.target.text});
+        return placingFailure(Error::posix(errno), run.target.text);
     }
     run.copies.resize(run.files.size());
     for (std::size_t index = 0; index < run.files.size(); ++index) {
@@ -168,8 +174,7 @@ std::shared_ptr<WebServerResponse> WebUploader::copyUploadsBeside(UploadRun& run
             if (error.code == 0) {
                 error = Error::posix(ESTALE);
             }
-            return WebServerErrorResponse::responseWithServerError(
-                500, error, "Failed moving uploaded file to \"%@\"", {run.target.text});
+            return placingFailure(error, run.target.text);
         }
     }
     return nullptr;
@@ -214,6 +219,9 @@ WebUploader::checkUploads(const WebServerRequest& request, const WebServerMultiP
         return missingField("path");
     }
     target.text = *folderPart->string();
+    if (auto refusal = RefusedPath(target.text)) {
+        return refusal;
+    }
     Error error;
     const auto folderItem = resolveItem(request, target.text, true, &error);
     if (!folderItem && isOutside(error)) {
@@ -229,8 +237,7 @@ WebUploader::checkUploads(const WebServerRequest& request, const WebServerMultiP
             return WebServerErrorResponse::responseWithClientError(409, "\"%@\" is not a directory",
                                                                    {target.text});
         }
-        return WebServerErrorResponse::responseWithServerError(
-            500, error, "Failed moving uploaded file to \"%@\"", {target.text});
+        return placingFailure(error, target.text);
     }
     target.path = absolutePath(target.text);
     // The names the files would get now: several files of one name take the following numbers.
@@ -303,8 +310,7 @@ std::shared_ptr<WebServerResponse> WebUploader::placeUploads(const UploadRun& ru
             if (error.code == ENAMETOOLONG) { // even the numbered names of a long name
                 return TooLongItemName(file->fileName(), "Uploaded file name");
             }
-            return WebServerErrorResponse::responseWithServerError(
-                500, error, "Failed moving uploaded file to \"%@\"", {target.text});
+            return placingFailure(error, target.text);
         }
         placed.push_back(std::move(*upload));
     }

@@ -358,7 +358,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::performMKCOL(const WebServerDat
     if (request.hasBody() && request.contentLength() != 0) {
         return unexpectedMKCOLBody();
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(request.path()), "Directory name")) {
+    if (auto refusal = RefusedItemPath(request.path(), "Directory name")) {
         return refusal;
     }
     const std::string path = absolutePath(request.path());

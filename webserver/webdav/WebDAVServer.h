@@ -18,6 +18,9 @@ class WebServerDataRequest;
 
 class WebServerFileRequest;
 
+// How a COPY or MOVE ended.
+enum class WebDAVTransferOutcome { done, conditionFailed, failed };
+
 // Notifications of the WebDAV server, delivered on the main queue. All optional.
 class WebDAVServerDelegate : public WebServerDelegate {
 public:
@@ -134,6 +137,13 @@ private:
     WebServerStep transferItem(const WebServerRequest& request, bool isMove, bool mayReplace,
                                ResolvedItem source, ResolvedItem destination,
                                const std::string& destinationRelativePath);
+    // A MOVE to another file system (WebServerMoveAcross): its copy on the long pool, then its last
+    // step on the file-operations pool, which `answer` ends.
+    using TransferAnswer = std::function<std::shared_ptr<WebServerResponse>(
+        WebDAVTransferOutcome outcome, bool replaced, const Error& error)>;
+    WebServerStep moveAcross(const WebServerRequest& request, bool mayReplace, platform::SharedItem source,
+                             platform::SharedItem destination, std::function<bool()> conditionsHold,
+                             TransferAnswer answer);
     // The answer of a DELETE once its removal is over.
     std::shared_ptr<WebServerResponse> deleted(const WebServerRequest& request, bool removed,
                                                const Error& error);

@@ -9,6 +9,7 @@
 #include "WebServerFileRequest.h"
 #include "WebServerFunctions.h"
 #include "WebServerItemLocks.h"
+#include "WebServerMoveAcross.h"
 #include "WebServerSharedFolder.h"
 
 #include "foundation/AtomicReplace.h"
@@ -89,59 +90,37 @@ bool isSameServer(const platform::Url& url, const std::string& hostHeader) {
            platform::equalsIgnoringCase(withoutBrackets(url.host()), withoutBrackets(hostUrl->host()));
 }
 
-// The names of the server's work in progress, which a copy leaves out: the items built aside for a
-// change (the body of a PUT still being received among them) and the file manager's staging
-// folder.
-bool isServerWorkName(std::string_view name) {
-    return AtomicReplace::isStagingName(name) || name == ".lanyard-uploads";
-}
-
-// The item is still the one looked at before: the same file or folder, not changed since.
-bool isSameItem(const std::optional<platform::FileStatus>& before,
-                const std::optional<platform::FileStatus>& now) {
-    return before && now && before->type == now->type && before->device == now->device &&
-           before->inode == now->inode && before->size == now->size &&
-           before->modificationTime == now->modificationTime;
-}
-
-// The last step of COPY and MOVE. Under the locks of source and destination the conditions are
-// looked at once more and the item goes in, so no other writer of this process changes either
-// item in between. A copy, and a move to another file system (a copy too), is built beside the
-// destination before, without the locks (for a COPY on the long pool, apart from the quick writes):
-// a long copy never holds up the writers of either item, and the locks are held for the last
-// renames and the removal of a moved source.
+// The last step of a COPY, and of a MOVE within one file system. Under the locks of source and
+// destination the conditions are looked at once more and the item goes in, so no other writer of
+// this process changes either item in between. A copy is built beside the destination before,
+// without the locks (on the long pool, apart from the quick writes): a long copy never holds up the
+// writers of either item. (A move to another file system is WebServerMoveAcross's, see
+// WebDAVServerMove.cpp.)
 struct Transfer {
-    enum class Outcome { done, conditionFailed, failed };
+    using Outcome = WebDAVTransferOutcome;
 
     bool isMove;
     bool mayReplace;
     const platform::SharedItem& from;
     const platform::SharedItem& to;
+    SharedFolder::NameFilter leftOut = {};
 
-    // The long half: the copy beside the destination (none for a move within one file system), and
-    // the source's status as it began.
-    bool stage(std::optional<platform::SharedItem>& staged, std::optional<platform::FileStatus>& source,
-               Error* error) const {
-        source = SharedFolder::status(from);
-        const auto destinationFolder = FileSystem::statusOfDescriptor(to.folder.get());
-        const bool copies =
-            !isMove || (source && destinationFolder && source->device != destinationFolder->device);
-        if (copies) {
-            staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
+    // The long half: the copy beside the destination (none for a move, which renames).
+    bool stage(std::optional<platform::SharedItem>& staged, Error* error) const {
+        if (!isMove) {
+            staged = AtomicReplace::copyBeside(from, to, error, leftOut);
             return staged.has_value();
         }
         return true;
     }
 
     // The quick half, under the locks; a staged copy that does not go in is removed.
-    Outcome finish(std::optional<platform::SharedItem>& staged,
-                   const std::optional<platform::FileStatus>& source,
-                   const std::function<bool()>& conditionsHold, bool* replaced, Error* error,
-                   std::optional<platform::SharedItem>* old = nullptr) const {
+    Outcome finish(std::optional<platform::SharedItem>& staged, const std::function<bool()>& conditionsHold,
+                   bool* replaced, Error* error, std::optional<platform::SharedItem>* old = nullptr) const {
         auto locked = WebServerItemLocks::lock({&from, &to});
         Outcome outcome = Outcome::conditionFailed;
         if (conditionsHold()) {
-            outcome = install(staged, source, replaced, error, old) ? Outcome::done : Outcome::failed;
+            outcome = install(staged, replaced, error, old) ? Outcome::done : Outcome::failed;
         }
         locked.release();
         if (staged && outcome != Outcome::done) {
@@ -153,30 +132,20 @@ struct Transfer {
 
     Outcome run(const std::function<bool()>& conditionsHold, bool* replaced, Error* error) const {
         std::optional<platform::SharedItem> staged;
-        std::optional<platform::FileStatus> source;
-        if (!stage(staged, source, error)) {
+        if (!stage(staged, error)) {
             return Outcome::failed;
         }
-        return finish(staged, source, conditionsHold, replaced, error);
+        return finish(staged, conditionsHold, replaced, error);
     }
 
     // A COPY that replaces an item leaves it in `old`, swapped out, for its caller to remove.
-    bool install(std::optional<platform::SharedItem>& staged,
-                 const std::optional<platform::FileStatus>& source, bool* replaced, Error* error,
+    bool install(std::optional<platform::SharedItem>& staged, bool* replaced, Error* error,
                  std::optional<platform::SharedItem>* old = nullptr) const {
-        if (isMove && !staged) {
+        if (!staged) {
             return mayReplace ? AtomicReplace::replaceWithMove(from, to, replaced, error)
                               : AtomicReplace::moveWithoutReplacing(from, to, error);
         }
-        if (isMove && !isSameItem(source, SharedFolder::status(from))) {
-            // The source changed while it was copied: what goes in is copied again, now.
-            SharedFolder::removeItem(*staged);
-            staged = AtomicReplace::copyBeside(from, to, error, isServerWorkName);
-            if (!staged) {
-                return false;
-            }
-        }
-        if (!isMove && mayReplace && old) {
+        if (mayReplace && old) {
             bool leftOld = false;
             const bool installed =
                 AtomicReplace::installStagedItemLeavingOld(*staged, to, replaced, &leftOld, error);
@@ -185,13 +154,8 @@ struct Transfer {
             }
             return installed;
         }
-        const bool installed = mayReplace
-                                   ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
-                                   : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
-        if (installed && isMove) {
-            SharedFolder::removeItem(from); // a source that cannot be removed stays; the move is done
-        }
-        return installed;
+        return mayReplace ? AtomicReplace::installStagedItem(*staged, to, replaced, error)
+                          : AtomicReplace::installStagedItemWithoutReplacing(*staged, to, error);
     }
 };
 
@@ -215,6 +179,12 @@ std::shared_ptr<WebServerResponse> failedTransfer(const WebServerRequest& reques
     if (IsOutOfSpace(error)) {
         return WebServerErrorResponse::responseWithServerError(507, error, "Failed copying \"%@\" to \"%@\"",
                                                                {request.path(), destinationRelativePath});
+    }
+    if (error.code == EAGAIN) { // a move whose source was written to all along: nothing was moved
+        auto response = WebServerErrorResponse::responseWithServerError(
+            503, error, "\"%@\" kept changing while it was being moved", {request.path()});
+        response->setValueForAdditionalHeader("2", "Retry-After"); // once its writers are done
+        return response;
     }
     NoteResourceShortage(request, error);
     return WebServerErrorResponse::responseWithClientError(403, error, "Failed copying \"%@\" to \"%@\"",
@@ -243,7 +213,7 @@ std::shared_ptr<WebServerResponse> WebDAVServer::checkPUT(const WebServerRequest
     if (request.hasByteRange() || HeaderValue(request.headers(), "Content-Range")) {
         return WebServerErrorResponse::responseWithClientError(400, "Range uploads not supported");
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(request.path()), "File name")) {
+    if (auto refusal = RefusedItemPath(request.path(), "File name")) {
         return refusal;
     }
     Error resolveError;
@@ -358,7 +328,7 @@ WebServerStep WebDAVServer::performCOPY(const WebServerRequest& request, bool is
         return WebServerErrorResponse::responseWithClientError(502, "Destination \"%@\" is on another server",
                                                                {*destination});
     }
-    if (auto refusal = RefusedItemName(FileSystem::lastPathComponent(*relativePath), "Item name")) {
+    if (auto refusal = RefusedItemPath(*relativePath, "Item name")) {
         return refusal;
     }
     const std::string destinationPath = absolutePath(*relativePath);
@@ -446,6 +416,10 @@ WebServerStep WebDAVServer::transferItem(const WebServerRequest& request, bool i
         };
     Error error;
     bool replaced = false;
+    if (isMove && WebServerMoveAcross::isAcross(source.item, destination.item)) {
+        return moveAcross(request, mayReplace, std::move(source.item), std::move(destination.item),
+                          conditionsHold, answer);
+    }
     if (isMove) {
         const Transfer transfer{isMove, mayReplace, source.item, destination.item};
         const auto outcome = transfer.run(conditionsHold, &replaced, &error);
@@ -454,9 +428,9 @@ WebServerStep WebDAVServer::transferItem(const WebServerRequest& request, bool i
     auto state = std::make_shared<CopyState>();
     state->source = std::move(source.item);
     state->destination = std::move(destination.item);
-    std::optional<platform::FileStatus> sourceStatus;
-    const Transfer copy{false, mayReplace, state->source, state->destination};
-    if (!copy.stage(state->staged, sourceStatus, &error)) {
+    const Transfer copy{false, mayReplace, state->source, state->destination,
+                        ServersOwnItems(SharedFolderOfRequest(request, _sharedFolder))};
+    if (!copy.stage(state->staged, &error)) {
         return answer(Transfer::Outcome::failed, false, error);
     }
     return WebServerStep::onFileOperations([state, mayReplace, conditionsHold, answer]() -> WebServerStep {
@@ -464,8 +438,7 @@ WebServerStep WebDAVServer::transferItem(const WebServerRequest& request, bool i
         bool replacedNow = false;
         const Transfer transfer{false, mayReplace, state->source, state->destination};
         std::optional<platform::SharedItem> old;
-        const auto outcome =
-            transfer.finish(state->staged, std::nullopt, conditionsHold, &replacedNow, &finishError, &old);
+        const auto outcome = transfer.finish(state->staged, conditionsHold, &replacedNow, &finishError, &old);
         if (!old) {
             return answer(outcome, replacedNow, finishError);
         }

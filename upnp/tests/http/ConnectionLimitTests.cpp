@@ -340,6 +340,7 @@ TEST_F(ConnectionLimitTest, KeptAliveConnectionGivesWayBetweenRequests) {
     UP_HttpServerLimits limits = kShortLimits;
     limits.m_RoomGrace = 60000; // nothing may be closed
     limits.m_RoomWait = 5000;
+    limits.m_Turn = 0;
     StartServer(m_Dir, &limits, 3); // 2 slots
     RawClient polling(m_Port, 5);
     ASSERT_TRUE(polling.Send(Get("/echo")));

@@ -3,6 +3,7 @@
 #include "HttpTestSupport.h"
 #include "UP_HttpWaitingList.h"
 
+#include <fcntl.h>
 #include <string>
 #include <thread>
 
@@ -68,21 +69,62 @@ protected:
 } // namespace
 
 // A burst of one client beyond the slots: every slot is held by a connection of its that may not
-// give way yet; one of them goes while the newcomer waits, and the newcomer is served.
+// give way yet; one of them goes while the newcomer waits, and the newcomer is served, also when
+// it ended its side once its request was sent.
 TEST_F(HeldConnectionTest, NewcomerWaitsForAFreedSlot) {
-    const UP_HttpServerLimits limits = NothingGivesWay(5000);
-    StartServer("", &limits, 3); // 2 slots
-    const int first = Open("127.0.0.1");
-    ASSERT_GE(first, 0);
-    ASSERT_GE(Open("127.0.0.1"), 0);
-    const int newcomer = Open("127.0.0.1");
+    for (const bool half_closed : {false, true}) {
+        SCOPED_TRACE(half_closed ? "half-closed" : "open");
+        const UP_HttpServerLimits limits = NothingGivesWay(5000);
+        StartServer("", &limits, 3); // 2 slots
+        const int first = Open("127.0.0.1");
+        ASSERT_GE(first, 0);
+        ASSERT_GE(Open("127.0.0.1"), 0);
+        const int newcomer = Open("127.0.0.1");
+        ASSERT_GE(newcomer, 0);
+        const std::string request = Get("/echo");
+        ASSERT_TRUE(Send(newcomer, request));
+        if (half_closed) {
+            ::shutdown(newcomer, SHUT_WR);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // it is held
+        ::shutdown(first, SHUT_RDWR);                                // its slot frees
+        EXPECT_TRUE(Answered(newcomer));
+    }
+}
+
+// The one slot is taken by an answer its client does not read yet; a newcomer tells it to end,
+// after the head went out: it ends once that answer is written, whole, and the newcomer is served.
+TEST_F(HeldConnectionTest, AConnectionToldToEndWhileItAnswersEndsAfterThatAnswer) {
+    char dir_template[] = "/tmp/upnp-held-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    const std::string file = dir + "/one.bin";
+    const int out = ::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::ftruncate(out, 1024 * 1024), 0);
+    ::close(out);
+    UP_HttpServerLimits limits = NothingGivesWay(5000);
+    limits.m_Turn = 0;            // but it may be told to end after its answer
+    StartServer(dir, &limits, 2); // 1 slot
+    const int reader = ConnectFrom("127.0.0.1", m_Port, true);
+    ASSERT_GE(reader, 0);
+    m_Fds.push_back(reader);
+    ASSERT_TRUE(Send(reader, Get("/files/one.bin")));
+    char status[12];
+    ASSERT_EQ(::recv(reader, status, sizeof status, MSG_PEEK | MSG_WAITALL), ssize_t(sizeof status));
+    const int newcomer = Open("127.0.0.2");
     ASSERT_GE(newcomer, 0);
-    const std::string request = Get("/echo");
-    ASSERT_TRUE(Send(newcomer, request));
-    timeval tv{0, 300 * 1000};
-    ::select(0, nullptr, nullptr, nullptr, &tv);
-    ::shutdown(first, SHUT_RDWR); // its slot frees
+    ASSERT_TRUE(Send(newcomer, Get("/echo")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // held: it told the reader to end
+    bool orderly = false;
+    const std::string answer = ReadToEnd(reader, orderly);
+    EXPECT_TRUE(orderly);
+    const size_t head = answer.find("\r\n\r\n");
+    ASSERT_NE(head, std::string::npos);
+    EXPECT_EQ(answer.size() - head - 4, size_t(1024 * 1024));
     EXPECT_TRUE(Answered(newcomer));
+    ::unlink(file.c_str());
+    ::rmdir(dir.c_str());
 }
 
 // No slot frees within the wait: the newcomer, which sent a request with a body, reads the 503 and
@@ -103,19 +145,19 @@ TEST_F(HeldConnectionTest, RefusalIsReadNotReset) {
     EXPECT_TRUE(orderly);
 }
 
-// One address has as many newcomers waiting as it may: the next one takes the place of the one
-// waiting longest, which is answered 503 at once rather than after the wait.
-TEST_F(HeldConnectionTest, NewestTakesThePlaceOfTheLongestWaiting) {
+// One address has as many newcomers waiting as it may: the next one is answered 503 at once
+// rather than after the wait, and those that came first keep their places.
+TEST_F(HeldConnectionTest, NewestBeyondAnAddressShareIsRefusedAtOnce) {
     const UP_HttpServerLimits limits = NothingGivesWay(20000);
     StartServer("", &limits, 2); // 1 slot
     ASSERT_GE(Open("127.0.0.1"), 0);
-    const int longest = Open("127.0.0.1");
-    ASSERT_GE(longest, 0);
     for (size_t i = 0; i < UP_HttpWaitingList::kMaxHeldPerPeer; ++i) {
         ASSERT_GE(Open("127.0.0.1"), 0);
     }
+    const int newest = Open("127.0.0.1");
+    ASSERT_GE(newest, 0);
     bool orderly = false;
-    EXPECT_EQ(ReadToEnd(longest, orderly).substr(0, 12), "HTTP/1.1 503");
+    EXPECT_EQ(ReadToEnd(newest, orderly).substr(0, 12), "HTTP/1.1 503");
 }
 
 // The one slot is held by a kept-alive client whose requests keep being answered: the newcomer
@@ -144,8 +186,8 @@ TEST_F(HeldConnectionTest, NewcomerWaitsOnWhileAnswersFinish) {
     EXPECT_TRUE(Answered(newcomer));
 }
 
-// A held newcomer whose client gives up is dropped, never admitted: the kept-alive connection
-// that could give way to it once its grace is over keeps its slot.
+// A held newcomer whose client gives up before its request is dropped, never admitted: the
+// kept-alive connection that could give way to it once its grace is over keeps its slot.
 TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
     UP_HttpServerLimits limits = NothingGivesWay(10000);
     limits.m_RoomGrace = 500;
@@ -157,7 +199,6 @@ TEST_F(HeldConnectionTest, GoneWaiterIsNeverAdmitted) {
     ASSERT_TRUE(Answered(kept));
     const int gone = ConnectFrom("127.0.0.3", m_Port);
     ASSERT_GE(gone, 0);
-    ASSERT_TRUE(Send(gone, request));
     ::close(gone);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // past the grace
     char rest[4096];

@@ -1,8 +1,8 @@
 // What the slots decide for a newcomer, on snapshots of fake connections: room first, the grace,
-// the cost order, the rate floor and its window, the pause limit, the drain, the fair share of 4,
-// an address's share of 16, the newcomer's wait before an answer gives way, ties, a barred
-// address, which connections are told to end after their answer, and what bars; and the progress
-// of an answer from its samples.
+// the cost order, the rate floor and its window, the pause limit and the fair share of 4 it
+// holds for, the drain, an address's share of 16, the newcomer's wait before an answer gives way,
+// ties, a barred address, which connections are told to end after their answer, and what bars;
+// and the progress of an answer from its samples.
 #include "UP_HttpSlotRules.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +15,18 @@ constexpr uint32_t kA = 1; // the newcomer's address
 constexpr uint32_t kB = 2;
 constexpr uint32_t kC = 3;
 
+// Listed for a minute: it has had its turn.
 UP_HttpSlotView Idle(uint32_t peer, int64_t ms, bool used = true) {
     UP_HttpSlotView view;
     view.m_Peer = peer;
     view.m_Used = used;
     view.m_InPhase = ms;
+    view.m_Listed = 60000;
+    return view;
+}
+
+UP_HttpSlotView Listed(UP_HttpSlotView view, int64_t ms) {
+    view.m_Listed = ms;
     return view;
 }
 
@@ -36,8 +43,11 @@ UP_HttpSlotView Working(uint32_t peer, int64_t ms) {
     return With(Idle(peer, ms), UP_HttpSlotPhase::Working);
 }
 
-UP_HttpSlotView Draining(uint32_t peer, int64_t ms) {
-    return With(Idle(peer, ms), UP_HttpSlotPhase::Draining);
+// Draining after its last answer; waiting: some of that answer waits for its peer.
+UP_HttpSlotView Draining(uint32_t peer, int64_t ms, bool waiting = false) {
+    UP_HttpSlotView view = With(Idle(peer, ms), UP_HttpSlotPhase::Draining);
+    view.m_Waiting = waiting;
+    return view;
 }
 
 // Idle, but its next request has arrived.
@@ -83,7 +93,8 @@ std::vector<UP_HttpSlotView> Times(size_t count, const UP_HttpSlotView& view,
     return open;
 }
 
-// grace 1 s, floor 6 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms
+// grace 1 s, floor 6 KiB/s over 10 s, pause 20 s, fair share 4, share 16, answers after 500 ms,
+// a turn of 1 s
 const UP_HttpServerLimits kLimits;
 constexpr size_t kCapacity = 40;
 constexpr int kWait = UP_HttpSlotRules::kWait;
@@ -130,21 +141,18 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"receiving within its grace", {Receiving(kB, 999)}, kWait},
         {"receiving slowly", {Receiving(kB, 1000)}, 0, kBar},
         {"a request being worked on", {Working(kB, 60000)}, kWait},
-        {"a refused request's drain, at once", {Draining(kB, 0)}, 0, kBar, {}, 0},
+        {"a drain, nothing waiting for its peer: at once", {Draining(kB, 0)}, 0, kBar, {}, 0},
+        {"a drain, some of its answer unacknowledged", {Draining(kB, 1500, true)}, kWait},
         {"an answer at the floor", {Answer(kB, 10000, kFloorBytes)}, kWait},
         {"an answer below the floor", {Answer(kB, 10000, kFloorBytes - 1)}, 0, kBar},
-        // Music is a listener; a slow answer goes only when no other connection may be told to end.
-        {"music, nothing else to end", {Answer(kB, 10000, kAudioBytes)}, kWait},
-        {"a trickle, nothing else to end", {Answer(kB, 10000, kTrickleBytes)}, 0, kBar},
-        {"a trickle, a request worked on ends first",
-         {Answer(kB, 10000, kTrickleBytes), Working(kC, 0)},
-         kWait},
-        {"a trickle, a kept-alive one told to end",
-         {Answer(kB, 10000, kTrickleBytes), Idle(kC, 400)},
-         kWait,
-         kAny,
-         {1},
-         500,
+        // Music is a listener; a slower answer gives way, whatever else is in the slots.
+        {"music", {Answer(kB, 10000, kAudioBytes), Idle(kC, 400)}, kWait},
+        {"a trickle", {Answer(kB, 10000, kTrickleBytes)}, 0, kBar},
+        {"a trickle beside a request worked on", {Answer(kB, 10000, kTrickleBytes), Working(kC, 0)}, 0},
+        {"a trickle beside a poller", {Answer(kB, 10000, kTrickleBytes), Idle(kC, 400)}, 0},
+        {"a silent answer beside a poller", {Idle(kC, 400), Answer(kB, 60000, 0, 20000)}, 1},
+        {"a silent answer told to end still gives way",
+         {Idle(kC, 400), Yielding(Answer(kB, 60000, 0, 20000))},
          1},
         {"a slow answer too young to judge", {Answer(kB, 1999, 1)}, kWait},
         {"a slow answer just old enough", {Answer(kB, 2000, 1)}, 0},
@@ -163,7 +171,9 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"idle before receiving", {Receiving(kB, 5000), Idle(kB, 1000)}, 1},
         {"never used before kept alive", {Idle(kB, 5000), Idle(kB, 1000, false)}, 1},
         {"receiving before a slow answer", {Answer(kB, 10000, 1), Receiving(kB, 1000)}, 1},
-        {"slow before paused", {Answer(kB, 60000, 0, 30000), Answer(kB, 10000, 1)}, 1},
+        {"paused before slow", {Answer(kB, 10000, 1), Answer(kB, 60000, 0, 30000)}, 1},
+        {"the longest paused first", {Answer(kB, 60000, 0, 25000), Answer(kB, 60000, 0, 30000)}, 1},
+        {"the slowest first", {Answer(kB, 10000, kTrickleBytes), Answer(kB, 10000, 1)}, 1},
         {"longest idle first", {Idle(kB, 1500), Idle(kB, 1501)}, 1},
         {"the biggest holder first", {Idle(kC, 5000), Idle(kB, 1000), Working(kB, 0)}, 1},
         // The fair share: a slow answer of an address holding as many as the newcomer's.
@@ -178,6 +188,15 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"2 beside 1 does not take an answer", {Answer(kB, 10000, 1), Busy(kA), Busy(kA)}, kWait},
         {"idle ones go wherever they are", {Idle(kB, 1000), Working(kA, 0), Working(kA, 0)}, 0},
         {"its own slow answer, no bar", {Answer(kA, 10000, 1), Busy(kA)}, 0, 0},
+        // The pause limit holds within the fair share; beyond it, an answer that makes no
+        // progress is judged at once (downloads that read nothing after their first bytes).
+        {"4 non-reading answers of one address", Times(4, Answer(kB, 3000, 8000, 2500)), kWait},
+        {"5 non-reading answers of one address", Times(5, Answer(kB, 3000, 8000, 2500)), 0, kBar},
+        {"5 of one address, paused 999 ms", Times(5, Answer(kB, 10000, kFastBytes, 999)), kWait},
+        {"5 of one address, paused 1000 ms", Times(5, Answer(kB, 10000, kFastBytes, 1000)), 0},
+        {"4 of one address, at the floor while moving",
+         Times(4, Answer(kB, 10000, kFloorBytes * 9 / 10, 1500)), kWait},
+        {"5 of one address, slow over the pause", Times(5, Answer(kB, 10000, kFloorBytes * 9 / 10, 1500)), 0},
         // An address's share of 16: beyond it, anything but a request worked on gives way.
         {"16 fast answers stay", Times(16, Answer(kB, 10000, kFastBytes)), kWait},
         {"17 fast answers: one goes", Times(17, Answer(kB, 10000, kFastBytes)), 0, kBar},
@@ -207,8 +226,30 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
          {2, 0},
          0,
          2},
-        {"one told already", {Idle(kC, 400), Yielding(Idle(kB, 400)), Idle(kB, 400)}, kWait, kAny, {}, 0, 1},
+        {"one told already is not told again",
+         {Yielding(Idle(kB, 400)), Idle(kC, 400)},
+         kWait,
+         kAny,
+         {1},
+         0,
+         1},
+        {"silent answers told already",
+         {Yielding(Answer(kB, 60000, 0, 1000)), Yielding(Answer(kB, 60000, 0, 1000)), Idle(kC, 400)},
+         kWait,
+         kAny,
+         {2},
+         0,
+         1},
+        {"an answer that moves before one that does not",
+         {Answer(kB, 5000, 1, 1500), Answer(kC, 5000, 1, 0)},
+         kWait,
+         kAny,
+         {1},
+         0,
+         1},
         {"not a fresh one", {Idle(kB, 400, false)}, kWait, kAny, {}, 0, 1},
+        {"not before its turn", {Listed(Idle(kB, 400), 999)}, kWait, kAny, {}, 0, 1},
+        {"once it had its turn", {Listed(Idle(kB, 400), 1000)}, kWait, kAny, {0}, 0, 1},
         {"barred: its own only",
          {Idle(kB, 400), Idle(kB, 400), Working(kA, 0)},
          kWait,
@@ -241,7 +282,7 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
 }
 
 // The progress of an answer from samples (time, acknowledged in all, whether any waits) over a
-// window of 1 s, read at now.
+// window of 1 s: a pause is what the samples saw.
 TEST(SlotRulesTest, FollowsAnAnswersProgress) {
     struct Sample {
         int64_t time;
@@ -252,29 +293,26 @@ TEST(SlotRulesTest, FollowsAnAnswersProgress) {
         const char* name;
         std::vector<Sample> samples;
         bool unknown_last; // then progress could not be seen
-        int64_t now;
         bool waiting;
         int64_t paused;
         uint64_t acknowledged;
     } rows[] = {
-        {"no sample yet", {}, false, 500, false, 0, 0},
-        {"moving", {{0, 0, true}, {500, 1000, true}}, false, 700, true, 200, 1000},
+        {"no sample yet", {}, false, false, 0, 0},
+        {"moving", {{0, 0, true}, {500, 1000, true}}, false, true, 0, 1000},
         {"paused since it last moved",
          {{0, 0, true}, {500, 1000, true}, {1000, 1000, true}, {1500, 1000, true}},
          false,
-         1600,
          true,
-         1100,
+         1000,
          0},
-        {"nothing waits: no pause", {{0, 0, true}, {500, 1000, false}}, false, 3000, false, 0, 1000},
+        {"nothing waits: no pause", {{0, 0, true}, {500, 1000, false}}, false, false, 0, 1000},
         {"over the window only",
          {{0, 0, true}, {500, 1000, true}, {1000, 3000, true}, {1600, 4000, true}},
          false,
-         1600,
          true,
          0,
          3000},
-        {"progress unseen: moving", {{0, 0, true}, {500, 1000, true}}, true, 3000, false, 0, 1000},
+        {"progress unseen: moving", {{0, 0, true}, {500, 1000, true}}, true, false, 0, 1000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -286,7 +324,7 @@ TEST(SlotRulesTest, FollowsAnAnswersProgress) {
             progress.AddUnknown();
         }
         UP_HttpSlotView view;
-        progress.Fill(view, row.now);
+        progress.Fill(view);
         EXPECT_EQ(view.m_Waiting, row.waiting);
         EXPECT_EQ(view.m_Paused, row.paused);
         EXPECT_EQ(view.m_Acknowledged, row.acknowledged);

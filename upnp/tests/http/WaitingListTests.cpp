@@ -1,6 +1,7 @@
 // What becomes of the held newcomers, decided on snapshots of fake waiting lists: the newcomer
-// behind those waiting, the bounds of 128 and 16 an address, the gone ones dropped, the order in
-// which slots are offered, and when a waiter is refused.
+// behind those waiting, the bounds of 128 and 16 an address (what each address has waiting, and
+// whose newest is refused), the gone ones dropped, the order in which slots are offered, and when
+// a waiter is refused.
 #include "UP_HttpWaitingList.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +16,10 @@ constexpr uint32_t kA = 1; // the newcomer's address
 constexpr uint32_t kB = 2;
 constexpr uint32_t kC = 3;
 
-UP_HttpWaiterView W(uint32_t peer, int64_t waited, KL_Cardinal held = 0, bool gone = false) {
+UP_HttpWaiterView W(uint32_t peer, int64_t waited, bool gone = false) {
     UP_HttpWaiterView view;
     view.m_Peer = peer;
     view.m_Waited = waited;
-    view.m_Held = held;
     view.m_Gone = gone;
     return view;
 }
@@ -73,23 +73,26 @@ TEST(WaitingListTest, DecidesWhatBecomesOfTheWaiters) {
     } rows[] = {
         // A newcomer arrives.
         {"nobody waits: offered at once", {}, kA, kIdle, "no"},
-        {"behind one of another address", {W(kB, 10, 5)}, kA, kIdle, "nh"},
+        {"behind one of another address", {W(kB, 10)}, kA, kIdle, "nh"},
         {"behind one of its own", {W(kA, 10)}, kA, kIdle, "nh"},
-        {"those waiting have gone: offered at once", {W(kB, 10, 0, true)}, kA, kIdle, "0d no"},
+        {"those waiting have gone: offered at once", {W(kB, 10, true)}, kA, kIdle, "0d no"},
         {"15 of its own wait", Many({}, kA, 15), kA, kIdle, "nh"},
-        {"16 of its own: its longest refused", Many({W(kB, 900)}, kA, 16), kA, kIdle, "1r nh"},
+        {"16 of its own: the newcomer refused", Many({W(kB, 900)}, kA, 16), kA, kIdle, "nr"},
         {"16 of its own, one gone", Gone(Many({}, kA, 16), 3), kA, kIdle, "3d nh"},
         {"127 wait", Singles(Many(Many({}, kB, 15), kC, 16), 96), kA, kIdle, "nh"},
-        {"128: the longest of the address with the most", Singles(Many(Many({}, kB, 15), kC, 16), 97), kA,
-         kIdle, "15r nh"},
+        {"128: the newest of the address with the most", Singles(Many(Many({}, kB, 15), kC, 16), 97), kA,
+         kIdle, "30r nh"},
         {"128, one gone", Gone(Singles(Many(Many({}, kB, 15), kC, 16), 97), 40), kA, kIdle, "40d nh"},
-        {"128, equally most: the address whose first waited longest",
-         Singles(Many(Many({W(kB, 500)}, kB, 15), kC, 16), 96), kA, kIdle, "0r nh"},
+        {"128, equally most: the address whose newest came last",
+         Singles(Many(Many({W(kB, 500)}, kB, 15), kC, 16), 96), kA, kIdle, "31r nh"},
+        {"128, its own the most: the newcomer refused, its first ones stay",
+         Singles(Many(Many({}, kA, 10), kB, 9), 109), kA, kIdle, "nr"},
+        {"128, its own one fewer than the most", Singles(Many(Many({}, kA, 8), kB, 10), 110), kA, kIdle,
+         "17r nh"},
         // A pass: who is offered a slot first, who is dropped, who is refused without one.
-        {"the address holding the fewest first", {W(kB, 100, 3), W(kC, 50, 1)}, {}, kIdle, "1o 0o"},
-        {"then the one waiting longest", {W(kB, 100, 2), W(kC, 300, 2)}, {}, kIdle, "1o 0o"},
-        {"ties keep the list's order", {W(kB, 100, 2), W(kC, 100, 2)}, {}, kIdle, "0o 1o"},
-        {"a gone one is dropped, never offered", {W(kB, 900, 0, true), W(kC, 50, 1)}, {}, kIdle, "0d 1o"},
+        {"the one waiting longest first", {W(kB, 100), W(kC, 300)}, {}, kIdle, "1o 0o"},
+        {"ties keep the list's order", {W(kB, 100), W(kC, 100)}, {}, kIdle, "0o 1o"},
+        {"a gone one is dropped, never offered", {W(kB, 900, true), W(kC, 50)}, {}, kIdle, "0d 1o"},
         {"refused without room at the room wait", {W(kB, 1499), W(kC, 1500)}, {}, kIdle, "1l 0o"},
         {"answers finishing: waits on", {W(kB, 9999), W(kC, 10000)}, {}, 1499, "1l 0o"},
         {"the last answer at the room wait", {W(kB, 1500)}, {}, 1500, "0l"},
