@@ -9,6 +9,7 @@
 #include "ScriptedSocket.h"
 #include "UP_HttpConnectionSlots.h"
 #include "UP_HttpListenTask.h"
+#include "UP_HttpSocketProbe.h"
 #include "UP_TaskManager.h"
 
 #include <atomic>
@@ -385,30 +386,50 @@ TEST_F(ConnectionLimitTest, RefusedRequestGivesWayAtOnce) {
 // A refused request counts as draining (the first to give way) only once its 400 is written: a
 // newcomer that comes while it is written never closes the connection ahead of it.
 TEST(RefusalTest, NewcomerNeverClosesARefusalBeingWritten) {
+    // Nothing sent waits for its peer: a drain would give way at once.
+    class AllAcknowledged : public UP_HttpSocketProbe {
+    public:
+        uint32_t PeerOf(KL_Socket*) override { return 0; }
+        bool HasUnread(KL_Socket*) override { return false; }
+        bool GetAcknowledged(KL_Socket*, uint64_t& bytes, bool& waiting) override {
+            bytes = 0;
+            waiting = false;
+            return true;
+        }
+        void Cancel(KL_Socket*) override {}
+    };
     class Refusing : public UP_HttpServerTask {
     public:
         Refusing(KL_HttpRequestHandler& handler, KL_Socket* socket, UP_HttpConnectionSlots& slots,
                  KL_Socket& newcomer)
             : UP_HttpServerTask(&handler, socket, false, &slots), m_Newcomer(newcomer) {}
         KL_Result Write(KL_HttpResponse& response, bool& keep_alive, bool headers_only) override {
-            (void)m_Slots->Admit(&m_Newcomer);
+            UP_HttpConnectionSlots::Newcomer newcomer;
+            newcomer.m_Socket = &m_Newcomer;
+            newcomer.m_Peer = 2;
+            (void)m_Slots->Admit(newcomer);
             m_ClosedFirst = m_ClosedFirst || m_Slots->IsClosed(m_Socket);
             return UP_HttpServerTask::Write(response, keep_alive, headers_only);
         }
         KL_Socket& m_Newcomer;
         bool m_ClosedFirst = false;
     };
-    UP_HttpConnectionSlots slots(1);
-    slots.SetLimits(kShortLimits);
+    AllAcknowledged probe;
+    UP_HttpConnectionSlots slots(1, &probe);
+    UP_HttpServerLimits limits = kShortLimits;
+    limits.m_RoomGrace = 60000; // nothing but a drain gives way
+    slots.SetLimits(limits);
     auto state = std::make_shared<upnp_test::ScriptedConnection>();
     state->input = "POST /echo HTTP/1.1\r\nContent-Length: x\r\n\r\n";
     KL_Socket newcomer(
         new upnp_test::ScriptedSocketDelegate(std::make_shared<upnp_test::ScriptedConnection>()));
-    KL_Socket* socket = new KL_Socket(new upnp_test::ScriptedSocketDelegate(state));
-    ASSERT_TRUE(slots.Admit(socket));
+    UP_HttpConnectionSlots::Newcomer refused;
+    refused.m_Socket = new KL_Socket(new upnp_test::ScriptedSocketDelegate(state));
+    refused.m_Peer = 1;
+    ASSERT_TRUE(slots.Admit(refused));
     TestHandler handler;
     {
-        Refusing task(handler, socket, slots, newcomer);
+        Refusing task(handler, refused.m_Socket, slots, newcomer);
         task.DoRun();
         EXPECT_FALSE(task.m_ClosedFirst);
     }
