@@ -22,15 +22,16 @@
 
 #include <cstring>
 #include <memory>
+#include <sys/socket.h>
 
 KL_SET_LOCAL_LOGGER("upnp.core.http");
 
 namespace {
 
 constexpr KL_Size kHeadBufferSize = 4096;
-// After a refused body: how long and how much of it is read and dropped before closing, so that
-// the client can read the refusal instead of getting a reset.
-constexpr KL_Timeout kDrainReadTimeout = 500;
+// After the last answer of a connection the server ends: how long and how much of what the
+// client still sends is read and dropped before closing, so that the client reads the whole
+// answer instead of a reset.
 constexpr int64_t kDrainMaxMillis = 2000;
 constexpr uint64_t kDrainMaxBytes = 16 * 1024 * 1024;
 
@@ -155,6 +156,9 @@ void UP_HttpServerSocketTask::DoRun() {
             break;
         }
     }
+    if (m_DrainOnEnd) {
+        Drain(buffered_input_stream);
+    }
     m_RequestStream = nullptr; // goes with the buffered stream
 }
 
@@ -168,7 +172,7 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
     if (request != nullptr && !m_StayAliveForever &&
         (result == KL_ERROR_NOT_ENOUGH_SPACE || result == KL_ERROR_INVALID_SYNTAX ||
          result == KL_ERROR_NOT_IMPLEMENTED)) {
-        RespondAndClose(stream, result);
+        RespondAndClose(result);
         return false;
     }
     if (KL_FAILED(result) || request == nullptr) {
@@ -195,6 +199,8 @@ bool UP_HttpServerSocketTask::ServeOneRequest(KL_BufferedInputStreamReference& s
             (keep_alive && m_Slots != nullptr && m_Socket != nullptr && m_Slots->EndsAfterAnswer(m_Socket))) {
             keep_alive = false;
         }
+        // The server ends the connection after a whole answer: it does so gracefully.
+        m_DrainOnEnd = KL_SUCCEEDED(result) && !keep_alive && !m_StayAliveForever;
         context.NotifyResponseWritten(result);
     }
     return keep_alive || m_StayAliveForever;
@@ -339,10 +345,9 @@ void UP_HttpServerSocketTask::SendContinue(const KL_HttpRequest& request) {
 }
 
 // Answers a refused request (413 for KL_ERROR_NOT_ENOUGH_SPACE, 501 for KL_ERROR_NOT_IMPLEMENTED,
-// else 400) and reads (and drops) what the client still sends for a while; the connection ends.
-// Once the refusal is written the connection is draining, the first to give way when a newcomer
-// wants its slot (not before: the client is to read why it was refused).
-void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal) {
+// else 400); the connection then ends as after any last answer (Drain). It counts as draining
+// only once the refusal is written (not before: the client is to read why it was refused).
+void UP_HttpServerSocketTask::RespondAndClose(KL_Result refusal) {
     KL_HttpResponse response(400, "Bad Request", KL_HTTP_PROTOCOL_1_1);
     if (refusal == KL_ERROR_NOT_ENOUGH_SPACE) {
         KL_LOG_WARNING("request body above %llu bytes refused",
@@ -352,19 +357,32 @@ void UP_HttpServerSocketTask::RespondAndClose(KL_BufferedInputStreamReference& s
         response.SetStatus(501, "Not Implemented");
     }
     bool keep_alive = false;
-    if (!SetPhase(UP_HttpConnectionSlots::Phase::Answering) ||
-        KL_FAILED(Write(response, keep_alive, false)) || !SetPhase(UP_HttpConnectionSlots::Phase::Draining) ||
-        m_Socket == nullptr) {
+    m_DrainOnEnd = SetPhase(UP_HttpConnectionSlots::Phase::Answering) &&
+                   KL_SUCCEEDED(Write(response, keep_alive, false));
+}
+
+// The graceful end of a connection after its last answer (see the header). While it reads, the
+// connection is draining, the first to give way to a newcomer; a cancel ends it at once.
+void UP_HttpServerSocketTask::Drain(KL_BufferedInputStreamReference& stream) {
+    if (m_Socket == nullptr || IsAborting(0) || !SetPhase(UP_HttpConnectionSlots::Phase::Draining)) {
         return;
     }
-    m_Socket->SetReadTimeout(kDrainReadTimeout);
-    (void)stream->SetBufferSize(0);
+    const int fd = m_Socket->GetDescriptor();
+    if (fd >= 0) {
+        (void)::shutdown(fd, SHUT_WR);
+    }
+    (void)stream->SetBufferSize(0); // what the buffer holds is read first
     const int64_t deadline = NowMillis() + kDrainMaxMillis;
     uint8_t buffer[16 * 1024];
-    for (uint64_t total = 0; total < kDrainMaxBytes && NowMillis() < deadline && !IsAborting(0);) {
+    for (uint64_t total = 0; total < kDrainMaxBytes && !IsAborting(0);) {
+        const int64_t left = deadline - NowMillis();
+        if (left <= 0) {
+            break;
+        }
+        (void)m_Socket->SetReadTimeout(KL_Timeout(left));
         KL_Size count = 0;
         if (KL_FAILED(stream->Read(buffer, sizeof(buffer), &count))) {
-            break;
+            break; // the client's end, a reset, the time-out or a cancel
         }
         total += count;
     }

@@ -10,6 +10,14 @@
 // Content-Length is not one plain number, or that pairs it with a Transfer-Encoding, is refused
 // with 400 and closes; a transfer coding other than chunked with 501.
 //
+// A connection the server ends after a whole answer (the client asked for "Connection: close" or
+// spoke HTTP/1.0, the answer has no length, the request was refused, or the connection was told to
+// end to make room) is closed gracefully: the sending side is shut down once the answer is out,
+// and what the client still sends (a request already pipelined) is read and dropped for at most
+// 2 s and 16 MiB, or until the client ends its side. Closing with it unread would reset the
+// connection and drop the end of the answer. A connection cancelled (closed to make room, the
+// server stopping) ends at once.
+//
 // Subclasses supply SetupResponse (UP_HttpServerTask forwards to a request handler); a datagram
 // listener reuses the loop with its own GetInputStream and GetInfo and stay_alive_forever.
 #pragma once
@@ -78,7 +86,9 @@ protected:
     KL_Result ReadBody(KL_BufferedInputStreamReference& buffered_input_stream, KL_HttpRequest& request);
     KL_Result CopyBounded(KL_InputStream& from, KL_OutputStream& to);
     void SendContinue(const KL_HttpRequest& request);
-    void RespondAndClose(KL_BufferedInputStreamReference& stream, KL_Result refusal);
+    void RespondAndClose(KL_Result refusal);
+    // Ends the connection after its last answer without cutting that answer.
+    void Drain(KL_BufferedInputStreamReference& stream);
     // A file body of known length sent with sendfile from the file's current position.
     KL_Result SendFileBody(UP_FileInputStream& file, KL_BsdSocketOutputStream& socket, KL_LargeSize size);
 
@@ -88,4 +98,6 @@ protected:
     UP_HttpConnectionSlots* m_Slots = nullptr;
     // The stream requests are read through (held by DoRun's buffered stream); null before DoRun.
     UP_HttpRequestInputStream* m_RequestStream = nullptr;
+    // The server ends the connection after a whole answer: DoRun drains it before it closes.
+    bool m_DrainOnEnd = false;
 };

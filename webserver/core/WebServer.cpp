@@ -312,6 +312,13 @@ void WebServer::_stop(bool notify) {
     }
     _source4->cancel();
     _sourceGroup->wait(); // both cancel handlers have closed their sockets
+    // Connections whose answer is out close now rather than at the end of their drain; one that
+    // begins its drain from now on sees the count changed (it marks itself draining before it
+    // looks, and the count changes before the table is looked at).
+    _stopCount.fetch_add(1);
+    WebServerPeers::Victims draining;
+    _syncQueue->sync([&] { _peers->shedDraining(draining); });
+    WebServerPeers::shutDown(std::move(draining));
     _source6.reset();
     _source4.reset();
     _port = 0;

@@ -6,6 +6,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -163,6 +164,9 @@ public:
     double digestNonceLifetime() const { return _digestNonceLifetime; }
     // This start's Digest nonces (their key is made at start) and the answers given with them.
     const std::shared_ptr<WebServerDigestNonces>& digestNonces() const { return _digestNonces; }
+    // How many times the server has stopped (any thread): a connection that sees it change since
+    // its accept closes as soon as its answer is out.
+    std::uint64_t stopCount() const { return _stopCount.load(); }
 
     std::optional<Url> serverURL() const;
     std::optional<std::string> serverURLString() const;
@@ -201,6 +205,7 @@ protected:
     std::unique_ptr<platform::dispatch::DispatchGroup> _sourceGroup;
     std::vector<std::shared_ptr<WebServerHandler>> _handlers;
     long long _activeConnections = 0;
+    std::atomic<std::uint64_t> _stopCount{0};
     // What each peer address holds; touched only on _syncQueue (the accept sources share it).
     std::shared_ptr<WebServerPeers> _peers;
     bool _connected = false;

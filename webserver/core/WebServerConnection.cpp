@@ -31,10 +31,6 @@ const std::shared_ptr<const Data>& continueHead() {
     return head;
 }
 
-// What a connection answered early (before its body was read) still reads and drops at most, so
-// that closing does not reset the connection before the client has read the answer.
-constexpr std::size_t kLingerBytes = 1024 * 1024;
-
 // 0 when the head frames its body in a way this server implements, else the status to answer:
 // 501 for a transfer coding other than chunked, 400 for a Content-Length that is not one plain
 // number (repeated fields arrive joined with ", ") or that comes with a Transfer-Encoding.
@@ -72,7 +68,7 @@ WebServerConnection::WebServerConnection(std::shared_ptr<WebServer> server, std:
           _server->serverName(), _server->authenticationRealm(), _server->authenticationBasicAccounts(),
           _server->authenticationDigestAccounts(), _server->shouldAutomaticallyMapHEADToGET(),
           _server->connectionIdleTimeout(), _server->headTimeout(), _server->minimumBodyRate(),
-          _server->bodyRateInterval(), _server->digestNonces()})) {}
+          _server->bodyRateInterval(), _server->digestNonces(), _server->stopCount()})) {}
 
 WebServerConnection::~WebServerConnection() = default;
 
@@ -172,7 +168,7 @@ void WebServerConnection::abortRequest(const std::shared_ptr<WebServerRequest>& 
     auto self = shared_from_this();
     _writeHeadersWithCompletionBlock([self](bool success) {
         if (success) {
-            self->_lingerIfBodyUnread();
+            self->_lingerAfterAnswer();
         }
     });
 }
@@ -300,7 +296,6 @@ bool WebServerConnection::_matchRequest(const std::string& method, const Url& ur
     const HeaderDictionary& headers = _requestMessage->headers();
     // A body framed in a way this server does not implement is refused before any handler runs.
     if (const int refusal = framingStatus(headers); refusal != 0) {
-        _bodyUnread = true;
         abortRequest(nullptr, refusal);
         return false;
     }
@@ -325,7 +320,6 @@ bool WebServerConnection::_matchRequest(const std::string& method, const Url& ur
     }
     _request->setLocalAddressData(_localAddress);
     _request->setRemoteAddressData(_remoteAddress);
-    _bodyUnread = _request->hasBody();
     return true;
 }
 
@@ -529,7 +523,6 @@ void WebServerConnection::_finishBodyRead(bool success) {
         abortRequest(nullptr, bodyFailureStatus(_bodyError));
         return;
     }
-    _bodyUnread = false;
     if (!_closeRequestBody(&error)) {
         abortRequest(_request, bodyFailureStatus(error));
         return;
@@ -563,26 +556,4 @@ bool WebServerConnection::_closeRequestBody(Error* error) {
         _server->didCloseRequestBody(*this);
     }
     return closed;
-}
-
-// ---- Closing after an early answer ----
-
-void WebServerConnection::_lingerIfBodyUnread() {
-    if (!_bodyUnread || _socket == -1) {
-        return;
-    }
-    _bodyUnread = false;
-    ::shutdown(_socket, SHUT_WR);
-    _drain(kLingerBytes);
-}
-
-void WebServerConnection::_drain(std::size_t remaining) {
-    auto buffer = std::make_shared<Data>();
-    auto self = shared_from_this();
-    _readData(buffer, std::min<std::size_t>(remaining, kBodyReadCapacity),
-              [self, buffer, remaining](bool success) {
-                  if (success && buffer->size() < remaining) {
-                      self->_drain(remaining - buffer->size());
-                  }
-              });
 }

@@ -24,7 +24,10 @@ class HttpResponseHead;
 // Serves exactly one request on one accepted socket: reads the head, finds the handler, reads the
 // body into the request, runs authentication and the handler, writes the response and closes the
 // socket once nothing refers to the connection any more. Every response carries
-// "Connection: Close". Subclasses may override the hooks.
+// "Connection: Close"; once it is out, the connection shuts its sending side down and reads and
+// drops what the client still sends for a moment (a request pipelined behind the answer) before
+// it closes, so that the close never resets the connection under the answer. Subclasses may
+// override the hooks.
 //
 // Every step runs on the global queue and starts the next from its completion; the pending
 // operation holds the only references, so the connection ends when its last step has completed.
@@ -56,6 +59,8 @@ public:
     // the head of the answer is not out yet: the connection is not shut down early meanwhile, so
     // that its client learns the outcome.
     bool isCarryingOutRequest() const { return _shedState.load() == ShedState::CarryingOut; }
+    // Its answer is out: it reads and drops what its client still sends before it closes.
+    bool isDraining() const { return _draining.load(); }
     bool isUsingIPv6() const;
     std::optional<std::string> localAddressString() const;
     std::optional<std::string> remoteAddressString() const;
@@ -118,9 +123,12 @@ private:
     void _noteProgress();
     void _armWatchdog(double seconds);
     void _checkIdle();
-    // After an answer given before the body was read: stop sending, read and drop what the client
-    // still sends (bounded), so that the close does not reset the connection under the answer.
-    void _lingerIfBodyUnread();
+    // After the answer: stop sending, read and drop what the client still sends (bounded in time
+    // and bytes), so that the close does not reset the connection under the answer. It begins
+    // once the answer is out and the handler has let go of its completion (_lingerOnceDone is
+    // called for each; the last one begins it).
+    void _lingerAfterAnswer();
+    void _lingerOnceDone();
     void _drain(std::size_t remaining);
     // Deadlines of a phase rather than of one operation: the whole head from its first byte
     // (HeadTimeout), and the body's pace (MinimumBodyRate over BodyRateInterval). One timer, made
@@ -154,7 +162,9 @@ private:
     // never shut down early; Answering: the head of the answer is out.
     enum class ShedState { Open, CarryingOut, Answering, ShutDown };
     std::atomic<ShedState> _shedState{ShedState::Open};
-    bool _requestBodyOpen = false; // the server counts it against the peer
+    std::atomic<bool> _draining{false};
+    std::atomic<int> _lingerWaits{1}; // for the answer, and for the handler while it holds on
+    bool _requestBodyOpen = false;    // the server counts it against the peer
     bool _virtualHEAD = false;
     std::unique_ptr<platform::HttpRequestHead> _requestMessage;
     std::shared_ptr<WebServerRequest> _request;
@@ -176,7 +186,6 @@ private:
     std::atomic<bool> _headComplete{false};
     std::atomic<bool> _readingBody{false};
     std::atomic<std::uint64_t> _bodyBytesRead{0};
-    bool _bodyUnread = false;
     Error _bodyError;
     // The server's settings as they were when the connection was accepted: stopping or restarting
     // the server never changes them under a connection that is still running.
@@ -191,6 +200,7 @@ private:
         double minimumBodyRate;
         double bodyRateInterval;
         std::shared_ptr<WebServerDigestNonces> digestNonces;
+        std::uint64_t stopCount; // the server's, at the accept: another one means it stopped
     };
     std::unique_ptr<const ServerSettings> _settings;
 };

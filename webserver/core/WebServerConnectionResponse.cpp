@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <map>
 #include <string_view>
+#include <sys/socket.h>
 
 // The processing half of a connection: authentication, the handler, conditional requests and
 // writing the response.
@@ -27,6 +28,13 @@ namespace {
 
 // What one file send covers at most before the connection hears of it (didWriteBytes).
 constexpr std::uint64_t kSendFileSlice = 16 * 1024 * 1024;
+
+// What a connection still reads and drops after its answer, at most, before it closes (and in
+// reads of what size): closing with bytes unread (a request pipelined behind the answer, the rest
+// of a body answered early) would reset the connection, and the end of the answer would be lost.
+constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
+constexpr double kLingerSeconds = 2.0;
+constexpr std::size_t kLingerReadSlice = 64 * 1024;
 
 const std::shared_ptr<const Data>& lastChunk() {
     static const auto bytes = std::make_shared<const Data>(platform::dataFromString("0\r\n\r\n"));
@@ -232,7 +240,19 @@ void WebServerConnection::_startProcessingRequest() {
         return;
     }
     auto self = shared_from_this();
-    processRequest(_request, [self](std::shared_ptr<WebServerResponse> response) {
+    // The drain after the answer also waits for the handler to return and let go of its
+    // completion (`release` is held by both): by then the handler is done with the request, which
+    // the drain lets go of (and whatever the request holds with it).
+    _lingerWaits.fetch_add(1);
+    struct Release {
+        explicit Release(std::shared_ptr<WebServerConnection> held) : connection(std::move(held)) {}
+        Release(const Release&) = delete;
+        Release& operator=(const Release&) = delete;
+        ~Release() { connection->_lingerOnceDone(); }
+        std::shared_ptr<WebServerConnection> connection;
+    };
+    auto release = std::make_shared<Release>(self);
+    processRequest(_request, [self, release](std::shared_ptr<WebServerResponse> response) {
         if (self->_responded.exchange(true)) {
             return; // a completion called a second time is ignored
         }
@@ -335,7 +355,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
     _writeHeadersWithCompletionBlock([self, bodyOpened](bool success) {
         if (!bodyOpened) {
             if (success) {
-                self->_lingerIfBodyUnread();
+                self->_lingerAfterAnswer();
             }
             return;
         }
@@ -347,7 +367,7 @@ void WebServerConnection::_finishProcessingRequest(std::shared_ptr<WebServerResp
         self->_writeBodyWithCompletionBlock([self](bool written) {
             self->_response->performClose();
             if (written) {
-                self->_lingerIfBodyUnread();
+                self->_lingerAfterAnswer();
             }
         });
     });
@@ -443,4 +463,44 @@ void WebServerConnection::_sendFileBody(WebServerResponse::FileBody body, Comple
         // The operation holds the completion, and so the connection, while it reports progress.
         [connection = this](std::uint64_t) { connection->_noteProgress(); });
     _watchIdle();
+}
+
+// ---- Closing after the answer ----
+
+// The answer is out and the connection ends: once the handler, if one ran, has let go of its
+// completion, the request goes, the sending side is shut down (the client sees the answer end),
+// then what the client still sends is read and dropped until its end of stream, for at most
+// kLingerSeconds and kLingerBytes, and only then is the socket closed. Meanwhile the connection is
+// draining: the first to go when descriptors run short, and shut down at once when the server
+// stops. Reads go through the reactor and the time limit is the phase timer: no worker waits.
+void WebServerConnection::_lingerAfterAnswer() {
+    _endCarryingOut(); // its client knows the outcome: it may be shed again
+    _lingerOnceDone();
+}
+
+void WebServerConnection::_lingerOnceDone() {
+    if (_lingerWaits.fetch_sub(1, std::memory_order_acq_rel) != 1 || _socket == -1) {
+        return;
+    }
+    // Whatever the request held (a body's temporary files, the staging folder of uploads) is let
+    // go of before the client sees the answer end, as it was before a close.
+    _request.reset();
+    _draining = true;
+    if (_server->stopCount() != _settings->stopCount) {
+        return; // the server stopped: the socket closes now
+    }
+    ::shutdown(_socket, SHUT_WR);
+    _armPhaseTimer(kLingerSeconds, [this] { _shutDownSocket(); });
+    _drain(kLingerBytes);
+}
+
+void WebServerConnection::_drain(std::size_t remaining) {
+    auto buffer = std::make_shared<Data>();
+    auto self = shared_from_this();
+    _readData(buffer, std::min<std::size_t>(remaining, kLingerReadSlice),
+              [self, buffer, remaining](bool success) {
+                  if (success && buffer->size() < remaining) {
+                      self->_drain(remaining - buffer->size());
+                  }
+              });
 }

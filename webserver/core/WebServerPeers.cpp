@@ -31,7 +31,12 @@ int evictionMargin(int descriptorLimit) {
 WebServerPeers::WebServerPeers()
     : WebServerPeers([](const WebServerConnection& connection) { return connection.bytesMoved(); }) {}
 
-WebServerPeers::WebServerPeers(BytesMoved bytesMoved) : _bytesMoved(std::move(bytesMoved)) {}
+WebServerPeers::WebServerPeers(BytesMoved bytesMoved, IsDraining isDraining)
+    : _bytesMoved(std::move(bytesMoved)), _isDraining(std::move(isDraining)) {
+    if (!_isDraining) {
+        _isDraining = [](const WebServerConnection& connection) { return connection.isDraining(); };
+    }
+}
 
 int WebServerPeers::descriptorsForConnections() {
     rlimit limit{};
@@ -111,15 +116,15 @@ std::string WebServerPeers::keyOfAddress(const void* address, std::size_t length
 bool WebServerPeers::admit(const std::string& key, int openDescriptors, int descriptorLimit,
                            Victims& victims) {
     Peer& peer = _peers[key];
-    if (peer.weight >= _maximumPerPeer) {
+    if (peer.weight >= _maximumPerPeer && shedDraining(1, &peer, victims) == 0) {
         return false;
     }
     if (const int lacking = evictionsNeeded(openDescriptors, descriptorLimit); lacking > 0) {
         // Only a newcomer that holds less than a peer with a connection to give up gets in, at
-        // that peer's cost; when nobody has one to give up, while a descriptor is left for it.
-        if (Peer* holder = biggestToShed(peer.weight + 1, nullptr, &peer)) {
-            chooseSlowest(*holder, lacking, victims);
-        } else if (anyToShed(nullptr) || openDescriptors >= descriptorLimit) {
+        // that peer's cost (or at a draining connection's); when nobody has one to give up, while
+        // a descriptor is left for it.
+        if (!shedFor(lacking, peer.weight + 1, nullptr, &peer, victims) &&
+            (anyToShed(nullptr) || openDescriptors >= descriptorLimit)) {
             forgetIfEmpty(key);
             return false;
         }
@@ -154,9 +159,40 @@ void WebServerPeers::shutDown(Victims victims) {
 }
 
 void WebServerPeers::evictForLackOfDescriptors(int count, Victims& victims) {
-    if (Peer* holder = biggestToShed(1, nullptr, nullptr)) {
-        chooseSlowest(*holder, std::max(1, count - _evicting), victims);
+    (void)shedFor(std::max(1, count - _evicting), 1, nullptr, nullptr, victims);
+}
+
+void WebServerPeers::shedDraining(Victims& victims) {
+    (void)shedDraining(std::numeric_limits<int>::max(), nullptr, victims);
+}
+
+int WebServerPeers::shedDraining(int count, const Peer* only, Victims& victims) {
+    int chosen = 0;
+    for (auto& [key, peer] : _peers) {
+        for (auto& [connection, member] : peer.members) {
+            if (chosen < count && (only == nullptr || only == &peer) && !member.evicted &&
+                _isDraining(*connection)) {
+                member.evicted = true;
+                ++_evicting;
+                victims.push_back(member.connection);
+                ++chosen;
+            }
+        }
     }
+    return chosen;
+}
+
+bool WebServerPeers::shedFor(int lacking, int minimumWeight, const WebServerConnection* except,
+                             const Peer* own, Victims& victims) {
+    const int drained = shedDraining(lacking, nullptr, victims);
+    if (drained >= lacking) {
+        return true;
+    }
+    if (Peer* holder = biggestToShed(minimumWeight, except, own)) {
+        chooseSlowest(*holder, lacking - drained, victims, except);
+        return true;
+    }
+    return drained > 0;
 }
 
 void WebServerPeers::connectionStarted(const std::string& key, std::weak_ptr<WebServerConnection> connection,
@@ -196,11 +232,10 @@ bool WebServerPeers::bodyOpened(const std::string& key, const WebServerConnectio
     }
     Peer& peer = _peers[key];
     if (const int lacking = evictionsNeeded(openDescriptors, descriptorLimit); lacking > 0) {
-        // The body's own connection stays: a peer that holds as much gives way (another peer on a
-        // tie), or the body is refused before anything of it is stored.
-        if (Peer* holder = biggestToShed(peer.weight, connection, &peer)) {
-            chooseSlowest(*holder, lacking, victims, connection);
-        } else if (anyToShed(connection) || openDescriptors >= descriptorLimit) {
+        // The body's own connection stays: a draining connection or a peer that holds as much
+        // gives way (another peer on a tie), or the body is refused before anything is stored.
+        if (!shedFor(lacking, peer.weight, connection, &peer, victims) &&
+            (anyToShed(connection) || openDescriptors >= descriptorLimit)) {
             return false;
         }
     }

@@ -22,7 +22,11 @@ class WebServerConnection;
 // refused instead), and to a body that is opened (on a tie, another peer gives one up; a body whose
 // peer holds more than any other that can give one up is refused). A connection whose request the
 // server has begun to carry out (it stores a body, or its handler runs) is never given up until the
-// head of its answer is out: its client would not learn what became of its request.
+// head of its answer is out: its client would not learn what became of its request. A connection
+// whose answer is out and that only drains what its client still sends before it closes still
+// holds its descriptor and counts for its peer, but it is the first to go: when descriptors run
+// low, draining connections (of any peer) are shut down before any other is chosen, and a
+// newcomer from a peer at its bound takes the place of one of that peer's draining connections.
 //
 // Not thread-safe: the server uses it on its serial queue only. Connections are referred to
 // weakly; the evictions chosen here are carried out by the caller, outside that queue.
@@ -35,9 +39,13 @@ public:
 
     static constexpr int kDefaultMaximumPerPeer = 32;
 
-    // Connections are judged by their own count of bytes moved, or by `bytesMoved` when given.
+    // Whether a connection's answer is out and it only drains what its client still sends.
+    using IsDraining = std::function<bool(const WebServerConnection&)>;
+
+    // Connections are judged by their own count of bytes moved and their own state, or by
+    // `bytesMoved` and `isDraining` when given.
     WebServerPeers();
-    explicit WebServerPeers(BytesMoved bytesMoved);
+    explicit WebServerPeers(BytesMoved bytesMoved, IsDraining isDraining = nullptr);
 
     // The key of a peer: its address without the port (IPv4-mapped IPv6 addresses as IPv4).
     static std::string keyOfAddress(const void* address, std::size_t length);
@@ -59,8 +67,11 @@ public:
     // error. On the global queue, so that no connection ends (and perhaps releases the server) on
     // the caller's thread.
     static void shutDown(Victims victims);
-    // Accepting failed for want of descriptors: the slowest connections of the biggest holder.
+    // Accepting failed for want of descriptors: draining connections, then the slowest
+    // connections of the biggest holder.
     void evictForLackOfDescriptors(int count, Victims& victims);
+    // The server stops: every draining connection, to be shut down now.
+    void shedDraining(Victims& victims);
 
     void connectionStarted(const std::string& peer, std::weak_ptr<WebServerConnection> connection,
                            const WebServerConnection* identity);
@@ -86,6 +97,12 @@ private:
     };
 
     Member* memberOf(const std::string& peer, const WebServerConnection* connection);
+    // Chooses up to `count` draining connections (of `only`, when given); how many it chose.
+    int shedDraining(int count, const Peer* only, Victims& victims);
+    // Chooses `lacking` connections to shed: draining ones first, then the slowest of the peer
+    // holding the most, at least `minimumWeight` (see biggestToShed). False when it chose none.
+    bool shedFor(int lacking, int minimumWeight, const WebServerConnection* except, const Peer* own,
+                 Victims& victims);
     // A connection that may be shed: not chosen before, and no request of it begun.
     static bool mayShed(const WebServerConnection* connection, const Member& member);
     // The peer holding the most, at least `minimumWeight`, that has a connection other than
@@ -98,6 +115,7 @@ private:
     void forgetIfEmpty(const std::string& peer);
 
     BytesMoved _bytesMoved;
+    IsDraining _isDraining;
     int _maximumPerPeer = kDefaultMaximumPerPeer;
     int _evicting = 0; // evicted connections that have not ended yet
     std::unordered_map<std::string, Peer> _peers;

@@ -110,14 +110,19 @@ public:
         return nullptr;
     }
 
+    // Its answer is out: it only drains what its client still sends.
+    void drain(const WebServerConnection* connection) { _known.at(connection).draining = true; }
+
     WebServerPeers peers{
-        [this](const WebServerConnection& connection) { return _known.at(&connection).bytes; }};
+        [this](const WebServerConnection& connection) { return _known.at(&connection).bytes; },
+        [this](const WebServerConnection& connection) { return _known.at(&connection).draining; }};
     WebServerPeers::Victims victims;
 
 private:
     struct Known {
         std::string peer;
         std::uint64_t bytes = 0;
+        bool draining = false;
     };
     std::shared_ptr<WebServer> _server = std::make_shared<WebServer>();
     std::map<const WebServerConnection*, Known> _known;
@@ -352,6 +357,60 @@ TEST(CorePeers, AcceptFailureShedsTheBiggestHoldersSlowest) {
     Table empty;
     empty.evictForLackOfDescriptors(16);
     EXPECT_TRUE(empty.victims.empty());
+}
+
+// A draining connection (its answer out) still counts for its peer, but it is the first to go, of
+// whichever peer: for a newcomer (even one holding as much as anyone), a body, a failed accept, a
+// newcomer of its own peer at its bound, and all of them when the server stops.
+TEST(CorePeers, DrainingConnectionsGoFirst) {
+    enum Event { Newcomer, Body, AcceptFailure, Stop };
+    const struct {
+        std::vector<Holding> holdings;
+        std::vector<std::string> draining; // "peer:bytes"
+        Event event;
+        std::string peer; // the newcomer's, or the body's connection ("A:1")
+        int open;
+        bool allowed;
+        std::vector<std::string> shed;
+    } rows[] = {
+        {{{"A", {1, 2, 3}}}, {"A:3"}, Newcomer, "C", kLow, true, {"A:3"}},
+        {{{"A", {1, 2, 3}}, {"B", {50}}}, {"B:50"}, Newcomer, "C", kLow, true, {"B:50"}},
+        {{{"A", {1, 2}}, {"B", {7, 8}}}, {"B:7"}, Newcomer, "A", kLow, true, {"B:7"}},
+        {{{"A", {1, 2}}, {"B", {7, 8}}}, {}, Newcomer, "A", kLow, false, {}},
+        {{{"A", {1, 2}}}, {"A:2"}, Newcomer, "C", kLow - 1, true, {}},        // descriptors suffice
+        {{{"A", {1, 2, 3}}}, {"A:3"}, Newcomer, "A", kPlenty, true, {"A:3"}}, // at its bound of 3
+        {{{"A", {1, 2, 3}}, {"B", {4}}}, {"B:4"}, Newcomer, "A", kPlenty, false, {}},
+        {{{"A", {1, 3}}, {"B", {9}}}, {"B:9"}, Body, "A:1", kLow, true, {"B:9"}},
+        {{{"A", {30, 10}}, {"B", {5}}}, {"B:5"}, AcceptFailure, "", 0, true, {"B:5"}},
+        {{{"A", {30, 10}}, {"B", {5, 6}}}, {"A:30", "B:6"}, Stop, "", 0, true, {"A:30", "B:6"}},
+    };
+    for (const auto& row : rows) {
+        Table table(row.holdings);
+        table.peers.setMaximumPerPeer(3);
+        for (const std::string& name : row.draining) {
+            const auto colon = name.find(':');
+            table.drain(table.find(name.substr(0, colon), std::stoull(name.substr(colon + 1))));
+        }
+        const std::string label =
+            describe(row.holdings, row.peer, row.open) + " event " + std::to_string(row.event);
+        bool allowed = true;
+        if (row.event == Newcomer) {
+            allowed = table.admit(row.peer, row.open);
+        } else if (row.event == Body) {
+            const auto colon = row.peer.find(':');
+            allowed = table.openBody(
+                table.find(row.peer.substr(0, colon), std::stoull(row.peer.substr(colon + 1))), row.open);
+        } else if (row.event == AcceptFailure) {
+            table.evictForLackOfDescriptors(1);
+        } else {
+            table.victims.clear();
+            table.peers.shedDraining(table.victims);
+        }
+        EXPECT_EQ(allowed, row.allowed) << label;
+        std::vector<std::string> shed = table.shed();
+        std::sort(shed.begin(), shed.end());
+        EXPECT_EQ(shed, row.shed) << label;
+    }
 }
 
 // ---- Addresses and descriptors ----

@@ -3,8 +3,13 @@
 #include "CoreTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 using coretest::get;
@@ -134,4 +139,42 @@ TEST_F(CoreResponseWriting, ManyClientsAtOnce) {
     EXPECT_EQ(handlerCalls, 24 * 4);
     EXPECT_TRUE(waitForIdle());
     EXPECT_EQ(server->activeConnections(), 0);
+}
+
+// A client that sends its next request as the answer begins, then reads slowly through a small
+// window, gets the whole answer and the end of the stream: the close that follows the answer never
+// resets the connection (ECONNRESET) under what the server had not sent yet.
+TEST_F(CoreResponseWriting, PipelinedRequestNeverCutsTheAnswer) {
+    constexpr std::size_t kSize = 2 << 20;
+    addFaulty("/big", kSize, false, 0);
+    ASSERT_TRUE(startServer());
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int window = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    timeval timeout{static_cast<time_t>(coretest::kSocketTimeout), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /big HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    char buffer[4096];
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0); // the answer has begun
+    ASSERT_GT(n, 0);
+    std::string received(buffer, static_cast<std::size_t>(n));
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the answer fills the window
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    const int error = n < 0 ? errno : 0;
+    ::close(fd);
+    EXPECT_EQ(n, 0) << std::strerror(error);
+    const HttpReply reply = coretest::parseReply(received);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body.size(), kSize);
 }

@@ -1,17 +1,22 @@
 // Clients that hold the server's connection slots (idle, trickling a head or a body, reading
 // nothing of an answer), one peer with many connections, a kept-alive connection that keeps
 // asking, an idle kept-alive connection, and failing accepts: a real client is still answered.
-// Short limits come through SetLimits.
+// A newcomer never closes a connection before the refusal it is writing is out. Short limits come
+// through SetLimits.
 #include "HttpTestSupport.h"
 #include "KL_Socket.h"
 #include "KL_TcpServerSocket.h"
+#include "ScriptedSocket.h"
+#include "UP_HttpConnectionSlots.h"
 #include "UP_HttpListenTask.h"
+#include "UP_HttpSocketProbe.h"
 #include "UP_TaskManager.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <netinet/tcp.h>
 #include <sys/stat.h>
 #include <thread>
@@ -376,6 +381,60 @@ TEST_F(ConnectionLimitTest, RefusedRequestGivesWayAtOnce) {
     EXPECT_TRUE(ServedWithin("127.0.0.2", m_Port, std::chrono::milliseconds(1000)));
     done = true;
     sending.join();
+}
+
+// A refused request counts as draining (the first to give way) only once its 400 is written: a
+// newcomer that comes while it is written never closes the connection ahead of it.
+TEST(RefusalTest, NewcomerNeverClosesARefusalBeingWritten) {
+    // Nothing sent waits for its peer: a drain would give way at once.
+    class AllAcknowledged : public UP_HttpSocketProbe {
+    public:
+        uint32_t PeerOf(KL_Socket*) override { return 0; }
+        bool HasUnread(KL_Socket*) override { return false; }
+        bool GetAcknowledged(KL_Socket*, uint64_t& bytes, bool& waiting) override {
+            bytes = 0;
+            waiting = false;
+            return true;
+        }
+        void Cancel(KL_Socket*) override {}
+    };
+    class Refusing : public UP_HttpServerTask {
+    public:
+        Refusing(KL_HttpRequestHandler& handler, KL_Socket* socket, UP_HttpConnectionSlots& slots,
+                 KL_Socket& newcomer)
+            : UP_HttpServerTask(&handler, socket, false, &slots), m_Newcomer(newcomer) {}
+        KL_Result Write(KL_HttpResponse& response, bool& keep_alive, bool headers_only) override {
+            UP_HttpConnectionSlots::Newcomer newcomer;
+            newcomer.m_Socket = &m_Newcomer;
+            newcomer.m_Peer = 2;
+            (void)m_Slots->Admit(newcomer);
+            m_ClosedFirst = m_ClosedFirst || m_Slots->IsClosed(m_Socket);
+            return UP_HttpServerTask::Write(response, keep_alive, headers_only);
+        }
+        KL_Socket& m_Newcomer;
+        bool m_ClosedFirst = false;
+    };
+    AllAcknowledged probe;
+    UP_HttpConnectionSlots slots(1, &probe);
+    UP_HttpServerLimits limits = kShortLimits;
+    limits.m_RoomGrace = 60000; // nothing but a drain gives way
+    slots.SetLimits(limits);
+    auto state = std::make_shared<upnp_test::ScriptedConnection>();
+    state->input = "POST /echo HTTP/1.1\r\nContent-Length: x\r\n\r\n";
+    KL_Socket newcomer(
+        new upnp_test::ScriptedSocketDelegate(std::make_shared<upnp_test::ScriptedConnection>()));
+    UP_HttpConnectionSlots::Newcomer refused;
+    refused.m_Socket = new KL_Socket(new upnp_test::ScriptedSocketDelegate(state));
+    refused.m_Peer = 1;
+    ASSERT_TRUE(slots.Admit(refused));
+    TestHandler handler;
+    {
+        Refusing task(handler, refused.m_Socket, slots, newcomer);
+        task.DoRun();
+        EXPECT_FALSE(task.m_ClosedFirst);
+    }
+    EXPECT_EQ(state->output.rfind("HTTP/1.1 400", 0), 0u);
+    slots.Leave(&newcomer);
 }
 
 // A kept-alive connection that sends no further request is closed after the idle time-out.

@@ -7,6 +7,7 @@
 #include <future>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 
 using namespace http_test;
 
@@ -207,6 +208,43 @@ TEST_F(FileServingTest, StopReturnsWhileClientsIdleAndStream) {
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(stopped.get(), KL_SUCCESS);
     EXPECT_TRUE(idle.IsClosedByPeer());
+}
+
+// A client that pipelines its next request behind one whose answer ends the connection, then
+// reads slowly through a small window, gets that whole answer and the end of the stream, never a
+// reset (ECONNRESET) that would drop what the server had not sent yet.
+TEST_F(FileServingTest, ClosingAnswerIsWholeBehindPipelinedRequest) {
+    constexpr size_t kSize = 2 << 20;
+    int file = ::open((m_Root + "/big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::ftruncate(file, off_t(kSize)), 0);
+    ::close(file);
+    for (const std::string& first :
+         {Get("/files/big.bin", "Connection: close\r\n"), Get("/files/big.bin", "", "GET", "HTTP/1.0")}) {
+        SCOPED_TRACE(first.substr(first.find("HTTP/")));
+        const int fd = ConnectFrom("127.0.0.1", m_Port, true);
+        ASSERT_GE(fd, 0);
+        timeval tv{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ASSERT_EQ(::send(fd, first.data(), first.size(), MSG_NOSIGNAL), ssize_t(first.size()));
+        char buffer[4096];
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0); // the answer has begun
+        ASSERT_GT(n, 0);
+        std::string received(buffer, size_t(n));
+        const std::string next = Get("/files/a.txt");
+        ASSERT_EQ(::send(fd, next.data(), next.size(), MSG_NOSIGNAL), ssize_t(next.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the answer fills the window
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            received.append(buffer, size_t(n));
+        }
+        const int error = n < 0 ? errno : 0;
+        ::close(fd);
+        EXPECT_EQ(n, 0) << std::strerror(error);
+        EXPECT_EQ(received.rfind("HTTP/1.1 200", 0), 0u);
+        const size_t head = received.find("\r\n\r\n");
+        ASSERT_NE(head, std::string::npos);
+        EXPECT_EQ(received.size() - head - 4, kSize);
+    }
 }
 
 // The file stream opens nothing but regular files, and never waits on a FIFO without a writer.
