@@ -225,6 +225,7 @@ std::vector<size_t> UP_HttpSlotRules::Yields(const std::vector<UP_HttpSlotView>&
 }
 
 int64_t UP_HttpSlotRules::BarFor(Cost cost, bool own) const {
-    // A kept-alive connection between requests costs its client nothing but a reconnection.
-    return own || cost == Cost::Idle ? 0 : 2 * int64_t(m_Limits.m_RoomGrace);
+    // A kept-alive connection between requests, or one draining after its whole answer reached
+    // its peer, costs its client nothing but a reconnection.
+    return own || cost == Cost::Idle || cost == Cost::Draining ? 0 : 2 * int64_t(m_Limits.m_RoomGrace);
 }

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -67,6 +69,7 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
         std::string admitted;
         std::vector<size_t> cancelled;
         std::vector<size_t> told = {};
+        int aged = 0; // ms the listed ones are left alone before the pass
     } rows[] = {
         {"an idle one whose request has come stays", 0, {{kB, {Phase::Idle}, true}}, {{kA}}, "0", {}},
         {"an idle one without a request goes", 0, {{kB, {Phase::Idle}, false}}, {{kA}}, "1", {0}},
@@ -78,12 +81,8 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
          {}},
         {"a drain with nothing waiting goes", 60000, {{kB, kDraining}}, {{kA}}, "1", {0}},
         {"a drain whose answer waits stays", 60000, {{kB, kDraining, false, true}}, {{kA}}, "0", {}},
-        {"the address that lost one is barred",
-         60000,
-         {{kB, kDraining}, {kC, kDraining}},
-         {{kA}, {kB}},
-         "10",
-         {0}},
+        {"the address that lost one is barred", 20, {{kB, {}}, {kC, {}}}, {{kA}, {kB}}, "10", {0}, {}, 40},
+        {"a lost drain bars nothing", 60000, {{kB, kDraining}, {kC, kDraining}}, {{kA}, {kB}}, "11", {0, 1}},
         {"one pass, one snapshot",
          60000,
          {{kB, kDraining}, {kC, {Phase::Working}}},
@@ -123,6 +122,7 @@ TEST(ConnectionSlotsTest, CarriesOutWhatTheRulesDecide) {
                 probe.m_Unread.insert(newcomer.m_Socket);
             }
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.aged));
         std::vector<UP_HttpConnectionSlots::Newcomer> pass;
         for (const Arriving& arriving : row.newcomers) {
             UP_HttpConnectionSlots::Newcomer newcomer;

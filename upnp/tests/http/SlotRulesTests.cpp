@@ -141,7 +141,7 @@ TEST(SlotRulesTest, DecidesForANewcomer) {
         {"receiving within its grace", {Receiving(kB, 999)}, kWait},
         {"receiving slowly", {Receiving(kB, 1000)}, 0, kBar},
         {"a request being worked on", {Working(kB, 60000)}, kWait},
-        {"a drain, nothing waiting for its peer: at once", {Draining(kB, 0)}, 0, kBar, {}, 0},
+        {"a drain, nothing waiting for its peer: at once, no bar", {Draining(kB, 0)}, 0, 0, {}, 0},
         {"a drain, some of its answer unacknowledged", {Draining(kB, 1500, true)}, kWait},
         {"an answer at the floor", {Answer(kB, 10000, kFloorBytes)}, kWait},
         {"an answer below the floor", {Answer(kB, 10000, kFloorBytes - 1)}, 0, kBar},
