@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # dlnaserve under LAN peers that hold connections, inside two network namespaces (netns_lib.sh):
-# the server in one, its peers on many addresses of the other (dlna_peers.py). GROUP picks the
+# the server in one, its peers on many addresses of the other (dlna_peers.py, and
+# dlna_answer_peers.py for the peers that hold answers or pipeline). GROUP picks the
 # checks (one server each, so the groups run as separate tests):
 #   basic  99 idle connections from one address do not delay a GET of the description beyond
 #          5 s; a real client on an address of its own (the description, a Browse and 1 MB of a
@@ -11,13 +12,15 @@
 #   slow   beside 7 x 16 and beside 100 x 1 downloads read slowly (4 KiB of a 4 KiB receive buffer
 #          every 2.5 s), a real client on a fresh address is answered within 3 s every time, and
 #          a TV streams a file at 400 KB/s to the end while 90 % of its parallel requests are
-#          served.
+#          served. Beside 7 x 16 downloads of a film that read nothing (4 KiB receive buffers,
+#          reopened when closed), a real client is answered within 3 s in each of 3 rounds 4 s
+#          apart (so, into the answers' pause).
 #   ties   beside 50 addresses x 2 reopened trickling heads, a TV with 2 streams gets 90 % of its
 #          requests and both streams to the end; beside 100 x 1 reopened idle connections, 90 %
 #          of a TV's requests are served and its stream, paused for 8 s, goes on.
 #   load   one address holding 16 streams read at 400 KB/s asks for 10 more: each refusal is a
 #          503 (at most 1 in 10 a reset); 200 kept-alive control points on 50 addresses, 40
-#          BrowseMetadata each: at most 1 % refused, none lost.
+#          BrowseMetadata each, twice: every request answered (none refused, none lost).
 #   idle   on a server with slots to spare, every answer comes at once: 60 connections opened at
 #          once from one address, one 20 KB photo each, all served within 0.5 s; 2 addresses x 30
 #          at once, 5 rounds, all served; 2 addresses x a kept-alive pool of 30, each connection
@@ -25,12 +28,23 @@
 #          them (they end within seconds; the rest of the pause has the server to itself) a
 #          stream paused for 40 s (PAUSE_SECONDS) reads on to the end on its one connection.
 #   share  streams read at 16 KB/s and 8 KB/s from one address beside 200 kept-alive control
-#          points on 50 addresses, 20 BrowseMetadata each: neither stream cut, at most 1 %
-#          refused, none lost. A TV streams a file to the end and 90 % of its requests are served
+#          points on 50 addresses, 20 BrowseMetadata each: neither stream cut, every request
+#          answered. A TV streams a file to the end and 90 % of its requests are served
 #          beside 100 x 1 connections reopened to keep a refused request's drain busy; beside 100
 #          downloads read at 64 KB/s from one address; and beside 120 x 1 kept-alive connections
 #          that ask for the description every 0.5 s, where a real client on a fresh address is
 #          answered within 3 s every time too.
+#   silent 99 GETs of a film that read nothing fill the slots (9 addresses x 11), 45 newcomers
+#          wait for them once, then 3 of them are swapped for kept-alive connections that send a
+#          HEAD every 0.3 s: a real client is answered within 3 s every time, and a TV streams to
+#          the end with 90 % of its requests served. Beside 94 such answers (47 addresses x 2)
+#          and 15 addresses that poll with a HEAD every 0.3 s and come back at once when closed
+#          or refused (5 hold the slots left, the others wait as spares), a TV that streams gets
+#          its stream to the end and 90 % of its requests.
+#   pipelines  16 kept-alive connections from one address, each sending its next GET of 1 MiB as
+#          soon as an answer's head has come and reading at 256 KB/s, beside 84 listeners at
+#          7 KB/s (21 addresses x 4) and a fresh client every 0.5 s, for 20 s: every answer comes
+#          whole, whether it announced "Connection: close" or not (a reset or a short body fails).
 #
 #   dlna_connections_e2e.sh DLNASERVE [GROUP]      (GROUP: basic by default)
 #
@@ -41,7 +55,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/netns_lib.sh"
 e2e_init "${1:?usage: dlna_connections_e2e.sh DLNASERVE [GROUP]}"
 group=${2:-basic}
-case $group in basic | slow | ties | load | idle | share) ;; *) fail "unknown group $group" && e2e_finish "DLNA connections" ;; esac
+case $group in basic | slow | ties | load | idle | share | silent | pipelines) ;; *) fail "unknown group $group" && e2e_finish "DLNA connections" ;; esac
 netns_up
 trap 'netns_down; e2e_cleanup' EXIT
 chmod 755 "$work"
@@ -53,6 +67,7 @@ head -c 2400000 /dev/zero >"$share/Video/tv.mpg"
 for i in $(seq 0 9); do head -c 8192 /dev/zero >"$share/Pictures/thumb$i.jpg"; done
 for i in $(seq 0 9); do head -c 20480 /dev/zero >"$share/Pictures/photo$i.jpg"; done
 truncate -s 16M "$share/Video/film.mpg"
+head -c 1048576 /dev/zero >"$share/Video/clip.mpg"
 for i in $(seq 10 29); do head -c 4096 /dev/zero >"$share/Items/item$i.mp3"; done
 # Peers: 10.231.7.10-149 hostile (and the idle server's bursts), .150-199 control points,
 # .200-219 real clients, .220-239 TVs and listeners.
@@ -68,23 +83,28 @@ status=$(netns_cp curl -s -m 5 -o "$work/description.body" -w '%{http_code}' "$l
 control=$(grep -o '/ContentDirectory/[^<]*/control.xml' "$work/description.body" | head -1)
 browse='<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" s:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body><u:Browse xmlns:u="urn:schemas-upnp-org:service:ContentDirectory:1"><ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag><Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount><SortCriteria></SortCriteria></u:Browse></s:Body></s:Envelope>'
 
-peers() { netns_cp timeout 150 /usr/bin/python3 "$here/dlna_peers.py" "$@"; }
+# peers_script MODE: the script of a dlna_peers.py mode or flood shape, or of dlna_answer_peers.py's.
+peers_script() { case $1 in marked | pipelines) echo "$here/dlna_answer_peers.py" ;; *) echo "$here/dlna_peers.py" ;; esac; }
+peers() { netns_cp timeout 150 /usr/bin/python3 "$(peers_script "$1")" "$@"; }
 
-# flood_start SHAPE SOURCES PER SETTLE: the flood runs (at most 90 s) until flood_stop.
-flood=""
+# flood_start SHAPE SOURCES PER SETTLE [ARGS...]: the flood runs (at most 90 s) until flood_stop,
+# beside those started before it.
+floods=()
 flood_start() {
   local shape=$1 sources=$2 per=$3 settle=$4 _
+  shift 4
   rm -f "$work/flood-up"
   # ip netns exec becomes python, so that flood_stop ends the flood itself
-  ip netns exec "$NS_CP" /usr/bin/python3 "$here/dlna_peers.py" flood "$shape" "$NETNS_DEV_ADDRESS" "$port" \
-    "10.231.7.$sources" "$per" 90 "$settle" "$work/flood-up" &
-  flood=$!
-  for _ in $(seq 1 $((settle * 10 + 100))); do [ -s "$work/flood-up" ] && break; sleep 0.1; done
+  ip netns exec "$NS_CP" /usr/bin/python3 "$(peers_script "$shape")" flood "$shape" "$NETNS_DEV_ADDRESS" "$port" \
+    "10.231.7.$sources" "$per" 90 "$settle" "$work/flood-up" "$@" &
+  floods+=($!)
+  for _ in $(seq 1 $((settle * 10 + 200))); do [ -s "$work/flood-up" ] && break; sleep 0.1; done
   [ -s "$work/flood-up" ] || fail "$shape: the flood started"
 }
 flood_stop() {
-  kill "$flood" 2>/dev/null
-  wait "$flood" 2>/dev/null
+  kill "${floods[@]}" 2>/dev/null
+  wait "${floods[@]}" 2>/dev/null
+  floods=()
 }
 
 # real_client WHAT: the description, a Browse and 1 MB of a file, each within 3 s, from a fresh address.
@@ -186,6 +206,14 @@ slow_round() { # SOURCES PER WHAT
 slow() {
   slow_round 10-16 16 "7 x 16 slow downloads"
   slow_round 10-109 1 "100 x 1 slow downloads"
+  # Reading nothing, reopened when closed: each round a few seconds further into their pause.
+  flood_start silent 10-16 16 3
+  real_client "7 x 16 downloads reading nothing"
+  sleep 4
+  real_client "7 x 16 downloads reading nothing"
+  sleep 4
+  real_client "7 x 16 downloads reading nothing"
+  flood_stop
 }
 
 ties() {
@@ -202,9 +230,11 @@ load() {
   out=$(peers refusals "$NETNS_DEV_ADDRESS" "$port" 10.231.7.$tv 2>&1) ||
     fail "16 streams read on and 10 more refused with a 503 (at most 1 in 10 a reset)" "$out"
   echo "refusals: $out"
-  out=$(peers control "$NETNS_DEV_ADDRESS" "$port" 10.231.7.150-199 200 40 2>&1) ||
-    fail "200 control points: at most 1 % refused, none lost" "$out"
-  echo "control points: $out"
+  for round in 1 2; do
+    out=$(peers control "$NETNS_DEV_ADDRESS" "$port" 10.231.7.150-199 200 40 2>&1) ||
+      fail "200 control points, round $round: every request answered" "$out"
+    echo "control points, round $round: $out"
+  done
 }
 
 # peers_check WHAT MODE ARGS...: a dlna_peers.py mode against the server, its figures printed.
@@ -229,7 +259,7 @@ idle() {
 }
 
 share() {
-  peers_check "streams at 16 and 8 KB/s beside 200 control points: neither cut, at most 1 % refused, none lost" \
+  peers_check "streams at 16 and 8 KB/s beside 200 control points: neither cut, every request answered" \
     listeners "10.231.7.$tv" 16000,8000 10 10.231.7.150-199 200 20
   tv=$((tv + 1))
   flood_start refused 10-109 1 3
@@ -244,6 +274,25 @@ share() {
   real_client "120 x 1 polling"
   tv_check "120 x 1 polling" 1 0
   flood_stop
+}
+
+silent() {
+  flood_start marked 10-18 11 3 10.231.7.100-144 3
+  echo "99 silent answers, 45 newcomers: $(cat "$work/flood-up")"
+  real_client "99 silent answers and pollers"
+  real_client "99 silent answers and pollers"
+  tv_check "99 silent answers and pollers" 1 0
+  real_client "99 silent answers and pollers"
+  flood_stop
+  flood_start silent 10-56 2 3
+  flood_start returning 130-144 1 2
+  tv_check "94 silent answers and 15 returning pollers" 1 0
+  flood_stop
+}
+
+pipelines() {
+  peers_check "16 pipelining connections beside 84 listeners at 7 KB/s and a fresh client every 0.5 s: every answer whole" \
+    pipelines 10.231.7.10 16 10.231.7.20-40 4 10.231.7.150-199 20
 }
 
 "$group"

@@ -36,6 +36,11 @@
 #include "UP_MediaServerDelegate.h"
 #include "UP_ProtocolInfo.h"
 
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+
 class KL_Url;
 class UP_MediaObject;
 
@@ -86,14 +91,17 @@ public:
 
 private:
     using EntryList = UP_MediaFolder::EntryList;
-    // What a file's extension means for the asking client; worked out once per request.
+    // What a file's extension means for the asking client. A request keeps those it looked up by
+    // extension; the server keeps them by extension, client signature and filter (KnownKinds).
     struct FileKind {
         bool m_Listable = false;
         UP_ProtocolInfo m_ProtocolInfo;
         KL_String m_ProtocolInfoText; // its text, as a listing writes it
         KL_String m_ClassType;
     };
-    using FileKinds = KL_Map<KL_String, FileKind>;
+    using FileKinds = KL_Map<KL_String, std::shared_ptr<const FileKind>>;
+    using KnownKinds = std::map<std::tuple<std::string, int, bool>, std::shared_ptr<const FileKind>>;
+    static constexpr size_t kMaxKnownKinds = 256; // beyond: worked out for each request
     // What one request needs to build objects: the host addresses in URL order and the base URL.
     struct RequestHosts {
         KL_List<KL_IpAddress> m_Addresses;
@@ -108,6 +116,8 @@ private:
     // when the request's local address is not among them.
     KL_Result GetHostAddresses(const KL_IpAddress& local, KL_List<KL_IpAddress>& addresses);
     const FileKind& Classify(const char* name, const KL_HttpRequestContext& context, FileKinds& kinds) const;
+    std::shared_ptr<const FileKind> MakeFileKind(const char* name,
+                                                 const KL_HttpRequestContext& context) const;
     // Whether an entry is listed (containers always; files by their kind).
     bool IsListable(const UP_MediaFolder::Entry& entry, const KL_HttpRequestContext& context,
                     FileKinds& kinds) const;
@@ -154,6 +164,8 @@ private:
     bool m_UseCache;
     UP_FollowedFolder m_Folder;
     KL_String m_CacheKeyPrefix;
+    mutable KL_Mutex m_KindsMutex; // guards m_KnownKinds
+    mutable KnownKinds m_KnownKinds;
     KL_Mutex m_AddressesMutex; // guards the three fields below
     KL_List<KL_IpAddress> m_Addresses;
     KL_TimeStamp m_AddressesTime;

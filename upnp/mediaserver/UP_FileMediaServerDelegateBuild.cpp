@@ -80,7 +80,8 @@ KL_Result UP_FileMediaServerDelegate::GetRequestHosts(const KL_HttpRequestContex
     return KL_SUCCESS;
 }
 
-// MIME type, protocol info and class all follow from the text after the name's last ".".
+// MIME type, protocol info and class all follow from the text after the name's last "." and the
+// client's signature: the request's own kinds first, then the server's, else worked out.
 const UP_FileMediaServerDelegate::FileKind&
 UP_FileMediaServerDelegate::Classify(const char* name, const KL_HttpRequestContext& context,
                                      FileKinds& kinds) const {
@@ -88,25 +89,46 @@ UP_FileMediaServerDelegate::Classify(const char* name, const KL_HttpRequestConte
     const char* extension_text = dot != nullptr ? dot : "";
     for (FileKinds::Entry* known : kinds.GetEntries()) {
         if (known->GetKey() == extension_text) {
-            return known->GetValue();
+            return *known->GetValue();
         }
     }
-    const KL_String extension(extension_text);
-    FileKind* known = nullptr;
-    FileKind kind;
-    kind.m_ProtocolInfo = UP_ProtocolInfo::ForFile(name, true, &context);
-    kind.m_ProtocolInfoText = UP_ProtocolInfo::ToText(kind.m_ProtocolInfo);
-    kind.m_Listable = kind.m_ProtocolInfo.IsValid();
-    if (m_FilterUnknown && UP_ProtocolInfo::GetMimeType(name, &context) == "application/octet-stream") {
-        kind.m_Listable = false;
+    const auto key = std::make_tuple(std::string(extension_text),
+                                     int(UP_ProtocolInfo::GetSignature(&context)), m_FilterUnknown);
+    std::shared_ptr<const FileKind> kind;
+    {
+        KL_AutoLock lock(m_KindsMutex);
+        const auto found = m_KnownKinds.find(key);
+        if (found != m_KnownKinds.end()) {
+            kind = found->second;
+        }
     }
-    kind.m_ClassType = UP_MediaObject::ClassForFile(name, &context);
-    (void)kinds.Put(extension, kind);
-    if (KL_SUCCEEDED(kinds.Get(extension, known)) && known != nullptr) {
-        return *known;
+    if (kind == nullptr) {
+        kind = MakeFileKind(name, context);
+        KL_AutoLock lock(m_KindsMutex);
+        if (m_KnownKinds.size() < kMaxKnownKinds) {
+            (void)m_KnownKinds.emplace(key, kind);
+        }
+    }
+    std::shared_ptr<const FileKind>* kept = nullptr;
+    if (KL_SUCCEEDED(kinds.Put(KL_String(extension_text), kind)) &&
+        KL_SUCCEEDED(kinds.Get(KL_String(extension_text), kept)) && kept != nullptr) {
+        return **kept;
     }
     static const FileKind kUnlisted;
     return kUnlisted;
+}
+
+std::shared_ptr<const UP_FileMediaServerDelegate::FileKind>
+UP_FileMediaServerDelegate::MakeFileKind(const char* name, const KL_HttpRequestContext& context) const {
+    auto kind = std::make_shared<FileKind>();
+    kind->m_ProtocolInfo = UP_ProtocolInfo::ForFile(name, true, &context);
+    kind->m_ProtocolInfoText = UP_ProtocolInfo::ToText(kind->m_ProtocolInfo);
+    kind->m_Listable = kind->m_ProtocolInfo.IsValid();
+    if (m_FilterUnknown && UP_ProtocolInfo::GetMimeType(name, &context) == "application/octet-stream") {
+        kind->m_Listable = false;
+    }
+    kind->m_ClassType = UP_MediaObject::ClassForFile(name, &context);
+    return kind;
 }
 
 bool UP_FileMediaServerDelegate::IsListable(const UP_MediaFolder::Entry& entry,

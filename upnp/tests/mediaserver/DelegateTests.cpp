@@ -111,6 +111,29 @@ TEST_F(MediaDelegateTests, ChildCountIsWhatBrowseLists) {
     EXPECT_EQ(Ids(movies), std::vector<std::string>{"0/Movies"});
 }
 
+// What a file's extension means is kept by the server, but for each kind of client apart.
+TEST_F(MediaDelegateTests, EachClientGetsItsOwnProtocolInfo) {
+    WriteFile(m_Share / "a.mp3");
+    const Arguments metadata{{"ObjectID", "0/a.mp3"}, {"BrowseFlag", "BrowseMetadata"}, {"Filter", "*"},
+                             {"StartingIndex", "0"},  {"RequestedCount", "0"},          {"SortCriteria", ""}};
+    Arguments children = metadata;
+    children[0].second = "0";
+    children[1].second = "BrowseDirectChildren";
+    const std::string kPlaystation = "PLAYSTATION 3";
+    for (const Arguments& arguments : {metadata, children}) {
+        std::vector<std::string> infos;
+        for (const std::string& agent : {std::string("VLC/3.0"), kPlaystation, std::string("VLC/3.0")}) {
+            const std::string didl = Call("Browse", arguments, agent.c_str()).Get("Result");
+            const std::vector<std::string> found = Matches(didl, "protocolInfo=\"([^\"]*)\"");
+            ASSERT_EQ(found.size(), 1u) << didl;
+            infos.push_back(found[0]);
+        }
+        EXPECT_NE(infos[0].find("DLNA.ORG_PN=MP3"), std::string::npos) << infos[0];
+        EXPECT_EQ(infos[1], "http-get:*:audio/mpeg:DLNA.ORG_OP=01");
+        EXPECT_EQ(infos[2], infos[0]);
+    }
+}
+
 TEST_F(MediaDelegateTests, RefusedBrowses) {
     WriteFile(m_Share / "a.mp3");
     EXPECT_EQ(Browse("0/a.mp3").code, 701u);
