@@ -19,7 +19,9 @@
 #include "UP_HttpRequestContext.h"
 #include "UP_HttpRequestInputStream.h"
 #include "UP_HttpServer.h"
+#include "UP_HttpSocketProbe.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <sys/socket.h>
@@ -29,11 +31,13 @@ KL_SET_LOCAL_LOGGER("upnp.core.http");
 namespace {
 
 constexpr KL_Size kHeadBufferSize = 4096;
-// After the last answer of a connection the server ends: how long and how much of what the
-// client still sends is read and dropped before closing, so that the client reads the whole
-// answer instead of a reset.
+// After the last answer of a connection the server ends: how long (once the peer has
+// acknowledged all of the answer) and how much of what the client still sends is read and
+// dropped before closing, so that the client reads the whole answer instead of a reset; and how
+// often the drain looks whether the answer is all acknowledged.
 constexpr int64_t kDrainMaxMillis = 2000;
 constexpr uint64_t kDrainMaxBytes = 16 * 1024 * 1024;
+constexpr int64_t kDrainLook = 250;
 
 const char* const kPage403 =
     "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1><p>Access to "
@@ -363,6 +367,11 @@ void UP_HttpServerSocketTask::RespondAndClose(KL_Result refusal) {
 
 // The graceful end of a connection after its last answer (see the header). While it reads, the
 // connection is draining, the first to give way to a newcomer; a cancel ends it at once.
+// The answer may still be on its way when it has left this server: a client that pipelines sends
+// its next request once it reads the answer's head, which can be long after (behind the answers
+// before it), and a close before that request comes would turn it into a reset that cuts the
+// answer. So the drain lasts while the peer keeps acknowledging what waits for it (giving up
+// after the write time-out without progress, as a write would), then kDrainMaxMillis more.
 void UP_HttpServerSocketTask::Drain(KL_BufferedInputStreamReference& stream) {
     if (m_Socket == nullptr || IsAborting(0) || !SetPhase(UP_HttpConnectionSlots::Phase::Draining)) {
         return;
@@ -372,19 +381,32 @@ void UP_HttpServerSocketTask::Drain(KL_BufferedInputStreamReference& stream) {
         (void)::shutdown(fd, SHUT_WR);
     }
     (void)stream->SetBufferSize(0); // what the buffer holds is read first
-    const int64_t deadline = NowMillis() + kDrainMaxMillis;
+    int64_t until = NowMillis() + kDrainMaxMillis;
+    int64_t progress = NowMillis();
+    uint64_t acknowledged = 0;
     uint8_t buffer[16 * 1024];
     for (uint64_t total = 0; total < kDrainMaxBytes && !IsAborting(0);) {
-        const int64_t left = deadline - NowMillis();
-        if (left <= 0) {
+        const int64_t now = NowMillis();
+        uint64_t bytes = 0;
+        bool waiting = false;
+        if (UP_HttpSocketProbe::System().GetAcknowledged(m_Socket, bytes, waiting) && waiting) {
+            progress = bytes != acknowledged ? now : progress;
+            acknowledged = bytes;
+            if (now - progress >= int64_t(m_Limits.m_WriteTimeout)) {
+                break; // the peer takes nothing of it
+            }
+            until = now + kDrainMaxMillis;
+        }
+        if (now >= until) {
             break;
         }
-        (void)m_Socket->SetReadTimeout(KL_Timeout(left));
+        (void)m_Socket->SetReadTimeout(KL_Timeout(std::min(until - now, kDrainLook)));
         KL_Size count = 0;
-        if (KL_FAILED(stream->Read(buffer, sizeof(buffer), &count))) {
-            break; // the client's end, a reset, the time-out or a cancel
+        const KL_Result result = stream->Read(buffer, sizeof(buffer), &count);
+        if (result != KL_ERROR_TIMEOUT && KL_FAILED(result)) {
+            break; // the client's end, a reset or a cancel
         }
-        total += count;
+        total += KL_SUCCEEDED(result) ? count : 0;
     }
 }
 

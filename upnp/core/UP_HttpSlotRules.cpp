@@ -84,8 +84,13 @@ UP_HttpSlotRules::Cost UP_HttpSlotRules::Classify(const UP_HttpSlotView& connect
     Cost cost = Cost::Kept;
     switch (connection.m_Phase) {
     case UP_HttpSlotPhase::Draining:
-        // Its answer is out; while some of it waits for the peer, closing would cut it.
-        return connection.m_Waiting ? Cost::Kept : Cost::Draining;
+        if (!connection.m_Waiting) {
+            return Cost::Draining;
+        }
+        // Its answer has left, but some of it still waits for the peer: closing would cut it, so
+        // it is judged as the answer it still is.
+        cost = ClassifyAnswer(connection, holder, age);
+        break;
     case UP_HttpSlotPhase::Idle:
         if (!connection.m_RequestWaiting && age >= grace) {
             cost = connection.m_Used ? Cost::Idle : Cost::Unused;
@@ -174,7 +179,8 @@ int UP_HttpSlotRules::MakeRoom(const std::vector<UP_HttpSlotView>& open, uint32_
         const bool beyond = !same && share != 0 && holder > share;
         int64_t age = 0;
         const Cost cost = Classify(connection, holder, beyond, age);
-        const bool answer = connection.m_Phase == UP_HttpSlotPhase::Answering;
+        const bool answer = connection.m_Phase == UP_HttpSlotPhase::Answering ||
+                            (connection.m_Phase == UP_HttpSlotPhase::Draining && connection.m_Waiting);
         if (cost == Cost::Kept || (answer && !answers) ||
             !MayTake(answer && !beyond, holder, own, same, barred, at_max)) {
             continue;

@@ -5,7 +5,7 @@
 // Room first: while any slot is free, every newcomer is admitted at once. When every slot is
 // taken, a connection is valued by what it does. Cheapest first:
 //   0. the drain after an answer that ends the connection, once nothing it sent waits for its
-//      peer (at once; while some of its answer is unacknowledged it keeps its slot);
+//      peer (at once; while some of its answer is unacknowledged it is judged as that answer);
 //   1. idle, never having sent a request; 2. idle between requests (kept alive), both only once
 //      idle for m_RoomGrace, so that a control point between two requests keeps its connection
 //      (one whose next request has already arrived is not idle);
